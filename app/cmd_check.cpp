@@ -1,0 +1,3 @@
+#include "app/command_line.h"
+
+int commandCheck(const std::vector<std::string>&, const CommonOptions&) { return kExitUsage; }

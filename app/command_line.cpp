@@ -1,0 +1,80 @@
+#include "app/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/debug_output.h"
+#include "platform/profile.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage:\n"
+    "  zelupdate [/Service] [/OhneZwischenbooten]   the desktop window\n"
+    "  zelupdate run [options]                       one Run in the console\n"
+    "  zelupdate check [FILE]                        read and check a programming configuration\n"
+    "                                                file (default romwrite.cnf)\n"
+    "  zelupdate generate --hw WORD [--port N] [--option-update [yes|no]]\n"
+    "  zelupdate generate --manual [--port N] [--memory-extension yes|no]\n"
+    "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
+    "                     [--option-update [yes|no]]  write ROMWRITE.CNF\n"
+    "  zelupdate ports                               the COM port list with each device\n"
+    "  zelupdate demo [DIR]                          sample files and an automatic update of a\n"
+    "                                                simulated instrument\n"
+    "run options: --port PORT (COM number, device path or sim:...), --manual,\n"
+    "  --memory-extension yes|no, --option none|B1|B10|B20, --processor-firmware yes|no,\n"
+    "  --option-update [yes|no], --assume-yes, --transcript FILE\n"
+    "common options: --trace FILE, --settings FILE, --help, --version\n";
+
+}  // namespace
+
+std::string settingsFileFor(const CommonOptions& common) {
+  if (!common.settingsFile.empty()) return common.settingsFile;
+  return platform::settingsFilePath(common.programPath);
+}
+
+int runCommandLine(int argc, char** argv) {
+  CommonOptions common;
+  common.programPath = argc > 0 ? argv[0] : "zelupdate";
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (arg == "--version") {
+      std::printf("zelupdate %s\n", ZEL_VERSION);
+      return kExitOk;
+    }
+    if (arg == "--trace" || arg == "--settings") {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "zelupdate: %s needs a file name\n", arg.c_str());
+        return kExitUsage;
+      }
+      (arg == "--trace" ? common.traceFile : common.settingsFile) = argv[++i];
+      continue;
+    }
+    args.push_back(arg);
+  }
+
+  if (!common.traceFile.empty() && !platform::setDebugOutputFile(common.traceFile)) {
+    std::fprintf(stderr, "zelupdate: cannot create trace file %s\n", common.traceFile.c_str());
+    return kExitUsage;
+  }
+  if (!common.settingsFile.empty()) platform::setSettingsFileOverride(common.settingsFile);
+
+  std::string command;
+  if (!args.empty() && args.front().rfind('/', 0) != 0 && args.front().rfind('-', 0) != 0) {
+    command = args.front();
+    args.erase(args.begin());
+  }
+  if (command.empty()) return commandWindow(args, common);
+  if (command == "run") return commandRun(args, common);
+  if (command == "check") return commandCheck(args, common);
+  if (command == "generate") return commandGenerate(args, common);
+  if (command == "ports") return commandPorts(args, common);
+  if (command == "demo") return commandDemo(args, common);
+  std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
+  return kExitUsage;
+}

@@ -1,0 +1,32 @@
+// The command line of zelupdate: the desktop window, one console Run, and the service
+// commands check, generate, ports and demo.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Exit statuses shared by the commands.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Options that every command takes, removed from the arguments before a command sees them.
+struct CommonOptions {
+  std::string programPath;   // argv[0]
+  std::string traceFile;     // --trace FILE ("-" = standard error)
+  std::string settingsFile;  // --settings FILE
+};
+
+// Parses and runs the whole command line; returns the exit status.
+int runCommandLine(int argc, char** argv);
+
+// The commands; args are the arguments after the command word.
+int commandWindow(const std::vector<std::string>& args, const CommonOptions& common);
+int commandRun(const std::vector<std::string>& args, const CommonOptions& common);
+int commandCheck(const std::vector<std::string>& args, const CommonOptions& common);
+int commandGenerate(const std::vector<std::string>& args, const CommonOptions& common);
+int commandPorts(const std::vector<std::string>& args, const CommonOptions& common);
+int commandDemo(const std::vector<std::string>& args, const CommonOptions& common);
+
+// The settings file in effect for these options.
+std::string settingsFileFor(const CommonOptions& common);

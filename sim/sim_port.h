@@ -1,0 +1,19 @@
+// Port names "sim:KEY=VALUE,...": the line to a simulated instrument. One instrument
+// exists per distinct name for the life of the program, so that it keeps its state when
+// the port is closed and opened again.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/serial_device.h"
+
+namespace sim {
+
+inline constexpr const char* kPortPrefix = "sim:";
+
+bool isSimPortName(const std::string& deviceName);
+std::unique_ptr<platform::SerialDevice> createDevice(const std::string& deviceName);
+platform::ProbeResult probe(const std::string& deviceName);
+
+}  // namespace sim
