@@ -29,11 +29,14 @@ void removeStatusListObserver(StatusListObserver* observer) {
 int addStatusLine(const std::string& text) {
   g_lines.push_back(text);
   const int index = static_cast<int>(g_lines.size()) - 1;
-  for (StatusListObserver* observer : std::vector(g_observers)) observer->statusLineAdded(index, text);
+  for (StatusListObserver* observer : std::vector(g_observers))
+    observer->statusLineAdded(index, text);
   return index;
 }
 
-int statusLineCount() { return static_cast<int>(g_lines.size()); }
+int statusLineCount() {
+  return static_cast<int>(g_lines.size());
+}
 
 std::string statusLineText(int index) {
   if (index < 0 || index >= statusLineCount()) return {};
@@ -51,7 +54,9 @@ void clearStatusList() {
   for (StatusListObserver* observer : std::vector(g_observers)) observer->statusListCleared();
 }
 
-const std::vector<std::string>& statusLines() { return g_lines; }
+const std::vector<std::string>& statusLines() {
+  return g_lines;
+}
 
 void resetRunState() {
   clearStatusList();

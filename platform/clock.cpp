@@ -33,16 +33,28 @@ void SteadyClock::sleepMicros(uint64_t micros) {
       std::chrono::microseconds(static_cast<uint64_t>(static_cast<double>(micros) / m_factor)));
 }
 
-Clock& clock() { return g_clock ? *g_clock : defaultClock(); }
+Clock& clock() {
+  return g_clock ? *g_clock : defaultClock();
+}
 
-void setClock(Clock* clock) { g_clock = clock; }
+void setClock(Clock* clock) {
+  g_clock = clock;
+}
 
-uint32_t tickCount() { return static_cast<uint32_t>(clock().nowMicros() / 1000); }
+uint32_t tickCount() {
+  return static_cast<uint32_t>(clock().nowMicros() / 1000);
+}
 
-void sleepMs(uint32_t ms) { clock().sleepMicros(static_cast<uint64_t>(ms) * 1000); }
+void sleepMs(uint32_t ms) {
+  clock().sleepMicros(static_cast<uint64_t>(ms) * 1000);
+}
 
-ScopedClock::ScopedClock(Clock& clock) : m_previous(g_clock) { g_clock = &clock; }
+ScopedClock::ScopedClock(Clock& clock) : m_previous(g_clock) {
+  g_clock = &clock;
+}
 
-ScopedClock::~ScopedClock() { g_clock = m_previous; }
+ScopedClock::~ScopedClock() {
+  g_clock = m_previous;
+}
 
 }  // namespace platform

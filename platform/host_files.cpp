@@ -4,9 +4,9 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
-#include <algorithm>
 
 namespace platform {
 

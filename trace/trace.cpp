@@ -22,13 +22,19 @@ TraceTimeSource g_timeSource = nullptr;
 
 bool kindEnabled(int kind) {
   switch (kind) {
-    case kTraceError: return kTraceErrors;
-    case kTraceWarning: return kTraceWarnings;
+    case kTraceError:
+      return kTraceErrors;
+    case kTraceWarning:
+      return kTraceWarnings;
     case kTraceEnter:
-    case kTraceLeave: return kTraceEnterLeave;
-    case kTraceInfo: return kTraceInfos;
-    case kTraceRemark: return kTraceRemarks;
-    default: return true;
+    case kTraceLeave:
+      return kTraceEnterLeave;
+    case kTraceInfo:
+      return kTraceInfos;
+    case kTraceRemark:
+      return kTraceRemarks;
+    default:
+      return true;
   }
 }
 
@@ -64,17 +70,26 @@ void writeFormatted(TraceScope& scope, int kind, const char* format, va_list arg
 
 }  // namespace
 
-void setTraceTimeSource(TraceTimeSource source) { g_timeSource = source; }
+void setTraceTimeSource(TraceTimeSource source) {
+  g_timeSource = source;
+}
 
 const char* traceKindName(int kind) {
   switch (kind) {
-    case kTraceError: return "* error";
-    case kTraceWarning: return "* warning";
-    case kTraceEnter: return "+ enter";
-    case kTraceLeave: return "- leave";
-    case kTraceInfo: return "  info";
-    case kTraceRemark: return "* remark";
-    default: return "unknown";
+    case kTraceError:
+      return "* error";
+    case kTraceWarning:
+      return "* warning";
+    case kTraceEnter:
+      return "+ enter";
+    case kTraceLeave:
+      return "- leave";
+    case kTraceInfo:
+      return "  info";
+    case kTraceRemark:
+      return "* remark";
+    default:
+      return "unknown";
   }
 }
 
@@ -105,8 +120,7 @@ TraceScope::TraceScope(const TraceOwner* owner, const char* functionName) : owne
   traceWrite(*this, kTraceEnter, "(no input)");
 }
 
-TraceScope::TraceScope(const TraceOwner* owner, const char* functionName, const char* format,
-                       ...)
+TraceScope::TraceScope(const TraceOwner* owner, const char* functionName, const char* format, ...)
     : owner(owner) {
   if (!enabled(*this, kTraceEnter)) return;
   this->functionName = functionName ? functionName : "";
@@ -125,12 +139,12 @@ TraceScope::~TraceScope() {
   if (--traceDepth < 0) traceDepth = 0;
 }
 
-#define ZEL_TRACE_RECORD(name, kind)                       \
-  void name(TraceScope& scope, const char* format, ...) {  \
-    va_list args;                                          \
-    va_start(args, format);                                \
-    writeFormatted(scope, kind, format, args);             \
-    va_end(args);                                          \
+#define ZEL_TRACE_RECORD(name, kind)                      \
+  void name(TraceScope& scope, const char* format, ...) { \
+    va_list args;                                         \
+    va_start(args, format);                               \
+    writeFormatted(scope, kind, format, args);            \
+    va_end(args);                                         \
   }
 
 ZEL_TRACE_RECORD(traceLeave, kTraceLeave)
