@@ -1,0 +1,30 @@
+// The processor firmware update: one flash programming job from "romwrite.cnf" from start
+// to end, each step reported in the program-wide status list (app/run_state.h). Also the
+// step status line and the cancellable wait that the engine and its callers share.
+#pragma once
+
+#include <cstdint>
+
+#include "serial/comm.h"
+
+inline constexpr int32_t kReadyTests = 7;
+inline constexpr uint32_t kReadyPollMs = 500;
+inline constexpr int32_t kProcessorLinkTimeoutMs = 5000;
+
+// Reads and checks the job, opens the link, waits for the target, downloads loader and
+// transfer program, uploads, identifies, erases, programs and verifies, ends the transfer
+// program, clears CMOS RAM and, when bootAtEnd is non-zero, boots the target. 0 or the
+// code of the first failing step.
+int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd);
+
+// Rewrites the last status line: ok -> "OK    " + line; else code 0 -> "ERROR " + line;
+// else "ERROR <line> (<code in hex>)".
+void setStepStatus(int32_t ok, int32_t code);
+
+// milliseconds / 500 rounds of a 500 ms pause and a message pump. 0, or kResultCancelled
+// as soon as a cancel is reported.
+int32_t waitWithMessages(uint32_t milliseconds);
+
+// Waits for the target's update-mode signal: up to kReadyTests samples, 500 ms apart
+// (also after the last failing one). 0 or kResultTargetNotReady.
+int32_t waitForTargetReady(CComm& port);
