@@ -1,0 +1,106 @@
+// The termios backend of the serial device: real ports (/dev/ttyS*, /dev/ttyUSB*,
+// /dev/ttyACM*) and pseudo-terminals.
+//
+// What Linux offers differs from the Windows driver the port class was written against:
+//  - Exclusive use is a non-blocking flock on the open device (it binds root too) plus
+//    TIOCEXCL; a live UUCP lock file of another program also counts as "in use".
+//  - A probe must not open a free port (an open raises DTR and RTS, which the instrument
+//    sees), so it looks from the outside: device node, sysfs, access(2), /proc/locks and
+//    the UUCP lock files.
+//  - Linux cannot tell whether output is held by a received XOFF and has no DTR/DSR flow
+//    control. The backend therefore does XON/XOFF output flow control and DSR gating
+//    itself (the kernel's IXON stays off): received XON/XOFF bytes are taken out of the
+//    input and obeyed by the writer, so that outputHeld() is exact. RTS/CTS is the kernel's
+//    (CRTSCTS).
+//  - Pseudo-terminals have no modem lines (the ioctls answer ENOTTY) and force 8 data bits
+//    without parity: modem calls report failure, everything else keeps working, and flow
+//    control that needs a modem line does not hold output there.
+//  - A hang-up (USB adapter pulled, pseudo-terminal peer closed) leaves the device open but
+//    dead: reads return Empty after their 100 ms, writes fail.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/serial_device.h"
+
+namespace platform {
+
+// The termios structure for a set of line settings, built on `base` (the port's current
+// termios) flag group by flag group. Empty when the settings cannot be expressed: a baud
+// rate outside the table of standard rates, or data bits outside 5 to 8.
+std::optional<termios> termiosFromLineSettings(const LineSettings& settings, termios base);
+// The line settings that a termios structure stands for (speed, framing, RTS/CTS); the
+// fields termios does not hold keep the values of `base`.
+LineSettings lineSettingsFromTermios(const termios& tio, LineSettings base);
+// The termios speed constant of a baud rate; B0 when the rate is not in the table.
+speed_t baudRateConstant(uint32_t baudRate);
+
+class TermiosDevice : public SerialDevice {
+ public:
+  explicit TermiosDevice(std::string path);
+  ~TermiosDevice() override;
+  TermiosDevice(const TermiosDevice&) = delete;
+  TermiosDevice& operator=(const TermiosDevice&) = delete;
+
+  // Looks at a device without opening it. Absent: no such node, not a character device,
+  // or a serial port without a UART behind it (sysfs "type" 0). InUse: no read and write
+  // access for this user, a flock held on the device node (by any open file, this process
+  // included), or a UUCP lock file of a live process. Free otherwise.
+  static ProbeResult probe(const std::string& path);
+
+  const std::string& path() const { return m_path; }
+
+  bool open() override;
+  void close() override;
+  bool isOpen() const override { return m_fd >= 0; }
+
+  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool purge(bool input, bool output) override;
+
+  bool getSettings(LineSettings& settings) override;
+  bool setSettings(const LineSettings& settings) override;
+
+  ReadResult readByte(uint8_t& byte) override;
+  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drain() override;
+  bool outputHeld(bool& held) override;
+
+  bool modemStatus(bool& cts, bool& dsr) override;
+  bool setRts() override;
+  bool setDtr() override;
+  bool clearDtr() override;
+
+  // True once the device hung up while open (adapter pulled, peer closed).
+  bool disconnected() const { return m_disconnected; }
+
+ private:
+  // Moves what the driver holds into the input buffer, taking out XON/XOFF when the
+  // writer obeys them. Returns false when the device hung up.
+  bool pullInput();
+  // Takes the bytes of one read() into the input buffer.
+  void takeInput(const uint8_t* data, size_t size);
+  // Waits up to timeoutMs for input or a hang-up (real time).
+  void waitForInput(int timeoutMs);
+  bool modemBit(int bit, bool raise);
+  bool heldNow();
+  void markDisconnected();
+
+  static constexpr size_t kInputBufferBytes = 4096;
+
+  std::string m_path;
+  int m_fd = -1;
+  bool m_disconnected = false;
+  LineSettings m_settings{};
+  // Received XOFF not yet followed by XON (only while outX is on).
+  bool m_xoffReceived = false;
+  // Input buffer: a ring of received bytes not yet handed out.
+  uint8_t m_input[kInputBufferBytes] = {};
+  size_t m_inputHead = 0;
+  size_t m_inputCount = 0;
+};
+
+}  // namespace platform
