@@ -35,8 +35,16 @@ struct ManualSelections {
 // True when the named file in the current directory can be opened for reading.
 bool fileExists(const std::string& name);
 
+// The firmware image that each generator programs. The automatic choice between
+// NO_DVBT.bin and NO_ATSC.bin on a board with memory extension looks for the files in the
+// current directory.
+const char* automaticImageName(uint32_t hwInfo);
+const char* manualImageName(const ManualSelections& selections);
+
 // Writes ROMWRITE.CNF in the current directory (replacing a file of that name in any case)
 // for the hardware word the instrument reported, as the automatic update needs it.
+// Returns kConfigWritten, or kConfigNotCreated when the file cannot be created or a write
+// to it fails.
 int writeAutomaticConfiguration(uint32_t hwInfo, bool optionUpdate, int portNumber);
 
 // Writes ROMWRITE.CNF for the selections of the configuration dialog (manual update).

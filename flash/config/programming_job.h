@@ -18,9 +18,9 @@ enum FlashChip : uint8_t {
   AM29F040 = 22,
 };
 
-inline constexpr int kMaxJobEntries = 10;   // banks, erase areas, programs, uploads each
-inline constexpr int kUartSize = 10;        // 9 characters and NUL
-inline constexpr int kFileNameSize = 80;    // 79 characters and NUL
+inline constexpr int kMaxJobEntries = 10;  // banks, erase areas, programs, uploads each
+inline constexpr int kUartSize = 10;       // 9 characters and NUL
+inline constexpr int kFileNameSize = 80;   // 79 characters and NUL
 inline constexpr int kChipNameSize = 20;
 // "--NONE--" as loader or transfer program: nothing is downloaded.
 inline constexpr const char* kNoFile = "--NONE--";
@@ -93,7 +93,9 @@ struct ProgrammingJob {
 extern ProgrammingJob programmingJob;
 
 // Bytes per target address: 4 for the TMS320C30, else 1.
-inline uint32_t addressUnit(const ProgrammingJob& job) { return job.processor == TMS320C30 ? 4 : 1; }
+inline uint32_t addressUnit(const ProgrammingJob& job) {
+  return job.processor == TMS320C30 ? 4 : 1;
+}
 // Byte-wide chips side by side in one bank: 2 for B16, 4 for B32, else 1.
 inline uint32_t chipsPerBank(const ProgrammingJob& job) {
   return job.architecture == B16 ? 2 : job.architecture == B32 ? 4 : 1;

@@ -1,0 +1,3 @@
+#include "flash/config/programming_job.h"
+
+ProgrammingJob programmingJob{};
