@@ -25,6 +25,12 @@ void setStepStatus(int32_t ok, int32_t code);
 // as soon as a cancel is reported.
 int32_t waitWithMessages(uint32_t milliseconds);
 
+// The first steps of an update, shared with the option update: reads and checks the job
+// into programmingJob, opens the link at 19200 bits/s, waits for the ready signal and
+// downloads loader and transfer program (the latter at the job's speed), each with its
+// status line. 0 or the failing step's code.
+int32_t prepareUpdateTarget(const char* configFileName, CComm& port, int32_t readTimeoutMs);
+
 // Waits for the target's update-mode signal: up to kReadyTests samples, 500 ms apart
 // (also after the last failing one). 0 or kResultTargetNotReady.
 int32_t waitForTargetReady(CComm& port);

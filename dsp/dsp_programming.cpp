@@ -1,0 +1,200 @@
+#include "dsp/dsp_programming.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/run_state.h"
+#include "flash/processor_update.h"
+#include "flash/programming_link.h"
+#include "flash/result_codes.h"
+#include "flash/target_commands.h"
+#include "platform/clock.h"
+#include "platform/host_files.h"
+
+namespace {
+
+constexpr uint32_t kDspReadBufferSize = (kDspWordsPerPacket + 1) * 4;  // 244 bytes
+constexpr uint32_t kDspWriteRequestSize = 1 + 4 + kDspDataAreaSize;    // 245 bytes
+constexpr uint32_t kDspStatusAnswerSize = 5;                           // code, status
+constexpr uint32_t kDspChecksumAnswerSize = 9;                         // code, sum, status
+
+void put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+uint32_t get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+uint8_t positiveAnswer(uint8_t command) {
+  return static_cast<uint8_t>(command | kPositiveAnswerBit);
+}
+
+// Receives a DSP answer into answerPacket and judges its code; answers shorter than their
+// fixed part are unexpected (their fields would be left-overs of an older answer).
+int32_t receiveDspAnswer(uint8_t command, uint32_t minimumLength, CComm& port) {
+  uint32_t length = 0;
+  int32_t result = receivePacket(answerPacket, port, &length);
+  if (result != kResultOk) return result;
+  result = judgeAnswer(answerPacket, length, positiveAnswer(command));
+  if (result != kResultOk) return result;
+  return length < minimumLength ? kResultUnexpectedAnswer : kResultOk;
+}
+
+// Reads up to 60 whole words of the image into buffer (cleared first); the word count.
+uint32_t readWords(std::FILE* file, uint8_t (&buffer)[kDspReadBufferSize]) {
+  std::memset(buffer, 0, sizeof buffer);
+  const size_t bytes = std::fread(buffer, 1, kDspDataAreaSize, file);
+  return static_cast<uint32_t>(bytes / 4);
+}
+
+// Image sum: every whole word from the start, modulo 2^32.
+uint32_t imageSum(std::FILE* file) {
+  std::fseek(file, 0, SEEK_SET);
+  uint8_t buffer[kDspReadBufferSize];
+  uint32_t sum = 0;
+  for (uint32_t words = readWords(file, buffer); words > 0; words = readWords(file, buffer)) {
+    for (uint32_t i = 0; i < words; ++i) sum += get32(&buffer[i * 4]);
+  }
+  return sum;
+}
+
+// One erase-program-verify pass. 0 success, 2 checksum mismatch, else the attempt failed
+// (its lines are marked).
+int32_t dspAttempt(std::FILE* file, CComm& port) {
+  std::fseek(file, 0, SEEK_SET);
+  std::fseek(file, 0, SEEK_END);
+  const long length = std::ftell(file);
+  std::fseek(file, 0, SEEK_SET);
+  const uint32_t wordCount = length > 0 ? static_cast<uint32_t>(length / 4) : 0;
+
+  dspPrepare(port);  // its answer tells nothing the next steps do not find out
+
+  addStatusLine("Erasing Flash ROMs on DSP module...");
+  int32_t result = dspErase(wordCount, port);
+  if (result != 0) {
+    setStepStatus(0, 0);
+    addStatusLine("ERROR - Program algorithm could not be sent to DSP module!");
+    return kResultDspFailed;
+  }
+  setStepStatus(1, 0);
+
+  addStatusLine("Programming Flash ROMs on DSP module...");
+  uint8_t buffer[kDspReadBufferSize];
+  uint32_t words[kDspWordsPerPacket];
+  for (uint32_t count = readWords(file, buffer); count > 0; count = readWords(file, buffer)) {
+    for (uint32_t i = 0; i < count; ++i) words[i] = get32(&buffer[i * 4]);
+    result = dspWriteData(words, count, port);
+    if (result != 0) {
+      setStepStatus(0, result);
+      return kResultDspFailed;
+    }
+  }
+  setStepStatus(1, 0);
+
+  addStatusLine("Waiting for checksum from DSP module...");
+  uint32_t checksum = 0;
+  result = dspGetChecksum(checksum, port);
+  if (result != 0) {
+    setStepStatus(0, result);
+    addStatusLine("ERROR - no checksum received");
+    return kResultDspFailed;
+  }
+  setStepStatus(1, 0);
+
+  if (imageSum(file) != checksum) {
+    addStatusLine("ERROR - wrong checksum");
+    return kResultDspChecksumMismatch;
+  }
+  addStatusLine("Update of DSP option successfully completed");
+  return kResultOk;
+}
+
+}  // namespace
+
+const char* dspImageFileName(int32_t optionKind) {
+  switch (optionKind) {
+    case kOptionB1:
+      return "QAM.BIN";
+    case kOptionB20:
+      return "ATSC.BIN";
+    case kOptionB10:
+      return "OFDM.BIN";
+    default:
+      return nullptr;
+  }
+}
+
+int32_t dspPrepare(CComm& port) {
+  commandPacket[0] = kCmdDspPrepare;
+  const int32_t result = sendPacket(commandPacket, 1, port);
+  if (result != kResultOk) return result;
+  return receiveDspAnswer(kCmdDspPrepare, 1, port);
+}
+
+int32_t dspErase(uint32_t wordCount, CComm& port) {
+  commandPacket[0] = kCmdDspErase;
+  put32(&commandPacket[1], wordCount);
+  int32_t result = sendPacket(commandPacket, 5, port);
+  if (result != kResultOk) return result;
+  // The module erases before it answers; the answer waits in the port meanwhile.
+  platform::sleepMs(kDspEraseWaitMs);
+  result = receiveDspAnswer(kCmdDspErase, kDspStatusAnswerSize, port);
+  if (result != kResultOk) return result;
+  return static_cast<int32_t>(get32(&answerPacket[1]));
+}
+
+int32_t dspWriteData(const uint32_t* words, uint32_t count, CComm& port) {
+  if (count > kDspWordsPerPacket) return kResultPacketTooLong;
+  commandPacket[0] = kCmdDspWriteData;
+  put32(&commandPacket[1], count);
+  // The data area always has its full size; unused words are zero.
+  std::memset(&commandPacket[5], 0, kDspDataAreaSize);
+  for (uint32_t i = 0; i < count; ++i) put32(&commandPacket[5 + i * 4], words[i]);
+  int32_t result = sendPacket(commandPacket, static_cast<int32_t>(kDspWriteRequestSize), port);
+  if (result != kResultOk) return result;
+  result = receiveDspAnswer(kCmdDspWriteData, kDspStatusAnswerSize, port);
+  if (result != kResultOk) return result;
+  return static_cast<int32_t>(get32(&answerPacket[1]));
+}
+
+int32_t dspGetChecksum(uint32_t& checksum, CComm& port) {
+  commandPacket[0] = kCmdDspGetChecksum;
+  int32_t result = sendPacket(commandPacket, 1, port);
+  if (result != kResultOk) return result;
+  result = receiveDspAnswer(kCmdDspGetChecksum, kDspChecksumAnswerSize, port);
+  if (result != kResultOk) return result;
+  checksum = get32(&answerPacket[1]);
+  return static_cast<int32_t>(get32(&answerPacket[5]));
+}
+
+int32_t programDspOption(CComm& port, int32_t optionKind) {
+  const char* imageName = dspImageFileName(optionKind);
+  if (!imageName) {
+    addStatusLine("ERROR -  no DSP file chosen");
+    return kResultDspFailed;
+  }
+  std::FILE* file = platform::openHostFile(imageName, "rb");
+  if (!file) {
+    addStatusLine("ERROR - DSP file could not be opened");
+    return kResultDspFailed;
+  }
+
+  // Each attempt starts with a fresh erase; a checksum mismatch is not retried, since
+  // writing the same image again would give the same sum.
+  for (int32_t attempt = 0;; ++attempt) {
+    const int32_t result = dspAttempt(file, port);
+    if (result == kResultOk || result == kResultDspChecksumMismatch) {
+      std::fclose(file);
+      return result;
+    }
+    if (attempt + 1 >= kDspAttempts || pumpMessages() != 0) {
+      std::fclose(file);
+      return kResultDspFailed;
+    }
+  }
+}

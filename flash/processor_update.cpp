@@ -1,0 +1,214 @@
+#include "flash/processor_update.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/run_state.h"
+#include "flash/config/config_check.h"
+#include "flash/config/config_reader.h"
+#include "flash/config/programming_job.h"
+#include "flash/programming_link.h"
+#include "flash/result_codes.h"
+#include "flash/target_commands.h"
+#include "platform/clock.h"
+
+namespace {
+
+constexpr uint32_t kWaitStepMs = 500;
+
+// Formats a status line with one printf-style argument; lines are short, longer ones are
+// cut at the buffer's end.
+template <typename... Args>
+std::string formatLine(const char* format, Args... args) {
+  char line[256];
+  std::snprintf(line, sizeof line, format, args...);
+  return line;
+}
+
+// "Stop with X": append the line and hand the failing code up.
+int32_t stopWith(const std::string& line, int32_t code) {
+  addStatusLine(line);
+  return code;
+}
+
+// "Step fails": mark the step's own line and hand the code up.
+int32_t stepFails(int32_t code) {
+  setStepStatus(0, code);
+  return code;
+}
+
+}  // namespace
+
+void setStepStatus(int32_t ok, int32_t code) {
+  const int last = statusLineCount() - 1;
+  const std::string line = statusLineText(last);
+  deleteStatusLine(last);
+  if (ok == 1) {
+    addStatusLine("OK    " + line);
+  } else if (code == 0) {
+    addStatusLine("ERROR " + line);
+  } else {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(static_cast<uint32_t>(code)));
+    addStatusLine("ERROR " + line + " (" + hex + ")");
+  }
+}
+
+int32_t waitWithMessages(uint32_t milliseconds) {
+  for (uint32_t round = 0; round < milliseconds / kWaitStepMs; ++round) {
+    platform::sleepMs(kWaitStepMs);
+    if (pumpMessages() != 0) return kResultCancelled;
+  }
+  return kResultOk;
+}
+
+int32_t waitForTargetReady(CComm& port) {
+  for (int32_t test = 0; test < kReadyTests; ++test) {
+    if (isTargetReady(port) == kResultOk) return kResultOk;
+    platform::sleepMs(kReadyPollMs);
+  }
+  return kResultTargetNotReady;
+}
+
+int32_t prepareUpdateTarget(const char* configFileName, CComm& port, int32_t readTimeoutMs) {
+  ProgrammingJob& job = programmingJob;
+
+  // The job: read and completed by the check, which also finds every host file.
+  int32_t result = readProgrammingConfig(job, configFileName);
+  if (result != 0) return stopWith("ERROR - check ROMWRITE.CNF:  update aborted", result);
+  std::string message;
+  result = checkProgrammingJob(job, message);
+  if (result != 0) {
+    addStatusLine("ERROR - check GENERAL:  update aborted");
+    addStatusLine(message);
+    return result;
+  }
+
+  // The target's boot ROM listens at 19200 bits/s, even parity.
+  port.m_parity = kLinkParityEven;
+  port.m_handshake = kLinkHandshakeNone;
+  result = openProgrammingLink(kLinkStartBaud, readTimeoutMs, port);
+  if (result != 0) return stopWith("ERROR - init RS232 from update PC: update aborted", result);
+
+  addStatusLine(formatLine("Check %s in update mode", deviceName));
+  result = waitForTargetReady(port);
+  if (result != 0) return stepFails(result);
+  setStepStatus(1, 0);
+
+  // Loader, then the transfer program at the speed the loader has switched the target to.
+  if (std::strcmp(job.bootstrapLoaderFile, kNoFile) != 0) {
+    addStatusLine("Download bootloader");
+    result = downloadBootstrapLoader(job.bootstrapLoaderFile, job.processor, job.baud, port);
+    if (result != 0) return stepFails(result);
+    setStepStatus(1, 0);
+  } else {
+    addStatusLine("No download of bootloader");
+  }
+  if (std::strcmp(job.transferFile, kNoFile) != 0) {
+    addStatusLine("Download transfer program");
+    port.m_parity = kLinkParityEven;
+    port.m_handshake = kLinkHandshakeNone;
+    // A port that fails to reopen makes the download itself fail.
+    openProgrammingLink(static_cast<int32_t>(job.baud), readTimeoutMs, port);
+    result =
+        downloadFile(job.transferLoadAddress, job.transferStartAddress, job.transferFile, port);
+    if (result != 0) return stepFails(result);
+    setStepStatus(1, 0);
+  } else {
+    addStatusLine("No download of transfer program");
+  }
+
+  return kResultOk;
+}
+
+int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd) {
+  int32_t result = prepareUpdateTarget(configFileName, port, kProcessorLinkTimeoutMs);
+  if (result != kResultOk) return result;
+  const ProgrammingJob& job = programmingJob;
+  std::string message;
+
+  // Areas to keep are saved before anything is erased.
+  for (int i = 0; i < job.uploadCount; ++i) {
+    const UploadArea& upload = job.uploads[i];
+    result = uploadToFile(upload.start, upload.length, job.architecture, job.processor,
+                          upload.fileName, port);
+    if (result != 0) return stopWith("ERROR - upload: update aborted", result);
+  }
+
+  addStatusLine("Update processor firmware");
+  const bool flashWork = job.bankCount + job.eraseCount > 0;
+
+  // Identification and erasing run with the programming voltage on.
+  if (flashWork) {
+    result = programmingPowerOn(port);
+    if (result != 0) return stopWith("ERROR - EPROM: programming power on, update aborted", result);
+  }
+  for (int i = 0; i < job.bankCount; ++i) {
+    const MemoryBank& bank = job.banks[i];
+    uint8_t manufacturer[4] = {};
+    uint8_t device[4] = {};
+    result = getEpromType(bank.start, job.architecture, bank.chipType, manufacturer, device, port);
+    if (result != 0) {
+      addStatusLine(formatLine("Get manufactuer returnwert %d!!!", result));
+      return stopWith("ERROR - get EPROM type, update aborted", result);
+    }
+    result = checkFlashIdentity(job, i, manufacturer, device, message);
+    if (result != 0)
+      return stopWith("ERROR - check EPROM, maybe too less memory, update aborted", result);
+  }
+  for (int i = 0; i < job.eraseCount; ++i) {
+    const EraseArea& area = job.eraseAreas[i];
+    addStatusLine("Delete flash");
+    uint32_t failAddress = 0;
+    result =
+        eraseFlash(job.architecture, area.bankChipType, area.start, area.length, failAddress, port);
+    if (result != 0) return stepFails(result);
+    setStepStatus(1, 0);
+  }
+  if (flashWork) {
+    result = programmingPowerOff(port);
+    if (result != 0) return stopWith("ERROR - programming power off: update aborted", result);
+  }
+
+  // Each image with the voltage switched on around it, then verified with it off.
+  for (int i = 0; i < job.programCount; ++i) {
+    const ProgramFile& program = job.programs[i];
+    result = programmingPowerOn(port);
+    if (result != 0) return stopWith("ERROR - programming power on: update aborted", result);
+
+    addStatusLine("Download processor firmware");
+    uint32_t failAddress = 0;
+    uint32_t hostSum = 0;
+    result = programFile(program.fileName, program.address, job.architecture, job.processor,
+                         program.bankChipType, failAddress, hostSum, port);
+    if (result != 0) return stepFails(result);
+    setStepStatus(1, 0);
+
+    result = programmingPowerOff(port);
+    if (result != 0) return stopWith("ERROR - programming power off: update aborted", result);
+
+    addStatusLine("Get checksum from target");
+    uint32_t targetSum = 0;
+    result = getTargetChecksum(job.architecture, program.address, program.length, targetSum, port);
+    if (result != 0) return stepFails(result);
+    setStepStatus(1, 0);
+    if (targetSum != hostSum)
+      return stopWith("ERROR - test checksum: update aborted", kResultChecksumMismatch);
+  }
+
+  if (flashWork) {
+    result = endTransferProgram(port);
+    if (result != 0) return stopWith("ERROR - transfer programm end: update aborted", result);
+  }
+  addStatusLine("OK    Update processor firmware completed");
+
+  result = deleteCmosRam(port);
+  if (result != 0)
+    return stopWith(formatLine("ERROR - CMOS-RAM of %s could not be deleted", deviceName), result);
+  if (bootAtEnd == 0) return kResultOk;
+  result = bootTarget(port);
+  if (result != 0)
+    return stopWith(formatLine("ERROR - %s could not be booted", deviceName), result);
+  return kResultOk;
+}
