@@ -12,9 +12,14 @@ inline constexpr int kMaxComPort = 15;
 
 // The device behind a COM number; empty for a number without one.
 std::string comPortDevice(int portNo);
-// Maps a number to a device for the rest of the program; an empty name removes the mapping.
+// Maps a number (1 to 255) to a device for the rest of the program; an empty name removes
+// the mapping, so that the number has no device (not even its default one).
 void setComPortDevice(int portNo, const std::string& device);
-// Reads the PORTS section of a settings file into the mapping.
+// Forgets every mapping made by setComPortDevice or a settings file: the defaults again.
+void resetComPortMapping();
+// Reads the PORTS section of a settings file into the mapping: keys "COM1" to "COM255"
+// (any case), each with a device path or a "sim:" name; an empty value hides the number.
+// Other keys are ignored. Entries not in the file keep their mapping.
 void loadComPortMapping(const std::string& settingsFile);
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -14,6 +16,10 @@ int getPrivateProfileInt(const std::string& section, const std::string& key, int
 // The text value of a key, or the default when it is missing.
 std::string getPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& file);
+// The entries of a section in file order (first entry of each name), values as
+// getPrivateProfileString gives them; empty when the file or section is missing.
+std::vector<std::pair<std::string, std::string>> getPrivateProfileSection(
+    const std::string& section, const std::string& file);
 // Sets a key. False when the file cannot be written.
 bool writePrivateProfileString(const std::string& section, const std::string& key,
                                const std::string& value, const std::string& file);

@@ -1,0 +1,330 @@
+// The settings file. The file is read whole and split into lines that keep their own line
+// ends, so a write changes exactly one line (or adds one, or a section) and every other
+// byte stays as it was.
+//
+// Syntax, as the Windows profile functions read it: "[name]" opens a section (leading
+// blanks allowed, the name ends at "]"); "key=value" is an entry of the current section;
+// names compare without regard to case and without surrounding blanks; a value loses its
+// surrounding blanks and one pair of matching surrounding quotes. The first section of a
+// name and the first key of a name in it count. Lines without "=" (comments, blank lines)
+// are kept but never match a key.
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::string g_override;
+
+constexpr const char* kSettingsFolder = "zelupdate";
+constexpr const char* kSettingsFileName = "zelupdate.ini";
+
+struct Line {
+  std::string text;  // without its line end
+  std::string end;   // "\n", "\r\n" or "" for a last line without one
+};
+
+std::vector<Line> splitLines(const std::string& contents) {
+  std::vector<Line> lines;
+  size_t start = 0;
+  while (start < contents.size()) {
+    const size_t newline = contents.find('\n', start);
+    Line line;
+    if (newline == std::string::npos) {
+      line.text = contents.substr(start);
+      start = contents.size();
+    } else {
+      line.text = contents.substr(start, newline - start);
+      line.end = "\n";
+      start = newline + 1;
+    }
+    if (!line.end.empty() && !line.text.empty() && line.text.back() == '\r') {
+      line.text.pop_back();
+      line.end = "\r\n";
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The section name of a "[name]" line; false for other lines.
+bool sectionName(const std::string& text, std::string_view& name) {
+  std::string_view rest = trim(text);
+  if (rest.empty() || rest.front() != '[') return false;
+  rest.remove_prefix(1);
+  const size_t close = rest.find(']');
+  name = trim(rest.substr(0, close));
+  return true;
+}
+
+// The key and value of a "key=value" line; false for other lines.
+bool keyValue(const std::string& text, std::string_view& key, std::string_view& value) {
+  const size_t equals = text.find('=');
+  if (equals == std::string::npos) return false;
+  const std::string_view whole(text);
+  key = trim(whole.substr(0, equals));
+  if (key.empty() || key.front() == ';') return false;
+  value = trim(whole.substr(equals + 1));
+  return true;
+}
+
+bool readWhole(const std::string& file, std::string& contents) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  contents = buffer.str();
+  return true;
+}
+
+// Where a key is: index of the section line and of the key line; npos when missing.
+struct Position {
+  size_t section = std::string::npos;
+  size_t key = std::string::npos;
+  size_t sectionEnd = 0;  // first line after the section's last entry
+};
+
+Position locate(const std::vector<Line>& lines, const std::string& section,
+                const std::string& key) {
+  Position position;
+  const std::string_view wantedSection = trim(section);
+  const std::string_view wantedKey = trim(key);
+  bool inside = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view name;
+    if (sectionName(lines[i].text, name)) {
+      if (inside) break;  // the first section of the name ends here
+      if (equalNoCase(name, wantedSection)) {
+        inside = true;
+        position.section = i;
+        position.sectionEnd = i + 1;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (!trim(lines[i].text).empty()) position.sectionEnd = i + 1;
+    std::string_view entryKey, entryValue;
+    if (position.key == std::string::npos && keyValue(lines[i].text, entryKey, entryValue) &&
+        equalNoCase(entryKey, wantedKey)) {
+      position.key = i;
+    }
+  }
+  return position;
+}
+
+bool lookUp(const std::string& section, const std::string& key, const std::string& file,
+            std::string& value) {
+  std::string contents;
+  if (file.empty() || !readWhole(file, contents)) return false;
+  const std::vector<Line> lines = splitLines(contents);
+  const Position position = locate(lines, section, key);
+  if (position.key == std::string::npos) return false;
+  std::string_view entryKey, entryValue;
+  keyValue(lines[position.key].text, entryKey, entryValue);
+  if (entryValue.size() >= 2 && (entryValue.front() == '"' || entryValue.front() == '\'') &&
+      entryValue.back() == entryValue.front()) {
+    entryValue = entryValue.substr(1, entryValue.size() - 2);
+  }
+  value = std::string(entryValue);
+  return true;
+}
+
+// Writes a file by way of a temporary file beside it, so that a failure on the way (disk
+// full) never leaves half a settings file.
+bool replaceFile(const std::string& file, const std::string& contents) {
+  std::error_code error;
+  std::filesystem::path target(file);
+  // Write through a symbolic link to the file it names.
+  if (std::filesystem::is_symlink(target, error)) {
+    target = std::filesystem::canonical(target, error);
+    if (error) target = file;
+  }
+  const std::filesystem::path folder = target.parent_path();
+  if (!folder.empty() && !std::filesystem::exists(folder, error)) {
+    std::filesystem::create_directories(folder, error);
+    if (error) return false;
+  }
+  std::string temporary = target.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  struct stat existing {};
+  if (::stat(target.c_str(), &existing) == 0) {
+    ::fchmod(fd, existing.st_mode & 07777);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  size_t done = 0;
+  bool ok = true;
+  while (done < contents.size()) {
+    const ssize_t written = ::write(fd, contents.data() + done, contents.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(written);
+  }
+  if (::fsync(fd) != 0) ok = false;
+  if (::close(fd) != 0) ok = false;
+  if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) ok = false;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+
+}  // namespace
+
+int getPrivateProfileInt(const std::string& section, const std::string& key, int defaultValue,
+                         const std::string& file) {
+  std::string value;
+  if (!lookUp(section, key, file, value)) return defaultValue;
+  // Leading decimal digits with an optional sign; values beyond the int range saturate.
+  size_t i = 0;
+  bool negative = false;
+  if (i < value.size() && (value[i] == '+' || value[i] == '-')) negative = value[i++] == '-';
+  if (i >= value.size() || value[i] < '0' || value[i] > '9') return defaultValue;
+  long long number = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+    number = number * 10 + (value[i] - '0');
+    if (number > static_cast<long long>(INT_MAX) + 1) number = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) return static_cast<int>(-number);
+  return number > INT_MAX ? INT_MAX : static_cast<int>(number);
+}
+
+std::string getPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& defaultValue, const std::string& file) {
+  std::string value;
+  if (!lookUp(section, key, file, value)) return defaultValue;
+  return value;
+}
+
+std::vector<std::pair<std::string, std::string>> getPrivateProfileSection(
+    const std::string& section, const std::string& file) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  std::string contents;
+  if (file.empty() || !readWhole(file, contents)) return entries;
+  const std::vector<Line> lines = splitLines(contents);
+  const Position position = locate(lines, section, std::string());
+  if (position.section == std::string::npos) return entries;
+  for (size_t i = position.section + 1; i < position.sectionEnd; ++i) {
+    std::string_view key, value;
+    if (!keyValue(lines[i].text, key, value)) continue;
+    bool seen = false;
+    for (const auto& entry : entries) seen = seen || equalNoCase(entry.first, key);
+    if (seen) continue;  // the first entry of a name counts
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+      value = value.substr(1, value.size() - 2);
+    }
+    entries.emplace_back(std::string(key), std::string(value));
+  }
+  return entries;
+}
+
+bool writePrivateProfileString(const std::string& section, const std::string& key,
+                               const std::string& value, const std::string& file) {
+  if (file.empty() || trim(section).empty() || trim(key).empty()) return false;
+  // A line break in the value would make lines of its own.
+  if (value.find_first_of("\r\n") != std::string::npos) return false;
+  std::string contents;
+  if (!readWhole(file, contents)) {
+    std::error_code error;
+    if (std::filesystem::exists(file, error)) return false;  // there but unreadable
+    contents.clear();
+  }
+  std::vector<Line> lines = splitLines(contents);
+  // New lines take the line end the file already uses.
+  std::string end = "\n";
+  if (!lines.empty() && lines.front().end == "\r\n") end = "\r\n";
+
+  const std::string entry = std::string(trim(key)) + "=" + value;
+  const Position position = locate(lines, section, key);
+  if (position.key != std::string::npos) {
+    // Keep the key's own spelling and the line's end.
+    std::string_view oldKey, oldValue;
+    keyValue(lines[position.key].text, oldKey, oldValue);
+    const std::string replacement = std::string(oldKey) + "=" + value;
+    if (lines[position.key].text == replacement) return true;
+    lines[position.key].text = replacement;
+  } else if (position.section != std::string::npos) {
+    // A new key goes after the section's last entry.
+    if (lines[position.sectionEnd - 1].end.empty()) lines[position.sectionEnd - 1].end = end;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(position.sectionEnd),
+                 Line{entry, end});
+  } else {
+    if (!lines.empty() && lines.back().end.empty()) lines.back().end = end;
+    lines.push_back(Line{"[" + std::string(trim(section)) + "]", end});
+    lines.push_back(Line{entry, end});
+  }
+
+  std::string output;
+  output.reserve(contents.size() + entry.size() + section.size() + 8);
+  for (const Line& line : lines) output += line.text + line.end;
+  return replaceFile(file, output);
+}
+
+std::string settingsFilePath(const std::string& programPath) {
+  if (!g_override.empty()) return g_override;
+  // Beside a program file "NAME.exe" (any case): "NAME.ini".
+  if (programPath.size() >= 4 &&
+      equalNoCase(std::string_view(programPath).substr(programPath.size() - 4), ".exe")) {
+    return programPath.substr(0, programPath.size() - 4) + ".ini";
+  }
+  // The user's configuration folder. A relative XDG_CONFIG_HOME is to be ignored.
+  std::string base;
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
+    base = config;
+  } else {
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] != '\0') {
+      home = variable;
+    } else if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir) {
+      home = user->pw_dir;
+    }
+    if (home.empty()) return kSettingsFileName;  // nowhere better: the current folder
+    base = home + "/.config";
+  }
+  return base + "/" + kSettingsFolder + "/" + kSettingsFileName;
+}
+
+void setSettingsFileOverride(const std::string& file) {
+  g_override = file;
+}
+
+}  // namespace platform
