@@ -1,0 +1,149 @@
+#include "tests/flash/target_double.h"
+
+#include "app/run_state.h"
+#include "flash/programming_link.h"
+#include "platform/com_ports.h"
+#include "serial/device_factory.h"
+
+namespace flash_test {
+
+namespace {
+
+constexpr int kTestPort = 14;
+constexpr uint64_t kEmptyReadMicros = 100000;
+
+Bytes withSum(const Bytes& data, uint32_t start) {
+  uint32_t sum = start;
+  for (unsigned char c : data) sum += c;
+  Bytes packet(1, static_cast<char>(data.size()));
+  packet += data;
+  packet += static_cast<char>(sum & 0xFF);
+  packet += static_cast<char>((sum >> 8) & 0xFF);
+  return packet;
+}
+
+}  // namespace
+
+Bytes targetPacket(const Bytes& data) {
+  return withSum(data, 0);
+}
+Bytes hostPacket(const Bytes& data) {
+  return withSum(data, static_cast<uint32_t>(data.size()));
+}
+
+void TargetLine::send(const Bytes& bytes, uint64_t afterMs) {
+  const uint64_t at = platform::clock().nowMicros() + afterMs * 1000;
+  for (unsigned char c : bytes) incoming.push_back({at, c});
+}
+
+bool TargetDevice::open() {
+  ++m_line->openCalls;
+  if (m_line->openFails) return false;
+  m_open = true;
+  return true;
+}
+
+bool TargetDevice::purge(bool input, bool) {
+  if (!m_open) return false;
+  ++m_line->purges;
+  if (input) {
+    const uint64_t now = platform::clock().nowMicros();
+    while (!m_line->incoming.empty() && m_line->incoming.front().atMicros <= now)
+      m_line->incoming.pop_front();
+  }
+  return true;
+}
+
+bool TargetDevice::getSettings(platform::LineSettings& settings) {
+  settings = m_settings;
+  return true;
+}
+
+bool TargetDevice::setSettings(const platform::LineSettings& settings) {
+  m_settings = settings;
+  m_line->baudRate = settings.baudRate;
+  return true;
+}
+
+platform::ReadResult TargetDevice::readByte(uint8_t& byte) {
+  if (!m_open) return platform::ReadResult::Failed;
+  platform::Clock& clock = platform::clock();
+  const uint64_t now = clock.nowMicros();
+  auto& incoming = m_line->incoming;
+  if (incoming.empty() || incoming.front().atMicros > now + kEmptyReadMicros) {
+    clock.sleepMicros(kEmptyReadMicros);
+    return platform::ReadResult::Empty;
+  }
+  const TargetLine::Arrival arrival = incoming.front();
+  incoming.pop_front();
+  if (arrival.atMicros > now) clock.sleepMicros(arrival.atMicros - now);
+  byte = arrival.byte;
+  return platform::ReadResult::Byte;
+}
+
+bool TargetDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) {
+  written = 0;
+  if (!m_open) return false;
+  if (m_line->writeFailures > 0) {
+    --m_line->writeFailures;
+    return false;
+  }
+  const Bytes bytes(reinterpret_cast<const char*>(data), size);
+  m_line->written += bytes;
+  m_line->writeSizes.push_back(size);
+  written = size;
+  if (m_line->onWrite) {
+    m_line->onWrite(*m_line, bytes);
+  } else if (size >= 2 && !m_line->replies.empty()) {
+    const Bytes reply = m_line->replies.front();
+    m_line->replies.pop_front();
+    m_line->send(reply);
+  }
+  return true;
+}
+
+bool TargetDevice::modemStatus(bool& cts, bool& dsr) {
+  if (m_line->modemLinesFail) return false;
+  cts = m_line->cts;
+  dsr = m_line->dsr;
+  return true;
+}
+
+bool TargetDevice::setRts() {
+  m_line->rts = true;
+  return true;
+}
+
+bool TargetDevice::setDtr() {
+  m_line->dtr = true;
+  return true;
+}
+
+bool TargetDevice::clearDtr() {
+  m_line->dtr = false;
+  return true;
+}
+
+LinkFixture::LinkFixture() {
+  resetRunState();
+  registerSerialDeviceFactory(
+      "target:", [line = line](const std::string&) { return std::make_unique<TargetDevice>(line); },
+      [](const std::string&) { return platform::ProbeResult::Free; });
+  platform::setComPortDevice(kTestPort, "target:");
+  port.m_portNo = kTestPort;
+  port.m_parity = kLinkParityEven;
+  port.m_handshake = kLinkHandshakeNone;
+  openProgrammingLink(kLinkStartBaud, 5000, port);
+  line->written.clear();
+  line->writeSizes.clear();
+  line->purges = 0;
+}
+
+LinkFixture::~LinkFixture() {
+  port.close();
+  platform::setComPortDevice(kTestPort, "");
+  registerSerialDeviceFactory("target:", nullptr, nullptr);
+  resetRunState();
+}
+
+}  // namespace flash_test
