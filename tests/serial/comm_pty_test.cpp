@@ -1,0 +1,135 @@
+// CComm over a real pseudo-terminal with the termios backend: the slave is the port, the
+// test drives the master as the instrument's end of the line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "app/run_state.h"
+#include "platform/clock.h"
+#include "platform/com_ports.h"
+#include "serial/comm.h"
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+constexpr int kPort = 11;
+
+class CommPtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+    platform::setComPortDevice(kPort, pty.slavePath());
+    comm.m_portNo = kPort;
+    comm.m_baudRate = 9600;
+    comm.m_parity = 0;
+    comm.m_handshake = 0;
+    comm.m_stopDelimiter = 10;
+    bytesSent = 0;
+  }
+
+  void TearDown() override {
+    if (comm.isOpen()) comm.close();
+    platform::setComPortDevice(kPort, "");
+  }
+
+  testing_support::PtyPair pty;
+  CComm comm;
+};
+
+TEST_F(CommPtyTest, command_and_answer_travel_both_ways) {
+  ASSERT_EQ(comm.open(), 0);
+  ASSERT_NE(comm.writeStringToPort("%s\r\n", "*IDN?"), 0);
+  EXPECT_EQ(pty.receive(7), "*IDN?\r\n");
+  EXPECT_EQ(bytesSent, 7u);
+
+  ASSERT_TRUE(pty.send(" ZEL,1.0\r\nREST"));
+  char answer[128];
+  uint32_t count = 0;
+  ASSERT_NE(comm.readStringFromPort(answer, count, 127), 0);
+  EXPECT_EQ(std::string(answer, count), "ZEL,1.0");
+  // What the read did not take waits for the next one.
+  ASSERT_EQ(comm.readBufferFromPort(answer, count, 4), 0);
+  EXPECT_EQ(std::string(answer, count), "REST");
+
+  // All 256 byte values arrive unchanged in a block read (raw line, no delimiter).
+  comm.m_stopDelimiter = -1;
+  std::string all;
+  for (int value = 0; value < 256; ++value) all.push_back(static_cast<char>(value));
+  ASSERT_TRUE(pty.send(all));
+  char block[256];
+  ASSERT_EQ(comm.readBufferFromPort(block, count, 256), 0);
+  EXPECT_EQ(std::string(block, count), all);
+}
+
+TEST_F(CommPtyTest, read_times_out_after_the_inactivity_limit) {
+  ASSERT_EQ(comm.open(), 0);
+  comm.m_readTimeout = 300;
+  char buffer[8];
+  uint32_t count = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(comm.readBufferFromPort(buffer, count, 8), 1);
+  const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+  EXPECT_EQ(count, 0u);
+  EXPECT_GE(elapsedMs, 300);
+  EXPECT_LT(elapsedMs, 600);
+
+  // On the virtual clock the full default limit passes without waiting for it.
+  platform::VirtualClock clock;
+  platform::ScopedClock scoped(clock);
+  comm.m_readTimeout = 5000;
+  ASSERT_TRUE(pty.send("12"));
+  EXPECT_EQ(comm.readStringFromPort(buffer, count, 7), 0);
+  EXPECT_EQ(std::string(buffer, count), "12");
+  EXPECT_GE(clock.nowMicros(), 5000u * 1000);
+}
+
+TEST_F(CommPtyTest, probe_tells_free_in_use_and_absent) {
+  CComm other;
+  EXPECT_EQ(other.checkCommExisting(kPort), 0);
+  ASSERT_EQ(comm.open(), 0);
+  EXPECT_EQ(other.checkCommExisting(kPort), 1);
+
+  // A port in use is not opened, and costs no retries.
+  platform::VirtualClock clock;
+  platform::ScopedClock scoped(clock);
+  other.m_portNo = kPort;
+  EXPECT_EQ(other.open(), 1);
+  EXPECT_FALSE(other.isOpen());
+  EXPECT_EQ(clock.nowMicros(), 0u);
+
+  comm.close();
+  EXPECT_EQ(other.checkCommExisting(kPort), 0);
+  platform::setComPortDevice(kPort, "/dev/zelupdate-no-such-port");
+  EXPECT_EQ(other.checkCommExisting(kPort), -1);
+}
+
+TEST_F(CommPtyTest, pseudo_terminal_has_no_modem_lines) {
+  ASSERT_EQ(comm.open(), 0);
+  int32_t cts = 7;
+  EXPECT_EQ(comm.getCts(cts), 0);
+  EXPECT_EQ(cts, 0);
+  // Writing still works with a handshake that would need a modem line.
+  comm.m_handshake = 1;
+  ASSERT_EQ(comm.open(), 0);
+  EXPECT_NE(comm.writeBufferToPort("ok", 2), 0);
+  EXPECT_EQ(pty.receive(2), "ok");
+}
+
+TEST_F(CommPtyTest, hung_up_line_fails_writes_and_times_out_reads) {
+  ASSERT_EQ(comm.open(), 0);
+  pty.closeMaster();
+  platform::VirtualClock clock;
+  platform::ScopedClock scoped(clock);
+  comm.m_writeTimeout = 200;
+  EXPECT_EQ(comm.writeBufferToPort("lost", 4), 0);
+  EXPECT_EQ(bytesSent, 0u);
+  char buffer[8];
+  uint32_t count = 0;
+  EXPECT_EQ(comm.readBufferFromPort(buffer, count, 8), 1);
+  EXPECT_EQ(count, 0u);
+}
+
+}  // namespace
