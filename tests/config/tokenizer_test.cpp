@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "flash/config/config_tokenizer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+TEST(ClassifyToken, keywords_numbers_and_words) {
+  struct Row {
+    const char* token;
+    ConfigToken kind;
+  };
+  const Row rows[] = {
+      {"[HOST]", kTokenHost},   {"[host]", kTokenHost},
+      {"MeMoRy", kTokenMemory}, {"tms320c30", kTokenTms320c30},
+      {"yes", kTokenYes},       {"NOERASE", kTokenNoErase},
+      {"b16", kTokenB16},       {"0", kTokenNumber},
+      {"115200", kTokenNumber}, {"0x1f", kTokenNumber},
+      {"0X1F", kTokenNumber},   {"010", kTokenNumber},
+      {"08", kTokenNumber},   // digits only: a number, even though octal stops at the 8
+      {"0x", kTokenWord},     // prefix without a digit
+      {"0x12G", kTokenWord},  // trailing non-hex character
+      {"12a", kTokenWord},    // letters after decimal digits
+      {"-1", kTokenWord},     // no signs
+      {"0b101", kTokenWord},    {"NO", kTokenWord},  // not a keyword: only YES sets a flag
+      {"HOST", kTokenWord},     {"ROMWRITE.URL", kTokenWord},
+      {"--NONE--", kTokenWord},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(classifyToken(row.token), row.kind) << row.token;
+  }
+}
+
+TEST(ClassifyToken, every_keyword_is_reserved_in_any_case) {
+  int keywords = 0;
+  for (int kind = kTokenHost; kind < kTokenNumber; ++kind) {
+    const std::string text = configKeywordText(static_cast<ConfigToken>(kind));
+    ASSERT_FALSE(text.empty());
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(classifyToken(lower), kind) << lower;
+    ++keywords;
+  }
+  EXPECT_EQ(keywords, kConfigKeywordCount);
+}
+
+TEST(ConvertNumber, automatic_base_stop_and_overflow) {
+  struct Row {
+    const char* token;
+    uint32_t value;
+  };
+  const Row rows[] = {
+      {"0", 0},
+      {"115200", 115200},
+      {"0X1f", 31},
+      {"0x50000", 0x50000},
+      {"010", 8},
+      {"0100", 64},
+      {"08", 0},  // octal stops at the first invalid digit
+      {"0778", 63},
+      {"4294967295", 0xFFFFFFFF},
+      {"4294967296", 0xFFFFFFFF},  // one past 32 bits saturates
+      {"99999999999999999999", 0xFFFFFFFF},
+      {"0xFFFFFFFF", 0xFFFFFFFF},
+      {"0x100000000", 0xFFFFFFFF},
+      {"0x000000000000001", 1},  // leading zeros never overflow
+      {"037777777777", 0xFFFFFFFF},
+      {"040000000000", 0xFFFFFFFF},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(convertNumber(row.token), row.value) << row.token;
+  }
+}
+
+struct Token {
+  ConfigToken kind;
+  std::string text;
+  uint32_t value;
+  bool operator==(const Token&) const = default;
+};
+
+std::vector<Token> tokensOf(const std::string& contents) {
+  testing_support::TempDir dir;
+  dir.write("t.cnf", contents);
+  std::vector<Token> tokens;
+  if (openConfigFile("t.cnf") != kConfigOpenOk) return tokens;
+  for (;;) {
+    Token t{};
+    t.kind = getToken(t.text, t.value);
+    if (t.kind < 0) break;
+    tokens.push_back(t);
+  }
+  closeConfigFile();
+  return tokens;
+}
+
+TEST(GetToken, separators_and_comments) {
+  const std::vector<Token> expected = {
+      {kTokenBaud, "BAUD", 0}, {kTokenNumber, "9600", 9600}, {kTokenWord, "FILE.BIN", 0},
+      {kTokenWord, "a", 0},    {kTokenNumber, "0x10", 16},
+  };
+  EXPECT_EQ(tokensOf("  BAUD=,=\t9600\r\n; whole line\nFILE.BIN;x y z\r\na;\n,,0x10 ;tail"),
+            expected);
+}
+
+TEST(GetToken, long_lines_are_read_in_pieces_of_199) {
+  // A 250-character comment line: its second piece is read as a line of its own.
+  const std::string comment = ";" + std::string(198, 'c') + " TAIL " + std::string(45, 'd');
+  const std::vector<Token> tokens = tokensOf(comment + "\nYES");
+  ASSERT_EQ(tokens.size(), 3u);
+  EXPECT_EQ(tokens[0].text, "TAIL");
+  EXPECT_EQ(tokens[2].kind, kTokenYes);
+
+  // A token across the boundary splits in two; no token exceeds 199 characters.
+  const std::vector<Token> split = tokensOf(std::string(250, 'w'));
+  ASSERT_EQ(split.size(), 2u);
+  EXPECT_EQ(split[0].text.size(), 199u);
+  EXPECT_EQ(split[1].text.size(), 51u);
+}
+
+TEST(OpenConfigFile, missing_and_empty_files) {
+  testing_support::TempDir dir;
+  EXPECT_EQ(openConfigFile("absent.cnf"), kConfigOpenNotReadable);
+  dir.write("empty.cnf", "");
+  EXPECT_EQ(openConfigFile("empty.cnf"), kConfigOpenEmpty);
+  dir.write("blank.cnf", "\n");
+  EXPECT_EQ(openConfigFile("blank.cnf"), kConfigOpenOk);
+  std::string text;
+  uint32_t value;
+  EXPECT_EQ(getToken(text, value), kTokenEndOfFile);
+  closeConfigFile();
+}
+
+}  // namespace
