@@ -111,7 +111,7 @@ TEST(Commands, generate_manual_selections) {
       {{"--manual", "--memory-extension", "no"}, kExitOk, "NO_NICA.bin", nullptr},
       {{"--manual", "--memory-extension", "no", "--option", "B1", "--processor-firmware", "no"},
        kExitOk,
-       "QAM_B1.bin",
+       "NO_NICA.bin",  // without extension the option chooses no image
        nullptr},
       // An option update needs an option.
       {{"--manual", "--option-update"},
