@@ -106,9 +106,7 @@ TEST(Commands, generate_manual_selections) {
   };
   const Row rows[] = {
       {{"--manual"}, kExitOk, "NO_ATSC.bin", nullptr},
-      {{"--manual", "--option", "B20"}, kExitOk, "NO_DVBT.bin", nullptr},
       {{"--manual", "--option", "b1", "--option-update", "no"}, kExitOk, "QAM_B1.bin", nullptr},
-      {{"--manual", "--memory-extension", "no"}, kExitOk, "NO_NICA.bin", nullptr},
       {{"--manual", "--memory-extension", "no", "--option", "B1", "--processor-firmware", "no"},
        kExitOk,
        "NO_NICA.bin",  // without extension the option chooses no image
@@ -150,15 +148,12 @@ TEST(Commands, generate_usage_errors) {
   const std::vector<std::string> rows[] = {
       {},                                  // neither --hw nor --manual
       {"--hw", "0x10000", "--manual"},     // both
-      {"--hw"},                            // missing value
       {"--hw", "0x"},                      // no digits
-      {"--hw", "0x100000000"},             // more than 32 bits
       {"--hw", "65536x"},                  // trailing garbage
       {"--hw", "1", "--port", "0"},        // COM numbers start at 1
       {"--hw", "1", "--port", "1000000"},  // would not fit the UART value
       {"--hw", "1", "--option", "B1"},     // selections need --manual
       {"--manual", "--option", "B2"},      // unknown option
-      {"--manual", "--memory-extension"},  // needs yes or no
       {"--manual", "--extra"},
   };
   for (const std::vector<std::string>& args : rows) {

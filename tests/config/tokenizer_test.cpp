@@ -34,19 +34,6 @@ TEST(ClassifyToken, keywords_numbers_and_words) {
   }
 }
 
-TEST(ClassifyToken, every_keyword_is_reserved_in_any_case) {
-  int keywords = 0;
-  for (int kind = kTokenHost; kind < kTokenNumber; ++kind) {
-    const std::string text = configKeywordText(static_cast<ConfigToken>(kind));
-    ASSERT_FALSE(text.empty());
-    std::string lower = text;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_EQ(classifyToken(lower), kind) << lower;
-    ++keywords;
-  }
-  EXPECT_EQ(keywords, kConfigKeywordCount);
-}
-
 TEST(ConvertNumber, automatic_base_stop_and_overflow) {
   struct Row {
     const char* token;
@@ -119,19 +106,6 @@ TEST(GetToken, long_lines_are_read_in_pieces_of_199) {
   ASSERT_EQ(split.size(), 2u);
   EXPECT_EQ(split[0].text.size(), 199u);
   EXPECT_EQ(split[1].text.size(), 51u);
-}
-
-TEST(OpenConfigFile, missing_and_empty_files) {
-  testing_support::TempDir dir;
-  EXPECT_EQ(openConfigFile("absent.cnf"), kConfigOpenNotReadable);
-  dir.write("empty.cnf", "");
-  EXPECT_EQ(openConfigFile("empty.cnf"), kConfigOpenEmpty);
-  dir.write("blank.cnf", "\n");
-  EXPECT_EQ(openConfigFile("blank.cnf"), kConfigOpenOk);
-  std::string text;
-  uint32_t value;
-  EXPECT_EQ(getToken(text, value), kTokenEndOfFile);
-  closeConfigFile();
 }
 
 }  // namespace
