@@ -351,7 +351,7 @@ void Instrument::commandProgram(const std::vector<uint8_t>& data, Nanos readyAt)
   ++counters.programPackets;
   const uint8_t positive = static_cast<uint8_t>(kCmdProgram + kAnswerOffset);
   if (data.size() < kProgramHeader ||
-      static_cast<size_t>(data[6] | data[7] << 8) != data.size() - kProgramHeader) {
+      static_cast<size_t>(data[7] | data[8] << 8) != data.size() - kProgramHeader) {
     queueErrorAnswer(readyAt, kErrorBadRequest);
     return;
   }
@@ -364,7 +364,7 @@ void Instrument::commandProgram(const std::vector<uint8_t>& data, Nanos readyAt)
     queueErrorAnswer(readyAt, kErrorBusy);
     return;
   }
-  const uint32_t address = le32(data, 2);
+  const uint32_t address = le32(data, 3);
   const uint32_t count = static_cast<uint32_t>(data.size() - kProgramHeader);
   const auto fail = [&](uint32_t at) {
     std::vector<uint8_t> answer = {positive, kProgramFailed};
