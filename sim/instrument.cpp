@@ -100,11 +100,15 @@ Nanos Instrument::now() {
   const int64_t clockNs = static_cast<int64_t>(platform::clock().nowMicros() * 1000);
   // A clock that was replaced by one that starts anew must not send the simulation back in
   // time: from then on the simulation counts on from where it was.
-  if (!m_clockSeen || clockNs + m_clockOffset < static_cast<int64_t>(m_now)) {
-    m_clockOffset = static_cast<int64_t>(m_now) - clockNs;
+  if (!m_clockSeen) {
+    m_clockOffset = static_cast<int64_t>(m_lastClock) - clockNs;
     m_clockSeen = true;
   }
-  return static_cast<Nanos>(clockNs + m_clockOffset);
+  if (clockNs + m_clockOffset < static_cast<int64_t>(m_lastClock)) {
+    m_clockOffset = static_cast<int64_t>(m_lastClock) - clockNs;
+  }
+  m_lastClock = static_cast<Nanos>(clockNs + m_clockOffset);
+  return m_lastClock;
 }
 
 void Instrument::advance() {
@@ -447,7 +451,7 @@ bool Instrument::hostWrite(const uint8_t* data, uint32_t size, uint32_t& written
   for (uint32_t i = 0; i < size; ++i) {
     // The driver's output queue holds kHostOutputQueueBytes; a longer write waits.
     const Nanos queueSpan = frame * kHostOutputQueueBytes;
-    if (m_hostTxFreeAt > m_now + queueSpan) sleepUntil(m_hostTxFreeAt - queueSpan);
+    if (m_hostTxFreeAt + frame > m_now + queueSpan) sleepUntil(m_hostTxFreeAt + frame - queueSpan);
     const Nanos start = std::max(m_now, m_hostTxFreeAt);
     const Nanos arrive = start + frame;
     m_hostTxFreeAt = arrive;

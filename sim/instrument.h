@@ -267,7 +267,8 @@ class Instrument {
   Nanos m_hostTxFreeAt = 0;
 
   // Line and clock.
-  Nanos m_now = 0;
+  Nanos m_now = 0;        // the simulation has run up to here (a waiting read looks ahead)
+  Nanos m_lastClock = 0;  // the program clock as last read, in simulation time
   int64_t m_clockOffset = 0;
   bool m_clockSeen = false;
   std::deque<Flight> m_toInstrument;
