@@ -279,9 +279,8 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
     // Keep the key's own spelling and the line's end.
     std::string_view oldKey, oldValue;
     keyValue(lines[position.key].text, oldKey, oldValue);
-    const std::string replacement = std::string(oldKey) + "=" + value;
-    if (lines[position.key].text == replacement) return true;
-    lines[position.key].text = replacement;
+    if (oldValue == value) return true;  // nothing to change: the file stays untouched
+    lines[position.key].text = std::string(oldKey) + "=" + value;
   } else if (position.section != std::string::npos) {
     // A new key goes after the section's last entry.
     if (lines[position.sectionEnd - 1].end.empty()) lines[position.sectionEnd - 1].end = end;

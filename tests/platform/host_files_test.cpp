@@ -18,7 +18,8 @@ TEST(HostFiles, names_are_found_regardless_of_case) {
       {"NO_ATSC.BIN", "NO_ATSC.bin"},
       {"missing.bin", "missing.bin"},  // no match: the name stays as asked
   };
-  for (const auto& [asked, found] : rows) EXPECT_EQ(platform::resolveHostFile(asked), found) << asked;
+  for (const auto& [asked, found] : rows)
+    EXPECT_EQ(platform::resolveHostFile(asked), found) << asked;
   EXPECT_TRUE(platform::hostFileExists("no_atsc.BIN"));
   EXPECT_FALSE(platform::hostFileExists("NO_DVBT.bin"));
 }

@@ -1,0 +1,345 @@
+// The termios backend on a pseudo-terminal: the slave is the port, the test drives the
+// master as the far end of the line.
+#include "platform/termios_device.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform::LineSettings;
+using platform::ProbeResult;
+using platform::ReadResult;
+using platform::TermiosDevice;
+using testing_support::PtyPair;
+using Clock = std::chrono::steady_clock;
+
+int64_t msSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Reads what arrives within `timeoutMs`, up to `count` bytes.
+std::string readBytes(TermiosDevice& device, size_t count, int timeoutMs = 1000) {
+  std::string bytes;
+  const auto start = Clock::now();
+  while (bytes.size() < count && msSince(start) < timeoutMs) {
+    uint8_t byte = 0;
+    if (device.readByte(byte) == ReadResult::Byte) bytes.push_back(static_cast<char>(byte));
+  }
+  return bytes;
+}
+
+bool writeAll(TermiosDevice& device, const std::string& bytes) {
+  uint32_t written = 0;
+  return device.write(reinterpret_cast<const uint8_t*>(bytes.data()),
+                      static_cast<uint32_t>(bytes.size()), written) &&
+         written == bytes.size();
+}
+
+class TermiosOnPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty.ok()) << "no pseudo-terminal available";
+    ASSERT_TRUE(device.open()) << pty.slavePath();
+  }
+  // handshake as the port class maps its index: plain line by default
+  bool apply(LineSettings settings) { return device.setSettings(settings); }
+
+  PtyPair pty;
+  TermiosDevice device{pty.slavePath()};
+};
+
+TEST_F(TermiosOnPty, BytesPassUnchangedBothWays) {
+  ASSERT_TRUE(apply(LineSettings{}));
+  const std::string toPort("A\r\n\x00\xff\x03\x7f z", 10);
+  ASSERT_TRUE(pty.send(toPort));
+  EXPECT_EQ(readBytes(device, toPort.size()), toPort);
+
+  const std::string fromPort("*IDN?\r\n\x00\x80\x11\x13", 11);
+  ASSERT_TRUE(writeAll(device, fromPort));
+  EXPECT_TRUE(device.drain());
+  EXPECT_EQ(pty.receive(fromPort.size()), fromPort);
+}
+
+TEST_F(TermiosOnPty, EmptyReadReturnsAfterAbout100ms) {
+  uint8_t byte = 0;
+  auto start = Clock::now();
+  EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
+  const int64_t empty = msSince(start);
+  EXPECT_GE(empty, 95);
+  EXPECT_LT(empty, 250);
+  std::printf("[ figure ] empty read took %lld ms\n", static_cast<long long>(empty));
+
+  // A byte that arrives during the wait ends it at once.
+  std::thread peer([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    pty.send("x");
+  });
+  start = Clock::now();
+  ReadResult result = device.readByte(byte);
+  const int64_t arrival = msSince(start);
+  peer.join();
+  EXPECT_EQ(result, ReadResult::Byte);
+  EXPECT_EQ(byte, 'x');
+  EXPECT_LT(arrival, 90);
+}
+
+TEST_F(TermiosOnPty, UnderTheVirtualClockAnEmptyReadCostsVirtualTime) {
+  platform::VirtualClock virtualClock;
+  platform::ScopedClock scope(virtualClock);
+  uint8_t byte = 0;
+  const auto start = Clock::now();
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
+  EXPECT_EQ(platform::tickCount(), 5000u);
+  EXPECT_LT(msSince(start), 1000);  // 50 reads, but not 5 s of real time
+
+  pty.send("k");
+  EXPECT_EQ(readBytes(device, 1), "k");
+}
+
+TEST_F(TermiosOnPty, HangUpMakesReadsTimeOutAndWritesFail) {
+  pty.closeMaster();
+  uint8_t byte = 0;
+  for (int i = 0; i < 3; ++i) {
+    const auto start = Clock::now();
+    EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
+    const int64_t took = msSince(start);
+    EXPECT_GE(took, 90);  // a dead port still waits out the read, it does not spin
+    EXPECT_LT(took, 300);
+  }
+  EXPECT_TRUE(device.disconnected());
+  const auto start = Clock::now();
+  EXPECT_FALSE(writeAll(device, "hello"));
+  EXPECT_LT(msSince(start), 200);
+  bool held = true;
+  EXPECT_FALSE(device.outputHeld(held));
+  EXPECT_FALSE(device.drain());
+  EXPECT_FALSE(device.setSettings(LineSettings{}));
+  device.close();
+  EXPECT_FALSE(device.isOpen());
+}
+
+TEST_F(TermiosOnPty, WriteWithoutReaderIsBoundedByItsTimeOut) {
+  // The peer never reads: the pseudo-terminal's buffer fills and the write gives up after
+  // 20 ms per byte + 1000 ms, reporting what went out (blocks of 10 bytes: 1200 ms).
+  const std::string block(10, 'x');
+  uint32_t written = 0;
+  const auto start = Clock::now();
+  int64_t lastWriteMs = 0;
+  for (int i = 0; i < 100000; ++i) {
+    const auto writeStart = Clock::now();
+    ASSERT_TRUE(device.write(reinterpret_cast<const uint8_t*>(block.data()),
+                             static_cast<uint32_t>(block.size()), written));
+    lastWriteMs = msSince(writeStart);
+    if (written < block.size()) break;
+  }
+  EXPECT_LT(written, block.size());
+  // At most 20 ms per byte + 1000 ms; with nothing moving the write stops at its bound.
+  EXPECT_GE(lastWriteMs, 1150);
+  EXPECT_LE(lastWriteMs, 1400);
+  EXPECT_LT(msSince(start), 20 * 1000);
+  std::printf("[ figure ] write into a full line gave up after %lld ms with %u bytes\n",
+              static_cast<long long>(lastWriteMs), written);
+}
+
+TEST_F(TermiosOnPty, OpenIsExclusive) {
+  TermiosDevice second(pty.slavePath());
+  EXPECT_FALSE(second.open());
+  device.close();
+  EXPECT_TRUE(second.open());
+  EXPECT_FALSE(device.open());
+  second.close();
+  EXPECT_TRUE(device.open());
+}
+
+TEST_F(TermiosOnPty, ProbeTellsFreeInUseAndAbsent) {
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::InUse);  // we hold it
+  device.close();
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::Free);
+
+  // A flock taken by another open of the node (another program) counts too.
+  const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::Free);  // open, no lock
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::InUse);
+  EXPECT_FALSE(device.open());
+  ::close(other);
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::Free);
+
+  testing_support::TempDir dir;
+  dir.write("plain", "not a device");
+  const struct {
+    std::string path;
+    ProbeResult expected;
+  } rows[] = {
+      {"", ProbeResult::Absent},
+      {"/dev/ttyZEL-does-not-exist", ProbeResult::Absent},
+      {dir.file("plain"), ProbeResult::Absent},  // no character device
+      {dir.path(), ProbeResult::Absent},
+      {"/dev/null", ProbeResult::Free},  // a character device nobody locks (and no tty)
+  };
+  for (const auto& row : rows) EXPECT_EQ(TermiosDevice::probe(row.path), row.expected) << row.path;
+  TermiosDevice notATty("/dev/null");
+  EXPECT_FALSE(notATty.open());
+}
+
+TEST_F(TermiosOnPty, LiveUucpLockFileMeansInUse) {
+  device.close();
+  // /dev/pts/7 -> LCK..pts_7
+  std::string name = pty.slavePath().substr(5);
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  const std::string lockFile = "/var/lock/LCK.." + name;
+  {
+    std::ofstream lock(lockFile);
+    if (!lock) GTEST_SKIP() << "cannot write " << lockFile;
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
+    lock << text;
+  }
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::InUse);
+  EXPECT_FALSE(device.open());
+
+  // The lock of a process that has ended is stale.
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  {
+    std::ofstream lock(lockFile, std::ios::trunc);
+    lock << child << "\n";
+  }
+  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::Free);
+  EXPECT_TRUE(device.open());
+  std::remove(lockFile.c_str());
+}
+
+TEST_F(TermiosOnPty, XoffHoldsOutputUntilXon) {
+  LineSettings settings;
+  settings.outX = true;
+  settings.inX = true;
+  ASSERT_TRUE(apply(settings));
+  bool held = false;
+  ASSERT_TRUE(device.outputHeld(held));
+  EXPECT_FALSE(held);
+
+  pty.send("\x13");
+  const auto start = Clock::now();
+  while (!held && msSince(start) < 1000) ASSERT_TRUE(device.outputHeld(held));
+  EXPECT_TRUE(held);
+
+  // A write while held waits for the XON and sends nothing before it.
+  std::string early;
+  std::thread peer([&] {
+    early = pty.receive(1, 150);
+    pty.send("\x11");
+  });
+  const auto writeStart = Clock::now();
+  EXPECT_TRUE(writeAll(device, "xyz"));
+  const int64_t writeTook = msSince(writeStart);
+  peer.join();
+  EXPECT_EQ(early, "");
+  EXPECT_GE(writeTook, 140);
+  EXPECT_EQ(pty.receive(3), "xyz");
+  ASSERT_TRUE(device.outputHeld(held));
+  EXPECT_FALSE(held);
+
+  // XON and XOFF are taken out of the input; other bytes pass.
+  pty.send(
+      "A\x13"
+      "B\x11"
+      "C");
+  EXPECT_EQ(readBytes(device, 3), "ABC");
+  ASSERT_TRUE(device.outputHeld(held));
+  EXPECT_FALSE(held);
+
+  // Without outX they are data.
+  ASSERT_TRUE(apply(LineSettings{}));
+  pty.send("\x13\x11");
+  EXPECT_EQ(readBytes(device, 2), "\x13\x11");
+  ASSERT_TRUE(device.outputHeld(held));
+  EXPECT_FALSE(held);
+}
+
+TEST_F(TermiosOnPty, WithoutModemLinesCleanFailureAndNoHold) {
+  LineSettings settings;
+  settings.outxCtsFlow = true;
+  settings.outxDsrFlow = true;
+  settings.rtsControl = platform::LineControl::Handshake;
+  settings.dtrControl = platform::LineControl::Handshake;
+  ASSERT_TRUE(apply(settings));
+  bool cts = true, dsr = true;
+  EXPECT_FALSE(device.modemStatus(cts, dsr));
+  EXPECT_FALSE(device.setRts());
+  EXPECT_FALSE(device.setDtr());
+  EXPECT_FALSE(device.clearDtr());
+  bool held = true;
+  ASSERT_TRUE(device.outputHeld(held));
+  EXPECT_FALSE(held);
+  ASSERT_TRUE(writeAll(device, "ok"));
+  EXPECT_EQ(pty.receive(2), "ok");
+}
+
+TEST_F(TermiosOnPty, SettingsKeptPurgeAndRefusedRates) {
+  LineSettings settings;
+  settings.baudRate = 19200;
+  settings.dataBits = 7;
+  settings.parity = platform::Parity::Even;
+  settings.parityCheck = true;
+  ASSERT_TRUE(apply(settings));
+  LineSettings back;
+  ASSERT_TRUE(device.getSettings(back));
+  EXPECT_EQ(back.baudRate, 19200u);
+  EXPECT_EQ(back.dataBits, 7);
+  EXPECT_EQ(back.parity, platform::Parity::Even);
+
+  settings.baudRate = 12345;
+  EXPECT_FALSE(apply(settings));
+  ASSERT_TRUE(device.getSettings(back));
+  EXPECT_EQ(back.baudRate, 19200u);  // the refused settings changed nothing
+
+  pty.send("stale");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(device.purge(true, true));
+  uint8_t byte = 0;
+  EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
+}
+
+TEST_F(TermiosOnPty, IdleReadsCostNoCpu) {
+  rusage before{}, after{};
+  ::getrusage(RUSAGE_SELF, &before);
+  const auto start = Clock::now();
+  uint8_t byte = 0;
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
+  const int64_t wallMs = msSince(start);
+  ::getrusage(RUSAGE_SELF, &after);
+  const auto cpuMicros = [](const rusage& usage) {
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+  };
+  const double cpuMs = static_cast<double>(cpuMicros(after) - cpuMicros(before)) / 1000.0;
+  const double percent = 100.0 * cpuMs / static_cast<double>(wallMs);
+  std::printf("[ figure ] idle read loop: %lld ms wall, %.2f ms CPU, %.3f%% CPU\n",
+              static_cast<long long>(wallMs), cpuMs, percent);
+  RecordProperty("idle_cpu_percent", std::to_string(percent));
+  EXPECT_GE(wallMs, 4900);
+  EXPECT_LT(percent, 5.0);
+}
+
+}  // namespace
