@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/termios_custom_baud.h"
 
 namespace platform {
 namespace {
@@ -384,9 +385,22 @@ bool TermiosDevice::setSettings(const LineSettings& settings) {
   if (m_fd < 0 || m_disconnected) return false;
   termios current{};
   if (::tcgetattr(m_fd, &current) != 0) return false;
-  const std::optional<termios> wanted = termiosFromLineSettings(settings, current);
+  std::optional<termios> wanted = termiosFromLineSettings(settings, current);
+  // A rate without a speed constant (14400, 28800, ...): everything else as usual with a
+  // stand-in speed, then the rate itself by number.
+  const bool customRate =
+      !wanted && settings.baudRate != 0 && baudRateConstant(settings.baudRate) == B0;
+  if (customRate) {
+    LineSettings standIn = settings;
+    standIn.baudRate = 38400;
+    wanted = termiosFromLineSettings(standIn, current);
+  }
   if (!wanted) return false;
   if (::tcsetattr(m_fd, TCSANOW, &*wanted) != 0) return false;
+  if (customRate && !setCustomBaudRate(m_fd, settings.baudRate)) {
+    ::tcsetattr(m_fd, TCSANOW, &current);
+    return false;
+  }
   m_settings = settings;
   if (!settings.outX) m_xoffReceived = false;
 

@@ -31,7 +31,8 @@ namespace platform {
 
 // The termios structure for a set of line settings, built on `base` (the port's current
 // termios) flag group by flag group. Empty when the settings cannot be expressed: a baud
-// rate outside the table of standard rates, or data bits outside 5 to 8.
+// rate outside the table of standard rates, or data bits outside 5 to 8. (The device sets
+// other rates by number, where the driver can produce them within 2 %.)
 std::optional<termios> termiosFromLineSettings(const LineSettings& settings, termios base);
 // The line settings that a termios structure stands for (speed, framing, RTS/CTS); the
 // fields termios does not hold keep the values of `base`.

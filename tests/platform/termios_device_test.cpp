@@ -309,10 +309,20 @@ TEST_F(TermiosOnPty, SettingsKeptPurgeAndRefusedRates) {
   EXPECT_EQ(back.dataBits, 7);
   EXPECT_EQ(back.parity, platform::Parity::Even);
 
-  settings.baudRate = 12345;
+  // Rates without a termios constant are set by number.
+  settings.baudRate = 14400;
+  ASSERT_TRUE(apply(settings));
+  ASSERT_TRUE(device.getSettings(back));
+  EXPECT_EQ(back.baudRate, 14400u);
+
+  settings.baudRate = 0;  // no line at all
+  EXPECT_FALSE(apply(settings));
+  settings.baudRate = 19200;
+  settings.dataBits = 9;
   EXPECT_FALSE(apply(settings));
   ASSERT_TRUE(device.getSettings(back));
-  EXPECT_EQ(back.baudRate, 19200u);  // the refused settings changed nothing
+  EXPECT_EQ(back.baudRate, 14400u);  // the refused settings changed nothing
+  EXPECT_EQ(back.dataBits, 7);
 
   pty.send("stale");
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
