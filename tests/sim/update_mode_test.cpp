@@ -1,0 +1,395 @@
+// Update mode: boot ROM, loader, transfer program and the packet protocol with its
+// commands, driven by hand-built bytes.
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "tests/sim/sim_fixture.h"
+
+namespace sim_testing {
+namespace {
+
+constexpr uint8_t kB16 = 2;
+constexpr uint8_t kAm29F040 = 22;
+constexpr uint8_t kI28F020 = 20;
+constexpr uint32_t kBank = 0x50000;
+
+Bytes epromType(uint8_t busWidth, uint8_t chip, uint32_t start) {
+  Bytes request = {0x21, busWidth, chip};
+  putLe32(request, start);
+  return request;
+}
+
+Bytes erase(uint32_t start, uint32_t length, uint8_t chip = kAm29F040) {
+  Bytes request = {0x27, kB16, chip};
+  putLe32(request, start);
+  putLe32(request, length);
+  return request;
+}
+
+Bytes program(uint32_t address, const Bytes& data, uint8_t chip = kAm29F040) {
+  Bytes request = {0x25, kB16, chip};
+  putLe32(request, address);
+  request.push_back(static_cast<uint8_t>(data.size()));
+  request.push_back(static_cast<uint8_t>(data.size() >> 8));
+  request.insert(request.end(), data.begin(), data.end());
+  return request;
+}
+
+Bytes checksum(uint32_t address, uint32_t length) {
+  Bytes request = {0x26, kB16};
+  putLe32(request, address);
+  putLe32(request, length);
+  return request;
+}
+
+Bytes upload(uint32_t address, uint32_t count) {
+  Bytes request = {0x24, kB16};
+  putLe32(request, address);
+  putLe32(request, count);
+  return request;
+}
+
+Bytes pattern(size_t size, uint8_t seed) {
+  Bytes bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
+  return bytes;
+}
+
+class UpdateModeTest : public SimTest {
+ protected:
+  // A bank of two AM29F040 at 0x50000 with the programming voltage on.
+  void prepareBank() {
+    ASSERT_EQ(exchange(epromType(kB16, kAm29F040, kBank)),
+              (Bytes{0xA1, 0x01, 0x01, 0xFF, 0xFF, 0xA4, 0xA4, 0xFF, 0xFF}));
+    ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
+  }
+};
+
+TEST_F(UpdateModeTest, LoaderTakenWithItsSumAndRefusedWithout) {
+  struct Row {
+    const char* why;
+    int sumError;
+    uint8_t letter;
+  };
+  const Row rows[] = {{"right sum", 0, 'T'}, {"sum off by one", 1, 'C'}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    auto instrument = attach(std::string("sim:seed=") + std::to_string(row.sumError + 10));
+    ASSERT_TRUE(openAt(9600));
+    ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
+    ASSERT_TRUE(openAt(19200, 8, kParityEven));
+    Bytes loader = loaderDownload(57600);
+    loader.back() = static_cast<uint8_t>(loader.back() + row.sumError);
+    ASSERT_TRUE(send(loader));
+    EXPECT_EQ(readRaw(1), Bytes{row.letter});
+    EXPECT_EQ(instrument->mode(),
+              row.letter == 'T' ? sim::Mode::LoaderWaitStart : sim::Mode::BootRom);
+    comm.close();
+  }
+}
+
+TEST_F(UpdateModeTest, LoaderAtOtherSettingsIsNotHeard) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(openAt(9600));
+  ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
+  ASSERT_TRUE(openAt(19200, 8, kParityNone));  // parity must be even
+  ASSERT_TRUE(send(loaderDownload(115200)));
+  EXPECT_EQ(readRaw(1), Bytes{});
+  EXPECT_EQ(instrument->counters.loaderDownloads, 0u);
+}
+
+TEST_F(UpdateModeTest, WordAddressedLoaderFormSetsItsDivisor) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(openAt(9600));
+  ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
+  ASSERT_TRUE(openAt(19200, 8, kParityEven));
+  Bytes image(64, 0x11);
+  image[64 - 8] = 2;  // 57600 baud
+  image.insert(image.begin(), static_cast<uint8_t>((64 - 2) / 2));
+  ASSERT_TRUE(send(image));
+  EXPECT_EQ(readRaw(1), Bytes{'T'});
+  ASSERT_TRUE(send(Bytes{'S'}));
+  EXPECT_EQ(instrument->linkBaud, 57600u);
+  EXPECT_EQ(instrument->addressUnit, 4u);
+}
+
+TEST_F(UpdateModeTest, TransferProgramAtTheLoadersSpeed) {
+  struct Row {
+    uint32_t loaderBaud;
+    int hostBaud;
+    int sumError;
+    Bytes letter;
+  };
+  const Row rows[] = {
+      {115200, 115200, 0, {'T'}},
+      {9600, 9600, 0, {'T'}},
+      {38400, 38400, 1, {'C'}},  // wrong sum
+      {57600, 19200, 0, {}},     // host still at the boot ROM's speed: not heard
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message()
+                 << row.loaderBaud << " " << row.hostBaud << " " << row.sumError);
+    auto instrument = attach("sim:serial=" + std::to_string(row.loaderBaud + row.sumError));
+    ASSERT_TRUE(openAt(9600));
+    ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
+    ASSERT_TRUE(openAt(19200, 8, kParityEven));
+    ASSERT_TRUE(send(loaderDownload(row.loaderBaud)));
+    ASSERT_EQ(readRaw(1), Bytes{'T'});
+    ASSERT_TRUE(send(Bytes{'S'}));
+    ASSERT_TRUE(openAt(row.hostBaud, 8, kParityEven));
+    ASSERT_TRUE(send(transferDownload(pattern(1000, 3), 0x20000100, 0x20000100, row.sumError)));
+    EXPECT_EQ(readRaw(1, 2000), row.letter);
+    EXPECT_EQ(instrument->mode() == sim::Mode::TransferProgram, row.letter == Bytes{'T'});
+    comm.close();
+  }
+}
+
+TEST_F(UpdateModeTest, TransferProgramTooLargeIsRefusedAtOnce) {
+  attach("sim:");
+  ASSERT_TRUE(openAt(9600));
+  ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
+  ASSERT_TRUE(openAt(19200, 8, kParityEven));
+  ASSERT_TRUE(send(loaderDownload(115200)));
+  ASSERT_EQ(readRaw(1), Bytes{'T'});
+  ASSERT_TRUE(send(Bytes{'S'}));
+  ASSERT_TRUE(openAt(115200, 8, kParityEven));
+  Bytes header;
+  putLe32(header, 0x100000);
+  putLe32(header, 0x100);
+  putLe32(header, 0x100);
+  ASSERT_TRUE(send(header));
+  EXPECT_EQ(readRaw(1), Bytes{'O'});
+}
+
+TEST_F(UpdateModeTest, PowerOnIsAcknowledgedAndEveryByteWaitsForItsEcho) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(enterTransferProgram());
+  ASSERT_TRUE(send(requestPacket({0x22})));
+  // Acknowledgement 02 20 00 20 00, one byte per echo.
+  const Bytes ack = {0x02, 0x20, 0x00, 0x20, 0x00};
+  for (uint8_t expected : ack) {
+    ASSERT_EQ(readRaw(1, 100), Bytes{expected});
+    EXPECT_EQ(readRaw(1, 500), Bytes{});  // nothing more until the echo is back
+    ASSERT_TRUE(send(Bytes{expected}));
+  }
+  Bytes answer;
+  ASSERT_TRUE(receivePacket(answer));
+  EXPECT_EQ(answer, (Bytes{0xA2, 0x44}));
+  EXPECT_EQ(instrument->counters.echoErrors, 0u);
+  EXPECT_EQ(instrument->counters.echoTimeouts, 0u);
+  EXPECT_TRUE(instrument->programmingPower);
+}
+
+TEST_F(UpdateModeTest, WrongAndMissingEchoesAreCounted) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(enterTransferProgram());
+  ASSERT_TRUE(send(requestPacket({0x23})));
+  Bytes ack;
+  // The third byte's echo comes back changed.
+  ASSERT_TRUE(receivePacket(ack, [](size_t i, uint8_t byte) { return i == 2 ? byte ^ 1 : byte; }));
+  EXPECT_EQ(instrument->counters.echoErrors, 1u);
+  // No echo for the answer's first byte: the target gives up after its time-out.
+  Bytes answer;
+  EXPECT_FALSE(receivePacket(answer, [](size_t, uint8_t) { return -1; }));
+  clock.sleepMicros(3000000);
+  instrument->advance();
+  EXPECT_EQ(instrument->counters.echoTimeouts, 1u);
+  // And it takes the next request.
+  EXPECT_EQ(exchange({0x23}), (Bytes{0xA3, 'F'}));
+}
+
+TEST_F(UpdateModeTest, BadAndIncompleteRequests) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(enterTransferProgram());
+
+  // A wrong sum draws the error answer in place of the acknowledgement.
+  Bytes bad = requestPacket({0x22});
+  bad.back() ^= 0x01;
+  ASSERT_TRUE(send(bad));
+  Bytes answer;
+  ASSERT_TRUE(receivePacket(answer));
+  EXPECT_EQ(answer, (Bytes{0x20, 0xF0}));
+  EXPECT_EQ(readRaw(1, 500), Bytes{});  // and nothing after it
+  EXPECT_EQ(instrument->counters.badChecksumPackets, 1u);
+
+  // A request cut short is dropped after 1 s of silence; one continued sooner is whole.
+  const Bytes powerOn = requestPacket({0x22});
+  ASSERT_TRUE(send(Bytes(powerOn.begin(), powerOn.begin() + 2)));
+  clock.sleepMicros(1100000);
+  EXPECT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
+  EXPECT_EQ(instrument->counters.droppedPackets, 1u);
+  ASSERT_TRUE(send(Bytes(powerOn.begin(), powerOn.begin() + 2)));
+  clock.sleepMicros(900000);
+  ASSERT_TRUE(send(Bytes(powerOn.begin() + 2, powerOn.end())));
+  ASSERT_TRUE(receivePacket(answer));
+  EXPECT_EQ(answer, (Bytes{0x20, 0x00}));
+  ASSERT_TRUE(receivePacket(answer));
+  EXPECT_EQ(answer, (Bytes{0xA2, 'D'}));
+
+  // Unknown commands and wrong sizes are acknowledged and then refused.
+  EXPECT_EQ(exchange({0x30}), (Bytes{0x20, 0xF1}));
+  EXPECT_EQ(exchange({0x21, kB16}), (Bytes{0x20, 0xF2}));
+  EXPECT_EQ(exchange(epromType(kB16, 0x42, kBank)), (Bytes{0x20, 0xF2}));  // unknown chip
+}
+
+TEST_F(UpdateModeTest, ChipsOptionOverridesTheReportedCodes) {
+  attach("sim:chips=89/BD");
+  ASSERT_TRUE(enterTransferProgram());
+  EXPECT_EQ(exchange(epromType(3, 19, 0x80000)),  // 32-bit bus of AM28F020
+            (Bytes{0xA1, 0x89, 0x89, 0x89, 0x89, 0xBD, 0xBD, 0xBD, 0xBD}));
+}
+
+TEST_F(UpdateModeTest, EraseProgramChecksumAndUploadAgree) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(enterTransferProgram());
+  prepareBank();
+
+  // The bank holds old firmware; programming over it fails where a bit must rise.
+  const Bytes data = pattern(240, 0x31);
+  Bytes answer = exchange(program(kBank, data));
+  ASSERT_EQ(answer.size(), 6u);
+  EXPECT_EQ(answer[1], 'C');
+  EXPECT_GE(le32(answer, 2), kBank);
+
+  // Erase of two blocks (2 x 0x10000 bytes each): the answer takes the erase's time.
+  const uint64_t start = nowMs();
+  EXPECT_EQ(exchange(erase(kBank, 0x40000)), (Bytes{0xA7, 0x00}));
+  EXPECT_GE(nowMs() - start, 2000u);
+  EXPECT_EQ(instrument->flashBytes(kBank, 0x40000), Bytes(0x40000, 0xFF));
+  EXPECT_NE(instrument->flashBytes(kBank + 0x40000, 16), Bytes(16, 0xFF));  // next block kept
+
+  EXPECT_EQ(exchange(program(kBank + 0x100, data)), (Bytes{0xA5, 0x00}));
+  EXPECT_EQ(instrument->flashBytes(kBank + 0x100, 240), data);
+
+  const uint32_t expectedSum =
+      std::accumulate(data.begin(), data.end(), 0u) + 0xFFu * (0x1000 - 240);
+  answer = exchange(checksum(kBank, 0x1000));
+  ASSERT_EQ(answer.size(), 5u);
+  EXPECT_EQ(answer[0], 0xA6);
+  EXPECT_EQ(le32(answer, 1), expectedSum);
+
+  answer = exchange(upload(kBank + 0x100, 240));
+  ASSERT_EQ(answer.size(), 250u);
+  EXPECT_EQ(answer[0], 0xA4);
+  EXPECT_EQ(le32(answer, 6), 240u);
+  EXPECT_EQ(Bytes(answer.begin() + 10, answer.end()), data);
+}
+
+TEST_F(UpdateModeTest, RequestsOutsideTheBanksOrWithoutVoltageAreRefused) {
+  attach("sim:");
+  ASSERT_TRUE(enterTransferProgram());
+  prepareBank();
+  const uint32_t bankEnd = kBank + 0x100000 - 1;
+  struct Row {
+    const char* why;
+    Bytes request;
+    Bytes answer;
+  };
+  const Row rows[] = {
+      {"program below the bank",
+       program(0x40000, Bytes(16, 0)),
+       {0xA5, 'C', 0x00, 0x00, 0x04, 0x00}},
+      {"program across the end",
+       program(bankEnd - 7, Bytes(16, 0)),
+       {0xA5, 'C', 0x00, 0x00, 0x15, 0x00}},
+      {"erase across the end",
+       erase(bankEnd - 0xFFFF, 0x20000),
+       {0xA7, 'A', 0x00, 0x00, 0x15, 0x00}},
+      {"checksum outside", checksum(0x200000, 4), {0x20, 0xF3}},
+      {"upload outside", upload(0x10, 4), {0x20, 0xF3}},
+      {"upload too long for a packet", upload(kBank, 246), {0x20, 0xF2}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    EXPECT_EQ(exchange(row.request), row.answer);
+  }
+  ASSERT_EQ(exchange({0x23}), (Bytes{0xA3, 'F'}));
+  EXPECT_EQ(exchange(erase(kBank, 0x20000)), (Bytes{0xA7, 'A', 0x00, 0x00, 0x05, 0x00}));
+  EXPECT_EQ(exchange(program(kBank, Bytes(4, 0))), (Bytes{0xA5, 'C', 0x00, 0x00, 0x05, 0x00}));
+}
+
+TEST_F(UpdateModeTest, EndCmosRamAndBootThenItComesBackChanged) {
+  auto instrument =
+      attach("sim:baud=19200,boot-time=3,version-after=05.00,hw-after=0x11020,hw=0x11000");
+  ASSERT_TRUE(openAt(19200));
+  ASSERT_TRUE(enterTransferProgram());
+  EXPECT_EQ(exchange({0x49}), Bytes{0x48});
+  EXPECT_TRUE(instrument->transferProgramEnded);
+  EXPECT_EQ(exchange({0x2F}), Bytes{0xAF});
+  EXPECT_EQ(instrument->counters.cmosRamDeletes, 1u);
+  const uint64_t bootAt = nowMs();
+  EXPECT_EQ(exchange({0x2E}), Bytes{0xAE});
+
+  int cts = -1;
+  int dsr = -1;
+  ASSERT_TRUE(modemLines(cts, dsr));
+  EXPECT_EQ(cts + dsr, 0);  // both off while it boots
+  // Its serial settings survived: it answers at 19200 again, but only after boot-time.
+  ASSERT_TRUE(openAt(19200));
+  EXPECT_EQ(query("*IDN?\r\n", 2000), "");
+  while (query("*IDN?\r\n", 500).empty()) ASSERT_LT(nowMs() - bootAt, 5000u);
+  EXPECT_GE(nowMs() - bootAt, 3000u);
+  EXPECT_EQ(query("*IDN?\r\n"), "QUORIX&VANTEL,ZEL,57,05.00 ");
+  EXPECT_EQ(query("READ:INFO:DATA?\r\n"), "69664");
+  ASSERT_TRUE(modemLines(cts, dsr));
+  EXPECT_EQ(cts + dsr, 2);
+}
+
+TEST_F(UpdateModeTest, ResidentTransferProgramTakesPacketsAt19200) {
+  attach("sim:resident=yes");
+  ASSERT_TRUE(openAt(9600));
+  ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
+  ASSERT_TRUE(openAt(19200, 8, kParityEven));
+  EXPECT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
+}
+
+TEST_F(UpdateModeTest, DspModuleErasesWritesAndSumsWords) {
+  auto instrument = attach("sim:hw=0x11000");  // option B20
+  ASSERT_TRUE(enterTransferProgram());
+  const uint32_t words = 70;
+  Bytes request = {0x29};
+  putLe32(request, words);
+  EXPECT_EQ(exchange({0x28}), Bytes{0xA8});
+  const uint64_t start = nowMs();
+  EXPECT_EQ(exchange(request), (Bytes{0xA9, 0, 0, 0, 0}));
+  EXPECT_GE(nowMs() - start, 5000u);
+
+  uint32_t sum = 0;
+  for (uint32_t first = 0; first < words; first += 60) {
+    const uint32_t count = std::min<uint32_t>(60, words - first);
+    Bytes write = {0x2A};
+    putLe32(write, count);
+    for (uint32_t i = 0; i < 60; ++i) {
+      const uint32_t word = i < count ? 0x01020304u * (first + i + 1) : 0;
+      putLe32(write, word);
+      sum += word;
+    }
+    EXPECT_EQ(exchange(write), (Bytes{0xAA, 0, 0, 0, 0}));
+  }
+  const Bytes answer = exchange({0x2C});
+  ASSERT_EQ(answer.size(), 9u);
+  EXPECT_EQ(answer[0], 0xAC);
+  EXPECT_EQ(le32(answer, 1), sum);
+  EXPECT_EQ(le32(answer, 5), 0u);
+  ASSERT_EQ(instrument->dspImage().size(), words);
+  EXPECT_EQ(instrument->dspImage()[69], 0x01020304u * 70);
+}
+
+TEST_F(UpdateModeTest, B1ModuleAnswersOnlyInQamMode) {
+  attach("sim:hw=0x10020");
+  ASSERT_TRUE(openAt(9600));
+  ASSERT_TRUE(enterTransferProgram());
+  Bytes request = {0x29};
+  putLe32(request, 4);
+  EXPECT_EQ(exchange(request), (Bytes{0xA9, 1, 0, 0, 0}));  // no power: status 1
+
+  attach("sim:hw=0x10020,serial=2");
+  ASSERT_TRUE(openAt(9600));
+  ASSERT_TRUE(send(std::string("\r\n\r\nSYST:MODE QAM\r\n")));
+  ASSERT_TRUE(enterTransferProgram());
+  EXPECT_EQ(exchange(request), (Bytes{0xA9, 0, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace sim_testing
