@@ -6,10 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "flash/config/config_writer.h"
+#include "flash/option_update.h"
 #include "platform/com_ports.h"
 #include "sim/instrument.h"
 #include "sim/registry.h"
+#include "sim/sample_files.h"
 #include "tests/instrument/zel_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -212,6 +216,62 @@ TEST_F(SimSessionTest, device_answer_of_a_running_instrument_empties_its_error_q
   EXPECT_EQ(zel.idnString, "QUORIX&VANTEL,ZEL,57,04.41 ");
   EXPECT_EQ(countRecords("|+ enter|SYST:ERR?"), 1);
   EXPECT_LT(nowMs(), 1000u);
+}
+
+// The hand-over to both update sequences, as the automatic workflow runs them on an
+// instrument with memory extension and option B20: processor firmware with a boot, the
+// wait for the rebooted instrument, then the option.
+TEST_F(SimSessionTest, flash_updates_take_the_open_port_and_pass_their_results_on) {
+  testing_support::TempDir dir;
+  ASSERT_EQ(sim::writeSampleUpdateFiles(dir.path()), 0);
+  attach("sim:hw=0x11000,version=04.40,boot-time=20,seed=350");
+  ASSERT_EQ(zel.open(), 0);
+  ASSERT_EQ(zel.read_SwVersion(), 0);
+  ASSERT_EQ(writeAutomaticConfiguration(static_cast<uint32_t>(zel.hwInfo), true, kPort),
+            kConfigWritten);
+  ASSERT_EQ(zel.setUpdateModeOn(), 0);
+
+  EXPECT_EQ(zel.startFlashUpdate(1), 0);
+  EXPECT_EQ(statusLineText(0), "Preparing update environment");
+  EXPECT_EQ(countRecords("CZel|startFlashUpdate|+ enter"), 1);
+
+  // Back at the settings the instrument boots with; it answers once it has booted.
+  zel.m_comm.m_readTimeout = 5000;
+  zel.m_comm.m_baudRate = 9600;
+  zel.m_comm.m_parity = 0;
+  zel.m_comm.m_handshake = 2;
+  ASSERT_EQ(zel.open(), 0);
+  const uint64_t waitStart = nowMs();
+  EXPECT_EQ(zel.getDeviceAnswer(150), 0);
+  EXPECT_GE(nowMs() - waitStart, 5000u);  // at least one silent pass while it boots
+  EXPECT_EQ(zel.idnString.rfind("QUORIX&VANTEL,ZEL,57,", 0), 0u);
+
+  ASSERT_EQ(zel.setUpdateModeOn(), 0);
+  const int before = statusLineCount();
+  EXPECT_EQ(zel.startFlashUpdate(kOptionB20, 1), 0);
+  EXPECT_EQ(statusLineText(before), "Update Option(B20)");
+  EXPECT_GT(instrument().counters.boots, 1u);
+}
+
+TEST_F(SimSessionTest, option_update_line_names_the_option) {
+  struct Row {
+    int32_t option;
+    std::string line;
+  };
+  const Row rows[] = {
+      {1, "Update Option(B1)"},   {2, "Update Option(B20)"},  {3, "Update Option(B10)"},
+      {0, "Update Option(NONE)"}, {7, "Update Option(NONE)"},
+  };
+  testing_support::TempDir dir;  // no romwrite.cnf: each sequence stops at once
+  attach("sim:seed=351");
+  for (const Row& row : rows) {
+    clearStatusList();
+    const int32_t result = zel.startFlashUpdate(row.option, 1);
+    ASSERT_GE(statusLineCount(), 1);
+    EXPECT_EQ(statusLineText(0), row.line);
+    clearStatusList();
+    EXPECT_EQ(result, updateOption(kProgrammingConfigFile, zel.m_comm, row.option, 1));
+  }
 }
 
 TEST_F(SimSessionTest, auto_connect_trace_nests_session_and_port_records_in_fixed_columns) {
