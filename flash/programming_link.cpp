@@ -16,6 +16,12 @@ uint32_t receivePhase = 0;
 namespace {
 
 constexpr uint32_t kRetryPauseMs = 50;
+// A damaged length byte makes the target split the request in the wrong place: it answers
+// the first part and keeps the rest as the start of another request, which swallows the
+// next try. A target that answered twice in a row without acknowledging is therefore given
+// this much silence, in which it drops a partial request and the answers it still holds,
+// before the next try.
+constexpr uint32_t kResyncPauseMs = 2500;
 
 // Packet building area and acknowledgement buffer of sendPacket: length byte, up to 255
 // data bytes and two checksum bytes.
@@ -111,6 +117,7 @@ int32_t sendPacket(const uint8_t* data, int32_t length, CComm& port) {
 
   bool written = false;
   bool acknowledged = false;
+  bool answeredBefore = false;
   int32_t receiveCode = kResultOk;
   uint32_t answerLength = 0;
   for (int32_t tries = 0; tries < kSendPacketTries; ++tries) {
@@ -129,7 +136,10 @@ int32_t sendPacket(const uint8_t* data, int32_t length, CComm& port) {
     acknowledged = receiveCode == kResultOk && answerLength >= 2 && g_frame[0] == kAckCode &&
                    g_frame[1] == kAckOk;
     if (acknowledged) break;
-    platform::sleepMs(kRetryPauseMs);
+    // Something came back (not a plain time-out, which is silence enough).
+    const bool answered = receiveCode == kResultOk || receivePhase != 1;
+    platform::sleepMs(answered && answeredBefore ? kResyncPauseMs : kRetryPauseMs);
+    answeredBefore = answered;
   }
 
   if (pumpMessages() != 0) return kResultCancelled;

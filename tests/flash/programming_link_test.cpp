@@ -104,6 +104,24 @@ TEST(ProgrammingLink, LateAcknowledgementIsAccepted) {
   EXPECT_EQ(f.line->written.substr(0, 4), f.line->written.substr(4, 4));  // sent again unchanged
 }
 
+// Two error answers in a row: the target may be holding the tail of a request whose
+// length byte was damaged, so it is given time to drop it before the third try.
+TEST(ProgrammingLink, RepeatedErrorAnswersLeaveTheTargetTimeToResynchronise) {
+  LinkFixture f;
+  const Bytes nack = targetPacket(string("\x20\xF0", 2));
+  f.line->replies = {nack, nack, kAck};
+  const uint32_t start = f.nowMs();
+  EXPECT_EQ(sendPacket(kPowerOn, 1, f.port), kResultOk);
+  EXPECT_GE(f.nowMs() - start, 50u + 2500);
+  EXPECT_LT(f.nowMs() - start, 50u + 2500 + 100);
+  // A single error answer costs only the short pause.
+  LinkFixture g;
+  g.line->replies = {nack, kAck};
+  const uint32_t gStart = g.nowMs();
+  EXPECT_EQ(sendPacket(kPowerOn, 1, g.port), kResultOk);
+  EXPECT_LT(g.nowMs() - gStart, 100u);
+}
+
 TEST(ProgrammingLink, PacketThatCannotBeWritten) {
   LinkFixture f;
   f.line->writeFailures = 1 << 30;  // the port gives up on every try
