@@ -229,13 +229,13 @@ void Instrument::fire(const char* fault) {
   ++faultsFired[fault];
 }
 
-void Instrument::transmit(uint8_t byte) {
+void Instrument::transmit(uint8_t byte, bool packetByte) {
   const Framing framing = instrumentFraming();
   const Nanos start = std::max(m_now, m_txFreeAt);
   const Nanos arrive = start + framing.frameNanos();
   m_txFreeAt = arrive;
   if (!countLineByte()) return;
-  if (m_mode == Mode::TransferProgram && m_noiseBackRandom.chance(options.faults.noiseBack)) {
+  if (packetByte && m_noiseBackRandom.chance(options.faults.noiseBack)) {
     byte ^= static_cast<uint8_t>(1u << m_noiseBackRandom.below(8));
     fire("noise-back");
   }
@@ -306,13 +306,13 @@ void Instrument::sendPending() {
   while (!m_awaitingEcho && !m_outbox.empty() && m_outbox.front().readyAt <= m_now) {
     Outgoing& out = m_outbox.front();
     if (!out.echoed) {
-      for (uint8_t byte : out.bytes) transmit(byte);
+      for (uint8_t byte : out.bytes) transmit(byte, false);
       m_outbox.pop_front();
       continue;
     }
     if (m_outIndex == 0) ++counters.answerPackets;
     const uint8_t byte = out.bytes[m_outIndex];
-    transmit(byte);
+    transmit(byte, true);
     m_awaitingEcho = true;
     m_expectedEcho = byte;
     m_echoDeadline = m_txFreeAt + kEchoTimeoutNs;

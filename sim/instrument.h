@@ -220,7 +220,8 @@ class Instrument {
   Framing instrumentFraming() const;
   Framing hostFraming() const;
   bool countLineByte();
-  void transmit(uint8_t byte);
+  // packetByte: a byte of the packet protocol, where noise-back strikes.
+  void transmit(uint8_t byte, bool packetByte);
   void deliverToHost(const Flight& flight);
   void receive(const Flight& flight);
   void queueOutput(Nanos readyAt, std::vector<uint8_t> bytes, bool echoed,
