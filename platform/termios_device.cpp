@@ -8,10 +8,10 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,10 +59,11 @@ constexpr BaudEntry kBaudTable[] = {
     {3500000, B3500000}, {4000000, B4000000},
 };
 
+// Real time for the bounds of poll() and write(): the kernel moves bytes in real time,
+// whatever clock the program runs on.
 int64_t monotonicMs() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool isHangUpError(int error) {
