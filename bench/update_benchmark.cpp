@@ -1,0 +1,231 @@
+// Processor firmware update of a memory-extension job (image of 0xA0000 bytes) followed by
+// the option update of a B20 module (ATSC.BIN of 0x40000 bytes), against the simulated
+// instrument at 115200 bits/s on the virtual clock. Prints, per phase, the simulated
+// seconds, the bytes that crossed the line each way, the time those bytes need on the line
+// (line-bound time) and the ratio of the two; then the real and CPU seconds of the run.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "dsp/dsp_programming.h"
+#include "flash/config/config_writer.h"
+#include "flash/option_update.h"
+#include "flash/processor_update.h"
+#include "platform/clock.h"
+#include "platform/com_ports.h"
+#include "platform/serial_device.h"
+#include "serial/comm.h"
+#include "serial/device_factory.h"
+#include "sim/registry.h"
+
+namespace {
+
+constexpr int kPortNo = 12;
+constexpr const char* kInstrument = "sim:hw=0x11000";
+constexpr uint32_t kImageBytes = 0xA0000;
+constexpr uint32_t kDspImageBytes = 0x40000;
+// Start, 8 data, even parity, stop.
+constexpr double kBitsPerCharacter = 11.0;
+
+uint64_t g_bytesToTarget = 0;
+uint64_t g_bytesFromTarget = 0;
+
+// The simulated line, counting the bytes that cross it.
+class CountingDevice : public platform::SerialDevice {
+ public:
+  explicit CountingDevice(std::unique_ptr<platform::SerialDevice> inner)
+      : m_inner(std::move(inner)) {}
+  bool open() override { return m_inner->open(); }
+  void close() override { m_inner->close(); }
+  bool isOpen() const override { return m_inner->isOpen(); }
+  bool setQueueSizes(uint32_t in, uint32_t out) override { return m_inner->setQueueSizes(in, out); }
+  bool purge(bool input, bool output) override { return m_inner->purge(input, output); }
+  bool getSettings(platform::LineSettings& s) override { return m_inner->getSettings(s); }
+  bool setSettings(const platform::LineSettings& s) override { return m_inner->setSettings(s); }
+  platform::ReadResult readByte(uint8_t& byte) override {
+    const platform::ReadResult result = m_inner->readByte(byte);
+    if (result == platform::ReadResult::Byte) ++g_bytesFromTarget;
+    return result;
+  }
+  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
+    const bool ok = m_inner->write(data, size, written);
+    g_bytesToTarget += written;
+    return ok;
+  }
+  bool drain() override { return m_inner->drain(); }
+  bool outputHeld(bool& held) override { return m_inner->outputHeld(held); }
+  bool modemStatus(bool& cts, bool& dsr) override { return m_inner->modemStatus(cts, dsr); }
+  bool setRts() override { return m_inner->setRts(); }
+  bool setDtr() override { return m_inner->setDtr(); }
+  bool clearDtr() override { return m_inner->clearDtr(); }
+
+ private:
+  std::unique_ptr<platform::SerialDevice> m_inner;
+};
+
+struct Phase {
+  const char* name;
+  const char* line;  // the status line that opens the phase
+  uint32_t baud;
+  uint64_t startMicros = 0, endMicros = 0;
+  uint64_t toTargetStart = 0, toTarget = 0;
+  uint64_t fromTargetStart = 0, fromTarget = 0;
+  bool seen = false;
+};
+
+std::vector<Phase> g_phases = {
+    {"loader", "Download bootloader", 19200},
+    {"transfer program", "Download transfer program", 115200},
+    {"erase", "Delete flash", 115200},
+    {"program", "Download processor firmware", 115200},
+    {"checksum", "Get checksum from target", 115200},
+    {"DSP erase", "Erasing Flash ROMs on DSP module...", 115200},
+    {"DSP program", "Programming Flash ROMs on DSP module...", 115200},
+    {"DSP checksum", "Waiting for checksum from DSP module...", 115200},
+};
+
+// A phase runs from the moment its line is appended until the line is rewritten with its
+// outcome.
+class PhaseClock : public StatusListObserver {
+ public:
+  void statusLineAdded(int, const std::string& text) override {
+    const uint64_t now = platform::clock().nowMicros();
+    for (Phase& phase : g_phases) {
+      if (text == phase.line) {
+        phase.startMicros = now;
+        phase.toTargetStart = g_bytesToTarget;
+        phase.fromTargetStart = g_bytesFromTarget;
+        m_open = &phase;
+        return;
+      }
+    }
+    if (m_open && text.find(m_open->line) != std::string::npos) {
+      m_open->endMicros = now;
+      m_open->toTarget = g_bytesToTarget - m_open->toTargetStart;
+      m_open->fromTarget = g_bytesFromTarget - m_open->fromTargetStart;
+      m_open->seen = true;
+      m_open = nullptr;
+    }
+  }
+  void statusLineDeleted(int) override {}
+  void statusListCleared() override {}
+
+ private:
+  Phase* m_open = nullptr;
+};
+
+std::string pattern(size_t size, uint32_t seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = seed;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+bool writeFile(const std::string& name, const std::string& contents) {
+  std::FILE* file = std::fopen(name.c_str(), "wb");
+  if (!file) return false;
+  const bool ok = std::fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+  return std::fclose(file) == 0 && ok;
+}
+
+double cpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main() {
+  const auto realStart = std::chrono::steady_clock::now();
+  const double cpuStart = cpuSeconds();
+
+  char folder[] = "/tmp/zel_bench_XXXXXX";
+  if (!mkdtemp(folder) || chdir(folder) != 0) {
+    std::perror("temporary folder");
+    return 1;
+  }
+  if (!writeFile("ROMWRITE.URL", pattern(200, 1)) ||
+      !writeFile("ROMWRITE.TRA", pattern(0x1800, 2)) ||
+      !writeFile("NO_ATSC.bin", pattern(kImageBytes, 3)) ||
+      !writeFile("ATSC.BIN", pattern(kDspImageBytes, 4)) ||
+      writeAutomaticConfiguration(0x11000, true, kPortNo) != kConfigWritten) {
+    std::fprintf(stderr, "cannot write the update files in %s\n", folder);
+    return 1;
+  }
+
+  platform::VirtualClock clock;
+  platform::ScopedClock scoped(clock);
+  registerSerialDeviceFactory(
+      "count:",
+      [](const std::string& name) {
+        return std::make_unique<CountingDevice>(createSerialDevice(name.substr(6)));
+      },
+      [](const std::string& name) { return probeSerialDevice(name.substr(6)); });
+  platform::setComPortDevice(kPortNo, std::string("count:") + kInstrument);
+  resetRunState();
+  deviceName = kDeviceNameZel;
+  PhaseClock phases;
+  addStatusListObserver(&phases);
+
+  // The instrument is switched into update mode by its text command, as the session does.
+  CComm port;
+  port.m_portNo = kPortNo;
+  port.m_baudRate = 9600;
+  port.m_parity = 0;
+  port.m_handshake = 0;
+  if (port.open() != 0 || !port.writeStringToPort("SENSE:SWUP\r\n")) {
+    std::fprintf(stderr, "simulated instrument not reachable\n");
+    return 1;
+  }
+  platform::sleepMs(100);
+
+  const uint64_t updateStart = clock.nowMicros();
+  const int32_t processor = updateProcessorFirmware("romwrite.cnf", port, 0);
+  const uint64_t processorEnd = clock.nowMicros();
+  const int32_t option = processor == 0 ? updateOption("romwrite.cnf", port, kOptionB20, 0) : -1;
+  const uint64_t optionEnd = clock.nowMicros();
+  port.close();
+  removeStatusListObserver(&phases);
+
+  std::printf("processor firmware update: result %d, %.1f s simulated\n", processor,
+              static_cast<double>(processorEnd - updateStart) / 1e6);
+  std::printf("option update:             result %d, %.1f s simulated\n\n", option,
+              static_cast<double>(optionEnd - processorEnd) / 1e6);
+  std::printf("%-18s %10s %12s %12s %12s %7s\n", "phase", "sim s", "to target", "from target",
+              "line-bound s", "ratio");
+  for (const Phase& phase : g_phases) {
+    if (!phase.seen) continue;
+    const double simulated = static_cast<double>(phase.endMicros - phase.startMicros) / 1e6;
+    const double lineBound =
+        static_cast<double>(phase.toTarget + phase.fromTarget) * kBitsPerCharacter / phase.baud;
+    std::printf("%-18s %10.3f %12llu %12llu %12.3f %7.3f\n", phase.name, simulated,
+                static_cast<unsigned long long>(phase.toTarget),
+                static_cast<unsigned long long>(phase.fromTarget), lineBound,
+                lineBound > 0 ? simulated / lineBound : 0.0);
+  }
+  std::printf("\nall bytes: %llu to target, %llu from target\n",
+              static_cast<unsigned long long>(g_bytesToTarget),
+              static_cast<unsigned long long>(g_bytesFromTarget));
+
+  const double real =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
+  std::printf("real %.3f s, CPU %.3f s\n", real, cpuSeconds() - cpuStart);
+
+  for (const char* name :
+       {"ROMWRITE.URL", "ROMWRITE.TRA", "NO_ATSC.bin", "ATSC.BIN", "ROMWRITE.CNF"})
+    std::remove(name);
+  if (chdir("/") == 0) rmdir(folder);
+  return processor == 0 && option == 0 ? 0 : 1;
+}
