@@ -105,16 +105,6 @@ TEST_F(ScriptedSessionTest, dump_read_query_takes_a_raw_block_and_resets_the_por
   EXPECT_EQ(length, 2u);
 }
 
-TEST_F(ScriptedSessionTest, query_failure_leaves_an_empty_answer) {
-  openPort();
-  char answer[128] = "old";
-  uint32_t length = 99;
-  EXPECT_EQ(zel.queryCommand("*IDN?\r\n", answer, length, 127), 0);
-  EXPECT_STREQ(answer, "");
-  EXPECT_EQ(length, 0u);
-  EXPECT_EQ(countRecords("CZel|queryCommand:|- leave|FALSE {noOfReadBytes=0}"), 1);
-}
-
 struct ErrorQueueRow {
   std::string answer;  // empty: the instrument stays silent
   int32_t result;
@@ -211,16 +201,6 @@ TEST_F(ScriptedSessionTest, device_answer_waits_through_a_reboot) {
   EXPECT_EQ(countRecords("CZel|getDeviceAnswer|- leave|result = NO_ERROR"), 1);
 }
 
-TEST_F(ScriptedSessionTest, device_answer_gives_up_on_a_silent_instrument) {
-  openPort();
-  EXPECT_EQ(zel.getDeviceAnswer(150), 1);
-  // One "*IDN?" per 5000 ms read time-out, until 150 s have passed.
-  EXPECT_EQ(sent("*IDN?\r\n"), 30);
-  EXPECT_GE(nowMs(), 150000u);
-  EXPECT_LT(nowMs(), 156000u);
-  EXPECT_EQ(countRecords("CZel|getDeviceAnswer|- leave|result = ERROR {idnString=<>}"), 1);
-}
-
 TEST_F(ScriptedSessionTest, device_answer_sends_at_most_ten_error_queries_per_call) {
   openPort();
   for (int i = 0; i < 12; ++i) line->receive("QUORIX&VANTEL,ZEL,57,04.41\r\n-100,\"Busy\"\r\n");
@@ -231,45 +211,6 @@ TEST_F(ScriptedSessionTest, device_answer_sends_at_most_ten_error_queries_per_ca
 TEST_F(ScriptedSessionTest, device_answer_on_a_closed_port_ends_at_once) {
   EXPECT_EQ(zel.getDeviceAnswer(150), 1);
   EXPECT_LT(nowMs(), 1000u);
-}
-
-struct ModemRow {
-  bool cts;
-  bool dsr;
-  int32_t result;
-  uint64_t elapsedMs;
-};
-
-TEST_F(ScriptedSessionTest, update_mode_test_takes_one_sample_or_two) {
-  const ModemRow rows[] = {
-      {false, true, 1, 0},   // update mode: one test
-      {true, true, 0, 500},  // normal mode: a second test after 500 ms
-      {false, false, 0, 500},
-  };
-  openPort();
-  for (const ModemRow& row : rows) {
-    line->cts = row.cts;
-    line->dsr = row.dsr;
-    const uint64_t start = nowMs();
-    EXPECT_EQ(zel.isZelInUpdateMode(), row.result);
-    EXPECT_EQ(nowMs() - start, row.elapsedMs);
-  }
-}
-
-TEST_F(ScriptedSessionTest, dsp_power_on_waits_five_seconds_pumping_messages) {
-  openPort();
-  const uint64_t start = nowMs();
-  EXPECT_EQ(zel.powerOnDspB1(), 0);
-  EXPECT_EQ(line->written, "\r\n\r\nSYST:MODE QAM\r\n");
-  EXPECT_EQ(nowMs() - start, 5000u);
-  EXPECT_EQ(pumps, 10);
-  ASSERT_EQ(statusLineCount(), 1);
-  EXPECT_EQ(statusLineText(0), "OK    Power on DSP on B1");
-  EXPECT_EQ(countRecords("CZel|"), 0);  // not traced: only the port's records
-
-  zel.m_comm.close();
-  EXPECT_EQ(zel.powerOnDspB1(), 1);
-  EXPECT_EQ(statusLineText(1), "ERROR Power on DSP on B1");
 }
 
 struct SettingsRow {
