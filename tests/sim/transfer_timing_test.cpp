@@ -16,6 +16,20 @@ constexpr uint32_t kChunk = 240;
 constexpr uint32_t kBank = 0x50000;
 constexpr uint32_t kBaud = 115200;
 
+// The real-time bound holds for the optimised build; the sanitizer build runs the same
+// code many times slower and only reports its figure.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kTimedBuild = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kTimedBuild = false;
+#else
+constexpr bool kTimedBuild = true;
+#endif
+#else
+constexpr bool kTimedBuild = true;
+#endif
+
 class TransferTimingTest : public SimTest {};
 
 TEST_F(TransferTimingTest, ImageOf0xA0000BytesMatchesTheLineArithmetic) {
@@ -62,7 +76,9 @@ TEST_F(TransferTimingTest, ImageOf0xA0000BytesMatchesTheLineArithmetic) {
   EXPECT_EQ(packets, 2731u);
   // The host answers each echo at the next whole microsecond of its clock.
   EXPECT_NEAR(simulatedS, expectedNs / 1e9, 0.001 * simulatedS);
-  EXPECT_LT(realS, 1.0);
+  if (kTimedBuild) {
+    EXPECT_LT(realS, 1.0);
+  }
   std::printf(
       "0x%X bytes in %u packets at %u baud: simulated %.3f s (line arithmetic %.3f s), "
       "real %.3f s\n",
