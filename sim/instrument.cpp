@@ -363,6 +363,7 @@ void Instrument::finishBoot() {
   resetReceivers();
   bootedFromUpdate = true;
   qamMode = false;
+  dsp.prepared = false;
   programmingPower = false;
   transferProgramEnded = false;
   linkBaud = kBootRomBaud;
@@ -589,13 +590,20 @@ const std::string& Instrument::version() const {
   return bootedFromUpdate && options.versionAfter ? *options.versionAfter : options.version;
 }
 
+namespace {
+constexpr uint32_t kOptionB1 = 0x20;
+constexpr uint32_t kOptionB10 = 0x400;
+constexpr uint32_t kOptionB20 = 0x1000;
+}  // namespace
+
+bool Instrument::dspFitted() const {
+  return (hwInfo() & (kOptionB1 | kOptionB10 | kOptionB20)) != 0;
+}
+
 bool Instrument::dspAvailable() const {
-  constexpr uint32_t kOptionB1 = 0x20;
-  constexpr uint32_t kOptionB10 = 0x400;
-  constexpr uint32_t kOptionB20 = 0x1000;
   const uint32_t hw = hwInfo();
   if (hw & (kOptionB10 | kOptionB20)) return true;
-  return (hw & kOptionB1) != 0 && qamMode;
+  return (hw & kOptionB1) != 0 && (qamMode || dsp.prepared);
 }
 
 std::string Instrument::report() const {

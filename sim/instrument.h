@@ -128,6 +128,7 @@ struct Counters {
 };
 
 struct DspModule {
+  bool prepared = false;        // the transfer program has switched it on (0x28)
   std::vector<uint32_t> flash;  // kDspFlashWords once used
   uint32_t erasedWords = 0;     // size of the image area of the last erase
   uint32_t writtenWords = 0;    // next word that a data packet fills
@@ -174,8 +175,10 @@ class Instrument {
   // What the instrument currently reports.
   uint32_t hwInfo() const;
   const std::string& version() const;
-  // Whether the DSP module answers (fitted, and for option B1 powered by QAM mode).
+  // Whether the DSP module answers: it is fitted, and a B1 module is powered (by QAM mode,
+  // or by the transfer program's prepare command).
   bool dspAvailable() const;
+  bool dspFitted() const;
   // A few lines on what happened: counters and faults fired.
   std::string report() const;
 

@@ -477,10 +477,12 @@ void Instrument::commandDsp(const std::vector<uint8_t>& data, Nanos readyAt) {
   std::vector<uint8_t> answer = {positive};
   switch (command) {
     case kCmdDspPrepare:
-      if (!available) {
+      // Switches the module on (a B1 module is otherwise powered only in QAM mode).
+      if (!dspFitted()) {
         queueErrorAnswer(readyAt, kErrorBusy);
         return;
       }
+      dsp.prepared = true;
       queuePacket(readyAt, answer);
       return;
 

@@ -376,19 +376,38 @@ TEST_F(UpdateModeTest, DspModuleErasesWritesAndSumsWords) {
   EXPECT_EQ(instrument->dspImage()[69], 0x01020304u * 70);
 }
 
-TEST_F(UpdateModeTest, B1ModuleAnswersOnlyInQamMode) {
-  attach("sim:hw=0x10020");
-  ASSERT_TRUE(openAt(9600));
-  ASSERT_TRUE(enterTransferProgram());
+TEST_F(UpdateModeTest, B1ModuleIsPoweredByQamModeOrByPrepare) {
   Bytes request = {0x29};
   putLe32(request, 4);
-  EXPECT_EQ(exchange(request), (Bytes{0xA9, 1, 0, 0, 0}));  // no power: status 1
-
-  attach("sim:hw=0x10020,serial=2");
-  ASSERT_TRUE(openAt(9600));
-  ASSERT_TRUE(send(std::string("\r\n\r\nSYST:MODE QAM\r\n")));
+  struct Row {
+    const char* why;
+    bool qamMode;
+    bool prepare;
+    uint8_t status;
+  };
+  const Row rows[] = {
+      {"unpowered", false, false, 1},
+      {"QAM mode before update mode", true, false, 0},
+      {"prepared by the transfer program", false, true, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    attach(std::string("sim:hw=0x10020,serial=") + std::to_string(row.status + row.prepare));
+    ASSERT_TRUE(openAt(9600));
+    if (row.qamMode) {
+      ASSERT_TRUE(send(std::string("\r\n\r\nSYST:MODE QAM\r\n")));
+    }
+    ASSERT_TRUE(enterTransferProgram());
+    if (row.prepare) {
+      ASSERT_EQ(exchange({0x28}), Bytes{0xA8});
+    }
+    EXPECT_EQ(exchange(request), (Bytes{0xA9, row.status, 0, 0, 0}));
+    comm.close();
+  }
+  // Without any option there is no module to prepare.
+  attach("sim:hw=0x10000");
   ASSERT_TRUE(enterTransferProgram());
-  EXPECT_EQ(exchange(request), (Bytes{0xA9, 0, 0, 0, 0}));
+  EXPECT_EQ(exchange({0x28}), (Bytes{0x20, 0xF4}));
 }
 
 }  // namespace
