@@ -102,15 +102,6 @@ TEST(DspProgramming, BytesAfterTheLastWholeWordAreNeitherSentNorSummed) {
   EXPECT_EQ(packets[2], hostPacket("\x2A" + le32(1) + le32(1) + string(236, '\0')));
 }
 
-TEST(DspProgramming, ImageOfNoWholeWordSendsNoData) {
-  TempDir dir;
-  dir.write("ATSC.BIN", "\x07\x07");
-  LinkFixture f;
-  f.line->replies = goodAttempt("");
-  EXPECT_EQ(programDspOption(f.port, kOptionB20), kResultOk);
-  EXPECT_EQ(hostPackets(*f.line).size(), 3u);  // prepare, erase, checksum
-}
-
 TEST(DspProgramming, FailingEraseIsTriedFourTimes) {
   TempDir dir;
   dir.write("QAM.BIN", image(8));
@@ -197,19 +188,6 @@ TEST(DspProgramming, CancelEndsBetweenAttempts) {
   EXPECT_EQ(programDspOption(f.port, kOptionB1), kResultDspFailed);
   EXPECT_EQ(statusLineCount(), 2);
   platform::setMessagePumpHook(nullptr);
-}
-
-TEST(DspProgramming, EraseWaitsFiveSecondsForItsAnswer) {
-  LinkFixture f;
-  f.line->replies = {ackAnd("\xA9" + le32(0))};
-  const uint32_t start = f.nowMs();
-  EXPECT_EQ(dspErase(100, f.port), kResultOk);
-  EXPECT_GE(f.nowMs() - start, 5000u);
-  EXPECT_LE(f.nowMs() - start, 5100u);
-  // A short answer: its status is not read from an older answer.
-  LinkFixture g;
-  g.line->replies = {ackAnd("\xA9")};
-  EXPECT_EQ(dspErase(100, g.port), kResultUnexpectedAnswer);
 }
 
 }  // namespace

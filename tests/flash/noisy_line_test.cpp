@@ -91,15 +91,6 @@ TEST(NoisyLine, DamagedAnswersFailWithTheCodeOfTheirStep) {
   }
 }
 
-TEST(NoisyLine, DamagedChecksumAnswerIsNeverASuccess) {
-  // Damage aimed at the answers, on a line that is otherwise clean: every outcome is either
-  // a verified image or a failure.
-  for (int seed = 1; seed <= 4; ++seed) {
-    const NoisyRun run = runWith("fault=noise-back=0.00005,seed=" + std::to_string(seed));
-    EXPECT_TRUE(run.result != kResultOk || run.flashMatches) << seed;
-  }
-}
-
 // The Cancel button, served inside the engine's message pump once this many bytes went
 // out, or once the status list ends with the given line.
 class CancelWhen {

@@ -81,13 +81,6 @@ TEST(ProgrammingLink, FailedAcknowledgementGivesTheCodeOfTheLastTry) {
   }
 }
 
-TEST(ProgrammingLink, CompositeCodesMatchTheirHexForm) {
-  EXPECT_EQ(compositeSendCode(5, 1, 275), 0x5101135);
-  EXPECT_EQ(compositeSendCode(5, 2, 275), 0x5201135);
-  EXPECT_EQ(compositeSendCode(5, 3, 275), 0x5301135);
-  EXPECT_EQ(compositeSendCode(5, 0, 277), 0x5001155);
-}
-
 TEST(ProgrammingLink, SilentTargetCostsFiveTimeOutsAndFivePauses) {
   LinkFixture f;
   const uint32_t start = f.nowMs();

@@ -235,22 +235,6 @@ TEST(TargetCommands, SimpleCommandsAndTheirAnswers) {
   EXPECT_EQ(bootTarget(f.port), kResultAnswerIncomplete);
 }
 
-TEST(TargetCommands, EpromTypeRequestAndCodes) {
-  LinkFixture f;
-  f.line->replies.push_back(ackAnd(string("\xA1\x01\x01\x89\x89\x20\x20\xBD\xBD", 9)));
-  uint8_t mfc[4] = {};
-  uint8_t dvc[4] = {};
-  ASSERT_EQ(getEpromType(0x50000, B16, AM29F040, mfc, dvc, f.port), kResultOk);
-  EXPECT_EQ(hostPackets(*f.line)[0], hostPacket(string("\x21\x02\x16", 3) + le32(0x50000)));
-  EXPECT_EQ(mfc[2], 0x89);
-  EXPECT_EQ(dvc[3], 0xBD);
-
-  // Codes that were not sent are not invented.
-  LinkFixture g;
-  g.line->replies.push_back(ackAnd(string("\xA1\x01\x01", 3)));
-  EXPECT_EQ(getEpromType(0, B8, AM29F040, mfc, dvc, g.port), kResultUnexpectedAnswer);
-}
-
 TEST(TargetCommands, ProgramDataRetriesErrorAnswersAndCounts) {
   TempDir dir;
   dir.write("IMG.BIN", string(300, '\x01'));
@@ -387,26 +371,6 @@ TEST(TargetCommands, UploadRefusesAnswersThatWouldLoseData) {
   LinkFixture f;
   EXPECT_EQ(uploadToFile(0, 20, B8, I80X86, "NO/SUCH/DIR/U.BIN", f.port), kResultUploadNotCreated);
   EXPECT_TRUE(f.line->written.empty());
-}
-
-TEST(TargetCommands, ErasePollsWithAShortTimeOutAndRestoresIt) {
-  LinkFixture f;
-  f.port.m_readTimeout = 5000;
-  f.line->onWrite = [](TargetLine& line, const Bytes& bytes) {
-    if (bytes.size() > 1) {
-      line.send(kAck);
-      line.send(targetPacket("\xA7"), 3000);
-    }
-  };
-  uint32_t failAddress = 1;
-  const uint32_t start = f.nowMs();
-  EXPECT_EQ(eraseFlash(B16, AM29F040, 0x50000, 0xA0000, failAddress, f.port), kResultOk);
-  EXPECT_EQ(failAddress, 0u);
-  EXPECT_EQ(f.port.m_readTimeout, 5000);
-  EXPECT_GE(f.nowMs() - start, 3000u);
-  EXPECT_LE(f.nowMs() - start, 3800u);
-  EXPECT_EQ(hostPackets(*f.line)[0],
-            hostPacket(string("\x27\x02\x16", 3) + le32(0x50000) + le32(0xA0000)));
 }
 
 TEST(TargetCommands, EraseOutcomes) {

@@ -11,6 +11,7 @@
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
+#include "sim/sample_files.h"
 #include "tests/flash/sim_update.h"
 
 namespace flash_test {
@@ -74,6 +75,17 @@ void writeJob(SimUpdate& run, const string& loader, const string& transfer, cons
 
 std::vector<uint8_t> asBytes(const string& text) {
   return {text.begin(), text.end()};
+}
+
+// The shipped sample set on a board without memory extension: an I28F020 bank at 0x80000.
+TEST(UpdateSequences, SampleFilesOnABoardWithoutMemoryExtension) {
+  SimUpdate run("hw=0");
+  ASSERT_EQ(sim::writeSampleUpdateFiles(run.dir.path()), 0);
+  run.writeAutomaticJob(0, false);
+  EXPECT_EQ(updateProcessorFirmware("romwrite.cnf", run.port, 1), kResultOk);
+  EXPECT_EQ(statusLines(), kProcessorUpdateLines);
+  const std::vector<uint8_t> image = fileBytes(run.dir.file("NO_MPEG.bin"));
+  EXPECT_EQ(run.instrument->flashBytes(0x80000, static_cast<uint32_t>(image.size())), image);
 }
 
 TEST(UpdateSequences, ProcessorUpdateWithoutBootThenOptionUpdateOnTheRunningLink) {
@@ -179,7 +191,6 @@ struct FaultRow {
 
 TEST(UpdateSequences, ProcessorUpdateFaultsEndWithTheirLineAndCode) {
   const FaultRow rows[] = {
-      {"fault=no-ready", kResultTargetNotReady, "ERROR Check ZEL in update mode (205)", 5},
       {"fault=loader-reject", kResultLoaderRejected, "ERROR Download bootloader (202)", 5},
       // No status letter within the 5 s read time-out.
       {"fault=silent", kResultLoaderNoStatus, "ERROR Download bootloader (201)", 10},
@@ -296,17 +307,6 @@ TEST(UpdateSequences, OptionUpdateFaults) {
     EXPECT_EQ(run.instrument->counters.boots, row.boots);
     EXPECT_EQ(run.instrument->counters.cmosRamDeletes, 0u);
   }
-}
-
-TEST(UpdateSequences, DspEraseFailureIsTriedFourTimes) {
-  SimUpdate run("hw=0x11000,fault=dsp-erase-fail");
-  run.writeUpdateFiles();
-  run.writeAutomaticJob(0x11000, true);
-  EXPECT_EQ(updateOption("romwrite.cnf", run.port, kOptionB20, 1), kResultDspFailed);
-  int eraseLines = 0;
-  for (const string& line : statusLines())
-    eraseLines += line == "ERROR Erasing Flash ROMs on DSP module...";
-  EXPECT_EQ(eraseLines, 4);
 }
 
 }  // namespace
