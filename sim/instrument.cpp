@@ -25,6 +25,11 @@ uint8_t garble(uint8_t byte) {
   return static_cast<uint8_t>(0x80 | ((byte * 37u + 11u) & 0x7F));
 }
 
+// With fewer than 8 data bits the top bits of a byte never make it onto the line.
+uint8_t dataBitsOfByte(uint8_t byte, uint8_t dataBits) {
+  return dataBits >= 8 ? byte : static_cast<uint8_t>(byte & ((1u << dataBits) - 1));
+}
+
 platform::Parity toPlatform(SerialParity parity) {
   switch (parity) {
     case SerialParity::Odd:
@@ -245,7 +250,9 @@ void Instrument::transmit(uint8_t byte, bool packetByte) {
 void Instrument::deliverToHost(const Flight& flight) {
   if (!m_hostOpen) return;  // nobody listens on a closed port
   if (m_hostInput.size() >= kHostInputQueueBytes) return;
-  const uint8_t byte = flight.framing == hostFraming() ? flight.byte : garble(flight.byte);
+  const uint8_t byte = flight.framing == hostFraming()
+                           ? dataBitsOfByte(flight.byte, flight.framing.dataBits)
+                           : garble(flight.byte);
   m_hostInput.push_back(byte);
 }
 
@@ -255,7 +262,7 @@ void Instrument::receive(const Flight& flight) {
     ++counters.garbledBytes;
     return;
   }
-  uint8_t byte = flight.byte;
+  uint8_t byte = dataBitsOfByte(flight.byte, flight.framing.dataBits);
   switch (m_mode) {
     case Mode::Normal:
       receiveText(byte);
