@@ -149,6 +149,26 @@ TEST(UpdateSequences, ResidentTransferProgramNeedsNoDownloads) {
   EXPECT_EQ(run.instrument->counters.loaderDownloads, 0u);
 }
 
+// A word-addressed target: the loader carries its divisor 8 bytes before its end, and
+// every address counts 32-bit words.
+TEST(UpdateSequences, WordAddressedProcessorOnAThirtyTwoBitBus) {
+  SimUpdate run("");
+  run.dir.write("TMS.URL", patternBytes(128, 11));
+  run.dir.write("TMS.TRA", patternBytes(0x1000, 12));
+  run.dir.write("FW.BIN", patternBytes(0x3000, 13));
+  run.dir.write("ROMWRITE.CNF",
+                "[HOST]\nUART = COM13\nBAUD = 57600\nFLASHUPSTRING = NO\nURLADER = tms.url\n"
+                "TRANSFER = tms.tra, 0x100, 0x100\nCONTINUE = NO\n[TARGET]\n"
+                "PROCESSOR = TMS320C30\nARCHITECTURE = B32\n"
+                "MEMORY = 0x400000, 0x80000, AM29F010\nERASE = 0x404000, 0x20000\n[FILES]\n"
+                "PROGRAM = 0x404000, fw.bin\nPROGRAM = 0x404C00, fw.bin\n");
+  EXPECT_EQ(updateProcessorFirmware("romwrite.cnf", run.port, 0), kResultOk);
+  EXPECT_EQ(run.port.m_baudRate, 57600);
+  const std::vector<uint8_t> image = fileBytes(run.dir.file("FW.BIN"));
+  EXPECT_EQ(run.instrument->flashBytes(0x404000, 0x3000), image);
+  EXPECT_EQ(run.instrument->flashBytes(0x404C00, 0x3000), image);
+}
+
 TEST(UpdateSequences, UploadsSaveTheFlashBeforeItIsErased) {
   SimUpdate run("boot-time=1");
   run.writeUpdateFiles();
