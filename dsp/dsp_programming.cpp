@@ -18,22 +18,6 @@ constexpr uint32_t kDspWriteRequestSize = 1 + 4 + kDspDataAreaSize;    // 245 by
 constexpr uint32_t kDspStatusAnswerSize = 5;                           // code, status
 constexpr uint32_t kDspChecksumAnswerSize = 9;                         // code, sum, status
 
-void put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint8_t positiveAnswer(uint8_t command) {
-  return static_cast<uint8_t>(command | kPositiveAnswerBit);
-}
-
 // Receives a DSP answer into answerPacket and judges its code; answers shorter than their
 // fixed part are unexpected (their fields would be left-overs of an older answer).
 int32_t receiveDspAnswer(uint8_t command, uint32_t minimumLength, CComm& port) {

@@ -33,22 +33,6 @@ constexpr uint32_t kUploadCountOffset = 6;
 constexpr uint32_t kProgramHeaderSize = 9;
 constexpr uint32_t kProgramCountOffset = 7;
 
-void put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint8_t positiveAnswer(uint8_t command) {
-  return static_cast<uint8_t>(command | kPositiveAnswerBit);
-}
-
 // receivePacket into one of the 512-byte answer buffers; the bytes behind the received
 // ones are cleared, so a short answer is never judged by what an earlier one left there.
 int32_t receiveAnswer(uint8_t* buffer, uint32_t& length, CComm& port) {

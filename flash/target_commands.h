@@ -26,6 +26,24 @@ inline constexpr uint8_t kCmdEndTransferProgram = 0x49;
 inline constexpr uint8_t kAnswerEndTransferProgram = 0x48;
 inline constexpr uint8_t kPositiveAnswerBit = 0x80;
 
+// Numbers on the programming link are little-endian.
+inline void put32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline uint32_t get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The answer code that confirms a command: the command code with the top bit set.
+inline uint8_t positiveAnswer(uint8_t command) {
+  return static_cast<uint8_t>(command | kPositiveAnswerBit);
+}
+
 inline constexpr uint8_t kConfirmPowerOn = 'D';
 inline constexpr uint8_t kConfirmPowerOff = 'F';
 inline constexpr uint8_t kProgramFailedMark = 'C';

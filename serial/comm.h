@@ -23,7 +23,7 @@ class CComm {
   int32_t m_dataBits = 8;
   int32_t m_stopBits = 0;  // 0 one, 1 one and a half, 2 two
   int32_t m_baudRate = 115200;
-  int32_t m_parity = 2;  // 0 none, 1 odd, 2 even; other values mean none
+  int32_t m_parity = 2;     // 0 none, 1 odd, 2 even; other values mean none
   int32_t m_handshake = 2;  // 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 DTR/DSR, 4 DTR/DSR + XON/XOFF out
   // The open device; null while the port is closed.
   std::unique_ptr<platform::SerialDevice> m_port;
