@@ -3,6 +3,7 @@
 // instrument at 115200 bits/s on the virtual clock. Prints, per phase, the simulated
 // seconds, the bytes that crossed the line each way, the time those bytes need on the line
 // (line-bound time) and the ratio of the two; then the real and CPU seconds of the run.
+// With --show it also prints the status list as it grows, stamped with the simulated time.
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -121,6 +122,18 @@ class PhaseClock : public StatusListObserver {
   Phase* m_open = nullptr;
 };
 
+// Prints each status line as it is appended, with the simulated time of the run.
+class StatusPrinter : public StatusListObserver {
+ public:
+  void statusLineAdded(int, const std::string& text) override {
+    std::printf("%8.3f s  %s\n", static_cast<double>(platform::clock().nowMicros()) / 1e6,
+                text.c_str());
+    std::fflush(stdout);
+  }
+  void statusLineDeleted(int) override {}
+  void statusListCleared() override {}
+};
+
 std::string pattern(size_t size, uint32_t seed) {
   std::string bytes(size, '\0');
   uint32_t state = seed;
@@ -147,7 +160,8 @@ double cpuSeconds() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool show = argc > 1 && std::string(argv[1]) == "--show";
   const auto realStart = std::chrono::steady_clock::now();
   const double cpuStart = cpuSeconds();
 
@@ -178,6 +192,8 @@ int main() {
   deviceName = kDeviceNameZel;
   PhaseClock phases;
   addStatusListObserver(&phases);
+  StatusPrinter printer;
+  if (show) addStatusListObserver(&printer);
 
   // The instrument is switched into update mode by its text command, as the session does.
   CComm port;
@@ -198,6 +214,8 @@ int main() {
   const uint64_t optionEnd = clock.nowMicros();
   port.close();
   removeStatusListObserver(&phases);
+  removeStatusListObserver(&printer);
+  if (show) std::printf("\n");
 
   std::printf("processor firmware update: result %d, %.1f s simulated\n", processor,
               static_cast<double>(processorEnd - updateStart) / 1e6);
