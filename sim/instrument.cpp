@@ -18,6 +18,8 @@ constexpr Nanos kHeldWriteNsConstant = 1000 * kNanosPerMs;
 constexpr Nanos kHeldWriteStepNs = 10 * kNanosPerMs;
 // An empty read returns after this long.
 constexpr Nanos kEmptyReadNs = 100 * kNanosPerMs;
+// The host's go-ahead after the boot ROM took the loader.
+constexpr uint8_t kLoaderStartLetter = 'S';
 
 // What a byte at the wrong settings turns into: a framing error delivers a byte with the
 // top bit set (never a line feed, so it never ends a text answer).
@@ -271,7 +273,7 @@ void Instrument::receive(const Flight& flight) {
       receiveBootRom(byte);
       break;
     case Mode::LoaderWaitStart:
-      if (byte == 'S') {
+      if (byte == kLoaderStartLetter) {
         m_mode = Mode::Loader;
         resetReceivers();
       }

@@ -27,10 +27,8 @@ namespace {
 constexpr uint8_t kStatusTaken = 'T';
 constexpr uint8_t kStatusRefused = 'C';
 constexpr uint8_t kStatusOverflow = 'O';
-constexpr uint8_t kStartLetter = 'S';
 
 constexpr uint8_t kLoaderLength80x86 = 0xFF;
-constexpr size_t kLoaderImage80x86 = 512;
 constexpr size_t kDivisorIndex80x86 = 510;
 constexpr size_t kSumIndex80x86 = 511;
 constexpr size_t kDivisorFromEndWordForm = 8;
