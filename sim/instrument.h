@@ -261,6 +261,8 @@ class Instrument {
   void commandErase(const std::vector<uint8_t>& data, Nanos readyAt);
   void commandDsp(const std::vector<uint8_t>& data, Nanos readyAt);
   FlashBank* bankHolding(uint32_t address);
+  uint64_t oldContentsSeed(uint32_t start) const;
+  void addBoardBank(uint32_t address);
 
   // Host end.
   bool m_hostOpen = false;

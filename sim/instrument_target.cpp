@@ -4,9 +4,11 @@
 // loader. L = 0xFF is the 80x86 form: 512 bytes whose byte 511 is the 8-bit sum of bytes
 // 0 to 510 and whose byte 510 is the speed divisor. Any other L is the form of the
 // word-addressed signal processor: the divisor sits 8 bytes before the end, there is no
-// sum, and target addresses count 32-bit words from then on. The ROM answers "T" (taken)
-// or "C" (refused), and after "T" waits for the host's "S" before the loader switches the
-// line to 115200 / divisor baud.
+// sum, and target addresses count 32-bit words from then on. A real ROM knows its own
+// processor; this one tells them apart by L alone, so a word-form loader of exactly 512
+// bytes (L = 0xFF as well) is taken for the 80x86 form and, its sum not matching, refused. The ROM
+// answers "T" (taken) or "C" (refused), and after "T" waits for the host's "S" before the loader
+// switches the line to 115200 / divisor baud.
 //
 // Loader: transfer program download of length (4), load address (4), start address (4),
 // the program, and a 16-bit sum of the address bytes and the program; status "T" when the
@@ -71,6 +73,14 @@ constexpr size_t kDspWriteRequest = 245;
 constexpr uint32_t kDspMaxWordsPerPacket = 60;
 constexpr size_t kUploadAnswerHeader = 10;
 constexpr size_t kMaxPacketData = 255;
+
+// The processor board's own flash (see addBoardBank).
+constexpr uint32_t kMemoryExtension = 0x30000;  // hardware word bits of the extension
+constexpr uint8_t kChipAm29F040 = 22;
+constexpr uint8_t kChipI28F020 = 20;
+constexpr uint32_t kExtensionBankStart = 0x50000;
+constexpr uint32_t kBoardBankStart = 0x80000;
+constexpr uint32_t kBoardChips = 2;
 
 uint32_t le32(const std::vector<uint8_t>& data, size_t at) {
   return static_cast<uint32_t>(data[at]) | static_cast<uint32_t>(data[at + 1]) << 8 |
@@ -282,9 +292,32 @@ void Instrument::handleRequest(const std::vector<uint8_t>& data) {
   }
 }
 
+// The old firmware of a bank: the same for the same bank start, however the bank came to be
+// known, so that an identification after an upload finds what the upload read.
+uint64_t Instrument::oldContentsSeed(uint32_t start) const {
+  return options.seed ^ (uint64_t{start} << 8);
+}
+
+// The flash that a ZEL processor board carries, on its 16-bit bus with byte addresses:
+// two AM29F040 at 0x50000 with the memory extension, else two I28F020 at 0x80000. Added when
+// it holds the address and no bank the host has named overlaps it.
+void Instrument::addBoardBank(uint32_t address) {
+  if (addressUnit != 1) return;  // a word-addressed processor: not this board
+  const bool extension = (hwInfo() & kMemoryExtension) != 0;
+  const ChipType* type = findChipType(extension ? kChipAm29F040 : kChipI28F020);
+  const uint32_t start = extension ? kExtensionBankStart : kBoardBankStart;
+  const uint64_t last = uint64_t{start} + uint64_t{type->sizeBytes} * kBoardChips - 1;
+  if (address < start || address > last) return;
+  for (const FlashBank& old : banks) {
+    if (old.start <= last && start <= old.end()) return;
+  }
+  banks.emplace_back(*type, kBoardChips, start, 1, oldContentsSeed(start));
+}
+
 // 0x21: bus width, chip type, bank start. The bank is laid out from what the host names
 // (the chips it reports are those of the type asked for, unless the chips option says
-// otherwise); a bank asked for again keeps its contents.
+// otherwise); a bank asked for again, or the board's own bank read by an upload before,
+// keeps its contents.
 void Instrument::commandEpromType(const std::vector<uint8_t>& data, Nanos readyAt) {
   const ChipType* type = data.size() == kEpromTypeRequest ? findChipType(data[2]) : nullptr;
   const uint32_t chips = data.size() == kEpromTypeRequest ? chipsForBusWidth(data[1]) : 0;
@@ -303,7 +336,7 @@ void Instrument::commandEpromType(const std::vector<uint8_t>& data, Nanos readyA
            bank.addressUnit == addressUnit;
   });
   if (same == banks.end()) {
-    FlashBank bank(*type, chips, start, addressUnit, options.seed ^ (uint64_t{start} << 8));
+    FlashBank bank(*type, chips, start, addressUnit, oldContentsSeed(start));
     std::erase_if(banks, [&](const FlashBank& old) {
       return old.start <= bank.end() && bank.start <= old.end();
     });
@@ -333,6 +366,9 @@ void Instrument::commandUpload(const std::vector<uint8_t>& data, Nanos readyAt) 
   std::vector<uint8_t> answer = {static_cast<uint8_t>(kCmdUpload + kAnswerOffset), 0, 0, 0, 0, 0};
   putLe32(answer, count);
   if (count > 0) {
+    // Uploads save flash contents before the chips are identified: they read the board's
+    // own flash then.
+    if (bankAt(address) == nullptr) addBoardBank(address);
     const std::vector<uint8_t> bytes = flashBytes(address, count);
     if (bytes.empty()) {
       queueErrorAnswer(readyAt, kErrorAddress);
@@ -348,18 +384,22 @@ void Instrument::commandUpload(const std::vector<uint8_t>& data, Nanos readyAt) 
 void Instrument::commandProgram(const std::vector<uint8_t>& data, Nanos readyAt) {
   ++counters.programPackets;
   const uint8_t positive = static_cast<uint8_t>(kCmdProgram + kAnswerOffset);
+  // Every answer to program data that is not the positive one is followed by a status
+  // packet, which the host receives and discards.
+  const auto refuse = [&](uint8_t error) {
+    queueErrorAnswer(readyAt, error);
+    queueErrorAnswer(readyAt, error);
+  };
   if (data.size() < kProgramHeader ||
       static_cast<size_t>(data[7] | data[8] << 8) != data.size() - kProgramHeader) {
-    queueErrorAnswer(readyAt, kErrorBadRequest);
+    refuse(kErrorBadRequest);
     return;
   }
   if (m_nacksGiven < options.faults.nack) {
-    // Not ready for the data: an error answer, then the status packet that follows every
-    // answer that is not the positive one.
+    // Not ready for the data.
     ++m_nacksGiven;
     fire("nack");
-    queueErrorAnswer(readyAt, kErrorBusy);
-    queueErrorAnswer(readyAt, kErrorBusy);
+    refuse(kErrorBusy);
     return;
   }
   const uint32_t address = le32(data, 3);

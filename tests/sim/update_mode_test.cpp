@@ -231,6 +231,13 @@ TEST_F(UpdateModeTest, BadAndIncompleteRequests) {
   EXPECT_EQ(exchange({0x30}), (Bytes{0x20, 0xF1}));
   EXPECT_EQ(exchange({0x21, kB16}), (Bytes{0x20, 0xF2}));
   EXPECT_EQ(exchange(epromType(kB16, 0x42, kBank)), (Bytes{0x20, 0xF2}));  // unknown chip
+  // Program data refused is followed by the status packet the host waits for.
+  Bytes badCount = program(kBank, Bytes(16, 0));
+  badCount[7] = 15;
+  EXPECT_EQ(exchange(badCount), (Bytes{0x20, 0xF2}));
+  ASSERT_TRUE(receivePacket(answer));
+  EXPECT_EQ(answer, (Bytes{0x20, 0xF2}));
+  EXPECT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
 }
 
 TEST_F(UpdateModeTest, ChipsOptionOverridesTheReportedCodes) {
@@ -274,6 +281,38 @@ TEST_F(UpdateModeTest, EraseProgramChecksumAndUploadAgree) {
   EXPECT_EQ(answer[0], 0xA4);
   EXPECT_EQ(le32(answer, 6), 240u);
   EXPECT_EQ(Bytes(answer.begin() + 10, answer.end()), data);
+}
+
+// Uploads come before the chips are identified: they read the flash that the board carries.
+TEST_F(UpdateModeTest, UploadBeforeIdentificationReadsTheBoardsFlash) {
+  struct Row {
+    const char* instrument;
+    uint8_t chip;
+    uint32_t address;
+    bool answered;
+  };
+  const Row rows[] = {
+      {"sim:hw=0x10000,serial=1", kAm29F040, kBank, true},
+      {"sim:hw=0,serial=2", kI28F020, 0x80000, true},
+      {"sim:hw=0,serial=3", kI28F020, kBank, false},  // no flash there without the extension
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.instrument);
+    attach(row.instrument);
+    ASSERT_TRUE(enterTransferProgram());
+    const Bytes saved = exchange(upload(row.address + 0x10, 16));
+    if (!row.answered) {
+      EXPECT_EQ(saved, (Bytes{0x20, 0xF3}));
+    } else {
+      ASSERT_EQ(saved.size(), 26u);
+      EXPECT_EQ(saved[0], 0xA4);
+      EXPECT_NE(Bytes(saved.begin() + 10, saved.end()), Bytes(16, 0xFF));  // old firmware
+      // Identifying the bank afterwards keeps what the upload read.
+      EXPECT_EQ(exchange(epromType(kB16, row.chip, row.address)).size(), 9u);
+      EXPECT_EQ(exchange(upload(row.address + 0x10, 16)), saved);
+    }
+    comm.close();
+  }
 }
 
 TEST_F(UpdateModeTest, RequestsOutsideTheBanksOrWithoutVoltageAreRefused) {
