@@ -60,11 +60,15 @@ unsigned long hex(uint32_t value) {
 }
 
 // The length in bytes of a host file, opened read-only and closed again. False when it
-// cannot be opened, is no regular file, or is too long for the job's 32-bit lengths.
+// cannot be opened, is no regular file, or is too long for the job's 32-bit lengths. Only
+// a regular file is opened at all: opening a named pipe for reading would wait for a
+// writer without end.
 bool hostFileLength(const char* name, uint32_t& length) {
-  std::FILE* file = platform::openHostFile(name, "rb");
-  if (!file) return false;
+  const std::string path = platform::resolveHostFile(name);
   struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
   const bool ok = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
                   st.st_size <= 0x7FFFFFFF;
   std::fclose(file);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "flash/config/config_check.h"
@@ -33,6 +35,7 @@ class CheckTest : public ::testing::Test {
     dir.writeSized("ODD.BIN", 0x3FE);
     dir.writeSized("NO_DVBT.bin", 0x90000);
     dir.writeSized("NO_MPEG.bin", 0x7FF00);
+    ASSERT_EQ(::mkfifo(dir.file("PIPE.URL").c_str(), 0600), 0);
   }
 
   // Reads the text as the configuration file and checks it.
@@ -110,6 +113,8 @@ TEST_F(CheckTest, every_failure_message) {
       {host("0") + ext + "[FILES]", "Baudrate 0 not available"},
       {host("115200", "missing.url") + ext + "[FILES]",
        "Bootstraploader MISSING.URL not accessible"},
+      // A named pipe is no file to measure; opening it would wait for a writer.
+      {host("115200", "pipe.url") + ext + "[FILES]", "Bootstraploader PIPE.URL not accessible"},
       {host("115200", "BIG.URL") + ext + "[FILES]",
        "Bootstraploader BIG.URL too long\nMax. lenght = 200 Bytes"},
       {host("115200", "ODD.URL") + tms + "[FILES]",
