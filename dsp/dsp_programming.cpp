@@ -133,6 +133,7 @@ int32_t dspErase(uint32_t wordCount, CComm& port) {
 }
 
 int32_t dspWriteData(const uint32_t* words, uint32_t count, CComm& port) {
+  // More words than the data area holds would not fit the packet.
   if (count > kDspWordsPerPacket) return kResultPacketTooLong;
   commandPacket[0] = kCmdDspWriteData;
   put32(&commandPacket[1], count);

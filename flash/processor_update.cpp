@@ -26,13 +26,13 @@ std::string formatLine(const char* format, Args... args) {
   return line;
 }
 
-// "Stop with X": append the line and hand the failing code up.
+// A failing step without a line of its own: append its error line, hand the code up.
 int32_t stopWith(const std::string& line, int32_t code) {
   addStatusLine(line);
   return code;
 }
 
-// "Step fails": mark the step's own line and hand the code up.
+// A failing step with a line of its own: mark that line with the code, hand the code up.
 int32_t stepFails(int32_t code) {
   setStepStatus(0, code);
   return code;

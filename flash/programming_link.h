@@ -53,10 +53,11 @@ uint32_t receiveBytes(void* buffer, uint32_t count, bool echo, CComm& port);
 int32_t pumpMessages();
 
 // Sends one packet of length data bytes and waits for its acknowledgement, up to 5 tries
-// 50 ms apart. 0 acknowledged (or length <= 0: nothing sent); kResultPacketTooLong;
-// kResultPacketNotWritten; kResultCancelled; a composite code (compositeSendCode) when the
-// last try's receive failed; the error mapping of the answer when the last try drew a
-// well-formed answer that is not the acknowledgement.
+// 50 ms apart (2.5 s when the target answered twice in a row without acknowledging, so
+// that it can drop a request it split in the wrong place). 0 acknowledged (or length <= 0: nothing
+// sent); kResultPacketTooLong; kResultPacketNotWritten; kResultCancelled; a composite code
+// (compositeSendCode) when the last try's receive failed; the error mapping of the answer when the
+// last try drew a well-formed answer that is not the acknowledgement.
 int32_t sendPacket(const uint8_t* data, int32_t length, CComm& port);
 
 // Receives one target packet's data bytes into buffer (at least 255 bytes), echoing every

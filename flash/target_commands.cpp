@@ -151,6 +151,7 @@ int32_t downloadFile(uint32_t firstAddress, uint32_t secondAddress, const char* 
   std::FILE* file = platform::openHostFile(fileName, "rb");
   if (!file) return kResultTransferFile;
   const long length = fileLength(file);
+  // The length travels in 4 bytes; a longer file could not be announced correctly.
   if (length < 0 || static_cast<unsigned long>(length) > UINT32_MAX) {
     std::fclose(file);
     return kResultTransferFile;
@@ -393,6 +394,7 @@ int32_t getTargetChecksum(uint8_t architecture, uint32_t address, uint32_t lengt
 
   result = judgeAnswer(answerPacket, answerLength, positiveAnswer(kCmdGetChecksum));
   if (result != kResultOk) return result;
+  // A positive code without the four checksum bytes carries no checksum to compare.
   if (answerLength < kChecksumAnswerSize) return kResultUnexpectedAnswer;
   checksum = get32(&answerPacket[1]);
   return kResultOk;
