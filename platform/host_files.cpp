@@ -32,7 +32,12 @@ std::string resolveHostFile(const std::string& name) {
 }
 
 std::FILE* openHostFile(const std::string& name, const char* mode) {
-  return std::fopen(resolveHostFile(name).c_str(), mode);
+  const std::string path = resolveHostFile(name);
+  // Only regular files are host files: opening a named pipe or a device for reading could
+  // block for ever.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  return std::fopen(path.c_str(), mode);
 }
 
 bool hostFileExists(const std::string& name) {

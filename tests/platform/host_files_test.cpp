@@ -1,5 +1,7 @@
 #include "platform/host_files.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
@@ -39,6 +41,16 @@ TEST(HostFiles, writing_replaces_the_file_of_another_case_instead_of_adding_one)
   std::fclose(file);
   EXPECT_EQ(dir.read("romwrite.cnf"), "new");
   EXPECT_EQ(dir.read("ROMWRITE.CNF"), "");  // no second file beside it
+}
+
+TEST(HostFiles, only_regular_files_are_opened) {
+  TempDir dir;
+  // Opening a named pipe for reading would wait for a writer that never comes.
+  ASSERT_EQ(::mkfifo(dir.file("NO_ATSC.bin").c_str(), 0600), 0);
+  ::mkdir(dir.file("NO_DVBT.bin").c_str(), 0700);
+  EXPECT_FALSE(platform::hostFileExists("NO_ATSC.bin"));
+  EXPECT_FALSE(platform::hostFileExists("no_dvbt.bin"));
+  EXPECT_EQ(platform::openHostFile("NO_ATSC.bin", "wb"), nullptr);
 }
 
 }  // namespace
