@@ -8,10 +8,6 @@
 
 namespace instrument {
 
-// Longest command that goes out in one formatted write of the port (its format buffer
-// holds 1024 bytes with the terminating NUL). Longer commands are refused, never cut.
-inline constexpr size_t kMaxCommandLength = 1023;
-
 // Converts a to z to A to Z in place; every other byte stays.
 void upperCaseInPlace(char* text);
 void upperCaseInPlace(std::string& text);

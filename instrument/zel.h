@@ -6,8 +6,10 @@
 // moves both ends of the line to new parameters, identifies the instrument, reads its
 // hardware word, switches it into update mode and hands the port to the flash engine.
 //
-// Results follow each operation (see the comments); nothing throws. Every operation but
-// the settings, parameter-copy and powerOnDspB1 ones writes trace records as "CZel".
+// Results follow each operation (see the comments); nothing throws. Every operation writes
+// trace records as "CZel" except the settings-file and parameter-copy ones, getIdnString,
+// the three serial-setting exchanges (get/set/setDefaultRs232Parameter, whose commands
+// show in the records of queryCommand and of the port) and powerOnDspB1.
 #pragma once
 
 #include <cstddef>
@@ -161,7 +163,7 @@ class CZel {
   int32_t startFlashUpdate(int32_t optionNumber, int32_t intermediateBoot);
 
  private:
-  // Sends one command exactly as it stands; false when it is too long or the write fails.
+  // Sends one command exactly as it stands; false when the port does not send it.
   bool sendCommand(const char* command);
   // Sends a setting command built from a format and an instrument text; false when the
   // result would not fit the command buffer or the write fails.

@@ -146,8 +146,8 @@ void CZel::getIdnString(std::string& text) const {
 // --- commands ---
 
 bool CZel::sendCommand(const char* command) {
-  // Passed as an argument, so that the text goes out exactly as it stands; the port
-  // refuses a text too long for its format buffer instead of cutting it.
+  // Passed as an argument rather than as the format, so that the text goes out exactly as
+  // it stands: a percent sign in an instrument's text is sent, not interpreted.
   return command != nullptr && m_comm.writeStringToPort("%s", command) != 0;
 }
 
