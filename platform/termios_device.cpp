@@ -456,7 +456,9 @@ bool TermiosDevice::pullInput() {
 
 void TermiosDevice::waitForInput(int timeoutMs) {
   if (timeoutMs <= 0) return;
-  if (m_fd < 0 || m_disconnected) {
+  // With the input buffer full nothing more can be taken from the driver, so the device
+  // would report "ready" at once for ever: wait as a plain pause instead of spinning.
+  if (m_fd < 0 || m_disconnected || m_inputCount == kInputBufferBytes) {
     ::poll(nullptr, 0, timeoutMs);
     return;
   }

@@ -277,6 +277,35 @@ TEST_F(TermiosOnPty, XoffHoldsOutputUntilXon) {
   EXPECT_FALSE(held);
 }
 
+TEST_F(TermiosOnPty, HeldWriteWithFullInputWaitsWithoutSpinning) {
+  LineSettings settings;
+  settings.outX = true;
+  ASSERT_TRUE(apply(settings));
+  ASSERT_TRUE(pty.send("\x13"));
+  bool held = false;
+  const auto start = Clock::now();
+  while (!held && msSince(start) < 1000) ASSERT_TRUE(device.outputHeld(held));
+  ASSERT_TRUE(held);
+  // More unread input than the backend buffers: the driver stays readable all the time.
+  const std::string flood(100, 'a');
+  for (int i = 0; i < 60; ++i) ASSERT_TRUE(pty.send(flood));
+
+  rusage before{}, after{};
+  ::getrusage(RUSAGE_SELF, &before);
+  const auto writeStart = Clock::now();
+  uint32_t written = 0;
+  EXPECT_TRUE(device.write(reinterpret_cast<const uint8_t*>("x"), 1, written));
+  const int64_t wallMs = msSince(writeStart);
+  ::getrusage(RUSAGE_SELF, &after);
+  const auto cpuMicros = [](const rusage& usage) {
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+  };
+  EXPECT_EQ(written, 0u);
+  EXPECT_GE(wallMs, 1000);                                              // 20 ms per byte + 1000 ms
+  EXPECT_LT(cpuMicros(after) - cpuMicros(before), wallMs * 1000 / 20);  // under 5 %
+}
+
 TEST_F(TermiosOnPty, WithoutModemLinesCleanFailureAndNoHold) {
   LineSettings settings;
   settings.outxCtsFlow = true;
