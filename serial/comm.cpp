@@ -33,7 +33,8 @@ constexpr int32_t kWriteStepMs = 10;
 // pauses this long instead, as long as an empty read lasts, so the time-out still counts.
 constexpr uint32_t kFailedReadPauseMs = 100;
 
-// writeStringToPort() formats into a buffer of this size (text plus terminating NUL).
+// writeStringToPort() formats into a buffer of this size (text plus terminating NUL); a
+// longer text gets a buffer of its own size.
 constexpr int kFormatBufferSize = 1024;
 
 constexpr const char* kTrue = "TRUE";
@@ -258,16 +259,24 @@ int CComm::writeStringToPort(const char* format, ...) {
   char text[kFormatBufferSize];
   va_list args;
   va_start(args, format);
+  va_list again;
+  va_copy(again, args);
   const int length = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  // A text that does not fit is not sent at all: a cut command could do something else on
-  // the instrument than the whole one.
-  if (length < 0 || length >= kFormatBufferSize) {
-    TraceScope scope(&m_trace, "writeStringToPort", "length=%d", length);
-    traceError(scope, "text longer than %d characters not sent", kFormatBufferSize - 1);
+  if (length < 0) {
+    va_end(again);
     return 0;
   }
-  return writeBufferToPort(text, static_cast<uint32_t>(length));
+  if (length < kFormatBufferSize) {
+    va_end(again);
+    return writeBufferToPort(text, static_cast<uint32_t>(length));
+  }
+  // A longer text is formatted again into a buffer of its size and sent whole: a cut
+  // command could make the instrument do something else than the whole one.
+  std::string longText(static_cast<size_t>(length) + 1, '\0');
+  std::vsnprintf(longText.data(), longText.size(), format, again);
+  va_end(again);
+  return writeBufferToPort(longText.data(), static_cast<uint32_t>(length));
 }
 
 int CComm::readBufferFromPort(void* buffer, uint32_t& count, uint32_t size) {

@@ -366,19 +366,35 @@ TEST_F(CommTest, bytes_sent_counts_whole_blocks_written) {
   EXPECT_EQ(countRecords("* error|data to write = NULL"), 2);
 }
 
-TEST_F(CommTest, formatted_text_longer_than_the_buffer_is_refused) {
+TEST_F(CommTest, formatted_text_of_any_length_is_sent_whole) {
   openQuietly();
   const std::string fits(1023, 'a');
-  EXPECT_NE(comm.writeStringToPort("%s", fits.c_str()), 0);
-  EXPECT_EQ(line->written, fits);
-  line->written.clear();
-  records.clear();
   const std::string tooLong(1024, 'b');
-  EXPECT_EQ(comm.writeStringToPort("%s", tooLong.c_str()), 0);
-  EXPECT_EQ(comm.writeStringToPort("%s%s", fits.c_str(), "SYST:ERR?\r\n"), 0);
-  EXPECT_EQ(line->written, "");
-  EXPECT_EQ(bytesSent, 1023u);
-  EXPECT_EQ(countRecords("* error|text longer than 1023 characters not sent"), 2);
+  const struct {
+    std::string text;
+    std::string suffix;
+  } rows[] = {
+      {fits, ""},
+      {tooLong, ""},  // one more than the fixed buffer holds: formatted again, not cut
+      {fits, "SYST:ERR?\r\n"},
+      {std::string(5000, 'c'), "\r\n"},
+  };
+  uint32_t total = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text.size() + row.suffix.size());
+    line->written.clear();
+    records.clear();
+    EXPECT_NE(comm.writeStringToPort("%s%s", row.text.c_str(), row.suffix.c_str()), 0);
+    EXPECT_EQ(line->written, row.text + row.suffix);
+    total += static_cast<uint32_t>(row.text.size() + row.suffix.size());
+    // The formatted write has no records of its own, only those of the block write.
+    const std::vector<std::string> expected = {
+        "writeBufferToPort|+ enter|size=" + std::to_string(row.text.size() + row.suffix.size()),
+        "writeBufferToPort|- leave|TRUE",
+    };
+    EXPECT_EQ(records, expected);
+  }
+  EXPECT_EQ(bytesSent, total);
 }
 
 // --- Open and close ----------------------------------------------------------------------
