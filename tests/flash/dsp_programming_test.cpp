@@ -19,25 +19,6 @@ namespace {
 using std::string;
 using testing_support::TempDir;
 
-Bytes le32(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-          static_cast<char>(v >> 24)};
-}
-
-Bytes ackAnd(const Bytes& answer) {
-  return kAck + targetPacket(answer);
-}
-
-std::vector<Bytes> hostPackets(const TargetLine& line) {
-  std::vector<Bytes> packets;
-  size_t at = 0;
-  for (uint32_t size : line.writeSizes) {
-    if (size > 1) packets.push_back(line.written.substr(at, size));
-    at += size;
-  }
-  return packets;
-}
-
 // An image of n bytes: byte i is i % 251.
 Bytes image(size_t n) {
   Bytes bytes(n, '\0');

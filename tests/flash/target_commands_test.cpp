@@ -20,27 +20,6 @@ namespace {
 using std::string;
 using testing_support::TempDir;
 
-Bytes le32(uint32_t v) {
-  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
-          static_cast<char>(v >> 24)};
-}
-
-// The acknowledgement followed by the command's answer.
-Bytes ackAnd(const Bytes& answer) {
-  return kAck + targetPacket(answer);
-}
-
-// The host's packets in what was written, echoes (single-byte writes) left out.
-std::vector<Bytes> hostPackets(const TargetLine& line) {
-  std::vector<Bytes> packets;
-  size_t at = 0;
-  for (uint32_t size : line.writeSizes) {
-    if (size > 1) packets.push_back(line.written.substr(at, size));
-    at += size;
-  }
-  return packets;
-}
-
 TEST(TargetCommands, ErrorMappingAndAnswerJudging) {
   struct Row {
     Bytes answer;

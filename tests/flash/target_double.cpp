@@ -27,6 +27,25 @@ Bytes withSum(const Bytes& data, uint32_t start) {
 Bytes targetPacket(const Bytes& data) {
   return withSum(data, 0);
 }
+Bytes le32(uint32_t v) {
+  return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+          static_cast<char>(v >> 24)};
+}
+
+Bytes ackAnd(const Bytes& answer) {
+  return kAck + targetPacket(answer);
+}
+
+std::vector<Bytes> hostPackets(const TargetLine& line) {
+  std::vector<Bytes> packets;
+  size_t at = 0;
+  for (uint32_t size : line.writeSizes) {
+    if (size > 1) packets.push_back(line.written.substr(at, size));
+    at += size;
+  }
+  return packets;
+}
+
 Bytes hostPacket(const Bytes& data) {
   return withSum(data, static_cast<uint32_t>(data.size()));
 }

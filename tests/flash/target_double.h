@@ -25,6 +25,10 @@ Bytes targetPacket(const Bytes& data);
 // A host packet: length, data, 16-bit sum of length and data.
 Bytes hostPacket(const Bytes& data);
 inline const Bytes kAck = targetPacket(std::string("\x20\x00", 2));
+// A 32-bit number as the link sends it (little-endian).
+Bytes le32(uint32_t v);
+// The acknowledgement followed by the command's answer.
+Bytes ackAnd(const Bytes& answer);
 
 struct TargetLine {
   // Every byte the host wrote, in order, and the size of each write call.
@@ -100,5 +104,8 @@ class LinkFixture {
  private:
   platform::ScopedClock m_scopedClock{clock};
 };
+
+// The host's packets in what was written, echoes (single-byte writes) left out.
+std::vector<Bytes> hostPackets(const TargetLine& line);
 
 }  // namespace flash_test
