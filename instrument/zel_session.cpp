@@ -15,6 +15,17 @@ namespace {
 constexpr const char* kTrue = "TRUE";
 constexpr const char* kFalse = "FALSE";
 
+// Ends a command or query whose answer arrived: terminates the text (never past the
+// caller's capacity), reports its length and writes the leave record. Returns 1.
+int32_t acceptAnswer(TraceScope& scope, char* answer, uint32_t count, uint32_t capacity,
+                     uint32_t& length) {
+  if (count > capacity) count = capacity;
+  answer[count] = '\0';
+  length = count;
+  traceLeave(scope, "%s {noOfReadBytes=%d}", kTrue, static_cast<int>(count));
+  return 1;
+}
+
 // Setting commands built from an instrument text are formatted into a buffer of this size.
 constexpr size_t kCommandBufferSize = 100;
 
@@ -192,11 +203,7 @@ int32_t CZel::executeCommand(char* command, char* answer, uint32_t& length) {
     traceLeave(scope, "%s {noOfReadBytes=%d}", kFalse, 0);
     return 0;
   }
-  if (count > capacity) count = capacity;
-  answer[count] = '\0';
-  length = count;
-  traceLeave(scope, "%s {noOfReadBytes=%d}", kTrue, static_cast<int>(count));
-  return 1;
+  return acceptAnswer(scope, answer, count, capacity, length);
 }
 
 int32_t CZel::queryCommand(const char* query, char* answer, uint32_t& length, uint32_t capacity) {
@@ -211,11 +218,7 @@ int32_t CZel::queryCommand(const char* query, char* answer, uint32_t& length, ui
     traceLeave(scope, "%s {noOfReadBytes=%d}", kFalse, 0);
     return 0;
   }
-  if (count > capacity) count = capacity;
-  answer[count] = '\0';
-  length = count;
-  traceLeave(scope, "%s {noOfReadBytes=%d}", kTrue, static_cast<int>(count));
-  return 1;
+  return acceptAnswer(scope, answer, count, capacity, length);
 }
 
 int32_t CZel::writeLineFeedToTerminateLastCommand() {
