@@ -1,0 +1,45 @@
+#include "platform/ui/message_box.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace ui {
+namespace {
+
+std::vector<MessageBoxObserver*>& observers() {
+  static std::vector<MessageBoxObserver*> list;
+  return list;
+}
+
+std::function<void(const std::string&)>& acknowledgeHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+}  // namespace
+
+void addMessageBoxObserver(MessageBoxObserver* observer) {
+  if (observer) observers().push_back(observer);
+}
+
+void removeMessageBoxObserver(MessageBoxObserver* observer) {
+  std::erase(observers(), observer);
+}
+
+void setAcknowledgeHook(std::function<void(const std::string&)> hook) {
+  acknowledgeHook() = std::move(hook);
+}
+
+MessageBoxAnswer messageBox(DialogWindow& window, const std::string& text, MessageBoxKind kind) {
+  // Copies, so that an observer may remove itself while it is told.
+  for (MessageBoxObserver* observer : std::vector(observers()))
+    observer->messageBoxShown(kind, text);
+  const MessageBoxAnswer answer = window.showMessageBox(text, kMessageBoxCaption, kind);
+  for (MessageBoxObserver* observer : std::vector(observers())) {
+    observer->messageBoxAnswered(kind, text, answer);
+  }
+  if (answer != MessageBoxAnswer::No && acknowledgeHook()) acknowledgeHook()(text);
+  return answer;
+}
+
+}  // namespace ui
