@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/clock.h"
+#include "platform/ui/message_box.h"
 #include "sim/registry.h"
 
 namespace sim {
@@ -37,6 +38,9 @@ class SimDevice : public platform::SerialDevice {
     if (!m_instrument->hostOpen()) return false;  // another device has the line
     m_open = true;
     lastOpened() = m_instrument;
+    // The operator stands in front of the instrument whose line was opened last and does
+    // what an acknowledged message box asks of it.
+    ui::setAcknowledgeHook([](const std::string& text) { operatorAcknowledged(text); });
     return true;
   }
   void close() override {
