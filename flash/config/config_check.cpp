@@ -30,6 +30,8 @@ const FlashChipInfo* findFlashChip(uint8_t code) {
 namespace {
 
 constexpr uint32_t kLoaderClockRate = 115200;  // the loader divides it by the line speed
+// The loader receives the divisor in one byte: 115200 / 255 and below cannot be carried.
+constexpr uint32_t kMaxLoaderDivisor = 255;
 constexpr uint32_t kMaxLoaderLength = 0x200;
 constexpr uint32_t kLengthGranule = 4;  // TMS320C30 files are whole 32-bit words
 constexpr const char* kCheckOkMessage = "Check OK !";
@@ -156,8 +158,10 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
   const bool wordFiles = job.processor == TMS320C30;
   deriveCounts(job, unit);
 
-  // The value is shown as the file holds it (unsigned), not as a negative number.
-  if (job.baud == 0 || kLoaderClockRate % job.baud != 0) {
+  // The value is shown as the file holds it (unsigned), not as a negative number. A rate
+  // whose divisor does not fit the loader's byte (300 would go out as 128) is refused too.
+  if (job.baud == 0 || kLoaderClockRate % job.baud != 0 ||
+      kLoaderClockRate / job.baud > kMaxLoaderDivisor) {
     return fail(message,
                 format("Baudrate %lu not available", static_cast<unsigned long>(job.baud)));
   }

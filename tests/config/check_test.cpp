@@ -77,7 +77,8 @@ TEST_F(CheckTest, generated_jobs_pass_and_get_their_derived_fields) {
 }
 
 TEST_F(CheckTest, speeds_that_divide_115200) {
-  for (const char* baud : {"9600", "14400", "19200", "38400", "57600", "115200"}) {
+  // 480 is the slowest: divisor 240, the largest divisor of 115200 that fits a byte.
+  for (const char* baud : {"480", "9600", "14400", "19200", "38400", "57600", "115200"}) {
     std::string message;
     EXPECT_EQ(check(host(baud) + kExtensionTarget + "[FILES]", message), kCheckOk) << baud;
   }
@@ -111,6 +112,9 @@ TEST_F(CheckTest, every_failure_message) {
   const Row rows[] = {
       {host("56000") + ext + "[FILES]", "Baudrate 56000 not available"},
       {host("0") + ext + "[FILES]", "Baudrate 0 not available"},
+      // Exact divisors that do not fit the loader's divisor byte (256 and 384).
+      {host("450") + ext + "[FILES]", "Baudrate 450 not available"},
+      {host("300") + ext + "[FILES]", "Baudrate 300 not available"},
       {host("115200", "missing.url") + ext + "[FILES]",
        "Bootstraploader MISSING.URL not accessible"},
       // A named pipe is no file to measure; opening it would wait for a writer.
