@@ -20,7 +20,7 @@ constexpr uint32_t kRetryPauseMs = 50;
 // the first part and keeps the rest as the start of another request, which swallows the
 // next try. A target that answered twice in a row without acknowledging is therefore given
 // this much silence, in which it drops a partial request and the answers it still holds,
-// before the next try.
+// before the next try. After the last try there is no next one: the plain pause stands.
 constexpr uint32_t kResyncPauseMs = 2500;
 
 // Packet building area and acknowledgement buffer of sendPacket: length byte, up to 255
@@ -138,7 +138,8 @@ int32_t sendPacket(const uint8_t* data, int32_t length, CComm& port) {
     if (acknowledged) break;
     // Something came back (not a plain time-out, which is silence enough).
     const bool answered = receiveCode == kResultOk || receivePhase != 1;
-    platform::sleepMs(answered && answeredBefore ? kResyncPauseMs : kRetryPauseMs);
+    const bool nextTry = tries + 1 < kSendPacketTries;
+    platform::sleepMs(nextTry && answered && answeredBefore ? kResyncPauseMs : kRetryPauseMs);
     answeredBefore = answered;
   }
 

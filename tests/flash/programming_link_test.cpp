@@ -115,6 +115,18 @@ TEST(ProgrammingLink, RepeatedErrorAnswersLeaveTheTargetTimeToResynchronise) {
   EXPECT_LT(g.nowMs() - gStart, 100u);
 }
 
+// A target that refuses every try: the long pause serves only the tries that follow it, so
+// the failure is reported after 50 + 3 x 2500 + 50 ms, not after a fourth long pause.
+TEST(ProgrammingLink, RefusingTargetIsReportedWithoutALongPauseAfterTheLastTry) {
+  LinkFixture f;
+  const Bytes nack = targetPacket(string("\x20\xF0", 2));
+  for (int i = 0; i < kSendPacketTries; ++i) f.line->replies.push_back(nack);
+  const uint32_t start = f.nowMs();
+  EXPECT_EQ(sendPacket(kPowerOn, 1, f.port), kResultTargetErrorF0);
+  EXPECT_GE(f.nowMs() - start, 50u + 3 * 2500 + 50);
+  EXPECT_LT(f.nowMs() - start, 50u + 3 * 2500 + 50 + 100);
+}
+
 TEST(ProgrammingLink, PacketThatCannotBeWritten) {
   LinkFixture f;
   f.line->writeFailures = 1 << 30;  // the port gives up on every try
