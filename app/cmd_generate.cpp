@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/config_dlg.h"
 #include "flash/config/config_writer.h"
 #include "platform/profile.h"
 
@@ -22,12 +23,6 @@ constexpr const char* kGenerateUsage =
 
 // The widest COM number whose "COM%d" still fits the 9 characters of the UART value.
 constexpr long kMaxPortNumber = 999999;
-
-// The refusals of the configuration dialog's OK.
-constexpr const char* kChooseOneOption = "ERROR - choose only one: B1 or B10 or B20";
-constexpr const char* kOneModeOnly = "ERROR -  only one mode to be selected: MPEG or NICAM";
-constexpr const char* kNeedsMemoryExtension =
-    "ERROR  \nATSC / DVB-T TV Digital Demodulator\nupdate not possible without memory extension";
 
 int usageError(const char* detail, const std::string& value = {}) {
   std::fprintf(stderr, "zelupdate generate: %s%s\n%s", detail, value.c_str(), kGenerateUsage);
@@ -53,21 +48,6 @@ std::optional<int> parseYesNo(const std::string& text) {
   if (strcasecmp(text.c_str(), "yes") == 0) return 1;
   if (strcasecmp(text.c_str(), "no") == 0) return 0;
   return std::nullopt;
-}
-
-// The checks of the configuration dialog's OK on its update selections; the refusal's
-// message, or nullptr when the selections are accepted. nicamMode and mpegMode have no
-// control and stay 0 here, so their rule never refuses.
-const char* refuseSelections(const ManualSelections& s, int nicamMode) {
-  const int optionCount = (s.optionB1 == 1) + (s.optionB20 == 1) + (s.optionB10 == 1);
-  if (s.optionUpdate == 1 && optionCount == 0) return kChooseOneOption;
-  if (s.memoryExtension == 1) {
-    return s.optionUpdate == 1 && optionCount != 1 ? kChooseOneOption : nullptr;
-  }
-  if (s.mpegMode == 1 && nicamMode == 1) return kOneModeOnly;
-  if (optionCount == 0) return nullptr;
-  if (s.optionB1 == 1 && optionCount == 1) return nullptr;
-  return kNeedsMemoryExtension;
 }
 
 }  // namespace
@@ -131,16 +111,22 @@ int commandGenerate(const std::vector<std::string>& args, const CommonOptions& c
 
   int result;
   if (manual) {
-    selections.optionB1 = strcasecmp(option.c_str(), "B1") == 0;
-    selections.optionB10 = strcasecmp(option.c_str(), "B10") == 0;
-    selections.optionB20 = strcasecmp(option.c_str(), "B20") == 0;
-    // As in the dialog: choosing an option ticks its update, which the user may untick.
-    const bool anyOption = strcasecmp(option.c_str(), "none") != 0;
-    selections.optionUpdate = optionUpdate.value_or(anyOption ? 1 : 0);
-    if (const char* refusal = refuseSelections(selections, 0)) {
-      std::fprintf(stderr, "%s\n", refusal);
+    // The configuration dialog's rules: the option button, then its update box as the
+    // user leaves it, then OK's checks.
+    UpdateSettings settings;
+    settings.memoryExtension = selections.memoryExtension;
+    int optionKind = kOptionKindNone;
+    if (strcasecmp(option.c_str(), "B1") == 0) optionKind = kOptionKindB1;
+    if (strcasecmp(option.c_str(), "B20") == 0) optionKind = kOptionKindB20;
+    if (strcasecmp(option.c_str(), "B10") == 0) optionKind = kOptionKindB10;
+    chooseOption(settings, optionKind);
+    if (optionUpdate) settings.optionUpdate = *optionUpdate;
+    const std::string refusal = validateUpdateSettings(settings);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "%s\n", refusal.c_str());
       return kExitUsage;
     }
+    selections = manualSelectionsOf(settings);
     result = writeManualConfiguration(portNumber, selections);
   } else {
     result = writeAutomaticConfiguration(*hwInfo, optionUpdate.value_or(0) != 0, portNumber);

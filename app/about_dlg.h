@@ -1,0 +1,9 @@
+// The About box: program title, version and ownership line, and OK.
+#pragma once
+
+#include "platform/ui/dialog_host.h"
+
+class CAboutDlg : public ui::Dialog {
+ public:
+  const ui::DialogTemplate& dialogTemplate() const override;
+};

@@ -1,0 +1,24 @@
+#include "app/port_list.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/com_ports.h"
+#include "serial/comm.h"
+
+std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen) {
+  std::vector<PortListEntry> entries;
+  CComm probe;  // asks without taking any port
+  for (int portNo = 1; portNo <= platform::kMaxComPort; ++portNo) {
+    const int existing = probe.checkCommExisting(portNo);
+    if (existing != 0 && existing != 1) continue;
+    const bool ownOpenPort = portNo == sessionPortNumber && sessionPortOpen;
+    char text[32];
+    std::snprintf(text, sizeof text,
+                  existing == 0 || ownOpenPort ? "COM%d" : "COM%d (access denied)", portNo);
+    entries.push_back({text, portNo, platform::comPortDevice(portNo)});
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const PortListEntry& a, const PortListEntry& b) { return a.text < b.text; });
+  return entries;
+}

@@ -1,0 +1,16 @@
+// The COM port list as the main dialog shows it (and `zelupdate ports` prints it).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct PortListEntry {
+  std::string text;  // "COM%d" or "COM%d (access denied)"
+  int portNumber;
+  std::string device;  // the device behind the number
+};
+
+// Ports 1 to 15 that exist: free ones as "COM%d", ones in use as "COM%d (access denied)"
+// except the session's own port while the session holds it open. Sorted by text in plain
+// character order, as the dialog's sorted list shows them (COM10 before COM2).
+std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen);

@@ -1,0 +1,49 @@
+// The selections that the main dialog holds and the configuration dialog edits: the serial
+// line (carried through the configuration dialog unchanged) and what a manual run updates.
+#pragma once
+
+#include <cstdint>
+
+#include "flash/config/config_writer.h"
+
+// Combo box positions of the configuration dialog's RS-232 section; portNumber is the COM
+// number (1-based) and also the session's port.
+struct SerialSettings {
+  int32_t portNumber = 1;
+  int32_t baudIndex = 3;       // 0 = 1200, 1 = 2400, 2 = 4800, 3 = 9600, 4 = 19200
+  int32_t dataBitsIndex = 1;   // 0 = 7, 1 = 8
+  int32_t parityIndex = 2;     // 0 = NONE, 1 = ODD, 2 = EVEN
+  int32_t stopBitsIndex = 0;   // 0 = 1, 1 = 2
+  int32_t handshakeIndex = 0;  // list position: 0 = NONE, 1 = XON/XOFF, 2 = RTS/CTS
+};
+
+// Option kinds and the DSP image of each.
+inline constexpr int32_t kOptionKindNone = 0;
+inline constexpr int32_t kOptionKindB1 = 1;   // "QAM.BIN"
+inline constexpr int32_t kOptionKindB20 = 2;  // "ATSC.BIN"
+inline constexpr int32_t kOptionKindB10 = 3;  // "OFDM.BIN"
+
+struct UpdateSettings {
+  int32_t memoryExtension = 1;
+  int32_t nicamMode = 0;  // no control sets it
+  int32_t mpegMode = 0;   // no control sets it
+  int32_t noOption = 1;
+  int32_t optionB1 = 0;
+  int32_t optionB20 = 0;
+  int32_t optionB10 = 0;
+  int32_t processorFirmware = 1;  // manual mode: update the processor firmware
+  int32_t optionUpdate = 0;       // manual mode: update the option's DSP firmware
+  int32_t optionKind = kOptionKindNone;
+};
+
+// The selections that the manual configuration file is written from.
+inline ManualSelections manualSelectionsOf(const UpdateSettings& settings) {
+  ManualSelections selections;
+  selections.memoryExtension = settings.memoryExtension;
+  selections.mpegMode = settings.mpegMode;
+  selections.optionB1 = settings.optionB1;
+  selections.optionB20 = settings.optionB20;
+  selections.optionB10 = settings.optionB10;
+  selections.optionUpdate = settings.optionUpdate;
+  return selections;
+}
