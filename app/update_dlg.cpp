@@ -1,0 +1,294 @@
+#include "app/update_dlg.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/about_dlg.h"
+#include "app/config_dlg.h"
+#include "app/dialog_templates.h"
+#include "app/port_list.h"
+#include "platform/com_ports.h"
+#include "platform/profile.h"
+#include "platform/ui/message_box.h"
+
+namespace {
+
+// System commands carry flags in their low four bits.
+constexpr int kSysCommandMask = 0xFFF0;
+
+constexpr int kRunControls[] = {kIdcRun, kIdcConfiguration, kIdcExit, kIdcHelp};
+
+}  // namespace
+
+CUpdateDlg::CUpdateDlg(const std::string& programPath)
+    : m_iniPath(platform::settingsFilePath(programPath)) {
+  m_timerActive = 0;
+  m_busyPosition = 0;
+  m_transferPercent = 0;
+  m_running = 0;
+}
+
+CUpdateDlg::~CUpdateDlg() {
+  if (m_observing) removeStatusListObserver(this);
+}
+
+const ui::DialogTemplate& CUpdateDlg::dialogTemplate() const {
+  return updateDialogTemplate();
+}
+
+void CUpdateDlg::onInitDialog() {
+  ui::DialogWindow& w = *m_window;
+  w.appendSystemMenuItem(kIdmAboutBox, kAboutMenuText);
+  w.removeSystemMenuClose();
+  if (!m_observing) {
+    addStatusListObserver(this);
+    m_observing = true;
+  }
+  clearStatusList();
+  w.checkRadioButton(kIdcAutomatic, kIdcManual, kIdcAutomatic);
+  w.progressSetRange(kIdcBusyBar, 0, 100);
+  w.progressSetRange(kIdcTransferBar, 0, 100);
+
+  // The settings file may map COM numbers to other devices before the ports are listed.
+  platform::loadComPortMapping(m_iniPath);
+  m_session.setIniFile(m_iniPath);
+  m_session.readSettings();
+  m_serialSettings = SerialSettings{};
+  m_serialSettings.portNumber = m_session.m_comm.m_portNo;
+  fillPortList();
+  w.enable(kIdcConfiguration, false);
+  m_updateSettings = UpdateSettings{};
+}
+
+void CUpdateDlg::fillPortList() {
+  ui::DialogWindow& w = *m_window;
+  w.comboReset(kIdcPortList);
+  const int sessionPort = m_session.m_comm.m_portNo;
+  for (const PortListEntry& entry : buildPortList(sessionPort, m_session.m_comm.isOpen())) {
+    const int index = w.comboAdd(kIdcPortList, entry.text);
+    w.comboSetItemData(kIdcPortList, index, entry.portNumber);
+  }
+  const int count = w.comboCount(kIdcPortList);
+  int selected = count > 0 ? 0 : -1;
+  for (int i = 0; i < count; ++i) {
+    if (w.comboItemData(kIdcPortList, i) == sessionPort) {
+      selected = i;
+      break;
+    }
+  }
+  w.comboSetSelection(kIdcPortList, selected);
+}
+
+void CUpdateDlg::onPortSelected() {
+  const int selected = m_window->comboSelection(kIdcPortList);
+  if (selected < 0) return;
+  const int portNumber = static_cast<int>(m_window->comboItemData(kIdcPortList, selected));
+  m_serialSettings.portNumber = portNumber;
+  m_session.m_comm.m_portNo = std::max(portNumber, 1);
+  m_session.open();
+}
+
+void CUpdateDlg::onCommand(int controlId, ui::Notification notification) {
+  if (controlId == kIdcPortList) {
+    if (notification == ui::Notification::SelectionChanged) onPortSelected();
+    return;
+  }
+  if (notification != ui::Notification::Clicked) return;
+  switch (controlId) {
+    case kIdcManual:
+      m_window->enable(kIdcConfiguration, true);
+      openConfiguration();
+      break;
+    case kIdcConfiguration:
+      openConfiguration();
+      break;
+    case kIdcAutomatic:
+      m_window->enable(kIdcConfiguration, false);
+      break;
+    case kIdcExit:
+      exitProgram();
+      break;
+    case kIdcCancel:
+      cancel();
+      break;
+    case kIdcRun:
+      run();
+      break;
+    default:
+      break;
+  }
+}
+
+void CUpdateDlg::onTimer(int timerId) {
+  if (timerId != kProgressTimerId) return;
+  ui::DialogWindow& w = *m_window;
+  if (++m_busyPosition >= kBusyPositions) m_busyPosition = 0;
+  if (expectedBytes != 0) {
+    const uint64_t percent = static_cast<uint64_t>(bytesSent) * 100 / expectedBytes;
+    m_transferPercent = static_cast<int16_t>(std::min<uint64_t>(percent, kTransferPercentCap));
+  }
+  w.progressSetPos(kIdcBusyBar, m_busyPosition);
+  w.progressSetPos(kIdcTransferBar, m_transferPercent);
+  if (packetErrors != 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, kPacketCountFormat, static_cast<int>(packetCount));
+    w.setText(kIdcPacketCount, text);
+    std::snprintf(text, sizeof text, kPacketErrorsFormat, static_cast<int>(packetErrors));
+    w.setText(kIdcPacketErrors, text);
+    std::snprintf(text, sizeof text, kPacketRetriesFormat, static_cast<int>(packetRetries));
+    w.setText(kIdcPacketRetries, text);
+  } else {
+    w.setText(kIdcPacketCount, "");
+    w.setText(kIdcPacketErrors, "");
+    w.setText(kIdcPacketRetries, "");
+  }
+}
+
+void CUpdateDlg::onCancel() {
+  if (m_running == 0) m_window->endDialog(ui::kIdCancel);
+}
+
+bool CUpdateDlg::onSystemCommand(int command) {
+  if ((command & kSysCommandMask) == kIdmAboutBox) {
+    CAboutDlg about;
+    m_window->runModal(about);
+    return true;
+  }
+  // The window cannot be closed from its title bar: Exit ends the program.
+  return (command & kSysCommandMask) == ui::kSysCommandClose;
+}
+
+void CUpdateDlg::onDestroy() {
+  if (m_observing) {
+    removeStatusListObserver(this);
+    m_observing = false;
+  }
+  if (m_session.m_comm.isOpen()) m_session.close();
+  m_session.writeSettings();
+}
+
+void CUpdateDlg::openConfiguration() {
+  CConfigDlg dialog(m_serialSettings, m_updateSettings, m_serviceMode);
+  if (m_window->runModal(dialog) == ui::kIdOk) {
+    m_serialSettings = dialog.m_serialSettings;
+    m_updateSettings = dialog.m_updateSettings;
+  }
+}
+
+void CUpdateDlg::startProgressTimer() {
+  m_window->setTimer(kProgressTimerId, kProgressTimerPeriodMs);
+}
+
+void CUpdateDlg::stopProgressTimer() {
+  m_window->killTimer(kProgressTimerId);
+}
+
+ui::MessageBoxAnswer CUpdateDlg::showBox(const std::string& text, ui::MessageBoxKind kind) {
+  return ui::messageBox(*m_window, text, kind);
+}
+
+void CUpdateDlg::run() {
+  ui::DialogWindow& w = *m_window;
+  for (int id : kRunControls) w.enable(id, false);
+  w.enable(kIdcCancel, true);
+  clearStatusList();
+  m_lastRunSucceeded = false;
+
+  m_running = 1;
+  m_session.m_comm.m_portNo = std::max(m_serialSettings.portNumber, 1);
+  cancelRequested = 0;
+  bytesSent = 0;
+  packetCount = 0;
+  packetErrors = 0;
+  packetRetries = 0;
+  m_session.m_comm.m_writeTimeout = kRunWriteTimeoutMs;
+
+  const bool automatic = w.isChecked(kIdcAutomatic);
+  if (automatic) {
+    m_session.storePortParameter();
+    const int result = runAutomaticUpdate();
+    if (result == kAutomaticDone) {
+      stopProgressTimer();
+      showBox("Update successfully completed.\nEXIT update program.",
+              ui::MessageBoxKind::Information);
+      m_lastRunSucceeded = true;
+    } else if (result == kOptionChecksumMismatch) {
+      stopProgressTimer();
+      showBox("Update option failed,\nplease retry in Manual mode",
+              ui::MessageBoxKind::Information);
+    }
+    m_session.setRs232Parameter();
+    m_session.restorePortParameter();
+  } else {
+    runManualUpdate();
+  }
+
+  if (!w.isChecked(kIdcAutomatic)) w.enable(kIdcConfiguration, true);
+  w.enable(kIdcRun, true);
+  w.enable(kIdcExit, true);
+  w.enable(kIdcHelp, true);
+  w.enable(kIdcCancel, false);
+  m_timerActive = 0;
+  stopProgressTimer();
+  m_running = 0;
+  m_busyPosition = 0;
+  m_transferPercent = 0;
+  w.progressSetPos(kIdcBusyBar, 0);
+  w.progressSetPos(kIdcTransferBar, 0);
+}
+
+void CUpdateDlg::cancel() {
+  if (m_running != 0) {
+    if (m_timerActive != 0) {
+      m_timerActive = 0;
+      stopProgressTimer();
+    }
+    const ui::MessageBoxAnswer answer = showBox(
+        "If update is running,\ndo not cancel the update.\nCancel?", ui::MessageBoxKind::Question);
+    if (answer == ui::MessageBoxAnswer::Yes) {
+      cancelRequested = 1;
+    } else {
+      startProgressTimer();
+      m_timerActive = 1;
+    }
+    return;
+  }
+  if (m_timerActive != 0) {
+    m_timerActive = 0;
+    stopProgressTimer();
+  }
+  cancelRequested = 1;
+}
+
+void CUpdateDlg::exitProgram() {
+  if (m_running != 0) {
+    const ui::MessageBoxAnswer answer =
+        showBox("If update is running,\ndo not exit the program.\nExit anyway?",
+                ui::MessageBoxKind::Question);
+    if (answer == ui::MessageBoxAnswer::No) return;
+    // The run on the stack below must not go on programming after the window has gone:
+    // it stops at the engine's next message pump as after a confirmed cancel.
+    cancelRequested = 1;
+  }
+  m_window->endDialog(ui::kIdCancel);
+  m_session.close();
+  stopProgressTimer();
+}
+
+void CUpdateDlg::statusLineAdded(int /*index*/, const std::string& text) {
+  if (m_window == nullptr) return;
+  ui::DialogWindow& w = *m_window;
+  w.listAdd(kIdcStatusList, text);
+  const int count = w.listCount(kIdcStatusList);
+  w.listSetTopIndex(kIdcStatusList, std::max(count - kStatusLinesInView, 0));
+  w.listSetSelection(kIdcStatusList, count - 1);
+  w.repaint();
+}
+
+void CUpdateDlg::statusLineDeleted(int index) {
+  if (m_window != nullptr) m_window->listDelete(kIdcStatusList, index);
+}
+
+void CUpdateDlg::statusListCleared() {
+  if (m_window != nullptr) m_window->listReset(kIdcStatusList);
+}

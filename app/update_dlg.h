@@ -1,0 +1,121 @@
+// CUpdateDlg: the main dialog of the program and the owner of the instrument session.
+//
+// It shows the status list (mirrored from the program-wide run state into its list box),
+// the busy and transfer bars and the packet statistics, and holds the serial and update
+// selections that the configuration dialog edits. Run, Cancel and Exit, and the automatic
+// and manual workflows that Run performs, are its methods.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/run_state.h"
+#include "app/update_settings.h"
+#include "instrument/zel.h"
+#include "platform/ui/dialog_host.h"
+
+// Texts of the main dialog's progress display.
+inline constexpr const char* kPacketCountFormat = "Pkt-Count:\t %5i";
+inline constexpr const char* kPacketErrorsFormat = "Pkt-Errors:\t%5i";
+inline constexpr const char* kPacketRetriesFormat = "Pkt-Retrys:\t%5i";
+// The transfer bar stops short of full until the run has ended.
+inline constexpr int16_t kTransferPercentCap = 95;
+inline constexpr int16_t kBusyPositions = 100;
+// Lines of the status list in view.
+inline constexpr int kStatusLinesInView = 6;
+
+// Bytes that a processor firmware update moves, by board.
+inline constexpr uint32_t kExpectedBytesWithExtension = 0xB0000;
+inline constexpr uint32_t kExpectedBytesWithoutExtension = 0x80000;
+// The wait for an instrument that boots its new firmware.
+inline constexpr int32_t kBootAnswerSeconds = 150;
+// The oldest firmware that the automatic mode can update.
+inline constexpr int32_t kMinAutomaticSwVersion = 308;
+// Up to this version the instrument is booted between processor and option update.
+inline constexpr int32_t kLastIntermediateBootVersion = 440;
+// Write time-outs: short while probing the line, long for the update.
+inline constexpr int32_t kProbeWriteTimeoutMs = 20;
+inline constexpr int32_t kRunWriteTimeoutMs = 20000;
+inline constexpr int32_t kBootReadTimeoutMs = 5000;
+
+// Results of runAutomaticUpdate besides the option update's codes.
+inline constexpr int kAutomaticDone = 0;
+inline constexpr int kAutomaticStopped = 1;
+inline constexpr int kOptionChecksumMismatch = 2;
+
+class CUpdateDlg : public ui::Dialog, public StatusListObserver {
+ public:
+  explicit CUpdateDlg(const std::string& programPath);
+  ~CUpdateDlg() override;
+
+  int m_serviceMode = 1;
+  int m_running = 0;
+  int m_intermediateBoot = 0;
+  SerialSettings m_serialSettings;
+  UpdateSettings m_updateSettings;
+  std::string m_iniPath;
+  CZel m_session;
+  int m_timerActive = 0;
+  int16_t m_busyPosition = 0;
+  int16_t m_transferPercent = 0;
+  uint32_t expectedBytes = 0;
+  // True when the last Run ended with its success message (a manual run that updates
+  // nothing: when the configuration file was written). The console's exit status.
+  bool m_lastRunSucceeded = false;
+
+  // --- window events ---
+  const ui::DialogTemplate& dialogTemplate() const override;
+  void onInitDialog() override;
+  void onCommand(int controlId, ui::Notification notification) override;
+  void onTimer(int timerId) override;
+  // Escape: ends the dialog only while no run is active.
+  void onCancel() override;
+  bool onSystemCommand(int command) override;
+  void onDestroy() override;
+
+  // --- buttons ---
+  void run();
+  void cancel();
+  void exitProgram();
+  // The configuration dialog with copies of both records; OK takes them back.
+  void openConfiguration();
+  void fillPortList();
+  void onPortSelected();
+
+  // --- workflows ---
+  // 0 done, 1 stopped (the reason is in the status list), else the option update's result.
+  int runAutomaticUpdate();
+  void runManualUpdate();
+
+  // --- helpers of the workflows ---
+  void selectOptionKind(uint32_t hw);
+  void computeExpectedBytes(uint32_t hw);
+  void computeExpectedOptionBytes();
+  static uint32_t fileSizeOf(const std::string& name);
+  static int fileExists(const std::string& name);
+  void reopenAtBootSettings();
+  // 1 when hw has a memory extension bit (line added), else the two refusal lines and 0.
+  int checkMemoryExtension(uint32_t hw);
+  // 1 when the version can be updated automatically (version line added), else the stop
+  // box and 0.
+  int checkSoftwareVersion();
+  // Compares the session's hardware word with the one seen before the update: 0 when
+  // equal; else the timer is stopped, the missing option reported and 1 returned.
+  int checkHardwareAfterUpdate(uint32_t expected);
+
+  void startProgressTimer();
+  void stopProgressTimer();
+  // A box through the message box observers.
+  ui::MessageBoxAnswer showBox(const std::string& text, ui::MessageBoxKind kind);
+
+  // --- status list mirror ---
+  void statusLineAdded(int index, const std::string& text) override;
+  void statusLineDeleted(int index) override;
+  void statusListCleared() override;
+
+ private:
+  bool m_observing = false;
+};
+
+// The size of the DSP image of an option kind's file, by its lookup name; nullptr for none.
+const char* optionImageName(int32_t optionKind);

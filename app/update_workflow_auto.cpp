@@ -1,0 +1,282 @@
+// The automatic update: find the instrument, identify it, refuse what cannot be updated
+// this way, write the programming job for its hardware, update the processor firmware and,
+// where an option is fitted, the option's DSP firmware.
+#include <cstdio>
+#include <string>
+
+#include "app/dialog_templates.h"
+#include "app/update_dlg.h"
+#include "flash/config/config_writer.h"
+#include "flash/processor_update.h"
+#include "platform/host_files.h"
+
+namespace {
+
+constexpr uint32_t kHwB1 = kHwOptionB1;
+constexpr uint32_t kHwB10 = kHwOptionB10;
+constexpr uint32_t kHwB20 = kHwOptionB20;
+
+// Characters of the identification answer that hold the version ("04.40").
+constexpr size_t kVersionTextLength = 5;
+
+std::string withDevice(const char* format) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, deviceName);
+  return text;
+}
+
+void markOk() {
+  setStepStatus(1, 0);
+}
+void markFailed() {
+  setStepStatus(0, 0);
+}
+
+// An option that the hardware word lost, by its bit: the status line and the box.
+struct LostOption {
+  uint32_t bit;
+  const char* line;
+  const char* box;
+};
+constexpr LostOption kLostOptions[] = {
+    {kHwB1, "ERROR - B1 not detected",
+     "Error - B1 not detected.\nProcessor Hardware update failed.\nPlease retry in Manual Mode."},
+    {kHwB10, "ERROR - B10 not detected",
+     "Error - B10 not detected.\nProcessor Hardware update failed\nPlease retry in Manual Mode"},
+    {kHwB20, "ERROR - B20 not detected",
+     "Error - B20 not detected.\nProcessor Hardware update failed.\nPlease retry in Manual Mode."},
+};
+constexpr const char* kLostUnknownOption =
+    "ERROR - Bxx not detected.\nProcessor Hardware update failed.\nPlease retry in Manual Mode.";
+
+}  // namespace
+
+const char* optionImageName(int32_t optionKind) {
+  switch (optionKind) {
+    case kOptionKindB1:
+      return "Qam.BIN";
+    case kOptionKindB20:
+      return "ATSC.BIN";
+    case kOptionKindB10:
+      return "OFDM.BIN";
+    default:
+      return nullptr;
+  }
+}
+
+void CUpdateDlg::selectOptionKind(uint32_t hw) {
+  int32_t kind = kOptionKindNone;
+  if (hw & kHwB1) {
+    kind = kOptionKindB1;
+  } else if (hw & kHwB10) {
+    kind = kOptionKindB10;
+  } else if (hw & kHwB20) {
+    kind = kOptionKindB20;
+  }
+  m_updateSettings.optionKind = kind;
+}
+
+void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
+  const UpdateSettings& s = m_updateSettings;
+  const char* image = optionImageName(s.optionKind);
+  if (m_window->isChecked(kIdcAutomatic)) {
+    expectedBytes =
+        (hw & kHwMemoryExtension) ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
+  } else {
+    expectedBytes = 0;
+    if (s.processorFirmware != 0) {
+      expectedBytes +=
+          s.memoryExtension != 0 ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
+    }
+  }
+  if (image != nullptr) expectedBytes += fileSizeOf(image);
+}
+
+void CUpdateDlg::computeExpectedOptionBytes() {
+  expectedBytes = 0;
+  const char* image = optionImageName(m_updateSettings.optionKind);
+  if (m_window->isChecked(kIdcAutomatic) && image != nullptr) expectedBytes = fileSizeOf(image);
+}
+
+uint32_t CUpdateDlg::fileSizeOf(const std::string& name) {
+  std::FILE* file = platform::openHostFile(name, "rb");
+  if (file == nullptr) return 0;
+  long size = 0;
+  if (std::fseek(file, 0, SEEK_END) != 0 || (size = std::ftell(file)) < 0) size = 0;
+  if (std::fclose(file) != 0) return 0;
+  return static_cast<uint32_t>(size);
+}
+
+int CUpdateDlg::fileExists(const std::string& name) {
+  return ::fileExists(name) ? 1 : 0;
+}
+
+void CUpdateDlg::reopenAtBootSettings() {
+  CComm& port = m_session.m_comm;
+  port.m_readTimeout = kBootReadTimeoutMs;
+  port.m_baudRate = 9600;
+  port.m_parity = 0;
+  port.m_handshake = 2;  // XON/XOFF
+  m_session.open();
+}
+
+int CUpdateDlg::checkMemoryExtension(uint32_t hw) {
+  if (hw & kHwMemoryExtension) {
+    addStatusLine("Processor board with memory extension");
+    return 1;
+  }
+  addStatusLine("ERROR - No memory extension installed!");
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "For %s without memory extension please load %s FW release V04.48!", deviceName,
+                deviceName);
+  addStatusLine(text);
+  return 0;
+}
+
+int CUpdateDlg::checkSoftwareVersion() {
+  std::string idn;
+  m_session.getIdnString(idn);
+  if (!idn.empty()) idn.pop_back();
+  const std::string version =
+      idn.size() > kVersionTextLength ? idn.substr(idn.size() - kVersionTextLength) : idn;
+  if (m_session.m_swVersion < kMinAutomaticSwVersion) {
+    showBox("Software version lower than 3.08.\nOnly Manual mode is possible",
+            ui::MessageBoxKind::Stop);
+    return 0;
+  }
+  char text[256];
+  std::snprintf(text, sizeof text, "Current software version %s: %s", deviceName, version.c_str());
+  addStatusLine(text);
+  return 1;
+}
+
+int CUpdateDlg::checkHardwareAfterUpdate(uint32_t expected) {
+  const uint32_t current = static_cast<uint32_t>(m_session.hwInfo);
+  if (current == expected) return 0;
+  stopProgressTimer();
+  const char* box = kLostUnknownOption;
+  for (const LostOption& lost : kLostOptions) {
+    if (current < expected && expected - current == lost.bit) {
+      addStatusLine(lost.line);
+      box = lost.box;
+      break;
+    }
+  }
+  showBox(box, ui::MessageBoxKind::Stop);
+  return 1;
+}
+
+int CUpdateDlg::runAutomaticUpdate() {
+  CComm& port = m_session.m_comm;
+
+  addStatusLine(withDevice("Autoconnect with %s"));
+  port.m_writeTimeout = kProbeWriteTimeoutMs;
+  if (m_session.autoConnect() == 0) {
+    showBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
+            ui::MessageBoxKind::Stop);
+    markFailed();
+    m_session.restorePortParameter();
+    return kAutomaticStopped;
+  }
+  markOk();
+  port.m_writeTimeout = kRunWriteTimeoutMs;
+
+  // The instrument's own settings are sent back when the run ends; the update itself
+  // talks at 9600 8N1. Neither failure stops the run.
+  if (m_session.getRs232Parameter() != 0) addStatusLine("ERROR Get Zel RS232-Parameter");
+  if (m_session.setDefaultRs232Parameter() != 0) {
+    addStatusLine("ERROR Set RS232-Parameter after Autoconnect");
+  }
+
+  addStatusLine("Get SW/HW info");
+  if (m_session.read_SwVersion() == 1) {
+    markFailed();
+    return kAutomaticStopped;
+  }
+  markOk();
+  if (m_session.m_swVersion <= kLastIntermediateBootVersion) m_intermediateBoot = 1;
+
+  const uint32_t hw = static_cast<uint32_t>(m_session.hwInfo);
+  if (checkMemoryExtension(hw) == 0) return kAutomaticStopped;
+  if (checkSoftwareVersion() == 0) return kAutomaticStopped;
+
+  selectOptionKind(hw);
+  computeExpectedBytes(hw);
+  startProgressTimer();
+  m_timerActive = 1;
+
+  addStatusLine("Create configuration file");
+  if (writeAutomaticConfiguration(hw, m_updateSettings.optionUpdate != 0, port.m_portNo) ==
+      kConfigNotCreated) {
+    markFailed();
+    return kAutomaticStopped;
+  }
+  markOk();
+
+  addStatusLine(withDevice("Set %s in update mode"));
+  if (m_session.setUpdateModeOn() != 0) {
+    markFailed();
+    return kAutomaticStopped;
+  }
+  markOk();
+
+  // The processor update is the one step that is tried twice.
+  if (m_session.startFlashUpdate(m_intermediateBoot) != 0 &&
+      m_session.startFlashUpdate(m_intermediateBoot) != 0) {
+    stopProgressTimer();
+    showBox("Update processor firmware failed,\nplease retry in Manual Mode",
+            ui::MessageBoxKind::Stop);
+    return kAutomaticStopped;
+  }
+
+  if (m_intermediateBoot != 0) {
+    // The processor update has booted the instrument into its new firmware.
+    reopenAtBootSettings();
+    addStatusLine(withDevice("Wait until %s is booted"));
+    if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
+      markFailed();
+      return kAutomaticStopped;
+    }
+    markOk();
+    if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
+    addStatusLine("Update processor firmware successfully completed");
+
+    if (m_updateSettings.optionKind == kOptionKindNone) {
+      // The new firmware may report an option that the old one did not.
+      addStatusLine("Get HW info after processor update");
+      if (m_session.read_SwVersion() == 1) {
+        markFailed();
+        return kAutomaticStopped;
+      }
+      markOk();
+      const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
+      selectOptionKind(hwAfter);
+      bytesSent = 0;
+      m_transferPercent = 0;
+      m_window->progressSetPos(kIdcTransferBar, 0);
+      computeExpectedOptionBytes();
+      addStatusLine("Create configuration file after download processor firmware");
+      if (writeAutomaticConfiguration(hwAfter, m_updateSettings.optionUpdate != 0, port.m_portNo) ==
+          kConfigNotCreated) {
+        markFailed();
+        return kAutomaticStopped;
+      }
+      markOk();
+    }
+  }
+
+  if (m_updateSettings.optionKind == kOptionKindNone) return kAutomaticDone;
+
+  if (m_intermediateBoot != 0) {
+    // The instrument runs its firmware again and is prepared once more.
+    if (m_updateSettings.optionKind == kOptionKindB1) m_session.powerOnDspB1();
+    addStatusLine(withDevice("Set %s in update mode"));
+    if (m_session.setUpdateModeOn() != 0) {
+      markFailed();
+      return kAutomaticStopped;
+    }
+    markOk();
+  }
+  return m_session.startFlashUpdate(m_updateSettings.optionKind, m_intermediateBoot);
+}
