@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -41,6 +42,15 @@ constexpr int kHeldPollMs = 10;
 constexpr uint32_t kGatedChunkBytes = 64;
 // Bytes taken from the driver in one read().
 constexpr size_t kReadChunkBytes = 256;
+// drain(): the queued bytes may take twice their line time (gaps between characters, a
+// slow adapter), plus this much for the buffering of a USB adapter.
+constexpr int64_t kDrainLineTimeFactor = 2;
+constexpr int64_t kDrainMarginMicros = 50000;
+// A lock file holds a process id of at most ten digits and a line end.
+constexpr size_t kLockFileReadBytes = 64;
+
+const std::vector<std::string> kDefaultLockFolders = {"/var/lock", "/run/lock"};
+std::vector<std::string> g_lockFolders = kDefaultLockFolders;
 
 struct BaudEntry {
   uint32_t rate;
@@ -64,6 +74,17 @@ constexpr BaudEntry kBaudTable[] = {
 int64_t monotonicMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t monotonicMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void sleepMicros(int64_t micros) {
+  timespec pause{static_cast<time_t>(micros / 1000000), static_cast<long>(micros % 1000000) * 1000};
+  while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
 }
 
 bool isHangUpError(int error) {
@@ -106,16 +127,30 @@ bool isPhantomPort(dev_t rdev) {
 }
 
 // The process id in a UUCP lock file: ten ASCII digits (HDB style) or, in the old style,
-// a binary int. 0 when the file holds neither.
+// a binary int. 0 when the file holds neither, or is no regular file. The lock folder is
+// writable by everyone, so anything may sit there under a lock file's name: a named pipe
+// would block a plain open (and a read) until a writer comes, a link could lead to a
+// device. Only a regular file is opened, without following a link and without blocking.
 pid_t lockFilePid(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return 0;
-  char buffer[64] = {};
-  in.read(buffer, sizeof buffer - 1);
-  const std::streamsize size = in.gcount();
-  if (size == static_cast<std::streamsize>(sizeof(int32_t))) {
+  struct stat info {};
+  if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  // Replaced by something else between the look and the open.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return 0;
+  }
+  char buffer[kLockFileReadBytes + 1] = {};
+  ssize_t size = 0;
+  do {
+    size = ::read(fd, buffer, kLockFileReadBytes);
+  } while (size < 0 && errno == EINTR);
+  ::close(fd);
+  if (size <= 0) return 0;
+  if (size == static_cast<ssize_t>(sizeof(int32_t))) {
     bool ascii = true;
-    for (std::streamsize i = 0; i < size; ++i) {
+    for (ssize_t i = 0; i < size; ++i) {
       const char c = buffer[i];
       if (!(c == ' ' || c == '\n' || (c >= '0' && c <= '9'))) ascii = false;
     }
@@ -155,9 +190,9 @@ bool uucpLockHeld(const std::string& path) {
     if (path != real) addName(real);
     std::free(real);
   }
-  for (const char* folder : {"/var/lock", "/run/lock"}) {
+  for (const std::string& folder : g_lockFolders) {
     for (const std::string& name : names) {
-      if (processAlive(lockFilePid(std::string(folder) + "/LCK.." + name))) return true;
+      if (processAlive(lockFilePid(folder + "/LCK.." + name))) return true;
     }
   }
   return false;
@@ -186,6 +221,33 @@ bool inodeLocked(dev_t device, ino_t inode) {
 }
 
 }  // namespace
+
+void setUucpLockFolders(std::vector<std::string> folders) {
+  g_lockFolders = folders.empty() ? kDefaultLockFolders : std::move(folders);
+}
+
+uint32_t characterMicros(const LineSettings& settings) {
+  const uint32_t bits = 1u + settings.dataBits + (settings.parity == Parity::None ? 0u : 1u) +
+                        (settings.stopBits == StopBits::One ? 1u : 2u);
+  if (settings.baudRate == 0) return 1;
+  const uint64_t micros = (uint64_t{bits} * 1000000u + settings.baudRate - 1) / settings.baudRate;
+  return micros == 0 ? 1 : static_cast<uint32_t>(micros);
+}
+
+bool waitForEmptyOutputQueue(const std::function<int()>& queued, uint32_t characterMicros) {
+  int pending = queued();
+  if (pending <= 0) return pending == 0;
+  const int64_t step = characterMicros == 0 ? 1 : characterMicros;
+  const int64_t deadline =
+      monotonicMicros() + pending * step * kDrainLineTimeFactor + kDrainMarginMicros;
+  for (;;) {
+    const int64_t remaining = deadline - monotonicMicros();
+    if (remaining <= 0) return false;
+    sleepMicros(remaining < step ? remaining : step);
+    pending = queued();
+    if (pending <= 0) return pending == 0;
+  }
+}
 
 speed_t baudRateConstant(uint32_t baudRate) {
   for (const BaudEntry& entry : kBaudTable) {
@@ -562,18 +624,14 @@ bool TermiosDevice::write(const uint8_t* data, uint32_t size, uint32_t& written)
 
 bool TermiosDevice::drain() {
   if (m_fd < 0 || m_disconnected) return false;
-  // Bounded wait for the driver's queue (tcdrain alone would wait for ever on a line held
-  // by CTS), then tcdrain for the last bytes in the UART.
-  int pending = 0;
-  if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0) pending = 0;
-  const int64_t deadline =
-      monotonicMs() + static_cast<int64_t>(pending) * kWriteMsPerByte + kWriteConstantMs;
-  while (pending > 0) {
-    if (monotonicMs() >= deadline) return false;
-    ::poll(nullptr, 0, 2);
-    if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0) pending = 0;
-  }
-  return ::tcdrain(m_fd) == 0;
+  // The driver's queue only: the last character or two in the UART leave within a
+  // character time or so, and nothing the port class does next needs them gone.
+  return waitForEmptyOutputQueue(
+      [this] {
+        int pending = 0;
+        return ::ioctl(m_fd, TIOCOUTQ, &pending) == 0 ? pending : -1;
+      },
+      characterMicros(m_settings));
 }
 
 bool TermiosDevice::outputHeld(bool& held) {

@@ -17,13 +17,19 @@
 //    control that needs a modem line does not hold output there.
 //  - A hang-up (USB adapter pulled, pseudo-terminal peer closed) leaves the device open but
 //    dead: reads return Empty after their 100 ms, writes fail.
+//  - drain() waits, bounded, for the driver's output queue (TIOCOUTQ) to empty, looking
+//    again every character time. It does not call tcdrain, which waits for the UART's last
+//    bit in kernel ticks (4 to 8 ms per echoed byte) and never returns on a USB adapter
+//    held by CTS. A pseudo-terminal hands written bytes on at once: its queue reads empty.
 #pragma once
 
 #include <termios.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/serial_device.h"
 
@@ -39,6 +45,20 @@ std::optional<termios> termiosFromLineSettings(const LineSettings& settings, ter
 LineSettings lineSettingsFromTermios(const termios& tio, LineSettings base);
 // The termios speed constant of a baud rate; B0 when the rate is not in the table.
 speed_t baudRateConstant(uint32_t baudRate);
+
+// Microseconds one character takes on the line (start bit, data bits, parity bit, stop
+// bits; one and a half counted as two), rounded up; at least 1.
+uint32_t characterMicros(const LineSettings& settings);
+// Waits until `queued` (bytes still in the driver's output queue, negative when it cannot
+// be read) reports 0, looking again every `characterMicros` microseconds (real time). The
+// wait is bounded by twice the line time of the bytes queued at the start plus a margin
+// for the adapter's own buffering. True when the queue emptied; false at the bound or when
+// the queue cannot be read.
+bool waitForEmptyOutputQueue(const std::function<int()>& queued, uint32_t characterMicros);
+
+// The folders searched for UUCP lock files; an empty list restores the defaults
+// (/var/lock, /run/lock). Lets a test use a lock folder of its own.
+void setUucpLockFolders(std::vector<std::string> folders);
 
 class TermiosDevice : public SerialDevice {
  public:

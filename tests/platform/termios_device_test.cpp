@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -199,35 +201,148 @@ TEST_F(TermiosOnPty, ProbeTellsFreeInUseAndAbsent) {
   EXPECT_FALSE(notATty.open());
 }
 
-TEST_F(TermiosOnPty, LiveUucpLockFileMeansInUse) {
+// What may sit in the lock folder (writable by everyone) under the port's lock-file name:
+// only a regular file of a live process makes the port "in use", and nothing there makes a
+// probe or an open wait (a named pipe would block a plain open until a writer came).
+TEST_F(TermiosOnPty, UucpLockFilesAreReadWithoutEverWaiting) {
   device.close();
+  testing_support::TempDir folder(false);
+  platform::setUucpLockFolders({folder.path()});
   // /dev/pts/7 -> LCK..pts_7
   std::string name = pty.slavePath().substr(5);
   for (char& c : name) {
     if (c == '/') c = '_';
   }
-  const std::string lockFile = "/var/lock/LCK.." + name;
-  {
-    std::ofstream lock(lockFile);
-    if (!lock) GTEST_SKIP() << "cannot write " << lockFile;
-    char text[16];
-    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(::getpid()));
-    lock << text;
-  }
-  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::InUse);
-  EXPECT_FALSE(device.open());
+  const std::string lockFile = folder.file("LCK.." + name);
+  const pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  char live[16];
+  std::snprintf(live, sizeof live, "%10d\n", static_cast<int>(::getpid()));
+  const int32_t binaryPid = ::getpid();
+  const std::string binaryLive(reinterpret_cast<const char*>(&binaryPid), sizeof binaryPid);
+  folder.write("live", live);
 
-  // The lock of a process that has ended is stale.
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  {
-    std::ofstream lock(lockFile, std::ios::trunc);
-    lock << child << "\n";
+  const struct {
+    const char* what;
+    std::function<void()> plant;
+    ProbeResult expected;
+  } rows[] = {
+      {"live process, ASCII", [&] { folder.write("LCK.." + name, live); }, ProbeResult::InUse},
+      {"live process, binary", [&] { folder.write("LCK.." + name, binaryLive); },
+       ProbeResult::InUse},
+      {"ended process", [&] { folder.write("LCK.." + name, std::to_string(dead) + "\n"); },
+       ProbeResult::Free},
+      {"empty file", [&] { folder.write("LCK.." + name, ""); }, ProbeResult::Free},
+      {"named pipe", [&] { ASSERT_EQ(::mkfifo(lockFile.c_str(), 0666), 0); }, ProbeResult::Free},
+      {"link to a live lock",
+       [&] { ASSERT_EQ(::symlink(folder.file("live").c_str(), lockFile.c_str()), 0); },
+       ProbeResult::Free},
+      {"folder", [&] { ASSERT_EQ(::mkdir(lockFile.c_str(), 0777), 0); }, ProbeResult::Free},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    row.plant();
+    auto start = Clock::now();
+    EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), row.expected);
+    EXPECT_LT(msSince(start), 100);
+    start = Clock::now();
+    EXPECT_EQ(device.open(), row.expected == ProbeResult::Free);
+    EXPECT_LT(msSince(start), 100);
+    device.close();
+    if (::remove(lockFile.c_str()) != 0) ::rmdir(lockFile.c_str());
   }
-  EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), ProbeResult::Free);
-  EXPECT_TRUE(device.open());
-  std::remove(lockFile.c_str());
+  platform::setUucpLockFolders({});
+}
+
+TEST(CharacterTime, BitsPerCharacterAtTheLineSpeed) {
+  const struct {
+    uint32_t baud;
+    uint8_t dataBits;
+    platform::Parity parity;
+    platform::StopBits stopBits;
+    uint32_t micros;
+  } rows[] = {
+      {115200, 8, platform::Parity::Even, platform::StopBits::One, 96},  // 11 bits: 95.5
+      {115200, 8, platform::Parity::None, platform::StopBits::One, 87},  // 10 bits: 86.8
+      {9600, 8, platform::Parity::None, platform::StopBits::One, 1042},  // 1041.7
+      {19200, 7, platform::Parity::Odd, platform::StopBits::Two, 573},   // 11 bits
+      // One and a half stop bits count as two: 8 bits.
+      {2400, 5, platform::Parity::None, platform::StopBits::OneAndHalf, 3334},
+      {4000000, 8, platform::Parity::None, platform::StopBits::One, 3},  // 2.5, rounded up
+      {0, 8, platform::Parity::None, platform::StopBits::One, 1},        // no rate: no time
+  };
+  for (const auto& row : rows) {
+    LineSettings settings;
+    settings.baudRate = row.baud;
+    settings.dataBits = row.dataBits;
+    settings.parity = row.parity;
+    settings.stopBits = row.stopBits;
+    EXPECT_EQ(platform::characterMicros(settings), row.micros) << row.baud;
+  }
+}
+
+// The wait for the output queue against a queue that moves as the row says: it looks again
+// every character time and gives up at twice the line time of what was queued plus 50 ms.
+TEST(DrainWait, LooksEveryCharacterTimeAndIsBounded) {
+  const struct {
+    const char* what;
+    int queued;   // at the first look
+    int perLook;  // bytes that leave between two looks
+    uint32_t characterMicros;
+    bool emptied;
+    int looks;  // looks at the queue in all
+    int64_t minMs, maxMs;
+  } rows[] = {
+      {"empty at once", 0, 0, 96, true, 1, 0, 5},
+      {"one echo leaves", 1, 1, 96, true, 2, 0, 5},
+      {"a packet leaves", 258, 1, 96, true, 259, 20, 80},
+      // Held by CTS: nothing leaves; 10 x 96 us x 2 + 50 ms.
+      {"held", 10, 0, 96, false, -1, 50, 90},
+      // A slow line: each look a character time apart (20 x 1 ms).
+      {"9600 bit/s", 20, 1, 1000, true, 21, 20, 60},
+      {"cannot be read", -1, 0, 96, false, 1, 0, 5},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    int pending = row.queued;
+    int looks = 0;
+    const auto queued = [&] {
+      ++looks;
+      const int now = pending;
+      if (pending > 0) pending = pending > row.perLook ? pending - row.perLook : 0;
+      return now;
+    };
+    const auto start = Clock::now();
+    EXPECT_EQ(platform::waitForEmptyOutputQueue(queued, row.characterMicros), row.emptied);
+    const int64_t took = msSince(start);
+    if (row.looks >= 0) {
+      EXPECT_EQ(looks, row.looks);
+    }
+    EXPECT_GE(took, row.minMs);
+    EXPECT_LE(took, row.maxMs);
+  }
+}
+
+// An echo of one byte with the flush after it, as the programming link writes 27 000 of
+// them per update: on a pseudo-terminal the flush adds nothing measurable.
+TEST_F(TermiosOnPty, WriteAndDrainOfOneByteCostsMicroseconds) {
+  LineSettings settings;
+  settings.baudRate = 115200;
+  ASSERT_TRUE(apply(settings));
+  constexpr int kEchoes = 2000;
+  const uint8_t byte = 0x5A;
+  const auto start = Clock::now();
+  for (int i = 0; i < kEchoes; ++i) {
+    uint32_t written = 0;
+    ASSERT_TRUE(device.write(&byte, 1, written));
+    ASSERT_TRUE(device.drain());
+  }
+  const double perEcho =
+      std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kEchoes;
+  std::printf("[ figure ] write + drain of one byte: %.1f us\n", perEcho);
+  EXPECT_LT(perEcho, 200.0);
+  EXPECT_EQ(pty.receive(kEchoes).size(), static_cast<size_t>(kEchoes));
 }
 
 TEST_F(TermiosOnPty, XoffHoldsOutputUntilXon) {
