@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/rfc2217_device.h"
 #include "platform/termios_device.h"
 #include "sim/sim_port.h"
 
@@ -33,6 +34,9 @@ std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& de
     return factory->create(deviceName);
   }
   if (sim::isSimPortName(deviceName)) return sim::createDevice(deviceName);
+  if (platform::isNetworkPortName(deviceName)) {
+    return std::make_unique<platform::Rfc2217Device>(deviceName);
+  }
   return std::make_unique<platform::TermiosDevice>(deviceName);
 }
 
@@ -42,6 +46,7 @@ platform::ProbeResult probeSerialDevice(const std::string& deviceName) {
     return factory->probe ? factory->probe(deviceName) : platform::ProbeResult::Free;
   }
   if (sim::isSimPortName(deviceName)) return sim::probe(deviceName);
+  if (platform::isNetworkPortName(deviceName)) return platform::Rfc2217Device::probe(deviceName);
   return platform::TermiosDevice::probe(deviceName);
 }
 

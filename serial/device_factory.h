@@ -1,5 +1,6 @@
 // Chooses the serial device for a port name: "sim:..." is the line to a simulated
-// instrument, anything else a termios device path.
+// instrument, "rfc2217://HOST:PORT" a serial port of a terminal server, anything else a
+// termios device path.
 #pragma once
 
 #include <functional>
