@@ -1,6 +1,7 @@
 // CComm over a real pseudo-terminal with the termios backend: the slave is the port, the
 // test drives the master as the instrument's end of the line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
@@ -8,8 +9,10 @@
 #include "app/run_state.h"
 #include "platform/clock.h"
 #include "platform/com_ports.h"
+#include "platform/termios_device.h"
 #include "serial/comm.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -130,6 +133,30 @@ TEST_F(CommPtyTest, hung_up_line_fails_writes_and_times_out_reads) {
   uint32_t count = 0;
   EXPECT_EQ(comm.readBufferFromPort(buffer, count, 8), 1);
   EXPECT_EQ(count, 0u);
+}
+
+// Anyone may create files in the lock folder: a named pipe under the port's lock-file name
+// must neither hang the port list nor an open, nor count as a lock.
+TEST_F(CommPtyTest, named_pipe_in_the_lock_folder_stalls_neither_probe_nor_open) {
+  testing_support::TempDir folder(false);
+  platform::setUucpLockFolders({folder.path()});
+  std::string name = pty.slavePath().substr(5);  // /dev/pts/7 -> LCK..pts_7
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  ASSERT_EQ(::mkfifo(folder.file("LCK.." + name).c_str(), 0666), 0);
+  using std::chrono::steady_clock;
+  const auto msSince = [](steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - start)
+        .count();
+  };
+  auto start = steady_clock::now();
+  EXPECT_EQ(comm.checkCommExisting(kPort), 0);
+  EXPECT_LT(msSince(start), 100);
+  start = steady_clock::now();
+  EXPECT_EQ(comm.open(), 0);
+  EXPECT_LT(msSince(start), 100);
+  platform::setUucpLockFolders({});
 }
 
 }  // namespace
