@@ -282,45 +282,51 @@ TEST(CharacterTime, BitsPerCharacterAtTheLineSpeed) {
   }
 }
 
-// The wait for the output queue against a queue that moves as the row says: it looks again
-// every character time and gives up at twice the line time of what was queued plus 50 ms.
+// The wait for the output queue against a queue that empties in real time at the row's
+// pace: it returns once the queue is empty, looks at most about once per character time
+// (it does not spin), and gives up at twice the line time of what was queued plus 50 ms.
 TEST(DrainWait, LooksEveryCharacterTimeAndIsBounded) {
   const struct {
     const char* what;
-    int queued;   // at the first look
-    int perLook;  // bytes that leave between two looks
+    int queued;             // bytes at the first look; negative: the queue cannot be read
+    int64_t microsPerByte;  // how fast the queue empties; 0: it does not (held by CTS)
     uint32_t characterMicros;
     bool emptied;
-    int looks;  // looks at the queue in all
-    int64_t minMs, maxMs;
+    int64_t minMicros, maxMicros;
   } rows[] = {
-      {"empty at once", 0, 0, 96, true, 1, 0, 5},
-      {"one echo leaves", 1, 1, 96, true, 2, 0, 5},
-      {"a packet leaves", 258, 1, 96, true, 259, 20, 80},
-      // Held by CTS: nothing leaves; 10 x 96 us x 2 + 50 ms.
-      {"held", 10, 0, 96, false, -1, 50, 90},
-      // A slow line: each look a character time apart (20 x 1 ms).
-      {"9600 bit/s", 20, 1, 1000, true, 21, 20, 60},
-      {"cannot be read", -1, 0, 96, false, 1, 0, 5},
+      {"empty at once", 0, 96, 96, true, 0, 5000},
+      // Seen within a few character times, not after a tick of milliseconds.
+      {"one echo leaves", 1, 96, 96, true, 96, 1500},
+      {"a packet leaves", 258, 96, 96, true, 258 * 96, 258 * 96 + 30000},
+      // An adapter half as fast as the line still ends within the bound.
+      {"slow adapter", 100, 190, 96, true, 100 * 190, 100 * 190 + 30000},
+      {"9600 bit/s", 20, 1042, 1042, true, 20 * 1042, 20 * 1042 + 30000},
+      // Nothing leaves: 10 x 96 us x 2 + 50 ms.
+      {"held", 10, 0, 96, false, 10 * 96 * 2 + 50000, 10 * 96 * 2 + 50000 + 40000},
+      {"cannot be read", -1, 0, 96, false, 0, 5000},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
-    int pending = row.queued;
     int looks = 0;
+    const auto start = Clock::now();
     const auto queued = [&] {
       ++looks;
-      const int now = pending;
-      if (pending > 0) pending = pending > row.perLook ? pending - row.perLook : 0;
-      return now;
+      if (row.queued <= 0 || row.microsPerByte == 0) return row.queued;
+      const auto gone =
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count() /
+          row.microsPerByte;
+      return gone >= row.queued ? 0 : row.queued - static_cast<int>(gone);
     };
-    const auto start = Clock::now();
     EXPECT_EQ(platform::waitForEmptyOutputQueue(queued, row.characterMicros), row.emptied);
-    const int64_t took = msSince(start);
-    if (row.looks >= 0) {
-      EXPECT_EQ(looks, row.looks);
+    const int64_t took =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    EXPECT_GE(took, row.minMicros);
+    EXPECT_LE(took, row.maxMicros);
+    // One look at the start, then one per character time at most.
+    EXPECT_LE(looks, 2 + took / row.characterMicros);
+    if (row.emptied && row.queued > 0) {
+      EXPECT_GE(looks, 2);
     }
-    EXPECT_GE(took, row.minMs);
-    EXPECT_LE(took, row.maxMs);
   }
 }
 
