@@ -60,6 +60,21 @@ class StaticText final : public QLabel {
   bool m_centred;
 };
 
+// While the dialog changes a list itself, the list's selection signals are not the user's.
+constexpr const char* kQuietProperty = "zelQuiet";
+class QuietList {
+ public:
+  explicit QuietList(QListWidget* list) : m_list(list) {
+    m_list->setProperty(kQuietProperty, true);
+  }
+  ~QuietList() { m_list->setProperty(kQuietProperty, false); }
+  QuietList(const QuietList&) = delete;
+  QuietList& operator=(const QuietList&) = delete;
+
+ private:
+  QListWidget* m_list;
+};
+
 // An auto radio button: a click always checks it; the window unchecks its group mates.
 class RadioButton final : public QRadioButton {
  public:
@@ -194,7 +209,7 @@ QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
       if (!(control.style & kStyleBorder)) list->setFrameShape(QFrame::NoFrame);
       connect(list, &QListWidget::itemSelectionChanged, this, [this, list, id = control.id] {
         // Only the user's selection notifies, as in a list box that notifies its parent.
-        if (list->property("settingSelection").toBool()) return;
+        if (list->property(kQuietProperty).toBool()) return;
         deliver([this, id] { m_dialog.onCommand(id, Notification::SelectionChanged); });
       });
       widget = list;
@@ -330,15 +345,20 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
   if (!m_template.systemMenu) return;
   QMenu menu(this);
   menu.setObjectName(QStringLiteral("systemMenu"));
-  if (m_closeInMenu) {
-    menu.addAction(QStringLiteral("&Close"))->setData(kSysCommandClose);
-  }
+  int chosen = 0;
+  auto addEntry = [&](const QString& text, int command) {
+    QAction* action = menu.addAction(text);
+    connect(action, &QAction::triggered, this, [&chosen, command] { chosen = command; });
+  };
+  if (m_closeInMenu) addEntry(QStringLiteral("&Close"), kSysCommandClose);
   for (const MenuEntry& entry : m_menuEntries) {
     if (!menu.isEmpty()) menu.addSeparator();
-    menu.addAction(qs(entry.text))->setData(entry.command);
+    addEntry(qs(entry.text), entry.command);
   }
   if (menu.isEmpty()) return;
-  if (QAction* chosen = menu.exec(event->globalPos())) systemCommand(chosen->data().toInt());
+  menu.exec(event->globalPos());
+  // The command runs once the menu has gone, as a system menu's does.
+  if (chosen != 0) systemCommand(chosen);
 }
 
 // --- any control ---
@@ -398,7 +418,10 @@ bool QtDialogWindow::isChecked(int id) const {
 // --- list box ---
 
 void QtDialogWindow::listReset(int id) {
-  if (auto* list = qobject_cast<QListWidget*>(control(id))) list->clear();
+  auto* list = qobject_cast<QListWidget*>(control(id));
+  if (!list) return;
+  const QuietList quiet(list);
+  list->clear();
 }
 
 int QtDialogWindow::listAdd(int id, const std::string& text) {
@@ -410,6 +433,7 @@ int QtDialogWindow::listAdd(int id, const std::string& text) {
                            [list](int i) { return list->item(i)->text().toStdString(); });
   }
   // Sorting by the view would use its own collation; the position is chosen here instead.
+  const QuietList quiet(list);
   const bool sorted = list->isSortingEnabled();
   list->setSortingEnabled(false);
   list->insertItem(index, qs(text));
@@ -431,6 +455,7 @@ std::string QtDialogWindow::listText(int id, int index) const {
 void QtDialogWindow::listDelete(int id, int index) {
   auto* list = qobject_cast<QListWidget*>(control(id));
   if (!list || index < 0 || index >= list->count()) return;
+  const QuietList quiet(list);
   delete list->takeItem(index);
 }
 
@@ -450,14 +475,13 @@ int QtDialogWindow::listTopIndex(int id) const {
 void QtDialogWindow::listSetSelection(int id, int index) {
   auto* list = qobject_cast<QListWidget*>(control(id));
   if (!list) return;
-  list->setProperty("settingSelection", true);
+  const QuietList quiet(list);
   if (index < 0 || index >= list->count()) {
     list->clearSelection();
     list->setCurrentRow(-1);
   } else {
     list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
   }
-  list->setProperty("settingSelection", false);
 }
 
 int QtDialogWindow::listSelection(int id) const {

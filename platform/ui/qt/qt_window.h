@@ -33,6 +33,11 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   // the dialog is in a long operation that serves only the timer, repainting and buttons.
   bool inputHeldBack() const;
 
+  // The widget's own operations of the same names stay callable beside the toolkit's.
+  using QDialog::isVisible;
+  using QDialog::repaint;
+  using QDialog::show;
+
   // --- DialogWindow ---
   void setText(int id, const std::string& text) override;
   std::string text(int id) const override;
