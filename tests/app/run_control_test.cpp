@@ -1,0 +1,257 @@
+// Manual runs, Cancel and Exit in the middle of a run, against the simulated instrument.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/run_state.h"
+#include "tests/app/app_fixture.h"
+
+namespace app_test {
+namespace {
+
+using Lines = std::vector<std::string>;
+using testing_support::ScriptedWindow;
+
+constexpr const char* kServiceMenuBox =
+    "ZEL settings before update:\n- press key PRESET\n- press softkey SERVICE...\n- press softkey "
+    "FIRMWARE UPDATE...,\n- press softkey YES.\nDisplay should now be black.";
+constexpr const char* kRemoteBox =
+    "ZEL settings before update:\n- press hardkey SETUP\n- press softkey REMOTE...\n- press "
+    "softkey RS232...\n- BAUDRATE 9600\n- DATABITS 8\n- PARITY NO\n- STOPBIT 1\n- HANDSHAKE "
+    "XON/XOFF.";
+constexpr const char* kOptionDone = "Update of option\nsuccessfully completed.";
+
+const Lines kManualStart = {"Manual mode with settings in configuration menu",
+                            "OK    Create configuration file"};
+const Lines kProcessor = {"Preparing update environment",
+                          "OK    Check device in update mode",
+                          "OK    Download bootloader",
+                          "OK    Download transfer program",
+                          "Update processor firmware",
+                          "OK    Delete flash",
+                          "OK    Download processor firmware",
+                          "OK    Get checksum from target",
+                          "OK    Update processor firmware completed"};
+const Lines kDsp = {
+    "OK    Erasing Flash ROMs on DSP module...", "OK    Programming Flash ROMs on DSP module...",
+    "OK    Waiting for checksum from DSP module...", "Update of DSP option successfully completed"};
+
+Lines join(std::initializer_list<Lines> parts) {
+  Lines all;
+  for (const Lines& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+struct ManualCase {
+  const char* name;
+  const char* simOptions;
+  int optionButton;  // control id of the option chosen in the configuration dialog
+  bool processorFirmware;
+  bool optionUpdate;
+  Lines lines;
+  std::vector<std::string> boxes;
+  bool succeeded;
+  int intermediateBoot;
+  const char* firmwareImage;  // nullptr: the flash is not programmed
+  const char* dspImage;
+};
+
+const ManualCase kManualCases[] = {
+    {"configuration_file_only",
+     "hw=0x10000",
+     kIdcOptionNone,
+     false,
+     false,
+     kManualStart,
+     {},
+     true,
+     0,
+     nullptr,
+     nullptr},
+    {"processor_then_boot",
+     "hw=0x10000",
+     kIdcOptionNone,
+     true,
+     false,
+     join({kManualStart, kProcessor, {"Wait until device is booted"}}),
+     {kServiceMenuBox, "Update processor\nsuccessfully completed.\nEXIT update program."},
+     true,
+     1,
+     "NO_ATSC.bin",
+     nullptr},
+    {"option_with_full_preparation",
+     "hw=0x10400",
+     kIdcOptionB10,
+     false,
+     true,
+     join({kManualStart,
+           {"OK    Set ZEL in update mode", "Update Option(B10)",
+            "OK    Check device in update mode", "OK    Download bootloader",
+            "OK    Download transfer program"},
+           kDsp}),
+     {kRemoteBox, kOptionDone},
+     true,
+     1,
+     nullptr,
+     "OFDM.BIN"},
+    {"processor_and_option_without_boot",
+     "hw=0x10400",
+     kIdcOptionB10,
+     true,
+     true,
+     join({kManualStart, kProcessor, {"Update Option(B10)"}, kDsp}),
+     {kServiceMenuBox, kOptionDone},
+     true,
+     0,
+     "NO_ATSC.bin",
+     "OFDM.BIN"},
+    {"processor_failure_stops_the_option",
+     "hw=0x10400,fault=no-ready",
+     kIdcOptionB10,
+     true,
+     true,
+     join({kManualStart,
+           {"Preparing update environment", "ERROR Check device in update mode (205)",
+            "Option update stopped because processor firmware download failed"}}),
+     {kServiceMenuBox, "Update processor failed.\nPlease retry"},
+     false,
+     0,
+     nullptr,
+     nullptr},
+};
+
+class ManualRun : public AppTest, public ::testing::WithParamInterface<ManualCase> {};
+
+TEST_P(ManualRun, follows_the_selections) {
+  const ManualCase& c = GetParam();
+  attach(c.simOptions);
+  host.atIdle(kIddConfig, [&c](ScriptedWindow& w) {
+    w.click(c.optionButton);
+    if (w.isChecked(kIdcProcessorFirmware) != c.processorFirmware) w.click(kIdcProcessorFirmware);
+    if (w.isChecked(kIdcOptionUpdate) != c.optionUpdate) w.click(kIdcOptionUpdate);
+    w.click(ui::kIdOk);
+  });
+  // The technician picks the instrument's port, then Manual, which opens the configuration.
+  runOnce([](ScriptedWindow& w) {
+    w.select(kIdcPortList, 0);
+    w.click(kIdcManual);
+  });
+  EXPECT_EQ(lines(), c.lines);
+  EXPECT_EQ(boxes(), c.boxes);
+  EXPECT_EQ(dialog->m_lastRunSucceeded, c.succeeded);
+  EXPECT_EQ(dialog->m_intermediateBoot, c.intermediateBoot);
+  if (c.firmwareImage) expectProgrammed(c.firmwareImage, 0x50000, c.dspImage ? c.dspImage : "");
+  if (!c.firmwareImage && c.dspImage) {
+    const std::string dsp = dir->read(c.dspImage);
+    EXPECT_EQ(instrument().dspImage().size() * 4, dsp.size());
+  }
+  for (const auto& box : host.boxes) EXPECT_FALSE(box.timerRunning) << box.text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Manual, ManualRun, ::testing::ValuesIn(kManualCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AppTest, after_a_manual_run_configuration_is_enabled_after_automatic_not) {
+  attach("hw=0x10000");
+  bool configurationAfterManual = false;
+  host.atIdle(kIddConfig, [](ScriptedWindow& w) {
+    w.click(kIdcProcessorFirmware);  // nothing to update: only the file
+    w.click(ui::kIdOk);
+  });
+  host.atIdle(kIddUpdate, [](ScriptedWindow& w) { w.click(kIdcManual); });
+  host.atIdle(kIddUpdate, [](ScriptedWindow& w) { w.click(kIdcRun); });
+  host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
+    configurationAfterManual = w.isEnabled(kIdcConfiguration);
+    w.click(kIdcAutomatic);
+  });
+  runOnce();
+  EXPECT_TRUE(configurationAfterManual);
+  EXPECT_FALSE(dialog->m_window);
+  EXPECT_TRUE(dialog->m_lastRunSucceeded);
+}
+
+bool hasLine(const char* prefix) {
+  for (const std::string& line : statusLines())
+    if (line.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+constexpr const char* kCancelQuestion = "If update is running,\ndo not cancel the update.\nCancel?";
+
+struct CancelCase {
+  const char* name;
+  ui::MessageBoxAnswer answer;
+  std::vector<std::string> boxes;
+  bool succeeded;
+};
+
+const CancelCase kCancelCases[] = {
+    {"yes_stops_the_run",
+     ui::MessageBoxAnswer::Yes,
+     {kCancelQuestion, "Update processor firmware failed,\nplease retry in Manual Mode"},
+     false},
+    {"no_goes_on",
+     ui::MessageBoxAnswer::No,
+     {kCancelQuestion, "Update successfully completed.\nEXIT update program."},
+     true},
+};
+
+class CancelRun : public AppTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(CancelRun, in_the_middle_of_the_programming) {
+  const CancelCase& c = GetParam();
+  attach("hw=0x10000");
+  host.answers = {c.answer};
+  host.when([] { return hasLine("Download processor firmware"); },
+            [](ScriptedWindow& w) { w.click(kIdcCancel); });
+  runOnce();
+  EXPECT_EQ(boxes(), c.boxes);
+  EXPECT_EQ(dialog->m_lastRunSucceeded, c.succeeded);
+  if (c.answer == ui::MessageBoxAnswer::Yes) {
+    // Both attempts report the cancel; the second never reaches the instrument's flash.
+    EXPECT_TRUE(hasLine("ERROR Download processor firmware (FFFF)"));
+    EXPECT_EQ(cancelRequested, 1);
+  }
+  // The question stops the timer; No starts it again right after.
+  const auto box = std::find(host.operations.begin(), host.operations.end(),
+                             std::string("box question ") + kCancelQuestion);
+  ASSERT_NE(box, host.operations.end());
+  ASSERT_NE(box, host.operations.begin());
+  EXPECT_EQ(*(box - 1), "killTimer 1");
+  const bool restarted = box + 1 != host.operations.end() && *(box + 1) == "setTimer 1 100";
+  EXPECT_EQ(restarted, c.answer == ui::MessageBoxAnswer::No);
+  EXPECT_FALSE(host.windows.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cancel, CancelRun, ::testing::ValuesIn(kCancelCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AppTest, exit_during_a_run) {
+  attach("hw=0x10000");
+  host.answers = {ui::MessageBoxAnswer::No, ui::MessageBoxAnswer::Yes};
+  host.when([] { return hasLine("Download processor firmware"); },
+            [](ScriptedWindow& w) {
+              w.click(kIdcExit);  // disabled while the run is active: nothing happens
+              static_cast<CUpdateDlg&>(w.dialog()).exitProgram();  // No: the run goes on
+            });
+  host.when([] { return hasLine("OK    Download processor firmware"); },
+            [](ScriptedWindow& w) { static_cast<CUpdateDlg&>(w.dialog()).exitProgram(); });
+  host.atIdle(kIddUpdate, [](ScriptedWindow& w) { w.click(kIdcRun); });
+  const int result = host.runModal(*dialog);
+  const std::string question = "If update is running,\ndo not exit the program.\nExit anyway?";
+  EXPECT_EQ(boxes(), (std::vector<std::string>{
+                         question, question,
+                         "Update processor firmware failed,\nplease retry in Manual Mode"}));
+  EXPECT_EQ(result, ui::kIdCancel);
+  EXPECT_NE(std::find(host.operations.begin(), host.operations.end(), "ignored click 1083"),
+            host.operations.end());
+  // Yes ends the run at the engine's next pump instead of programming on without a window.
+  EXPECT_EQ(cancelRequested, 1);
+  EXPECT_FALSE(hasLine("OK    Get checksum from target"));
+  EXPECT_FALSE(dialog->m_session.m_comm.isOpen());
+}
+
+}  // namespace
+}  // namespace app_test
