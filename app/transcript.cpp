@@ -1,0 +1,102 @@
+#include "app/transcript.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::string escapeLineBreaks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c == '\n') {
+      out += "\\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+const char* kindName(ui::MessageBoxKind kind) {
+  switch (kind) {
+    case ui::MessageBoxKind::Stop:
+      return "stop";
+    case ui::MessageBoxKind::Information:
+      return "info";
+    case ui::MessageBoxKind::Question:
+      return "question";
+  }
+  return "info";
+}
+
+}  // namespace
+
+CTranscript::~CTranscript() {
+  close();
+}
+
+bool CTranscript::open(const std::string& path) {
+  close();
+  m_file = std::fopen(path.c_str(), "w");
+  if (!m_file) return false;
+  addStatusListObserver(this);
+  ui::addMessageBoxObserver(this);
+  return true;
+}
+
+void CTranscript::close() {
+  if (!m_file) return;
+  removeStatusListObserver(this);
+  ui::removeMessageBoxObserver(this);
+  std::fclose(m_file);
+  m_file = nullptr;
+}
+
+void CTranscript::writeLine(const std::string& line) {
+  if (!m_file) return;
+  std::fputs(line.c_str(), m_file);
+  std::fputc('\n', m_file);
+  // Line by line, so that the file tells how far a run got even if the program dies.
+  std::fflush(m_file);
+}
+
+void CTranscript::statusLineAdded(int, const std::string& text) {
+  writeLine("+ " + escapeLineBreaks(text));
+}
+
+void CTranscript::statusLineDeleted(int index) {
+  writeLine("- " + std::to_string(index));
+}
+
+void CTranscript::statusListCleared() {
+  writeLine("x");
+}
+
+void CTranscript::messageBoxShown(ui::MessageBoxKind kind, const std::string& text) {
+  writeLine(std::string("! ") + kindName(kind) + " " + escapeLineBreaks(text));
+}
+
+void CTranscript::messageBoxAnswered(ui::MessageBoxKind kind, const std::string&,
+                                     ui::MessageBoxAnswer answer) {
+  if (kind != ui::MessageBoxKind::Question) return;
+  writeLine(answer == ui::MessageBoxAnswer::No ? "> no" : "> yes");
+}
+
+std::vector<std::string> replayTranscript(const std::vector<std::string>& lines) {
+  std::vector<std::string> list;
+  for (const std::string& line : lines) {
+    if (line.rfind("+ ", 0) == 0) {
+      list.push_back(line.substr(2));
+    } else if (line == "x") {
+      list.clear();
+    } else if (line.rfind("- ", 0) == 0) {
+      char* end = nullptr;
+      const long index = std::strtol(line.c_str() + 2, &end, 10);
+      if (end != line.c_str() + 2 && *end == '\0' && index >= 0 &&
+          index < static_cast<long>(list.size())) {
+        list.erase(list.begin() + index);
+      }
+    }
+  }
+  return list;
+}
