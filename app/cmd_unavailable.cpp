@@ -11,13 +11,3 @@ int notAvailable(const char* what) {
 }
 
 }  // namespace
-
-int commandWindow(const std::vector<std::string>&, const CommonOptions&) {
-  return notAvailable("the desktop window");
-}
-int commandRun(const std::vector<std::string>&, const CommonOptions&) {
-  return notAvailable("run");
-}
-int commandDemo(const std::vector<std::string>&, const CommonOptions&) {
-  return notAvailable("demo");
-}

@@ -19,11 +19,17 @@ constexpr const char* kUsage =
     "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
     "                     [--option-update [yes|no]]  write ROMWRITE.CNF\n"
     "  zelupdate ports                               the COM port list with each device\n"
-    "  zelupdate demo [DIR]                          sample files and an automatic update of a\n"
-    "                                                simulated instrument\n"
-    "run options: --port PORT (COM number, device path or sim:...), --manual,\n"
-    "  --memory-extension yes|no, --option none|B1|B10|B20, --processor-firmware yes|no,\n"
-    "  --option-update [yes|no], --assume-yes, --transcript FILE\n"
+    "  zelupdate demo [DIR] [--window] [--speed N|virtual]\n"
+    "                                                sample files in DIR (a new temporary folder\n"
+    "                                                by default), then an automatic update of a\n"
+    "                                                simulated instrument there (N x real time,\n"
+    "                                                default 20)\n"
+    "run options: --port PORT (COM number, device path, rfc2217://HOST:PORT or sim:...;\n"
+    "  default: the settings file's port), --manual, --memory-extension yes|no,\n"
+    "  --option none|B1|B10|B20, --processor-firmware yes|no, --option-update [yes|no],\n"
+    "  --assume-yes, --transcript FILE\n"
+    "run exit status: 0 the run ended with its success message, 1 it did not, 2 usage error\n"
+    "  or refused selections\n"
     "common options: --trace FILE, --settings FILE, --help, --version\n";
 
 }  // namespace

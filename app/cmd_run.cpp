@@ -1,0 +1,110 @@
+// zelupdate run: one Run of the main dialog in the console, automatic or, with --manual,
+// with the configuration dialog's selections given on the command line and accepted by the
+// same rules as the dialog's OK.
+#include <strings.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/config_dlg.h"
+#include "app/console_run.h"
+
+namespace {
+
+constexpr const char* kRunUsage =
+    "usage: zelupdate run [--port PORT] [--manual [--memory-extension yes|no]\n"
+    "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
+    "                     [--option-update [yes|no]]] [--assume-yes] [--transcript FILE]\n"
+    "  PORT: a COM number, a device path, rfc2217://HOST:PORT or sim:KEY=VALUE,...\n";
+
+int usageError(const std::string& detail) {
+  std::fprintf(stderr, "zelupdate run: %s\n%s", detail.c_str(), kRunUsage);
+  return kExitUsage;
+}
+
+std::optional<int> parseYesNo(const std::string& text) {
+  if (strcasecmp(text.c_str(), "yes") == 0) return 1;
+  if (strcasecmp(text.c_str(), "no") == 0) return 0;
+  return std::nullopt;
+}
+
+std::optional<int> parseOptionKind(const std::string& text) {
+  if (strcasecmp(text.c_str(), "none") == 0) return kOptionKindNone;
+  if (strcasecmp(text.c_str(), "B1") == 0) return kOptionKindB1;
+  if (strcasecmp(text.c_str(), "B20") == 0) return kOptionKindB20;
+  if (strcasecmp(text.c_str(), "B10") == 0) return kOptionKindB10;
+  return std::nullopt;
+}
+
+bool isComNumberText(const std::string& text) {
+  if (text.empty() || text.size() > 3) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  const int number = std::stoi(text);
+  return number >= 1 && number <= 255;
+}
+
+}  // namespace
+
+int commandRun(const std::vector<std::string>& args, const CommonOptions& common) {
+  ConsoleRunRequest request;
+  int optionKind = kOptionKindNone;
+  std::optional<int> memoryExtension, processorFirmware, optionUpdate;
+  bool selectionGiven = false;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--port") {
+      if (!hasValue || args[i + 1].empty()) return usageError("--port needs a port");
+      request.port = args[++i];
+      const bool digits = request.port.find_first_not_of("0123456789") == std::string::npos;
+      if (digits && !isComNumberText(request.port)) {
+        return usageError("not a COM number (1 to 255): " + request.port);
+      }
+    } else if (arg == "--manual") {
+      request.manual = true;
+    } else if (arg == "--assume-yes") {
+      request.assumeYes = true;
+    } else if (arg == "--transcript") {
+      if (!hasValue || args[i + 1].empty()) return usageError("--transcript needs a file name");
+      request.transcriptFile = args[++i];
+    } else if (arg == "--option-update") {
+      selectionGiven = true;
+      optionUpdate = 1;  // a bare --option-update means yes
+      if (hasValue && parseYesNo(args[i + 1])) optionUpdate = *parseYesNo(args[++i]);
+    } else if (arg == "--memory-extension" || arg == "--processor-firmware") {
+      selectionGiven = true;
+      if (!hasValue || !parseYesNo(args[i + 1])) return usageError(arg + " needs yes or no");
+      (arg == "--memory-extension" ? memoryExtension : processorFirmware) = *parseYesNo(args[++i]);
+    } else if (arg == "--option") {
+      selectionGiven = true;
+      const std::optional<int> kind = hasValue ? parseOptionKind(args[i + 1]) : std::nullopt;
+      if (!kind) return usageError("--option needs none, B1, B10 or B20");
+      optionKind = *kind;
+      ++i;
+    } else {
+      return usageError("unknown argument: " + arg);
+    }
+  }
+  if (selectionGiven && !request.manual) return usageError("selections need --manual");
+
+  if (request.manual) {
+    // As the configuration dialog takes them: the option button first (which ticks or
+    // clears the option update), then the check boxes.
+    UpdateSettings& settings = request.settings;
+    chooseOption(settings, optionKind);
+    if (memoryExtension) settings.memoryExtension = *memoryExtension;
+    if (processorFirmware) settings.processorFirmware = *processorFirmware;
+    if (optionUpdate) settings.optionUpdate = *optionUpdate;
+    const std::string refusal = validateUpdateSettings(settings);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "%s\n", refusal.c_str());
+      return kExitUsage;
+    }
+  }
+  return runInConsole(request, common);
+}

@@ -1,0 +1,133 @@
+#include "app/console_run.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/dialog_templates.h"
+#include "app/run_state.h"
+#include "app/transcript.h"
+#include "app/update_dlg.h"
+#include "platform/com_ports.h"
+#include "platform/profile.h"
+#include "platform/serial_device.h"
+#include "platform/ui/console/console_host.h"
+#include "serial/device_factory.h"
+#include "serial/simulator_support.h"
+
+namespace {
+
+// COM numbers that a device name on the command line may be given: above the ones the port
+// list shows, so that it never takes the place of a port of the machine.
+constexpr int kFirstCommandLinePort = platform::kMaxComPort + 1;
+constexpr int kLastComPort = 255;
+
+// The COM number of a --port text that is a number; 0 when it is a device name.
+int comNumberOf(const std::string& port) {
+  if (port.empty() || port.size() > 3) return 0;
+  for (char c : port) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+  }
+  return std::atoi(port.c_str());
+}
+
+// The number behind which a device is reached: one that already leads to it, else the first
+// free one from kFirstCommandLinePort on, mapped to it. 0 when every number is taken.
+int comNumberForDevice(const std::string& device) {
+  for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
+    if (platform::comPortDevice(portNo) == device) return portNo;
+  }
+  for (int portNo = kFirstCommandLinePort; portNo <= kLastComPort; ++portNo) {
+    if (platform::comPortDevice(portNo).empty()) {
+      platform::setComPortDevice(portNo, device);
+      return portNo;
+    }
+  }
+  return 0;
+}
+
+// The main dialog with the command line applied between its initialisation and the Run
+// click, as a technician would set the window up.
+class CConsoleUpdateDlg : public CUpdateDlg {
+ public:
+  CConsoleUpdateDlg(const std::string& programPath, const ConsoleRunRequest& request)
+      : CUpdateDlg(programPath), m_request(request) {}
+
+  void onInitDialog() override {
+    CUpdateDlg::onInitDialog();
+    ui::DialogWindow& w = *m_window;
+    if (m_request.manual) {
+      // Checked through the window, not clicked: the click would open the configuration
+      // dialog, whose selections the command line already gives.
+      w.checkRadioButton(kIdcAutomatic, kIdcManual, kIdcManual);
+      w.enable(kIdcConfiguration, true);
+      m_updateSettings = m_request.settings;
+    }
+    if (m_request.port.empty()) return;
+    m_settingsPort = m_session.m_comm.m_portNo;
+    int portNo = comNumberOf(m_request.port);
+    m_mappedDevice = portNo == 0;
+    if (m_mappedDevice) portNo = comNumberForDevice(m_request.port);
+    if (portNo > 0) m_serialSettings.portNumber = portNo;
+  }
+
+  void onDestroy() override {
+    // A device given by name took a number of its own for this run only: the settings file
+    // keeps the port it had.
+    if (m_mappedDevice) m_session.m_comm.m_portNo = m_settingsPort;
+    CUpdateDlg::onDestroy();
+  }
+
+ private:
+  const ConsoleRunRequest& m_request;
+  bool m_mappedDevice = false;
+  int m_settingsPort = 1;
+};
+
+// The device a run will open: the --port text, or the device of the settings file's port.
+std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& settingsFile) {
+  platform::loadComPortMapping(settingsFile);
+  int portNo = comNumberOf(request.port);
+  if (request.port.empty()) {
+    portNo = std::max(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile), 1);
+  }
+  return portNo > 0 ? platform::comPortDevice(portNo) : request.port;
+}
+
+}  // namespace
+
+int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) {
+  const std::string device = deviceOfRun(request, settingsFileFor(common));
+  if (!request.port.empty() && request.port.front() == '/' &&
+      probeSerialDevice(request.port) == platform::ProbeResult::Absent) {
+    std::fprintf(stderr, "zelupdate run: there is no serial device %s\n", request.port.c_str());
+  }
+
+  CTranscript transcript;
+  if (!request.transcriptFile.empty() && !transcript.open(request.transcriptFile)) {
+    std::fprintf(stderr, "zelupdate run: cannot create transcript file %s\n",
+                 request.transcriptFile.c_str());
+    return kExitUsage;
+  }
+  const std::string clockError = installClockForDevice(device);
+  if (!clockError.empty()) {
+    std::fprintf(stderr, "zelupdate run: %s\n", clockError.c_str());
+    return kExitUsage;
+  }
+
+  ui::ConsoleOptions options;
+  options.assumeYes = request.assumeYes;
+  options.interruptControlId = kIdcCancel;
+  options.busyBarId = kIdcBusyBar;
+  options.transferBarId = kIdcTransferBar;
+  options.statisticsIds = {kIdcPacketCount, kIdcPacketErrors, kIdcPacketRetries};
+  options.transferredBytes = [] { return static_cast<uint64_t>(bytesSent); };
+  ui::ConsoleHost host(options);
+
+  CConsoleUpdateDlg dialog(common.programPath, request);
+  host.postCommand(kIdcRun);
+  host.postCommand(kIdcExit);
+  host.runModal(dialog);
+  return dialog.m_lastRunSucceeded ? kExitOk : kExitFailed;
+}
