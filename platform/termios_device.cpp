@@ -624,8 +624,8 @@ bool TermiosDevice::write(const uint8_t* data, uint32_t size, uint32_t& written)
 
 bool TermiosDevice::drain() {
   if (m_fd < 0 || m_disconnected) return false;
-  // The driver's queue only: the last character or two in the UART leave within a
-  // character time or so, and nothing the port class does next needs them gone.
+  // The driver's queue only: what the UART's own FIFO still holds leaves by itself within
+  // a few character times, and nothing the port class does next needs it gone.
   return waitForEmptyOutputQueue(
       [this] {
         int pending = 0;
