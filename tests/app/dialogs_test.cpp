@@ -8,6 +8,7 @@
 #include "app/config_dlg.h"
 #include "app/port_list.h"
 #include "app/run_state.h"
+#include "app/update_app.h"
 #include "platform/com_ports.h"
 #include "platform/profile.h"
 #include "serial/device_factory.h"
@@ -134,6 +135,25 @@ TEST_F(AppTest, start_state_system_menu_and_close) {
             host.operations.end());
   EXPECT_EQ(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 0, dir->file("zelupdate.ini")), 1);
   EXPECT_EQ(platform::getPrivateProfileInt("OTHER", "x", 0, dir->file("zelupdate.ini")), 1);
+}
+
+TEST_F(AppTest, application_switches_leave_the_start_state) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"/Service"}, {"/OhneZwischenbooten", "/Service"}}) {
+    int serviceMode = -1;
+    int intermediateBoot = -1;
+    host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
+      const auto& main = static_cast<CUpdateDlg&>(w.dialog());
+      serviceMode = main.m_serviceMode;
+      intermediateBoot = main.m_intermediateBoot;
+      w.click(kIdcExit);
+    });
+    CUpdateApp app;
+    EXPECT_EQ(app.run(host, args, "zelupdate"), 0);
+    EXPECT_EQ(app.m_dialogResult, ui::kIdCancel);
+    EXPECT_EQ(serviceMode, 1);
+    EXPECT_EQ(intermediateBoot, 0);
+  }
 }
 
 TEST_F(AppTest, status_list_display_rule) {
@@ -273,6 +293,19 @@ TEST_F(AppTest, hardware_word_changed_by_the_update_is_reported) {
       EXPECT_EQ(statusLines(), row.lines);
       EXPECT_EQ(boxes(), row.boxes);
       EXPECT_EQ(w.timerRunning(kProgressTimerId), row.result == 0);
+    }
+  });
+  runDialog();
+}
+
+TEST_F(AppTest, option_kind_from_the_hardware_word) {
+  // B1 wins over B10, B10 over B20.
+  const std::pair<uint32_t, int> rows[] = {{0x0, 0},    {0x10000, 0}, {0x20, 1},   {0x1420, 1},
+                                           {0x1400, 3}, {0x400, 3},   {0x1000, 2}, {0x40, 0}};
+  host.atIdle(kIddUpdate, [&](ScriptedWindow&) {
+    for (const auto& [hw, kind] : rows) {
+      dialog->selectOptionKind(hw);
+      EXPECT_EQ(dialog->m_updateSettings.optionKind, kind) << hw;
     }
   });
   runDialog();
