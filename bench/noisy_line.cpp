@@ -1,9 +1,13 @@
 // Success rate of the processor firmware update over a damaged line: for each noise level
 // (share of the host's packet bytes that arrive damaged) the update of a memory-extension
 // job (image of 0xA0000 bytes) runs against the simulated instrument for 20 seeds on the
-// virtual clock. Prints the runs that reported success, the runs whose flash equals the
-// image afterwards, and the success rate that the acknowledgement's retry budget alone
-// predicts: a run fails only when all five sends of one request are damaged.
+// virtual clock. The noise strikes every byte the host sends in the packet protocol, the
+// echoes of the target's bytes included, and the target gives up a packet whose echo came
+// back wrong. Prints the runs that reported success, the runs whose flash equals the image
+// afterwards, the runs that ended on a lost answer, and the success rate that the retry
+// budget predicts: a send is repeated when its request or the echo of its acknowledgement
+// was damaged, up to five sends; the answer of a chunk is not asked for again, so a damaged
+// echo of the answer ends the run.
 //
 // Usage: bench_noisy_line [P ...]   (default 0.0001 0.0005 0.001)
 #include <unistd.h>
@@ -29,7 +33,11 @@ constexpr int kPortNo = 12;
 constexpr int kSeeds = 20;
 constexpr uint32_t kImageAddress = 0x50000;
 constexpr uint32_t kRequestBytes = 240 + 9 + 3;  // program data: header, data, framing
+constexpr uint32_t kAcknowledgeBytes = 5;        // 02 20 00 and its sum, each echoed
+constexpr uint32_t kAnswerBytes = 5;             // 02 A5 00 and its sum, each echoed
 constexpr int kTries = 5;
+// The code of a chunk whose answer did not come: the answer receive (+ 0x20000) timed out.
+constexpr int32_t kAnswerLost = 0x20000 + 275;
 
 std::vector<uint8_t> readFile(const char* name) {
   std::vector<uint8_t> bytes;
@@ -44,6 +52,7 @@ std::vector<uint8_t> readFile(const char* name) {
 struct Outcome {
   bool success;
   bool exact;
+  bool answerLost;
 };
 
 Outcome runOnce(double noise, int seed, const std::vector<uint8_t>& image) {
@@ -59,13 +68,13 @@ Outcome runOnce(double noise, int seed, const std::vector<uint8_t>& image) {
   port.m_baudRate = 9600;
   port.m_parity = 0;
   port.m_handshake = 0;
-  if (port.open() != 0 || !port.writeStringToPort("SENSE:SWUP\r\n")) return {false, false};
+  if (port.open() != 0 || !port.writeStringToPort("SENSE:SWUP\r\n")) return {false, false, false};
   platform::sleepMs(100);
   const int32_t result = updateProcessorFirmware("romwrite.cnf", port, 0);
   port.close();
   const auto flash =
       sim::instrumentFor(options)->flashBytes(kImageAddress, static_cast<uint32_t>(image.size()));
-  return {result == 0, result == 0 && flash == image};
+  return {result == 0, result == 0 && flash == image, result == kAnswerLost};
 }
 
 }  // namespace
@@ -86,18 +95,22 @@ int main(int argc, char** argv) {
 
   platform::VirtualClock clock;
   platform::ScopedClock scoped(clock);
-  std::printf("%-8s %10s %12s %10s\n", "noise", "success", "exact image", "predicted");
+  std::printf("%-8s %10s %12s %12s %10s\n", "noise", "success", "exact image", "answer lost",
+              "predicted");
   for (double noise : levels) {
-    int success = 0, exact = 0;
+    int success = 0, exact = 0, lost = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {
       const Outcome outcome = runOnce(noise, seed, image);
       success += outcome.success;
       exact += outcome.exact;
+      lost += outcome.answerLost;
     }
-    const double damaged = 1.0 - std::pow(1.0 - noise, kRequestBytes);
-    const double predicted = std::pow(1.0 - std::pow(damaged, kTries), requests);
-    std::printf("%-8g %7d/%-2d %9d/%-2d %9.1f%%\n", noise, success, kSeeds, exact, kSeeds,
-                100.0 * predicted);
+    const double clean = 1.0 - noise;
+    const double sendFails = 1.0 - std::pow(clean, kRequestBytes + kAcknowledgeBytes);
+    const double chunkPasses = (1.0 - std::pow(sendFails, kTries)) * std::pow(clean, kAnswerBytes);
+    const double predicted = std::pow(chunkPasses, requests);
+    std::printf("%-8g %7d/%-2d %9d/%-2d %9d/%-2d %9.1f%%\n", noise, success, kSeeds, exact, kSeeds,
+                lost, kSeeds, 100.0 * predicted);
   }
   platform::setComPortDevice(kPortNo, "");
   std::system((std::string("rm -rf ") + folder).c_str());

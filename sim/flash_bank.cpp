@@ -27,6 +27,13 @@ const ChipType* findChipType(uint8_t code) {
   return nullptr;
 }
 
+const ChipType* findChipTypeByCodes(uint8_t manufacturer, uint8_t device) {
+  for (const ChipType& type : kChipTypes) {
+    if (type.manufacturerCode == manufacturer && type.deviceCode == device) return &type;
+  }
+  return nullptr;
+}
+
 uint32_t chipsForBusWidth(uint8_t busWidth) {
   switch (busWidth) {
     case 1:

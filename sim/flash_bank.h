@@ -21,6 +21,8 @@ struct ChipType {
 
 // The chip type with this code; nullptr for an unknown code.
 const ChipType* findChipType(uint8_t code);
+// The chip type that reports these manufacturer and device codes; nullptr for none.
+const ChipType* findChipTypeByCodes(uint8_t manufacturer, uint8_t device);
 
 // Bus width codes of the requests: 1 = 8 bits, 2 = 16 bits, 3 = 32 bits.
 // Chips side by side for a bus width code; 0 for an unknown code.

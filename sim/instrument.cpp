@@ -10,7 +10,6 @@
 namespace sim {
 namespace {
 
-constexpr Nanos kNever = std::numeric_limits<Nanos>::max();
 // A write held by flow control gives up after 20 ms per byte + 1000 ms, as the port's
 // write time-outs are set; it looks again every 10 ms.
 constexpr Nanos kHeldWriteNsPerByte = 20 * kNanosPerMs;
@@ -20,17 +19,6 @@ constexpr Nanos kHeldWriteStepNs = 10 * kNanosPerMs;
 constexpr Nanos kEmptyReadNs = 100 * kNanosPerMs;
 // The host's go-ahead after the boot ROM took the loader.
 constexpr uint8_t kLoaderStartLetter = 'S';
-
-// What a byte at the wrong settings turns into: a framing error delivers a byte with the
-// top bit set (never a line feed, so it never ends a text answer).
-uint8_t garble(uint8_t byte) {
-  return static_cast<uint8_t>(0x80 | ((byte * 37u + 11u) & 0x7F));
-}
-
-// With fewer than 8 data bits the top bits of a byte never make it onto the line.
-uint8_t dataBitsOfByte(uint8_t byte, uint8_t dataBits) {
-  return dataBits >= 8 ? byte : static_cast<uint8_t>(byte & ((1u << dataBits) - 1));
-}
 
 platform::Parity toPlatform(SerialParity parity) {
   switch (parity) {
@@ -49,25 +37,6 @@ uint64_t seedFor(uint64_t seed, uint64_t stream) {
 }
 
 }  // namespace
-
-Nanos Framing::frameNanos() const {
-  // In half bits, so that one and a half stop bits come out exactly.
-  uint64_t halfBits = 2u * (1u + dataBits);
-  if (parity != platform::Parity::None) halfBits += 2;
-  switch (stopBits) {
-    case platform::StopBits::One:
-      halfBits += 2;
-      break;
-    case platform::StopBits::OneAndHalf:
-      halfBits += 3;
-      break;
-    case platform::StopBits::Two:
-      halfBits += 4;
-      break;
-  }
-  const uint64_t rate = baud == 0 ? 1 : baud;
-  return halfBits * 1000000000ull / (2 * rate);
-}
 
 const char* modeName(Mode mode) {
   switch (mode) {
@@ -89,6 +58,8 @@ const char* modeName(Mode mode) {
 
 Instrument::Instrument(const Options& opts)
     : options(opts),
+      m_toInstrument(seedFor(opts.seed, 5)),
+      m_toHost(seedFor(opts.seed, 6)),
       m_noiseRandom(seedFor(opts.seed, 1)),
       m_noiseBackRandom(seedFor(opts.seed, 2)),
       m_dropRandom(seedFor(opts.seed, 3)),
@@ -99,6 +70,7 @@ Instrument::Instrument(const Options& opts)
   serial.stopBits = opts.stopBits;
   serial.pace = opts.pace;
   m_now = now();
+  if (options.flash == FlashLayout::Board) installBoardFlash();
 }
 
 // --- Time ----------------------------------------------------------------------------
@@ -140,23 +112,19 @@ Nanos Instrument::nextTimer() const {
   return next;
 }
 
+Nanos Instrument::nextEvent() const {
+  return std::min({nextTimer(), m_toInstrument.nextCharacter(instrumentFraming()),
+                   m_toHost.nextCharacter(hostFraming())});
+}
+
 void Instrument::advanceTo(Nanos t) {
   for (;;) {
-    Nanos next = nextTimer();
-    if (!m_toInstrument.empty()) next = std::min(next, m_toInstrument.front().arrive);
-    if (!m_toHost.empty()) next = std::min(next, m_toHost.front().arrive);
+    const Nanos next = nextEvent();
     if (next > t) break;
     m_now = std::max(m_now, next);
-    while (!m_toHost.empty() && m_toHost.front().arrive <= m_now) {
-      const Flight flight = m_toHost.front();
-      m_toHost.pop_front();
-      deliverToHost(flight);
-    }
-    while (!m_toInstrument.empty() && m_toInstrument.front().arrive <= m_now) {
-      const Flight flight = m_toInstrument.front();
-      m_toInstrument.pop_front();
-      receive(flight);
-    }
+    Character character;
+    while (m_toHost.take(m_now, hostFraming(), character)) deliverToHost(character);
+    while (m_toInstrument.take(m_now, instrumentFraming(), character)) receive(character);
     fireTimers();
   }
   m_now = std::max(m_now, t);
@@ -173,14 +141,9 @@ void Instrument::fireTimers() {
     m_rxSilenceAt = 0;
   }
   if (m_awaitingEcho && m_echoDeadline <= m_now) {
-    // The host does not echo: give up on this packet and on everything queued behind it,
-    // the exchange is broken.
+    // The host does not echo: the target gives up the rest of this packet.
     ++counters.echoTimeouts;
-    m_awaitingEcho = false;
-    const bool reboot = !m_outbox.empty() && m_outbox.front().rebootAfter;
-    m_outbox.clear();
-    m_outIndex = 0;
-    if (reboot) startBoot();
+    abandonPacket();
   }
   sendPending();
 }
@@ -246,28 +209,28 @@ void Instrument::transmit(uint8_t byte, bool packetByte) {
     byte ^= static_cast<uint8_t>(1u << m_noiseBackRandom.below(8));
     fire("noise-back");
   }
-  m_toHost.push_back({start, arrive, byte, framing});
+  m_toHost.put({start, arrive, byte, framing});
 }
 
-void Instrument::deliverToHost(const Flight& flight) {
+void Instrument::deliverToHost(const Character& character) {
   if (!m_hostOpen) return;  // nobody listens on a closed port
+  if (character.framingError) return;
   if (m_hostInput.size() >= kHostInputQueueBytes) return;
-  const uint8_t byte = flight.framing == hostFraming()
-                           ? dataBitsOfByte(flight.byte, flight.framing.dataBits)
-                           : garble(flight.byte);
-  m_hostInput.push_back(byte);
+  // The adapter collects what arrives and hands it on when its latency timer runs out,
+  // which starts with the first byte it holds.
+  const Nanos latency = static_cast<Nanos>(options.latencyMs) * kNanosPerMs;
+  if (latency > 0 && m_latencyFlushAt <= character.at) m_latencyFlushAt = character.at + latency;
+  m_hostInput.push_back({character.byte, latency > 0 ? m_latencyFlushAt : character.at});
 }
 
-void Instrument::receive(const Flight& flight) {
+void Instrument::receive(const Character& character) {
   if (m_mode == Mode::Booting) return;
-  if (!(flight.framing == instrumentFraming())) {
-    ++counters.garbledBytes;
-    return;
-  }
-  uint8_t byte = dataBitsOfByte(flight.byte, flight.framing.dataBits);
+  if (character.garbled) ++counters.garbledBytes;
+  if (character.framingError) return;  // the UART drops it
+  uint8_t byte = character.byte;
   switch (m_mode) {
     case Mode::Normal:
-      receiveText(byte);
+      receiveText(byte, character.parityError);
       break;
     case Mode::BootRom:
       receiveBootRom(byte);
@@ -337,6 +300,7 @@ void Instrument::resetReceivers() {
   m_rxSilenceAt = 0;
   m_textLine.clear();
   m_textLineTooLong = false;
+  m_textLineGarbled = false;
 }
 
 void Instrument::enterUpdateMode() {
@@ -378,6 +342,8 @@ void Instrument::finishBoot() {
   linkBaud = kBootRomBaud;
   addressUnit = 1;
   errorQueue.clear();
+  // It may come back as other hardware (hw-after), with the flash that goes with it.
+  if (options.flash == FlashLayout::Board) installBoardFlash();
 }
 
 // --- Host end ------------------------------------------------------------------------
@@ -409,32 +375,30 @@ void Instrument::hostPurge(bool input, bool output) {
   if (input) m_hostInput.clear();
   if (output) {
     // Bytes not yet started never go out; one being shifted out completes.
-    while (!m_toInstrument.empty() && m_toInstrument.back().start > m_now) {
-      m_toInstrument.pop_back();
-    }
-    m_hostTxFreeAt = m_toInstrument.empty() ? m_now : std::max(m_now, m_toInstrument.back().arrive);
+    m_toInstrument.dropUnstarted(m_now);
+    m_hostTxFreeAt = std::max(m_now, m_toInstrument.lastEnd());
   }
 }
 
 platform::ReadResult Instrument::hostReadByte(uint8_t& byte) {
   if (!m_hostOpen) return platform::ReadResult::Failed;
   advance();
-  if (m_hostInput.empty()) {
-    // Run the instrument until something arrives for the host, at most 100 ms ahead,
+  if (m_hostInput.empty() || m_hostInput.front().readyAt > m_now) {
+    // Run the instrument until something is readable for the host, at most 100 ms ahead,
     // and let the clock sleep until then.
     const Nanos deadline = m_now + kEmptyReadNs;
+    const auto readyAt = [&] { return m_hostInput.empty() ? kNever : m_hostInput.front().readyAt; };
     for (;;) {
-      const Nanos arrival = m_toHost.empty() ? kNever : m_toHost.front().arrive;
-      Nanos next = nextTimer();
-      if (!m_toInstrument.empty()) next = std::min(next, m_toInstrument.front().arrive);
-      if (arrival <= next || next > deadline) break;
+      const Nanos next = nextEvent();
+      if (readyAt() <= next || next > deadline) break;
       advanceTo(next);
     }
-    const Nanos arrival = m_toHost.empty() ? kNever : m_toHost.front().arrive;
-    sleepUntil(std::min(arrival, deadline));
-    if (m_hostInput.empty()) return platform::ReadResult::Empty;
+    sleepUntil(std::min(readyAt(), deadline));
+    if (m_hostInput.empty() || m_hostInput.front().readyAt > m_now) {
+      return platform::ReadResult::Empty;
+    }
   }
-  byte = m_hostInput.front();
+  byte = m_hostInput.front().byte;
   m_hostInput.pop_front();
   return platform::ReadResult::Byte;
 }
@@ -467,7 +431,7 @@ bool Instrument::hostWrite(const uint8_t* data, uint32_t size, uint32_t& written
     m_hostTxFreeAt = arrive;
     ++written;
     if (!countLineByte()) continue;  // into a dead line
-    m_toInstrument.push_back({start, arrive, data[i], framing});
+    m_toInstrument.put({start, arrive, data[i], framing});
   }
   return true;
 }
@@ -558,6 +522,7 @@ bool Instrument::operatorAcknowledged(const std::string& text) {
   }
   serial = wanted;
   m_textLine.clear();
+  m_textLineGarbled = false;
   return true;
 }
 
@@ -604,6 +569,13 @@ constexpr uint32_t kOptionB1 = 0x20;
 constexpr uint32_t kOptionB10 = 0x400;
 constexpr uint32_t kOptionB20 = 0x1000;
 }  // namespace
+
+bool Instrument::memoryExtension() const {
+  constexpr uint32_t kMemoryExtensionBits = 0x30000;
+  constexpr int32_t kLastBoardWithoutExtension = 3;
+  return (hwInfo() & kMemoryExtensionBits) != 0 ||
+         (options.board && *options.board > kLastBoardWithoutExtension);
+}
 
 bool Instrument::dspFitted() const {
   return (hwInfo() & (kOptionB1 | kOptionB10 | kOptionB20)) != 0;

@@ -12,11 +12,13 @@
 // that waits for a byte sleeps the clock to the byte's arrival. With a VirtualClock the
 // whole exchange therefore runs as fast as the CPU allows and the same way every time.
 //
-// The line. The two ends understand each other only when baud rate, data bits, parity and
-// stop bits agree; otherwise each byte arrives as garbage (a byte with the top bit set, as
-// a framing error gives it) that the instrument ignores. The instrument drives CTS and DSR:
-// both on in normal mode, CTS off and DSR on in update mode, both off while it boots or
-// when the line is dead.
+// The line. The two ends understand each other only when baud rate, data bits and parity
+// agree (stop bits never matter); otherwise the receiving end samples garbage from the wave
+// form (sim/line.h), in both directions. Garbage in a command line makes the instrument
+// queue an "Undefined header" error once a line feed ends that line. The host's adapter may
+// hold received bytes for its latency time before it hands them on. The instrument drives CTS and
+// DSR: both on in normal mode, CTS off and DSR on in update mode, both off while it boots or when
+// the line is dead.
 #pragma once
 
 #include <cstdint>
@@ -27,26 +29,11 @@
 
 #include "platform/serial_device.h"
 #include "sim/flash_bank.h"
+#include "sim/line.h"
 #include "sim/options.h"
 #include "sim/random.h"
 
 namespace sim {
-
-// Simulation time: nanoseconds of the program clock.
-using Nanos = uint64_t;
-inline constexpr Nanos kNanosPerMs = 1000000;
-
-// How characters are framed on one end of the line.
-struct Framing {
-  uint32_t baud = 9600;
-  uint8_t dataBits = 8;
-  platform::Parity parity = platform::Parity::None;
-  platform::StopBits stopBits = platform::StopBits::One;
-
-  bool operator==(const Framing&) const = default;
-  // Time of one character: start bit, data bits, parity bit, stop bits.
-  Nanos frameNanos() const;
-};
 
 // Timing of the instrument's side (the line's own timing follows from the framing).
 // After a request packet is complete the target starts its acknowledgement this much later.
@@ -175,6 +162,9 @@ class Instrument {
   // What the instrument currently reports.
   uint32_t hwInfo() const;
   const std::string& version() const;
+  // Whether the board carries the memory extension (by the hardware word or the board
+  // number); it decides the board's flash.
+  bool memoryExtension() const;
   // Whether the DSP module answers: it is fitted, and a B1 module is powered (by QAM mode,
   // or by the transfer program's prepare command).
   bool dspAvailable() const;
@@ -199,11 +189,10 @@ class Instrument {
   bool lineDead = false;              // after unplug=N
 
  private:
-  struct Flight {
-    Nanos start;
-    Nanos arrive;
+  // A byte in the host's input, readable from `readyAt` on (the adapter's latency).
+  struct Received {
     uint8_t byte;
-    Framing framing;
+    Nanos readyAt;
   };
   struct Outgoing {
     Nanos readyAt;
@@ -225,8 +214,10 @@ class Instrument {
   bool countLineByte();
   // packetByte: a byte of the packet protocol, where noise-back strikes.
   void transmit(uint8_t byte, bool packetByte);
-  void deliverToHost(const Flight& flight);
-  void receive(const Flight& flight);
+  void deliverToHost(const Character& character);
+  void receive(const Character& character);
+  // Earliest time at which something happens on the line or in the instrument.
+  Nanos nextEvent() const;
   void queueOutput(Nanos readyAt, std::vector<uint8_t> bytes, bool echoed,
                    bool rebootAfter = false);
   void sendPending();
@@ -239,7 +230,8 @@ class Instrument {
   void resetReceivers();
 
   // Normal mode (sim/instrument_text.cpp).
-  void receiveText(uint8_t byte);
+  // `garbage`: a byte the UART flagged (parity error) or that no command holds.
+  void receiveText(uint8_t byte, bool garbage);
   void executeLine(const std::string& line);
   void executeCommand(const std::string& command);
   void pushError(const char* entry);
@@ -251,6 +243,8 @@ class Instrument {
   void receiveLoader(uint8_t byte);
   void receivePacketByte(uint8_t byte);
   void takeEcho(uint8_t byte);
+  // Gives up the rest of the packet being sent (a wrong or missing echo).
+  void abandonPacket();
   void handleRequest(const std::vector<uint8_t>& data);
   void queuePacket(Nanos readyAt, const std::vector<uint8_t>& data, bool rebootAfter = false);
   void queueErrorAnswer(Nanos readyAt, uint8_t error);
@@ -262,14 +256,25 @@ class Instrument {
   void commandDsp(const std::vector<uint8_t>& data, Nanos readyAt);
   FlashBank* bankHolding(uint32_t address);
   uint64_t oldContentsSeed(uint32_t start) const;
+  // flash=any: the board's own bank, when it holds the address and no named bank overlaps.
   void addBoardBank(uint32_t address);
+  // flash=board: lays out the flash that the hardware word (or board number) says.
+  void installBoardFlash();
+  // The error byte for a flash request on `lengthBytes` bytes from `address` with this bus
+  // width and (when not 0) chip type; 0 when the flash there takes it. `bank` is the bank.
+  uint8_t checkFlashRequest(uint8_t busWidth, uint8_t chipType, uint32_t address,
+                            uint64_t lengthBytes, FlashBank*& bank);
+  // The chip type that the chips of a bank identify as (the chips option changes what they
+  // report); nullptr when the codes are of no known type.
+  const ChipType* identifiedType(const FlashBank& bank) const;
 
   // Host end.
   bool m_hostOpen = false;
   platform::LineSettings m_hostSettings{};
   bool m_hostRts = false;
   bool m_hostDtr = false;
-  std::deque<uint8_t> m_hostInput;
+  std::deque<Received> m_hostInput;
+  Nanos m_latencyFlushAt = 0;  // the adapter hands on what it holds at this time
   Nanos m_hostTxFreeAt = 0;
 
   // Line and clock.
@@ -277,8 +282,8 @@ class Instrument {
   Nanos m_lastClock = 0;  // the program clock as last read, in simulation time
   int64_t m_clockOffset = 0;
   bool m_clockSeen = false;
-  std::deque<Flight> m_toInstrument;
-  std::deque<Flight> m_toHost;
+  LineDirection m_toInstrument;
+  LineDirection m_toHost;
   Nanos m_txFreeAt = 0;
   uint64_t m_lineBytes = 0;
 
@@ -287,6 +292,7 @@ class Instrument {
   Nanos m_bootDoneAt = 0;
   std::string m_textLine;
   bool m_textLineTooLong = false;
+  bool m_textLineGarbled = false;
   std::vector<uint8_t> m_rx;  // boot ROM, loader and request receive buffer
   size_t m_rxExpected = 0;
   bool m_rxDiscard = false;  // loader: ignore bytes until silence

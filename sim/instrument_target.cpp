@@ -18,7 +18,16 @@
 // Transfer program: packets of a length byte L, L data bytes and a 16-bit sum. A request's
 // sum includes L, an answer's does not. Each request is acknowledged with 20 00 (or
 // answered 20 F0 when its sum is wrong, 20 F4 while a command is still busy); the answer
-// follows. Every byte the target sends must come back as an echo before the next one goes.
+// follows. Every byte the target sends must come back as an echo before the next one goes;
+// a wrong echo, or none within 2 s, makes it give up the rest of that packet. A request of
+// the wrong size for its command is refused with 20 F2.
+//
+// Flash (flash=board): the board's own chips, two side by side on its 16-bit bus: two
+// AM29F040 at 0x50000-0x14FFFF with the memory extension, else two I28F020 at
+// 0x80000-0xFFFFF. Requests outside them are refused with F3, a bus width or chip type
+// that does not match the chips there with F2, identification, erase and program without
+// programming voltage with F4. With flash=any a bank is laid out wherever an
+// identification names one, of the type it names.
 #include <algorithm>
 
 #include "sim/instrument.h"
@@ -75,7 +84,6 @@ constexpr size_t kUploadAnswerHeader = 10;
 constexpr size_t kMaxPacketData = 255;
 
 // The processor board's own flash (see addBoardBank).
-constexpr uint32_t kMemoryExtension = 0x30000;  // hardware word bits of the extension
 constexpr uint8_t kChipAm29F040 = 22;
 constexpr uint8_t kChipI28F020 = 20;
 constexpr uint32_t kExtensionBankStart = 0x50000;
@@ -212,11 +220,25 @@ void Instrument::receivePacketByte(uint8_t byte) {
 }
 
 void Instrument::takeEcho(uint8_t byte) {
-  if (byte != m_expectedEcho) ++counters.echoErrors;
   m_awaitingEcho = false;
+  if (byte != m_expectedEcho) {
+    ++counters.echoErrors;
+    abandonPacket();
+    return;
+  }
   Outgoing& out = m_outbox.front();
   if (++m_outIndex < out.bytes.size()) return;  // sendPending() sends the next byte
   const bool reboot = out.rebootAfter;
+  m_outbox.pop_front();
+  m_outIndex = 0;
+  if (reboot) startBoot();
+}
+
+void Instrument::abandonPacket() {
+  m_awaitingEcho = false;
+  if (m_outbox.empty()) return;
+  // The command was carried out; only its answer is lost. A boot still happens.
+  const bool reboot = m_outbox.front().rebootAfter;
   m_outbox.pop_front();
   m_outIndex = 0;
   if (reboot) startBoot();
@@ -240,11 +262,50 @@ void Instrument::queueErrorAnswer(Nanos readyAt, uint8_t error) {
   queuePacket(readyAt, {kAnswerError, error});
 }
 
+namespace {
+
+// Size of the request of each command; 0 for program data, whose size follows its count.
+size_t requestSize(uint8_t command) {
+  switch (command) {
+    case kCmdEpromType:
+      return kEpromTypeRequest;
+    case kCmdUpload:
+      return kUploadRequest;
+    case kCmdChecksum:
+      return kChecksumRequest;
+    case kCmdErase:
+      return kEraseRequest;
+    case kCmdDspErase:
+      return kDspEraseRequest;
+    case kCmdDspWrite:
+      return kDspWriteRequest;
+    case kCmdProgram:
+      return 0;
+    default:
+      return 1;  // the command code alone
+  }
+}
+
+}  // namespace
+
 void Instrument::handleRequest(const std::vector<uint8_t>& data) {
   // The command starts while its acknowledgement goes out; quick ones answer right after.
   const Nanos readyAt = m_now + kPacketTurnaroundNs;
   const uint8_t command = data[0];
   const uint8_t positive = static_cast<uint8_t>(command + kAnswerOffset);
+  const bool known = command == kCmdEpromType ||
+                     (command >= kCmdPowerOn && command <= kCmdDspWrite) ||
+                     command == kCmdDspChecksum || command == kCmdBoot ||
+                     command == kCmdDeleteCmosRam || command == kCmdEndTransfer;
+  if (!known) {
+    queueErrorAnswer(readyAt, kErrorUnknownCommand);
+    return;
+  }
+  const size_t size = requestSize(command);
+  if (size != 0 && data.size() != size) {
+    queueErrorAnswer(readyAt, kErrorBadRequest);
+    return;
+  }
   switch (command) {
     case kCmdEpromType:
       commandEpromType(data, readyAt);
@@ -299,64 +360,105 @@ uint64_t Instrument::oldContentsSeed(uint32_t start) const {
 }
 
 // The flash that a ZEL processor board carries, on its 16-bit bus with byte addresses:
-// two AM29F040 at 0x50000 with the memory extension, else two I28F020 at 0x80000. Added when
-// it holds the address and no bank the host has named overlaps it.
-void Instrument::addBoardBank(uint32_t address) {
-  if (addressUnit != 1) return;  // a word-addressed processor: not this board
-  const bool extension = (hwInfo() & kMemoryExtension) != 0;
-  const ChipType* type = findChipType(extension ? kChipAm29F040 : kChipI28F020);
-  const uint32_t start = extension ? kExtensionBankStart : kBoardBankStart;
-  const uint64_t last = uint64_t{start} + uint64_t{type->sizeBytes} * kBoardChips - 1;
-  if (address < start || address > last) return;
-  for (const FlashBank& old : banks) {
-    if (old.start <= last && start <= old.end()) return;
-  }
-  banks.emplace_back(*type, kBoardChips, start, 1, oldContentsSeed(start));
+// two AM29F040 at 0x50000 with the memory extension, else two I28F020 at 0x80000.
+namespace {
+struct BoardFlash {
+  const ChipType* type;
+  uint32_t start;
+};
+BoardFlash boardFlash(bool extension) {
+  return {findChipType(extension ? kChipAm29F040 : kChipI28F020),
+          extension ? kExtensionBankStart : kBoardBankStart};
+}
+}  // namespace
+
+void Instrument::installBoardFlash() {
+  const BoardFlash board = boardFlash(memoryExtension());
+  if (banks.size() == 1 && banks[0].type == board.type && banks[0].start == board.start) return;
+  banks.clear();
+  banks.emplace_back(*board.type, kBoardChips, board.start, 1, oldContentsSeed(board.start));
 }
 
-// 0x21: bus width, chip type, bank start. The bank is laid out from what the host names
-// (the chips it reports are those of the type asked for, unless the chips option says
-// otherwise); a bank asked for again, or the board's own bank read by an upload before,
-// keeps its contents.
+void Instrument::addBoardBank(uint32_t address) {
+  if (addressUnit != 1) return;  // a word-addressed processor: not this board
+  const BoardFlash board = boardFlash(memoryExtension());
+  const uint64_t last = uint64_t{board.start} + uint64_t{board.type->sizeBytes} * kBoardChips - 1;
+  if (address < board.start || address > last) return;
+  for (const FlashBank& old : banks) {
+    if (old.start <= last && board.start <= old.end()) return;
+  }
+  banks.emplace_back(*board.type, kBoardChips, board.start, 1, oldContentsSeed(board.start));
+}
+
+const ChipType* Instrument::identifiedType(const FlashBank& bank) const {
+  if (!options.chipManufacturer) return bank.type;
+  return findChipTypeByCodes(*options.chipManufacturer, *options.chipDevice);
+}
+
+uint8_t Instrument::checkFlashRequest(uint8_t busWidth, uint8_t chipType, uint32_t address,
+                                      uint64_t lengthBytes, FlashBank*& bank) {
+  bank = bankHolding(address);
+  uint32_t outside = 0;
+  if (bank == nullptr || !bank->holds(address, lengthBytes, outside)) return kErrorAddress;
+  if (chipsForBusWidth(busWidth) != bank->chips) return kErrorBadRequest;
+  if (chipType != 0) {
+    const ChipType* identified = identifiedType(*bank);
+    if (identified == nullptr || identified->code != chipType) return kErrorBadRequest;
+  }
+  return 0;
+}
+
+// 0x21: bus width, chip type, bank start. Answers the codes that the chips there report.
+// flash=any lays the bank out from what the host names; a bank asked for again, or the
+// board's own bank read by an upload before, keeps its contents.
 void Instrument::commandEpromType(const std::vector<uint8_t>& data, Nanos readyAt) {
-  const ChipType* type = data.size() == kEpromTypeRequest ? findChipType(data[2]) : nullptr;
-  const uint32_t chips = data.size() == kEpromTypeRequest ? chipsForBusWidth(data[1]) : 0;
+  const ChipType* type = findChipType(data[2]);
+  const uint32_t chips = chipsForBusWidth(data[1]);
   if (type == nullptr || chips == 0) {
     queueErrorAnswer(readyAt, kErrorBadRequest);
     return;
   }
   const uint32_t start = le32(data, 3);
-  const uint64_t units = static_cast<uint64_t>(type->sizeBytes) * chips / addressUnit;
-  if (static_cast<uint64_t>(start) + units - 1 > UINT32_MAX) {
-    queueErrorAnswer(readyAt, kErrorAddress);
+  if (options.flash == FlashLayout::Any) {
+    const uint64_t units = static_cast<uint64_t>(type->sizeBytes) * chips / addressUnit;
+    if (static_cast<uint64_t>(start) + units - 1 > UINT32_MAX) {
+      queueErrorAnswer(readyAt, kErrorAddress);
+      return;
+    }
+    const auto same = std::find_if(banks.begin(), banks.end(), [&](const FlashBank& bank) {
+      return bank.start == start && bank.type == type && bank.chips == chips &&
+             bank.addressUnit == addressUnit;
+    });
+    if (same == banks.end()) {
+      FlashBank bank(*type, chips, start, addressUnit, oldContentsSeed(start));
+      std::erase_if(banks, [&](const FlashBank& old) {
+        return old.start <= bank.end() && bank.start <= old.end();
+      });
+      banks.push_back(std::move(bank));
+    }
+  }
+  // The chips are identified by what they report, whatever type the host expects.
+  FlashBank* bank = nullptr;
+  const uint8_t error = checkFlashRequest(data[1], 0, start, 1, bank);
+  if (error != 0) {
+    queueErrorAnswer(readyAt, error);
     return;
   }
-  const auto same = std::find_if(banks.begin(), banks.end(), [&](const FlashBank& bank) {
-    return bank.start == start && bank.type == type && bank.chips == chips &&
-           bank.addressUnit == addressUnit;
-  });
-  if (same == banks.end()) {
-    FlashBank bank(*type, chips, start, addressUnit, oldContentsSeed(start));
-    std::erase_if(banks, [&](const FlashBank& old) {
-      return old.start <= bank.end() && bank.start <= old.end();
-    });
-    banks.push_back(std::move(bank));
+  if (!programmingPower) {
+    queueErrorAnswer(readyAt, kErrorBusy);
+    return;
   }
-  const uint8_t manufacturer = options.chipManufacturer.value_or(type->manufacturerCode);
-  const uint8_t device = options.chipDevice.value_or(type->deviceCode);
+  const uint8_t manufacturer = options.chipManufacturer.value_or(bank->type->manufacturerCode);
+  const uint8_t device = options.chipDevice.value_or(bank->type->deviceCode);
   std::vector<uint8_t> answer = {static_cast<uint8_t>(kCmdEpromType + kAnswerOffset)};
-  // Chip positions that the bus width leaves empty read as a floating bus.
-  for (uint32_t i = 0; i < 4; ++i) answer.push_back(i < chips ? manufacturer : 0xFF);
-  for (uint32_t i = 0; i < 4; ++i) answer.push_back(i < chips ? device : 0xFF);
+  // Chip positions that the bus leaves empty read as a floating bus.
+  for (uint32_t i = 0; i < 4; ++i) answer.push_back(i < bank->chips ? manufacturer : 0xFF);
+  for (uint32_t i = 0; i < 4; ++i) answer.push_back(i < bank->chips ? device : 0xFF);
   queuePacket(readyAt, answer);
 }
 
 // 0x24: bus width, address, byte count. Answer: code, 5 unused bytes, count, data.
 void Instrument::commandUpload(const std::vector<uint8_t>& data, Nanos readyAt) {
-  if (data.size() != kUploadRequest) {
-    queueErrorAnswer(readyAt, kErrorBadRequest);
-    return;
-  }
   const uint32_t address = le32(data, 2);
   const uint32_t count = le32(data, 6);
   if (count > kMaxPacketData - kUploadAnswerHeader) {
@@ -365,17 +467,17 @@ void Instrument::commandUpload(const std::vector<uint8_t>& data, Nanos readyAt) 
   }
   std::vector<uint8_t> answer = {static_cast<uint8_t>(kCmdUpload + kAnswerOffset), 0, 0, 0, 0, 0};
   putLe32(answer, count);
-  if (count > 0) {
-    // Uploads save flash contents before the chips are identified: they read the board's
-    // own flash then.
-    if (bankAt(address) == nullptr) addBoardBank(address);
-    const std::vector<uint8_t> bytes = flashBytes(address, count);
-    if (bytes.empty()) {
-      queueErrorAnswer(readyAt, kErrorAddress);
-      return;
-    }
-    answer.insert(answer.end(), bytes.begin(), bytes.end());
+  // Uploads save flash contents before the chips are identified: with flash=any they read
+  // the board's own flash then.
+  if (options.flash == FlashLayout::Any && bankAt(address) == nullptr) addBoardBank(address);
+  FlashBank* bank = nullptr;
+  const uint8_t error = checkFlashRequest(data[1], 0, address, count, bank);
+  if (error != 0) {
+    queueErrorAnswer(readyAt, error);
+    return;
   }
+  const std::vector<uint8_t> bytes = flashBytes(address, count);
+  answer.insert(answer.end(), bytes.begin(), bytes.end());
   queuePacket(readyAt + count * kChecksumNsPerByte, answer);
 }
 
@@ -395,29 +497,23 @@ void Instrument::commandProgram(const std::vector<uint8_t>& data, Nanos readyAt)
     refuse(kErrorBadRequest);
     return;
   }
+  const uint32_t address = le32(data, 3);
+  const uint32_t count = static_cast<uint32_t>(data.size() - kProgramHeader);
+  FlashBank* bank = nullptr;
+  const uint8_t error = checkFlashRequest(data[1], data[2], address, count, bank);
+  if (error != 0) {
+    refuse(error);
+    return;
+  }
+  if (!programmingPower) {
+    refuse(kErrorBusy);  // without programming voltage nothing goes in
+    return;
+  }
   if (m_nacksGiven < options.faults.nack) {
     // Not ready for the data.
     ++m_nacksGiven;
     fire("nack");
     refuse(kErrorBusy);
-    return;
-  }
-  const uint32_t address = le32(data, 3);
-  const uint32_t count = static_cast<uint32_t>(data.size() - kProgramHeader);
-  const auto fail = [&](uint32_t at) {
-    std::vector<uint8_t> answer = {positive, kProgramFailed};
-    putLe32(answer, at);
-    queuePacket(readyAt, answer);
-  };
-
-  FlashBank* bank = bankHolding(address);
-  uint32_t outside = address;
-  if (bank == nullptr || !bank->holds(address, count, outside)) {
-    fail(outside);
-    return;
-  }
-  if (!programmingPower) {
-    fail(address);  // without programming voltage nothing goes in
     return;
   }
   const uint32_t offset = bank->offsetOf(address);
@@ -442,16 +538,12 @@ void Instrument::commandProgram(const std::vector<uint8_t>& data, Nanos readyAt)
 
 // 0x26: bus width, address, length in bytes. Answer: the 32-bit sum of the bytes.
 void Instrument::commandChecksum(const std::vector<uint8_t>& data, Nanos readyAt) {
-  if (data.size() != kChecksumRequest) {
-    queueErrorAnswer(readyAt, kErrorBadRequest);
-    return;
-  }
   const uint32_t address = le32(data, 2);
   const uint32_t length = le32(data, 6);
-  const FlashBank* bank = bankAt(address);
-  uint32_t outside = 0;
-  if (bank == nullptr || !bank->holds(address, length, outside)) {
-    queueErrorAnswer(readyAt, kErrorAddress);
+  FlashBank* bank = nullptr;
+  const uint8_t error = checkFlashRequest(data[1], 0, address, length, bank);
+  if (error != 0) {
+    queueErrorAnswer(readyAt, error);
     return;
   }
   uint32_t sum = bank->sum(bank->offsetOf(address), length);
@@ -468,25 +560,16 @@ void Instrument::commandChecksum(const std::vector<uint8_t>& data, Nanos readyAt
 // answers A7 00 when done, A7 "A" address when the erase failed there.
 void Instrument::commandErase(const std::vector<uint8_t>& data, Nanos readyAt) {
   const uint8_t positive = static_cast<uint8_t>(kCmdErase + kAnswerOffset);
-  if (data.size() != kEraseRequest) {
-    queueErrorAnswer(readyAt, kErrorBadRequest);
-    return;
-  }
   const uint32_t start = le32(data, 3);
   const uint32_t length = le32(data, 7);
-  const auto fail = [&](uint32_t at, Nanos after) {
-    std::vector<uint8_t> answer = {positive, kEraseFailed};
-    putLe32(answer, at);
-    queuePacket(after, answer);
-  };
-  FlashBank* bank = bankHolding(start);
-  uint32_t outside = start;
-  if (bank == nullptr || !bank->holds(start, length, outside)) {
-    fail(outside, readyAt);
+  FlashBank* bank = nullptr;
+  const uint8_t error = checkFlashRequest(data[1], data[2], start, length, bank);
+  if (error != 0) {
+    queueErrorAnswer(readyAt, error);
     return;
   }
   if (!programmingPower) {
-    fail(start, readyAt);
+    queueErrorAnswer(readyAt, kErrorBusy);
     return;
   }
   const uint32_t offset = bank->offsetOf(start);
@@ -499,7 +582,9 @@ void Instrument::commandErase(const std::vector<uint8_t>& data, Nanos readyAt) {
   const Nanos work =
       static_cast<Nanos>(blocks + (stopAt >= 0 ? 1 : 0)) * bank->type->eraseBlockMs * kNanosPerMs;
   if (stopAt >= 0) {
-    fail(bank->addressOf(static_cast<uint32_t>(stopAt)), readyAt + work);
+    std::vector<uint8_t> answer = {positive, kEraseFailed};
+    putLe32(answer, bank->addressOf(static_cast<uint32_t>(stopAt)));
+    queuePacket(readyAt + work, answer);
     return;
   }
   queuePacket(readyAt + work, {positive, 0x00});
@@ -527,10 +612,6 @@ void Instrument::commandDsp(const std::vector<uint8_t>& data, Nanos readyAt) {
     case kCmdDspErase: {
       // The module takes its 5 s whatever the outcome; the host waits that long.
       uint32_t status = kDspStatusOk;
-      if (data.size() != kDspEraseRequest) {
-        queueErrorAnswer(readyAt, kErrorBadRequest);
-        return;
-      }
       const uint32_t words = le32(data, 1);
       if (!available) {
         status = kDspStatusNoModule;
@@ -550,10 +631,6 @@ void Instrument::commandDsp(const std::vector<uint8_t>& data, Nanos readyAt) {
     }
 
     case kCmdDspWrite: {
-      if (data.size() != kDspWriteRequest) {
-        queueErrorAnswer(readyAt, kErrorBadRequest);
-        return;
-      }
       const uint32_t count = le32(data, 1);
       uint32_t status = kDspStatusOk;
       if (!available) {

@@ -1,8 +1,12 @@
 // Normal mode: the instrument's remote interface. One command per line, ended by a line
 // feed (a carriage return before it is ignored, as are other control characters such as
-// XON); several commands may share a line separated by ";". Headers are matched without
-// regard to case. Queries are answered with one line ended by carriage return and line
-// feed; errors go into the error queue that "SYST:ERR?" reads.
+// XON); several commands may share a line separated by ";". Only the exact forms that the
+// service program sends are understood, capitals and all; anything else, and any line that
+// took in garbage from the line (a parity error, a byte outside 7-bit text), is an
+// undefined header. Garbage stays in the line until a line feed ends it, so a command is
+// understood only when the line before it was ended. Queries are answered with one line
+// ended by carriage return and line feed; errors go into the error queue that "SYST:ERR?"
+// reads.
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,13 +23,6 @@ constexpr const char* kUndefinedHeader = "-113,\"Undefined header\"";
 constexpr const char* kIllegalValue = "-224,\"Illegal parameter value\"";
 constexpr const char* kTooMuchData = "-223,\"Too much data\"";
 constexpr const char* kQueueOverflow = "-350,\"Queue overflow\"";
-
-std::string upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 std::string trim(const std::string& text) {
   const size_t first = text.find_first_not_of(' ');
@@ -46,12 +43,22 @@ constexpr const char* kSerialPrefix = "SYST:COMM:SER:";
 
 }  // namespace
 
-void Instrument::receiveText(uint8_t byte) {
+void Instrument::receiveText(uint8_t byte, bool garbage) {
+  if (garbage || byte >= 0x80) {
+    m_textLineGarbled = true;
+    return;
+  }
   if (byte == '\n') {
     const std::string line = m_textLine;
     const bool tooLong = m_textLineTooLong;
+    const bool garbled = m_textLineGarbled;
     m_textLine.clear();
     m_textLineTooLong = false;
+    m_textLineGarbled = false;
+    if (garbled) {
+      pushError(kUndefinedHeader);
+      return;
+    }
     if (tooLong) {
       pushError(kTooMuchData);
       return;
@@ -59,7 +66,7 @@ void Instrument::receiveText(uint8_t byte) {
     executeLine(line);
     return;
   }
-  if (byte < 0x20 || byte >= 0x7F) return;  // CR, XON and other control characters
+  if (byte < 0x20 || byte == 0x7F) return;  // CR, XON and other control characters
   if (m_textLine.size() >= kMaxLineLength) {
     m_textLineTooLong = true;
     return;
@@ -99,10 +106,9 @@ void Instrument::answer(const std::string& text) {
 
 void Instrument::executeCommand(const std::string& command) {
   const size_t blank = command.find(' ');
-  std::string header = upper(command.substr(0, blank));
+  const std::string header = command.substr(0, blank);
   const std::string value =
-      blank == std::string::npos ? std::string() : upper(trim(command.substr(blank + 1)));
-  if (!header.empty() && header[0] == ':') header.erase(0, 1);
+      blank == std::string::npos ? std::string() : trim(command.substr(blank + 1));
   const bool query = !header.empty() && header.back() == '?';
 
   if (query && !value.empty()) {
@@ -115,11 +121,7 @@ void Instrument::executeCommand(const std::string& command) {
     answer(options.maker + "," + options.model + "," + options.serial + "," + version() + " ");
     return;
   }
-  if (header == "*CLS") {
-    errorQueue.clear();
-    return;
-  }
-  if (header == "SYST:ERR?" || header == "SYSTEM:ERROR?") {
+  if (header == "SYST:ERR?") {
     if (errorQueue.empty()) {
       answer(kNoError);
     } else {
@@ -138,7 +140,7 @@ void Instrument::executeCommand(const std::string& command) {
     answer(info);
     return;
   }
-  if (header == "SENSE:SWUP" || header == "SENS:SWUP") {
+  if (header == "SENSE:SWUP") {
     if (!value.empty()) {
       pushError(kIllegalValue);
       return;
@@ -155,30 +157,26 @@ void Instrument::executeCommand(const std::string& command) {
     qamMode = true;
     return;
   }
-  if (header == "SYST:MODE?") {
-    answer(qamMode ? "QAM" : "NONE");
-    return;
-  }
   if (header.starts_with(kSerialPrefix)) {
     const std::string what = header.substr(std::string(kSerialPrefix).size());
     if (query) {
-      const std::string name = what.substr(0, what.size() - 1);
-      if (name == "BAUD") {
+      // The stop bits are asked for as "SBIT?" but set with "SBITS".
+      if (what == "BAUD?") {
         answer(std::to_string(serial.baud));
-      } else if (name == "BITS") {
+      } else if (what == "BITS?") {
         answer(std::to_string(serial.bits));
-      } else if (name == "SBIT" || name == "SBITS") {
+      } else if (what == "SBIT?") {
         answer(std::to_string(serial.stopBits));
-      } else if (name == "PARITY") {
+      } else if (what == "PARITY?") {
         answer(parityText(serial.parity));
-      } else if (name == "PACE") {
+      } else if (what == "PACE?") {
         answer(paceText(serial.pace));
       } else {
         pushError(kUndefinedHeader);
       }
       return;
     }
-    if (!applySetting(what, value)) return;
+    applySetting(what, value);
     return;
   }
   pushError(kUndefinedHeader);
@@ -201,7 +199,7 @@ bool Instrument::applySetting(const std::string& what, const std::string& value)
       return false;
     }
     wanted.bits = static_cast<uint8_t>(value[0] - '0');
-  } else if (what == "SBITS" || what == "SBIT") {
+  } else if (what == "SBITS") {
     if (value != "1" && value != "2") {
       pushError(kIllegalValue);
       return false;

@@ -13,10 +13,11 @@ namespace {
 constexpr std::string_view kPrefix = "sim:";
 constexpr uint32_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr double kMaxBootTimeSeconds = 3600;
+constexpr uint64_t kMaxLatencyMs = 1000;
 
 const char* const kKnownKeys =
     "model, maker, serial, version, hw, board, hw-after, version-after, baud, bits, parity, "
-    "stop, pace, chips, boot-time, resident, speed, fault, seed";
+    "stop, pace, chips, flash, latency, boot-time, resident, speed, fault, seed";
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
   std::vector<std::string_view> parts;
@@ -248,6 +249,23 @@ std::string parseItem(std::string_view key, std::string_view value, Options& opt
     }
     options.chipManufacturer = static_cast<uint8_t>(manufacturer);
     options.chipDevice = static_cast<uint8_t>(device);
+    return {};
+  }
+  if (key == "flash") {
+    if (value == "board") {
+      options.flash = FlashLayout::Board;
+    } else if (value == "any") {
+      options.flash = FlashLayout::Any;
+    } else {
+      return badValue(key, value, "board or any");
+    }
+    return {};
+  }
+  if (key == "latency") {
+    if (!parseUnsigned(value, kMaxLatencyMs, number)) {
+      return badValue(key, value, "milliseconds from 0 to 1000");
+    }
+    options.latencyMs = static_cast<uint32_t>(number);
     return {};
   }
   if (key == "boot-time") {

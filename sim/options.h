@@ -11,6 +11,8 @@ namespace sim {
 enum class SerialParity : uint8_t { None, Odd, Even };
 enum class Pace : uint8_t { None, Xon, Ack };
 enum class SpeedMode : uint8_t { Virtual, Real, Factor };
+// Where the flash is: that of the board's hardware, or a bank wherever a job names one.
+enum class FlashLayout : uint8_t { Board, Any };
 
 // The faults of the "fault" option, each one deterministic for a given seed.
 struct Faults {
@@ -44,10 +46,13 @@ struct Options {
   SerialParity parity = SerialParity::None;
   uint8_t stopBits = 1;
   Pace pace = Pace::None;
-  // Manufacturer / device code that every flash chip reports; absent: those of the chip
-  // type the host asks for.
+  // Manufacturer / device code that every flash chip reports; absent: those of the chips
+  // fitted (with flash=any: of the chip type the host asks for).
   std::optional<uint8_t> chipManufacturer;
   std::optional<uint8_t> chipDevice;
+  FlashLayout flash = FlashLayout::Board;
+  // How long the host's adapter holds received bytes before it hands them on.
+  uint32_t latencyMs = 0;
   double bootTimeSeconds = 20;
   bool resident = false;
   SpeedMode speed = SpeedMode::Virtual;

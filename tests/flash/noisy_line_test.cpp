@@ -52,20 +52,30 @@ NoisyRun runWith(const string& options) {
   return outcome;
 }
 
-// One host byte in 10000 damaged: every damaged request draws an error answer and is sent
-// again, so all runs complete. Two damaged bits that cancel out in one packet pass both the
-// packet sum and the target checksum (the protocol's sums are additive); such a run is the
-// only way a success can come with different flash, and its sum is then the image's.
-TEST(NoisyLine, OccasionalDamageToRequestsIsRepaired) {
-  int exact = 0;
-  for (int seed = 1; seed <= 20; ++seed) {
+// One host byte in 10000 damaged. A damaged request draws an error answer and is sent
+// again; a damaged echo makes the target give up the packet it was sending: an
+// acknowledgement is then asked for again by the next send, but a chunk's answer is not,
+// and the run ends on the programming line with the answer receive's time-out. Two
+// damaged bits that cancel out in one packet pass both the packet sum and the target
+// checksum (the protocol's sums are additive): a success then still has the image's sum.
+TEST(NoisyLine, DamagedRequestsAreRepairedAndALostAnswerEndsTheRun) {
+  int succeeded = 0;
+  int lost = 0;
+  for (int seed = 1; seed <= 12; ++seed) {
     SCOPED_TRACE(seed);
     const NoisyRun run = runWith("fault=noise=0.0001,seed=" + std::to_string(seed));
-    EXPECT_EQ(run.result, kResultOk);
-    EXPECT_TRUE(run.sumMatches);
-    exact += run.flashMatches;
+    if (run.result == kResultOk) {
+      EXPECT_TRUE(run.sumMatches);
+      ++succeeded;
+      continue;
+    }
+    EXPECT_EQ(run.result, 0x20000 + kResultAnswerIncomplete);
+    EXPECT_EQ(run.lastLine, "ERROR Download processor firmware (20113)");
+    ++lost;
   }
-  EXPECT_GE(exact, 19);
+  // About a quarter of the runs meet no damaged answer echo (5 echoed bytes per chunk).
+  EXPECT_GE(succeeded, 2);
+  EXPECT_GE(lost, 2);
 }
 
 // Damage on the way back is not repaired for command answers: the run fails with the code

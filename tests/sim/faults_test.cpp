@@ -24,10 +24,10 @@ class FaultsTest : public SimTest {
   // block erased.
   void prepareErasedBank() {
     ASSERT_TRUE(enterTransferProgram());
+    ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
     Bytes type = {0x21, 2, 22};
     putLe32(type, kBank);
     ASSERT_EQ(exchange(type).size(), 9u);
-    ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
     Bytes erase = {0x27, 2, 22};
     putLe32(erase, kBank);
     putLe32(erase, 0x20000);
@@ -69,10 +69,10 @@ TEST_F(FaultsTest, LoaderRejectAnswersC) {
 TEST_F(FaultsTest, EraseFailNamesAnAddressInsideTheArea) {
   auto instrument = attach("sim:fault=erase-fail,seed=5");
   ASSERT_TRUE(enterTransferProgram());
+  ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
   Bytes type = {0x21, 2, 22};
   putLe32(type, kBank);
   ASSERT_EQ(exchange(type).size(), 9u);
-  ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
   Bytes erase = {0x27, 2, 22};
   putLe32(erase, kBank);
   putLe32(erase, 0xA0000);

@@ -32,10 +32,11 @@ TEST(SimOptionsTest, DefaultsWithoutOptions) {
 TEST(SimOptionsTest, EveryKeyIsRead) {
   sim::Options options;
   ASSERT_EQ(
-      sim::parseOptions("sim:model=LUM,maker=M&N,serial=9,version=04.9,hw=69632,board=4,"
-                        "hw-after=0x11020,version-after=05.00,baud=19200,bits=7,parity=even,stop=2,"
-                        "pace=XON,chips=89/bd,boot-time=2.5,resident=yes,speed=10,seed=0x20",
-                        options),
+      sim::parseOptions(
+          "sim:model=LUM,maker=M&N,serial=9,version=04.9,hw=69632,board=4,"
+          "hw-after=0x11020,version-after=05.00,baud=19200,bits=7,parity=even,stop=2,"
+          "pace=XON,chips=89/bd,flash=any,latency=16,boot-time=2.5,resident=yes,speed=10,seed=0x20",
+          options),
       "");
   EXPECT_EQ(options.model, "LUM");
   EXPECT_EQ(options.maker, "M&N");
@@ -52,6 +53,8 @@ TEST(SimOptionsTest, EveryKeyIsRead) {
   EXPECT_EQ(options.pace, sim::Pace::Xon);
   EXPECT_EQ(options.chipManufacturer, 0x89);
   EXPECT_EQ(options.chipDevice, 0xBD);
+  EXPECT_EQ(options.flash, sim::FlashLayout::Any);
+  EXPECT_EQ(options.latencyMs, 16u);
   EXPECT_EQ(options.bootTimeSeconds, 2.5);
   EXPECT_TRUE(options.resident);
   EXPECT_EQ(options.speed, sim::SpeedMode::Factor);
@@ -93,6 +96,9 @@ TEST(SimOptionsTest, BadItemsAreNamed) {
       {"sim:pace=RTS", "for pace"},
       {"sim:chips=89", "for chips"},
       {"sim:chips=189/BD", "for chips"},
+      {"sim:flash=anywhere", "for flash"},
+      {"sim:latency=1001", "for latency"},  // longer than any adapter's timer
+      {"sim:latency=1.5", "for latency"},
       {"sim:boot-time=-1", "for boot-time"},
       {"sim:speed=fast", "for speed"},
       {"sim:speed=0", "for speed"},

@@ -17,7 +17,7 @@ TEST_F(TextCommandsTest, QueriesAnswerFromTheOptions) {
   const Row rows[] = {
       {"sim:", "*IDN?\r\n", "QUORIX&VANTEL,ZEL,57,04.41 "},
       {"sim:model=LUM,serial=1234,version=04.9", "*IDN?\r\n", "QUORIX&VANTEL,LUM,1234,04.9 "},
-      {"sim:maker=OTHER", "*idn?\r\n", "OTHER,ZEL,57,04.41 "},  // headers in any case
+      {"sim:maker=OTHER", "*IDN?\r\n", "OTHER,ZEL,57,04.41 "},
       {"sim:", "SYST:ERR?\r\n", "0,\"No error\""},
       {"sim:hw=0x11020", "READ:INFO:DATA?\r\n", "69664"},
       {"sim:hw=4096", "READ:INFO:DATA?\r\n", "4096"},
@@ -52,6 +52,49 @@ TEST_F(TextCommandsTest, ErrorQueueReportsWrongCommandsInOrder) {
   EXPECT_EQ(query("SYST:COMM:SER:BAUD?\r\n"), "9600");  // the bad value changed nothing
 }
 
+// Only the forms the service program sends are understood; other spellings of the same
+// commands are undefined headers and change nothing.
+TEST_F(TextCommandsTest, OtherSpellingsAreUndefinedHeaders) {
+  const char* const lines[] = {
+      "*idn?\r\n",                 // lower case
+      "SYSTEM:ERROR?\r\n",         // long form
+      ":SYST:ERR?\r\n",            // leading colon
+      "SYST:COMM:SER:SBITS?\r\n",  // the query is SBIT?
+      "SYST:COMM:SER:SBIT 2\r\n",  // the setting is SBITS
+      "SENS:SWUP\r\n",             // short form
+      "sense:swup\r\n",
+      "*CLS\r\n",
+      "SYST:COMM:SER:pace?\r\n",
+  };
+  for (const char* line : lines) {
+    SCOPED_TRACE(line);
+    auto instrument = attach(std::string("sim:serial=") + std::to_string(&line - lines));
+    ASSERT_TRUE(openAt(9600));
+    EXPECT_EQ(query(line, 300), "");
+    EXPECT_EQ(query("SYST:ERR?\r\n"), "-113,\"Undefined header\"");
+    EXPECT_EQ(query("SYST:ERR?\r\n"), "0,\"No error\"");
+    EXPECT_EQ(instrument->mode(), sim::Mode::Normal);
+    EXPECT_EQ(instrument->serial.stopBits, 1);
+    comm.close();
+  }
+}
+
+// Garbage stays in the command line until a line feed ends it: a command after it on the
+// same line is lost with it, the next line is understood.
+TEST_F(TextCommandsTest, GarbageSpoilsItsLineUntilTheLineFeed) {
+  auto instrument = attach("sim:");
+  ASSERT_TRUE(openAt(4800));
+  ASSERT_TRUE(send(std::string("SYST:COMM:SER:BAUD 2400")));  // garbage at 9600, no line end
+  ASSERT_TRUE(openAt(9600));
+  // A moment of idle line lets the receiver find the start bits again.
+  clock.sleepMicros(10000);
+  EXPECT_EQ(query("*IDN?\r\n", 300), "");  // joins the garbage
+  EXPECT_EQ(query("SYST:ERR?\r\n"), "-113,\"Undefined header\"");
+  EXPECT_EQ(query("SYST:ERR?\r\n"), "0,\"No error\"");
+  EXPECT_EQ(instrument->serial.baud, 9600u);
+  EXPECT_GT(instrument->counters.garbledBytes, 0u);
+}
+
 TEST_F(TextCommandsTest, SerialSettingsMoveTheInstrumentAtOnce) {
   auto instrument = attach("sim:");
   ASSERT_TRUE(openAt(9600));
@@ -79,7 +122,7 @@ TEST_F(TextCommandsTest, SerialSettingsMoveTheInstrumentAtOnce) {
 TEST_F(TextCommandsTest, SwupEndsTheTextInterface) {
   auto instrument = attach("sim:");
   ASSERT_TRUE(openAt(9600));
-  ASSERT_TRUE(send(std::string("sense:swup\r\n")));
+  ASSERT_TRUE(send(std::string("SENSE:SWUP\r\n")));
   EXPECT_EQ(instrument->mode(), sim::Mode::BootRom);
   EXPECT_EQ(query("*IDN?\r\n"), "");  // neither at its old settings ...
   ASSERT_TRUE(openAt(19200, 8, kParityEven));

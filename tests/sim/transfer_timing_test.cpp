@@ -35,10 +35,10 @@ class TransferTimingTest : public SimTest {};
 TEST_F(TransferTimingTest, ImageOf0xA0000BytesMatchesTheLineArithmetic) {
   auto instrument = attach("sim:");
   ASSERT_TRUE(enterTransferProgram(kBaud));
+  ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
   Bytes type = {0x21, 2, 22};
   putLe32(type, kBank);
   ASSERT_EQ(exchange(type).size(), 9u);
-  ASSERT_EQ(exchange({0x22}), (Bytes{0xA2, 'D'}));
   Bytes erase = {0x27, 2, 22};
   putLe32(erase, kBank);
   putLe32(erase, kImageBytes);
