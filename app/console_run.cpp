@@ -18,9 +18,6 @@
 
 namespace {
 
-// COM numbers that a device name on the command line may be given: above the ones the port
-// list shows, so that it never takes the place of a port of the machine.
-constexpr int kFirstCommandLinePort = platform::kMaxComPort + 1;
 constexpr int kLastComPort = 255;
 
 // The COM number of a --port text that is a number; 0 when it is a device name.
@@ -32,14 +29,19 @@ int comNumberOf(const std::string& port) {
   return std::atoi(port.c_str());
 }
 
-// The number behind which a device is reached: one that already leads to it, else the first
-// free one from kFirstCommandLinePort on, mapped to it. 0 when every number is taken.
+// The number behind which a device given by name is reached for this run: one that already
+// leads to it; else one of the port list's numbers that has no device on this machine, so
+// that the port list shows it; else the first free number above them. 0 when all are taken.
 int comNumberForDevice(const std::string& device) {
   for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
     if (platform::comPortDevice(portNo) == device) return portNo;
   }
-  for (int portNo = kFirstCommandLinePort; portNo <= kLastComPort; ++portNo) {
-    if (platform::comPortDevice(portNo).empty()) {
+  for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
+    const std::string current = platform::comPortDevice(portNo);
+    const bool unused =
+        current.empty() || (portNo <= platform::kMaxComPort &&
+                            probeSerialDevice(current) == platform::ProbeResult::Absent);
+    if (unused) {
       platform::setComPortDevice(portNo, device);
       return portNo;
     }
@@ -64,12 +66,23 @@ class CConsoleUpdateDlg : public CUpdateDlg {
       w.enable(kIdcConfiguration, true);
       m_updateSettings = m_request.settings;
     }
-    if (m_request.port.empty()) return;
-    m_settingsPort = m_session.m_comm.m_portNo;
-    int portNo = comNumberOf(m_request.port);
-    m_mappedDevice = portNo == 0;
-    if (m_mappedDevice) portNo = comNumberForDevice(m_request.port);
-    if (portNo > 0) m_serialSettings.portNumber = portNo;
+    if (!m_request.port.empty()) {
+      m_settingsPort = m_session.m_comm.m_portNo;
+      int portNo = comNumberOf(m_request.port);
+      m_mappedDevice = portNo == 0;
+      if (m_mappedDevice) portNo = comNumberForDevice(m_request.port);
+      if (portNo > 0) m_serialSettings.portNumber = portNo;
+      if (m_mappedDevice) fillPortList();  // the device has its number in the list now
+    }
+    // The run's port is picked in the list, as the technician does it in the window: that
+    // opens it, and an instrument behind it is there to follow the boxes' instructions. A
+    // port that the list does not show stays closed; Run reports it.
+    for (int i = 0; i < w.comboCount(kIdcPortList); ++i) {
+      if (w.comboItemData(kIdcPortList, i) != m_serialSettings.portNumber) continue;
+      w.comboSetSelection(kIdcPortList, i);
+      onCommand(kIdcPortList, ui::Notification::SelectionChanged);
+      break;
+    }
   }
 
   void onDestroy() override {

@@ -209,7 +209,9 @@ struct ConsoleHost::Impl {
     beginOutput();
     for (int row = 0; row < lastLineRows; ++row) pending += "\x1b[1A\r\x1b[2K";
     lastLineControl = -1;
-    endOutput();
+    // The progress line comes back below the replacement that follows at once (or with
+    // the next tick), not in the emptied row.
+    flush();
   }
 
   void forgetLastLine() { lastLineControl = -1; }

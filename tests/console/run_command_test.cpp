@@ -1,0 +1,351 @@
+// The program itself: `zelupdate run` and `zelupdate demo` in a folder holding the sample
+// update set, against the simulated instrument, with their output, transcript and exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/transcript.h"
+#include "sim/sample_files.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+constexpr int kProgramTimeoutSeconds = 60;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> programArgv(const TempDir& dir, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {ZEL_PROGRAM, "--settings", dir.file("settings.ini")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+[[noreturn]] void execProgram(const std::vector<std::string>& argv) {
+  std::vector<char*> pointers;
+  for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
+  pointers.push_back(nullptr);
+  ::execv(pointers[0], pointers.data());
+  ::_exit(127);
+}
+
+// Waits (bounded) for the child and returns its exit status; a child that hangs is killed.
+int waitForExit(pid_t pid) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kProgramTimeoutSeconds);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    ::usleep(5000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program in the folder with standard input from /dev/null and the output in files.
+Result runProgram(const TempDir& dir, const std::vector<std::string>& args) {
+  const std::vector<std::string> argv = programArgv(dir, args);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    execProgram(argv);
+  }
+  Result result;
+  result.status = waitForExit(pid);
+  result.out = dir.read("stdout.txt");
+  result.err = dir.read("stderr.txt");
+  return result;
+}
+
+// The program on a terminal of its own (its controlling terminal, so that Ctrl-C typed there
+// reaches it as SIGINT); the test is the technician at the keyboard.
+class TerminalProgram {
+ public:
+  TerminalProgram(const TempDir& dir, const std::vector<std::string>& args) {
+    const std::vector<std::string> argv = programArgv(dir, args);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::setsid();
+      const int slave = ::open(m_pty.slavePath().c_str(), O_RDWR);
+      if (slave < 0 || ::chdir(dir.path().c_str()) != 0) ::_exit(127);
+      ::ioctl(slave, TIOCSCTTY, 0);
+      winsize size{};
+      size.ws_col = 120;
+      size.ws_row = 40;
+      ::ioctl(slave, TIOCSWINSZ, &size);
+      ::dup2(slave, 0);
+      ::dup2(slave, 1);
+      ::dup2(slave, 2);
+      execProgram(argv);
+    }
+  }
+  ~TerminalProgram() {
+    if (m_pid > 0 && m_status == -2) finish();
+  }
+
+  // Reads the terminal (bounded, real time) until its output holds the text.
+  bool waitFor(const std::string& text) {
+    for (int i = 0; i < 3000 && m_output.find(text) == std::string::npos; ++i) {
+      m_output += m_pty.receive(65536, 10);
+    }
+    return m_output.find(text) != std::string::npos;
+  }
+  void type(const std::string& keys) { m_pty.send(keys); }
+  int finish() {
+    m_status = waitForExit(m_pid);
+    m_output += m_pty.receive(1 << 20, 50);
+    return m_status;
+  }
+  const std::string& output() const { return m_output; }
+
+ private:
+  testing_support::PtyPair m_pty;
+  pid_t m_pid = -1;
+  int m_status = -2;
+  std::string m_output;
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The folder of an update: the sample set, less the files named.
+void writeUpdateSet(const TempDir& dir, const std::vector<std::string>& missing = {}) {
+  ASSERT_EQ(sim::writeSampleUpdateFiles(dir.path()), 0);
+  for (const std::string& name : missing) ::unlink(dir.file(name).c_str());
+}
+
+const std::vector<std::string> kAutomaticUpdateWithBoot = {
+    "OK    Autoconnect with device",
+    "OK    Get SW/HW info",
+    "Processor board with memory extension",
+    "Current software version ZEL: 04.40",
+    "OK    Create configuration file",
+    "OK    Set ZEL in update mode",
+    "Preparing update environment",
+    "OK    Check ZEL in update mode",
+    "OK    Download bootloader",
+    "OK    Download transfer program",
+    "Update processor firmware",
+    "OK    Delete flash",
+    "OK    Download processor firmware",
+    "OK    Get checksum from target",
+    "OK    Update processor firmware completed",
+    "OK    Wait until ZEL is booted",
+    "Update processor firmware successfully completed",
+    "OK    Set ZEL in update mode",
+    "Update Option(B20)",
+    "OK    Check ZEL in update mode",
+    "OK    Download bootloader",
+    "OK    Download transfer program",
+    "OK    Erasing Flash ROMs on DSP module...",
+    "OK    Programming Flash ROMs on DSP module...",
+    "OK    Waiting for checksum from DSP module...",
+    "Update of DSP option successfully completed",
+};
+
+TEST(RunCommandTest, automatic_run_succeeds_and_its_transcript_replays_to_the_status_list) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  dir.write("settings.ini", "[DEVICE]\nPORT_NO=7\n");
+  const Result result = runProgram(dir, {"run", "--port", "sim:hw=0x11000,version=04.40",
+                                         "--assume-yes", "--transcript", "t.txt"});
+  ASSERT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::vector<std::string> transcript = linesOf(dir.read("t.txt"));
+  EXPECT_EQ(replayTranscript(transcript), kAutomaticUpdateWithBoot);
+  ASSERT_FALSE(transcript.empty());
+  EXPECT_EQ(transcript.back(), "! info Update successfully completed.\\nEXIT update program.");
+  // Standard output streamed the same lines, in the same order, and the box with its answer.
+  const std::vector<std::string> out = linesOf(result.out);
+  size_t at = 0;
+  for (const std::string& line : kAutomaticUpdateWithBoot) {
+    while (at < out.size() && out[at] != line) ++at;
+    ASSERT_LT(at, out.size()) << "missing or out of order: " << line;
+  }
+  EXPECT_NE(result.out.find("[info] Update successfully completed.\n"
+                            "       EXIT update program.\n"
+                            "       -> OK\n"),
+            std::string::npos);
+  // A port given by name takes a number for the run only: the settings keep theirs.
+  EXPECT_NE(dir.read("settings.ini").find("PORT_NO=7"), std::string::npos);
+}
+
+TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> missingFiles;
+    int status;
+    std::string outHas;  // in standard output
+    std::string errHas;  // in standard error; the first line when errFirst
+    bool errFirst;
+    bool portUntouched;  // nothing opened, nothing sent: the trace stays empty
+  };
+  const Row rows[] = {
+      {"B10 needs the memory extension",
+       {"--manual", "--memory-extension", "no", "--option", "B10"},
+       {},
+       2,
+       "",
+       "ERROR  \nATSC / DVB-T TV Digital Demodulator\nupdate not possible without memory "
+       "extension\n",
+       true,
+       true},
+      {"option update without an option",
+       {"--manual", "--option-update"},
+       {},
+       2,
+       "",
+       "ERROR - choose only one: B1 or B10 or B20\n",
+       true,
+       true},
+      {"selections without --manual",
+       {"--option", "B1"},
+       {},
+       2,
+       "",
+       "zelupdate run: selections need --manual\n",
+       true,
+       true},
+      {"transcript that cannot be created",
+       {"--transcript", "no/such/folder/t.txt"},
+       {},
+       2,
+       "",
+       "zelupdate run: cannot create transcript file no/such/folder/t.txt\n",
+       true,
+       true},
+      {"simulated port with an unknown option",
+       {"--port", "sim:colour=red"},
+       {},
+       2,
+       "",
+       "zelupdate run: ",
+       true,
+       true},
+      // The run's own lines and boxes tell the rest, and it did not succeed.
+      {"device that does not exist",
+       {"--port", "/dev/zel-no-such-port"},
+       {},
+       1,
+       "[stop] ERROR -\n       check RS232 cable,\n",
+       "zelupdate run: there is no serial device /dev/zel-no-such-port\n",
+       true,
+       false},
+      {"silent instrument",
+       {"--port", "sim:fault=silent"},
+       {},
+       1,
+       "Autoconnect with device\n[stop] ERROR -\n",
+       "",
+       false,
+       false},
+      {"missing firmware image",
+       {"--port", "sim:hw=0x11000"},
+       {"NO_ATSC.bin", "NO_DVBT.bin"},
+       1,
+       "Programfile NO_ATSC.BIN not accessible\n",
+       "",
+       false,
+       false},
+      // A manual run that only writes the configuration file succeeds with it.
+      {"manual run without updates",
+       {"--manual", "--processor-firmware", "no", "--port", "sim:"},
+       {},
+       0,
+       "Manual mode with settings in configuration menu\nCreate configuration file\nOK    "
+       "Create configuration file\n",
+       "",
+       false,
+       false},
+  };
+  for (const Row& row : rows) {
+    TempDir dir(false);
+    writeUpdateSet(dir, row.missingFiles);
+    std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result result = runProgram(dir, args);
+    EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.out << result.err;
+    EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
+    if (row.errFirst) {
+      EXPECT_EQ(result.err.rfind(row.errHas, 0), 0u) << row.name << "\n" << result.err;
+    } else {
+      EXPECT_EQ(result.err, row.errHas) << row.name;
+    }
+    if (row.portUntouched) {
+      EXPECT_EQ(result.out, "") << row.name;
+      EXPECT_EQ(dir.read("trace.txt"), "") << row.name;
+      EXPECT_EQ(dir.read("ROMWRITE.CNF"), "") << row.name;
+    }
+  }
+}
+
+TEST(RunCommandTest, demo_on_a_terminal_shows_the_progress_and_ends_with_the_success_box) {
+  TempDir dir(false);
+  TerminalProgram demo(dir, {"demo", dir.file("demo"), "--speed", "virtual"});
+  ASSERT_TRUE(demo.waitFor("Press Enter ")) << demo.output();
+  demo.type("\r");
+  ASSERT_EQ(demo.finish(), 0) << demo.output();
+  const std::string& out = demo.output();
+  // The progress line is redrawn in place with a rising percent; steps are rewritten in place.
+  const size_t low = out.find("]   1 %");
+  const size_t high = out.find("]  50 %");
+  ASSERT_NE(low, std::string::npos) << out;
+  ASSERT_NE(high, std::string::npos) << out;
+  EXPECT_LT(low, high);
+  EXPECT_NE(out.find("\x1b[1A\r\x1b[2KOK    Download processor firmware"), std::string::npos);
+  EXPECT_NE(out.find("[info] Update successfully completed.\r\n"), std::string::npos);
+  EXPECT_NE(out.find("Press Enter OK"), std::string::npos);
+  EXPECT_NE(dir.read("demo/zelupdate.ini").find("PORT_NO"), std::string::npos);
+}
+
+TEST(RunCommandTest, ctrl_c_on_the_terminal_asks_and_yes_ends_the_run) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  TerminalProgram run(dir, {"run", "--port", "sim:hw=0x11000,speed=20", "--transcript", "t.txt"});
+  ASSERT_TRUE(run.waitFor(" %")) << run.output();  // under way, with its progress line
+  run.type("\x03");
+  ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
+  run.type("y");
+  // The workflow's own lines and its stop box follow.
+  ASSERT_TRUE(run.waitFor("Press Enter ")) << run.output();
+  run.type("\r");
+  EXPECT_EQ(run.finish(), 1) << run.output();
+  const std::string transcript = dir.read("t.txt");
+  EXPECT_NE(transcript.find("! question If update is running,\\ndo not cancel the update.\\n"
+                            "Cancel?\n> yes\n"),
+            std::string::npos)
+      << transcript;
+  EXPECT_EQ(transcript.find("Update successfully completed"), std::string::npos);
+}
+
+}  // namespace
