@@ -2,7 +2,10 @@
 // the option update of a B20 module (ATSC.BIN of 0x40000 bytes), against the simulated
 // instrument at 115200 bits/s on the virtual clock. Prints, per phase, the simulated
 // seconds, the bytes that crossed the line each way, the time those bytes need on the line
-// (line-bound time) and the ratio of the two; then the real and CPU seconds of the run.
+// (line-bound time) and the ratio of the two; then the programming phase again with the
+// host's adapter holding received bytes for 1 ms and for 16 ms (the latency timer of a USB
+// adapter in low-latency mode and by default): every byte the target sends waits for its
+// echo, so each one costs the latency once; then the real and CPU seconds of all runs.
 // With --show it also prints the status list as it grows, stamped with the simulated time.
 #include <sys/resource.h>
 #include <unistd.h>
@@ -30,6 +33,7 @@ namespace {
 
 constexpr int kPortNo = 12;
 constexpr const char* kInstrument = "sim:hw=0x11000";
+constexpr uint32_t kLatenciesMs[] = {1, 16};
 constexpr uint32_t kImageBytes = 0xA0000;
 constexpr uint32_t kDspImageBytes = 0x40000;
 // Start, 8 data, even parity, stop.
@@ -158,6 +162,74 @@ double cpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+struct RunResult {
+  int32_t processor = -1;
+  int32_t option = -1;
+};
+
+// One processor update and one option update at the adapter latency given.
+RunResult runUpdates(uint32_t latencyMs, bool show) {
+  for (Phase& phase : g_phases) phase = Phase{phase.name, phase.line, phase.baud};
+  g_bytesToTarget = 0;
+  g_bytesFromTarget = 0;
+  sim::resetInstruments();
+  const std::string instrument =
+      std::string("count:") + kInstrument + ",latency=" + std::to_string(latencyMs);
+  platform::setComPortDevice(kPortNo, instrument);
+  resetRunState();
+  deviceName = kDeviceNameZel;
+  PhaseClock phases;
+  addStatusListObserver(&phases);
+  StatusPrinter printer;
+  if (show) addStatusListObserver(&printer);
+
+  // The instrument is switched into update mode by its text command, as the session does.
+  RunResult result;
+  CComm port;
+  port.m_portNo = kPortNo;
+  port.m_baudRate = 9600;
+  port.m_parity = 0;
+  port.m_handshake = 0;
+  if (port.open() != 0 || !port.writeStringToPort("SENSE:SWUP\r\n")) {
+    std::fprintf(stderr, "simulated instrument not reachable\n");
+    removeStatusListObserver(&phases);
+    removeStatusListObserver(&printer);
+    return result;
+  }
+  platform::sleepMs(100);
+
+  const uint64_t updateStart = platform::clock().nowMicros();
+  result.processor = updateProcessorFirmware("romwrite.cnf", port, 0);
+  const uint64_t processorEnd = platform::clock().nowMicros();
+  result.option = result.processor == 0 ? updateOption("romwrite.cnf", port, kOptionB20, 0) : -1;
+  const uint64_t optionEnd = platform::clock().nowMicros();
+  port.close();
+  removeStatusListObserver(&phases);
+  removeStatusListObserver(&printer);
+  if (show) std::printf("\n");
+  std::printf("latency %u ms: processor firmware update: result %d, %.1f s simulated\n", latencyMs,
+              result.processor, static_cast<double>(processorEnd - updateStart) / 1e6);
+  std::printf("latency %u ms: option update:             result %d, %.1f s simulated\n", latencyMs,
+              result.option, static_cast<double>(optionEnd - processorEnd) / 1e6);
+  return result;
+}
+
+double simulatedSeconds(const Phase& phase) {
+  return static_cast<double>(phase.endMicros - phase.startMicros) / 1e6;
+}
+
+double lineBoundSeconds(const Phase& phase) {
+  return static_cast<double>(phase.toTarget + phase.fromTarget) * kBitsPerCharacter / phase.baud;
+}
+
+void printPhase(const char* label, const Phase& phase) {
+  const double lineBound = lineBoundSeconds(phase);
+  std::printf("%-18s %10.3f %12llu %12llu %12.3f %7.3f\n", label, simulatedSeconds(phase),
+              static_cast<unsigned long long>(phase.toTarget),
+              static_cast<unsigned long long>(phase.fromTarget), lineBound,
+              lineBound > 0 ? simulatedSeconds(phase) / lineBound : 0.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -187,55 +259,30 @@ int main(int argc, char** argv) {
         return std::make_unique<CountingDevice>(createSerialDevice(name.substr(6)));
       },
       [](const std::string& name) { return probeSerialDevice(name.substr(6)); });
-  platform::setComPortDevice(kPortNo, std::string("count:") + kInstrument);
-  resetRunState();
-  deviceName = kDeviceNameZel;
-  PhaseClock phases;
-  addStatusListObserver(&phases);
-  StatusPrinter printer;
-  if (show) addStatusListObserver(&printer);
 
-  // The instrument is switched into update mode by its text command, as the session does.
-  CComm port;
-  port.m_portNo = kPortNo;
-  port.m_baudRate = 9600;
-  port.m_parity = 0;
-  port.m_handshake = 0;
-  if (port.open() != 0 || !port.writeStringToPort("SENSE:SWUP\r\n")) {
-    std::fprintf(stderr, "simulated instrument not reachable\n");
-    return 1;
-  }
-  platform::sleepMs(100);
-
-  const uint64_t updateStart = clock.nowMicros();
-  const int32_t processor = updateProcessorFirmware("romwrite.cnf", port, 0);
-  const uint64_t processorEnd = clock.nowMicros();
-  const int32_t option = processor == 0 ? updateOption("romwrite.cnf", port, kOptionB20, 0) : -1;
-  const uint64_t optionEnd = clock.nowMicros();
-  port.close();
-  removeStatusListObserver(&phases);
-  removeStatusListObserver(&printer);
-  if (show) std::printf("\n");
-
-  std::printf("processor firmware update: result %d, %.1f s simulated\n", processor,
-              static_cast<double>(processorEnd - updateStart) / 1e6);
-  std::printf("option update:             result %d, %.1f s simulated\n\n", option,
-              static_cast<double>(optionEnd - processorEnd) / 1e6);
-  std::printf("%-18s %10s %12s %12s %12s %7s\n", "phase", "sim s", "to target", "from target",
+  const RunResult result = runUpdates(0, show);
+  std::printf("\n%-18s %10s %12s %12s %12s %7s\n", "phase", "sim s", "to target", "from target",
               "line-bound s", "ratio");
   for (const Phase& phase : g_phases) {
-    if (!phase.seen) continue;
-    const double simulated = static_cast<double>(phase.endMicros - phase.startMicros) / 1e6;
-    const double lineBound =
-        static_cast<double>(phase.toTarget + phase.fromTarget) * kBitsPerCharacter / phase.baud;
-    std::printf("%-18s %10.3f %12llu %12llu %12.3f %7.3f\n", phase.name, simulated,
-                static_cast<unsigned long long>(phase.toTarget),
-                static_cast<unsigned long long>(phase.fromTarget), lineBound,
-                lineBound > 0 ? simulated / lineBound : 0.0);
+    if (phase.seen) printPhase(phase.name, phase);
   }
-  std::printf("\nall bytes: %llu to target, %llu from target\n",
+  std::printf("\nall bytes: %llu to target, %llu from target\n\n",
               static_cast<unsigned long long>(g_bytesToTarget),
               static_cast<unsigned long long>(g_bytesFromTarget));
+
+  // The programming phase with an adapter that holds what it receives.
+  const Phase& program = g_phases[3];
+  std::vector<Phase> programs = {program};
+  bool allOk = result.processor == 0 && result.option == 0;
+  for (uint32_t latency : kLatenciesMs) {
+    const RunResult again = runUpdates(latency, false);
+    allOk = allOk && again.processor == 0 && again.option == 0;
+    programs.push_back(g_phases[3]);
+  }
+  std::printf("\n%-18s %10s %12s %12s %12s %7s\n", "program, latency", "sim s", "to target",
+              "from target", "line-bound s", "ratio");
+  const char* const labels[] = {"0 ms", "1 ms", "16 ms"};
+  for (size_t i = 0; i < programs.size(); ++i) printPhase(labels[i], programs[i]);
 
   const double real =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - realStart).count();
@@ -245,5 +292,5 @@ int main(int argc, char** argv) {
        {"ROMWRITE.URL", "ROMWRITE.TRA", "NO_ATSC.bin", "ATSC.BIN", "ROMWRITE.CNF"})
     std::remove(name);
   if (chdir("/") == 0) rmdir(folder);
-  return processor == 0 && option == 0 ? 0 : 1;
+  return allOk ? 0 : 1;
 }
