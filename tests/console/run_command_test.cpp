@@ -61,19 +61,28 @@ int waitForExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Runs the program in the folder with standard input from /dev/null and the output in files.
-Result runProgram(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs the program in the folder with standard input from /dev/null and the output in files
+// (or, with closedOutput, standard output a pipe that nobody reads).
+Result runProgram(const TempDir& dir, const std::vector<std::string>& args,
+                  bool closedOutput = false) {
   const std::vector<std::string> argv = programArgv(dir, args);
+  int pipeFds[2] = {-1, -1};
+  if (closedOutput && ::pipe(pipeFds) != 0) return {};
   const pid_t pid = ::fork();
   if (pid == 0) {
     if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
     const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int out =
+        closedOutput ? pipeFds[1] : ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
     execProgram(argv);
+  }
+  if (closedOutput) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
   }
   Result result;
   result.status = waitForExit(pid);
@@ -197,6 +206,15 @@ TEST(RunCommandTest, automatic_run_succeeds_and_its_transcript_replays_to_the_st
             std::string::npos);
   // A port given by name takes a number for the run only: the settings keep theirs.
   EXPECT_NE(dir.read("settings.ini").find("PORT_NO=7"), std::string::npos);
+}
+
+TEST(RunCommandTest, output_that_nobody_reads_does_not_stop_the_run) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  const Result result =
+      runProgram(dir, {"run", "--port", "sim:hw=0x11000", "--transcript", "t.txt"}, true);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(dir.read("t.txt").find("! info Update successfully completed."), std::string::npos);
 }
 
 TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {

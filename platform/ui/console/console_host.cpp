@@ -144,6 +144,7 @@ struct ConsoleHost::Impl {
   std::vector<ConsoleWindow*> windows;  // innermost last
   std::deque<std::function<void()>> posted;
   struct sigaction previousSigint {};
+  struct sigaction previousSigpipe {};
 
   // Output waiting to be written, and what the terminal shows at its bottom.
   std::string pending;
@@ -660,6 +661,12 @@ int ConsoleHost::runModal(Dialog& dialog) {
       action.sa_flags = 0;  // no restart: a wait on the terminal sees the press at once
       ::sigaction(SIGINT, &action, &impl.previousSigint);
     }
+    // Output that nobody reads any more (a pager or `head` that has quit) must not end the
+    // program in the middle of programming a flash: the run goes on without its output.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &impl.previousSigpipe);
     platform::setMessagePumpHook([&impl] { return impl.dispatchOne(); });
   }
   impl.windows.push_back(window.get());
@@ -691,6 +698,7 @@ int ConsoleHost::runModal(Dialog& dialog) {
   if (outermost) {
     platform::setMessagePumpHook({});
     if (impl.options.catchInterrupt) ::sigaction(SIGINT, &impl.previousSigint, nullptr);
+    ::sigaction(SIGPIPE, &impl.previousSigpipe, nullptr);
     impl.posted.clear();
     impl.forgetLastLine();
   }
