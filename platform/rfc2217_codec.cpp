@@ -134,7 +134,8 @@ void appendComPort(std::vector<uint8_t>& out, uint8_t code, uint8_t value) {
 }
 
 void appendBaudRate(std::vector<uint8_t>& out, uint32_t baudRate) {
-  const uint8_t value[4] = {static_cast<uint8_t>(baudRate >> 24), static_cast<uint8_t>(baudRate >> 16),
+  const uint8_t value[4] = {static_cast<uint8_t>(baudRate >> 24),
+                            static_cast<uint8_t>(baudRate >> 16),
                             static_cast<uint8_t>(baudRate >> 8), static_cast<uint8_t>(baudRate)};
   appendComPort(out, kSetBaudRate, value, sizeof value);
 }

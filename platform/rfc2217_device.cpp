@@ -25,7 +25,9 @@ using namespace rfc2217;
 // Bounds of the connection: the TCP connect, then the Telnet negotiation up to the
 // server's consent to the COM-PORT-OPTION and its answers to the first queries.
 constexpr int kConnectTimeoutMs = 3000;
-constexpr int kNegotiationTimeoutMs = 3000;
+constexpr int kNegotiationTimeoutMs = 1500;
+// A close waits this long for the server to end the connection.
+constexpr int kCloseWaitMs = 500;
 // A probe gives the server this long to answer, and then this long to drop a connection
 // it cannot serve.
 constexpr int kProbeConnectTimeoutMs = 1000;
@@ -144,7 +146,8 @@ bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint
   size_t colon;
   if (!rest.empty() && rest[0] == '[') {
     const size_t close = rest.find(']');
-    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':') return false;
+    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
+      return false;
     host = rest.substr(1, close - 1);
     colon = close + 1;
   } else {
@@ -292,9 +295,9 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
   }
   if (answerValue(kSetStopSize).size() == 1) {
     const uint8_t stop = answerValue(kSetStopSize)[0];
-    m_settings.stopBits = stop == kStopSizeTwo ? StopBits::Two
-                                               : (stop == kStopSizeOneAndHalf ? StopBits::OneAndHalf
-                                                                              : StopBits::One);
+    m_settings.stopBits =
+        stop == kStopSizeTwo ? StopBits::Two
+                             : (stop == kStopSizeOneAndHalf ? StopBits::OneAndHalf : StopBits::One);
   }
   modemLine(kControlDtrOn, kModemLineAnswerMs);
   modemLine(kControlRtsOn, kModemLineAnswerMs);
@@ -303,7 +306,18 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
 
 void Rfc2217Device::close() {
   if (m_fd < 0) return;
-  ::shutdown(m_fd, SHUT_RDWR);
+  // A graceful end: the server releases its port when it sees ours, and the port class
+  // often opens again at once (new settings), which a server still holding the port for
+  // the old connection would refuse. So wait, within a bound, for the server to close too.
+  if (!m_disconnected) {
+    flushOutput(monotonicMs() + kCloseWaitMs);
+    ::shutdown(m_fd, SHUT_WR);
+    const int64_t deadline = monotonicMs() + kCloseWaitMs;
+    while (!m_disconnected && remainingMs(deadline) > 0) {
+      m_inputCount = 0;
+      pump(remainingMs(deadline));
+    }
+  }
   ::close(m_fd);
   m_fd = -1;
   resetState();
@@ -373,8 +387,8 @@ void Rfc2217Device::takeData(const uint8_t* bytes, size_t size) {
 
 void Rfc2217Device::handleNegotiation(const TelnetEvent& event) {
   const uint8_t option = event.option;
-  const bool ours = option == kOptionBinary || option == kOptionSuppressGoAhead ||
-                    option == kOptionComPort;
+  const bool ours =
+      option == kOptionBinary || option == kOptionSuppressGoAhead || option == kOptionComPort;
   std::vector<uint8_t> reply;
   switch (event.verb) {
     case kDo:
@@ -587,10 +601,10 @@ bool Rfc2217Device::setSettings(const LineSettings& settings) {
   const uint8_t outbound = settings.outxCtsFlow ? kControlOutboundHardware : kControlOutboundNone;
   uint8_t answer = 0;
   if (!control(outbound, deadline, answer) || answer != outbound) return false;
-  const uint8_t inbound = settings.inX ? kControlInboundXonXoff
-                                       : (settings.rtsControl == LineControl::Handshake
-                                              ? kControlInboundHardware
-                                              : kControlInboundNone);
+  const uint8_t inbound =
+      settings.inX ? kControlInboundXonXoff
+                   : (settings.rtsControl == LineControl::Handshake ? kControlInboundHardware
+                                                                    : kControlInboundNone);
   if (!control(inbound, deadline, answer)) return false;
 
   m_settings = settings;
@@ -677,9 +691,9 @@ bool Rfc2217Device::drain() {
   int pending = 0;
   if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0) pending = 0;
   const int64_t lineWaitMs = (m_lineFreeAtUs - monotonicUs()) / 1000;
-  const int64_t deadline = monotonicMs() +
-                           static_cast<int64_t>(pending + m_pendingOutput.size()) * kWriteMsPerByte +
-                           kWriteConstantMs + std::max<int64_t>(lineWaitMs, 0);
+  const int64_t deadline =
+      monotonicMs() + static_cast<int64_t>(pending + m_pendingOutput.size()) * kWriteMsPerByte +
+      kWriteConstantMs + std::max<int64_t>(lineWaitMs, 0);
   if (!flushOutput(deadline)) return false;
   // The socket's queue: sent and acknowledged by the server.
   for (;;) {
