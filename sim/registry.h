@@ -33,7 +33,8 @@ void resetInstruments();
 // nullptr before any was opened.
 std::shared_ptr<Instrument> lastOpenedInstrument();
 // The simulated operator acknowledges a message box: the front-panel steps it asks for
-// are carried out on the instrument opened last (see Instrument::operatorAcknowledged).
+// are carried out on the instrument opened last, or before any was opened on the only one
+// there is (see Instrument::operatorAcknowledged).
 // False when there is no such instrument or the box asks for nothing.
 bool operatorAcknowledged(const std::string& messageBoxText);
 

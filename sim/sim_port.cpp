@@ -134,6 +134,9 @@ std::shared_ptr<Instrument> instrumentFor(const std::string& portName) {
   if (!parseOptions(portName, options).empty()) return nullptr;
   auto instrument = std::make_shared<Instrument>(options);
   registry.emplace(portName, instrument);
+  // From the first instrument on, an operator stands in front of the simulation and does
+  // what acknowledged message boxes ask.
+  ui::setAcknowledgeHook([](const std::string& text) { operatorAcknowledged(text); });
   return instrument;
 }
 
@@ -154,6 +157,9 @@ std::shared_ptr<Instrument> lastOpenedInstrument() {
 
 bool operatorAcknowledged(const std::string& messageBoxText) {
   std::shared_ptr<Instrument> instrument = lastOpened().lock();
+  // Before any line was opened (a manual run asks for the front-panel steps before it opens
+  // the port), the operator stands in front of the only instrument there is.
+  if (!instrument && instruments().size() == 1) instrument = instruments().begin()->second;
   return instrument && instrument->operatorAcknowledged(messageBoxText);
 }
 

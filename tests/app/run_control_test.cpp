@@ -133,11 +133,9 @@ TEST_P(ManualRun, follows_the_selections) {
     if (w.isChecked(kIdcOptionUpdate) != c.optionUpdate) w.click(kIdcOptionUpdate);
     w.click(ui::kIdOk);
   });
-  // The technician picks the instrument's port, then Manual, which opens the configuration.
-  runOnce([](ScriptedWindow& w) {
-    w.select(kIdcPortList, 0);
-    w.click(kIdcManual);
-  });
+  // The stored port stands selected and stays closed until the update opens it: the
+  // front-panel steps come first. Manual opens the configuration.
+  runOnce([](ScriptedWindow& w) { w.click(kIdcManual); });
   EXPECT_EQ(lines(), c.lines);
   EXPECT_EQ(boxes(), c.boxes);
   EXPECT_EQ(dialog->m_lastRunSucceeded, c.succeeded);
