@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/port_access.h"
 #include "app/port_list.h"
 #include "platform/com_ports.h"
 
@@ -28,5 +29,6 @@ int commandPorts(const std::vector<std::string>& args, const CommonOptions& comm
   for (const PortListEntry& entry : entries) {
     std::printf("%s  %s\n", entry.text.c_str(), entry.device.c_str());
   }
+  if (everyPortDenied(entries)) std::fputs(kPortAccessHint, stdout);
   return kExitOk;
 }
