@@ -26,7 +26,9 @@ class OperatorTest : public SimTest {};
 
 TEST_F(OperatorTest, FirmwareUpdateBoxPutsTheInstrumentIntoUpdateMode) {
   auto instrument = attach("sim:hw=0x10020");
-  EXPECT_FALSE(sim::operatorAcknowledged(kFirmwareUpdateBox));  // no line opened yet
+  // Two instruments and no line opened yet: the operator does not know which one is meant.
+  ASSERT_TRUE(sim::instrumentFor("sim:hw=0x10000"));
+  EXPECT_FALSE(sim::operatorAcknowledged(kFirmwareUpdateBox));
   ASSERT_TRUE(openAt(9600));
   ASSERT_TRUE(send(std::string("SYST:MODE QAM\r\n")));
   EXPECT_TRUE(sim::operatorAcknowledged(kFirmwareUpdateBox));
@@ -36,6 +38,12 @@ TEST_F(OperatorTest, FirmwareUpdateBoxPutsTheInstrumentIntoUpdateMode) {
   EXPECT_EQ(cts, 0);
   EXPECT_EQ(dsr, 1);
   EXPECT_FALSE(instrument->qamMode);  // PRESET ended QAM mode
+}
+
+TEST_F(OperatorTest, BeforeAnyLineIsOpenedTheOnlyInstrumentFollowsTheBox) {
+  auto instrument = attach("sim:hw=0x10000");
+  EXPECT_TRUE(sim::operatorAcknowledged(kFirmwareUpdateBox));
+  EXPECT_EQ(instrument->mode(), sim::Mode::BootRom);
 }
 
 TEST_F(OperatorTest, Rs232BoxSetsTheListedSettings) {
