@@ -3,12 +3,15 @@
 // the configuration dialog's rules and refusals, whole automatic runs with Cancel and Exit.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -196,6 +199,58 @@ TEST_F(UpdateWindow, starts_in_automatic_mode_with_the_ports_of_the_settings_fil
   EXPECT_EQ(runWindow(), ui::kIdCancel);
   // The port of the session is written back when the window goes.
   EXPECT_EQ(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 0, dir->file("zelupdate.ini")), 10);
+}
+
+TEST_F(UpdateWindow, about_is_in_the_context_menu_and_the_title_bar_cannot_close_the_window) {
+  driver.waitForDialog(kIddUpdate)
+      .check("close",
+             [] {
+               QWidget* window = qt_test::dialogWindow(kIddUpdate);
+               window->close();
+               EXPECT_TRUE(window->isVisible());
+             })
+      .check("context menu",
+             [] {
+               QTimer::singleShot(0, [] {
+                 QWidget* window = qt_test::dialogWindow(kIddUpdate);
+                 QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 20),
+                                         window->mapToGlobal(QPoint(300, 20)));
+                 QApplication::sendEvent(window, &event);
+               });
+             })
+      .then("menu",
+            [] {
+              auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+              if (!menu) return false;
+              // Close was removed from the menu; the About entry stays.
+              std::vector<std::string> texts;
+              QAction* about = nullptr;
+              for (QAction* action : menu->actions()) {
+                if (action->isSeparator()) continue;
+                texts.push_back(action->text().toStdString());
+                about = action;
+              }
+              EXPECT_EQ(texts, (std::vector<std::string>{kAboutMenuText}));
+              QTimer::singleShot(0, [menu, about] {
+                if (about) about->trigger();
+                menu->close();
+              });
+              return true;
+            })
+      .waitForDialog(kIddAbout)
+      .check("about",
+             [] {
+               EXPECT_NE(controlOf(kIddAbout, ui::kIdOk), nullptr);
+               screenshot(qt_test::dialogWindow(kIddAbout), "about.png");
+             })
+      .click(kIddAbout, ui::kIdOk)
+      .then("about closed", [] { return qt_test::dialogWindow(kIddAbout) == nullptr; })
+      // Escape ends the dialog while no run is active.
+      .then("escape", [] {
+        QTest::keyClick(qt_test::dialogWindow(kIddUpdate), Qt::Key_Escape);
+        return true;
+      });
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
 }
 
 TEST_F(UpdateWindow, manual_opens_the_configuration_dialog_with_its_rules) {
