@@ -8,7 +8,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -369,57 +368,23 @@ TEST(QtHost, message_boxes_come_in_three_looks_with_their_answers) {
   }
 }
 
-TEST(QtHost, title_bar_close_escape_and_the_context_menu_reach_the_dialog) {
-  ModalRun run;
-  run.dialog.cancelEnds = false;
-  run.driver.waitForDialog(kTestDialog)
-      .check("close and escape",
-             [] {
-               ui::qt::QtDialogWindow* window = testWindow();
-               window->appendSystemMenuItem(16, "Inf&o über Update...");
-               window->removeSystemMenuClose();
-               // The title bar's close button: the dialog handles it and the window stays.
-               window->close();
-               QTest::keyClick(window, Qt::Key_Escape);
-               EXPECT_TRUE(window->isVisible());
-             })
-      .check("context menu",
-             [] {
-               QTimer::singleShot(0, [] {
-                 ui::qt::QtDialogWindow* window = testWindow();
-                 QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                         window->mapToGlobal(QPoint(5, 5)));
-                 QApplication::sendEvent(window, &event);
-               });
-             })
-      .then("menu entry",
-            [] {
-              auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-              if (!menu) return false;
-              const QList<QAction*> actions = menu->actions();
-              // The Close entry was removed: the About entry alone.
-              EXPECT_EQ(actions.size(), 1);
-              EXPECT_EQ(actions.back()->text().toStdString(), "Inf&o über Update...");
-              QTimer::singleShot(0, [menu, action = actions.back()] {
-                action->trigger();
-                menu->close();
-              });
-              return true;
-            })
-      .click(kTestDialog, ui::kIdOk);
-  run.run();
-  EXPECT_EQ(run.dialog.log,
-            (std::vector<std::string>{"init", "system 61536", "cancel", "system 16", "destroy"}));
-}
-
-TEST(QtHost, an_unhandled_close_takes_its_usual_course_to_cancel) {
-  ModalRun run;
-  run.dialog.systemCommandHandled = false;
-  run.driver.waitForDialog(kTestDialog).check("close", [] { testWindow()->close(); });
-  run.run();
-  EXPECT_EQ(run.result, ui::kIdCancel);
-  EXPECT_EQ(run.dialog.log,
-            (std::vector<std::string>{"init", "system 61536", "cancel", "destroy"}));
+TEST(QtHost, the_title_bar_close_asks_the_dialog_and_takes_its_usual_course_when_unhandled) {
+  // Handled: the window stays, and Escape is the dialog's cancel; not handled: the
+  // dialog's cancel, which ends it.
+  for (const bool handled : {true, false}) {
+    ModalRun run;
+    run.dialog.systemCommandHandled = handled;
+    run.dialog.cancelEnds = !handled;
+    run.driver.waitForDialog(kTestDialog).check("close", [] { testWindow()->close(); });
+    if (handled) {
+      run.driver.check("escape", [] { QTest::keyClick(testWindow(), Qt::Key_Escape); })
+          .click(kTestDialog, ui::kIdOk);
+    }
+    run.run();
+    EXPECT_EQ(run.result, handled ? ui::kIdOk : ui::kIdCancel);
+    EXPECT_EQ(run.dialog.log,
+              (std::vector<std::string>{"init", "system 61536", "cancel", "destroy"}));
+  }
 }
 
 TEST(QtHost, a_long_operation_serves_the_timer_by_virtual_time_and_push_buttons_only) {
