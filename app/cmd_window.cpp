@@ -18,11 +18,13 @@ namespace {
 
 constexpr const char* kConsoleHint = "use `zelupdate run` for an update in the console";
 
+#ifdef ZEL_HAVE_QT
 // The port that the dialog starts with: the settings file's, as the session reads it.
 int startPortNumber(const std::string& settingsFile) {
   const int portNo = platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile);
   return portNo < 1 ? 1 : portNo;
 }
+#endif
 
 }  // namespace
 
@@ -34,6 +36,7 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     }
   }
 #ifndef ZEL_HAVE_QT
+  static_cast<void>(common);
   std::fprintf(stderr, "zelupdate: this program was built without the desktop window; %s\n",
                kConsoleHint);
   return kExitUsage;
