@@ -66,4 +66,39 @@ TEST(DemoWindow, survives_a_whole_update_of_the_simulated_instrument) {
   platform::setSettingsFileOverride("");
 }
 
+TEST(WindowCommand, refuses_in_one_line_without_a_display_or_with_an_unknown_option) {
+  struct Row {
+    std::vector<std::string> args;
+    bool display;
+    const char* message;
+  };
+  const Row rows[] = {
+      {{"zelupdate"},
+       false,
+       "zelupdate: no display for the desktop window (DISPLAY is not set); use `zelupdate run` "
+       "for an update in the console\n"},
+      {{"zelupdate", "/Service", "--fast"},
+       true,
+       "zelupdate: unknown option '--fast' (see zelupdate --help)\n"},
+  };
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  const QByteArray display = qgetenv("DISPLAY");
+  const QByteArray wayland = qgetenv("WAYLAND_DISPLAY");
+  for (const Row& row : rows) {
+    if (!row.display) {
+      qunsetenv("QT_QPA_PLATFORM");
+      qunsetenv("DISPLAY");
+      qunsetenv("WAYLAND_DISPLAY");
+    }
+    testing::internal::CaptureStderr();
+    const int status = runProgram(row.args);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    qputenv("QT_QPA_PLATFORM", platform);
+    if (!display.isEmpty()) qputenv("DISPLAY", display);
+    if (!wayland.isEmpty()) qputenv("WAYLAND_DISPLAY", wayland);
+    EXPECT_EQ(status, kExitUsage);
+    EXPECT_EQ(printed, row.message);
+  }
+}
+
 }  // namespace
