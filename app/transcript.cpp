@@ -17,18 +17,6 @@ std::string escapeLineBreaks(const std::string& text) {
   return out;
 }
 
-const char* kindName(ui::MessageBoxKind kind) {
-  switch (kind) {
-    case ui::MessageBoxKind::Stop:
-      return "stop";
-    case ui::MessageBoxKind::Information:
-      return "info";
-    case ui::MessageBoxKind::Question:
-      return "question";
-  }
-  return "info";
-}
-
 }  // namespace
 
 CTranscript::~CTranscript() {
@@ -73,7 +61,7 @@ void CTranscript::statusListCleared() {
 }
 
 void CTranscript::messageBoxShown(ui::MessageBoxKind kind, const std::string& text) {
-  writeLine(std::string("! ") + kindName(kind) + " " + escapeLineBreaks(text));
+  writeLine(std::string("! ") + ui::messageBoxKindName(kind) + " " + escapeLineBreaks(text));
 }
 
 void CTranscript::messageBoxAnswered(ui::MessageBoxKind kind, const std::string&,

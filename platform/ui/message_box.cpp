@@ -18,6 +18,18 @@ std::function<void(const std::string&)>& acknowledgeHook() {
 
 }  // namespace
 
+const char* messageBoxKindName(MessageBoxKind kind) {
+  switch (kind) {
+    case MessageBoxKind::Stop:
+      return "stop";
+    case MessageBoxKind::Information:
+      return "info";
+    case MessageBoxKind::Question:
+      return "question";
+  }
+  return "info";
+}
+
 void addMessageBoxObserver(MessageBoxObserver* observer) {
   if (observer) observers().push_back(observer);
 }

@@ -13,6 +13,9 @@ namespace ui {
 // The caption of every box of the program.
 inline constexpr const char* kMessageBoxCaption = "Update";
 
+// The look's name as records of a run write it: "stop", "info", "question".
+const char* messageBoxKindName(MessageBoxKind kind);
+
 class MessageBoxObserver {
  public:
   virtual ~MessageBoxObserver() = default;

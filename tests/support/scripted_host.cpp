@@ -4,24 +4,13 @@
 
 #include "platform/clock.h"
 #include "platform/message_pump.h"
+#include "platform/ui/message_box.h"
 
 namespace testing_support {
 namespace {
 
 uint64_t nowMs() {
   return platform::clock().nowMicros() / 1000;
-}
-
-const char* kindName(ui::MessageBoxKind kind) {
-  switch (kind) {
-    case ui::MessageBoxKind::Stop:
-      return "stop";
-    case ui::MessageBoxKind::Information:
-      return "info";
-    case ui::MessageBoxKind::Question:
-      return "question";
-  }
-  return "?";
 }
 
 }  // namespace
@@ -248,7 +237,7 @@ ui::MessageBoxAnswer ScriptedWindow::showMessageBox(const std::string& text, con
     }
   }
   m_host.boxes.push_back({kind, text, answer, timerRunning(1)});
-  m_host.operations.push_back(std::string("box ") + kindName(kind) + " " + text);
+  m_host.operations.push_back(std::string("box ") + ui::messageBoxKindName(kind) + " " + text);
   return answer;
 }
 
