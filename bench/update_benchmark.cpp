@@ -24,7 +24,7 @@
 #include "flash/processor_update.h"
 #include "platform/clock.h"
 #include "platform/com_ports.h"
-#include "platform/serial_device.h"
+#include "platform/forwarding_serial_device.h"
 #include "serial/comm.h"
 #include "serial/device_factory.h"
 #include "sim/registry.h"
@@ -43,17 +43,9 @@ uint64_t g_bytesToTarget = 0;
 uint64_t g_bytesFromTarget = 0;
 
 // The simulated line, counting the bytes that cross it.
-class CountingDevice : public platform::SerialDevice {
+class CountingDevice : public platform::ForwardingSerialDevice {
  public:
-  explicit CountingDevice(std::unique_ptr<platform::SerialDevice> inner)
-      : m_inner(std::move(inner)) {}
-  bool open() override { return m_inner->open(); }
-  void close() override { m_inner->close(); }
-  bool isOpen() const override { return m_inner->isOpen(); }
-  bool setQueueSizes(uint32_t in, uint32_t out) override { return m_inner->setQueueSizes(in, out); }
-  bool purge(bool input, bool output) override { return m_inner->purge(input, output); }
-  bool getSettings(platform::LineSettings& s) override { return m_inner->getSettings(s); }
-  bool setSettings(const platform::LineSettings& s) override { return m_inner->setSettings(s); }
+  using ForwardingSerialDevice::ForwardingSerialDevice;
   platform::ReadResult readByte(uint8_t& byte) override {
     const platform::ReadResult result = m_inner->readByte(byte);
     if (result == platform::ReadResult::Byte) ++g_bytesFromTarget;
@@ -64,15 +56,6 @@ class CountingDevice : public platform::SerialDevice {
     g_bytesToTarget += written;
     return ok;
   }
-  bool drain() override { return m_inner->drain(); }
-  bool outputHeld(bool& held) override { return m_inner->outputHeld(held); }
-  bool modemStatus(bool& cts, bool& dsr) override { return m_inner->modemStatus(cts, dsr); }
-  bool setRts() override { return m_inner->setRts(); }
-  bool setDtr() override { return m_inner->setDtr(); }
-  bool clearDtr() override { return m_inner->clearDtr(); }
-
- private:
-  std::unique_ptr<platform::SerialDevice> m_inner;
 };
 
 struct Phase {

@@ -12,6 +12,7 @@
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
+#include "platform/forwarding_serial_device.h"
 #include "tests/flash/sim_update.h"
 
 namespace flash_test {
@@ -33,18 +34,10 @@ Lines statusLines() {
 
 // The host's end of the line with one fault: the echo written as the `spoiled`-th single
 // byte (counted from 0 once armed) goes out with its lowest bit flipped.
-class SpoiledEcho : public platform::SerialDevice {
+class SpoiledEcho : public platform::ForwardingSerialDevice {
  public:
   SpoiledEcho(std::unique_ptr<platform::SerialDevice> inner, int spoiled)
-      : m_inner(std::move(inner)), m_spoiled(spoiled) {}
-  bool open() override { return m_inner->open(); }
-  void close() override { m_inner->close(); }
-  bool isOpen() const override { return m_inner->isOpen(); }
-  bool setQueueSizes(uint32_t in, uint32_t out) override { return m_inner->setQueueSizes(in, out); }
-  bool purge(bool input, bool output) override { return m_inner->purge(input, output); }
-  bool getSettings(platform::LineSettings& s) override { return m_inner->getSettings(s); }
-  bool setSettings(const platform::LineSettings& s) override { return m_inner->setSettings(s); }
-  platform::ReadResult readByte(uint8_t& byte) override { return m_inner->readByte(byte); }
+      : ForwardingSerialDevice(std::move(inner)), m_spoiled(spoiled) {}
   bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
     if (size == 1 && m_echoes++ == m_spoiled) {
       const uint8_t spoiled = static_cast<uint8_t>(data[0] ^ 0x01);
@@ -52,15 +45,8 @@ class SpoiledEcho : public platform::SerialDevice {
     }
     return m_inner->write(data, size, written);
   }
-  bool drain() override { return m_inner->drain(); }
-  bool outputHeld(bool& held) override { return m_inner->outputHeld(held); }
-  bool modemStatus(bool& cts, bool& dsr) override { return m_inner->modemStatus(cts, dsr); }
-  bool setRts() override { return m_inner->setRts(); }
-  bool setDtr() override { return m_inner->setDtr(); }
-  bool clearDtr() override { return m_inner->clearDtr(); }
 
  private:
-  std::unique_ptr<platform::SerialDevice> m_inner;
   int m_spoiled;
   int m_echoes = 0;
 };
