@@ -10,6 +10,8 @@
 // are kept but never match a key.
 #include "platform/profile.h"
 
+#include "platform/whole_file.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -102,13 +104,12 @@ bool keyValue(const std::string& text, std::string_view& key, std::string_view& 
   return true;
 }
 
+// A settings file is small: anything larger, or anything that is not a regular file (a
+// FIFO, a device), is taken as no settings at all.
+constexpr size_t kMaxSettingsBytes = 1 << 20;
+
 bool readWhole(const std::string& file, std::string& contents) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  contents = buffer.str();
-  return true;
+  return readRegularFile(file, kMaxSettingsBytes, contents);
 }
 
 // Where a key is: index of the section line and of the key line; npos when missing.
@@ -161,50 +162,6 @@ bool lookUp(const std::string& section, const std::string& key, const std::strin
   }
   value = std::string(entryValue);
   return true;
-}
-
-// Writes a file by way of a temporary file beside it, so that a failure on the way (disk
-// full) never leaves half a settings file.
-bool replaceFile(const std::string& file, const std::string& contents) {
-  std::error_code error;
-  std::filesystem::path target(file);
-  // Write through a symbolic link to the file it names.
-  if (std::filesystem::is_symlink(target, error)) {
-    target = std::filesystem::canonical(target, error);
-    if (error) target = file;
-  }
-  const std::filesystem::path folder = target.parent_path();
-  if (!folder.empty() && !std::filesystem::exists(folder, error)) {
-    std::filesystem::create_directories(folder, error);
-    if (error) return false;
-  }
-  std::string temporary = target.string() + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  struct stat existing {};
-  if (::stat(target.c_str(), &existing) == 0) {
-    ::fchmod(fd, existing.st_mode & 07777);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
-  size_t done = 0;
-  bool ok = true;
-  while (done < contents.size()) {
-    const ssize_t written = ::write(fd, contents.data() + done, contents.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(written);
-  }
-  if (::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) ok = false;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
 }
 
 }  // namespace
@@ -295,7 +252,7 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
   std::string output;
   output.reserve(contents.size() + entry.size() + section.size() + 8);
   for (const Line& line : lines) output += line.text + line.end;
-  return replaceFile(file, output);
+  return writeFileWhole(file, output);
 }
 
 std::string settingsFilePath(const std::string& programPath) {
