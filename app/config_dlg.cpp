@@ -214,5 +214,12 @@ void CConfigDlg::onOk() {
     return;
   }
   readChecks();
+  // The option kind belongs to the button that is checked, whatever set it before (an
+  // automatic run that found another option).
+  UpdateSettings& s = m_updateSettings;
+  s.optionKind = kOptionKindNone;
+  if (m_b1 != 0) s.optionKind = kOptionKindB1;
+  if (m_b20 != 0) s.optionKind = kOptionKindB20;
+  if (m_b10 != 0) s.optionKind = kOptionKindB10;
   m_window->endDialog(ui::kIdOk);
 }

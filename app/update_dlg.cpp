@@ -149,6 +149,20 @@ void CUpdateDlg::onCancel() {
 }
 
 bool CUpdateDlg::onSystemCommand(int command) {
+  if (command == ui::kSysCommandTerminate) {
+    // As Cancel answered Yes: the run stops at the engine's next pump and ends with its
+    // lines; the dialog ends after it.
+    withdrawQuestion();
+    if (m_running == 0) {
+      m_window->endDialog(ui::kIdCancel);
+      return true;
+    }
+    m_terminating = true;
+    m_timerActive = 0;
+    stopProgressTimer();
+    cancelRequested = 1;
+    return true;
+  }
   if ((command & kSysCommandMask) == kIdmAboutBox) {
     CAboutDlg about;
     m_window->runModal(about);
@@ -184,6 +198,8 @@ void CUpdateDlg::stopProgressTimer() {
 }
 
 ui::MessageBoxAnswer CUpdateDlg::showBox(const std::string& text, ui::MessageBoxKind kind) {
+  // A box of the run supersedes a question still open: the user answers what is shown now.
+  withdrawQuestion();
   return ui::messageBox(*m_window, text, kind);
 }
 
@@ -206,7 +222,11 @@ void CUpdateDlg::run() {
   const bool automatic = w.isChecked(kIdcAutomatic);
   if (automatic) {
     m_session.storePortParameter();
+    // What the instrument reports is this run's alone: the manual selections stay the
+    // configuration dialog's.
+    const UpdateSettings manualSelections = m_updateSettings;
     const int result = runAutomaticUpdate();
+    m_updateSettings = manualSelections;
     if (result == kAutomaticDone) {
       stopProgressTimer();
       showBox("Update successfully completed.\nEXIT update program.",
@@ -230,27 +250,34 @@ void CUpdateDlg::run() {
   w.enable(kIdcCancel, false);
   m_timerActive = 0;
   stopProgressTimer();
+  withdrawQuestion();
   m_running = 0;
   m_busyPosition = 0;
   m_transferPercent = 0;
   w.progressSetPos(kIdcBusyBar, 0);
   w.progressSetPos(kIdcTransferBar, 0);
+  if (m_terminating) w.endDialog(ui::kIdCancel);
 }
 
 void CUpdateDlg::cancel() {
   if (m_running != 0) {
+    if (m_questionOpen) return;
     if (m_timerActive != 0) {
       m_timerActive = 0;
       stopProgressTimer();
     }
-    const ui::MessageBoxAnswer answer = showBox(
-        "If update is running,\ndo not cancel the update.\nCancel?", ui::MessageBoxKind::Question);
-    if (answer == ui::MessageBoxAnswer::Yes) {
-      cancelRequested = 1;
-    } else {
-      startProgressTimer();
-      m_timerActive = 1;
-    }
+    // The run goes on while the user reads: the target abandons a packet whose echo is late.
+    m_questionOpen = true;
+    ui::askQuestion(*m_window, kCancelQuestion, [this](ui::MessageBoxAnswer answer) {
+      m_questionOpen = false;
+      if (m_running == 0) return;
+      if (answer == ui::MessageBoxAnswer::Yes) {
+        cancelRequested = 1;
+      } else {
+        startProgressTimer();
+        m_timerActive = 1;
+      }
+    });
     return;
   }
   if (m_timerActive != 0) {
@@ -262,17 +289,35 @@ void CUpdateDlg::cancel() {
 
 void CUpdateDlg::exitProgram() {
   if (m_running != 0) {
-    const ui::MessageBoxAnswer answer =
-        showBox("If update is running,\ndo not exit the program.\nExit anyway?",
-                ui::MessageBoxKind::Question);
-    if (answer == ui::MessageBoxAnswer::No) return;
-    // The run on the stack below must not go on programming after the window has gone:
-    // it stops at the engine's next message pump as after a confirmed cancel.
-    cancelRequested = 1;
+    if (m_questionOpen) return;
+    m_questionOpen = true;
+    ui::askQuestion(*m_window, kExitQuestion, [this](ui::MessageBoxAnswer answer) {
+      m_questionOpen = false;
+      if (answer == ui::MessageBoxAnswer::No || m_running == 0) return;
+      // The run on the stack below must not go on programming after the window has gone:
+      // it stops at the engine's next message pump as after a confirmed cancel.
+      cancelRequested = 1;
+      m_window->endDialog(ui::kIdCancel);
+      m_session.close();
+      stopProgressTimer();
+    });
+    return;
   }
   m_window->endDialog(ui::kIdCancel);
   m_session.close();
   stopProgressTimer();
+}
+
+void CUpdateDlg::withdrawQuestion() {
+  if (!m_questionOpen) return;
+  m_questionOpen = false;
+  m_window->withdrawQuestion();
+}
+
+int CUpdateDlg::stopForCancel() {
+  stopProgressTimer();
+  showBox(kCancelledBox, ui::MessageBoxKind::Stop);
+  return kAutomaticStopped;
 }
 
 void CUpdateDlg::statusLineAdded(int /*index*/, const std::string& text) {

@@ -43,6 +43,12 @@ inline constexpr int kAutomaticDone = 0;
 inline constexpr int kAutomaticStopped = 1;
 inline constexpr int kOptionChecksumMismatch = 2;
 
+inline constexpr const char* kCancelQuestion =
+    "If update is running,\ndo not cancel the update.\nCancel?";
+inline constexpr const char* kExitQuestion =
+    "If update is running,\ndo not exit the program.\nExit anyway?";
+inline constexpr const char* kCancelledBox = "Update cancelled by the user.\nPlease retry in Manual Mode";
+
 class CUpdateDlg : public ui::Dialog, public StatusListObserver {
  public:
   explicit CUpdateDlg(const std::string& programPath);
@@ -62,6 +68,10 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // True when the last Run ended with its success message (a manual run that updates
   // nothing: when the configuration file was written). The console's exit status.
   bool m_lastRunSucceeded = false;
+  // The Cancel or Exit question is open; its answer arrives while the run goes on.
+  bool m_questionOpen = false;
+  // The program was asked to end: the run stops at its next pump, the dialog after it.
+  bool m_terminating = false;
 
   // --- window events ---
   const ui::DialogTemplate& dialogTemplate() const override;
@@ -102,6 +112,16 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // Compares the session's hardware word with the one seen before the update: 0 when
   // equal; else the timer is stopped, the missing option reported and 1 returned.
   int checkHardwareAfterUpdate(uint32_t expected);
+
+  // The run stops because the user cancelled it: timer stopped, the cancel box shown.
+  // Returns kAutomaticStopped.
+  int stopForCancel();
+  // Before the instrument is switched into update mode: the job just written is read and
+  // checked as the processor update will, and the option image of the run must be a
+  // non-empty regular file. False after the failure's lines and its stop box.
+  bool preflightCheck(bool processorJob, int32_t optionKind);
+  // The open question is taken away unanswered.
+  void withdrawQuestion();
 
   void startProgressTimer();
   void stopProgressTimer();

@@ -1,6 +1,9 @@
 // The automatic update: find the instrument, identify it, refuse what cannot be updated
 // this way, write the programming job for its hardware, update the processor firmware and,
 // where an option is fitted, the option's DSP firmware.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -111,6 +114,33 @@ int CUpdateDlg::fileExists(const std::string& name) {
   return ::fileExists(name) ? 1 : 0;
 }
 
+bool CUpdateDlg::preflightCheck(bool processorJob, int32_t optionKind) {
+  if (processorJob) {
+    std::string message;
+    if (loadUpdateJob(kProgrammingConfigFile, message) != 0) {
+      stopProgressTimer();
+      showBox(message, ui::MessageBoxKind::Stop);
+      return false;
+    }
+  }
+  const char* image = optionImageName(optionKind);
+  if (image == nullptr) return true;
+  // The option update opens the image only after the instrument has been prepared: an
+  // image that is missing, empty or no file at all must be found now.
+  struct stat st {};
+  const std::string path = platform::resolveHostFile(image);
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+      ::access(path.c_str(), R_OK) == 0) {
+    return true;
+  }
+  addStatusLine("ERROR - DSP file could not be opened");
+  stopProgressTimer();
+  // The size lookup's "Qam.BIN" is the file the option update opens as "QAM.BIN".
+  const std::string shown = optionKind == kOptionKindB1 ? "QAM.BIN" : image;
+  showBox("DSP file " + shown + " not accessible", ui::MessageBoxKind::Stop);
+  return false;
+}
+
 void CUpdateDlg::reopenAtBootSettings() {
   CComm& port = m_session.m_comm;
   port.m_readTimeout = kBootReadTimeoutMs;
@@ -213,6 +243,8 @@ int CUpdateDlg::runAutomaticUpdate() {
     return kAutomaticStopped;
   }
   markOk();
+  // Nothing that would fail later may leave the instrument in update mode for nothing.
+  if (!preflightCheck(true, m_updateSettings.optionKind)) return kAutomaticStopped;
 
   addStatusLine(withDevice("Set %s in update mode"));
   if (m_session.setUpdateModeOn() != 0) {
@@ -221,13 +253,17 @@ int CUpdateDlg::runAutomaticUpdate() {
   }
   markOk();
 
-  // The processor update is the one step that is tried twice.
-  if (m_session.startFlashUpdate(m_intermediateBoot) != 0 &&
-      m_session.startFlashUpdate(m_intermediateBoot) != 0) {
-    stopProgressTimer();
-    showBox("Update processor firmware failed,\nplease retry in Manual Mode",
-            ui::MessageBoxKind::Stop);
-    return kAutomaticStopped;
+  // The processor update is the one step that is tried twice, unless the user cancelled
+  // the first: the target still runs its transfer program then.
+  if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
+    if (cancelRequested != 0) return stopForCancel();
+    if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
+      if (cancelRequested != 0) return stopForCancel();
+      stopProgressTimer();
+      showBox("Update processor firmware failed,\nplease retry in Manual Mode",
+              ui::MessageBoxKind::Stop);
+      return kAutomaticStopped;
+    }
   }
 
   if (m_intermediateBoot != 0) {
@@ -267,6 +303,7 @@ int CUpdateDlg::runAutomaticUpdate() {
   }
 
   if (m_updateSettings.optionKind == kOptionKindNone) return kAutomaticDone;
+  if (cancelRequested != 0) return stopForCancel();
 
   if (m_intermediateBoot != 0) {
     // The instrument runs its firmware again and is prepared once more.
@@ -278,5 +315,7 @@ int CUpdateDlg::runAutomaticUpdate() {
     }
     markOk();
   }
-  return m_session.startFlashUpdate(m_updateSettings.optionKind, m_intermediateBoot);
+  const int result = m_session.startFlashUpdate(m_updateSettings.optionKind, m_intermediateBoot);
+  if (result != 0 && cancelRequested != 0) return stopForCancel();
+  return result;
 }

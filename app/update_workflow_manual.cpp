@@ -30,8 +30,20 @@ void CUpdateDlg::runManualUpdate() {
   const bool configWritten =
       writeManualConfiguration(m_session.m_comm.m_portNo, manualSelectionsOf(s)) == kConfigWritten;
   setStepStatus(configWritten ? 1 : 0, 0);
+  // Without its file a run would program the job of an earlier one.
+  if (!configWritten) {
+    m_lastRunSucceeded = false;
+    return;
+  }
   // Without an update the file is the run's whole work.
-  bool succeeded = configWritten;
+  bool succeeded = true;
+  // Everything the updates will need is checked before the first instruction to the user.
+  const bool anyUpdate = s.processorFirmware != 0 || s.optionUpdate != 0;
+  if (anyUpdate &&
+      !preflightCheck(true, s.optionUpdate != 0 ? s.optionKind : kOptionKindNone)) {
+    m_lastRunSucceeded = false;
+    return;
+  }
 
   int processorOk = 1;
   if (s.processorFirmware != 0) {
@@ -41,6 +53,11 @@ void CUpdateDlg::runManualUpdate() {
     showBox(kServiceMenuSteps, ui::MessageBoxKind::Stop);
     startProgressTimer();
     if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
+      if (cancelRequested != 0) {
+        stopForCancel();
+        m_lastRunSucceeded = false;
+        return;
+      }
       stopProgressTimer();
       showBox("Update processor failed.\nPlease retry", ui::MessageBoxKind::Stop);
       processorOk = 0;
@@ -70,6 +87,11 @@ void CUpdateDlg::runManualUpdate() {
       m_lastRunSucceeded = false;
       return;
     }
+    if (cancelRequested != 0) {
+      stopForCancel();
+      m_lastRunSucceeded = false;
+      return;
+    }
     if (m_intermediateBoot != 0) {
       reopenAtBootSettings();
       stopProgressTimer();
@@ -92,6 +114,8 @@ void CUpdateDlg::runManualUpdate() {
       stopProgressTimer();
       showBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information);
       succeeded = true;
+    } else if (cancelRequested != 0) {
+      stopForCancel();
     } else {
       stopProgressTimer();
       showBox("Update option failed,\nplease retry", ui::MessageBoxKind::Stop);

@@ -71,19 +71,27 @@ int32_t waitForTargetReady(CComm& port) {
   return kResultTargetNotReady;
 }
 
-int32_t prepareUpdateTarget(const char* configFileName, CComm& port, int32_t readTimeoutMs) {
+int32_t loadUpdateJob(const char* configFileName, std::string& message) {
   ProgrammingJob& job = programmingJob;
-
   // The job: read and completed by the check, which also finds every host file.
   int32_t result = readProgrammingConfig(job, configFileName);
-  if (result != 0) return stopWith("ERROR - check ROMWRITE.CNF:  update aborted", result);
-  std::string message;
+  if (result != 0) {
+    message = "ERROR - check ROMWRITE.CNF:  update aborted";
+    return stopWith(message, result);
+  }
   result = checkProgrammingJob(job, message);
   if (result != 0) {
     addStatusLine("ERROR - check GENERAL:  update aborted");
     addStatusLine(message);
-    return result;
   }
+  return result;
+}
+
+int32_t prepareUpdateTarget(const char* configFileName, CComm& port, int32_t readTimeoutMs) {
+  ProgrammingJob& job = programmingJob;
+  std::string message;
+  int32_t result = loadUpdateJob(configFileName, message);
+  if (result != 0) return result;
 
   // The target's boot ROM listens at 19200 bits/s, even parity.
   port.m_parity = kLinkParityEven;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "serial/comm.h"
 
@@ -30,6 +31,12 @@ int32_t waitWithMessages(uint32_t milliseconds);
 // downloads loader and transfer program (the latter at the job's speed), each with its
 // status line. 0 or the failing step's code.
 int32_t prepareUpdateTarget(const char* configFileName, CComm& port, int32_t readTimeoutMs);
+
+// Reads the job from the configuration file into programmingJob and checks it, as the first
+// step of every update does. On failure adds the step's error lines and returns its code
+// with the text that tells the user what is wrong (the check's message, or the error line
+// when the file itself cannot be read).
+int32_t loadUpdateJob(const char* configFileName, std::string& message);
 
 // Waits for the target's update-mode signal: up to kReadyTests samples, 500 ms apart
 // (also after the last failing one). 0 or kResultTargetNotReady.

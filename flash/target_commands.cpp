@@ -1,7 +1,12 @@
 #include "flash/target_commands.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/run_state.h"
 #include "flash/config/programming_job.h"
@@ -9,6 +14,7 @@
 #include "flash/result_codes.h"
 #include "platform/clock.h"
 #include "platform/host_files.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -24,6 +30,22 @@ constexpr uint8_t kStatusTransferP = 'P';
 constexpr uint8_t kStatusTransferF = 'F';
 constexpr uint8_t kStatusTransferO = 'O';
 constexpr size_t kFileStreamBuffer = 16 * 1024;
+// Memory set aside for an upload before its data comes; a longer one grows as it arrives.
+constexpr uint32_t kUploadReserveMax = 4 * 1024 * 1024;
+
+// An upload file can be written: its folder exists and takes new files (the file is
+// replaced through a temporary beside it), and an existing file is a regular one that the
+// user may write.
+bool uploadFileWritable(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))
+    return false;
+  const size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
 
 // Sizes of the answers' fixed parts (answer code included).
 constexpr uint32_t kEpromTypeAnswerSize = 9;
@@ -251,9 +273,12 @@ int32_t endTransferProgram(CComm& port) {
 
 int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint8_t processor,
                      const char* fileName, CComm& port) {
-  std::FILE* file = platform::openHostFile(fileName, "wb");
-  if (!file) return kResultUploadNotCreated;
-  std::setvbuf(file, nullptr, _IOFBF, kFileStreamBuffer);
+  // The file is written whole at the end (an earlier copy stays until then); whether it can
+  // be written at all is known before the target is asked for anything.
+  const std::string path = platform::resolveHostFile(fileName);
+  if (!uploadFileWritable(path)) return kResultUploadNotCreated;
+  std::string contents;
+  contents.reserve(std::min<uint32_t>(length, kUploadReserveMax));
 
   uint32_t offset = 0;
   do {
@@ -276,17 +301,12 @@ int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint
       if (answered != count || answerLength < kUploadHeaderSize + count)
         result = kResultUnexpectedAnswer;
     }
-    if (result == kResultOk &&
-        std::fwrite(&answerPacket[kUploadHeaderSize], 1, count, file) != count)
-      result = kResultUploadWrite;
-    if (result != kResultOk) {
-      std::fclose(file);
-      return result;
-    }
+    if (result != kResultOk) return result;
+    contents.append(reinterpret_cast<const char*>(&answerPacket[kUploadHeaderSize]), count);
   } while (offset < length);
 
-  // Buffered data is written out here; a full disk shows up now.
-  if (std::fclose(file) != 0) return kResultUploadWrite;
+  // A full disk leaves the old file as it was.
+  if (!platform::writeFileWhole(path, contents)) return kResultUploadWrite;
   return kResultOk;
 }
 

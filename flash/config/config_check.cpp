@@ -168,7 +168,7 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
 
   if (!isNone(job.bootstrapLoaderFile)) {
     uint32_t length = 0;
-    if (!hostFileLength(job.bootstrapLoaderFile, length)) {
+    if (!hostFileLength(job.bootstrapLoaderFile, length) || length == 0) {
       return fail(message, format("Bootstraploader %s not accessible", job.bootstrapLoaderFile));
     }
     if (length > kMaxLoaderLength) {
@@ -183,7 +183,7 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
 
   if (!isNone(job.transferFile)) {
     uint32_t length = 0;
-    if (!hostFileLength(job.transferFile, length)) {
+    if (!hostFileLength(job.transferFile, length) || length == 0) {
       return fail(message, format("Transferprogram %s not accessible", job.transferFile));
     }
     job.transferLength = static_cast<int32_t>(length);
@@ -281,7 +281,7 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
     }
     if (upload) {
       program.length = upload->length;
-    } else if (!hostFileLength(program.fileName, program.length)) {
+    } else if (!hostFileLength(program.fileName, program.length) || program.length == 0) {
       return fail(message, format("Programfile %s not accessible", program.fileName));
     }
     program.end = regionEnd(program.address, program.length, unit);

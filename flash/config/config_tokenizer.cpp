@@ -51,6 +51,7 @@ struct TokenizerState {
   char line[kConfigLinePieceMax + 1] = {};
   size_t length = 0;    // characters in line (a piece may hold NUL bytes)
   size_t position = 0;  // where the next token search starts
+  bool lineEnded = true;  // the piece holds its line's end (a line feed, or the file's end)
 };
 
 TokenizerState state;
@@ -62,17 +63,35 @@ enum PieceResult { kPieceRead, kPieceEndOfFile, kPieceError };
 PieceResult readLinePiece() {
   state.length = 0;
   state.position = 0;
+  state.lineEnded = true;
   if (!state.file) return kPieceError;
+  bool ended = false;
   while (state.length < static_cast<size_t>(kConfigLinePieceMax)) {
     const int c = std::getc(state.file);
     if (c == EOF) {
       if (std::ferror(state.file)) return kPieceError;
+      ended = true;
       break;
     }
     state.line[state.length++] = static_cast<char>(c);
-    if (c == '\n') break;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
   }
+  state.lineEnded = ended;
   if (state.length == 0) return kPieceEndOfFile;
+  return kPieceRead;
+}
+
+// A comment runs to the end of its line however long it is: the pieces of the line that
+// follow the current one are read and dropped, and nothing of the current one is left.
+PieceResult skipRestOfLine() {
+  while (!state.lineEnded) {
+    const PieceResult result = readLinePiece();
+    if (result != kPieceRead) return result;
+  }
+  state.position = state.length;
   return kPieceRead;
 }
 
@@ -137,6 +156,7 @@ ConfigToken getToken(std::string& token, uint32_t& value) {
   for (;;) {
     text = nextTokenInPiece();
     if (!text.empty() && text.front() != kCommentStart) break;
+    if (!text.empty() && skipRestOfLine() == kPieceError) return kTokenReadError;
     switch (readLinePiece()) {
       case kPieceRead:
         continue;
@@ -148,11 +168,9 @@ ConfigToken getToken(std::string& token, uint32_t& value) {
   }
   // A comment inside a token ends the token and the rest of the piece.
   const size_t comment = text.find(kCommentStart);
-  if (comment != std::string_view::npos) {
-    text = text.substr(0, comment);
-    state.position = state.length;
-  }
-  token.assign(text);
+  token.assign(text.substr(0, comment));
+  // The token is copied before the piece is overwritten; a read error shows at the next call.
+  if (comment != std::string_view::npos) skipRestOfLine();
   const ConfigToken kind = classifyToken(token);
   if (kind == kTokenNumber) value = convertNumber(token);
   return kind;

@@ -1,8 +1,12 @@
 #include "flash/config/config_writer.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <string>
 
 #include "platform/host_files.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -33,27 +37,35 @@ constexpr const char* kImageDvbt = "NO_DVBT.bin";
 // must not be reported as written).
 int writeConfiguration(int portNumber, const char* transferLine, bool continueFlag,
                        const BankLines& bank, const char* image) {
-  std::FILE* file = platform::openHostFile(kConfigFileName, "w");
-  if (!file) return kConfigNotCreated;
-  std::fprintf(file, "; %s\n", kConfigFileName);
-  std::fprintf(file, "[HOST]\n");
-  std::fprintf(file, "UART = COM%d\n", portNumber);
-  std::fprintf(file, "BAUD = 115200\n");
-  std::fprintf(file, "FLASHUPSTRING = NO\n");
-  std::fprintf(file, "URLADER = ROMWRITE.URL\n");
-  std::fprintf(file, "%s\n", transferLine);
-  std::fprintf(file, "CONTINUE = %s\n", continueFlag ? "YES" : "NO");
-  std::fprintf(file, "[TARGET]\n");
-  std::fprintf(file, "PROCESSOR = I80X86\n");
-  std::fprintf(file, "ARCHITECTURE = B16\n");
-  std::fprintf(file, "%s\n", bank.memory);
-  std::fprintf(file, "%s\n", bank.erase);
-  std::fprintf(file, "[FILES]\n");
-  std::fprintf(file, bank.programFormat, image);
-  std::fprintf(file, "\n; end of file\n");
-  const bool writeFailed = std::ferror(file) != 0;
-  const bool closeFailed = std::fclose(file) != 0;
-  return writeFailed || closeFailed ? kConfigNotCreated : kConfigWritten;
+  // An existing file of another case is the one replaced; anything but a regular file is
+  // never replaced.
+  const std::string path = platform::resolveHostFile(kConfigFileName);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kConfigNotCreated;
+  std::string text;
+  char line[160];
+  const auto add = [&text, &line](const char* format, auto... args) {
+    std::snprintf(line, sizeof line, format, args...);
+    text += line;
+  };
+  add("; %s\n", kConfigFileName);
+  add("[HOST]\n");
+  add("UART = COM%d\n", portNumber);
+  add("BAUD = 115200\n");
+  add("FLASHUPSTRING = NO\n");
+  add("URLADER = ROMWRITE.URL\n");
+  add("%s\n", transferLine);
+  add("CONTINUE = %s\n", continueFlag ? "YES" : "NO");
+  add("[TARGET]\n");
+  add("PROCESSOR = I80X86\n");
+  add("ARCHITECTURE = B16\n");
+  add("%s\n", bank.memory);
+  add("%s\n", bank.erase);
+  add("[FILES]\n");
+  add(bank.programFormat, image);
+  add("\n; end of file\n");
+  // Written whole or not at all: a full disk leaves the file of the last run as it was.
+  return platform::writeFileWhole(path, text) ? kConfigWritten : kConfigNotCreated;
 }
 
 }  // namespace

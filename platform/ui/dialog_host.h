@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/ui/dialog_template.h"
@@ -26,6 +27,9 @@ enum class Notification : uint8_t { Clicked, SelectionChanged };
 
 // System commands that a host delivers to Dialog::onSystemCommand.
 inline constexpr int kSysCommandClose = 0xF060;  // title bar close button, Alt+F4
+// The program was asked to end (SIGTERM, SIGHUP): a running operation is to stop at its
+// next pump and the dialog to end after it. Unhandled, it takes the course of Close.
+inline constexpr int kSysCommandTerminate = 0xF0A0;
 
 class Dialog;
 
@@ -89,6 +93,17 @@ class DialogWindow {
   // Dialog objects call ui::messageBox (message_box.h) instead, so that observers see it.
   virtual MessageBoxAnswer showMessageBox(const std::string& text, const std::string& caption,
                                           MessageBoxKind kind) = 0;
+  // A question that does not hold up its caller: it is shown at once, and its answer comes
+  // later as an event (through the event loop or a message pump), so that a long operation
+  // in progress goes on while the user reads. Its default button is No. The answer is
+  // delivered to `answered` at most once; a withdrawn question is never answered. This
+  // default shows the modal box and answers at once.
+  virtual void askQuestion(const std::string& text, const std::string& caption,
+                           std::function<void(MessageBoxAnswer)> answered) {
+    answered(showMessageBox(text, caption, MessageBoxKind::Question));
+  }
+  // Takes an open question of askQuestion away unanswered; nothing when none is open.
+  virtual void withdrawQuestion() {}
   // Runs another dialog modally, owned by this window; returns its end code.
   virtual int runModal(Dialog& dialog) = 0;
   // Ends this dialog's modal run with the code; the window is destroyed when the handler

@@ -54,4 +54,19 @@ MessageBoxAnswer messageBox(DialogWindow& window, const std::string& text, Messa
   return answer;
 }
 
+void askQuestion(DialogWindow& window, const std::string& text,
+                 std::function<void(MessageBoxAnswer)> answered) {
+  for (MessageBoxObserver* observer : std::vector(observers()))
+    observer->messageBoxShown(MessageBoxKind::Question, text);
+  window.askQuestion(text, kMessageBoxCaption,
+                     [text, answered = std::move(answered)](MessageBoxAnswer answer) {
+                       for (MessageBoxObserver* observer : std::vector(observers())) {
+                         observer->messageBoxAnswered(MessageBoxKind::Question, text, answer);
+                       }
+                       if (answer == MessageBoxAnswer::Yes && acknowledgeHook())
+                         acknowledgeHook()(text);
+                       answered(answer);
+                     });
+}
+
 }  // namespace ui

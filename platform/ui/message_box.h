@@ -38,4 +38,10 @@ void setAcknowledgeHook(std::function<void(const std::string& text)> hook);
 // Shows a box through the window's host, tells the observers, and returns the answer.
 MessageBoxAnswer messageBox(DialogWindow& window, const std::string& text, MessageBoxKind kind);
 
+// Asks a question through the window's askQuestion (it does not hold up the caller) and
+// tells the observers when it is shown and when it is answered. A withdrawn question tells
+// them nothing more.
+void askQuestion(DialogWindow& window, const std::string& text,
+                 std::function<void(MessageBoxAnswer)> answered);
+
 }  // namespace ui

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run_state.h"
+#include "sim/registry.h"
 #include "tests/app/app_fixture.h"
 
 namespace app_test {
@@ -176,49 +177,96 @@ bool hasLine(const char* prefix) {
   return false;
 }
 
-constexpr const char* kCancelQuestion = "If update is running,\ndo not cancel the update.\nCancel?";
+size_t countLines(const char* prefix) {
+  const Lines all = statusLines();
+  return static_cast<size_t>(std::count_if(all.begin(), all.end(), [prefix](const std::string& l) {
+    return l.rfind(prefix, 0) == 0;
+  }));
+}
 
 struct CancelCase {
   const char* name;
+  const char* simOptions;
+  bool manual;
   ui::MessageBoxAnswer answer;
-  std::vector<std::string> boxes;
-  bool succeeded;
+  uint64_t answerAfterMs;  // program time the question stays open while the run goes on
+  const char* lastBox;     // nullptr: the boxes of a run without Cancel
 };
 
 const CancelCase kCancelCases[] = {
-    {"yes_stops_the_run",
-     ui::MessageBoxAnswer::Yes,
-     {kCancelQuestion, "Update processor firmware failed,\nplease retry in Manual Mode"},
-     false},
-    {"no_goes_on",
-     ui::MessageBoxAnswer::No,
-     {kCancelQuestion, "Update successfully completed.\nEXIT update program."},
-     true},
+    {"automatic_yes_stops_without_a_second_attempt", "hw=0x10000", false,
+     ui::MessageBoxAnswer::Yes, 0, kCancelledBox},
+    {"automatic_yes_before_the_option_update", "hw=0x11000", false, ui::MessageBoxAnswer::Yes, 0,
+     kCancelledBox},
+    {"manual_yes_stops_at_the_cancel", "hw=0x10000", true, ui::MessageBoxAnswer::Yes, 0,
+     kCancelledBox},
+    {"automatic_no_after_30_s_changes_nothing", "hw=0x10000,version=04.41", false,
+     ui::MessageBoxAnswer::No, 30'000, nullptr},
+    {"manual_no_after_30_s_changes_nothing", "hw=0x10000", true, ui::MessageBoxAnswer::No, 30'000,
+     nullptr},
 };
 
 class CancelRun : public AppTest, public ::testing::WithParamInterface<CancelCase> {};
 
+// The question stays open while the engine goes on, as a user reads it: a No after any
+// time leaves the run exactly as without Cancel; a Yes ends it with the cancel box.
 TEST_P(CancelRun, in_the_middle_of_the_programming) {
   const CancelCase& c = GetParam();
-  attach("hw=0x10000");
+  attach(c.simOptions);
+  const auto prepare = [&c](ScriptedWindow& w) {
+    if (!c.manual) return;
+    w.click(kIdcManual);  // the configuration dialog: OK with its start values
+  };
+  if (c.manual) host.atIdle(kIddConfig, [](ScriptedWindow& w) { w.click(ui::kIdOk); });
+  // The reference: the same run without Cancel.
+  runOnce(prepare);
+  const Lines reference = statusLines();
+  const std::vector<std::string> referenceBoxes = boxes();
+  const std::vector<uint8_t> referenceFlash = instrument().flashBytes(0x50000, 0x1000);
+
+  sim::resetInstruments();
+  resetRunState();
+  deviceName = kDeviceNameUnknown;
+  host.boxes.clear();
+  host.operations.clear();
+  dialog = std::make_unique<CUpdateDlg>("zelupdate");
+  if (c.manual) host.atIdle(kIddConfig, [](ScriptedWindow& w) { w.click(ui::kIdOk); });
   host.answers = {c.answer};
+  host.questionAnswerDelayMs = c.answerAfterMs;
   host.when([] { return hasLine("Download processor firmware"); },
             [](ScriptedWindow& w) { w.click(kIdcCancel); });
-  runOnce();
-  EXPECT_EQ(boxes(), c.boxes);
-  EXPECT_EQ(dialog->m_lastRunSucceeded, c.succeeded);
-  if (c.answer == ui::MessageBoxAnswer::Yes) {
-    // Both attempts report the cancel; the second never reaches the instrument's flash.
+  runOnce(prepare);
+
+  // The question comes during the programming, before the run's last box.
+  std::vector<std::string> expectedBoxes = referenceBoxes;
+  ASSERT_FALSE(expectedBoxes.empty());
+  expectedBoxes.insert(expectedBoxes.end() - 1, kCancelQuestion);
+  if (c.answer == ui::MessageBoxAnswer::No) {
+    EXPECT_EQ(boxes(), expectedBoxes);
+    EXPECT_EQ(statusLines(), reference);
+    EXPECT_EQ(instrument().flashBytes(0x50000, 0x1000), referenceFlash);
+    EXPECT_TRUE(dialog->m_lastRunSucceeded);
+  } else {
+    ASSERT_FALSE(boxes().empty());
+    EXPECT_EQ(boxes().back(), c.lastBox);
+    EXPECT_EQ(boxes()[boxes().size() - 2], kCancelQuestion);
     EXPECT_TRUE(hasLine("ERROR Download processor firmware (FFFF)"));
+    // Neither a second attempt nor the option update.
+    EXPECT_EQ(countLines("OK    Download bootloader"), 1u);
+    EXPECT_FALSE(hasLine("Update Option"));
+    EXPECT_FALSE(dialog->m_lastRunSucceeded);
     EXPECT_EQ(cancelRequested, 1);
   }
-  // The question stops the timer; No starts it again right after.
-  const auto box = std::find(host.operations.begin(), host.operations.end(),
-                             std::string("box question ") + kCancelQuestion);
-  ASSERT_NE(box, host.operations.end());
-  ASSERT_NE(box, host.operations.begin());
-  EXPECT_EQ(*(box - 1), "killTimer 1");
-  const bool restarted = box + 1 != host.operations.end() && *(box + 1) == "setTimer 1 100";
+  // The question stops the timer; No starts it again once answered.
+  const auto question = std::find(host.operations.begin(), host.operations.end(),
+                                  std::string("question ") + kCancelQuestion);
+  ASSERT_NE(question, host.operations.end());
+  ASSERT_NE(question, host.operations.begin());
+  EXPECT_EQ(*(question - 1), "killTimer 1");
+  const auto answer = std::find_if(question, host.operations.end(),
+                                   [](const std::string& op) { return op.rfind("answer ", 0) == 0; });
+  ASSERT_NE(answer, host.operations.end());
+  const bool restarted = answer + 1 != host.operations.end() && *(answer + 1) == "setTimer 1 100";
   EXPECT_EQ(restarted, c.answer == ui::MessageBoxAnswer::No);
   EXPECT_FALSE(host.windows.size());
 }
@@ -239,9 +287,8 @@ TEST_F(AppTest, exit_during_a_run) {
   host.atIdle(kIddUpdate, [](ScriptedWindow& w) { w.click(kIdcRun); });
   const int result = host.runModal(*dialog);
   const std::string question = "If update is running,\ndo not exit the program.\nExit anyway?";
-  EXPECT_EQ(boxes(), (std::vector<std::string>{
-                         question, question,
-                         "Update processor firmware failed,\nplease retry in Manual Mode"}));
+  // The run stops at the cancel: no second attempt.
+  EXPECT_EQ(boxes(), (std::vector<std::string>{question, question, kCancelledBox}));
   EXPECT_EQ(result, ui::kIdCancel);
   EXPECT_NE(std::find(host.operations.begin(), host.operations.end(), "ignored click 1083"),
             host.operations.end());

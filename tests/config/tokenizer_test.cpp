@@ -94,12 +94,17 @@ TEST(GetToken, separators_and_comments) {
 }
 
 TEST(GetToken, long_lines_are_read_in_pieces_of_199) {
-  // A 250-character comment line: its second piece is read as a line of its own.
-  const std::string comment = ";" + std::string(198, 'c') + " TAIL " + std::string(45, 'd');
-  const std::vector<Token> tokens = tokensOf(comment + "\nYES");
-  ASSERT_EQ(tokens.size(), 3u);
-  EXPECT_EQ(tokens[0].text, "TAIL");
-  EXPECT_EQ(tokens[2].kind, kTokenYes);
+  // A comment is a comment to its line's end, however long: an entry hidden beyond the
+  // first piece (of a comment line, or of one that starts inside a token) is not read.
+  const std::string hidden = " UPLOAD 0x0 0x100 KEEP.BIN " + std::string(450, 'd');
+  for (const std::string& line : {";" + std::string(198, 'c') + hidden,
+                                  "WORD;" + std::string(400, 'c') + hidden}) {
+    const std::vector<Token> tokens = tokensOf("YES\n" + line + "\nB8");
+    ASSERT_GE(tokens.size(), 2u) << line.size();
+    EXPECT_EQ(tokens.front().kind, kTokenYes);
+    EXPECT_EQ(tokens.back().kind, kTokenB8);
+    for (const Token& t : tokens) EXPECT_NE(t.kind, kTokenUpload);
+  }
 
   // A token across the boundary splits in two; no token exceeds 199 characters.
   const std::vector<Token> split = tokensOf(std::string(250, 'w'));

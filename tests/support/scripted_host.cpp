@@ -241,6 +241,34 @@ ui::MessageBoxAnswer ScriptedWindow::showMessageBox(const std::string& text, con
   return answer;
 }
 
+void ScriptedWindow::askQuestion(const std::string& text, const std::string&,
+                                 std::function<void(ui::MessageBoxAnswer)> answered) {
+  ui::MessageBoxAnswer answer = ui::MessageBoxAnswer::Yes;
+  if (!m_host.answers.empty()) {
+    answer = m_host.answers.front();
+    m_host.answers.pop_front();
+  }
+  m_host.boxes.push_back({ui::MessageBoxKind::Question, text, answer, timerRunning(1)});
+  m_host.operations.push_back("question " + text);
+  m_question.assign(1, {std::move(answered), answer, nowMs() + m_host.questionAnswerDelayMs});
+}
+
+void ScriptedWindow::withdrawQuestion() {
+  if (m_question.empty()) return;
+  m_host.operations.push_back("withdraw question");
+  m_question.clear();
+}
+
+bool ScriptedWindow::answerDueQuestion() {
+  if (m_question.empty() || nowMs() < m_question.front().dueMs) return false;
+  OpenQuestion question = std::move(m_question.front());
+  m_question.clear();
+  m_host.operations.push_back(std::string("answer ") +
+                              (question.answer == ui::MessageBoxAnswer::Yes ? "yes" : "no"));
+  question.answered(question.answer);
+  return true;
+}
+
 int ScriptedWindow::runModal(ui::Dialog& dialog) {
   return m_host.runModal(dialog);
 }
@@ -289,6 +317,7 @@ bool ScriptedHost::runTriggered() {
 bool ScriptedHost::pumpOne() {
   if (windows.empty() || windows.back()->ended()) return false;
   if (runTriggered()) return true;
+  if (windows.back()->answerDueQuestion()) return true;
   return windows.back()->fireDueTimer();
 }
 

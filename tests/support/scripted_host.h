@@ -93,6 +93,11 @@ class ScriptedWindow : public ui::DialogWindow {
   void killTimer(int timerId) override;
   ui::MessageBoxAnswer showMessageBox(const std::string& text, const std::string& caption,
                                       ui::MessageBoxKind kind) override;
+  void askQuestion(const std::string& text, const std::string& caption,
+                   std::function<void(ui::MessageBoxAnswer)> answered) override;
+  void withdrawQuestion() override;
+  // Answers the open question of askQuestion once its time has come; false when none did.
+  bool answerDueQuestion();
   int runModal(ui::Dialog& dialog) override;
   void endDialog(int result) override;
   void repaint() override { ++repaints; }
@@ -114,6 +119,12 @@ class ScriptedWindow : public ui::DialogWindow {
   std::map<int, std::pair<uint32_t, uint64_t>> m_timers;
   std::vector<std::pair<int, std::string>> m_systemMenu;
   bool m_closeRemoved = false;
+  struct OpenQuestion {
+    std::function<void(ui::MessageBoxAnswer)> answered;
+    ui::MessageBoxAnswer answer;
+    uint64_t dueMs;
+  };
+  std::vector<OpenQuestion> m_question;  // at most one
   bool m_ended = false;
   int m_result = 0;
 };
@@ -141,6 +152,9 @@ class ScriptedHost : public ui::DialogHost {
   void when(std::function<bool()> condition, Step step);
   // Answers of question boxes in order; Yes once they have run out.
   std::deque<ui::MessageBoxAnswer> answers;
+  // A question that does not hold up its caller (askQuestion) is answered at the first pump
+  // this long after it was asked, on the program clock.
+  uint64_t questionAnswerDelayMs = 0;
 
   int runModal(ui::Dialog& dialog) override;
 

@@ -36,6 +36,41 @@ bool takeInterrupt() {
   return false;
 }
 
+constexpr const char* kQuestionPrompt = "Yes or no? [y/n] ";
+
+const char* answerEcho(MessageBoxAnswer answer) {
+  return answer == MessageBoxAnswer::No ? "no\n" : answer == MessageBoxAnswer::Yes ? "yes\n" : "OK\n";
+}
+
+// Requests to end the program (SIGTERM, SIGHUP) not yet handled.
+std::atomic<int> g_terminations{0};
+// The terminal settings to put back if a second request ends the program at once.
+std::atomic<int> g_restoreFd{-1};
+termios g_restoreTermios{};
+
+void setTerminalToRestore(int fd, const termios* settings) {
+  g_restoreFd.store(-1);
+  if (settings == nullptr) return;
+  g_restoreTermios = *settings;
+  g_restoreFd.store(fd);
+}
+
+void onTerminationSignal(int signal) {
+  if (g_terminations.fetch_add(1) == 0) return;
+  // The second request: the program ends now, with the terminal as it was.
+  const int fd = g_restoreFd.load();
+  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &g_restoreTermios);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+bool takeTermination() {
+  static int taken = 0;
+  if (g_terminations.load() <= taken) return false;
+  taken = g_terminations.load();
+  return true;
+}
+
 // A wait for a key is cut into these slices, so that Ctrl-C is seen even where the signal
 // does not interrupt poll().
 constexpr int kKeyPollMs = 200;
@@ -145,6 +180,8 @@ struct ConsoleHost::Impl {
   std::deque<std::function<void()>> posted;
   struct sigaction previousSigint {};
   struct sigaction previousSigpipe {};
+  struct sigaction previousSigterm {};
+  struct sigaction previousSighup {};
 
   // Output waiting to be written, and what the terminal shows at its bottom.
   std::string pending;
@@ -217,11 +254,26 @@ struct ConsoleHost::Impl {
 
   void forgetLastLine() { lastLineControl = -1; }
 
+  // The question of askQuestion while it is open.
+  struct OpenQuestion {
+    bool open = false;
+    std::function<void(MessageBoxAnswer)> answered;
+    termios saved{};
+    bool haveTermios = false;
+  } question;
+
+  std::string printBoxText(const std::string& text, MessageBoxKind kind);
   MessageBoxAnswer askUser(const std::string& text, MessageBoxKind kind);
+  void openQuestion(const std::string& text, std::function<void(MessageBoxAnswer)> answered);
+  // Ends the open question: answered (its function called) or, with nullptr, withdrawn.
+  void closeQuestion(const MessageBoxAnswer* answer);
+  // Reads the open question's answer if a key is there. True when it was answered.
+  bool serveQuestion();
   MessageBoxAnswer waitForKey(MessageBoxKind kind);
 
   bool dispatchOne();
   void deliverInterrupt(ConsoleWindow& window);
+  void deliverTermination(ConsoleWindow& window);
   void tick(ConsoleWindow& window);
   void drawProgress(ConsoleWindow& window, bool sample);
 };
@@ -410,6 +462,11 @@ class ConsoleWindow : public DialogWindow {
                                   MessageBoxKind kind) override {
     return m_host.askUser(text, kind);
   }
+  void askQuestion(const std::string& text, const std::string& /*caption*/,
+                   std::function<void(MessageBoxAnswer)> answered) override {
+    m_host.openQuestion(text, std::move(answered));
+  }
+  void withdrawQuestion() override { m_host.closeQuestion(nullptr); }
   int runModal(Dialog& dialog) override { return m_owner.runModal(dialog); }
   void endDialog(int result) override {
     m_ended = true;
@@ -458,7 +515,7 @@ void ConsoleHost::Impl::endOutput() {
   flush();
 }
 
-MessageBoxAnswer ConsoleHost::Impl::askUser(const std::string& text, MessageBoxKind kind) {
+std::string ConsoleHost::Impl::printBoxText(const std::string& text, MessageBoxKind kind) {
   beginOutput();
   forgetLastLine();
   const std::string label = kindLabel(kind);
@@ -470,31 +527,110 @@ MessageBoxAnswer ConsoleHost::Impl::askUser(const std::string& text, MessageBoxK
     if (end == std::string::npos) break;
     start = end + 1;
   }
+  return indent;
+}
+
+MessageBoxAnswer ConsoleHost::Impl::askUser(const std::string& text, MessageBoxKind kind) {
+  // A box of its own supersedes an open question.
+  closeQuestion(nullptr);
+  const std::string indent = printBoxText(text, kind);
   const bool question = kind == MessageBoxKind::Question;
   MessageBoxAnswer answer = question ? MessageBoxAnswer::Yes : MessageBoxAnswer::Ok;
   if (!interactive()) {
     pending += indent + (question ? "-> Yes\n" : "-> OK\n");
   } else {
-    pending += indent + (question ? "Yes or no? [y/n] " : "Press Enter ");
+    pending += indent + (question ? kQuestionPrompt : "Press Enter ");
     flush();
     answer = waitForKey(kind);
-    pending += answer == MessageBoxAnswer::No    ? "no\n"
-               : answer == MessageBoxAnswer::Yes ? "yes\n"
-                                                 : "OK\n";
+    pending += answerEcho(answer);
   }
   flush();  // the progress line comes back with the next tick
   return answer;
 }
 
+void ConsoleHost::Impl::openQuestion(const std::string& text,
+                                     std::function<void(MessageBoxAnswer)> answered) {
+  closeQuestion(nullptr);
+  const std::string indent = printBoxText(text, MessageBoxKind::Question);
+  if (!interactive()) {
+    pending += indent + "-> Yes\n";
+    flush();
+    answered(MessageBoxAnswer::Yes);
+    return;
+  }
+  // The run goes on below the question; the terminal takes single keys without echo until
+  // it is answered, so that the answer is read by the pump without waiting for it.
+  pending += indent + kQuestionPrompt + "\n";
+  flush();
+  question.answered = std::move(answered);
+  question.open = true;
+  question.haveTermios = ::tcgetattr(options.inputFd, &question.saved) == 0;
+  if (question.haveTermios) {
+    setTerminalToRestore(options.inputFd, &question.saved);
+    termios keys = question.saved;
+    keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    keys.c_cc[VMIN] = 0;
+    keys.c_cc[VTIME] = 0;
+    ::tcsetattr(options.inputFd, TCSANOW, &keys);
+    ::tcflush(options.inputFd, TCIFLUSH);
+  }
+}
+
+void ConsoleHost::Impl::closeQuestion(const MessageBoxAnswer* answer) {
+  if (!question.open) return;
+  question.open = false;
+  if (question.haveTermios) {
+    ::tcsetattr(options.inputFd, TCSANOW, &question.saved);
+    setTerminalToRestore(-1, nullptr);
+  }
+  beginOutput();
+  forgetLastLine();
+  const std::string indent(std::string(kindLabel(MessageBoxKind::Question)).size(), ' ');
+  pending += indent + (answer ? answerEcho(*answer) : "(withdrawn)\n");
+  flush();
+  std::function<void(MessageBoxAnswer)> answered = std::move(question.answered);
+  question.answered = nullptr;
+  if (answer && answered) answered(*answer);
+}
+
+bool ConsoleHost::Impl::serveQuestion() {
+  if (!question.open) return false;
+  if (takeInterrupt()) {
+    // Ctrl-C confirms the question.
+    const MessageBoxAnswer yes = MessageBoxAnswer::Yes;
+    closeQuestion(&yes);
+    return true;
+  }
+  pollfd entry{options.inputFd, POLLIN, 0};
+  if (::poll(&entry, 1, 0) <= 0) return false;
+  char c = 0;
+  const ssize_t got = ::read(options.inputFd, &c, 1);
+  if (got < 0) return false;
+  MessageBoxAnswer answer;
+  if (got == 0) {
+    answer = MessageBoxAnswer::Yes;  // the terminal is gone: answered as without one
+  } else if (c == 'y' || c == 'Y') {
+    answer = MessageBoxAnswer::Yes;
+  } else if (c == 'n' || c == 'N' || c == '\n' || c == '\r') {
+    answer = MessageBoxAnswer::No;
+  } else {
+    return false;
+  }
+  closeQuestion(&answer);
+  return true;
+}
+
 MessageBoxAnswer ConsoleHost::Impl::waitForKey(MessageBoxKind kind) {
   const bool question = kind == MessageBoxKind::Question;
   const MessageBoxAnswer fallback = question ? MessageBoxAnswer::Yes : MessageBoxAnswer::Ok;
-  // One key answers, without Enter after y or n, and keys typed before the box was shown
+  // One key answers, without Enter after y or n (Enter alone is No, the default), and keys
+  // typed before the box was shown
   // are dropped, so that a stray Enter during a long run cannot acknowledge an
   // instruction unread. Ctrl-C keeps raising the signal.
   termios saved{};
   const bool haveTermios = ::tcgetattr(options.inputFd, &saved) == 0;
   if (haveTermios) {
+    setTerminalToRestore(options.inputFd, &saved);
     termios keys = saved;
     keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
     keys.c_cc[VMIN] = 1;
@@ -527,13 +663,23 @@ MessageBoxAnswer ConsoleHost::Impl::waitForKey(MessageBoxKind kind) {
       answer = MessageBoxAnswer::Yes;
       break;
     }
-    if (question && (c == 'n' || c == 'N')) {
+    if (question && (c == 'n' || c == 'N' || c == '\n' || c == '\r')) {
       answer = MessageBoxAnswer::No;
       break;
     }
   }
-  if (haveTermios) ::tcsetattr(options.inputFd, TCSANOW, &saved);
+  if (haveTermios) {
+    ::tcsetattr(options.inputFd, TCSANOW, &saved);
+    setTerminalToRestore(-1, nullptr);
+  }
   return answer;
+}
+
+void ConsoleHost::Impl::deliverTermination(ConsoleWindow& window) {
+  // Nobody may be left to answer: boxes from now on are answered at once.
+  options.assumeYes = true;
+  closeQuestion(nullptr);
+  if (!window.dialog().onSystemCommand(kSysCommandTerminate)) window.dialog().onCancel();
 }
 
 void ConsoleHost::Impl::deliverInterrupt(ConsoleWindow& window) {
@@ -550,6 +696,11 @@ bool ConsoleHost::Impl::dispatchOne() {
   if (windows.empty()) return false;
   ConsoleWindow& window = *windows.back();
   if (window.ended()) return false;
+  if (takeTermination()) {
+    deliverTermination(window);
+    return true;
+  }
+  if (serveQuestion()) return true;
   if (takeInterrupt()) {
     deliverInterrupt(window);
     return true;
@@ -667,6 +818,16 @@ int ConsoleHost::runModal(Dialog& dialog) {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, &impl.previousSigpipe);
+    if (impl.options.catchTermination) {
+      // A request to end the program stops the run at its next pump, as a confirmed
+      // cancel, so that it ends with its lines; a second one ends the program at once.
+      struct sigaction terminate {};
+      terminate.sa_handler = onTerminationSignal;
+      sigemptyset(&terminate.sa_mask);
+      terminate.sa_flags = 0;
+      ::sigaction(SIGTERM, &terminate, &impl.previousSigterm);
+      ::sigaction(SIGHUP, &terminate, &impl.previousSighup);
+    }
     platform::setMessagePumpHook([&impl] { return impl.dispatchOne(); });
   }
   impl.windows.push_back(window.get());
@@ -676,6 +837,10 @@ int ConsoleHost::runModal(Dialog& dialog) {
   // Only the outermost dialog gets the queued work; one opened from it has nobody to
   // answer it in a console and ends with its cancel command.
   while (!window->ended()) {
+    if (takeTermination()) {
+      impl.deliverTermination(*window);
+      continue;
+    }
     if (takeInterrupt()) {
       impl.deliverInterrupt(*window);
       continue;
@@ -690,6 +855,7 @@ int ConsoleHost::runModal(Dialog& dialog) {
     if (!window->ended()) window->endDialog(kIdCancel);
   }
 
+  impl.closeQuestion(nullptr);
   impl.beginOutput();
   impl.flush();
   dialog.onDestroy();
@@ -699,6 +865,10 @@ int ConsoleHost::runModal(Dialog& dialog) {
     platform::setMessagePumpHook({});
     if (impl.options.catchInterrupt) ::sigaction(SIGINT, &impl.previousSigint, nullptr);
     ::sigaction(SIGPIPE, &impl.previousSigpipe, nullptr);
+    if (impl.options.catchTermination) {
+      ::sigaction(SIGTERM, &impl.previousSigterm, nullptr);
+      ::sigaction(SIGHUP, &impl.previousSighup, nullptr);
+    }
     impl.posted.clear();
     impl.forgetLastLine();
   }

@@ -12,7 +12,9 @@
 //   texts), with the transfer rate and the time left; nothing of it elsewhere.
 // Ctrl-C clicks the control named as the interrupt (the Cancel button) at the next pump, or
 // is the dialog's cancel command while that control is disabled; a Ctrl-C while a question
-// is open answers Yes, one at an OK box answers it and then clicks.
+// is open answers Yes, one at an OK box answers it and then clicks. A question asked with
+// askQuestion does not wait: its answer (y, or n or Enter for the default No) is read by
+// the pump while the operation that asked it goes on.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +36,10 @@ struct ConsoleOptions {
   int interruptControlId = -1;
   // Catch SIGINT while a dialog runs (restored afterwards).
   bool catchInterrupt = true;
+  // Catch SIGTERM and SIGHUP while a dialog runs: the first is delivered to the dialog as
+  // kSysCommandTerminate at the next pump (boxes are answered at once from then on), a
+  // second ends the program at once with the terminal restored.
+  bool catchTermination = true;
   // What the progress line shows: -1 leaves a part out.
   int busyBarId = -1;
   int transferBarId = -1;

@@ -578,14 +578,16 @@ void QtDialogWindow::deliverTimer(int timerId) {
   deliver([this, timerId] { m_dialog.onTimer(timerId); });
 }
 
-MessageBoxAnswer QtDialogWindow::showMessageBox(const std::string& text, const std::string& caption,
-                                                MessageBoxKind kind) {
-  QMessageBox box(isHidden() ? nullptr : this);
+namespace {
+
+// A message box of the program's looks. A question has no icon, Yes and No with No as the
+// default button (Enter must not confirm what cannot be undone), and no escape.
+void setUpBox(QMessageBox& box, const std::string& text, const std::string& caption,
+              MessageBoxKind kind) {
   box.setObjectName(QStringLiteral("messageBox"));
   box.setWindowTitle(qs(caption));
   box.setTextFormat(Qt::PlainText);
   box.setText(qs(text));
-  box.setWindowModality(Qt::ApplicationModal);
   switch (kind) {
     case MessageBoxKind::Stop:
       box.setIcon(QMessageBox::Critical);
@@ -598,17 +600,54 @@ MessageBoxAnswer QtDialogWindow::showMessageBox(const std::string& text, const s
     case MessageBoxKind::Question:
       box.setIcon(QMessageBox::NoIcon);
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      box.setDefaultButton(QMessageBox::Yes);
+      box.setDefaultButton(QMessageBox::No);
       // Neither Escape nor the title bar answers a question; one of the two buttons must.
       box.setEscapeButton(static_cast<QAbstractButton*>(nullptr));
       break;
   }
+}
+
+}  // namespace
+
+MessageBoxAnswer QtDialogWindow::showMessageBox(const std::string& text, const std::string& caption,
+                                                MessageBoxKind kind) {
+  // A box of its own supersedes an open question.
+  withdrawQuestion();
+  QMessageBox box(isHidden() ? nullptr : this);
+  setUpBox(box, text, caption, kind);
+  box.setWindowModality(Qt::ApplicationModal);
   int answer = box.exec();
   // A question box that was closed some other way (its window destroyed) counts as No.
   if (kind == MessageBoxKind::Question) {
     return answer == QMessageBox::Yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No;
   }
   return MessageBoxAnswer::Ok;
+}
+
+void QtDialogWindow::askQuestion(const std::string& text, const std::string& caption,
+                                 std::function<void(MessageBoxAnswer)> answered) {
+  withdrawQuestion();
+  auto* box = new QMessageBox(this);
+  setUpBox(*box, text, caption, MessageBoxKind::Question);
+  box->setWindowModality(Qt::WindowModal);
+  m_question = box;
+  connect(box, &QMessageBox::finished, this,
+          [this, box, answered = std::move(answered)](int result) {
+            box->deleteLater();
+            if (m_question != box) return;  // withdrawn
+            m_question = nullptr;
+            const MessageBoxAnswer answer =
+                result == QMessageBox::Yes ? MessageBoxAnswer::Yes : MessageBoxAnswer::No;
+            deliver([&answered, answer] { answered(answer); });
+          });
+  box->open();
+}
+
+void QtDialogWindow::withdrawQuestion() {
+  QMessageBox* box = m_question;
+  if (!box) return;
+  m_question = nullptr;
+  box->done(QMessageBox::No);
 }
 
 int QtDialogWindow::runModal(Dialog& dialog) {

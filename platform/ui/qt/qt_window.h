@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <functional>
 #include <map>
 #include <string>
@@ -69,6 +71,11 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   int progressPos(int id) const override;
   void setTimer(int timerId, uint32_t periodMs) override;
   void killTimer(int timerId) override;
+  // Window-modal, opened without a loop of its own: the answer arrives as an event that
+  // the event loop or the engine's pump dispatches.
+  void askQuestion(const std::string& text, const std::string& caption,
+                   std::function<void(MessageBoxAnswer)> answered) override;
+  void withdrawQuestion() override;
   MessageBoxAnswer showMessageBox(const std::string& text, const std::string& caption,
                                   MessageBoxKind kind) override;
   int runModal(Dialog& dialog) override;
@@ -110,6 +117,8 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   std::vector<MenuEntry> m_menuEntries;
   bool m_closeInMenu = true;
   QEventLoop* m_loop = nullptr;
+  // The question of askQuestion while it is open.
+  QPointer<QMessageBox> m_question;
   bool m_running = false;
   bool m_ended = false;
   int m_result = kIdCancel;
