@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -44,8 +45,6 @@ constexpr const char* kDone = "Update successfully completed.\nEXIT update progr
 constexpr const char* kCancelQuestion = "If update is running,\ndo not cancel the update.\nCancel?";
 constexpr const char* kExitQuestion =
     "If update is running,\ndo not exit the program.\nExit anyway?";
-constexpr const char* kProcessorFailed =
-    "Update processor firmware failed,\nplease retry in Manual Mode";
 constexpr const char* kNeedsExtension =
     "ERROR  \nATSC / DVB-T TV Digital Demodulator\nupdate not possible without memory extension";
 
@@ -455,7 +454,25 @@ TEST_F(UpdateWindow, cancel_answered_no_goes_on_and_yes_stops_the_next_run) {
   driver.click(kIddUpdate, kIdcRun)
       .then("programming", [] { return hasLine("Download processor firmware"); })
       .click(kIddUpdate, kIdcCancel)
-      .answer(kCancelQuestion, Box::No)
+      .then("the question open for 30 s of the run",
+            [this, opened = uint64_t{0}]() mutable {
+              QMessageBox* box = qt_test::activeMessageBox();
+              if (!box) return false;
+              if (opened == 0) {
+                opened = clock.nowMicros();
+                EXPECT_EQ(box->text().toStdString(), kCancelQuestion);
+                EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+              }
+              // The engine goes on below the question, on the program clock.
+              return clock.nowMicros() >= opened + 30'000'000;
+            })
+      .then("Enter answers No",
+            [] {
+              QMessageBox* box = qt_test::activeMessageBox();
+              if (!box) return false;
+              QTest::keyClick(box, Qt::Key_Return);
+              return true;
+            })
       .answer(kDone, Box::Ok)
       .then("idle", [] { return enabled(kIddUpdate, kIdcRun); })
       .check("first run",
@@ -469,7 +486,7 @@ TEST_F(UpdateWindow, cancel_answered_no_goes_on_and_yes_stops_the_next_run) {
       .then("programming again", [] { return hasLine("Download processor firmware"); })
       .click(kIddUpdate, kIdcCancel)
       .answer(kCancelQuestion, Box::Yes)
-      .answer(kProcessorFailed, Box::Ok)
+      .answer(kCancelledBox, Box::Ok)
       .then("idle again", [] { return enabled(kIddUpdate, kIdcRun); })
       .check("second run",
              [] {
@@ -481,7 +498,53 @@ TEST_F(UpdateWindow, cancel_answered_no_goes_on_and_yes_stops_the_next_run) {
       .click(kIddUpdate, kIdcExit);
   runWindow();
   EXPECT_FALSE(dialog->m_lastRunSucceeded);
-  EXPECT_EQ(driver.boxes().size(), 4u);
+  EXPECT_EQ(driver.boxes().size(), 3u);
+}
+
+// What an automatic run finds in the instrument is its own: the manual selections stay
+// those of the configuration dialog.
+TEST_F(UpdateWindow, an_automatic_run_leaves_the_manual_option_as_chosen) {
+  const auto answerBoxesUntilIdle = [] {
+    if (QMessageBox* box = qt_test::activeMessageBox()) {
+      if (box->isVisible()) qt_test::clickLater(box->button(QMessageBox::Ok));
+      return false;
+    }
+    return enabled(kIddUpdate, kIdcRun) &&
+           hasLine("Manual mode with settings in configuration menu");
+  };
+  driver.click(kIddUpdate, kIdcManual)
+      .waitForDialog(kIddConfig)
+      .click(kIddConfig, kIdcOptionB1)
+      .click(kIddConfig, kIdcProcessorFirmware)  // the option alone
+      .click(kIddConfig, ui::kIdOk)
+      .then("configuration closed", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .click(kIddUpdate, kIdcAutomatic)
+      .click(kIddUpdate, kIdcRun)  // the B20 instrument, updated automatically
+      .answer(kDone, Box::Ok)
+      .then("idle", [] { return enabled(kIddUpdate, kIdcRun); })
+      .check("booted", [this] { clock.sleepMicros(60'000'000); })
+      .click(kIddUpdate, kIdcManual)
+      .waitForDialog(kIddConfig)
+      .check("B1 still chosen", [] { EXPECT_TRUE(checked(kIddConfig, kIdcOptionB1)); })
+      .click(kIddConfig, ui::kIdOk)
+      .then("configuration closed", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .click(kIddUpdate, kIdcRun)
+      .then("manual run over", answerBoxesUntilIdle)
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  const auto anyLineHas = [](const char* text) {
+    const Lines all = statusLines();
+    return std::any_of(all.begin(), all.end(),
+                       [text](const std::string& l) { return l.find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(anyLineHas("Update Option(B1)"));
+  EXPECT_FALSE(anyLineHas("Update Option(B20)"));
+  const std::string qam = dir->read("QAM.BIN");
+  std::string dsp;
+  for (uint32_t word : sim::instrumentFor(kInstrument)->dspImage()) {
+    for (int i = 0; i < 4; ++i) dsp.push_back(static_cast<char>(word >> (8 * i)));
+  }
+  EXPECT_TRUE(!qam.empty() && dsp == qam) << "QAM.BIN not in the DSP module";
 }
 
 TEST_F(UpdateWindow, exit_during_a_run_asks_first) {
@@ -492,7 +555,7 @@ TEST_F(UpdateWindow, exit_during_a_run_asks_first) {
       .check("still running", [] { EXPECT_TRUE(enabled(kIddUpdate, kIdcCancel)); })
       .check("exit again", [this] { later([](CUpdateDlg& d) { d.exitProgram(); }); })
       .answer(kExitQuestion, Box::Yes)
-      .answer(kProcessorFailed, Box::Ok);
+      .answer(kCancelledBox, Box::Ok);
   EXPECT_EQ(runWindow(), ui::kIdCancel);
   EXPECT_EQ(cancelRequested, 1);
   EXPECT_FALSE(hasLine("OK    Get checksum from target"));
