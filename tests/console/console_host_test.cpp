@@ -250,6 +250,8 @@ TEST(ConsoleHostTest, a_box_on_a_terminal_takes_its_answer_from_the_keys) {
       {MessageBoxKind::Stop, "", "x\n", false, MessageBoxAnswer::Ok, "Press Enter OK\n"},
       {MessageBoxKind::Question, "", "y", false, MessageBoxAnswer::Yes, "[y/n] yes\n"},
       {MessageBoxKind::Question, "", "qN", false, MessageBoxAnswer::No, "[y/n] no\n"},
+      // Enter takes the default, No.
+      {MessageBoxKind::Question, "", "\r", false, MessageBoxAnswer::No, "[y/n] no\n"},
       // Keys typed before the box must not answer it unread.
       {MessageBoxKind::Question, "y", "n", false, MessageBoxAnswer::No, "[y/n] no\n"},
       {MessageBoxKind::Stop, "\r", "\r", false, MessageBoxAnswer::Ok, "Press Enter OK\n"},

@@ -8,7 +8,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -131,6 +134,16 @@ class TerminalProgram {
     return m_status;
   }
   const std::string& output() const { return m_output; }
+  pid_t pid() const { return m_pid; }
+  // The terminal echoes and reads whole lines, as a shell left it.
+  bool terminalRestored() const {
+    const int fd = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    termios settings{};
+    const bool ok = fd >= 0 && ::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & ECHO) &&
+                    (settings.c_lflag & ICANON);
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
 
  private:
   testing_support::PtyPair m_pty;
@@ -364,6 +377,107 @@ TEST(RunCommandTest, ctrl_c_on_the_terminal_asks_and_yes_ends_the_run) {
             std::string::npos)
       << transcript;
   EXPECT_EQ(transcript.find("Update successfully completed"), std::string::npos);
+}
+
+// Everything a run needs is checked before the instrument is switched into update mode: a
+// failure ends the run (exit 1) with the line and the box of the check, and neither
+// SENSE:SWUP nor a front-panel instruction reaches the instrument or the user.
+TEST(RunCommandTest, the_update_set_is_checked_before_update_mode) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    bool emptyFolder;
+    std::string emptyFile;  // made 0 bytes long
+    bool configIsFolder;    // ROMWRITE.CNF cannot be written
+    std::string outHas;
+  };
+  const Row rows[] = {
+      {"empty folder", {"--port", "sim:hw=0x11000"}, true, "", false,
+       "ERROR - check GENERAL:  update aborted\nBootstraploader ROMWRITE.URL not accessible\n"
+       "[stop] Bootstraploader ROMWRITE.URL not accessible\n"},
+      {"empty firmware image", {"--port", "sim:hw=0x10000"}, false, "NO_ATSC.bin", false,
+       "[stop] Programfile NO_ATSC.BIN not accessible\n"},
+      {"empty DSP image", {"--port", "sim:hw=0x11000"}, false, "ATSC.BIN", false,
+       "ERROR - DSP file could not be opened\n[stop] DSP file ATSC.BIN not accessible\n"},
+      {"manual, empty transfer program", {"--manual", "--port", "sim:hw=0x10000"}, false,
+       "ROMWRITE.TRA", false, "[stop] Transferprogram ROMWRITE.TRA not accessible\n"},
+      {"manual, ROMWRITE.CNF not writable", {"--manual", "--port", "sim:hw=0x10000"}, false, "",
+       true, "ERROR Create configuration file\n"},
+  };
+  for (const Row& row : rows) {
+    TempDir dir(false);
+    if (!row.emptyFolder) writeUpdateSet(dir);
+    if (!row.emptyFile.empty()) dir.write(row.emptyFile, "");
+    if (row.configIsFolder) {
+      ::unlink(dir.file("ROMWRITE.CNF").c_str());
+      ::mkdir(dir.file("ROMWRITE.CNF").c_str(), 0755);
+    }
+    std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result result = runProgram(dir, args);
+    EXPECT_EQ(result.status, 1) << row.name << "\n" << result.out;
+    EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("update mode"), std::string::npos) << row.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("ZEL settings before update"), std::string::npos) << row.name;
+    EXPECT_EQ(dir.read("trace.txt").find("SWUP"), std::string::npos) << row.name;
+  }
+}
+
+// Ctrl-C, then the question left open while the run goes on: n after 30 s of program time
+// changes nothing. The lines are those of a run without Cancel.
+TEST(RunCommandTest, cancel_answered_no_late_leaves_the_run_as_without_it) {
+  const std::string instrument = "sim:hw=0x10000,version=04.41";
+  std::vector<std::string> reference;
+  {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    ASSERT_EQ(runProgram(dir, {"run", "--assume-yes", "--port", instrument + ",speed=virtual",
+                               "--transcript", "t.txt"})
+                  .status,
+              0);
+    reference = linesOf(dir.read("t.txt"));
+  }
+  {
+    const std::string answer = "n";
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    TerminalProgram run(dir, {"run", "--port", instrument + ",speed=20", "--transcript", "t.txt"});
+    ASSERT_TRUE(run.waitFor("Download processor firmware")) << run.output();
+    run.type("\x03");
+    ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
+    // 1.5 s at twenty times the speed: the target abandons a packet after 2 s without echo.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    run.type(answer);
+    ASSERT_TRUE(run.waitFor("Press Enter ")) << run.output();
+    run.type("\r");
+    EXPECT_EQ(run.finish(), 0) << run.output();
+    std::vector<std::string> lines;
+    for (const std::string& line : linesOf(dir.read("t.txt"))) {
+      if (line.rfind("! question", 0) != 0 && line.rfind("> no", 0) != 0) lines.push_back(line);
+    }
+    EXPECT_EQ(lines, reference);
+  }
+}
+
+// SIGTERM while the Cancel question is open: the run ends as after Yes, with its lines in
+// the transcript, the terminal as it was, and exit status 1.
+TEST(RunCommandTest, sigterm_ends_the_run_with_its_lines_and_the_terminal_restored) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  TerminalProgram run(dir, {"run", "--port", "sim:hw=0x11000,speed=20", "--transcript", "t.txt"});
+  ASSERT_TRUE(run.waitFor("Download processor firmware")) << run.output();
+  run.type("\x03");
+  ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
+  ::kill(run.pid(), SIGTERM);
+  EXPECT_EQ(run.finish(), 1) << run.output();
+  EXPECT_TRUE(run.terminalRestored());
+  const std::string transcript = dir.read("t.txt");
+  EXPECT_NE(transcript.find("+ ERROR Download processor firmware (FFFF)\n"), std::string::npos)
+      << transcript;
+  EXPECT_NE(transcript.find("! stop Update cancelled by the user.\\nPlease retry in Manual Mode\n"),
+            std::string::npos)
+      << transcript;
+  EXPECT_EQ(transcript.find("Update Option"), std::string::npos) << transcript;
 }
 
 }  // namespace
