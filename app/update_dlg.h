@@ -47,7 +47,8 @@ inline constexpr const char* kCancelQuestion =
     "If update is running,\ndo not cancel the update.\nCancel?";
 inline constexpr const char* kExitQuestion =
     "If update is running,\ndo not exit the program.\nExit anyway?";
-inline constexpr const char* kCancelledBox = "Update cancelled by the user.\nPlease retry in Manual Mode";
+inline constexpr const char* kCancelledBox =
+    "Update cancelled by the user.\nPlease retry in Manual Mode";
 
 class CUpdateDlg : public ui::Dialog, public StatusListObserver {
  public:

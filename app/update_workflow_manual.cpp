@@ -39,8 +39,7 @@ void CUpdateDlg::runManualUpdate() {
   bool succeeded = true;
   // Everything the updates will need is checked before the first instruction to the user.
   const bool anyUpdate = s.processorFirmware != 0 || s.optionUpdate != 0;
-  if (anyUpdate &&
-      !preflightCheck(true, s.optionUpdate != 0 ? s.optionKind : kOptionKindNone)) {
+  if (anyUpdate && !preflightCheck(true, s.optionUpdate != 0 ? s.optionKind : kOptionKindNone)) {
     m_lastRunSucceeded = false;
     return;
   }

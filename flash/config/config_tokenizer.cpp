@@ -49,8 +49,8 @@ constexpr Keyword kKeywords[kConfigKeywordCount] = {
 struct TokenizerState {
   std::FILE* file = nullptr;
   char line[kConfigLinePieceMax + 1] = {};
-  size_t length = 0;    // characters in line (a piece may hold NUL bytes)
-  size_t position = 0;  // where the next token search starts
+  size_t length = 0;      // characters in line (a piece may hold NUL bytes)
+  size_t position = 0;    // where the next token search starts
   bool lineEnded = true;  // the piece holds its line's end (a line feed, or the file's end)
 };
 

@@ -1,8 +1,9 @@
 // The tokenizer of the programming configuration file. The file is a stream of tokens
 // separated by runs of " ,=\n\r\t"; ";" starts a comment that runs to the end of its line,
 // also inside a token, however long the line is. Lines are read in pieces of at most
-// kConfigLinePieceMax characters, so a longer line without a comment reads as several lines. One file at a time: the tokenizer keeps the
-// open file and its position in file-scope state and is not re-entrant.
+// kConfigLinePieceMax characters, so a longer line without a comment reads as several lines. One
+// file at a time: the tokenizer keeps the open file and its position in file-scope state and is not
+// re-entrant.
 #pragma once
 
 #include <cstdint>

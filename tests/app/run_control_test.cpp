@@ -179,9 +179,8 @@ bool hasLine(const char* prefix) {
 
 size_t countLines(const char* prefix) {
   const Lines all = statusLines();
-  return static_cast<size_t>(std::count_if(all.begin(), all.end(), [prefix](const std::string& l) {
-    return l.rfind(prefix, 0) == 0;
-  }));
+  return static_cast<size_t>(std::count_if(
+      all.begin(), all.end(), [prefix](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
 }
 
 struct CancelCase {
@@ -194,8 +193,8 @@ struct CancelCase {
 };
 
 const CancelCase kCancelCases[] = {
-    {"automatic_yes_stops_without_a_second_attempt", "hw=0x10000", false,
-     ui::MessageBoxAnswer::Yes, 0, kCancelledBox},
+    {"automatic_yes_stops_without_a_second_attempt", "hw=0x10000", false, ui::MessageBoxAnswer::Yes,
+     0, kCancelledBox},
     {"automatic_yes_before_the_option_update", "hw=0x11000", false, ui::MessageBoxAnswer::Yes, 0,
      kCancelledBox},
     {"manual_yes_stops_at_the_cancel", "hw=0x10000", true, ui::MessageBoxAnswer::Yes, 0,
@@ -263,8 +262,9 @@ TEST_P(CancelRun, in_the_middle_of_the_programming) {
   ASSERT_NE(question, host.operations.end());
   ASSERT_NE(question, host.operations.begin());
   EXPECT_EQ(*(question - 1), "killTimer 1");
-  const auto answer = std::find_if(question, host.operations.end(),
-                                   [](const std::string& op) { return op.rfind("answer ", 0) == 0; });
+  const auto answer = std::find_if(question, host.operations.end(), [](const std::string& op) {
+    return op.rfind("answer ", 0) == 0;
+  });
   ASSERT_NE(answer, host.operations.end());
   const bool restarted = answer + 1 != host.operations.end() && *(answer + 1) == "setTimer 1 100";
   EXPECT_EQ(restarted, c.answer == ui::MessageBoxAnswer::No);

@@ -97,8 +97,8 @@ TEST(GetToken, long_lines_are_read_in_pieces_of_199) {
   // A comment is a comment to its line's end, however long: an entry hidden beyond the
   // first piece (of a comment line, or of one that starts inside a token) is not read.
   const std::string hidden = " UPLOAD 0x0 0x100 KEEP.BIN " + std::string(450, 'd');
-  for (const std::string& line : {";" + std::string(198, 'c') + hidden,
-                                  "WORD;" + std::string(400, 'c') + hidden}) {
+  for (const std::string& line :
+       {";" + std::string(198, 'c') + hidden, "WORD;" + std::string(400, 'c') + hidden}) {
     const std::vector<Token> tokens = tokensOf("YES\n" + line + "\nB8");
     ASSERT_GE(tokens.size(), 2u) << line.size();
     EXPECT_EQ(tokens.front().kind, kTokenYes);

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <sstream>
 #include <string>
@@ -119,6 +124,26 @@ TEST(Generators, replace_a_file_of_any_case_and_report_failure_to_create) {
   ASSERT_EQ(::mkdir(blocked.file("ROMWRITE.CNF").c_str(), 0755), 0);  // holds even for root
   EXPECT_EQ(writeAutomaticConfiguration(0, false, 1), kConfigNotCreated);
   EXPECT_EQ(writeManualConfiguration(1, ManualSelections{}), kConfigNotCreated);
+}
+
+// A write that fails half way (the disk full: here a file size limit) leaves the file of the
+// last run as it was, and reports the failure.
+TEST(Generators, a_write_that_fails_half_way_leaves_the_old_file) {
+  testing_support::TempDir dir;
+  const std::string old = "; ROMWRITE.CNF of the last run\n";
+  dir.write("ROMWRITE.CNF", old);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{100, 100};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::_exit(writeAutomaticConfiguration(0x10000, false, 1) == kConfigNotCreated ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failure is reported";
+  EXPECT_EQ(dir.read("ROMWRITE.CNF"), old);
+  EXPECT_EQ(linesOf(dir.read("ROMWRITE.CNF")).size(), 1u);
 }
 
 TEST(Generators, reader_accepts_every_generated_file) {

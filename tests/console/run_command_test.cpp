@@ -11,10 +11,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <thread>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/transcript.h"
@@ -392,17 +392,37 @@ TEST(RunCommandTest, the_update_set_is_checked_before_update_mode) {
     std::string outHas;
   };
   const Row rows[] = {
-      {"empty folder", {"--port", "sim:hw=0x11000"}, true, "", false,
+      {"empty folder",
+       {"--port", "sim:hw=0x11000"},
+       true,
+       "",
+       false,
        "ERROR - check GENERAL:  update aborted\nBootstraploader ROMWRITE.URL not accessible\n"
        "[stop] Bootstraploader ROMWRITE.URL not accessible\n"},
-      {"empty firmware image", {"--port", "sim:hw=0x10000"}, false, "NO_ATSC.bin", false,
+      {"empty firmware image",
+       {"--port", "sim:hw=0x10000"},
+       false,
+       "NO_ATSC.bin",
+       false,
        "[stop] Programfile NO_ATSC.BIN not accessible\n"},
-      {"empty DSP image", {"--port", "sim:hw=0x11000"}, false, "ATSC.BIN", false,
+      {"empty DSP image",
+       {"--port", "sim:hw=0x11000"},
+       false,
+       "ATSC.BIN",
+       false,
        "ERROR - DSP file could not be opened\n[stop] DSP file ATSC.BIN not accessible\n"},
-      {"manual, empty transfer program", {"--manual", "--port", "sim:hw=0x10000"}, false,
-       "ROMWRITE.TRA", false, "[stop] Transferprogram ROMWRITE.TRA not accessible\n"},
-      {"manual, ROMWRITE.CNF not writable", {"--manual", "--port", "sim:hw=0x10000"}, false, "",
-       true, "ERROR Create configuration file\n"},
+      {"manual, empty transfer program",
+       {"--manual", "--port", "sim:hw=0x10000"},
+       false,
+       "ROMWRITE.TRA",
+       false,
+       "[stop] Transferprogram ROMWRITE.TRA not accessible\n"},
+      {"manual, ROMWRITE.CNF not writable",
+       {"--manual", "--port", "sim:hw=0x10000"},
+       false,
+       "",
+       true,
+       "ERROR Create configuration file\n"},
   };
   for (const Row& row : rows) {
     TempDir dir(false);

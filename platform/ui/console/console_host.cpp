@@ -39,7 +39,9 @@ bool takeInterrupt() {
 constexpr const char* kQuestionPrompt = "Yes or no? [y/n] ";
 
 const char* answerEcho(MessageBoxAnswer answer) {
-  return answer == MessageBoxAnswer::No ? "no\n" : answer == MessageBoxAnswer::Yes ? "yes\n" : "OK\n";
+  return answer == MessageBoxAnswer::No    ? "no\n"
+         : answer == MessageBoxAnswer::Yes ? "yes\n"
+                                           : "OK\n";
 }
 
 // Requests to end the program (SIGTERM, SIGHUP) not yet handled.
