@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -560,6 +561,22 @@ TEST_F(UpdateWindow, exit_during_a_run_asks_first) {
   EXPECT_EQ(cancelRequested, 1);
   EXPECT_FALSE(hasLine("OK    Get checksum from target"));
   EXPECT_FALSE(dialog->m_session.m_comm.isOpen());
+}
+
+// SIGTERM acts as Cancel answered Yes: the run ends with its lines, its boxes no longer
+// wait for anyone, and the window closes.
+TEST_F(UpdateWindow, sigterm_ends_the_run_with_its_lines_and_closes_the_window) {
+  driver.click(kIddUpdate, kIdcRun)
+      .then("programming", [] { return hasLine("Download processor firmware"); })
+      .check("SIGTERM", [] { ::raise(SIGTERM); });
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+  EXPECT_EQ(cancelRequested, 1);
+  EXPECT_TRUE(hasLine("ERROR Download processor firmware (FFFF)"));
+  EXPECT_FALSE(hasLine("OK    Get checksum from target"));
+  EXPECT_FALSE(dialog->m_lastRunSucceeded);
+  struct sigaction now {};
+  ::sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <vector>
 
@@ -79,6 +81,7 @@ struct Runtime {
   std::vector<QtDialogWindow*> windows;
   std::vector<Timer> timers;
   QTimer* poll = nullptr;
+  QTimer* signalPoll = nullptr;
   InputGuard* guard = nullptr;
   int pumpDepth = 0;
   int pumpRounds = 0;
@@ -148,10 +151,50 @@ class Host final : public DialogHost {
 }  // namespace
 
 namespace runtime {
+namespace {
+
+// Requests to end the program (SIGTERM, SIGHUP); the first is served at the next pump or
+// poll, a second ends the program at once (the handler is back to the default then).
+std::atomic<int> g_terminations{0};
+bool g_terminationServed = false;
+struct sigaction g_previousSigterm {};
+struct sigaction g_previousSighup {};
+
+void onTerminationSignal(int signal) {
+  if (g_terminations.fetch_add(1) == 0) return;
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// The innermost window hears of the request as a system command; a window that does not
+// handle it ends as with its cancel.
+void serveTermination() {
+  Runtime& rt = state();
+  if (g_terminationServed || g_terminations.load() == 0 || rt.windows.empty()) return;
+  g_terminationServed = true;
+  rt.windows.back()->deliverTermination();
+}
+
+}  // namespace
+
+bool terminationRequested() {
+  return g_terminations.load() != 0;
+}
 
 void windowStarted(QtDialogWindow* window) {
   Runtime& rt = state();
   if (rt.windows.empty()) {
+    struct sigaction terminate {};
+    terminate.sa_handler = onTerminationSignal;
+    sigemptyset(&terminate.sa_mask);
+    ::sigaction(SIGTERM, &terminate, &g_previousSigterm);
+    ::sigaction(SIGHUP, &terminate, &g_previousSighup);
+    if (!rt.signalPoll) {
+      rt.signalPoll = new QTimer(QCoreApplication::instance());
+      rt.signalPoll->setInterval(kTimerPollMs);
+      QObject::connect(rt.signalPoll, &QTimer::timeout, [] { serveTermination(); });
+    }
+    rt.signalPoll->start();
     if (!rt.poll) {
       rt.poll = new QTimer(QCoreApplication::instance());
       rt.poll->setInterval(kTimerPollMs);
@@ -174,7 +217,14 @@ void windowEnded(QtDialogWindow* window) {
   if (it == rt.windows.end()) return;
   rt.windows.erase(it);
   if (rt.timers.empty() && rt.poll) rt.poll->stop();
-  if (rt.windows.empty()) platform::setMessagePumpHook({});
+  if (rt.windows.empty()) {
+    platform::setMessagePumpHook({});
+    if (rt.signalPoll) rt.signalPoll->stop();
+    ::sigaction(SIGTERM, &g_previousSigterm, nullptr);
+    ::sigaction(SIGHUP, &g_previousSighup, nullptr);
+    g_terminations.store(0);
+    g_terminationServed = false;
+  }
 }
 
 void setTimer(QtDialogWindow* window, int timerId, uint32_t periodMs) {
@@ -231,6 +281,7 @@ bool pump() {
   ++rt.pumpDepth;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   serveDueTimers();
+  serveTermination();
   --rt.pumpDepth;
   if (rt.dispatched == before) {
     rt.pumpRounds = 0;

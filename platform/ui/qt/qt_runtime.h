@@ -30,6 +30,8 @@ bool serveDueTimers();
 bool pump();
 // How many pumps are running on the call stack.
 int pumpDepth();
+// The program was asked to end (SIGTERM, SIGHUP): boxes no longer wait for a user.
+bool terminationRequested();
 // A handler of a dialog is about to run.
 void countDispatch();
 

@@ -327,6 +327,13 @@ void QtDialogWindow::systemCommand(int command) {
   });
 }
 
+void QtDialogWindow::deliverTermination() {
+  withdrawQuestion();
+  deliver([this] {
+    if (!m_dialog.onSystemCommand(kSysCommandTerminate)) m_dialog.onCancel();
+  });
+}
+
 void QtDialogWindow::closeEvent(QCloseEvent* event) {
   // The title bar's close button is a system command; the dialog decides.
   event->ignore();
@@ -613,6 +620,10 @@ MessageBoxAnswer QtDialogWindow::showMessageBox(const std::string& text, const s
                                                 MessageBoxKind kind) {
   // A box of its own supersedes an open question.
   withdrawQuestion();
+  // Asked to end: nobody may be left to read it, and the run must come to its end.
+  if (runtime::terminationRequested()) {
+    return kind == MessageBoxKind::Question ? MessageBoxAnswer::Yes : MessageBoxAnswer::Ok;
+  }
   QMessageBox box(isHidden() ? nullptr : this);
   setUpBox(box, text, caption, kind);
   box.setWindowModality(Qt::ApplicationModal);

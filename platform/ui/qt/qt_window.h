@@ -87,6 +87,9 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
 
   // Delivers a timer tick to the dialog (the host's timer service calls it).
   void deliverTimer(int timerId);
+  // Delivers the request to end the program (the host's signal service calls it): the
+  // dialog's kSysCommandTerminate, or its cancel when it does not handle that.
+  void deliverTermination();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
