@@ -32,7 +32,8 @@ const FlashChipInfo* findFlashChip(uint8_t code);
 
 // Derives the counts, end addresses, transfer program length, the banks' chip data and the
 // bank of every erase area and program file; measures the host files (loader, transfer
-// program, program files) by opening them read-only. Returns kCheckOk with "Check OK !" or
+// program, program files) by opening them read-only; an empty one counts as not accessible,
+// since it would erase the flash and program nothing. Returns kCheckOk with "Check OK !" or
 // kCheckJobInvalid at the first inconsistency with its message.
 int checkProgrammingJob(ProgrammingJob& job, std::string& message);
 
