@@ -51,6 +51,8 @@ struct TokenizerState {
   char line[kConfigLinePieceMax + 1] = {};
   size_t length = 0;    // characters in line (a piece may hold NUL bytes)
   size_t position = 0;  // where the next token search starts
+  int pieceLine = 0;    // line number of the current piece, counted from 1
+  int nextLine = 1;     // line number of the next piece
 };
 
 TokenizerState state;
@@ -62,6 +64,7 @@ enum PieceResult { kPieceRead, kPieceEndOfFile, kPieceError };
 PieceResult readLinePiece() {
   state.length = 0;
   state.position = 0;
+  state.pieceLine = state.nextLine;
   if (!state.file) return kPieceError;
   while (state.length < static_cast<size_t>(kConfigLinePieceMax)) {
     const int c = std::getc(state.file);
@@ -70,7 +73,10 @@ PieceResult readLinePiece() {
       break;
     }
     state.line[state.length++] = static_cast<char>(c);
-    if (c == '\n') break;
+    if (c == '\n') {
+      ++state.nextLine;
+      break;
+    }
   }
   if (state.length == 0) return kPieceEndOfFile;
   return kPieceRead;
@@ -163,6 +169,12 @@ void closeConfigFile() {
   state.file = nullptr;
   state.length = 0;
   state.position = 0;
+  state.pieceLine = 0;
+  state.nextLine = 1;
+}
+
+int configLineNumber() {
+  return state.pieceLine;
 }
 
 ConfigToken classifyToken(std::string_view token) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -259,9 +260,52 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: cannot create transcript file no/such/folder/t.txt\n",
+       "zelupdate run: cannot create transcript file no/such/folder/t.txt: No such file or "
+       "directory\n",
        true,
        true},
+      {"transcript to a FIFO that nobody reads",
+       {"--transcript", "fifo"},
+       {},
+       2,
+       "",
+       "zelupdate run: cannot create transcript file fifo: a FIFO that nobody reads\n",
+       true,
+       true},
+      {"trace to a FIFO that nobody reads",
+       {"--trace", "fifo"},
+       {},
+       2,
+       "",
+       "zelupdate: cannot create trace file fifo: a FIFO that nobody reads\n",
+       true,
+       true},
+      // Files that cannot take what is written: said once at the end, the run's status stays.
+      {"transcript and trace on a full device",
+       {"--port", "sim:hw=0x11000", "--transcript", "/dev/full", "--trace", "/dev/full"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate run: cannot write transcript file /dev/full: No space left on device\n"
+       "zelupdate: cannot write trace file /dev/full: No space left on device\n",
+       false,
+       false},
+      {"settings that are a FIFO",
+       {"--settings", "fifo", "--port", "sim:hw=0x11000"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate: settings file fifo left untouched: not a regular file\n",
+       false,
+       false},
+      {"settings that are an endless device",
+       {"--settings", "/dev/zero", "--port", "sim:hw=0x11000"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate: settings file /dev/zero left untouched: not a regular file\n",
+       false,
+       false},
       {"simulated port with an unknown option",
        {"--port", "sim:colour=red"},
        {},
@@ -276,7 +320,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        1,
        "[stop] ERROR -\n       check RS232 cable,\n",
-       "zelupdate run: there is no serial device /dev/zel-no-such-port\n",
+       "zelupdate run: /dev/zel-no-such-port: no such device\n",
        true,
        false},
       {"silent instrument",
@@ -309,6 +353,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
   for (const Row& row : rows) {
     TempDir dir(false);
     writeUpdateSet(dir, row.missingFiles);
+    ::mkfifo(dir.file("fifo").c_str(), 0600);
     std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
     args.insert(args.end(), row.args.begin(), row.args.end());
     const Result result = runProgram(dir, args);
