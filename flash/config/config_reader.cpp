@@ -222,6 +222,7 @@ bool ConfigParser::parse() {
   next();
   if (!hostSection() || !targetSection() || !filesSection()) return false;
   if (m_kind == kTokenEndOfFile) return true;
+  m_entry.clear();  // the entries before were complete
   return fail(m_kind == kTokenReadError
                   ? "the file cannot be read further"
                   : "out of place (more than " + std::to_string(kMaxJobEntries) +
