@@ -1,10 +1,13 @@
 // The program itself: `zelupdate run` and `zelupdate demo` in a folder holding the sample
 // update set, against the simulated instrument, with their output, transcript and exit status.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/port_access.h"
 #include "app/transcript.h"
 #include "sim/sample_files.h"
 #include "tests/support/pty_pair.h"
@@ -314,13 +318,45 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        "zelupdate run: ",
        true,
        true},
+      {"port name of no accepted form",
+       {"--port", "abc"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: abc (COM numbers are 1 to 15",
+       true,
+       true},
+      {"COM number 0",
+       {"--port", "COM0"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: COM0 (",
+       true,
+       true},
+      {"COM number beyond the list",
+       {"--port", "com99"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: com99 (",
+       true,
+       true},
+      {"control characters in a port name",
+       {"--port", "\x1b[2Jx"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: \\x1b[2Jx (",
+       true,
+       true},
       // The run's own lines and boxes tell the rest, and it did not succeed.
       {"device that does not exist",
-       {"--port", "/dev/zel-no-such-port"},
+       {"--port", "/dev/zel-no-such-port\a"},
        {},
        1,
        "[stop] ERROR -\n       check RS232 cable,\n",
-       "zelupdate run: /dev/zel-no-such-port: no such device\n",
+       "zelupdate run: /dev/zel-no-such-port\\x07: no such device\n",
        true,
        false},
       {"silent instrument",
@@ -370,6 +406,58 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
       EXPECT_EQ(dir.read("ROMWRITE.CNF"), "") << row.name;
     }
   }
+}
+
+TEST(RunCommandTest, port_that_cannot_be_opened_is_named_with_its_reason) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  testing_support::PtyPair pty;
+  if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+  const int held = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  dir.write("settings.ini", "[PORTS]\nCOM7=" + pty.slavePath() + "\n");
+  const std::string inUse =
+      "COM7 (" + pty.slavePath() + "): in use by process " + std::to_string(::getpid()) + " (";
+  const Result run = runProgram(dir, {"run", "--assume-yes", "--port", "com7"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind("zelupdate run: " + inUse, 0), 0u) << run.err;
+  EXPECT_NE(run.out.find("check RS232 cable"), std::string::npos);
+  const Result ports = runProgram(dir, {"ports"});
+  EXPECT_NE(ports.out.find("COM7 (access denied)  " + pty.slavePath() + ": in use by process"),
+            std::string::npos)
+      << ports.out;
+  EXPECT_EQ(ports.out.find("dialout"), std::string::npos) << ports.out;
+  ::close(held);
+
+  // A user without access (root checks it as nobody): the dialout advice only where the
+  // device belongs to that group; otherwise its owner and mode.
+  const group* dialout = ::getgrnam("dialout");
+  if (::geteuid() != 0 || dialout == nullptr) return;
+  ::chmod(dir.path().c_str(), 0755);
+  ::mknod(dir.file("dialout").c_str(), S_IFCHR | 0660, ::makedev(1, 3));
+  ::chown(dir.file("dialout").c_str(), 0, dialout->gr_gid);
+  ::mknod(dir.file("private").c_str(), S_IFCHR | 0600, ::makedev(1, 3));
+  ::chown(dir.file("private").c_str(), 0, 0);
+  int answer[2];
+  ASSERT_EQ(::pipe(answer), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    const std::string text = portAccessProblem(dir.file("dialout")) + "\n" +
+                             portAccessProblem(dir.file("private")) + "\n";
+    ::_exit(::write(answer[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
+                                                                                              : 1);
+  }
+  ::close(answer[1]);
+  char text[512] = {};
+  const ssize_t size = ::read(answer[0], text, sizeof text - 1);
+  ::close(answer[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become nobody";
+  EXPECT_EQ(std::string(text, size > 0 ? size : 0),
+            "permission denied: you are not in group dialout (sudo usermod -aG dialout $USER, "
+            "then log in again)\npermission denied: owned by root:root, mode 0600\n");
 }
 
 TEST(RunCommandTest, demo_on_a_terminal_shows_the_progress_and_ends_with_the_success_box) {
