@@ -12,10 +12,15 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/port_access.h"
@@ -458,6 +463,83 @@ TEST(RunCommandTest, port_that_cannot_be_opened_is_named_with_its_reason) {
   EXPECT_EQ(std::string(text, size > 0 ? size : 0),
             "permission denied: you are not in group dialout (sudo usermod -aG dialout $USER, "
             "then log in again)\npermission denied: owned by root:root, mode 0600\n");
+}
+
+// The instrument's text side at the far end of a pseudo-terminal, which has no modem lines
+// and so can never show update mode: answers the queries and keeps every line it gets.
+class TextPeer {
+ public:
+  explicit TextPeer(testing_support::PtyPair& pty) : m_pty(pty), m_thread([this] { serve(); }) {}
+  ~TextPeer() {
+    m_stop = true;
+    m_thread.join();
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+  }
+
+ private:
+  void serve() {
+    const std::map<std::string, std::string> answers = {
+        {"*IDN?", "QUORIX&VANTEL,ZEL,57,04.41 "},
+        {"SYST:ERR?", "0,\"No error\""},
+        {"READ:INFO:DATA?", "65536"},
+        {"SYSTEM:SERVICE:GET:BOARD:INFO?", "0xA0:1,0xC0:2"},
+        {"SYST:COMM:SER:BAUD?", "9600"},
+        {"SYST:COMM:SER:BITS?", "8"},
+        {"SYST:COMM:SER:SBIT?", "1"},
+        {"SYST:COMM:SER:PARITY?", "NONE"},
+        {"SYST:COMM:SER:PACE?", "NONE"}};
+    std::string pending;
+    while (!m_stop) {
+      pending += m_pty.receive(4096, 20);
+      for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
+        while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') line.erase(0, 1);
+        if (line.empty()) continue;
+        {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          m_lines.push_back(line);
+        }
+        if (const auto found = answers.find(line); found != answers.end()) {
+          m_pty.send(found->second + "\r\n");
+        }
+      }
+    }
+  }
+
+  testing_support::PtyPair& m_pty;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  std::thread m_thread;
+};
+
+TEST(RunCommandTest, pseudo_terminal_run_fails_at_the_update_mode_check_each_time) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  testing_support::PtyPair pty;
+  if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+  TextPeer peer(pty);
+  const Result result =
+      runProgram(dir, {"run", "--assume-yes", "--port", pty.slavePath(), "--trace", "t.txt"});
+  EXPECT_EQ(result.status, 1);
+  const std::string check = "ERROR Check ZEL in update mode (205)\n";
+  const size_t first = result.out.find(check);
+  ASSERT_NE(first, std::string::npos) << result.out;
+  const size_t second = result.out.find(check, first + 1);
+  ASSERT_NE(second, std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("[stop] ", second), std::string::npos) << result.out;
+  EXPECT_EQ(dir.read("t.txt").find("SetCommState failed"), std::string::npos);
+  // Every setting the program sent arrived, the last one written just before a close too.
+  const std::vector<std::string> lines = peer.lines();
+  for (const char* setting : {"BAUD 9600", "BITS 8", "PARITY NONE", "SBITS 1", "PACE NONE"}) {
+    const std::string command = std::string("SYST:COMM:SER:") + setting;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), command), lines.end()) << command;
+  }
 }
 
 TEST(RunCommandTest, demo_on_a_terminal_shows_the_progress_and_ends_with_the_success_box) {
