@@ -17,9 +17,12 @@ int commandCheck(const std::vector<std::string>& args, const CommonOptions&) {
   }
   if (!args.empty()) fileName = args[0];
 
-  int result = readProgrammingConfig(programmingJob, fileName);
+  std::string diagnosis;
+  int result = readProgrammingConfig(programmingJob, fileName, &diagnosis);
   if (result != kConfigReadOk) {
-    std::printf("ERROR - check ROMWRITE.CNF:  update aborted\nresult %d\n", result);
+    // What the update shows, then where and why; the result stays the last line.
+    std::printf("ERROR - check ROMWRITE.CNF:  update aborted\n%s\nresult %d\n", diagnosis.c_str(),
+                result);
     return kExitFailed;
   }
   std::string message;

@@ -23,12 +23,21 @@ int commandPorts(const std::vector<std::string>& args, const CommonOptions& comm
   if (entries.empty()) {
     std::printf(
         "No COM port found (COM1 to COM%d; devices can be assigned in section [PORTS] of %s)\n",
-        platform::kMaxComPort, settingsFile.c_str());
+        platform::kMaxComPort, platform::printablePortName(settingsFile).c_str());
     return kExitFailed;
   }
+  // A port without access says why; the dialout advice only where that group would help.
+  bool dialoutHelps = false;
   for (const PortListEntry& entry : entries) {
-    std::printf("%s  %s\n", entry.text.c_str(), entry.device.c_str());
+    const std::string device = platform::printablePortName(entry.device);
+    const std::string problem = portAccessProblem(entry.device);
+    if (problem.empty() || entry.text.find("(access denied)") == std::string::npos) {
+      std::printf("%s  %s\n", entry.text.c_str(), device.c_str());
+      continue;
+    }
+    dialoutHelps = dialoutHelps || problem.starts_with(kNotInDialout);
+    std::printf("%s  %s: %s\n", entry.text.c_str(), device.c_str(), problem.c_str());
   }
-  if (everyPortDenied(entries)) std::fputs(kPortAccessHint, stdout);
+  if (dialoutHelps && everyPortDenied(entries)) std::fputs(kPortAccessHint, stdout);
   return kExitOk;
 }

@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/config_dlg.h"
 #include "app/console_run.h"
+#include "platform/com_ports.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ constexpr const char* kRunUsage =
     "usage: zelupdate run [--port PORT] [--manual [--memory-extension yes|no]\n"
     "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
     "                     [--option-update [yes|no]]] [--assume-yes] [--transcript FILE]\n"
-    "  PORT: a COM number, a device path, rfc2217://HOST:PORT or sim:KEY=VALUE,...\n";
+    "  PORT: a COM number (5 or COM5), a device path, rfc2217://HOST:PORT or sim:KEY=VALUE,...\n";
 
 int usageError(const std::string& detail) {
   std::fprintf(stderr, "zelupdate run: %s\n%s", detail.c_str(), kRunUsage);
@@ -38,13 +39,26 @@ std::optional<int> parseOptionKind(const std::string& text) {
   return std::nullopt;
 }
 
-bool isComNumberText(const std::string& text) {
-  if (text.empty() || text.size() > 3) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
+// The port of --port as the run takes it: a COM number 1 to 15 (or COM1 to COM15, any
+// case; a higher number where the settings file's [PORTS] maps it to a device) as its
+// digits, or a device path, rfc2217://HOST:PORT or sim:... as given. Empty for anything else.
+std::string runPortText(const std::string& text, const std::string& settingsFile) {
+  if (text.front() == '/' || text.starts_with("rfc2217://") || text.starts_with("sim:")) {
+    return text;
   }
-  const int number = std::stoi(text);
-  return number >= 1 && number <= 255;
+  std::string digits = text;
+  if (text.size() > 3 && strncasecmp(text.c_str(), "COM", 3) == 0) digits = text.substr(3);
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::string();
+  }
+  const int number = std::stoi(digits);
+  if (number < 1) return std::string();
+  if (number > platform::kMaxComPort) {
+    platform::loadComPortMapping(settingsFile);
+    if (platform::comPortDevice(number).empty()) return std::string();
+  }
+  return std::to_string(number);
 }
 
 }  // namespace
@@ -60,10 +74,12 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
     const bool hasValue = i + 1 < args.size();
     if (arg == "--port") {
       if (!hasValue || args[i + 1].empty()) return usageError("--port needs a port");
-      request.port = args[++i];
-      const bool digits = request.port.find_first_not_of("0123456789") == std::string::npos;
-      if (digits && !isComNumberText(request.port)) {
-        return usageError("not a COM number (1 to 255): " + request.port);
+      const std::string& given = args[++i];
+      request.port = runPortText(given, settingsFileFor(common));
+      if (request.port.empty()) {
+        return usageError("not a port: " + platform::printablePortName(given) +
+                          " (COM numbers are 1 to " + std::to_string(platform::kMaxComPort) +
+                          " unless [PORTS] of the settings file maps a higher one)");
       }
     } else if (arg == "--manual") {
       request.manual = true;
@@ -87,7 +103,7 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
       optionKind = *kind;
       ++i;
     } else {
-      return usageError("unknown argument: " + arg);
+      return usageError("unknown argument: " + platform::printablePortName(arg));
     }
   }
   if (selectionGiven && !request.manual) return usageError("selections need --manual");

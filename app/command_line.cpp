@@ -32,6 +32,18 @@ constexpr const char* kUsage =
     "  or refused selections\n"
     "common options: --trace FILE, --settings FILE, --help, --version\n";
 
+int runCommand(const std::string& command, const std::vector<std::string>& args,
+               const CommonOptions& common) {
+  if (command.empty()) return commandWindow(args, common);
+  if (command == "run") return commandRun(args, common);
+  if (command == "check") return commandCheck(args, common);
+  if (command == "generate") return commandGenerate(args, common);
+  if (command == "ports") return commandPorts(args, common);
+  if (command == "demo") return commandDemo(args, common);
+  std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
+  return kExitUsage;
+}
+
 }  // namespace
 
 std::string settingsFileFor(const CommonOptions& common) {
@@ -64,8 +76,10 @@ int runCommandLine(int argc, char** argv) {
     args.push_back(arg);
   }
 
-  if (!common.traceFile.empty() && !platform::setDebugOutputFile(common.traceFile)) {
-    std::fprintf(stderr, "zelupdate: cannot create trace file %s\n", common.traceFile.c_str());
+  std::string why;
+  if (!common.traceFile.empty() && !platform::setDebugOutputFile(common.traceFile, &why)) {
+    std::fprintf(stderr, "zelupdate: cannot create trace file %s: %s\n", common.traceFile.c_str(),
+                 why.c_str());
     return kExitUsage;
   }
   if (!common.settingsFile.empty()) platform::setSettingsFileOverride(common.settingsFile);
@@ -75,12 +89,12 @@ int runCommandLine(int argc, char** argv) {
     command = args.front();
     args.erase(args.begin());
   }
-  if (command.empty()) return commandWindow(args, common);
-  if (command == "run") return commandRun(args, common);
-  if (command == "check") return commandCheck(args, common);
-  if (command == "generate") return commandGenerate(args, common);
-  if (command == "ports") return commandPorts(args, common);
-  if (command == "demo") return commandDemo(args, common);
-  std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
-  return kExitUsage;
+  const int status = runCommand(command, args, common);
+  // A trace that could not be written is said once, at the end; the status stays the run's.
+  platform::setDebugOutputFile("");
+  if (const std::string error = platform::debugOutputWriteError(); !error.empty()) {
+    std::fprintf(stderr, "zelupdate: cannot write trace file %s: %s\n", common.traceFile.c_str(),
+                 error.c_str());
+  }
+  return status;
 }

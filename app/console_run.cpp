@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/dialog_templates.h"
+#include "app/port_access.h"
 #include "app/run_state.h"
 #include "app/transcript.h"
 #include "app/update_dlg.h"
@@ -99,9 +100,11 @@ class CConsoleUpdateDlg : public CUpdateDlg {
 };
 
 // The device a run will open: the --port text, or the device of the settings file's port.
-std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& settingsFile) {
+// portNo: its COM number, 0 for a device given by name.
+std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& settingsFile,
+                        int& portNo) {
   platform::loadComPortMapping(settingsFile);
-  int portNo = comNumberOf(request.port);
+  portNo = comNumberOf(request.port);
   if (request.port.empty()) {
     portNo = std::max(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile), 1);
   }
@@ -111,21 +114,29 @@ std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& set
 }  // namespace
 
 int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) {
-  const std::string device = deviceOfRun(request, settingsFileFor(common));
-  if (!request.port.empty() && request.port.front() == '/' &&
-      probeSerialDevice(request.port) == platform::ProbeResult::Absent) {
-    std::fprintf(stderr, "zelupdate run: there is no serial device %s\n", request.port.c_str());
+  int portNo = 0;
+  const std::string device = deviceOfRun(request, settingsFileFor(common), portNo);
+  // A port that will not open ends in the cable box; say first what stands in the way.
+  if (const std::string problem = portAccessProblem(device); !problem.empty()) {
+    const std::string shown = platform::printablePortName(device);
+    if (portNo > 0) {
+      std::fprintf(stderr, "zelupdate run: COM%d (%s): %s\n", portNo, shown.c_str(),
+                   problem.c_str());
+    } else {
+      std::fprintf(stderr, "zelupdate run: %s: %s\n", shown.c_str(), problem.c_str());
+    }
   }
 
   CTranscript transcript;
-  if (!request.transcriptFile.empty() && !transcript.open(request.transcriptFile)) {
-    std::fprintf(stderr, "zelupdate run: cannot create transcript file %s\n",
-                 request.transcriptFile.c_str());
+  std::string why;
+  if (!request.transcriptFile.empty() && !transcript.open(request.transcriptFile, &why)) {
+    std::fprintf(stderr, "zelupdate run: cannot create transcript file %s: %s\n",
+                 platform::printablePortName(request.transcriptFile).c_str(), why.c_str());
     return kExitUsage;
   }
   const std::string clockError = installClockForDevice(device);
   if (!clockError.empty()) {
-    std::fprintf(stderr, "zelupdate run: %s\n", clockError.c_str());
+    std::fprintf(stderr, "zelupdate run: %s\n", platform::printablePortName(clockError).c_str());
     return kExitUsage;
   }
 
@@ -142,5 +153,10 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   host.postCommand(kIdcRun);
   host.postCommand(kIdcExit);
   host.runModal(dialog);
+  transcript.close();
+  if (const std::string error = transcript.writeError(); !error.empty()) {
+    std::fprintf(stderr, "zelupdate run: cannot write transcript file %s: %s\n",
+                 request.transcriptFile.c_str(), error.c_str());
+  }
   return dialog.m_lastRunSucceeded ? kExitOk : kExitFailed;
 }

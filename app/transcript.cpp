@@ -1,6 +1,10 @@
 #include "app/transcript.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -23,9 +27,10 @@ CTranscript::~CTranscript() {
   close();
 }
 
-bool CTranscript::open(const std::string& path) {
+bool CTranscript::open(const std::string& path, std::string* why) {
   close();
-  m_file = std::fopen(path.c_str(), "w");
+  m_writeError = 0;
+  m_file = path == "-" ? stdout : platform::openOutputFile(path, why);
   if (!m_file) return false;
   addStatusListObserver(this);
   ui::addMessageBoxObserver(this);
@@ -36,16 +41,23 @@ void CTranscript::close() {
   if (!m_file) return;
   removeStatusListObserver(this);
   ui::removeMessageBoxObserver(this);
-  std::fclose(m_file);
+  if (m_file != stdout && std::fclose(m_file) != 0 && m_writeError == 0) m_writeError = errno;
   m_file = nullptr;
 }
 
+std::string CTranscript::writeError() const {
+  return m_writeError == 0 ? std::string() : std::strerror(m_writeError);
+}
+
 void CTranscript::writeLine(const std::string& line) {
-  if (!m_file) return;
-  std::fputs(line.c_str(), m_file);
-  std::fputc('\n', m_file);
+  // After the first failure (a full disk) the rest is dropped, so that the file ends at a
+  // whole line; the failure is reported once, at the end of the run.
+  if (!m_file || m_writeError != 0) return;
   // Line by line, so that the file tells how far a run got even if the program dies.
-  std::fflush(m_file);
+  if (std::fputs(line.c_str(), m_file) < 0 || std::fputc('\n', m_file) == EOF ||
+      std::fflush(m_file) != 0) {
+    m_writeError = errno;
+  }
 }
 
 void CTranscript::statusLineAdded(int, const std::string& text) {

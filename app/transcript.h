@@ -23,11 +23,14 @@ class CTranscript : public StatusListObserver, public ui::MessageBoxObserver {
   CTranscript(const CTranscript&) = delete;
   CTranscript& operator=(const CTranscript&) = delete;
 
-  // Creates (or empties) the file and starts observing. False when the file cannot be
-  // created; nothing is observed then.
-  bool open(const std::string& path);
+  // Creates (or empties) the file and starts observing; "-" is standard output. False,
+  // with `why` when given, when the file cannot be opened for writing (a FIFO without a
+  // reader included); nothing is observed then.
+  bool open(const std::string& path, std::string* why = nullptr);
   // Stops observing and closes the file.
   void close();
+  // Why a line could not be written (also after close); empty while all went out.
+  std::string writeError() const;
 
   void statusLineAdded(int index, const std::string& text) override;
   void statusLineDeleted(int index) override;
@@ -40,6 +43,7 @@ class CTranscript : public StatusListObserver, public ui::MessageBoxObserver {
   void writeLine(const std::string& line);
 
   std::FILE* m_file = nullptr;
+  int m_writeError = 0;
 };
 
 // The status list that the +, - and x lines of a transcript leave (other lines are skipped).

@@ -70,4 +70,20 @@ void loadComPortMapping(const std::string& settingsFile) {
   }
 }
 
+std::string printablePortName(const std::string& name) {
+  std::string shown;
+  shown.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      shown += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    shown += escaped;
+  }
+  return shown;
+}
+
 }  // namespace platform

@@ -22,4 +22,8 @@ void resetComPortMapping();
 // Other keys are ignored. Entries not in the file keep their mapping.
 void loadComPortMapping(const std::string& settingsFile);
 
+// A port name or device path as a message shows it: control characters (and DEL) as
+// "\x01", so that a name cannot move the cursor or recolour the terminal.
+std::string printablePortName(const std::string& name);
+
 }  // namespace platform

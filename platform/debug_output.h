@@ -11,8 +11,12 @@ namespace platform {
 void debugOutput(const char* text);
 
 // Sends the records to a file ("-" = standard error); an empty name drops them.
-// False when the file cannot be created.
-bool setDebugOutputFile(const std::string& path);
+// False, with `why` when given, when the file cannot be opened for writing (see
+// openOutputFile: a FIFO without a reader is refused at once).
+bool setDebugOutputFile(const std::string& path, std::string* why = nullptr);
+// Why a record could not be written to the file (also after it was closed by an empty
+// name); empty while every record went out. Records after a failed one are dropped.
+std::string debugOutputWriteError();
 
 // Sends the records to a function (tests); an empty function drops them.
 void setDebugOutputSink(std::function<void(const char*)> sink);

@@ -19,9 +19,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string_view>
 #include <vector>
@@ -108,8 +110,19 @@ bool keyValue(const std::string& text, std::string_view& key, std::string_view& 
 // FIFO, a device), is taken as no settings at all.
 constexpr size_t kMaxSettingsBytes = 1 << 20;
 
-bool readWhole(const std::string& file, std::string& contents) {
-  return readRegularFile(file, kMaxSettingsBytes, contents);
+bool readWhole(const std::string& file, std::string& contents, std::string* why = nullptr) {
+  return readRegularFile(file, kMaxSettingsBytes, contents, why);
+}
+
+// A settings file that cannot take a change is left as it is; the run goes on without
+// storing the value. Said once per file, on standard error.
+bool leftUntouched(const std::string& file, const std::string& why) {
+  static std::set<std::string> reported;
+  if (reported.insert(file).second) {
+    std::fprintf(stderr, "zelupdate: settings file %s left untouched: %s\n", file.c_str(),
+                 why.c_str());
+  }
+  return false;
 }
 
 // Where a key is: index of the section line and of the key line; npos when missing.
@@ -219,10 +232,10 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
   if (file.empty() || trim(section).empty() || trim(key).empty()) return false;
   // A line break in the value would make lines of its own.
   if (value.find_first_of("\r\n") != std::string::npos) return false;
-  std::string contents;
-  if (!readWhole(file, contents)) {
+  std::string contents, why;
+  if (!readWhole(file, contents, &why)) {
     std::error_code error;
-    if (std::filesystem::exists(file, error)) return false;  // there but unreadable
+    if (std::filesystem::exists(file, error)) return leftUntouched(file, why);
     contents.clear();
   }
   std::vector<Line> lines = splitLines(contents);
@@ -252,7 +265,7 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
   std::string output;
   output.reserve(contents.size() + entry.size() + section.size() + 8);
   for (const Line& line : lines) output += line.text + line.end;
-  return writeFileWhole(file, output);
+  return writeFileWhole(file, output, &why) || leftUntouched(file, why);
 }
 
 std::string settingsFilePath(const std::string& programPath) {

@@ -165,14 +165,20 @@ pid_t lockFilePid(const std::string& file) {
   return static_cast<pid_t>(pid);
 }
 
+// The slave side of a pseudo-terminal: the Unix 98 majors 136 to 143, or a legacy one (3).
+bool isPseudoTerminalSlave(dev_t rdev) {
+  const unsigned major = ::major(rdev);
+  return (major >= 136 && major <= 143) || major == 3;
+}
+
 bool processAlive(pid_t pid) {
   if (pid <= 0) return false;
   return ::kill(pid, 0) == 0 || errno == EPERM;
 }
 
-// A UUCP lock file of a live process for the device: LCK..ttyS0 for /dev/ttyS0 (and for a
-// link to it), LCK..pts_3 style names for devices in sub-folders of /dev.
-bool uucpLockHeld(const std::string& path) {
+// The live process of a UUCP lock file for the device (0 for none): LCK..ttyS0 for
+// /dev/ttyS0 (and for a link to it), LCK..pts_3 style names for devices in sub-folders of /dev.
+pid_t uucpLockPid(const std::string& path) {
   std::vector<std::string> names;
   auto addName = [&names](const std::string& device) {
     const size_t slash = device.rfind('/');
@@ -192,32 +198,47 @@ bool uucpLockHeld(const std::string& path) {
   }
   for (const std::string& folder : g_lockFolders) {
     for (const std::string& name : names) {
-      if (processAlive(lockFilePid(folder + "/LCK.." + name))) return true;
+      const pid_t pid = lockFilePid(folder + "/LCK.." + name);
+      if (processAlive(pid)) return pid;
     }
   }
-  return false;
+  return 0;
+}
+
+bool uucpLockHeld(const std::string& path) {
+  return uucpLockPid(path) != 0;
 }
 
 // A lock (flock, POSIX or open-file-description lock) held on the inode of the device
 // node, as the kernel lists it in /proc/locks: "1: FLOCK ADVISORY WRITE 123 00:05:87 0 EOF".
-// Lines with "->" are waiters that hold nothing.
-bool inodeLocked(dev_t device, ino_t inode) {
+// Lines with "->" are waiters that hold nothing. The holder's process id is the word before
+// the inode; -1 for a lock of an open file description, which names no process.
+std::optional<pid_t> inodeLockPid(dev_t device, ino_t inode) {
   std::ifstream in("/proc/locks");
   std::string line;
   while (std::getline(in, line)) {
     if (line.find("->") != std::string::npos) continue;
     std::istringstream words(line);
-    std::string word;
+    std::string word, previous;
     while (words >> word) {
       unsigned major = 0, minor = 0;
       unsigned long long number = 0;
       char tail = 0;
-      if (std::sscanf(word.c_str(), "%x:%x:%llu%c", &major, &minor, &number, &tail) != 3) continue;
-      if (major == ::major(device) && minor == ::minor(device) && number == inode) return true;
+      if (std::sscanf(word.c_str(), "%x:%x:%llu%c", &major, &minor, &number, &tail) != 3) {
+        previous = word;
+        continue;
+      }
+      if (major == ::major(device) && minor == ::minor(device) && number == inode) {
+        return static_cast<pid_t>(std::atol(previous.c_str()));
+      }
       break;
     }
   }
-  return false;
+  return std::nullopt;
+}
+
+bool inodeLocked(dev_t device, ino_t inode) {
+  return inodeLockPid(device, inode).has_value();
 }
 
 }  // namespace
@@ -369,6 +390,14 @@ ProbeResult TermiosDevice::probe(const std::string& path) {
   return ProbeResult::Free;
 }
 
+pid_t TermiosDevice::lockHolder(const std::string& path) {
+  if (const pid_t pid = uucpLockPid(path); pid != 0) return pid;
+  struct stat node {};
+  if (::stat(path.c_str(), &node) != 0) return 0;
+  const pid_t pid = inodeLockPid(node.st_dev, node.st_ino).value_or(0);
+  return pid > 0 ? pid : 0;
+}
+
 bool TermiosDevice::open() {
   if (m_fd >= 0) return true;
   m_disconnected = false;
@@ -393,6 +422,8 @@ bool TermiosDevice::open() {
     return false;
   }
   m_fd = fd;
+  struct stat node {};
+  m_pseudoTerminal = ::fstat(fd, &node) == 0 && isPseudoTerminalSlave(node.st_rdev);
   m_settings = lineSettingsFromTermios(tio, LineSettings{});
   makeRaw(tio);
   ::tcsetattr(m_fd, TCSANOW, &tio);
@@ -410,6 +441,9 @@ bool TermiosDevice::open() {
 
 void TermiosDevice::close() {
   if (m_fd < 0) return;
+  // What was written leaves first (bounded); only input not yet taken is dropped.
+  if (!m_disconnected) drain();
+  ::tcflush(m_fd, TCIFLUSH);
   // Let later opens of the same tty (by a non-root user) through again, even when another
   // descriptor keeps the tty alive.
   ::ioctl(m_fd, TIOCNXCL);
@@ -433,6 +467,9 @@ bool TermiosDevice::purge(bool input, bool output) {
     m_inputHead = 0;
     m_inputCount = 0;
   }
+  // A pseudo-terminal has no transmit queue: what was written already waits at the far end,
+  // and flushing the slave's output would discard it there.
+  if (m_pseudoTerminal) output = false;
   if (!input && !output) return true;
   const int queue = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
   return ::tcflush(m_fd, queue) == 0 || m_disconnected;
@@ -459,6 +496,12 @@ bool TermiosDevice::setSettings(const LineSettings& settings) {
     wanted = termiosFromLineSettings(standIn, current);
   }
   if (!wanted) return false;
+  if (m_pseudoTerminal) {
+    // A pseudo-terminal always carries 8 bits without parity and ignores a request for
+    // anything else; asking for it anyway would fail a call that changes nothing else.
+    wanted->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR);
+    wanted->c_cflag |= CS8;
+  }
   if (::tcsetattr(m_fd, TCSANOW, &*wanted) != 0) return false;
   if (customRate && !setCustomBaudRate(m_fd, settings.baudRate)) {
     ::tcsetattr(m_fd, TCSANOW, &current);

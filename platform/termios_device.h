@@ -13,8 +13,11 @@
 //    input and obeyed by the writer, so that outputHeld() is exact. RTS/CTS is the kernel's
 //    (CRTSCTS).
 //  - Pseudo-terminals have no modem lines (the ioctls answer ENOTTY) and force 8 data bits
-//    without parity: modem calls report failure, everything else keeps working, and flow
-//    control that needs a modem line does not hold output there.
+//    without parity: modem calls report failure, the framing is not asked of them (so that
+//    a second open with the same settings works as the first), everything else keeps
+//    working, and flow control that needs a modem line does not hold output there. Their
+//    output is never purged: written bytes are already with the far end.
+//  - close() waits, bounded, for the output to leave, then drops unread input only.
 //  - A hang-up (USB adapter pulled, pseudo-terminal peer closed) leaves the device open but
 //    dead: reads return Empty after their 100 ms, writes fail.
 //  - drain() waits, bounded, for the driver's output queue (TIOCOUTQ) to empty, looking
@@ -23,6 +26,7 @@
 //    held by CTS. A pseudo-terminal hands written bytes on at once: its queue reads empty.
 #pragma once
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <cstdint>
@@ -72,6 +76,10 @@ class TermiosDevice : public SerialDevice {
   // access for this user, a flock held on the device node (by any open file, this process
   // included), or a UUCP lock file of a live process. Free otherwise.
   static ProbeResult probe(const std::string& path);
+  // The process that holds the device: the live owner of its UUCP lock file, else the
+  // holder of a lock on the device node. 0 when none is known (also for a lock that names
+  // no process).
+  static pid_t lockHolder(const std::string& path);
 
   const std::string& path() const { return m_path; }
 
@@ -115,6 +123,7 @@ class TermiosDevice : public SerialDevice {
   std::string m_path;
   int m_fd = -1;
   bool m_disconnected = false;
+  bool m_pseudoTerminal = false;
   LineSettings m_settings{};
   // Received XOFF not yet followed by XON (only while outX is on).
   bool m_xoffReceived = false;

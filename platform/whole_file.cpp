@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -15,7 +16,9 @@ void say(std::string* why, const std::string& text) {
   if (why) *why = text;
 }
 
-std::string errnoText(int error) { return std::strerror(error); }
+std::string errnoText(int error) {
+  return std::strerror(error);
+}
 
 }  // namespace
 
@@ -83,6 +86,11 @@ bool writeFileWhole(const std::string& path, const std::string& contents, std::s
     say(why, errnoText(errno));
     return false;
   }
+  // Root may write anything; a file without any write permission is still kept as it is.
+  if (exists && (existing.st_mode & 0222) == 0) {
+    say(why, "the file is read-only");
+    return false;
+  }
   const std::filesystem::path folder = target.parent_path();
   if (!folder.empty() && !std::filesystem::exists(folder, error)) {
     std::filesystem::create_directories(folder, error);
@@ -124,6 +132,33 @@ bool writeFileWhole(const std::string& path, const std::string& contents, std::s
     return false;
   }
   return true;
+}
+
+std::FILE* openOutputFile(const std::string& path, std::string* why) {
+  // No O_TRUNC yet: what the name stands for is looked at before anything is emptied.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
+    say(why, errno == ENXIO ? "a FIFO that nobody reads" : errnoText(errno));
+    return nullptr;
+  }
+  struct stat info {};
+  const bool stated = ::fstat(fd, &info) == 0;
+  const bool usable =
+      stated && (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
+  if (!usable || (S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0)) {
+    say(why, usable ? errnoText(errno) : "not a regular file, FIFO or character device");
+    ::close(fd);
+    return nullptr;
+  }
+  // From here on writes wait for a slow reader like those to any file.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (S_ISFIFO(info.st_mode)) std::signal(SIGPIPE, SIG_IGN);
+  std::FILE* file = ::fdopen(fd, "w");
+  if (!file) {
+    say(why, errnoText(errno));
+    ::close(fd);
+  }
+  return file;
 }
 
 }  // namespace platform

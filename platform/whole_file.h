@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace platform {
@@ -19,5 +20,12 @@ bool readRegularFile(const std::string& path, size_t maxBytes, std::string& cont
 // (and its folder) when missing; keeps the permission bits of an existing file.
 bool writeFileWhole(const std::string& path, const std::string& contents,
                     std::string* why = nullptr);
+
+// Opens a file that a run writes as it goes (a transcript, a trace): a regular file
+// (created, or emptied), a FIFO that a reader holds open, or a character device such as
+// /dev/null. Never waits for a reader: a FIFO without one fails at once. Null on failure,
+// with `why` (when given) saying what is wrong. Writes to a FIFO whose reader went away
+// fail (EPIPE) instead of ending the program.
+std::FILE* openOutputFile(const std::string& path, std::string* why = nullptr);
 
 }  // namespace platform

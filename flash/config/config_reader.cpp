@@ -1,5 +1,6 @@
 #include "flash/config/config_reader.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -14,9 +15,13 @@ class ConfigParser {
   explicit ConfigParser(ProgrammingJob& job) : m_job(job) {}
 
   bool parse();
+  // Where and why reading stopped: "LINE: ENTRY TOKEN: reason"; empty while all went well.
+  const std::string& diagnosis() const { return m_diagnosis; }
 
  private:
-  void next() { m_kind = getToken(m_text, m_value); }
+  void next();
+  // Notes the first failure at the current token; always false.
+  bool fail(const std::string& why);
   // The current token must be this keyword; then moves on.
   bool expect(ConfigToken keyword);
   bool number(uint32_t& out);
@@ -31,16 +36,60 @@ class ConfigParser {
   ConfigToken m_kind = kTokenEndOfFile;
   std::string m_text;
   uint32_t m_value = 0;
+  std::string m_entry;  // the keyword that began the entry being read
+  std::string m_diagnosis;
 };
 
+// Keywords that begin an entry (or a section), as against the values of one.
+bool beginsEntry(ConfigToken kind) {
+  for (const ConfigToken entry :
+       {kTokenHost, kTokenTarget, kTokenFiles, kTokenUart, kTokenBaud, kTokenFlashUpString,
+        kTokenUrlader, kTokenTransfer, kTokenContinue, kTokenProcessor, kTokenArchitecture,
+        kTokenMemory, kTokenErase, kTokenProgram, kTokenUpload}) {
+    if (kind == entry) return true;
+  }
+  return false;
+}
+
+void ConfigParser::next() {
+  m_kind = getToken(m_text, m_value);
+  if (beginsEntry(m_kind)) m_entry = configKeywordText(m_kind);
+}
+
+// A token as a message shows it: control characters as "\x01".
+std::string shown(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+      continue;
+    }
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+    out += escaped;
+  }
+  return out;
+}
+
+bool ConfigParser::fail(const std::string& why) {
+  if (!m_diagnosis.empty()) return false;
+  std::string token = m_kind == kTokenEndOfFile   ? "end of file"
+                      : m_kind == kTokenReadError ? "read error"
+                                                  : shown(m_text);
+  if (!m_entry.empty() && !beginsEntry(m_kind)) token = m_entry + " " + token;
+  m_diagnosis = std::to_string(configLineNumber()) + ": " + token + ": " + why;
+  return false;
+}
+
 bool ConfigParser::expect(ConfigToken keyword) {
-  if (m_kind != keyword) return false;
+  if (m_kind != keyword) return fail(std::string(configKeywordText(keyword)) + " expected");
   next();
   return true;
 }
 
 bool ConfigParser::number(uint32_t& out) {
-  if (m_kind != kTokenNumber) return false;
+  if (m_kind != kTokenNumber) return fail("a number expected");
   out = m_value;
   next();
   return true;
@@ -50,8 +99,11 @@ bool ConfigParser::number(uint32_t& out) {
 // a NUL byte (which would cut it), is refused rather than shortened, so that the job never
 // names another file than the one written.
 bool ConfigParser::word(char* out, size_t size, bool upperCase) {
-  if (m_kind != kTokenWord) return false;
-  if (m_text.size() >= size || m_text.find('\0') != std::string::npos) return false;
+  if (m_kind != kTokenWord) return fail("a name expected");
+  if (m_text.size() >= size) {
+    return fail("longer than " + std::to_string(size - 1) + " characters");
+  }
+  if (m_text.find('\0') != std::string::npos) return fail("holds a NUL byte");
   for (size_t i = 0; i < m_text.size(); ++i) {
     const char c = m_text[i];
     out[i] = upperCase && c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -64,7 +116,8 @@ bool ConfigParser::word(char* out, size_t size, bool upperCase) {
 // A flag entry takes whatever token comes next; only YES sets the flag. NOERASE is
 // accepted nowhere, not even here.
 bool ConfigParser::flag(uint8_t& out) {
-  if (m_kind < 0 || m_kind == kTokenNoErase) return false;
+  if (m_kind < 0) return fail("a value expected");
+  if (m_kind == kTokenNoErase) return fail("NOERASE is not accepted");
   out = m_kind == kTokenYes ? 1 : 0;
   next();
   return true;
@@ -112,7 +165,7 @@ bool ConfigParser::targetSection() {
   } else if (m_kind == kTokenTms320c30) {
     m_job.processor = TMS320C30;
   } else {
-    return false;
+    return fail("unknown processor (I80X86 or TMS320C30)");
   }
   next();
 
@@ -124,7 +177,7 @@ bool ConfigParser::targetSection() {
   } else if (m_kind == kTokenB32) {
     m_job.architecture = B32;
   } else {
-    return false;
+    return fail("unknown architecture (B8, B16 or B32)");
   }
   next();
 
@@ -134,7 +187,7 @@ bool ConfigParser::targetSection() {
     MemoryBank& bank = m_job.banks[i];
     if (!number(bank.start) || !number(bank.length)) return false;
     bank.chipType = chipOfToken(m_kind);
-    if (bank.chipType == kNoChip) return false;
+    if (bank.chipType == kNoChip) return fail("unknown chip type");
     next();
   }
   for (int i = 0; i < kMaxJobEntries && m_kind == kTokenErase; ++i) {
@@ -167,20 +220,32 @@ bool ConfigParser::filesSection() {
 
 bool ConfigParser::parse() {
   next();
-  return hostSection() && targetSection() && filesSection() && m_kind == kTokenEndOfFile;
+  if (!hostSection() || !targetSection() || !filesSection()) return false;
+  if (m_kind == kTokenEndOfFile) return true;
+  m_entry.clear();  // the entries before were complete
+  return fail(m_kind == kTokenReadError
+                  ? "the file cannot be read further"
+                  : "out of place (more than " + std::to_string(kMaxJobEntries) +
+                        " entries of a kind, or after the last entry)");
 }
 
 }  // namespace
 
-int readProgrammingConfig(ProgrammingJob& job, const std::string& fileName) {
+int readProgrammingConfig(ProgrammingJob& job, const std::string& fileName,
+                          std::string* diagnosis) {
   job = ProgrammingJob{};
   const int opened = openConfigFile(fileName);
   if (opened != kConfigOpenOk) {
     closeConfigFile();
+    if (diagnosis) {
+      *diagnosis = shown(fileName) +
+                   (opened == kConfigOpenEmpty ? ": the file is empty" : ": cannot be read");
+    }
     return opened == kConfigOpenEmpty ? kConfigReadEmpty : kConfigReadNotReadable;
   }
   ConfigParser parser(job);
   const bool complete = parser.parse();
   closeConfigFile();
+  if (diagnosis) *diagnosis = complete ? std::string() : shown(fileName) + ":" + parser.diagnosis();
   return complete ? kConfigReadOk : kConfigSyntaxError;
 }

@@ -18,5 +18,8 @@ inline constexpr int kConfigSyntaxError = 1281;    // 0x501
 // eleventh repeated entry, anything after the last entry, a NOERASE anywhere, a read error
 // after the first line, or a UART value longer than 9 or a file name longer than 79
 // characters (refused, never cut). The counts and derived fields are left at 0 for
-// checkProgrammingJob. After a failure the job is partly filled and must not be used.
-int readProgrammingConfig(ProgrammingJob& job, const std::string& fileName);
+// checkProgrammingJob. After a failure the job is partly filled and must not be used, and
+// `diagnosis` (when given) says where and why, as "romwrite.cnf:12: MEMORY AM29F080:
+// unknown chip type" (file, line, entry and token, reason).
+int readProgrammingConfig(ProgrammingJob& job, const std::string& fileName,
+                          std::string* diagnosis = nullptr);

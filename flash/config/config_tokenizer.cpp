@@ -52,6 +52,8 @@ struct TokenizerState {
   size_t length = 0;      // characters in line (a piece may hold NUL bytes)
   size_t position = 0;    // where the next token search starts
   bool lineEnded = true;  // the piece holds its line's end (a line feed, or the file's end)
+  int pieceLine = 0;      // line number of the current piece, counted from 1
+  int nextLine = 1;       // line number of the next piece
 };
 
 TokenizerState state;
@@ -64,6 +66,7 @@ PieceResult readLinePiece() {
   state.length = 0;
   state.position = 0;
   state.lineEnded = true;
+  state.pieceLine = state.nextLine;
   if (!state.file) return kPieceError;
   bool ended = false;
   while (state.length < static_cast<size_t>(kConfigLinePieceMax)) {
@@ -76,6 +79,7 @@ PieceResult readLinePiece() {
     state.line[state.length++] = static_cast<char>(c);
     if (c == '\n') {
       ended = true;
+      ++state.nextLine;
       break;
     }
   }
@@ -181,6 +185,12 @@ void closeConfigFile() {
   state.file = nullptr;
   state.length = 0;
   state.position = 0;
+  state.pieceLine = 0;
+  state.nextLine = 1;
+}
+
+int configLineNumber() {
+  return state.pieceLine;
 }
 
 ConfigToken classifyToken(std::string_view token) {

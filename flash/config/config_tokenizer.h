@@ -68,6 +68,9 @@ ConfigToken getToken(std::string& token, uint32_t& value);
 
 void closeConfigFile();
 
+// The line (counted from 1) of the token getToken returned last; 0 when no file is open.
+int configLineNumber();
+
 // Keyword, number or word, by the rules above (never end of file or read error).
 ConfigToken classifyToken(std::string_view token);
 

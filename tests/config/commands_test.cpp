@@ -78,20 +78,36 @@ TEST(Commands, generate_then_check_in_an_update_folder) {
 TEST(Commands, check_reports_reader_failures) {
   testing_support::TempDir dir;
   struct Row {
-    const char* contents;  // nullptr: no file
+    const char* contents;   // nullptr: no file
+    std::string diagnosis;  // where and why, between the update's line and the result
     const char* resultLine;
   };
+  const std::string host =
+      "[HOST]\nUART = COM3\nBAUD = 115200\nFLASHUPSTRING = NO\nURLADER = ROMWRITE.URL\n"
+      "TRANSFER = ROMWRITE.TRA, 0x100, 0x100\nCONTINUE = YES\n[TARGET]\nPROCESSOR = I80X86\n";
+  const std::string chip = host + "ARCHITECTURE = B16\n; bank\nMEMORY = 0, 0x1000, AM29F080\n";
+  const std::string longName = std::string(80, 'N');
+  const std::string name = host + "ARCHITECTURE B16\n[FILES]\nPROGRAM 0 " + longName;
+  const std::string extra = host + "ARCHITECTURE B16\n[FILES]\nPROGRAM 0 A.BIN\nA.BIN";
   const Row rows[] = {
-      {nullptr, "result -2"},
-      {"", "result -1"},
-      {"[HOST] UART", "result 1281"},
+      {nullptr, "romwrite.cnf: cannot be read", "result -2"},
+      {"", "romwrite.cnf: the file is empty", "result -1"},
+      {"[HOST] UART", "romwrite.cnf:1: UART end of file: a name expected", "result 1281"},
+      {"[HOST]\r\nuart\x01", "romwrite.cnf:2: [HOST] uart\\x01: UART expected", "result 1281"},
+      {chip.c_str(), "romwrite.cnf:12: MEMORY AM29F080: unknown chip type", "result 1281"},
+      {name.c_str(), "romwrite.cnf:12: PROGRAM " + longName + ": longer than 79 characters",
+       "result 1281"},
+      {extra.c_str(),
+       "romwrite.cnf:13: A.BIN: out of place (more than 10 entries of a kind, or after the "
+       "last entry)",
+       "result 1281"},
   };
   for (const Row& row : rows) {
     if (row.contents) dir.write("romwrite.cnf", row.contents);
     const Outcome checked = check(dir, {});
     EXPECT_EQ(checked.status, kExitFailed);
-    EXPECT_EQ(checked.out,
-              std::string("ERROR - check ROMWRITE.CNF:  update aborted\n") + row.resultLine + "\n");
+    EXPECT_EQ(checked.out, std::string("ERROR - check ROMWRITE.CNF:  update aborted\n") +
+                               row.diagnosis + "\n" + row.resultLine + "\n");
   }
   EXPECT_EQ(check(dir, {"a", "b"}).status, kExitUsage);
   EXPECT_EQ(check(dir, {"--bogus"}).status, kExitUsage);

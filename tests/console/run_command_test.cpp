@@ -1,22 +1,31 @@
 // The program itself: `zelupdate run` and `zelupdate demo` in a folder holding the sample
 // update set, against the simulated instrument, with their output, transcript and exit status.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/port_access.h"
 #include "app/transcript.h"
 #include "sim/sample_files.h"
 #include "tests/support/pty_pair.h"
@@ -272,9 +281,52 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: cannot create transcript file no/such/folder/t.txt\n",
+       "zelupdate run: cannot create transcript file no/such/folder/t.txt: No such file or "
+       "directory\n",
        true,
        true},
+      {"transcript to a FIFO that nobody reads",
+       {"--transcript", "fifo"},
+       {},
+       2,
+       "",
+       "zelupdate run: cannot create transcript file fifo: a FIFO that nobody reads\n",
+       true,
+       true},
+      {"trace to a FIFO that nobody reads",
+       {"--trace", "fifo"},
+       {},
+       2,
+       "",
+       "zelupdate: cannot create trace file fifo: a FIFO that nobody reads\n",
+       true,
+       true},
+      // Files that cannot take what is written: said once at the end, the run's status stays.
+      {"transcript and trace on a full device",
+       {"--port", "sim:hw=0x11000", "--transcript", "/dev/full", "--trace", "/dev/full"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate run: cannot write transcript file /dev/full: No space left on device\n"
+       "zelupdate: cannot write trace file /dev/full: No space left on device\n",
+       false,
+       false},
+      {"settings that are a FIFO",
+       {"--settings", "fifo", "--port", "sim:hw=0x11000"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate: settings file fifo left untouched: not a regular file\n",
+       false,
+       false},
+      {"settings that are an endless device",
+       {"--settings", "/dev/zero", "--port", "sim:hw=0x11000"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate: settings file /dev/zero left untouched: not a regular file\n",
+       false,
+       false},
       {"simulated port with an unknown option",
        {"--port", "sim:colour=red"},
        {},
@@ -283,13 +335,45 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        "zelupdate run: ",
        true,
        true},
+      {"port name of no accepted form",
+       {"--port", "abc"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: abc (COM numbers are 1 to 15",
+       true,
+       true},
+      {"COM number 0",
+       {"--port", "COM0"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: COM0 (",
+       true,
+       true},
+      {"COM number beyond the list",
+       {"--port", "com99"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: com99 (",
+       true,
+       true},
+      {"control characters in a port name",
+       {"--port", "\x1b[2Jx"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: \\x1b[2Jx (",
+       true,
+       true},
       // The run's own lines and boxes tell the rest, and it did not succeed.
       {"device that does not exist",
-       {"--port", "/dev/zel-no-such-port"},
+       {"--port", "/dev/zel-no-such-port\a"},
        {},
        1,
        "[stop] ERROR -\n       check RS232 cable,\n",
-       "zelupdate run: there is no serial device /dev/zel-no-such-port\n",
+       "zelupdate run: /dev/zel-no-such-port\\x07: no such device\n",
        true,
        false},
       {"silent instrument",
@@ -322,6 +406,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
   for (const Row& row : rows) {
     TempDir dir(false);
     writeUpdateSet(dir, row.missingFiles);
+    ::mkfifo(dir.file("fifo").c_str(), 0600);
     std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
     args.insert(args.end(), row.args.begin(), row.args.end());
     const Result result = runProgram(dir, args);
@@ -337,6 +422,135 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
       EXPECT_EQ(dir.read("trace.txt"), "") << row.name;
       EXPECT_EQ(dir.read("ROMWRITE.CNF"), "") << row.name;
     }
+  }
+}
+
+TEST(RunCommandTest, port_that_cannot_be_opened_is_named_with_its_reason) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  testing_support::PtyPair pty;
+  if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+  const int held = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  dir.write("settings.ini", "[PORTS]\nCOM7=" + pty.slavePath() + "\n");
+  const std::string inUse =
+      "COM7 (" + pty.slavePath() + "): in use by process " + std::to_string(::getpid()) + " (";
+  const Result run = runProgram(dir, {"run", "--assume-yes", "--port", "com7"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind("zelupdate run: " + inUse, 0), 0u) << run.err;
+  EXPECT_NE(run.out.find("check RS232 cable"), std::string::npos);
+  const Result ports = runProgram(dir, {"ports"});
+  EXPECT_NE(ports.out.find("COM7 (access denied)  " + pty.slavePath() + ": in use by process"),
+            std::string::npos)
+      << ports.out;
+  EXPECT_EQ(ports.out.find("dialout"), std::string::npos) << ports.out;
+  ::close(held);
+
+  // A user without access (root checks it as nobody): the dialout advice only where the
+  // device belongs to that group; otherwise its owner and mode.
+  const group* dialout = ::getgrnam("dialout");
+  if (::geteuid() != 0 || dialout == nullptr) return;
+  ::chmod(dir.path().c_str(), 0755);
+  ::mknod(dir.file("dialout").c_str(), S_IFCHR | 0660, ::makedev(1, 3));
+  ::chown(dir.file("dialout").c_str(), 0, dialout->gr_gid);
+  ::mknod(dir.file("private").c_str(), S_IFCHR | 0600, ::makedev(1, 3));
+  ::chown(dir.file("private").c_str(), 0, 0);
+  int answer[2];
+  ASSERT_EQ(::pipe(answer), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    const std::string text = portAccessProblem(dir.file("dialout")) + "\n" +
+                             portAccessProblem(dir.file("private")) + "\n";
+    ::_exit(::write(answer[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
+                                                                                              : 1);
+  }
+  ::close(answer[1]);
+  char text[512] = {};
+  const ssize_t size = ::read(answer[0], text, sizeof text - 1);
+  ::close(answer[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become nobody";
+  EXPECT_EQ(std::string(text, size > 0 ? size : 0),
+            "permission denied: you are not in group dialout (sudo usermod -aG dialout $USER, "
+            "then log in again)\npermission denied: owned by root:root, mode 0600\n");
+}
+
+// The instrument's text side at the far end of a pseudo-terminal, which has no modem lines
+// and so can never show update mode: answers the queries and keeps every line it gets.
+class TextPeer {
+ public:
+  explicit TextPeer(testing_support::PtyPair& pty) : m_pty(pty), m_thread([this] { serve(); }) {}
+  ~TextPeer() {
+    m_stop = true;
+    m_thread.join();
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+  }
+
+ private:
+  void serve() {
+    const std::map<std::string, std::string> answers = {
+        {"*IDN?", "QUORIX&VANTEL,ZEL,57,04.41 "},
+        {"SYST:ERR?", "0,\"No error\""},
+        {"READ:INFO:DATA?", "65536"},
+        {"SYSTEM:SERVICE:GET:BOARD:INFO?", "0xA0:1,0xC0:2"},
+        {"SYST:COMM:SER:BAUD?", "9600"},
+        {"SYST:COMM:SER:BITS?", "8"},
+        {"SYST:COMM:SER:SBIT?", "1"},
+        {"SYST:COMM:SER:PARITY?", "NONE"},
+        {"SYST:COMM:SER:PACE?", "NONE"}};
+    std::string pending;
+    while (!m_stop) {
+      pending += m_pty.receive(4096, 20);
+      for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
+        while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') line.erase(0, 1);
+        if (line.empty()) continue;
+        {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          m_lines.push_back(line);
+        }
+        if (const auto found = answers.find(line); found != answers.end()) {
+          m_pty.send(found->second + "\r\n");
+        }
+      }
+    }
+  }
+
+  testing_support::PtyPair& m_pty;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  std::thread m_thread;
+};
+
+TEST(RunCommandTest, pseudo_terminal_run_fails_at_the_update_mode_check_each_time) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  testing_support::PtyPair pty;
+  if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+  TextPeer peer(pty);
+  const Result result =
+      runProgram(dir, {"run", "--assume-yes", "--port", pty.slavePath(), "--trace", "t.txt"});
+  EXPECT_EQ(result.status, 1);
+  const std::string check = "ERROR Check ZEL in update mode (205)\n";
+  const size_t first = result.out.find(check);
+  ASSERT_NE(first, std::string::npos) << result.out;
+  const size_t second = result.out.find(check, first + 1);
+  ASSERT_NE(second, std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("[stop] ", second), std::string::npos) << result.out;
+  EXPECT_EQ(dir.read("t.txt").find("SetCommState failed"), std::string::npos);
+  // Every setting the program sent arrived, the last one written just before a close too.
+  const std::vector<std::string> lines = peer.lines();
+  for (const char* setting : {"BAUD 9600", "BITS 8", "PARITY NONE", "SBITS 1", "PACE NONE"}) {
+    const std::string command = std::string("SYST:COMM:SER:") + setting;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), command), lines.end()) << command;
   }
 }
 

@@ -1,9 +1,15 @@
 #include "platform/host_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 #include <gtest/gtest.h>
 
+#include "platform/whole_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -54,3 +60,31 @@ TEST(HostFiles, only_regular_files_are_opened) {
 }
 
 }  // namespace
+
+// A file a run writes as it goes: never waits for a FIFO's reader, empties only a regular file.
+TEST(HostFiles, output_files_open_without_waiting_only_where_writing_can_go) {
+  TempDir dir(false);
+  dir.write("old", "old text");
+  ::mkfifo(dir.file("fifo").c_str(), 0600);
+  ::mkdir(dir.file("folder").c_str(), 0700);
+  const int reader = ::open(dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  const int readerless = ::mkfifo(dir.file("lonely").c_str(), 0600);
+  const std::pair<std::string, std::string> rows[] = {{"old", ""},
+                                                      {"new", ""},
+                                                      {"fifo", ""},
+                                                      {"/dev/null", ""},
+                                                      {"lonely", "a FIFO that nobody reads"},
+                                                      {"folder", "Is a directory"}};
+  for (const auto& [name, refusal] : rows) {
+    std::string why;
+    std::FILE* file = platform::openOutputFile(name[0] == '/' ? name : dir.file(name), &why);
+    EXPECT_EQ(why, refusal) << name;
+    EXPECT_EQ(file != nullptr, refusal.empty()) << name;
+    if (file && std::fputs("line\n", file) >= 0) EXPECT_EQ(std::fclose(file), 0) << name;
+  }
+  EXPECT_EQ(dir.read("old"), "line\n");
+  char got[16] = {};
+  EXPECT_EQ(::read(reader, got, sizeof got), 5);
+  ::close(reader);
+  EXPECT_EQ(readerless, 0);
+}

@@ -1,6 +1,14 @@
 #include "platform/profile.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -121,6 +129,77 @@ TEST(SettingsFile, WriteCreatesFoldersAndRefusesWhatCannotBeWritten) {
   // A line break would add lines that nobody asked for.
   EXPECT_FALSE(writePrivateProfileString("DEVICE", "PORT_NO", "3\n[X]", dir.file("s.ini")));
   EXPECT_EQ(dir.read("s.ini"), "");
+}
+
+// What a write through --settings does to each kind of file: a link is written through and
+// stays a link; a device, a FIFO, a folder or a read-only file is left exactly as it was,
+// and nothing blocks. Returns the rows that went wrong.
+std::string settingsFileKindFaults(const TempDir& dir) {
+  struct Row {
+    const char* name;
+    bool written;
+    mode_t kind;
+  };
+  const Row rows[] = {{"link", true, S_IFREG},        {"readonly", false, S_IFREG},
+                      {"nulldevice", false, S_IFCHR}, {"zerodevice", false, S_IFCHR},
+                      {"fifo", false, S_IFIFO},       {"folder", false, S_IFDIR}};
+  const std::string original = "[DEVICE]\nPORT_NO=1\n";
+  std::string faults;
+  for (const Row& row : rows) {
+    const std::string path = dir.file(row.name);
+    const auto start = std::chrono::steady_clock::now();
+    const bool written = writePrivateProfileString("DEVICE", "PORT_NO", "3", path);
+    const int value = getPrivateProfileInt("DEVICE", "PORT_NO", kDefault, path);
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    const bool kept = row.written ? value == 3 : (value == kDefault || value == 1);
+    if (written != row.written || (info.st_mode & S_IFMT) != row.kind || !kept ||
+        std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
+      faults += std::string(row.name) + " ";
+    }
+  }
+  struct stat link {};
+  if (dir.read("readonly") != original || dir.read("target") != "[DEVICE]\nPORT_NO=3\n" ||
+      ::lstat(dir.file("link").c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+    faults += "bytes ";
+  }
+  return faults;
+}
+
+TEST(SettingsFile, OnlyRegularWritableFilesAreWrittenForRootAndOthers) {
+  TempDir dir(false);
+  dir.write("readonly", "[DEVICE]\nPORT_NO=1\n");
+  dir.write("target", "[DEVICE]\nPORT_NO=1\n");
+  ::chmod(dir.file("readonly").c_str(), 0444);
+  ::chmod(dir.file("target").c_str(), 0666);
+  ::chmod(dir.path().c_str(), 0777);  // the unprivileged user writes beside the link's target
+  ::symlink(dir.file("target").c_str(), dir.file("link").c_str());
+  ::mkfifo(dir.file("fifo").c_str(), 0666);
+  ::mkdir(dir.file("folder").c_str(), 0777);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ::mknod(dir.file("nulldevice").c_str(), S_IFCHR | 0666, ::makedev(1, 3));
+    ::mknod(dir.file("zerodevice").c_str(), S_IFCHR | 0666, ::makedev(1, 5));
+  } else {
+    ::symlink("/dev/null", dir.file("nulldevice").c_str());
+    ::symlink("/dev/zero", dir.file("zerodevice").c_str());
+  }
+  EXPECT_EQ(settingsFileKindFaults(dir), "");
+  if (!root) return;
+  // Again as an unprivileged user (nobody), in a child process.
+  dir.write("target", "[DEVICE]\nPORT_NO=1\n");
+  ::chmod(dir.file("target").c_str(), 0666);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    const std::string faults = settingsFileKindFaults(dir);
+    std::fprintf(stderr, "%s", faults.c_str());
+    ::_exit(faults.empty() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become nobody";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 class ScopedEnv {

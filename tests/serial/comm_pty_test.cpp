@@ -160,3 +160,26 @@ TEST_F(CommPtyTest, named_pipe_in_the_lock_folder_stalls_neither_probe_nor_open)
 }
 
 }  // namespace
+
+// Every set of settings the program uses opens a pseudo-terminal again after a close, and a
+// command written just before a close reaches a peer that reads a moment later.
+TEST_F(CommPtyTest, reopens_with_the_same_settings_and_close_keeps_unread_output) {
+  struct Row {
+    int baud, dataBits, parity, stopBits, handshake;
+  };
+  const Row rows[] = {{9600, 8, 0, 0, 2},  {19200, 8, 2, 0, 4}, {19200, 7, 2, 0, 0},
+                      {57600, 8, 1, 2, 1}, {14400, 8, 0, 0, 3}, {9600, 8, 0, 0, 0}};
+  for (const Row& row : rows) {
+    comm.m_baudRate = row.baud;
+    comm.m_dataBits = row.dataBits;
+    comm.m_parity = row.parity;
+    comm.m_stopBits = row.stopBits;
+    comm.m_handshake = row.handshake;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      ASSERT_EQ(comm.open(), 0) << row.baud << " " << row.handshake << " attempt " << attempt;
+      ASSERT_NE(comm.writeStringToPort("%s\n", "SYST:COMM:SER:PACE NONE"), 0);
+      comm.close();
+      EXPECT_EQ(pty.receive(24), "SYST:COMM:SER:PACE NONE\n") << row.baud;
+    }
+  }
+}
