@@ -1,12 +1,14 @@
 #include "platform/rfc2217_device.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,6 +54,8 @@ constexpr int kHeldPollMs = 10;
 // or a DSR drop stops the output within a short stretch.
 constexpr uint32_t kGatedChunkBytes = 64;
 constexpr size_t kReadChunkBytes = 4096;
+// One look at the socket takes at most this many chunks.
+constexpr int kPumpChunks = 16;
 constexpr uint8_t kModemStateMask = kModemCts | kModemDsr | kModemDeltaCts | kModemDeltaDsr;
 
 int64_t monotonicUs() {
@@ -181,20 +185,50 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   if (!parseNetworkPortName(deviceName, host, port)) return ProbeResult::Absent;
   const int fd = connectTo(host, port, kProbeConnectTimeoutMs);
   if (fd < 0) return ProbeResult::Absent;
-  // A server whose port is lent to another client accepts, may say why, and hangs up.
+  // A server whose port is lent to another client accepts, may say why, and hangs up. One
+  // that serves us answers a query of the baud rate (which changes nothing on its port):
+  // then the probe need not wait out the drop window. A server that says nothing within
+  // the window is taken as free, as before.
+  std::vector<uint8_t> out;
+  appendNegotiation(out, kWill, kOptionComPort);
+  appendBaudRate(out, 0);
+  ::send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ProbeResult result = ProbeResult::Free;
+  TelnetDecoder decoder;
+  bool answered = false;
   const int64_t deadline = monotonicMs() + kProbeDropWindowMs;
-  for (;;) {
+  while (!answered) {
     const int wait = remainingMs(deadline);
     if (wait <= 0) break;
     pollfd entry{fd, POLLIN, 0};
     if (::poll(&entry, 1, wait) <= 0) continue;
     uint8_t chunk[256];
     const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-    if (got > 0) continue;
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    result = ProbeResult::InUse;
-    break;
+    if (got <= 0) {
+      result = ProbeResult::InUse;
+      break;
+    }
+    TelnetDecoder::Output decoded;
+    decoder.feed(chunk, static_cast<size_t>(got), decoded);
+    for (const TelnetEvent& event : decoded.events) {
+      if (event.kind == TelnetEvent::Kind::ComPort && event.code == kSetBaudRate + kServerOffset)
+        answered = true;
+    }
+  }
+  if (answered) {
+    // A graceful end, so that the server has released its port when an open follows.
+    ::shutdown(fd, SHUT_WR);
+    const int64_t closeDeadline = monotonicMs() + kCloseWaitMs;
+    for (;;) {
+      const int wait = remainingMs(closeDeadline);
+      if (wait <= 0) break;
+      pollfd entry{fd, POLLIN, 0};
+      if (::poll(&entry, 1, wait) <= 0) continue;
+      uint8_t chunk[256];
+      const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+      if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) break;
+    }
   }
   ::close(fd);
   return result;
@@ -238,6 +272,7 @@ bool Rfc2217Device::open() {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
   m_fd = fd;
+  quickAck();
   if (!negotiate(monotonicMs() + kNegotiationTimeoutMs)) {
     ::close(m_fd);
     m_fd = -1;
@@ -272,16 +307,24 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
   appendComPort(out, kSetParity, 0);
   appendComPort(out, kSetStopSize, 0);
   appendComPort(out, kSetModemStateMask, kModemStateMask);
+  // DTR and RTS are raised as an open raises them, and a second baud-rate query follows
+  // them. A server answers in order: when that answer comes without theirs, its port has no
+  // modem lines (a pseudo-terminal behind it), and no silence needs to be waited out.
+  appendComPort(out, kSetControl, kControlDtrOn);
+  appendComPort(out, kSetControl, kControlRtsOn);
+  appendBaudRate(out, 0);
   if (!send(out, deadlineMs)) return false;
   const uint8_t codes[4] = {kSetBaudRate, kSetDataSize, kSetParity, kSetStopSize};
   for (size_t i = 0; i < 4; ++i) {
     if (!awaitAnswer(codes[i], before[i], deadlineMs)) return false;
   }
+  if (!awaitAnswer(kSetBaudRate, before[0] + 1, deadlineMs)) return false;
   // The mask is confirmed by its own answer or by the notification that some servers send
   // in its place.
   while (answerCount(kSetModemStateMask) + answerCount(kNotifyModemState) == before[4]) {
     if (remainingMs(deadlineMs) <= 0 || !pump(remainingMs(deadlineMs))) return false;
   }
+  if (!m_modemLineAnswered) m_modemLinesAbsent = true;
   if (const uint32_t baud = baudRateValue(answerValue(kSetBaudRate))) m_settings.baudRate = baud;
   if (answerValue(kSetDataSize).size() == 1) {
     const uint8_t size = answerValue(kSetDataSize)[0];
@@ -299,8 +342,6 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
         stop == kStopSizeTwo ? StopBits::Two
                              : (stop == kStopSizeOneAndHalf ? StopBits::OneAndHalf : StopBits::One);
   }
-  modemLine(kControlDtrOn, kModemLineAnswerMs);
-  modemLine(kControlRtsOn, kModemLineAnswerMs);
   return !m_disconnected;
 }
 
@@ -328,14 +369,24 @@ void Rfc2217Device::markDisconnected() {
 }
 
 bool Rfc2217Device::pump(int timeoutMs) {
+  return pumpMicros(static_cast<int64_t>(timeoutMs < 0 ? 0 : timeoutMs) * 1000);
+}
+
+bool Rfc2217Device::pumpMicros(int64_t timeoutUs) {
   if (m_fd < 0 || m_disconnected) return false;
   pollfd entry{m_fd, POLLIN, 0};
-  const int ready = ::poll(&entry, 1, timeoutMs < 0 ? 0 : timeoutMs);
+  if (timeoutUs < 0) timeoutUs = 0;
+  const timespec wait{static_cast<time_t>(timeoutUs / 1000000),
+                      static_cast<long>(timeoutUs % 1000000) * 1000};
+  const int ready = ::ppoll(&entry, 1, &wait, nullptr);
   if (ready <= 0) return true;
   uint8_t chunk[kReadChunkBytes];
-  for (;;) {
+  // A server that floods (data or Telnet commands without end) must not keep the caller
+  // here: one call takes a bounded amount, and the caller's loop looks at its deadline.
+  for (int chunks = 0; chunks < kPumpChunks; ++chunks) {
     const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (got > 0) {
+      quickAck();
       takeInput(chunk, static_cast<size_t>(got));
       if (static_cast<size_t>(got) < sizeof chunk) return true;
       continue;
@@ -346,6 +397,16 @@ bool Rfc2217Device::pump(int timeoutMs) {
     markDisconnected();
     return false;
   }
+  return true;
+}
+
+void Rfc2217Device::quickAck() {
+#ifdef TCP_QUICKACK
+  // The kernel falls back to delayed acknowledgements after a while; our acknowledgement
+  // must never hold back a server that waits for it before it sends on.
+  const int one = 1;
+  ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
 }
 
 void Rfc2217Device::takeInput(const uint8_t* bytes, size_t size) {
@@ -574,6 +635,12 @@ bool Rfc2217Device::getSettings(LineSettings& settings) {
 bool Rfc2217Device::setSettings(const LineSettings& settings) {
   if (m_fd < 0 || m_disconnected) return false;
   if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8) return false;
+  // Bytes written before are sent at the settings they were written with: the server
+  // changes its line at once, also under a character still being shifted out.
+  const int64_t lineWaitMs = std::max<int64_t>((m_lineFreeAtUs - monotonicUs()) / 1000, 0);
+  if (!flushOutput(monotonicMs() + kWriteConstantMs + lineWaitMs) ||
+      !waitLineFree(monotonicMs() + kWriteConstantMs + lineWaitMs))
+    return false;
   const int64_t deadline = monotonicMs() + kAnswerTimeoutMs;
 
   // Framing first, all four at once, each confirmed by its own answer.
@@ -689,25 +756,31 @@ bool Rfc2217Device::write(const uint8_t* data, uint32_t size, uint32_t& written)
 bool Rfc2217Device::drain() {
   if (m_fd < 0 || m_disconnected) return false;
   int pending = 0;
-  if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0) pending = 0;
+  if (::ioctl(m_fd, SIOCOUTQNSD, &pending) != 0) pending = 0;
   const int64_t lineWaitMs = (m_lineFreeAtUs - monotonicUs()) / 1000;
   const int64_t deadline =
       monotonicMs() + static_cast<int64_t>(pending + m_pendingOutput.size()) * kWriteMsPerByte +
       kWriteConstantMs + std::max<int64_t>(lineWaitMs, 0);
-  if (!flushOutput(deadline)) return false;
-  // The socket's queue: sent and acknowledged by the server.
+  return flushOutput(deadline) && waitLineFree(deadline);
+}
+
+bool Rfc2217Device::waitLineFree(int64_t deadlineMs) {
+  const int64_t frame = frameMicros(m_settings);
   for (;;) {
-    if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0 || pending == 0) break;
-    if (remainingMs(deadline) <= 0) return false;
-    if (!pump(1)) return false;
+    if (m_fd < 0 || m_disconnected) return false;
+    // Bytes still in the socket wait for room in the server's window: the server takes
+    // them off its own line no faster than the line runs.
+    int unsent = 0;
+    if (::ioctl(m_fd, SIOCOUTQNSD, &unsent) != 0 || unsent < 0) unsent = 0;
+    const int64_t now = monotonicUs();
+    const int64_t unsentUs = static_cast<int64_t>(unsent) * frame;
+    if (unsent > 0) m_lineFreeAtUs = std::max(m_lineFreeAtUs, now + unsentUs);
+    if (unsent == 0 && now >= m_lineFreeAtUs) return true;
+    const int64_t leftUs = static_cast<int64_t>(remainingMs(deadlineMs)) * 1000;
+    if (leftUs <= 0) return false;
+    const int64_t waitUs = unsent > 0 ? unsentUs : m_lineFreeAtUs - now;
+    if (!pumpMicros(std::min(waitUs, leftUs))) return false;
   }
-  // Then the time the bytes need on the server's serial line.
-  while (monotonicUs() < m_lineFreeAtUs) {
-    if (remainingMs(deadline) <= 0) return false;
-    const int64_t left = (m_lineFreeAtUs - monotonicUs() + 999) / 1000;
-    if (!pump(static_cast<int>(std::min<int64_t>(left, kHeldPollMs)))) return false;
-  }
-  return true;
 }
 
 bool Rfc2217Device::outputHeld(bool& held) {

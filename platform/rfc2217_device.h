@@ -19,7 +19,10 @@
 //    are taken out of the input), so that "output held" is exact; RTS/CTS is the server's.
 //    A server's FLOWCONTROL-SUSPEND holds output too, until it resumes.
 //  - drain() waits until the socket has sent everything and then for the time the bytes
-//    take on the server's serial line at the current settings.
+//    take on the server's serial line at the current settings; it does not wait for TCP
+//    acknowledgements (a server that delays them would cost up to 200 ms per drain). A
+//    change of line settings waits the same way first, so that bytes written before it are
+//    not garbled by it on the server's line.
 //  - Exclusive use is the server's: a port it lends to one client at a time refuses a
 //    second connection (the connection drops at once).
 #pragma once
@@ -88,6 +91,12 @@ class Rfc2217Device : public SerialDevice {
   // Takes what the socket holds, waiting up to timeoutMs (real time) for the first bytes.
   // False when the connection is gone.
   bool pump(int timeoutMs);
+  bool pumpMicros(int64_t timeoutUs);
+  void quickAck();
+  // Waits until the socket has sent every byte handed to it and the bytes have had their
+  // time on the server's serial line at the current settings. Never waits for the server's
+  // acknowledgements. False at the deadline or when the connection broke.
+  bool waitLineFree(int64_t deadlineMs);
   void takeInput(const uint8_t* bytes, size_t size);
   void handleNegotiation(const rfc2217::TelnetEvent& event);
   void handleComPort(const rfc2217::TelnetEvent& event);
