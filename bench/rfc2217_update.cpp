@@ -4,7 +4,7 @@
 // update on the local simulated port; both at real speed, so the line timing is the
 // instrument's own. Prints both times and their ratio. Then the median and 99th percentile
 // time of one open of the port (a close and an open at another speed, as a settings change
-// does) through ser2net on loopback.
+// does) through ser2net on loopback, and of five first opens (a new connection each).
 //   bench_rfc2217_update [IMAGE_KIB [OPENS]]   (defaults: 64 KiB, 200 opens)
 #include <unistd.h>
 
@@ -127,12 +127,28 @@ int main(int argc, char** argv) {
       times.push_back((nowSeconds() - start) * 1000.0);
     }
     port.close();
-    platform::setComPortDevice(kPortNo, "");
     std::sort(times.begin(), times.end());
     const double median = times[times.size() / 2];
     const double p99 = times[static_cast<size_t>(0.99 * static_cast<double>(times.size() - 1))];
-    std::printf("open through ser2net on loopback (%zu opens): median %.1f ms, 99%% %.1f ms\n",
-                times.size(), median, p99);
+    std::printf(
+        "open through ser2net on loopback, settings change (%zu opens): median %.1f ms, "
+        "99%% %.1f ms\n",
+        times.size(), median, p99);
+    // A first open: no connection kept from a close (those end after 2 s).
+    std::vector<double> fresh;
+    for (int i = 0; i < 5; ++i) {
+      platform::sleepMs(2200);
+      const double start = nowSeconds();
+      if (port.open() != 0) return 1;
+      fresh.push_back((nowSeconds() - start) * 1000.0);
+      port.close();
+    }
+    std::sort(fresh.begin(), fresh.end());
+    std::printf(
+        "open through ser2net on loopback, new connection (%zu opens): median %.1f ms, "
+        "max %.1f ms\n",
+        fresh.size(), fresh[fresh.size() / 2], fresh.back());
+    platform::setComPortDevice(kPortNo, "");
     if (p99 >= 20.0) status = 1;
   }
   for (const char* name : {"ROMWRITE.URL", "ROMWRITE.TRA", "NO_ATSC.bin", "ROMWRITE.CNF"})

@@ -12,6 +12,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -56,6 +59,9 @@ constexpr uint32_t kGatedChunkBytes = 64;
 constexpr size_t kReadChunkBytes = 4096;
 // One look at the socket takes at most this many chunks.
 constexpr int kPumpChunks = 16;
+// A closed connection is kept this long for an open of the same port that follows (the
+// port class closes and opens again for every change of settings).
+constexpr int kParkMs = 2000;
 constexpr uint8_t kModemStateMask = kModemCts | kModemDsr | kModemDeltaCts | kModemDeltaDsr;
 
 int64_t monotonicUs() {
@@ -138,6 +144,91 @@ int64_t frameMicros(const LineSettings& settings) {
   return static_cast<int64_t>(bits) * 1000000 / baud + 1;
 }
 
+// Connections that a close keeps for the next open of the same port: their server's port
+// stays ours in between, with DTR and RTS dropped and its buffers purged as after a close.
+// A connection nobody takes within kParkMs is ended by a thread of its own, so that the
+// server's port is free again for others.
+class ConnectionPark {
+ public:
+  ~ConnectionPark() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_reaper.joinable()) m_reaper.join();
+    for (Rfc2217Device::Parked& parked : m_parked) ::close(parked.fd);
+  }
+  void put(Rfc2217Device::Parked parked) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      for (Rfc2217Device::Parked& old : m_parked) {
+        if (old.name == parked.name) {
+          ::close(old.fd);
+          old = std::move(parked);
+          m_wake.notify_all();
+          return;
+        }
+      }
+      m_parked.push_back(std::move(parked));
+      if (!m_reaper.joinable()) m_reaper = std::thread([this] { reap(); });
+    }
+    m_wake.notify_all();
+  }
+  bool take(const std::string& name, Rfc2217Device::Parked& parked) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_parked.begin(); it != m_parked.end(); ++it) {
+      if (it->name == name) {
+        parked = std::move(*it);
+        m_parked.erase(it);
+        return true;
+      }
+    }
+    return false;
+  }
+  bool holds(const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Rfc2217Device::Parked& parked : m_parked) {
+      if (parked.name == name) return true;
+    }
+    return false;
+  }
+
+ private:
+  void reap() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stopping) {
+      const int64_t now = monotonicMs();
+      int64_t next = INT64_MAX;
+      for (auto it = m_parked.begin(); it != m_parked.end();) {
+        if (it->untilMs <= now) {
+          ::close(it->fd);
+          it = m_parked.erase(it);
+        } else {
+          next = std::min(next, it->untilMs);
+          ++it;
+        }
+      }
+      if (next == INT64_MAX) {
+        m_wake.wait(lock);
+      } else {
+        m_wake.wait_for(lock, std::chrono::milliseconds(next - now));
+      }
+    }
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::vector<Rfc2217Device::Parked> m_parked;
+  std::thread m_reaper;
+  bool m_stopping = false;
+};
+
+ConnectionPark& connectionPark() {
+  static ConnectionPark park;
+  return park;
+}
+
 }  // namespace
 
 bool isNetworkPortName(const std::string& deviceName) {
@@ -183,6 +274,8 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   std::string host;
   uint16_t port = 0;
   if (!parseNetworkPortName(deviceName, host, port)) return ProbeResult::Absent;
+  // A connection of our own, kept from a close, is the port waiting for us.
+  if (connectionPark().holds(deviceName)) return ProbeResult::Free;
   const int fd = connectTo(host, port, kProbeConnectTimeoutMs);
   if (fd < 0) return ProbeResult::Absent;
   // A server whose port is lent to another client accepts, may say why, and hangs up. One
@@ -265,6 +358,7 @@ bool Rfc2217Device::open() {
     errno = ENOENT;
     return false;
   }
+  if (resume()) return true;
   const int fd = connectTo(host, port, kConnectTimeoutMs);
   if (fd < 0) return false;
   // The programming link echoes byte by byte: every byte goes out at once.
@@ -347,6 +441,7 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
 
 void Rfc2217Device::close() {
   if (m_fd < 0) return;
+  if (!m_disconnected && park()) return;
   // A graceful end: the server releases its port when it sees ours, and the port class
   // often opens again at once (new settings), which a server still holding the port for
   // the old connection would refuse. So wait, within a bound, for the server to close too.
@@ -362,6 +457,73 @@ void Rfc2217Device::close() {
   ::close(m_fd);
   m_fd = -1;
   resetState();
+}
+
+bool Rfc2217Device::park() {
+  // The lines drop as on a close; the port class has purged the server's buffers already.
+  std::vector<uint8_t> out;
+  appendComPort(out, kSetControl, kControlDtrOff);
+  if (!m_modemLinesAbsent) appendComPort(out, kSetControl, kControlRtsOff);
+  if (!send(out, monotonicMs() + kCloseWaitMs)) return false;
+  Parked parked;
+  parked.name = m_name;
+  parked.fd = m_fd;
+  parked.untilMs = monotonicMs() + kParkMs;
+  parked.decoder = m_decoder;
+  parked.clientBinary = m_clientBinary;
+  std::copy(std::begin(m_refusedOption), std::end(m_refusedOption), parked.refusedOption);
+  parked.modemLinesAbsent = m_modemLinesAbsent;
+  parked.modemLineAnswered = m_modemLineAnswered;
+  parked.settings = m_settings;
+  connectionPark().put(std::move(parked));
+  m_fd = -1;
+  resetState();
+  return true;
+}
+
+bool Rfc2217Device::resume() {
+  Parked parked;
+  if (!connectionPark().take(m_name, parked)) return false;
+  m_fd = parked.fd;
+  m_decoder = parked.decoder;
+  m_comPortAccepted = true;
+  m_clientBinary = parked.clientBinary;
+  std::copy(std::begin(parked.refusedOption), std::end(parked.refusedOption), m_refusedOption);
+  m_modemLinesAbsent = parked.modemLinesAbsent;
+  m_modemLineAnswered = parked.modemLineAnswered;
+  m_settings = parked.settings;
+  // What came while the port was closed is lost, as on a closed local port; a connection
+  // that broke meanwhile is replaced by a new one.
+  pump(0);
+  m_inputHead = 0;
+  m_inputCount = 0;
+  m_xoffReceived = false;
+  if (m_disconnected) {
+    ::close(m_fd);
+    m_fd = -1;
+    resetState();
+    return false;
+  }
+  // The modem state is asked anew (the mask's answer brings it), and the lines rise as an
+  // open raises them.
+  const uint32_t before = answerCount(kSetModemStateMask) + answerCount(kNotifyModemState);
+  std::vector<uint8_t> out;
+  appendComPort(out, kSetModemStateMask, kModemStateMask);
+  const int64_t deadline = monotonicMs() + kNegotiationTimeoutMs;
+  if (send(out, deadline)) {
+    while (answerCount(kSetModemStateMask) + answerCount(kNotifyModemState) == before) {
+      if (remainingMs(deadline) <= 0 || !pump(remainingMs(deadline))) break;
+    }
+  }
+  modemLine(kControlDtrOn, kModemLineAnswerMs);
+  modemLine(kControlRtsOn, kModemLineAnswerMs);
+  if (m_disconnected) {
+    ::close(m_fd);
+    m_fd = -1;
+    resetState();
+    return false;
+  }
+  return true;
 }
 
 void Rfc2217Device::markDisconnected() {

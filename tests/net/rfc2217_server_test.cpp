@@ -349,6 +349,35 @@ TEST(NetworkPort, WriteThenSettingsChangeDeliversEveryByteAtTheOldSettings) {
   }
 }
 
+// A settings change (close and open) keeps the connection: the lines drop and rise again
+// as on a local port, and the port stays free for us in between.
+TEST(NetworkPort, ReopenKeepsTheConnectionWithTheLinesDroppedInBetween) {
+  ServerScript script;
+  ScriptedServer server(script);
+  MappedPort mapped(server.portName());
+  CComm port;
+  port.m_portNo = kNetPort;
+  ASSERT_EQ(port.open(), 0);
+  const size_t firstOpen = server.commands().size();
+  const uint32_t connections = server.connections();
+  port.m_baudRate = 19200;
+  const int64_t start = realMs();
+  ASSERT_EQ(port.open(), 0);
+  EXPECT_LT(realMs() - start, 100);
+  EXPECT_EQ(server.connections(), connections);
+  std::vector<uint8_t> lines;
+  const std::vector<ServerCommand> commands = server.commands();
+  for (size_t i = firstOpen; i < commands.size(); ++i) {
+    const uint8_t value = commands[i].value.empty() ? 0 : commands[i].value[0];
+    if (commands[i].code == 5 && (value == 8 || value == 9 || value == 11 || value == 12))
+      lines.push_back(value);
+  }
+  // DTR off at the close (twice: the port class's own and the kept connection's), RTS off,
+  // then both on again at the open and at the settings.
+  EXPECT_EQ(lines, (std::vector<uint8_t>{9, 9, 12, 8, 11, 8, 11}));
+  port.close();
+}
+
 TEST(NetworkPort, ProbeTellsFreeInUseAndAbsent) {
   ServerScript script;
   ScriptedServer server(script);
