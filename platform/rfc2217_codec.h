@@ -19,6 +19,7 @@ inline constexpr uint8_t kWont = 252;
 inline constexpr uint8_t kWill = 251;
 inline constexpr uint8_t kSb = 250;
 inline constexpr uint8_t kSe = 240;
+inline constexpr uint8_t kNop = 241;
 
 // Telnet options.
 inline constexpr uint8_t kOptionBinary = 0;

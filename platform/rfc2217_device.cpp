@@ -1,18 +1,23 @@
 #include "platform/rfc2217_device.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "platform/clock.h"
@@ -52,6 +57,11 @@ constexpr int kHeldPollMs = 10;
 // or a DSR drop stops the output within a short stretch.
 constexpr uint32_t kGatedChunkBytes = 64;
 constexpr size_t kReadChunkBytes = 4096;
+// One look at the socket takes at most this many chunks.
+constexpr int kPumpChunks = 16;
+// A closed connection is kept this long for an open of the same port that follows (the
+// port class closes and opens again for every change of settings).
+constexpr int kParkMs = 2000;
 constexpr uint8_t kModemStateMask = kModemCts | kModemDsr | kModemDeltaCts | kModemDeltaDsr;
 
 int64_t monotonicUs() {
@@ -134,6 +144,91 @@ int64_t frameMicros(const LineSettings& settings) {
   return static_cast<int64_t>(bits) * 1000000 / baud + 1;
 }
 
+// Connections that a close keeps for the next open of the same port: their server's port
+// stays ours in between, with DTR and RTS dropped and its buffers purged as after a close.
+// A connection nobody takes within kParkMs is ended by a thread of its own, so that the
+// server's port is free again for others.
+class ConnectionPark {
+ public:
+  ~ConnectionPark() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_reaper.joinable()) m_reaper.join();
+    for (Rfc2217Device::Parked& parked : m_parked) ::close(parked.fd);
+  }
+  void put(Rfc2217Device::Parked parked) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      for (Rfc2217Device::Parked& old : m_parked) {
+        if (old.name == parked.name) {
+          ::close(old.fd);
+          old = std::move(parked);
+          m_wake.notify_all();
+          return;
+        }
+      }
+      m_parked.push_back(std::move(parked));
+      if (!m_reaper.joinable()) m_reaper = std::thread([this] { reap(); });
+    }
+    m_wake.notify_all();
+  }
+  bool take(const std::string& name, Rfc2217Device::Parked& parked) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_parked.begin(); it != m_parked.end(); ++it) {
+      if (it->name == name) {
+        parked = std::move(*it);
+        m_parked.erase(it);
+        return true;
+      }
+    }
+    return false;
+  }
+  bool holds(const std::string& name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const Rfc2217Device::Parked& parked : m_parked) {
+      if (parked.name == name) return true;
+    }
+    return false;
+  }
+
+ private:
+  void reap() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stopping) {
+      const int64_t now = monotonicMs();
+      int64_t next = INT64_MAX;
+      for (auto it = m_parked.begin(); it != m_parked.end();) {
+        if (it->untilMs <= now) {
+          ::close(it->fd);
+          it = m_parked.erase(it);
+        } else {
+          next = std::min(next, it->untilMs);
+          ++it;
+        }
+      }
+      if (next == INT64_MAX) {
+        m_wake.wait(lock);
+      } else {
+        m_wake.wait_for(lock, std::chrono::milliseconds(next - now));
+      }
+    }
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::vector<Rfc2217Device::Parked> m_parked;
+  std::thread m_reaper;
+  bool m_stopping = false;
+};
+
+ConnectionPark& connectionPark() {
+  static ConnectionPark park;
+  return park;
+}
+
 }  // namespace
 
 bool isNetworkPortName(const std::string& deviceName) {
@@ -179,22 +274,54 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   std::string host;
   uint16_t port = 0;
   if (!parseNetworkPortName(deviceName, host, port)) return ProbeResult::Absent;
+  // A connection of our own, kept from a close, is the port waiting for us.
+  if (connectionPark().holds(deviceName)) return ProbeResult::Free;
   const int fd = connectTo(host, port, kProbeConnectTimeoutMs);
   if (fd < 0) return ProbeResult::Absent;
-  // A server whose port is lent to another client accepts, may say why, and hangs up.
+  // A server whose port is lent to another client accepts, may say why, and hangs up. One
+  // that serves us answers a query of the baud rate (which changes nothing on its port):
+  // then the probe need not wait out the drop window. A server that says nothing within
+  // the window is taken as free, as before.
+  std::vector<uint8_t> out;
+  appendNegotiation(out, kWill, kOptionComPort);
+  appendBaudRate(out, 0);
+  ::send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ProbeResult result = ProbeResult::Free;
+  TelnetDecoder decoder;
+  bool answered = false;
   const int64_t deadline = monotonicMs() + kProbeDropWindowMs;
-  for (;;) {
+  while (!answered) {
     const int wait = remainingMs(deadline);
     if (wait <= 0) break;
     pollfd entry{fd, POLLIN, 0};
     if (::poll(&entry, 1, wait) <= 0) continue;
     uint8_t chunk[256];
     const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-    if (got > 0) continue;
     if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    result = ProbeResult::InUse;
-    break;
+    if (got <= 0) {
+      result = ProbeResult::InUse;
+      break;
+    }
+    TelnetDecoder::Output decoded;
+    decoder.feed(chunk, static_cast<size_t>(got), decoded);
+    for (const TelnetEvent& event : decoded.events) {
+      if (event.kind == TelnetEvent::Kind::ComPort && event.code == kSetBaudRate + kServerOffset)
+        answered = true;
+    }
+  }
+  if (answered) {
+    // A graceful end, so that the server has released its port when an open follows.
+    ::shutdown(fd, SHUT_WR);
+    const int64_t closeDeadline = monotonicMs() + kCloseWaitMs;
+    for (;;) {
+      const int wait = remainingMs(closeDeadline);
+      if (wait <= 0) break;
+      pollfd entry{fd, POLLIN, 0};
+      if (::poll(&entry, 1, wait) <= 0) continue;
+      uint8_t chunk[256];
+      const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+      if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) break;
+    }
   }
   ::close(fd);
   return result;
@@ -231,6 +358,7 @@ bool Rfc2217Device::open() {
     errno = ENOENT;
     return false;
   }
+  if (resume()) return true;
   const int fd = connectTo(host, port, kConnectTimeoutMs);
   if (fd < 0) return false;
   // The programming link echoes byte by byte: every byte goes out at once.
@@ -238,6 +366,7 @@ bool Rfc2217Device::open() {
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
   m_fd = fd;
+  quickAck();
   if (!negotiate(monotonicMs() + kNegotiationTimeoutMs)) {
     ::close(m_fd);
     m_fd = -1;
@@ -272,16 +401,24 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
   appendComPort(out, kSetParity, 0);
   appendComPort(out, kSetStopSize, 0);
   appendComPort(out, kSetModemStateMask, kModemStateMask);
+  // DTR and RTS are raised as an open raises them, and a second baud-rate query follows
+  // them. A server answers in order: when that answer comes without theirs, its port has no
+  // modem lines (a pseudo-terminal behind it), and no silence needs to be waited out.
+  appendComPort(out, kSetControl, kControlDtrOn);
+  appendComPort(out, kSetControl, kControlRtsOn);
+  appendBaudRate(out, 0);
   if (!send(out, deadlineMs)) return false;
   const uint8_t codes[4] = {kSetBaudRate, kSetDataSize, kSetParity, kSetStopSize};
   for (size_t i = 0; i < 4; ++i) {
     if (!awaitAnswer(codes[i], before[i], deadlineMs)) return false;
   }
+  if (!awaitAnswer(kSetBaudRate, before[0] + 1, deadlineMs)) return false;
   // The mask is confirmed by its own answer or by the notification that some servers send
   // in its place.
   while (answerCount(kSetModemStateMask) + answerCount(kNotifyModemState) == before[4]) {
     if (remainingMs(deadlineMs) <= 0 || !pump(remainingMs(deadlineMs))) return false;
   }
+  if (!m_modemLineAnswered) m_modemLinesAbsent = true;
   if (const uint32_t baud = baudRateValue(answerValue(kSetBaudRate))) m_settings.baudRate = baud;
   if (answerValue(kSetDataSize).size() == 1) {
     const uint8_t size = answerValue(kSetDataSize)[0];
@@ -299,13 +436,12 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
         stop == kStopSizeTwo ? StopBits::Two
                              : (stop == kStopSizeOneAndHalf ? StopBits::OneAndHalf : StopBits::One);
   }
-  modemLine(kControlDtrOn, kModemLineAnswerMs);
-  modemLine(kControlRtsOn, kModemLineAnswerMs);
   return !m_disconnected;
 }
 
 void Rfc2217Device::close() {
   if (m_fd < 0) return;
+  if (!m_disconnected && park()) return;
   // A graceful end: the server releases its port when it sees ours, and the port class
   // often opens again at once (new settings), which a server still holding the port for
   // the old connection would refuse. So wait, within a bound, for the server to close too.
@@ -323,19 +459,96 @@ void Rfc2217Device::close() {
   resetState();
 }
 
+bool Rfc2217Device::park() {
+  // The lines drop as on a close; the port class has purged the server's buffers already.
+  std::vector<uint8_t> out;
+  appendComPort(out, kSetControl, kControlDtrOff);
+  if (!m_modemLinesAbsent) appendComPort(out, kSetControl, kControlRtsOff);
+  if (!send(out, monotonicMs() + kCloseWaitMs)) return false;
+  Parked parked;
+  parked.name = m_name;
+  parked.fd = m_fd;
+  parked.untilMs = monotonicMs() + kParkMs;
+  parked.decoder = m_decoder;
+  parked.clientBinary = m_clientBinary;
+  std::copy(std::begin(m_refusedOption), std::end(m_refusedOption), parked.refusedOption);
+  parked.modemLinesAbsent = m_modemLinesAbsent;
+  parked.modemLineAnswered = m_modemLineAnswered;
+  parked.settings = m_settings;
+  connectionPark().put(std::move(parked));
+  m_fd = -1;
+  resetState();
+  return true;
+}
+
+bool Rfc2217Device::resume() {
+  Parked parked;
+  if (!connectionPark().take(m_name, parked)) return false;
+  m_fd = parked.fd;
+  m_decoder = parked.decoder;
+  m_comPortAccepted = true;
+  m_clientBinary = parked.clientBinary;
+  std::copy(std::begin(parked.refusedOption), std::end(parked.refusedOption), m_refusedOption);
+  m_modemLinesAbsent = parked.modemLinesAbsent;
+  m_modemLineAnswered = parked.modemLineAnswered;
+  m_settings = parked.settings;
+  // What came while the port was closed is lost, as on a closed local port; a connection
+  // that broke meanwhile is replaced by a new one.
+  pump(0);
+  m_inputHead = 0;
+  m_inputCount = 0;
+  m_xoffReceived = false;
+  if (m_disconnected) {
+    ::close(m_fd);
+    m_fd = -1;
+    resetState();
+    return false;
+  }
+  // The modem state is asked anew (the mask's answer brings it), and the lines rise as an
+  // open raises them.
+  const uint32_t before = answerCount(kSetModemStateMask) + answerCount(kNotifyModemState);
+  std::vector<uint8_t> out;
+  appendComPort(out, kSetModemStateMask, kModemStateMask);
+  const int64_t deadline = monotonicMs() + kNegotiationTimeoutMs;
+  if (send(out, deadline)) {
+    while (answerCount(kSetModemStateMask) + answerCount(kNotifyModemState) == before) {
+      if (remainingMs(deadline) <= 0 || !pump(remainingMs(deadline))) break;
+    }
+  }
+  modemLine(kControlDtrOn, kModemLineAnswerMs);
+  modemLine(kControlRtsOn, kModemLineAnswerMs);
+  if (m_disconnected) {
+    ::close(m_fd);
+    m_fd = -1;
+    resetState();
+    return false;
+  }
+  return true;
+}
+
 void Rfc2217Device::markDisconnected() {
   m_disconnected = true;
 }
 
 bool Rfc2217Device::pump(int timeoutMs) {
+  return pumpMicros(static_cast<int64_t>(timeoutMs < 0 ? 0 : timeoutMs) * 1000);
+}
+
+bool Rfc2217Device::pumpMicros(int64_t timeoutUs) {
   if (m_fd < 0 || m_disconnected) return false;
   pollfd entry{m_fd, POLLIN, 0};
-  const int ready = ::poll(&entry, 1, timeoutMs < 0 ? 0 : timeoutMs);
+  if (timeoutUs < 0) timeoutUs = 0;
+  const timespec wait{static_cast<time_t>(timeoutUs / 1000000),
+                      static_cast<long>(timeoutUs % 1000000) * 1000};
+  const int ready = ::ppoll(&entry, 1, &wait, nullptr);
   if (ready <= 0) return true;
   uint8_t chunk[kReadChunkBytes];
-  for (;;) {
+  // A server that floods (data or Telnet commands without end) must not keep the caller
+  // here: one call takes a bounded amount, and the caller's loop looks at its deadline.
+  for (int chunks = 0; chunks < kPumpChunks; ++chunks) {
     const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (got > 0) {
+      quickAck();
       takeInput(chunk, static_cast<size_t>(got));
       if (static_cast<size_t>(got) < sizeof chunk) return true;
       continue;
@@ -346,6 +559,16 @@ bool Rfc2217Device::pump(int timeoutMs) {
     markDisconnected();
     return false;
   }
+  return true;
+}
+
+void Rfc2217Device::quickAck() {
+#ifdef TCP_QUICKACK
+  // The kernel falls back to delayed acknowledgements after a while; our acknowledgement
+  // must never hold back a server that waits for it before it sends on.
+  const int one = 1;
+  ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
 }
 
 void Rfc2217Device::takeInput(const uint8_t* bytes, size_t size) {
@@ -574,6 +797,12 @@ bool Rfc2217Device::getSettings(LineSettings& settings) {
 bool Rfc2217Device::setSettings(const LineSettings& settings) {
   if (m_fd < 0 || m_disconnected) return false;
   if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8) return false;
+  // Bytes written before are sent at the settings they were written with: the server
+  // changes its line at once, also under a character still being shifted out.
+  const int64_t lineWaitMs = std::max<int64_t>((m_lineFreeAtUs - monotonicUs()) / 1000, 0);
+  if (!flushOutput(monotonicMs() + kWriteConstantMs + lineWaitMs) ||
+      !waitLineFree(monotonicMs() + kWriteConstantMs + lineWaitMs))
+    return false;
   const int64_t deadline = monotonicMs() + kAnswerTimeoutMs;
 
   // Framing first, all four at once, each confirmed by its own answer.
@@ -689,25 +918,31 @@ bool Rfc2217Device::write(const uint8_t* data, uint32_t size, uint32_t& written)
 bool Rfc2217Device::drain() {
   if (m_fd < 0 || m_disconnected) return false;
   int pending = 0;
-  if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0) pending = 0;
+  if (::ioctl(m_fd, SIOCOUTQNSD, &pending) != 0) pending = 0;
   const int64_t lineWaitMs = (m_lineFreeAtUs - monotonicUs()) / 1000;
   const int64_t deadline =
       monotonicMs() + static_cast<int64_t>(pending + m_pendingOutput.size()) * kWriteMsPerByte +
       kWriteConstantMs + std::max<int64_t>(lineWaitMs, 0);
-  if (!flushOutput(deadline)) return false;
-  // The socket's queue: sent and acknowledged by the server.
+  return flushOutput(deadline) && waitLineFree(deadline);
+}
+
+bool Rfc2217Device::waitLineFree(int64_t deadlineMs) {
+  const int64_t frame = frameMicros(m_settings);
   for (;;) {
-    if (::ioctl(m_fd, TIOCOUTQ, &pending) != 0 || pending == 0) break;
-    if (remainingMs(deadline) <= 0) return false;
-    if (!pump(1)) return false;
+    if (m_fd < 0 || m_disconnected) return false;
+    // Bytes still in the socket wait for room in the server's window: the server takes
+    // them off its own line no faster than the line runs.
+    int unsent = 0;
+    if (::ioctl(m_fd, SIOCOUTQNSD, &unsent) != 0 || unsent < 0) unsent = 0;
+    const int64_t now = monotonicUs();
+    const int64_t unsentUs = static_cast<int64_t>(unsent) * frame;
+    if (unsent > 0) m_lineFreeAtUs = std::max(m_lineFreeAtUs, now + unsentUs);
+    if (unsent == 0 && now >= m_lineFreeAtUs) return true;
+    const int64_t leftUs = static_cast<int64_t>(remainingMs(deadlineMs)) * 1000;
+    if (leftUs <= 0) return false;
+    const int64_t waitUs = unsent > 0 ? unsentUs : m_lineFreeAtUs - now;
+    if (!pumpMicros(std::min(waitUs, leftUs))) return false;
   }
-  // Then the time the bytes need on the server's serial line.
-  while (monotonicUs() < m_lineFreeAtUs) {
-    if (remainingMs(deadline) <= 0) return false;
-    const int64_t left = (m_lineFreeAtUs - monotonicUs() + 999) / 1000;
-    if (!pump(static_cast<int>(std::min<int64_t>(left, kHeldPollMs)))) return false;
-  }
-  return true;
 }
 
 bool Rfc2217Device::outputHeld(bool& held) {

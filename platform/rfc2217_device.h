@@ -19,9 +19,16 @@
 //    are taken out of the input), so that "output held" is exact; RTS/CTS is the server's.
 //    A server's FLOWCONTROL-SUSPEND holds output too, until it resumes.
 //  - drain() waits until the socket has sent everything and then for the time the bytes
-//    take on the server's serial line at the current settings.
+//    take on the server's serial line at the current settings; it does not wait for TCP
+//    acknowledgements (a server that delays them would cost up to 200 ms per drain). A
+//    change of line settings waits the same way first, so that bytes written before it are
+//    not garbled by it on the server's line.
 //  - Exclusive use is the server's: a port it lends to one client at a time refuses a
 //    second connection (the connection drops at once).
+//  - close() keeps the connection for up to 2 s, with DTR and RTS dropped, so that the open
+//    of a settings change (a close and an open of the port class) takes it over without a
+//    new connection and negotiation, and no other client can take the server's port in
+//    between. The probe reports such a port free. A connection not taken in time ends.
 #pragma once
 
 #include <cstdint>
@@ -72,6 +79,19 @@ class Rfc2217Device : public SerialDevice {
   bool setDtr() override;
   bool clearDtr() override;
 
+  // A connection kept by close() for the next open of the same port.
+  struct Parked {
+    std::string name;
+    int fd = -1;
+    int64_t untilMs = 0;
+    rfc2217::TelnetDecoder decoder;
+    bool clientBinary = true;
+    bool refusedOption[256] = {};
+    bool modemLinesAbsent = false;
+    bool modemLineAnswered = false;
+    LineSettings settings{};
+  };
+
   // True once the connection broke while open.
   bool disconnected() const { return m_disconnected; }
   // False once the server has shown that it cannot drive DTR and RTS on its port.
@@ -85,9 +105,19 @@ class Rfc2217Device : public SerialDevice {
   };
 
   bool negotiate(int64_t deadlineMs);
+  // Keeps the connection for the next open of the port; false when it cannot be kept.
+  bool park();
+  // Takes a kept connection of the port; false when there is none (or it broke).
+  bool resume();
   // Takes what the socket holds, waiting up to timeoutMs (real time) for the first bytes.
   // False when the connection is gone.
   bool pump(int timeoutMs);
+  bool pumpMicros(int64_t timeoutUs);
+  void quickAck();
+  // Waits until the socket has sent every byte handed to it and the bytes have had their
+  // time on the server's serial line at the current settings. Never waits for the server's
+  // acknowledgements. False at the deadline or when the connection broke.
+  bool waitLineFree(int64_t deadlineMs);
   void takeInput(const uint8_t* bytes, size_t size);
   void handleNegotiation(const rfc2217::TelnetEvent& event);
   void handleComPort(const rfc2217::TelnetEvent& event);

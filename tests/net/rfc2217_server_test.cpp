@@ -274,6 +274,110 @@ TEST(NetworkPort, ServerGoingAwayGivesThePortsFailure) {
   port.close();
 }
 
+// A server that sends without end keeps no operation past its own time-out.
+TEST(NetworkPort, FloodingServerEndsEveryOperationWithinItsTimeOut) {
+  struct Row {
+    const char* scenario;
+    ServerScript::Flood flood;
+  };
+  const Row rows[] = {
+      {"Telnet NOP commands from the start", ServerScript::Flood::Nops},
+      {"data after a good negotiation", ServerScript::Flood::Data},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.scenario);
+    ServerScript script;
+    script.flood = row.flood;
+    ScriptedServer server(script);
+    MappedPort mapped(server.portName());
+    CComm port;
+    port.m_portNo = kNetPort;
+    port.m_readTimeout = 300;
+    port.m_stopDelimiter = '\n';
+    // Answers stuck behind the flood fail the open within its bounds: the probe's 750 ms,
+    // the negotiation's 1.5 s, and 2 s each for the purge and the settings.
+    int64_t start = realMs();
+    const bool opened = port.open() == 0;
+    EXPECT_LT(realMs() - start, 6500);
+    if (!opened) continue;
+    ASSERT_NE(port.writeBufferToPort("go", 2), 0);
+    char buffer[64];
+    uint32_t count = 0;
+    start = realMs();
+    port.readStringFromPort(buffer, count, sizeof buffer - 1);
+    port.readBufferFromPort(buffer, count, sizeof buffer - 1);
+    EXPECT_LT(realMs() - start, 2 * (300 + 300));
+    start = realMs();
+    port.writeBufferToPort("probe", 5);
+    port.close();
+    EXPECT_LT(realMs() - start, 2500);
+  }
+}
+
+// The server changes its line at once: bytes written before a settings change must have
+// left its line by then, or they go out garbled at the new settings.
+TEST(NetworkPort, WriteThenSettingsChangeDeliversEveryByteAtTheOldSettings) {
+  struct Row {
+    uint32_t fromBaud;
+    uint32_t toBaud;
+    size_t bytes;
+  };
+  const Row rows[] = {{9600, 115200, 120}, {115200, 9600, 1500}, {19200, 19200, 200}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.fromBaud << " -> " << row.toBaud);
+    ScriptedServer server(ServerScript{});
+    Rfc2217Device device(server.portName());
+    ASSERT_TRUE(device.open());
+    platform::LineSettings settings;
+    settings.baudRate = row.fromBaud;
+    ASSERT_TRUE(device.setSettings(settings));
+    std::string data(row.bytes, '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('a' + i % 26);
+    uint32_t written = 0;
+    const int64_t start = realMs();
+    ASSERT_TRUE(device.write(reinterpret_cast<const uint8_t*>(data.data()),
+                             static_cast<uint32_t>(data.size()), written));
+    settings.baudRate = row.toBaud;
+    settings.parity = platform::Parity::Even;
+    ASSERT_TRUE(device.setSettings(settings));
+    // The wait is the line time, not more (10 bits per byte at the old rate).
+    EXPECT_LT(realMs() - start, static_cast<int64_t>(row.bytes * 10000 / row.fromBaud) + 100);
+    device.close();
+    server.stop();
+    EXPECT_EQ(server.received(), data);
+    EXPECT_EQ(server.garbledBytes(), 0u);
+  }
+}
+
+// A settings change (close and open) keeps the connection: the lines drop and rise again
+// as on a local port, and the port stays free for us in between.
+TEST(NetworkPort, ReopenKeepsTheConnectionWithTheLinesDroppedInBetween) {
+  ServerScript script;
+  ScriptedServer server(script);
+  MappedPort mapped(server.portName());
+  CComm port;
+  port.m_portNo = kNetPort;
+  ASSERT_EQ(port.open(), 0);
+  const size_t firstOpen = server.commands().size();
+  const uint32_t connections = server.connections();
+  port.m_baudRate = 19200;
+  const int64_t start = realMs();
+  ASSERT_EQ(port.open(), 0);
+  EXPECT_LT(realMs() - start, 100);
+  EXPECT_EQ(server.connections(), connections);
+  std::vector<uint8_t> lines;
+  const std::vector<ServerCommand> commands = server.commands();
+  for (size_t i = firstOpen; i < commands.size(); ++i) {
+    const uint8_t value = commands[i].value.empty() ? 0 : commands[i].value[0];
+    if (commands[i].code == 5 && (value == 8 || value == 9 || value == 11 || value == 12))
+      lines.push_back(value);
+  }
+  // DTR off at the close (twice: the port class's own and the kept connection's), RTS off,
+  // then both on again at the open and at the settings.
+  EXPECT_EQ(lines, (std::vector<uint8_t>{9, 9, 12, 8, 11, 8, 11}));
+  port.close();
+}
+
 TEST(NetworkPort, ProbeTellsFreeInUseAndAbsent) {
   ServerScript script;
   ScriptedServer server(script);

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -154,7 +155,24 @@ void ScriptedServer::serve(int client) {
   platform::LineSettings settings =
       instrument ? instrument->hostSettings() : platform::LineSettings{};
   uint8_t mask = 0;
+  bool dataSeen = false;
+  std::vector<uint8_t> flood;
   int lastModemSent = -1;
+  // The server's line: when the bytes taken so far have been shifted out (real time).
+  using std::chrono::steady_clock;
+  steady_clock::time_point lineFreeAt = steady_clock::now();
+  auto frame = [&] {
+    const uint32_t bits = 2u + settings.dataBits +
+                          (settings.parity != platform::Parity::None ? 1u : 0u) +
+                          (settings.stopBits == platform::StopBits::Two ? 1u : 0u);
+    return std::chrono::nanoseconds(int64_t{bits} * 1000000000 / settings.baudRate);
+  };
+  auto framingChanges = [&] {
+    const auto now = steady_clock::now();
+    if (instrument || lineFreeAt <= now) return;
+    m_garbled += static_cast<uint32_t>((lineFreeAt - now) / frame()) + 1;
+    lineFreeAt = now;
+  };
   bool dropped = false;
   TelnetDecoder decoder;
 
@@ -193,6 +211,7 @@ void ScriptedServer::serve(int client) {
       case kSetBaudRate: {
         const uint32_t asked = baudRateValue(event.value);
         if (asked != 0) {
+          framingChanges();
           settings.baudRate = m_script.baudAnswer ? m_script.baudAnswer : asked;
           apply();
         }
@@ -202,11 +221,13 @@ void ScriptedServer::serve(int client) {
         break;
       }
       case kSetDataSize:
+        if (value >= 5 && value <= 8 && value != settings.dataBits) framingChanges();
         if (value >= 5 && value <= 8) settings.dataBits = value;
         apply();
         answer(kSetDataSize, {settings.dataBits});
         break;
       case kSetParity:
+        if (value >= kParityNone && value <= kParityEven) framingChanges();
         if (value == kParityNone) settings.parity = platform::Parity::None;
         if (value == kParityOdd) settings.parity = platform::Parity::Odd;
         if (value == kParityEven) settings.parity = platform::Parity::Even;
@@ -275,11 +296,14 @@ void ScriptedServer::serve(int client) {
         size_t taken = 0;
         auto takeData = [&](size_t upTo) {
           if (upTo > taken) {
+            dataSeen = true;
             if (instrument) {
               uint32_t written = 0;
               instrument->hostWrite(decoded.data.data() + taken,
                                     static_cast<uint32_t>(upTo - taken), written);
             } else {
+              const auto now = steady_clock::now();
+              lineFreeAt = std::max(lineFreeAt, now) + frame() * static_cast<int64_t>(upTo - taken);
               std::lock_guard<std::mutex> lock(m_mutex);
               m_received.append(decoded.data.begin() + static_cast<std::ptrdiff_t>(taken),
                                 decoded.data.begin() + static_cast<std::ptrdiff_t>(upTo));
@@ -328,6 +352,26 @@ void ScriptedServer::serve(int client) {
       }
     }
     notifyModem(false);
+    if (m_script.flood == ServerScript::Flood::Nops ||
+        (m_script.flood == ServerScript::Flood::Data && dataSeen)) {
+      // As fast as the socket takes it, never blocking (the server still hears stop()), and
+      // filling it each time round so that every read of the client finds it full. What
+      // a send leaves over goes first next time: a NOP cut in half would turn into data.
+      for (int i = 0; i < 1024; ++i) {
+        if (flood.empty()) {
+          flood.assign(4096, 'x');
+          for (size_t at = 0; m_script.flood == ServerScript::Flood::Nops && at < flood.size();
+               at += 2) {
+            flood[at] = kIac;
+            flood[at + 1] = kNop;
+          }
+        }
+        const ssize_t sent =
+            ::send(client, flood.data(), flood.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent <= 0) break;
+        flood.erase(flood.begin(), flood.begin() + sent);
+      }
+    }
   }
   if (instrument) instrument->hostClose();
 }

@@ -53,6 +53,9 @@ struct ServerScript {
   uint32_t baudAnswer = 0;
   // Accept connections but never say a word.
   bool mute = false;
+  // Send without end, faster than the client reads: Telnet NOP commands from the start, or
+  // data once the client has sent data (after a good negotiation).
+  enum class Flood { None, Nops, Data } flood = Flood::None;
 };
 
 struct ServerCommand {
@@ -79,6 +82,9 @@ class ScriptedServer {
   void setModemState(uint8_t state);
   // Hangs up on the current client, as a server that goes away.
   void dropClient();
+  // Data bytes from the client that were still on the server's line (without an
+  // instrument, at the line's speed) when a change of the framing came.
+  uint32_t garbledBytes() const { return m_garbled; }
   // Connections accepted and served (refused second clients not counted).
   uint32_t connections() const { return m_connections; }
   // Stops the thread; afterwards the test may look at the instrument.
@@ -103,6 +109,7 @@ class ScriptedServer {
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
   std::atomic<uint32_t> m_connections{0};
+  std::atomic<uint32_t> m_garbled{0};
   std::mutex m_mutex;
   std::string m_received;
   std::vector<ServerCommand> m_commands;
