@@ -80,7 +80,9 @@ TEST(HostFiles, output_files_open_without_waiting_only_where_writing_can_go) {
     std::FILE* file = platform::openOutputFile(name[0] == '/' ? name : dir.file(name), &why);
     EXPECT_EQ(why, refusal) << name;
     EXPECT_EQ(file != nullptr, refusal.empty()) << name;
-    if (file && std::fputs("line\n", file) >= 0) EXPECT_EQ(std::fclose(file), 0) << name;
+    if (file && std::fputs("line\n", file) >= 0) {
+      EXPECT_EQ(std::fclose(file), 0) << name;
+    }
   }
   EXPECT_EQ(dir.read("old"), "line\n");
   char got[16] = {};
