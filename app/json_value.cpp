@@ -138,7 +138,7 @@ class Parser {
       ++m_pos;
       JsonValue member;
       if (!parseValue(member, depth + 1)) return false;
-      value.members.emplace_back(std::move(key), std::move(member));
+      value.members.push_back({std::move(key), std::move(member)});
       skipBlanks();
       if (m_pos >= m_text.size()) return false;
       if (m_text[m_pos++] == '}') return true;

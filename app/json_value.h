@@ -3,22 +3,27 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 struct JsonValue {
+  struct Member;
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
   Kind kind = Kind::kNull;
   bool boolean = false;
   double number = 0;
-  std::string text;                                        // kString, as UTF-8
-  std::vector<JsonValue> items;                            // kArray
-  std::vector<std::pair<std::string, JsonValue>> members;  // kObject, in file order
+  std::string text;              // kString, as UTF-8
+  std::vector<JsonValue> items;  // kArray
+  std::vector<Member> members;   // kObject, in file order
 
   // The member of an object (the first of that name), or nullptr.
   const JsonValue* get(const std::string& key) const;
   bool isString() const { return kind == Kind::kString; }
   bool isNumber() const { return kind == Kind::kNumber; }
+};
+
+struct JsonValue::Member {
+  std::string key;
+  JsonValue value;
 };
 
 // Parses one JSON text (surrounding blanks allowed). False on any syntax error, on nesting
