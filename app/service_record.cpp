@@ -60,7 +60,8 @@ class ObjectWriter {
     appendJsonString(key(name), buffer);
   }
   void time(const char* name, const std::optional<std::time_t>& value) {
-    if (value) appendJsonString(key(name), isoUtc(*value));
+    const std::string text = value ? isoUtc(*value) : std::string();
+    if (!text.empty()) appendJsonString(key(name), text);
   }
 
  private:
