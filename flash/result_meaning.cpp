@@ -256,6 +256,15 @@ bool parseResultCode(const std::string& text, bool decimal, int32_t& code) {
   return true;
 }
 
+bool codeOfStatusLine(const std::string& line, int32_t& code) {
+  if (line.rfind("ERROR ", 0) != 0 || line.empty() || line.back() != ')') return false;
+  const size_t open = line.rfind('(');
+  if (open == std::string::npos || open < 7 || line[open - 1] != ' ' ||
+      line.compare(open + 1, 2, "0x") == 0)
+    return false;
+  return parseResultCode(line.substr(open + 1, line.size() - open - 2), false, code);
+}
+
 std::string resultMeaning(int32_t code) {
   if (const ResultCodeInfo* info = findResultCode(code)) return info->meaning;
   UnacknowledgedPacket packet;

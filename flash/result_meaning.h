@@ -49,6 +49,10 @@ std::string resultHex(int32_t code);
 // (an optional sign) with decimal = true. False for anything else or beyond 32 bits.
 bool parseResultCode(const std::string& text, bool decimal, int32_t& code);
 
+// The code of a step status line that failed with one: "ERROR <text> (<hex>)". False for
+// any other line.
+bool codeOfStatusLine(const std::string& line, int32_t& code);
+
 // One short line for a code (plain or composite); empty when the code is not one of ours.
 std::string resultMeaning(int32_t code);
 

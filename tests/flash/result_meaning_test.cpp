@@ -163,4 +163,24 @@ TEST(ResultMeaning, codes_are_read_as_typed) {
   }
 }
 
+TEST(ResultMeaning, the_code_of_a_failed_step_line) {
+  const struct {
+    const char* line;
+    int32_t code;  // 0: no code in the line
+  } rows[] = {
+      {"ERROR Program NO_MPEG.bin (20113)", 0x20113},
+      {"ERROR Erase (FFFFFFFE)", -2},
+      {"ERROR Download bootloader (unit 2) (205)", 0x205},
+      {"ERROR - check ROMWRITE.CNF:  update aborted", 0},  // an error line without a code
+      {"OK    Erase (414)", 0},                            // a step that passed
+      {"ERROR Erase (0x414)", 0},
+      {"ERROR (414)", 0},  // no step text
+  };
+  for (const auto& row : rows) {
+    int32_t code = 0;
+    EXPECT_EQ(codeOfStatusLine(row.line, code), row.code != 0) << row.line;
+    EXPECT_EQ(code, row.code) << row.line;
+  }
+}
+
 }  // namespace
