@@ -24,6 +24,10 @@ constexpr const char* kUsage =
     "                                                by default), then an automatic update of a\n"
     "                                                simulated instrument there (N x real time,\n"
     "                                                default 20)\n"
+    "  zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] [--history FILE]\n"
+    "                                                the service records, oldest first\n"
+    "  zelupdate explain [--decimal] CODE            the meaning of a result code (hex as status\n"
+    "                                                lines show it)\n"
     "run options: --port PORT (COM number, device path, rfc2217://HOST:PORT or sim:...;\n"
     "  default: the settings file's port), --manual, --memory-extension yes|no,\n"
     "  --option none|B1|B10|B20, --processor-firmware yes|no, --option-update [yes|no],\n"
@@ -40,6 +44,8 @@ int runCommand(const std::string& command, const std::vector<std::string>& args,
   if (command == "generate") return commandGenerate(args, common);
   if (command == "ports") return commandPorts(args, common);
   if (command == "demo") return commandDemo(args, common);
+  if (command == "history") return commandHistory(args, common);
+  if (command == "explain") return commandExplain(args, common);
   std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

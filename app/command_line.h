@@ -27,6 +27,8 @@ int commandCheck(const std::vector<std::string>& args, const CommonOptions& comm
 int commandGenerate(const std::vector<std::string>& args, const CommonOptions& common);
 int commandPorts(const std::vector<std::string>& args, const CommonOptions& common);
 int commandDemo(const std::vector<std::string>& args, const CommonOptions& common);
+int commandHistory(const std::vector<std::string>& args, const CommonOptions& common);
+int commandExplain(const std::vector<std::string>& args, const CommonOptions& common);
 
 // The settings file in effect for these options.
 std::string settingsFileFor(const CommonOptions& common);

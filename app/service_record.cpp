@@ -1,0 +1,428 @@
+#include "app/service_record.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "app/json_value.h"
+#include "flash/result_meaning.h"
+#include "platform/whole_file.h"
+
+namespace {
+
+// Another process holds the lock only for one write; a lock held longer is a stuck process,
+// and the run must not wait for it.
+constexpr int kLockWaitMs = 5000;
+constexpr int kLockPollMs = 10;
+// Far more than years of records; beyond it the history is not read into memory.
+constexpr size_t kMaxHistoryBytes = size_t{512} << 20;
+
+void say(std::string* why, const std::string& text) {
+  if (why) *why = text;
+}
+
+// JSON text of one record, built member by member.
+class ObjectWriter {
+ public:
+  explicit ObjectWriter(std::string& out) : m_out(out) { m_out += '{'; }
+  ~ObjectWriter() { m_out += '}'; }
+  ObjectWriter(const ObjectWriter&) = delete;
+  ObjectWriter& operator=(const ObjectWriter&) = delete;
+
+  std::string& key(const char* name) {
+    if (!m_first) m_out += ',';
+    m_first = false;
+    appendJsonString(m_out, name);
+    m_out += ':';
+    return m_out;
+  }
+  void text(const char* name, const std::string& value) {
+    if (!value.empty()) appendJsonString(key(name), value);
+  }
+  void integer(const char* name, int64_t value) { key(name) += std::to_string(value); }
+  void boolean(const char* name, bool value) { key(name) += value ? "true" : "false"; }
+  void hex(const char* name, const std::optional<uint32_t>& value) {
+    if (!value) return;
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(*value));
+    appendJsonString(key(name), buffer);
+  }
+  void time(const char* name, const std::optional<std::time_t>& value) {
+    const std::string text = value ? isoUtc(*value) : std::string();
+    if (!text.empty()) appendJsonString(key(name), text);
+  }
+
+ private:
+  std::string& m_out;
+  bool m_first = true;
+};
+
+std::string durationText(double seconds) {
+  if (!std::isfinite(seconds)) return "0";
+  char buffer[64];
+  // Milliseconds are enough; beyond any real duration the shortest exact form is kept.
+  if (std::fabs(seconds) >= 1e12) {
+    std::snprintf(buffer, sizeof buffer, "%.17g", seconds);
+    return buffer;
+  }
+  std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
+  std::string text = buffer;
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return text;
+}
+
+std::string textOf(const JsonValue* value) {
+  return value && value->isString() ? value->text : std::string();
+}
+
+std::optional<int64_t> integerOf(const JsonValue* value) {
+  if (!value || !value->isNumber() || !(std::fabs(value->number) < 9.0e18)) return std::nullopt;
+  return static_cast<int64_t>(value->number);
+}
+
+std::optional<uint32_t> hexOf(const JsonValue* value) {
+  const std::string text = textOf(value);
+  if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+    return std::nullopt;
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(text.c_str() + 2, &end, 16);
+  if (*end != '\0' || text[2] == '-' || text[2] == '+' || text[2] == ' ') return std::nullopt;
+  return static_cast<uint32_t>(number);
+}
+
+std::optional<std::time_t> timeOf(const JsonValue* value) {
+  std::time_t when = 0;
+  if (!value || !value->isString() || !parseIsoUtc(value->text, when)) return std::nullopt;
+  return when;
+}
+
+bool writeWhole(int fd, const std::string& line, std::string* why) {
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  if (written == static_cast<ssize_t>(line.size())) return true;
+  say(why, written < 0 ? std::strerror(errno) : "only part of the record could be written");
+  return false;
+}
+
+bool matches(const ServiceRecord& record, const HistoryFilter& filter) {
+  if (!filter.serial.empty() && (!record.instrument || record.instrument->serial != filter.serial))
+    return false;
+  if (!filter.port.empty() && record.port != filter.port && record.device != filter.port)
+    return false;
+  if (filter.since && (!record.start || *record.start < *filter.since)) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string isoUtc(std::time_t when) {
+  std::tm parts{};
+  if (!::gmtime_r(&when, &parts)) return "";
+  char buffer[40];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return buffer;
+}
+
+bool parseIsoUtc(const std::string& text, std::time_t& when) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  char zone = 0;
+  int consumed = 0;
+  if (text.size() != 20 ||
+      std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &year, &month, &day, &hour, &minute,
+                  &second, &zone, &consumed) != 7 ||
+      consumed != 20 || zone != 'Z' || text[4] != '-' || text[7] != '-')
+    return false;
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = month - 1;
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  when = ::timegm(&parts);
+  // timegm normalises 2026-02-30 into March: only dates that exist round-trip.
+  return when != static_cast<std::time_t>(-1) && isoUtc(when) == text;
+}
+
+bool parseHistoryDate(const std::string& text, std::time_t& when) {
+  return text.size() == 10 && parseIsoUtc(text + "T00:00:00Z", when);
+}
+
+std::string serviceRecordJson(const ServiceRecord& record) {
+  std::string out;
+  {
+    ObjectWriter line(out);
+    line.integer("record", record.format);
+    line.time("start", record.start);
+    line.time("end", record.end);
+    if (record.durationSeconds) line.key("duration_s") += durationText(*record.durationSeconds);
+    line.text("host", record.host);
+    line.text("user", record.user);
+    line.text("program", record.program);
+    line.text("front_end", record.frontEnd);
+    line.text("mode", record.mode);
+    if (record.dryRun) line.boolean("dry_run", true);
+    line.text("port", record.port);
+    line.text("device", record.device);
+    if (record.instrument) {
+      const ServiceRecordInstrument& instrument = *record.instrument;
+      ObjectWriter object(line.key("instrument"));
+      object.text("maker", instrument.maker);
+      object.text("model", instrument.model);
+      object.text("serial", instrument.serial);
+      object.text("version", instrument.version);
+      object.hex("hw", instrument.hw);
+      object.text("board", instrument.board);
+    }
+    line.text("version_after", record.versionAfter);
+    if (record.updated) {
+      ObjectWriter object(line.key("updated"));
+      object.boolean("processor", record.updated->processor);
+      if (record.updated->option.empty()) {
+        object.key("option") += "null";
+      } else {
+        object.text("option", record.updated->option);
+      }
+    }
+    if (!record.files.empty()) {
+      std::string& list = line.key("files");
+      list += '[';
+      for (size_t i = 0; i < record.files.size(); ++i) {
+        if (i > 0) list += ',';
+        const ServiceRecordFile& file = record.files[i];
+        ObjectWriter object(list);
+        object.text("role", file.role);
+        object.text("name", file.name);
+        if (file.bytes) object.integer("bytes", *file.bytes);
+        object.text("sha256", file.sha256);
+        object.hex("target", file.target);
+      }
+      list += ']';
+    }
+    if (!record.steps.empty()) {
+      std::string& list = line.key("steps");
+      list += '[';
+      for (size_t i = 0; i < record.steps.size(); ++i) {
+        if (i > 0) list += ',';
+        appendJsonString(list, record.steps[i]);
+      }
+      list += ']';
+    }
+    if (record.result && *record.result == 0) {
+      line.integer("result", 0);
+    } else if (record.result) {
+      ObjectWriter object(line.key("result"));
+      object.integer("code", *record.result);
+      object.text("hex", resultHex(*record.result));
+      object.text("meaning", record.resultMeaning.empty() ? resultMeaning(*record.result)
+                                                          : record.resultMeaning);
+    }
+    line.text("outcome", record.outcome);
+    if (record.statistics) {
+      ObjectWriter object(line.key("statistics"));
+      object.integer("bytes_sent", record.statistics->bytesSent);
+      object.integer("packets", record.statistics->packets);
+      object.integer("packet_errors", record.statistics->packetErrors);
+      object.integer("packet_retries", record.statistics->packetRetries);
+    }
+  }
+  return out;
+}
+
+std::string defaultHistoryPath() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  std::string base;
+  if (state && state[0] == '/') {
+    base = state;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+      const passwd* entry = ::getpwuid(::getuid());
+      home = entry && entry->pw_dir ? entry->pw_dir : "/tmp";
+    }
+    base = std::string(home) + "/.local/state";
+  }
+  return base + "/zelupdate/history.jsonl";
+}
+
+bool appendRecord(const std::string& path, const ServiceRecord& record, std::string* why) {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (!folder.empty()) {
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+      say(why, "cannot create " + folder.string() + ": " + error.message());
+      return false;
+    }
+  }
+  // O_NONBLOCK: a FIFO never waits for its other end. Read access serves the look at the
+  // last byte below; a file that may only be written is appended to without that look.
+  constexpr int kFlags = O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  int fd = ::open(path.c_str(), O_RDWR | kFlags, 0644);
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | kFlags, 0644);
+  if (fd < 0) {
+    say(why, std::strerror(errno));
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    say(why, "not a regular file");
+    return false;
+  }
+  bool locked = false;
+  for (int waited = 0; waited <= kLockWaitMs; waited += kLockPollMs) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      locked = true;
+      break;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+  }
+  if (!locked) {
+    ::close(fd);
+    say(why, "the history file stays locked by another process");
+    return false;
+  }
+
+  std::string line = serviceRecordJson(record) + "\n";
+  // The size under the lock: where a line that fails half-way is cut off again. A last line
+  // that a crashed writer left without its line feed gets one, so that this record does not
+  // merge with it.
+  off_t sizeBefore = -1;
+  if (::fstat(fd, &info) == 0) {
+    sizeBefore = info.st_size;
+    char last = '\n';
+    if (info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+      line.insert(line.begin(), '\n');
+  }
+  bool ok = writeWhole(fd, line, why);
+  if (!ok && sizeBefore >= 0) {
+    if (::ftruncate(fd, sizeBefore) != 0) {
+      // The file now ends in a partial line; the reader skips it.
+    }
+  }
+  if (::close(fd) != 0 && ok) {
+    say(why, std::strerror(errno));
+    ok = false;
+  }
+  return ok;
+}
+
+bool parseRecordLine(const std::string& line, ServiceRecord& record) {
+  JsonValue root;
+  if (!parseJson(line, root) || root.kind != JsonValue::Kind::kObject) return false;
+  record = ServiceRecord();
+  if (const auto format = integerOf(root.get("record")))
+    record.format = static_cast<int>(std::clamp<int64_t>(*format, INT32_MIN, INT32_MAX));
+  record.start = timeOf(root.get("start"));
+  record.end = timeOf(root.get("end"));
+  if (const JsonValue* duration = root.get("duration_s"); duration && duration->isNumber())
+    record.durationSeconds = duration->number;
+  record.host = textOf(root.get("host"));
+  record.user = textOf(root.get("user"));
+  record.program = textOf(root.get("program"));
+  record.frontEnd = textOf(root.get("front_end"));
+  record.mode = textOf(root.get("mode"));
+  if (const JsonValue* dry = root.get("dry_run"); dry && dry->kind == JsonValue::Kind::kBool)
+    record.dryRun = dry->boolean;
+  record.port = textOf(root.get("port"));
+  record.device = textOf(root.get("device"));
+  if (const JsonValue* object = root.get("instrument");
+      object && object->kind == JsonValue::Kind::kObject) {
+    ServiceRecordInstrument instrument;
+    instrument.maker = textOf(object->get("maker"));
+    instrument.model = textOf(object->get("model"));
+    instrument.serial = textOf(object->get("serial"));
+    instrument.version = textOf(object->get("version"));
+    instrument.hw = hexOf(object->get("hw"));
+    instrument.board = textOf(object->get("board"));
+    record.instrument = instrument;
+  }
+  record.versionAfter = textOf(root.get("version_after"));
+  if (const JsonValue* object = root.get("updated");
+      object && object->kind == JsonValue::Kind::kObject) {
+    ServiceRecordUpdated updated;
+    const JsonValue* processor = object->get("processor");
+    updated.processor =
+        processor && processor->kind == JsonValue::Kind::kBool && processor->boolean;
+    updated.option = textOf(object->get("option"));
+    record.updated = updated;
+  }
+  if (const JsonValue* list = root.get("files"); list && list->kind == JsonValue::Kind::kArray) {
+    for (const JsonValue& item : list->items) {
+      if (item.kind != JsonValue::Kind::kObject) continue;
+      ServiceRecordFile file;
+      file.role = textOf(item.get("role"));
+      file.name = textOf(item.get("name"));
+      file.bytes = integerOf(item.get("bytes"));
+      file.sha256 = textOf(item.get("sha256"));
+      file.target = hexOf(item.get("target"));
+      record.files.push_back(file);
+    }
+  }
+  if (const JsonValue* list = root.get("steps"); list && list->kind == JsonValue::Kind::kArray) {
+    for (const JsonValue& item : list->items) {
+      if (item.isString()) record.steps.push_back(item.text);
+    }
+  }
+  if (const JsonValue* result = root.get("result")) {
+    const JsonValue* code = result->kind == JsonValue::Kind::kObject ? result->get("code") : result;
+    if (const auto value = integerOf(code); value && *value >= INT32_MIN && *value <= INT32_MAX)
+      record.result = static_cast<int32_t>(*value);
+    if (result->kind == JsonValue::Kind::kObject)
+      record.resultMeaning = textOf(result->get("meaning"));
+  }
+  record.outcome = textOf(root.get("outcome"));
+  if (const JsonValue* object = root.get("statistics");
+      object && object->kind == JsonValue::Kind::kObject) {
+    ServiceRecordStatistics statistics;
+    statistics.bytesSent = integerOf(object->get("bytes_sent")).value_or(0);
+    statistics.packets = integerOf(object->get("packets")).value_or(0);
+    statistics.packetErrors = integerOf(object->get("packet_errors")).value_or(0);
+    statistics.packetRetries = integerOf(object->get("packet_retries")).value_or(0);
+    record.statistics = statistics;
+  }
+  return true;
+}
+
+bool readHistory(const std::string& path, const HistoryFilter& filter,
+                 std::vector<StoredRecord>& records, std::string* why) {
+  records.clear();
+  std::string contents;
+  std::string reason;
+  if (!platform::readRegularFile(path, kMaxHistoryBytes, contents, &reason)) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) return true;  // nothing yet
+    say(why, reason);
+    return false;
+  }
+  size_t begin = 0;
+  while (begin < contents.size()) {
+    size_t end = contents.find('\n', begin);
+    if (end == std::string::npos) end = contents.size();
+    StoredRecord stored;
+    stored.line = contents.substr(begin, end - begin);
+    if (!stored.line.empty() && stored.line.back() == '\r') stored.line.pop_back();
+    if (parseRecordLine(stored.line, stored.record) && matches(stored.record, filter))
+      records.push_back(std::move(stored));
+    begin = end + 1;
+  }
+  std::stable_sort(records.begin(), records.end(),
+                   [](const StoredRecord& a, const StoredRecord& b) {
+                     return a.record.start.value_or(0) < b.record.start.value_or(0);
+                   });
+  return true;
+}

@@ -1,0 +1,132 @@
+#include "platform/sha256.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+namespace {
+
+constexpr uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+constexpr uint32_t kInitial[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                  0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+
+uint32_t rotr(uint32_t x, int n) {
+  return (x >> n) | (x << (32 - n));
+}
+
+}  // namespace
+
+Sha256::Sha256() {
+  std::memcpy(m_state, kInitial, sizeof m_state);
+}
+
+void Sha256::block(const uint8_t* data) {
+  uint32_t w[64];
+  for (int i = 0; i < 16; ++i) {
+    w[i] = static_cast<uint32_t>(data[4 * i]) << 24 | static_cast<uint32_t>(data[4 * i + 1]) << 16 |
+           static_cast<uint32_t>(data[4 * i + 2]) << 8 | data[4 * i + 3];
+  }
+  for (int i = 16; i < 64; ++i) {
+    const uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    const uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  uint32_t v[8];
+  std::memcpy(v, m_state, sizeof v);
+  for (int i = 0; i < 64; ++i) {
+    const uint32_t s1 = rotr(v[4], 6) ^ rotr(v[4], 11) ^ rotr(v[4], 25);
+    const uint32_t choose = (v[4] & v[5]) ^ (~v[4] & v[6]);
+    const uint32_t t1 = v[7] + s1 + choose + kRound[i] + w[i];
+    const uint32_t s0 = rotr(v[0], 2) ^ rotr(v[0], 13) ^ rotr(v[0], 22);
+    const uint32_t majority = (v[0] & v[1]) ^ (v[0] & v[2]) ^ (v[1] & v[2]);
+    std::memmove(v + 1, v, 7 * sizeof v[0]);
+    v[4] += t1;
+    v[0] = t1 + s0 + majority;
+  }
+  for (int i = 0; i < 8; ++i) m_state[i] += v[i];
+}
+
+void Sha256::update(const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  m_totalBytes += size;
+  while (size > 0) {
+    const size_t take = std::min(size, sizeof m_buffer - m_buffered);
+    std::memcpy(m_buffer + m_buffered, bytes, take);
+    m_buffered += take;
+    bytes += take;
+    size -= take;
+    if (m_buffered == sizeof m_buffer) {
+      block(m_buffer);
+      m_buffered = 0;
+    }
+  }
+}
+
+std::string Sha256::hexDigest() {
+  const uint64_t bits = m_totalBytes * 8;
+  const uint8_t one = 0x80;
+  const uint8_t zero = 0;
+  update(&one, 1);
+  while (m_buffered != 56) update(&zero, 1);
+  uint8_t length[8];
+  for (int i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+  update(length, 8);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const uint32_t word : m_state) {
+    for (int shift = 28; shift >= 0; shift -= 4) hex += kDigits[(word >> shift) & 0xF];
+  }
+  return hex;
+}
+
+std::string sha256Hex(const std::string& bytes) {
+  Sha256 hash;
+  hash.update(bytes.data(), bytes.size());
+  return hash.hexDigest();
+}
+
+bool sha256OfFile(const std::string& path, std::string& hexDigest, std::string* why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    if (why) *why = "not a regular file";
+    return false;
+  }
+  Sha256 hash;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      if (why) *why = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    hash.update(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  hexDigest = hash.hexDigest();
+  return true;
+}
+
+}  // namespace platform
