@@ -1,7 +1,7 @@
 // The About box: program title, version and ownership line, and OK.
 #pragma once
 
-#include "platform/ui/dialog_host.h"
+#include "ui/dialog_host.h"
 
 class CAboutDlg : public ui::Dialog {
  public:

@@ -1,7 +1,7 @@
 #include "app/config_dlg.h"
 
 #include "app/dialog_templates.h"
-#include "platform/ui/message_box.h"
+#include "ui/message_box.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/update_settings.h"
-#include "platform/ui/dialog_host.h"
+#include "ui/dialog_host.h"
 
 // The refusals of OK.
 inline constexpr const char* kRefuseChooseOneOption = "ERROR - choose only one: B1 or B10 or B20";

@@ -1,7 +1,7 @@
 // The templates of the program's three dialogs and the ids of their controls.
 #pragma once
 
-#include "platform/ui/dialog_template.h"
+#include "ui/dialog_template.h"
 
 // --- About box (template 100) ---
 inline constexpr int kIddAbout = 100;

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/termios_device.h"
+#include "serial/termios/termios_device.h"
 
 namespace {
 

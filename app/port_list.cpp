@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "serial/comm.h"
 
 std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/dialog_host.h"
+#include "ui/dialog_host.h"
 
 // The command-line switches that are accepted; both leave the start state as it is.
 inline constexpr const char* kSwitchService = "/Service";

@@ -7,9 +7,9 @@
 #include "app/config_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "platform/profile.h"
-#include "platform/ui/message_box.h"
+#include "ui/message_box.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "app/update_settings.h"
 #include "instrument/zel.h"
-#include "platform/ui/dialog_host.h"
+#include "ui/dialog_host.h"
 
 // Texts of the main dialog's progress display.
 inline constexpr const char* kPacketCountFormat = "Pkt-Count:\t %5i";

@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "platform/clock.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "serial/comm.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"

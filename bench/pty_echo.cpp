@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "flash/programming_link.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "serial/comm.h"
 
 namespace {

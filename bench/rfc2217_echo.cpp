@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/rfc2217_device.h"
-#include "platform/serial_device.h"
-#include "tests/net/ser2net_chain.h"
+#include "serial/rfc2217/rfc2217_device.h"
+#include "serial/serial_device.h"
+#include "tests/serial/rfc2217/ser2net_chain.h"
 
 namespace {
 

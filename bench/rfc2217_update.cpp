@@ -15,16 +15,16 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "platform/clock.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "serial/comm.h"
 #include "sim/registry.h"
-#include "tests/net/scripted_server.h"
-#include "tests/net/ser2net_chain.h"
+#include "tests/serial/rfc2217/scripted_server.h"
+#include "tests/serial/rfc2217/ser2net_chain.h"
 
 namespace {
 

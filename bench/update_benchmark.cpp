@@ -17,14 +17,14 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "dsp/dsp_programming.h"
 #include "flash/config/config_writer.h"
-#include "flash/option_update.h"
+#include "dsp/option_update.h"
 #include "flash/processor_update.h"
 #include "platform/clock.h"
-#include "platform/com_ports.h"
-#include "platform/forwarding_serial_device.h"
+#include "serial/com_ports.h"
+#include "serial/forwarding_serial_device.h"
 #include "serial/comm.h"
 #include "serial/device_factory.h"
 #include "sim/registry.h"

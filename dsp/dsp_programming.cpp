@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_reader.h"
 #include "flash/config/programming_job.h"

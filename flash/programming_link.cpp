@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/clock.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/config/programming_job.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"

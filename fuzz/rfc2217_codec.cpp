@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/rfc2217_codec.h"
+#include "serial/rfc2217/rfc2217_codec.h"
 
 using namespace platform::rfc2217;
 

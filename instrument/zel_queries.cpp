@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/run_state.h"
-#include "flash/option_update.h"
+#include "run/run_state.h"
+#include "dsp/option_update.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "instrument/answer_parsing.h"

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "platform/clock.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
 
 namespace {

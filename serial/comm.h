@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 #include "trace/trace.h"
 
 class CComm {

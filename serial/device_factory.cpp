@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/rfc2217_device.h"
-#include "platform/termios_device.h"
+#include "serial/rfc2217/rfc2217_device.h"
+#include "serial/termios/termios_device.h"
 #include "sim/sim_port.h"
 
 namespace {

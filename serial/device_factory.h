@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 
 std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& deviceName);
 platform::ProbeResult probeSerialDevice(const std::string& deviceName);

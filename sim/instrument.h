@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 #include "sim/flash_bank.h"
 #include "sim/line.h"
 #include "sim/options.h"

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 
 namespace sim {
 

@@ -3,7 +3,7 @@
 #include <map>
 
 #include "platform/clock.h"
-#include "platform/ui/message_box.h"
+#include "ui/message_box.h"
 #include "sim/registry.h"
 
 namespace sim {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 
 namespace sim {
 

@@ -3,8 +3,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/run_state.h"
-#include "platform/com_ports.h"
+#include "run/run_state.h"
+#include "serial/com_ports.h"
 #include "platform/profile.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"

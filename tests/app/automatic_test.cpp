@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "tests/app/app_fixture.h"
 
 namespace app_test {

@@ -7,9 +7,9 @@
 
 #include "app/config_dlg.h"
 #include "app/port_list.h"
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "app/update_app.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "platform/profile.h"
 #include "serial/device_factory.h"
 #include "sim/registry.h"

@@ -16,7 +16,7 @@
 #include <map>
 #include <sstream>
 
-#include "app/command_line.h"
+#include "cli/command_line.h"
 #include "app/json_value.h"
 #include "tests/support/temp_dir.h"
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
-#include "platform/forwarding_serial_device.h"
+#include "serial/forwarding_serial_device.h"
 #include "tests/flash/sim_update.h"
 
 namespace flash_test {

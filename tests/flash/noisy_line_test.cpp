@@ -6,7 +6,7 @@
 #include <numeric>
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/result_codes.h"
 #include "platform/message_pump.h"
 #include "tests/flash/target_double.h"

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/config/config_writer.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 
 namespace flash_test {
 

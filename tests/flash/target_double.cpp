@@ -1,8 +1,8 @@
 #include "tests/flash/target_double.h"
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "flash/programming_link.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
 
 namespace flash_test {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 #include "serial/comm.h"
 
 namespace flash_test {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "dsp/dsp_programming.h"
-#include "flash/option_update.h"
+#include "dsp/option_update.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"

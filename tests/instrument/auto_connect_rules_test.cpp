@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "sim/instrument.h"
 #include "sim/registry.h"
 #include "tests/instrument/zel_fixture.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "instrument/zel.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"

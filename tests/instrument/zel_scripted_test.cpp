@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "platform/profile.h"
 #include "serial/device_factory.h"
 #include "tests/instrument/zel_fixture.h"

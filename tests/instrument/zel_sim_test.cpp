@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "flash/config/config_writer.h"
-#include "flash/option_update.h"
-#include "platform/com_ports.h"
+#include "dsp/option_update.h"
+#include "serial/com_ports.h"
 #include "sim/instrument.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "platform/clock.h"
-#include "platform/com_ports.h"
-#include "platform/termios_device.h"
+#include "serial/com_ports.h"
+#include "serial/termios/termios_device.h"
 #include "serial/comm.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"

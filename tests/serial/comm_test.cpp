@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "platform/clock.h"
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "platform/debug_output.h"
 #include "serial/device_factory.h"
 #include "tests/support/fake_serial_device.h"

@@ -1,6 +1,6 @@
 #include "tests/sim/sim_fixture.h"
 
-#include "platform/com_ports.h"
+#include "serial/com_ports.h"
 #include "sim/registry.h"
 
 namespace sim_testing {

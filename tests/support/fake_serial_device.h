@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/serial_device.h"
+#include "serial/serial_device.h"
 
 namespace testing_support {
 

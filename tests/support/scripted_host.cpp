@@ -4,7 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/message_pump.h"
-#include "platform/ui/message_box.h"
+#include "ui/message_box.h"
 
 namespace testing_support {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ui/dialog_host.h"
+#include "ui/dialog_host.h"
 
 namespace testing_support {
 

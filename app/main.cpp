@@ -1,5 +1,0 @@
-#include "app/command_line.h"
-
-int main(int argc, char** argv) {
-  return runCommandLine(argc, argv);
-}

@@ -1,0 +1,115 @@
+// zelupdate demo: the sample update set in a folder, then an automatic update of a
+// simulated instrument there (processor firmware, reboot, option B20), in the console or,
+// with --window, in the desktop window with the simulator on COM1.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "cli/command_line.h"
+#include "cli/console_run.h"
+#include "platform/profile.h"
+#include "sim/simulator_support.h"
+
+namespace {
+
+constexpr const char* kDemoUsage = "usage: zelupdate demo [DIR] [--window] [--speed N|virtual]\n";
+// The simulated instrument: firmware 4.40 (booted between the two updates), memory
+// extension and option B20; 20 times real time by default, so that the progress can be
+// watched.
+constexpr const char* kDemoInstrument = "sim:version=04.40,hw=0x11000,speed=";
+constexpr const char* kDefaultSpeed = "20";
+constexpr const char* kDemoSettingsFile = "zelupdate.ini";
+constexpr int kDemoComPort = 1;
+
+int usageError(const std::string& detail) {
+  std::fprintf(stderr, "zelupdate demo: %s\n%s", detail.c_str(), kDemoUsage);
+  return kExitUsage;
+}
+
+bool isSpeed(const std::string& text) {
+  if (text == "virtual") return true;
+  char* end = nullptr;
+  const double factor = std::strtod(text.c_str(), &end);
+  return !text.empty() && end && *end == '\0' && factor > 0 && factor <= 1e6;
+}
+
+}  // namespace
+
+int commandDemo(const std::vector<std::string>& args, const CommonOptions& common) {
+  std::string folder;
+  std::string speed = kDefaultSpeed;
+  bool window = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--window") {
+      window = true;
+    } else if (arg == "--speed") {
+      if (i + 1 >= args.size() || !isSpeed(args[i + 1])) {
+        return usageError("--speed needs a factor above 0 or virtual");
+      }
+      speed = args[++i];
+    } else if (arg.rfind("-", 0) != 0 && folder.empty()) {
+      folder = arg;
+    } else {
+      return usageError("unknown argument: " + arg);
+    }
+  }
+
+  std::error_code error;
+  if (folder.empty()) {
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "zelupdate-demo-XXXXXX").string();
+    if (error || ::mkdtemp(pattern.data()) == nullptr) {
+      std::fprintf(stderr, "zelupdate demo: cannot create a temporary folder\n");
+      return kExitFailed;
+    }
+    folder = pattern;
+  } else {
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+      std::fprintf(stderr, "zelupdate demo: cannot create folder %s\n", folder.c_str());
+      return kExitFailed;
+    }
+  }
+  folder = std::filesystem::absolute(folder, error).string();
+  if (writeSampleUpdateSet(folder) != 0) {
+    std::fprintf(stderr, "zelupdate demo: cannot write the sample update set into %s\n",
+                 folder.c_str());
+    return kExitFailed;
+  }
+  if (::chdir(folder.c_str()) != 0) {
+    std::fprintf(stderr, "zelupdate demo: cannot change to %s\n", folder.c_str());
+    return kExitFailed;
+  }
+
+  // The demo keeps its settings in its folder: the technician's own file stays as it is.
+  const std::string port = kDemoInstrument + speed;
+  CommonOptions demoCommon = common;
+  demoCommon.settingsFile = folder + "/" + kDemoSettingsFile;
+  platform::setSettingsFileOverride(demoCommon.settingsFile);
+
+  if (window) {
+    const std::string com = "COM" + std::to_string(kDemoComPort);
+    if (!platform::writePrivateProfileString("PORTS", com, port, demoCommon.settingsFile) ||
+        !platform::writePrivateProfileString("DEVICE", "PORT_NO", std::to_string(kDemoComPort),
+                                             demoCommon.settingsFile)) {
+      std::fprintf(stderr, "zelupdate demo: cannot write %s\n", demoCommon.settingsFile.c_str());
+      return kExitFailed;
+    }
+    std::printf("Sample update set in %s; %s is the simulated instrument %s\n", folder.c_str(),
+                com.c_str(), port.c_str());
+    std::fflush(stdout);
+    return commandWindow({}, demoCommon);
+  }
+
+  std::printf("Sample update set in %s\nAutomatic update of the simulated instrument %s\n",
+              folder.c_str(), port.c_str());
+  std::fflush(stdout);
+  ConsoleRunRequest request;
+  request.port = port;
+  return runInConsole(request, demoCommon);
+}

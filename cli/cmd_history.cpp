@@ -1,0 +1,165 @@
+// zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] [--history FILE]:
+// the service records, oldest first, as a table or as the lines stored.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "app/service_record.h"
+
+namespace {
+
+constexpr const char* kHistoryUsage =
+    "usage: zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] "
+    "[--history FILE]\n";
+
+// Texts from the file reach the terminal without control characters.
+std::string printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// Columns are counted in characters, not bytes, so UTF-8 texts line up.
+size_t displayWidth(const std::string& text) {
+  size_t width = 0;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++width;
+  }
+  return width;
+}
+
+std::string whenText(const ServiceRecord& record) {
+  if (!record.start) return "-";
+  std::string text = isoUtc(*record.start);  // 2026-12-07T18:42:47Z
+  text[10] = ' ';
+  text.pop_back();
+  return text;
+}
+
+std::string instrumentText(const ServiceRecord& record) {
+  if (!record.instrument) return "-";
+  std::string text = record.instrument->model;
+  if (!record.instrument->serial.empty())
+    text += (text.empty() ? "" : " ") + record.instrument->serial;
+  return text.empty() ? "-" : text;
+}
+
+std::string versionsText(const ServiceRecord& record) {
+  const std::string before =
+      record.instrument && !record.instrument->version.empty() ? record.instrument->version : "?";
+  return before + " -> " + (record.versionAfter.empty() ? "?" : record.versionAfter);
+}
+
+std::string updatedText(const ServiceRecord& record) {
+  if (!record.updated) return "-";
+  std::string text = record.updated->processor ? "processor" : "";
+  if (!record.updated->option.empty()) text += (text.empty() ? "" : "+") + record.updated->option;
+  return text.empty() ? "nothing" : text;
+}
+
+std::string outcomeText(const ServiceRecord& record) {
+  std::string text = record.outcome.empty() ? "?" : record.outcome;
+  if (record.result && *record.result != 0) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " %X", static_cast<unsigned>(*record.result));
+    text += hex;
+  }
+  if (record.dryRun) text += " (dry run)";
+  return text;
+}
+
+std::string durationText(const ServiceRecord& record) {
+  if (!record.durationSeconds || *record.durationSeconds < 0 || *record.durationSeconds > 1e9)
+    return "-";
+  const auto seconds = static_cast<long long>(*record.durationSeconds + 0.5);
+  char text[32];
+  if (seconds < 60) {
+    std::snprintf(text, sizeof text, "%llds", seconds);
+  } else if (seconds < 3600) {
+    std::snprintf(text, sizeof text, "%lldm%02llds", seconds / 60, seconds % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%lldh%02lldm", seconds / 3600, seconds % 3600 / 60);
+  }
+  return text;
+}
+
+void printTable(const std::vector<StoredRecord>& records) {
+  std::vector<std::vector<std::string>> rows = {
+      {"when (UTC)", "port", "instrument", "version", "updated", "outcome", "duration"}};
+  for (const StoredRecord& stored : records) {
+    const ServiceRecord& r = stored.record;
+    rows.push_back({whenText(r), printable(r.port.empty() ? "-" : r.port),
+                    printable(instrumentText(r)), printable(versionsText(r)),
+                    printable(updatedText(r)), outcomeText(r), durationText(r)});
+  }
+  std::vector<size_t> widths(rows[0].size(), 0);
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line += std::string(widths[i] - displayWidth(row[i]) + 2, ' ');
+    }
+    std::printf("%s\n", line.c_str());
+  }
+}
+
+}  // namespace
+
+int commandHistory(const std::vector<std::string>& args, const CommonOptions&) {
+  HistoryFilter filter;
+  bool json = false;
+  std::string path = defaultHistoryPath();
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--json") {
+      json = true;
+      continue;
+    }
+    if ((arg == "--serial" || arg == "--port" || arg == "--since" || arg == "--history") &&
+        i + 1 < args.size()) {
+      const std::string& value = args[++i];
+      if (arg == "--serial") {
+        filter.serial = value;
+      } else if (arg == "--port") {
+        filter.port = value;
+      } else if (arg == "--history") {
+        path = value;
+      } else {
+        std::time_t since = 0;
+        if (!parseHistoryDate(value, since)) {
+          std::fprintf(stderr, "zelupdate: --since takes a date YYYY-MM-DD, not '%s'\n",
+                       printable(value).c_str());
+          return kExitUsage;
+        }
+        filter.since = since;
+      }
+      continue;
+    }
+    std::fputs(kHistoryUsage, stderr);
+    return kExitUsage;
+  }
+
+  std::vector<StoredRecord> records;
+  std::string why;
+  if (!readHistory(path, filter, records, &why)) {
+    std::fprintf(stderr, "zelupdate: cannot read the history %s: %s\n", path.c_str(), why.c_str());
+    return kExitFailed;
+  }
+  if (json) {
+    for (const StoredRecord& stored : records) std::printf("%s\n", stored.line.c_str());
+    return kExitOk;
+  }
+  if (records.empty()) {
+    std::printf("no service records in %s\n", path.c_str());
+    return kExitOk;
+  }
+  printTable(records);
+  return kExitOk;
+}

@@ -1,0 +1,126 @@
+// zelupdate run: one Run of the main dialog in the console, automatic or, with --manual,
+// with the configuration dialog's selections given on the command line and accepted by the
+// same rules as the dialog's OK.
+#include <strings.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "cli/command_line.h"
+#include "app/config_dlg.h"
+#include "cli/console_run.h"
+#include "serial/com_ports.h"
+
+namespace {
+
+constexpr const char* kRunUsage =
+    "usage: zelupdate run [--port PORT] [--manual [--memory-extension yes|no]\n"
+    "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
+    "                     [--option-update [yes|no]]] [--assume-yes] [--transcript FILE]\n"
+    "  PORT: a COM number (5 or COM5), a device path, rfc2217://HOST:PORT or sim:KEY=VALUE,...\n";
+
+int usageError(const std::string& detail) {
+  std::fprintf(stderr, "zelupdate run: %s\n%s", detail.c_str(), kRunUsage);
+  return kExitUsage;
+}
+
+std::optional<int> parseYesNo(const std::string& text) {
+  if (strcasecmp(text.c_str(), "yes") == 0) return 1;
+  if (strcasecmp(text.c_str(), "no") == 0) return 0;
+  return std::nullopt;
+}
+
+std::optional<int> parseOptionKind(const std::string& text) {
+  if (strcasecmp(text.c_str(), "none") == 0) return kOptionKindNone;
+  if (strcasecmp(text.c_str(), "B1") == 0) return kOptionKindB1;
+  if (strcasecmp(text.c_str(), "B20") == 0) return kOptionKindB20;
+  if (strcasecmp(text.c_str(), "B10") == 0) return kOptionKindB10;
+  return std::nullopt;
+}
+
+// The port of --port as the run takes it: a COM number 1 to 15 (or COM1 to COM15, any
+// case; a higher number where the settings file's [PORTS] maps it to a device) as its
+// digits, or a device path, rfc2217://HOST:PORT or sim:... as given. Empty for anything else.
+std::string runPortText(const std::string& text, const std::string& settingsFile) {
+  if (text.front() == '/' || text.starts_with("rfc2217://") || text.starts_with("sim:")) {
+    return text;
+  }
+  std::string digits = text;
+  if (text.size() > 3 && strncasecmp(text.c_str(), "COM", 3) == 0) digits = text.substr(3);
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return std::string();
+  }
+  const int number = std::stoi(digits);
+  if (number < 1) return std::string();
+  if (number > platform::kMaxComPort) {
+    platform::loadComPortMapping(settingsFile);
+    if (platform::comPortDevice(number).empty()) return std::string();
+  }
+  return std::to_string(number);
+}
+
+}  // namespace
+
+int commandRun(const std::vector<std::string>& args, const CommonOptions& common) {
+  ConsoleRunRequest request;
+  int optionKind = kOptionKindNone;
+  std::optional<int> memoryExtension, processorFirmware, optionUpdate;
+  bool selectionGiven = false;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const bool hasValue = i + 1 < args.size();
+    if (arg == "--port") {
+      if (!hasValue || args[i + 1].empty()) return usageError("--port needs a port");
+      const std::string& given = args[++i];
+      request.port = runPortText(given, settingsFileFor(common));
+      if (request.port.empty()) {
+        return usageError("not a port: " + platform::printablePortName(given) +
+                          " (COM numbers are 1 to " + std::to_string(platform::kMaxComPort) +
+                          " unless [PORTS] of the settings file maps a higher one)");
+      }
+    } else if (arg == "--manual") {
+      request.manual = true;
+    } else if (arg == "--assume-yes") {
+      request.assumeYes = true;
+    } else if (arg == "--transcript") {
+      if (!hasValue || args[i + 1].empty()) return usageError("--transcript needs a file name");
+      request.transcriptFile = args[++i];
+    } else if (arg == "--option-update") {
+      selectionGiven = true;
+      optionUpdate = 1;  // a bare --option-update means yes
+      if (hasValue && parseYesNo(args[i + 1])) optionUpdate = *parseYesNo(args[++i]);
+    } else if (arg == "--memory-extension" || arg == "--processor-firmware") {
+      selectionGiven = true;
+      if (!hasValue || !parseYesNo(args[i + 1])) return usageError(arg + " needs yes or no");
+      (arg == "--memory-extension" ? memoryExtension : processorFirmware) = *parseYesNo(args[++i]);
+    } else if (arg == "--option") {
+      selectionGiven = true;
+      const std::optional<int> kind = hasValue ? parseOptionKind(args[i + 1]) : std::nullopt;
+      if (!kind) return usageError("--option needs none, B1, B10 or B20");
+      optionKind = *kind;
+      ++i;
+    } else {
+      return usageError("unknown argument: " + platform::printablePortName(arg));
+    }
+  }
+  if (selectionGiven && !request.manual) return usageError("selections need --manual");
+
+  if (request.manual) {
+    // As the configuration dialog takes them: the option button first (which ticks or
+    // clears the option update), then the check boxes.
+    UpdateSettings& settings = request.settings;
+    chooseOption(settings, optionKind);
+    if (memoryExtension) settings.memoryExtension = *memoryExtension;
+    if (processorFirmware) settings.processorFirmware = *processorFirmware;
+    if (optionUpdate) settings.optionUpdate = *optionUpdate;
+    const std::string refusal = validateUpdateSettings(settings);
+    if (!refusal.empty()) {
+      std::fprintf(stderr, "%s\n", refusal.c_str());
+      return kExitUsage;
+    }
+  }
+  return runInConsole(request, common);
+}

@@ -1,0 +1,63 @@
+// zelupdate without a command: the main dialog in the desktop window.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "app/update_app.h"
+#include "serial/com_ports.h"
+#include "platform/profile.h"
+#include "sim/simulator_support.h"
+
+#ifdef ZEL_HAVE_QT
+#include "frontends/qt/qt_host.h"
+#endif
+
+namespace {
+
+constexpr const char* kConsoleHint = "use `zelupdate run` for an update in the console";
+
+#ifdef ZEL_HAVE_QT
+// The port that the dialog starts with: the settings file's, as the session reads it.
+int startPortNumber(const std::string& settingsFile) {
+  const int portNo = platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile);
+  return portNo < 1 ? 1 : portNo;
+}
+#endif
+
+}  // namespace
+
+int commandWindow(const std::vector<std::string>& args, const CommonOptions& common) {
+  for (const std::string& arg : args) {
+    if (arg != kSwitchService && arg != kSwitchNoIntermediateBoot) {
+      std::fprintf(stderr, "zelupdate: unknown option '%s' (see zelupdate --help)\n", arg.c_str());
+      return kExitUsage;
+    }
+  }
+#ifndef ZEL_HAVE_QT
+  static_cast<void>(common);
+  std::fprintf(stderr, "zelupdate: this program was built without the desktop window; %s\n",
+               kConsoleHint);
+  return kExitUsage;
+#else
+  if (!ui::qt::displayAvailable()) {
+    std::fprintf(stderr, "zelupdate: no display for the desktop window (DISPLAY is not set); %s\n",
+                 kConsoleHint);
+    return kExitUsage;
+  }
+  // A simulated instrument on the start port runs on the clock its speed option asks for;
+  // a real device keeps the real clock.
+  const std::string settingsFile = settingsFileFor(common);
+  platform::loadComPortMapping(settingsFile);
+  const std::string clockError =
+      installClockForDevice(platform::comPortDevice(startPortNumber(settingsFile)));
+  if (!clockError.empty()) {
+    std::fprintf(stderr, "zelupdate: %s\n", clockError.c_str());
+    return kExitUsage;
+  }
+  const std::unique_ptr<ui::DialogHost> host = ui::qt::createDialogHost();
+  CUpdateApp application;
+  return application.run(*host, args, common.programPath);
+#endif
+}

@@ -1,0 +1,162 @@
+#include "cli/console_run.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/dialog_templates.h"
+#include "app/port_access.h"
+#include "run/run_state.h"
+#include "cli/transcript.h"
+#include "app/update_dlg.h"
+#include "serial/com_ports.h"
+#include "platform/profile.h"
+#include "serial/serial_device.h"
+#include "frontends/console/console_host.h"
+#include "serial/device_factory.h"
+#include "sim/simulator_support.h"
+
+namespace {
+
+constexpr int kLastComPort = 255;
+
+// The COM number of a --port text that is a number; 0 when it is a device name.
+int comNumberOf(const std::string& port) {
+  if (port.empty() || port.size() > 3) return 0;
+  for (char c : port) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+  }
+  return std::atoi(port.c_str());
+}
+
+// The number behind which a device given by name is reached for this run: one that already
+// leads to it; else one of the port list's numbers that has no device on this machine, so
+// that the port list shows it; else the first free number above them. 0 when all are taken.
+int comNumberForDevice(const std::string& device) {
+  for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
+    if (platform::comPortDevice(portNo) == device) return portNo;
+  }
+  for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
+    const std::string current = platform::comPortDevice(portNo);
+    const bool unused =
+        current.empty() || (portNo <= platform::kMaxComPort &&
+                            probeSerialDevice(current) == platform::ProbeResult::Absent);
+    if (unused) {
+      platform::setComPortDevice(portNo, device);
+      return portNo;
+    }
+  }
+  return 0;
+}
+
+// The main dialog with the command line applied between its initialisation and the Run
+// click, as a technician would set the window up.
+class CConsoleUpdateDlg : public CUpdateDlg {
+ public:
+  CConsoleUpdateDlg(const std::string& programPath, const ConsoleRunRequest& request)
+      : CUpdateDlg(programPath), m_request(request) {}
+
+  void onInitDialog() override {
+    CUpdateDlg::onInitDialog();
+    ui::DialogWindow& w = *m_window;
+    if (m_request.manual) {
+      // Checked through the window, not clicked: the click would open the configuration
+      // dialog, whose selections the command line already gives.
+      w.checkRadioButton(kIdcAutomatic, kIdcManual, kIdcManual);
+      w.enable(kIdcConfiguration, true);
+      m_updateSettings = m_request.settings;
+    }
+    if (!m_request.port.empty()) {
+      m_settingsPort = m_session.m_comm.m_portNo;
+      int portNo = comNumberOf(m_request.port);
+      m_mappedDevice = portNo == 0;
+      if (m_mappedDevice) portNo = comNumberForDevice(m_request.port);
+      if (portNo > 0) m_serialSettings.portNumber = portNo;
+      if (m_mappedDevice) fillPortList();  // the device has its number in the list now
+    }
+    // The run's port is picked in the list, as the technician does it in the window: that
+    // opens it, and an instrument behind it is there to follow the boxes' instructions. A
+    // port that the list does not show stays closed; Run reports it.
+    for (int i = 0; i < w.comboCount(kIdcPortList); ++i) {
+      if (w.comboItemData(kIdcPortList, i) != m_serialSettings.portNumber) continue;
+      w.comboSetSelection(kIdcPortList, i);
+      onCommand(kIdcPortList, ui::Notification::SelectionChanged);
+      break;
+    }
+  }
+
+  void onDestroy() override {
+    // A device given by name took a number of its own for this run only: the settings file
+    // keeps the port it had.
+    if (m_mappedDevice) m_session.m_comm.m_portNo = m_settingsPort;
+    CUpdateDlg::onDestroy();
+  }
+
+ private:
+  const ConsoleRunRequest& m_request;
+  bool m_mappedDevice = false;
+  int m_settingsPort = 1;
+};
+
+// The device a run will open: the --port text, or the device of the settings file's port.
+// portNo: its COM number, 0 for a device given by name.
+std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& settingsFile,
+                        int& portNo) {
+  platform::loadComPortMapping(settingsFile);
+  portNo = comNumberOf(request.port);
+  if (request.port.empty()) {
+    portNo = std::max(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile), 1);
+  }
+  return portNo > 0 ? platform::comPortDevice(portNo) : request.port;
+}
+
+}  // namespace
+
+int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) {
+  int portNo = 0;
+  const std::string device = deviceOfRun(request, settingsFileFor(common), portNo);
+  // A port that will not open ends in the cable box; say first what stands in the way.
+  if (const std::string problem = portAccessProblem(device); !problem.empty()) {
+    const std::string shown = platform::printablePortName(device);
+    if (portNo > 0) {
+      std::fprintf(stderr, "zelupdate run: COM%d (%s): %s\n", portNo, shown.c_str(),
+                   problem.c_str());
+    } else {
+      std::fprintf(stderr, "zelupdate run: %s: %s\n", shown.c_str(), problem.c_str());
+    }
+  }
+
+  CTranscript transcript;
+  std::string why;
+  if (!request.transcriptFile.empty() && !transcript.open(request.transcriptFile, &why)) {
+    std::fprintf(stderr, "zelupdate run: cannot create transcript file %s: %s\n",
+                 platform::printablePortName(request.transcriptFile).c_str(), why.c_str());
+    return kExitUsage;
+  }
+  const std::string clockError = installClockForDevice(device);
+  if (!clockError.empty()) {
+    std::fprintf(stderr, "zelupdate run: %s\n", platform::printablePortName(clockError).c_str());
+    return kExitUsage;
+  }
+
+  ui::ConsoleOptions options;
+  options.assumeYes = request.assumeYes;
+  options.interruptControlId = kIdcCancel;
+  options.busyBarId = kIdcBusyBar;
+  options.transferBarId = kIdcTransferBar;
+  options.statisticsIds = {kIdcPacketCount, kIdcPacketErrors, kIdcPacketRetries};
+  options.transferredBytes = [] { return static_cast<uint64_t>(bytesSent); };
+  ui::ConsoleHost host(options);
+
+  CConsoleUpdateDlg dialog(common.programPath, request);
+  host.postCommand(kIdcRun);
+  host.postCommand(kIdcExit);
+  host.runModal(dialog);
+  transcript.close();
+  if (const std::string error = transcript.writeError(); !error.empty()) {
+    std::fprintf(stderr, "zelupdate run: cannot write transcript file %s: %s\n",
+                 request.transcriptFile.c_str(), error.c_str());
+  }
+  return dialog.m_lastRunSucceeded ? kExitOk : kExitFailed;
+}

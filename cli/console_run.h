@@ -1,0 +1,24 @@
+// One Run of the main dialog in the console front end, as `zelupdate run` and `zelupdate
+// demo` perform it: the dialog starts as in the window, the command line's mode, port and
+// selections are applied through its window, Run is clicked, and the dialog ends.
+#pragma once
+
+#include <string>
+
+#include "cli/command_line.h"
+#include "app/update_settings.h"
+
+struct ConsoleRunRequest {
+  // A COM number, a device path, "rfc2217://HOST:PORT" or "sim:..."; empty: the settings
+  // file's port.
+  std::string port;
+  bool manual = false;
+  UpdateSettings settings;  // used in manual mode, already accepted by the dialog's rules
+  bool assumeYes = false;
+  std::string transcriptFile;  // empty: none
+};
+
+// Runs it; the exit status (0 when the run ended with its success message, 1 when it did
+// not, 2 when the transcript cannot be created or the port's options are not valid, before
+// anything is sent).
+int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common);

@@ -1,0 +1,371 @@
+#include "frontends/qt/qt_host.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/message_pump.h"
+#include "frontends/qt/qt_runtime.h"
+#include "frontends/qt/qt_window.h"
+
+namespace ui::qt {
+namespace {
+
+// Real time between two looks at the program's clock for due timers while the event loop
+// waits. Short, because the clock may run many times faster than real time.
+constexpr int kTimerPollMs = 5;
+// Rounds in a row in which a pump may report dispatched events before it reports none.
+constexpr int kMaxPumpRounds = 16;
+
+// The sections of the help about each window.
+struct HelpSection {
+  int dialogId;
+  const char* anchor;
+};
+constexpr HelpSection kHelpSections[] = {
+    {102, "the-desktop-window"},
+    {130, "the-configuration-dialog"},
+    {100, "the-desktop-window"},
+};
+
+struct Timer {
+  QtDialogWindow* window;
+  int timerId;
+  uint64_t periodMicros;
+  uint64_t dueMicros;
+};
+
+// Holds back user input to a window's controls, other than its push buttons, while the
+// window waits beneath a long operation: a click on a mode button or a port would start
+// work of its own in the middle of a run.
+class InputGuard final : public QObject {
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::Wheel:
+        break;
+      default:
+        return false;
+    }
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget || qobject_cast<QPushButton*>(widget)) return false;
+    // The control, or a part of it (the viewport of a list).
+    for (QWidget* w = widget; w; w = w->parentWidget()) {
+      if (!w->property("zelControl").toBool()) continue;
+      if (qobject_cast<QPushButton*>(w)) return false;
+      auto* window = dynamic_cast<QtDialogWindow*>(w->window());
+      return window && window->inputHeldBack();
+    }
+    return false;
+  }
+};
+
+struct Runtime {
+  std::vector<QtDialogWindow*> windows;
+  std::vector<Timer> timers;
+  QTimer* poll = nullptr;
+  QTimer* signalPoll = nullptr;
+  InputGuard* guard = nullptr;
+  int pumpDepth = 0;
+  int pumpRounds = 0;
+  uint64_t dispatched = 0;
+  bool serving = false;
+  std::function<bool(const std::string&)> helpOpener;
+};
+
+Runtime& state() {
+  static Runtime runtime;
+  return runtime;
+}
+
+uint64_t nowMicros() {
+  return platform::clock().nowMicros();
+}
+
+// The icon: an instrument's front with its screen and the arrow of a download.
+void paintIcon(QPainter& painter, int size) {
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal s = size / 48.0;
+  painter.scale(s, s);
+  painter.setPen(QPen(QColor(0x1d, 0x2b, 0x3a), 1.5));
+  painter.setBrush(QColor(0x3b, 0x5b, 0x7d));
+  painter.drawRoundedRect(QRectF(2, 8, 44, 32), 4, 4);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x10, 0x24, 0x18));
+  painter.drawRect(QRectF(6, 12, 24, 20));
+  painter.setBrush(QColor(0x8f, 0xa9, 0xc4));
+  painter.drawEllipse(QRectF(34, 14, 7, 7));
+  painter.drawEllipse(QRectF(34, 25, 7, 7));
+  QPainterPath arrow;
+  arrow.moveTo(15, 14);
+  arrow.lineTo(21, 14);
+  arrow.lineTo(21, 21);
+  arrow.lineTo(25, 21);
+  arrow.lineTo(18, 29);
+  arrow.lineTo(11, 21);
+  arrow.lineTo(15, 21);
+  arrow.closeSubpath();
+  painter.setBrush(QColor(0x5c, 0xe0, 0x7a));
+  painter.drawPath(arrow);
+}
+
+class Host final : public DialogHost {
+ public:
+  Host() {
+    if (!QApplication::instance()) {
+      static int argc = 1;
+      static char name[] = "zelupdate";
+      static char* argv[] = {name, nullptr};
+      m_application = std::make_unique<QApplication>(argc, argv);
+    }
+    QApplication::setApplicationName(QStringLiteral("zelupdate"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("zelupdate"));
+    QApplication::setWindowIcon(runtime::applicationIcon());
+  }
+  int runModal(Dialog& dialog) override {
+    QtDialogWindow window(dialog, nullptr);
+    return window.run();
+  }
+
+ private:
+  std::unique_ptr<QApplication> m_application;
+};
+
+}  // namespace
+
+namespace runtime {
+namespace {
+
+// Requests to end the program (SIGTERM, SIGHUP); the first is served at the next pump or
+// poll, a second ends the program at once (the handler is back to the default then).
+std::atomic<int> g_terminations{0};
+bool g_terminationServed = false;
+struct sigaction g_previousSigterm {};
+struct sigaction g_previousSighup {};
+
+void onTerminationSignal(int signal) {
+  if (g_terminations.fetch_add(1) == 0) return;
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// The innermost window hears of the request as a system command; a window that does not
+// handle it ends as with its cancel.
+void serveTermination() {
+  Runtime& rt = state();
+  if (g_terminationServed || g_terminations.load() == 0 || rt.windows.empty()) return;
+  g_terminationServed = true;
+  rt.windows.back()->deliverTermination();
+}
+
+}  // namespace
+
+bool terminationRequested() {
+  return g_terminations.load() != 0;
+}
+
+void windowStarted(QtDialogWindow* window) {
+  Runtime& rt = state();
+  if (rt.windows.empty()) {
+    struct sigaction terminate {};
+    terminate.sa_handler = onTerminationSignal;
+    sigemptyset(&terminate.sa_mask);
+    ::sigaction(SIGTERM, &terminate, &g_previousSigterm);
+    ::sigaction(SIGHUP, &terminate, &g_previousSighup);
+    if (!rt.signalPoll) {
+      rt.signalPoll = new QTimer(QCoreApplication::instance());
+      rt.signalPoll->setInterval(kTimerPollMs);
+      QObject::connect(rt.signalPoll, &QTimer::timeout, [] { serveTermination(); });
+    }
+    rt.signalPoll->start();
+    if (!rt.poll) {
+      rt.poll = new QTimer(QCoreApplication::instance());
+      rt.poll->setInterval(kTimerPollMs);
+      QObject::connect(rt.poll, &QTimer::timeout, [] { serveDueTimers(); });
+    }
+    if (!rt.guard) {
+      rt.guard = new InputGuard;
+      rt.guard->setParent(QCoreApplication::instance());
+      QCoreApplication::instance()->installEventFilter(rt.guard);
+    }
+    platform::setMessagePumpHook([] { return pump(); });
+  }
+  rt.windows.push_back(window);
+}
+
+void windowEnded(QtDialogWindow* window) {
+  Runtime& rt = state();
+  std::erase_if(rt.timers, [window](const Timer& t) { return t.window == window; });
+  const auto it = std::find(rt.windows.begin(), rt.windows.end(), window);
+  if (it == rt.windows.end()) return;
+  rt.windows.erase(it);
+  if (rt.timers.empty() && rt.poll) rt.poll->stop();
+  if (rt.windows.empty()) {
+    platform::setMessagePumpHook({});
+    if (rt.signalPoll) rt.signalPoll->stop();
+    ::sigaction(SIGTERM, &g_previousSigterm, nullptr);
+    ::sigaction(SIGHUP, &g_previousSighup, nullptr);
+    g_terminations.store(0);
+    g_terminationServed = false;
+  }
+}
+
+void setTimer(QtDialogWindow* window, int timerId, uint32_t periodMs) {
+  Runtime& rt = state();
+  const uint64_t period = static_cast<uint64_t>(periodMs == 0 ? 1 : periodMs) * 1000;
+  bool found = false;
+  for (Timer& t : rt.timers) {
+    if (t.window == window && t.timerId == timerId) {
+      t.periodMicros = period;
+      t.dueMicros = nowMicros() + period;
+      found = true;
+    }
+  }
+  if (!found) rt.timers.push_back(Timer{window, timerId, period, nowMicros() + period});
+  if (rt.poll && !rt.poll->isActive()) rt.poll->start();
+}
+
+void killTimer(QtDialogWindow* window, int timerId) {
+  Runtime& rt = state();
+  std::erase_if(rt.timers,
+                [&](const Timer& t) { return t.window == window && t.timerId == timerId; });
+  if (rt.timers.empty() && rt.poll) rt.poll->stop();
+}
+
+bool serveDueTimers() {
+  Runtime& rt = state();
+  // A tick handler that waits would serve the timers itself; one round at a time.
+  if (rt.serving) return false;
+  rt.serving = true;
+  bool fired = false;
+  const uint64_t now = nowMicros();
+  // Copies: a handler may set or kill timers.
+  const std::vector<Timer> timers = rt.timers;
+  for (const Timer& due : timers) {
+    if (due.dueMicros > now) continue;
+    bool stillSet = false;
+    for (Timer& t : rt.timers) {
+      if (t.window == due.window && t.timerId == due.timerId && t.dueMicros == due.dueMicros) {
+        t.dueMicros = now + t.periodMicros;
+        stillSet = true;
+      }
+    }
+    if (!stillSet) continue;
+    due.window->deliverTimer(due.timerId);
+    fired = true;
+  }
+  rt.serving = false;
+  return fired;
+}
+
+bool pump() {
+  Runtime& rt = state();
+  const uint64_t before = rt.dispatched;
+  ++rt.pumpDepth;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  serveDueTimers();
+  serveTermination();
+  --rt.pumpDepth;
+  if (rt.dispatched == before) {
+    rt.pumpRounds = 0;
+    return false;
+  }
+  if (++rt.pumpRounds > kMaxPumpRounds) {
+    rt.pumpRounds = 0;
+    return false;
+  }
+  return true;
+}
+
+int pumpDepth() {
+  return state().pumpDepth;
+}
+
+void countDispatch() {
+  ++state().dispatched;
+}
+
+bool openHelp(const std::string& url) {
+  const Runtime& rt = state();
+  if (rt.helpOpener) return rt.helpOpener(url);
+  return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+QIcon applicationIcon() {
+  static const QIcon icon = [] {
+    QIcon result;
+    for (int size : {16, 24, 32, 48, 64}) {
+      QPixmap pixmap(size, size);
+      pixmap.fill(Qt::transparent);
+      QPainter painter(&pixmap);
+      paintIcon(painter, size);
+      painter.end();
+      result.addPixmap(pixmap);
+    }
+    return result;
+  }();
+  return icon;
+}
+
+}  // namespace runtime
+
+bool displayAvailable() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+std::unique_ptr<DialogHost> createDialogHost() {
+  return std::make_unique<Host>();
+}
+
+std::string helpFilePath() {
+  std::vector<QString> candidates;
+  if (QCoreApplication::instance()) {
+    candidates.push_back(QCoreApplication::applicationDirPath() +
+                         QStringLiteral("/../share/doc/zelupdate/README.md"));
+  }
+#ifdef ZEL_SOURCE_README
+  candidates.push_back(QStringLiteral(ZEL_SOURCE_README));
+#endif
+  for (const QString& candidate : candidates) {
+    const QFileInfo file(candidate);
+    if (file.isFile()) return QDir::cleanPath(file.absoluteFilePath()).toStdString();
+  }
+  return {};
+}
+
+std::string helpUrlFor(int dialogId) {
+  const std::string path = helpFilePath();
+  if (path.empty()) return {};
+  QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
+  for (const HelpSection& section : kHelpSections) {
+    if (section.dialogId == dialogId) url.setFragment(QString::fromLatin1(section.anchor));
+  }
+  return url.toString().toStdString();
+}
+
+void setHelpOpener(std::function<bool(const std::string& url)> opener) {
+  state().helpOpener = std::move(opener);
+}
+
+}  // namespace ui::qt

@@ -1,0 +1,38 @@
+// The desktop window: the dialog toolkit's host on Qt 6 Widgets.
+//
+// This header keeps Qt out of its includers, so that the program's entry point can choose
+// the desktop host without knowing Qt.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/dialog_host.h"
+
+namespace ui::qt {
+
+// The command id of the Help button, handled by the host itself: it opens the help.
+inline constexpr int kIdHelp = 57670;
+
+// True when a window can be shown: a display server is named (DISPLAY, WAYLAND_DISPLAY) or
+// a Qt platform is chosen explicitly (QT_QPA_PLATFORM, e.g. offscreen).
+bool displayAvailable();
+
+// The host. The Qt application object is created on first use when the program has none;
+// call it only when displayAvailable() is true.
+std::unique_ptr<DialogHost> createDialogHost();
+
+// Where the help is: the installed README (share/doc/zelupdate beside the program's bin/
+// folder), else the one of the source tree the program was built from. Empty when neither
+// exists.
+std::string helpFilePath();
+// The address the Help button opens for a dialog: the help file at the section about that
+// dialog's window.
+std::string helpUrlFor(int dialogId);
+
+// Replaces the way a help address is opened (tests); an empty function restores the
+// desktop's own viewer. The function returns false when it could not open it.
+void setHelpOpener(std::function<bool(const std::string& url)> opener);
+
+}  // namespace ui::qt

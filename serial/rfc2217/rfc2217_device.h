@@ -1,0 +1,173 @@
+// The network backend of the serial device: a serial port of a terminal server (or of a
+// small machine that shares its ports over TCP), named "rfc2217://HOST:PORT", spoken to
+// over Telnet with the COM-PORT-OPTION.
+//
+// How it keeps the contract of a local port:
+//  - Every wait has a bound: the connection, the option negotiation, each answer of the
+//    server, the writes. A dead server or network gives the port's own failures and
+//    time-outs, never a hang. A lost connection leaves the device open but dead, as a
+//    hung-up tty: reads return Empty after their 100 ms, writes and settings fail.
+//  - Line settings (baud rate, data size, parity, stop size, flow control) succeed only once
+//    the server has answered each of them with the value asked for. A server that does not
+//    do inbound XON/XOFF may answer the inbound flow control with another value; input
+//    pacing is the server's business, so any answer is taken there.
+//  - CTS and DSR come from the server's modem-state notifications (mask: CTS, DSR and their
+//    changes). A server that answers none of the DTR and RTS commands has no modem lines on
+//    that port (a pseudo-terminal behind the server): then, as on a local pseudo-terminal,
+//    the modem calls fail and flow control that needs a modem line does not hold output.
+//  - XON/XOFF on output and DTR/DSR flow control are carried out here (received XON/XOFF
+//    are taken out of the input), so that "output held" is exact; RTS/CTS is the server's.
+//    A server's FLOWCONTROL-SUSPEND holds output too, until it resumes.
+//  - drain() waits until the socket has sent everything and then for the time the bytes
+//    take on the server's serial line at the current settings; it does not wait for TCP
+//    acknowledgements (a server that delays them would cost up to 200 ms per drain). A
+//    change of line settings waits the same way first, so that bytes written before it are
+//    not garbled by it on the server's line.
+//  - Exclusive use is the server's: a port it lends to one client at a time refuses a
+//    second connection (the connection drops at once).
+//  - close() keeps the connection for up to 2 s, with DTR and RTS dropped, so that the open
+//    of a settings change (a close and an open of the port class) takes it over without a
+//    new connection and negotiation, and no other client can take the server's port in
+//    between. The probe reports such a port free. A connection not taken in time ends.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "serial/rfc2217/rfc2217_codec.h"
+#include "serial/serial_device.h"
+
+namespace platform {
+
+inline constexpr const char* kNetworkPortPrefix = "rfc2217://";
+
+bool isNetworkPortName(const std::string& deviceName);
+// Host and port of "rfc2217://HOST:PORT" ("[::1]:2001" for an IPv6 address). False when the
+// name is not of that form or the port is not a number from 1 to 65535.
+bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint16_t& port);
+
+class Rfc2217Device : public SerialDevice {
+ public:
+  explicit Rfc2217Device(std::string deviceName);
+  ~Rfc2217Device() override;
+  Rfc2217Device(const Rfc2217Device&) = delete;
+  Rfc2217Device& operator=(const Rfc2217Device&) = delete;
+
+  // Connects within a short bound and disconnects. Absent: not a valid name, unknown host,
+  // refused, unreachable or no answer. InUse: the server accepted and dropped the
+  // connection at once (its port is held by another client). Free otherwise.
+  static ProbeResult probe(const std::string& deviceName);
+
+  bool open() override;
+  void close() override;
+  bool isOpen() const override { return m_fd >= 0; }
+
+  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool purge(bool input, bool output) override;
+
+  bool getSettings(LineSettings& settings) override;
+  bool setSettings(const LineSettings& settings) override;
+
+  ReadResult readByte(uint8_t& byte) override;
+  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drain() override;
+  bool outputHeld(bool& held) override;
+
+  bool modemStatus(bool& cts, bool& dsr) override;
+  bool setRts() override;
+  bool setDtr() override;
+  bool clearDtr() override;
+
+  // A connection kept by close() for the next open of the same port.
+  struct Parked {
+    std::string name;
+    int fd = -1;
+    int64_t untilMs = 0;
+    rfc2217::TelnetDecoder decoder;
+    bool clientBinary = true;
+    bool refusedOption[256] = {};
+    bool modemLinesAbsent = false;
+    bool modemLineAnswered = false;
+    LineSettings settings{};
+  };
+
+  // True once the connection broke while open.
+  bool disconnected() const { return m_disconnected; }
+  // False once the server has shown that it cannot drive DTR and RTS on its port.
+  bool hasModemLines() const { return !m_modemLinesAbsent; }
+
+ private:
+  // Answers of one COM-PORT command code, counted so that a wait knows a new one came.
+  struct Answer {
+    uint32_t count = 0;
+    std::vector<uint8_t> value;
+  };
+
+  bool negotiate(int64_t deadlineMs);
+  // Keeps the connection for the next open of the port; false when it cannot be kept.
+  bool park();
+  // Takes a kept connection of the port; false when there is none (or it broke).
+  bool resume();
+  // Takes what the socket holds, waiting up to timeoutMs (real time) for the first bytes.
+  // False when the connection is gone.
+  bool pump(int timeoutMs);
+  bool pumpMicros(int64_t timeoutUs);
+  void quickAck();
+  // Waits until the socket has sent every byte handed to it and the bytes have had their
+  // time on the server's serial line at the current settings. Never waits for the server's
+  // acknowledgements. False at the deadline or when the connection broke.
+  bool waitLineFree(int64_t deadlineMs);
+  void takeInput(const uint8_t* bytes, size_t size);
+  void handleNegotiation(const rfc2217::TelnetEvent& event);
+  void handleComPort(const rfc2217::TelnetEvent& event);
+  void takeData(const uint8_t* bytes, size_t size);
+  // Queues bytes for the socket and sends what it takes before the deadline.
+  bool send(const std::vector<uint8_t>& bytes, int64_t deadlineMs);
+  bool flushOutput(int64_t deadlineMs);
+  // Waits for an answer with code + 100 after `countBefore`; false at the deadline or when
+  // the connection broke.
+  bool awaitAnswer(uint8_t code, uint32_t countBefore, int64_t deadlineMs);
+  uint32_t answerCount(uint8_t code) const;
+  const std::vector<uint8_t>& answerValue(uint8_t code) const;
+  // One SET-CONTROL command and its answer; `answered` tells whether one came.
+  bool control(uint8_t value, int64_t deadlineMs, uint8_t& answer);
+  // DTR or RTS: sends the command and, unless the server is known to have no modem lines,
+  // waits for its answer.
+  bool modemLine(uint8_t value, int waitMs);
+  bool heldNow() const;
+  void markDisconnected();
+  void resetState();
+
+  static constexpr size_t kInputBufferBytes = 32768;
+
+  std::string m_name;
+  int m_fd = -1;
+  bool m_disconnected = false;
+  rfc2217::TelnetDecoder m_decoder;
+  // Negotiated options.
+  bool m_comPortAccepted = false;
+  bool m_comPortRefused = false;
+  bool m_clientBinary = true;  // the server takes our data in binary
+  bool m_refusedOption[256] = {};
+  // Answers by command code (0 to 12).
+  Answer m_answers[16];
+  // Modem state from the notifications.
+  bool m_modemStateKnown = false;
+  uint8_t m_modemState = 0;
+  bool m_modemLinesAbsent = false;
+  bool m_modemLineAnswered = false;
+  bool m_suspended = false;  // FLOWCONTROL-SUSPEND from the server
+  bool m_xoffReceived = false;
+  // A purge of the input is under way: data up to its answer is old.
+  bool m_purgingInput = false;
+  LineSettings m_settings{};
+  // Real time at which the bytes written so far will have left the server's serial line.
+  int64_t m_lineFreeAtUs = 0;
+  std::vector<uint8_t> m_pendingOutput;
+  std::vector<uint8_t> m_input;  // ring buffer of received data bytes
+  size_t m_inputHead = 0;
+  size_t m_inputCount = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+#include "sim/simulator_support.h"
+
+#include "sim/registry.h"
+#include "sim/sample_files.h"
+#include "sim/sim_port.h"
+
+std::string installClockForDevice(const std::string& deviceName) {
+  if (!sim::isSimPortName(deviceName)) return {};
+  return sim::installClockFor(deviceName);
+}
+
+int writeSampleUpdateSet(const std::string& folder) {
+  return sim::writeSampleUpdateFiles(folder);
+}

@@ -1,0 +1,719 @@
+// The program itself: `zelupdate run` and `zelupdate demo` in a folder holding the sample
+// update set, against the simulated instrument, with their output, transcript and exit status.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/port_access.h"
+#include "cli/transcript.h"
+#include "sim/sample_files.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+constexpr int kProgramTimeoutSeconds = 60;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> programArgv(const TempDir& dir, const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {ZEL_PROGRAM, "--settings", dir.file("settings.ini")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+[[noreturn]] void execProgram(const std::vector<std::string>& argv) {
+  std::vector<char*> pointers;
+  for (const std::string& arg : argv) pointers.push_back(const_cast<char*>(arg.c_str()));
+  pointers.push_back(nullptr);
+  ::execv(pointers[0], pointers.data());
+  ::_exit(127);
+}
+
+// Waits (bounded) for the child and returns its exit status; a child that hangs is killed.
+int waitForExit(pid_t pid) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(kProgramTimeoutSeconds);
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    ::usleep(5000);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program in the folder with standard input from /dev/null and the output in files
+// (or, with closedOutput, standard output a pipe that nobody reads).
+Result runProgram(const TempDir& dir, const std::vector<std::string>& args,
+                  bool closedOutput = false) {
+  const std::vector<std::string> argv = programArgv(dir, args);
+  int pipeFds[2] = {-1, -1};
+  if (closedOutput && ::pipe(pipeFds) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out =
+        closedOutput ? pipeFds[1] : ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    execProgram(argv);
+  }
+  if (closedOutput) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+  }
+  Result result;
+  result.status = waitForExit(pid);
+  result.out = dir.read("stdout.txt");
+  result.err = dir.read("stderr.txt");
+  return result;
+}
+
+// The program on a terminal of its own (its controlling terminal, so that Ctrl-C typed there
+// reaches it as SIGINT); the test is the technician at the keyboard.
+class TerminalProgram {
+ public:
+  TerminalProgram(const TempDir& dir, const std::vector<std::string>& args) {
+    const std::vector<std::string> argv = programArgv(dir, args);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+      ::setsid();
+      const int slave = ::open(m_pty.slavePath().c_str(), O_RDWR);
+      if (slave < 0 || ::chdir(dir.path().c_str()) != 0) ::_exit(127);
+      ::ioctl(slave, TIOCSCTTY, 0);
+      winsize size{};
+      size.ws_col = 120;
+      size.ws_row = 40;
+      ::ioctl(slave, TIOCSWINSZ, &size);
+      ::dup2(slave, 0);
+      ::dup2(slave, 1);
+      ::dup2(slave, 2);
+      execProgram(argv);
+    }
+  }
+  ~TerminalProgram() {
+    if (m_pid > 0 && m_status == -2) finish();
+  }
+
+  // Reads the terminal (bounded, real time) until its output holds the text.
+  bool waitFor(const std::string& text) {
+    for (int i = 0; i < 3000 && m_output.find(text) == std::string::npos; ++i) {
+      m_output += m_pty.receive(65536, 10);
+    }
+    return m_output.find(text) != std::string::npos;
+  }
+  void type(const std::string& keys) { m_pty.send(keys); }
+  int finish() {
+    m_status = waitForExit(m_pid);
+    m_output += m_pty.receive(1 << 20, 50);
+    return m_status;
+  }
+  const std::string& output() const { return m_output; }
+  pid_t pid() const { return m_pid; }
+  // The terminal echoes and reads whole lines, as a shell left it.
+  bool terminalRestored() const {
+    const int fd = ::open(m_pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    termios settings{};
+    const bool ok = fd >= 0 && ::tcgetattr(fd, &settings) == 0 && (settings.c_lflag & ECHO) &&
+                    (settings.c_lflag & ICANON);
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
+
+ private:
+  testing_support::PtyPair m_pty;
+  pid_t m_pid = -1;
+  int m_status = -2;
+  std::string m_output;
+};
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The folder of an update: the sample set, less the files named.
+void writeUpdateSet(const TempDir& dir, const std::vector<std::string>& missing = {}) {
+  ASSERT_EQ(sim::writeSampleUpdateFiles(dir.path()), 0);
+  for (const std::string& name : missing) ::unlink(dir.file(name).c_str());
+}
+
+const std::vector<std::string> kAutomaticUpdateWithBoot = {
+    "OK    Autoconnect with device",
+    "OK    Get SW/HW info",
+    "Processor board with memory extension",
+    "Current software version ZEL: 04.40",
+    "OK    Create configuration file",
+    "OK    Set ZEL in update mode",
+    "Preparing update environment",
+    "OK    Check ZEL in update mode",
+    "OK    Download bootloader",
+    "OK    Download transfer program",
+    "Update processor firmware",
+    "OK    Delete flash",
+    "OK    Download processor firmware",
+    "OK    Get checksum from target",
+    "OK    Update processor firmware completed",
+    "OK    Wait until ZEL is booted",
+    "Update processor firmware successfully completed",
+    "OK    Set ZEL in update mode",
+    "Update Option(B20)",
+    "OK    Check ZEL in update mode",
+    "OK    Download bootloader",
+    "OK    Download transfer program",
+    "OK    Erasing Flash ROMs on DSP module...",
+    "OK    Programming Flash ROMs on DSP module...",
+    "OK    Waiting for checksum from DSP module...",
+    "Update of DSP option successfully completed",
+};
+
+TEST(RunCommandTest, automatic_run_succeeds_and_its_transcript_replays_to_the_status_list) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  dir.write("settings.ini", "[DEVICE]\nPORT_NO=7\n");
+  const Result result = runProgram(dir, {"run", "--port", "sim:hw=0x11000,version=04.40",
+                                         "--assume-yes", "--transcript", "t.txt"});
+  ASSERT_EQ(result.status, 0) << result.out << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::vector<std::string> transcript = linesOf(dir.read("t.txt"));
+  EXPECT_EQ(replayTranscript(transcript), kAutomaticUpdateWithBoot);
+  ASSERT_FALSE(transcript.empty());
+  EXPECT_EQ(transcript.back(), "! info Update successfully completed.\\nEXIT update program.");
+  // Standard output streamed the same lines, in the same order, and the box with its answer.
+  const std::vector<std::string> out = linesOf(result.out);
+  size_t at = 0;
+  for (const std::string& line : kAutomaticUpdateWithBoot) {
+    while (at < out.size() && out[at] != line) ++at;
+    ASSERT_LT(at, out.size()) << "missing or out of order: " << line;
+  }
+  EXPECT_NE(result.out.find("[info] Update successfully completed.\n"
+                            "       EXIT update program.\n"
+                            "       -> OK\n"),
+            std::string::npos);
+  // A port given by name takes a number for the run only: the settings keep theirs.
+  EXPECT_NE(dir.read("settings.ini").find("PORT_NO=7"), std::string::npos);
+}
+
+TEST(RunCommandTest, output_that_nobody_reads_does_not_stop_the_run) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  const Result result =
+      runProgram(dir, {"run", "--port", "sim:hw=0x11000", "--transcript", "t.txt"}, true);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(dir.read("t.txt").find("! info Update successfully completed."), std::string::npos);
+}
+
+TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> missingFiles;
+    int status;
+    std::string outHas;  // in standard output
+    std::string errHas;  // in standard error; the first line when errFirst
+    bool errFirst;
+    bool portUntouched;  // nothing opened, nothing sent: the trace stays empty
+  };
+  const Row rows[] = {
+      {"B10 needs the memory extension",
+       {"--manual", "--memory-extension", "no", "--option", "B10"},
+       {},
+       2,
+       "",
+       "ERROR  \nATSC / DVB-T TV Digital Demodulator\nupdate not possible without memory "
+       "extension\n",
+       true,
+       true},
+      {"option update without an option",
+       {"--manual", "--option-update"},
+       {},
+       2,
+       "",
+       "ERROR - choose only one: B1 or B10 or B20\n",
+       true,
+       true},
+      {"selections without --manual",
+       {"--option", "B1"},
+       {},
+       2,
+       "",
+       "zelupdate run: selections need --manual\n",
+       true,
+       true},
+      {"transcript that cannot be created",
+       {"--transcript", "no/such/folder/t.txt"},
+       {},
+       2,
+       "",
+       "zelupdate run: cannot create transcript file no/such/folder/t.txt: No such file or "
+       "directory\n",
+       true,
+       true},
+      {"transcript to a FIFO that nobody reads",
+       {"--transcript", "fifo"},
+       {},
+       2,
+       "",
+       "zelupdate run: cannot create transcript file fifo: a FIFO that nobody reads\n",
+       true,
+       true},
+      {"trace to a FIFO that nobody reads",
+       {"--trace", "fifo"},
+       {},
+       2,
+       "",
+       "zelupdate: cannot create trace file fifo: a FIFO that nobody reads\n",
+       true,
+       true},
+      // Files that cannot take what is written: said once at the end, the run's status stays.
+      {"transcript and trace on a full device",
+       {"--port", "sim:hw=0x11000", "--transcript", "/dev/full", "--trace", "/dev/full"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate run: cannot write transcript file /dev/full: No space left on device\n"
+       "zelupdate: cannot write trace file /dev/full: No space left on device\n",
+       false,
+       false},
+      {"settings that are a FIFO",
+       {"--settings", "fifo", "--port", "sim:hw=0x11000"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate: settings file fifo left untouched: not a regular file\n",
+       false,
+       false},
+      {"settings that are an endless device",
+       {"--settings", "/dev/zero", "--port", "sim:hw=0x11000"},
+       {},
+       0,
+       "Update successfully completed.",
+       "zelupdate: settings file /dev/zero left untouched: not a regular file\n",
+       false,
+       false},
+      {"simulated port with an unknown option",
+       {"--port", "sim:colour=red"},
+       {},
+       2,
+       "",
+       "zelupdate run: ",
+       true,
+       true},
+      {"port name of no accepted form",
+       {"--port", "abc"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: abc (COM numbers are 1 to 15",
+       true,
+       true},
+      {"COM number 0",
+       {"--port", "COM0"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: COM0 (",
+       true,
+       true},
+      {"COM number beyond the list",
+       {"--port", "com99"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: com99 (",
+       true,
+       true},
+      {"control characters in a port name",
+       {"--port", "\x1b[2Jx"},
+       {},
+       2,
+       "",
+       "zelupdate run: not a port: \\x1b[2Jx (",
+       true,
+       true},
+      // The run's own lines and boxes tell the rest, and it did not succeed.
+      {"device that does not exist",
+       {"--port", "/dev/zel-no-such-port\a"},
+       {},
+       1,
+       "[stop] ERROR -\n       check RS232 cable,\n",
+       "zelupdate run: /dev/zel-no-such-port\\x07: no such device\n",
+       true,
+       false},
+      {"silent instrument",
+       {"--port", "sim:fault=silent"},
+       {},
+       1,
+       "Autoconnect with device\n[stop] ERROR -\n",
+       "",
+       false,
+       false},
+      {"missing firmware image",
+       {"--port", "sim:hw=0x11000"},
+       {"NO_ATSC.bin", "NO_DVBT.bin"},
+       1,
+       "Programfile NO_ATSC.BIN not accessible\n",
+       "",
+       false,
+       false},
+      // A manual run that only writes the configuration file succeeds with it.
+      {"manual run without updates",
+       {"--manual", "--processor-firmware", "no", "--port", "sim:"},
+       {},
+       0,
+       "Manual mode with settings in configuration menu\nCreate configuration file\nOK    "
+       "Create configuration file\n",
+       "",
+       false,
+       false},
+  };
+  for (const Row& row : rows) {
+    TempDir dir(false);
+    writeUpdateSet(dir, row.missingFiles);
+    ::mkfifo(dir.file("fifo").c_str(), 0600);
+    std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result result = runProgram(dir, args);
+    EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.out << result.err;
+    EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
+    if (row.errFirst) {
+      EXPECT_EQ(result.err.rfind(row.errHas, 0), 0u) << row.name << "\n" << result.err;
+    } else {
+      EXPECT_EQ(result.err, row.errHas) << row.name;
+    }
+    if (row.portUntouched) {
+      EXPECT_EQ(result.out, "") << row.name;
+      EXPECT_EQ(dir.read("trace.txt"), "") << row.name;
+      EXPECT_EQ(dir.read("ROMWRITE.CNF"), "") << row.name;
+    }
+  }
+}
+
+TEST(RunCommandTest, port_that_cannot_be_opened_is_named_with_its_reason) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  testing_support::PtyPair pty;
+  if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+  const int held = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  dir.write("settings.ini", "[PORTS]\nCOM7=" + pty.slavePath() + "\n");
+  const std::string inUse =
+      "COM7 (" + pty.slavePath() + "): in use by process " + std::to_string(::getpid()) + " (";
+  const Result run = runProgram(dir, {"run", "--assume-yes", "--port", "com7"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind("zelupdate run: " + inUse, 0), 0u) << run.err;
+  EXPECT_NE(run.out.find("check RS232 cable"), std::string::npos);
+  const Result ports = runProgram(dir, {"ports"});
+  EXPECT_NE(ports.out.find("COM7 (access denied)  " + pty.slavePath() + ": in use by process"),
+            std::string::npos)
+      << ports.out;
+  EXPECT_EQ(ports.out.find("dialout"), std::string::npos) << ports.out;
+  ::close(held);
+
+  // A user without access (root checks it as nobody): the dialout advice only where the
+  // device belongs to that group; otherwise its owner and mode.
+  const group* dialout = ::getgrnam("dialout");
+  if (::geteuid() != 0 || dialout == nullptr) return;
+  ::chmod(dir.path().c_str(), 0755);
+  ::mknod(dir.file("dialout").c_str(), S_IFCHR | 0660, ::makedev(1, 3));
+  ::chown(dir.file("dialout").c_str(), 0, dialout->gr_gid);
+  ::mknod(dir.file("private").c_str(), S_IFCHR | 0600, ::makedev(1, 3));
+  ::chown(dir.file("private").c_str(), 0, 0);
+  int answer[2];
+  ASSERT_EQ(::pipe(answer), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+    const std::string text = portAccessProblem(dir.file("dialout")) + "\n" +
+                             portAccessProblem(dir.file("private")) + "\n";
+    ::_exit(::write(answer[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0
+                                                                                              : 1);
+  }
+  ::close(answer[1]);
+  char text[512] = {};
+  const ssize_t size = ::read(answer[0], text, sizeof text - 1);
+  ::close(answer[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become nobody";
+  EXPECT_EQ(std::string(text, size > 0 ? size : 0),
+            "permission denied: you are not in group dialout (sudo usermod -aG dialout $USER, "
+            "then log in again)\npermission denied: owned by root:root, mode 0600\n");
+}
+
+// The instrument's text side at the far end of a pseudo-terminal, which has no modem lines
+// and so can never show update mode: answers the queries and keeps every line it gets.
+class TextPeer {
+ public:
+  explicit TextPeer(testing_support::PtyPair& pty) : m_pty(pty), m_thread([this] { serve(); }) {}
+  ~TextPeer() {
+    m_stop = true;
+    m_thread.join();
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+  }
+
+ private:
+  void serve() {
+    const std::map<std::string, std::string> answers = {
+        {"*IDN?", "QUORIX&VANTEL,ZEL,57,04.41 "},
+        {"SYST:ERR?", "0,\"No error\""},
+        {"READ:INFO:DATA?", "65536"},
+        {"SYSTEM:SERVICE:GET:BOARD:INFO?", "0xA0:1,0xC0:2"},
+        {"SYST:COMM:SER:BAUD?", "9600"},
+        {"SYST:COMM:SER:BITS?", "8"},
+        {"SYST:COMM:SER:SBIT?", "1"},
+        {"SYST:COMM:SER:PARITY?", "NONE"},
+        {"SYST:COMM:SER:PACE?", "NONE"}};
+    std::string pending;
+    while (!m_stop) {
+      pending += m_pty.receive(4096, 20);
+      for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
+        while (!line.empty() && static_cast<unsigned char>(line.front()) <= ' ') line.erase(0, 1);
+        if (line.empty()) continue;
+        {
+          std::lock_guard<std::mutex> lock(m_mutex);
+          m_lines.push_back(line);
+        }
+        if (const auto found = answers.find(line); found != answers.end()) {
+          m_pty.send(found->second + "\r\n");
+        }
+      }
+    }
+  }
+
+  testing_support::PtyPair& m_pty;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  std::thread m_thread;
+};
+
+TEST(RunCommandTest, pseudo_terminal_run_fails_at_the_update_mode_check_each_time) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  testing_support::PtyPair pty;
+  if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
+  TextPeer peer(pty);
+  const Result result =
+      runProgram(dir, {"run", "--assume-yes", "--port", pty.slavePath(), "--trace", "t.txt"});
+  EXPECT_EQ(result.status, 1);
+  const std::string check = "ERROR Check ZEL in update mode (205)\n";
+  const size_t first = result.out.find(check);
+  ASSERT_NE(first, std::string::npos) << result.out;
+  const size_t second = result.out.find(check, first + 1);
+  ASSERT_NE(second, std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("[stop] ", second), std::string::npos) << result.out;
+  EXPECT_EQ(dir.read("t.txt").find("SetCommState failed"), std::string::npos);
+  // Every setting the program sent arrived, the last one written just before a close too.
+  const std::vector<std::string> lines = peer.lines();
+  for (const char* setting : {"BAUD 9600", "BITS 8", "PARITY NONE", "SBITS 1", "PACE NONE"}) {
+    const std::string command = std::string("SYST:COMM:SER:") + setting;
+    EXPECT_NE(std::find(lines.begin(), lines.end(), command), lines.end()) << command;
+  }
+}
+
+TEST(RunCommandTest, demo_on_a_terminal_shows_the_progress_and_ends_with_the_success_box) {
+  TempDir dir(false);
+  TerminalProgram demo(dir, {"demo", dir.file("demo"), "--speed", "virtual"});
+  ASSERT_TRUE(demo.waitFor("Press Enter ")) << demo.output();
+  demo.type("\r");
+  ASSERT_EQ(demo.finish(), 0) << demo.output();
+  const std::string& out = demo.output();
+  // The progress line is redrawn in place with a rising percent; steps are rewritten in place.
+  const size_t low = out.find("]   1 %");
+  const size_t high = out.find("]  50 %");
+  ASSERT_NE(low, std::string::npos) << out;
+  ASSERT_NE(high, std::string::npos) << out;
+  EXPECT_LT(low, high);
+  EXPECT_NE(out.find("\x1b[1A\r\x1b[2KOK    Download processor firmware"), std::string::npos);
+  EXPECT_NE(out.find("[info] Update successfully completed.\r\n"), std::string::npos);
+  EXPECT_NE(out.find("Press Enter OK"), std::string::npos);
+  EXPECT_NE(dir.read("demo/zelupdate.ini").find("PORT_NO"), std::string::npos);
+}
+
+TEST(RunCommandTest, ctrl_c_on_the_terminal_asks_and_yes_ends_the_run) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  TerminalProgram run(dir, {"run", "--port", "sim:hw=0x11000,speed=20", "--transcript", "t.txt"});
+  ASSERT_TRUE(run.waitFor(" %")) << run.output();  // under way, with its progress line
+  run.type("\x03");
+  ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
+  run.type("y");
+  // The workflow's own lines and its stop box follow.
+  ASSERT_TRUE(run.waitFor("Press Enter ")) << run.output();
+  run.type("\r");
+  EXPECT_EQ(run.finish(), 1) << run.output();
+  const std::string transcript = dir.read("t.txt");
+  // The run went on while the question was open; the answer came later.
+  const size_t question =
+      transcript.find("! question If update is running,\\ndo not cancel the update.\\nCancel?\n");
+  ASSERT_NE(question, std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("\n> yes\n", question), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find("! stop Update cancelled by the user."), std::string::npos);
+  EXPECT_EQ(transcript.find("Update successfully completed"), std::string::npos);
+}
+
+// Everything a run needs is checked before the instrument is switched into update mode: a
+// failure ends the run (exit 1) with the line and the box of the check, and neither
+// SENSE:SWUP nor a front-panel instruction reaches the instrument or the user.
+TEST(RunCommandTest, the_update_set_is_checked_before_update_mode) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    bool emptyFolder;
+    std::string emptyFile;  // made 0 bytes long
+    bool configIsFolder;    // ROMWRITE.CNF cannot be written
+    std::string outHas;
+  };
+  const Row rows[] = {
+      {"empty folder",
+       {"--port", "sim:hw=0x11000"},
+       true,
+       "",
+       false,
+       "ERROR - check GENERAL:  update aborted\nBootstraploader ROMWRITE.URL not accessible\n"
+       "[stop] Bootstraploader ROMWRITE.URL not accessible\n"},
+      {"empty firmware image",
+       {"--port", "sim:hw=0x10000"},
+       false,
+       "NO_ATSC.bin",
+       false,
+       "[stop] Programfile NO_ATSC.BIN not accessible\n"},
+      {"empty DSP image",
+       {"--port", "sim:hw=0x11000"},
+       false,
+       "ATSC.BIN",
+       false,
+       "ERROR - DSP file could not be opened\n[stop] DSP file ATSC.BIN not accessible\n"},
+      {"manual, empty transfer program",
+       {"--manual", "--port", "sim:hw=0x10000"},
+       false,
+       "ROMWRITE.TRA",
+       false,
+       "[stop] Transferprogram ROMWRITE.TRA not accessible\n"},
+      {"manual, ROMWRITE.CNF not writable",
+       {"--manual", "--port", "sim:hw=0x10000"},
+       false,
+       "",
+       true,
+       "ERROR Create configuration file\n"},
+  };
+  for (const Row& row : rows) {
+    TempDir dir(false);
+    if (!row.emptyFolder) writeUpdateSet(dir);
+    if (!row.emptyFile.empty()) dir.write(row.emptyFile, "");
+    if (row.configIsFolder) {
+      ::unlink(dir.file("ROMWRITE.CNF").c_str());
+      ::mkdir(dir.file("ROMWRITE.CNF").c_str(), 0755);
+    }
+    std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result result = runProgram(dir, args);
+    EXPECT_EQ(result.status, 1) << row.name << "\n" << result.out;
+    EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("update mode"), std::string::npos) << row.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("ZEL settings before update"), std::string::npos) << row.name;
+    EXPECT_EQ(dir.read("trace.txt").find("SWUP"), std::string::npos) << row.name;
+  }
+}
+
+// Ctrl-C, then the question left open while the run goes on: n after 30 s of program time
+// changes nothing. The lines are those of a run without Cancel.
+TEST(RunCommandTest, cancel_answered_no_late_leaves_the_run_as_without_it) {
+  const std::string instrument = "sim:hw=0x10000,version=04.41";
+  std::vector<std::string> reference;
+  {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    ASSERT_EQ(runProgram(dir, {"run", "--assume-yes", "--port", instrument + ",speed=virtual",
+                               "--transcript", "t.txt"})
+                  .status,
+              0);
+    reference = linesOf(dir.read("t.txt"));
+  }
+  {
+    const std::string answer = "n";
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    TerminalProgram run(dir, {"run", "--port", instrument + ",speed=20", "--transcript", "t.txt"});
+    ASSERT_TRUE(run.waitFor("Download processor firmware")) << run.output();
+    run.type("\x03");
+    ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
+    // 1.5 s at twenty times the speed: the target abandons a packet after 2 s without echo.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    run.type(answer);
+    ASSERT_TRUE(run.waitFor("Press Enter ")) << run.output();
+    run.type("\r");
+    EXPECT_EQ(run.finish(), 0) << run.output();
+    std::vector<std::string> lines;
+    for (const std::string& line : linesOf(dir.read("t.txt"))) {
+      if (line.rfind("! question", 0) != 0 && line.rfind("> no", 0) != 0) lines.push_back(line);
+    }
+    EXPECT_EQ(lines, reference);
+  }
+}
+
+// SIGTERM while the Cancel question is open: the run ends as after Yes, with its lines in
+// the transcript, the terminal as it was, and exit status 1.
+TEST(RunCommandTest, sigterm_ends_the_run_with_its_lines_and_the_terminal_restored) {
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  TerminalProgram run(dir, {"run", "--port", "sim:hw=0x11000,speed=20", "--transcript", "t.txt"});
+  ASSERT_TRUE(run.waitFor("Download processor firmware")) << run.output();
+  run.type("\x03");
+  ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
+  ::kill(run.pid(), SIGTERM);
+  EXPECT_EQ(run.finish(), 1) << run.output();
+  EXPECT_TRUE(run.terminalRestored());
+  const std::string transcript = dir.read("t.txt");
+  EXPECT_NE(transcript.find("+ ERROR Download processor firmware (FFFF)\n"), std::string::npos)
+      << transcript;
+  EXPECT_NE(transcript.find("! stop Update cancelled by the user.\\nPlease retry in Manual Mode\n"),
+            std::string::npos)
+      << transcript;
+  EXPECT_EQ(transcript.find("Update Option"), std::string::npos) << transcript;
+}
+
+}  // namespace

@@ -1,0 +1,582 @@
+// The main dialog and the configuration dialog in the desktop window, driven through their
+// widgets against a simulated instrument on the virtual clock: the start state, Manual with
+// the configuration dialog's rules and refusals, whole automatic runs with Cancel and Exit.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/dialog_templates.h"
+#include "run/run_state.h"
+#include "app/update_dlg.h"
+#include "platform/clock.h"
+#include "serial/com_ports.h"
+#include "platform/profile.h"
+#include "frontends/qt/qt_host.h"
+#include "sim/registry.h"
+#include "sim/sample_files.h"
+#include "tests/frontends/qt/window_driver.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using qt_test::controlAs;
+using qt_test::controlOf;
+using Lines = std::vector<std::string>;
+using Box = QMessageBox::StandardButton;
+
+constexpr const char* kDone = "Update successfully completed.\nEXIT update program.";
+constexpr const char* kCancelQuestion = "If update is running,\ndo not cancel the update.\nCancel?";
+constexpr const char* kExitQuestion =
+    "If update is running,\ndo not exit the program.\nExit anyway?";
+constexpr const char* kNeedsExtension =
+    "ERROR  \nATSC / DVB-T TV Digital Demodulator\nupdate not possible without memory extension";
+
+// The instrument of the runs: firmware 4.40, memory extension, option B20; three refused
+// program-data packets, so that the statistics lines show.
+constexpr const char* kInstrument = "sim:version=04.40,hw=0x11000,fault=nack=3";
+
+// Writes a picture of a window into the folder named by ZEL_SCREENSHOT_DIR, when set (the
+// pictures of the README are made this way).
+void screenshot(QWidget* window, const char* name) {
+  ASSERT_NE(window, nullptr);
+  const QImage image = window->grab().toImage();
+  EXPECT_FALSE(image.isNull());
+  const QByteArray dir = qgetenv("ZEL_SCREENSHOT_DIR");
+  if (dir.isEmpty()) return;
+  EXPECT_TRUE(image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name))));
+}
+
+Lines listLines(int dialogId, int id) {
+  Lines lines;
+  if (auto* list = controlAs<QListWidget>(dialogId, id)) {
+    for (int i = 0; i < list->count(); ++i) lines.push_back(list->item(i)->text().toStdString());
+  }
+  return lines;
+}
+
+Lines comboTexts(int dialogId, int id) {
+  Lines texts;
+  if (auto* combo = controlAs<QComboBox>(dialogId, id)) {
+    for (int i = 0; i < combo->count(); ++i) texts.push_back(combo->itemText(i).toStdString());
+  }
+  return texts;
+}
+
+bool hasLine(const std::string& line) {
+  for (const std::string& text : statusLines()) {
+    if (text == line) return true;
+  }
+  return false;
+}
+
+std::string widgetText(int dialogId, int id) {
+  QWidget* widget = controlOf(dialogId, id);
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text().toStdString();
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text().toStdString();
+  return "<no such control>";
+}
+
+bool checked(int dialogId, int id) {
+  auto* button = controlAs<QAbstractButton>(dialogId, id);
+  return button && button->isChecked();
+}
+
+bool enabled(int dialogId, int id) {
+  QWidget* widget = controlOf(dialogId, id);
+  return widget && widget->isEnabled();
+}
+
+int barValue(int id) {
+  auto* bar = controlAs<QProgressBar>(kIddUpdate, id);
+  return bar ? bar->value() : -1;
+}
+
+std::string statistics(const char* format, int value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+class UpdateWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scopedClock = std::make_unique<platform::ScopedClock>(clock);
+    dir = std::make_unique<testing_support::TempDir>();
+    sim::resetInstruments();
+    resetRunState();
+    deviceName = kDeviceNameUnknown;
+    // Only the settings file's ports exist: COM1 the instrument, COM2 and COM10 two more.
+    for (int port = 1; port <= platform::kMaxComPort; ++port) platform::setComPortDevice(port, "");
+    platform::setSettingsFileOverride(dir->file("zelupdate.ini"));
+    dir->write("zelupdate.ini", std::string("[DEVICE]\nPORT_NO=1\n[PORTS]\nCOM1=") + kInstrument +
+                                    "\nCOM2=sim:hw=0x10000\nCOM10=sim:hw=0x10400\n");
+    ASSERT_EQ(sim::writeSampleUpdateFiles(dir->path()), 0);
+    dialog = std::make_unique<CUpdateDlg>("zelupdate");
+  }
+  void TearDown() override {
+    dialog.reset();
+    platform::resetComPortMapping();
+    platform::setSettingsFileOverride("");
+    sim::resetInstruments();
+    resetRunState();
+    deviceName = kDeviceNameUnknown;
+    dir.reset();
+    scopedClock.reset();
+  }
+
+  // Runs the main dialog in the desktop host while the driver's steps go on.
+  int runWindow() {
+    auto host = ui::qt::createDialogHost();
+    driver.start();
+    const int result = host->runModal(*dialog);
+    EXPECT_TRUE(driver.done());
+    return result;
+  }
+  // Calls a method of the dialog from the event loop, as a handler would run.
+  void later(std::function<void(CUpdateDlg&)> action) {
+    QTimer::singleShot(0, [this, action] { action(*dialog); });
+  }
+
+  platform::VirtualClock clock;
+  std::unique_ptr<platform::ScopedClock> scopedClock;
+  std::unique_ptr<testing_support::TempDir> dir;
+  std::unique_ptr<CUpdateDlg> dialog;
+  qt_test::WindowDriver driver;
+};
+
+TEST_F(UpdateWindow, starts_in_automatic_mode_with_the_ports_of_the_settings_file) {
+  driver.waitForDialog(kIddUpdate)
+      .check("start state",
+             [] {
+               QWidget* window = qt_test::dialogWindow(kIddUpdate);
+               EXPECT_EQ(window->windowTitle().toStdString(), "Update");
+               EXPECT_TRUE(checked(kIddUpdate, kIdcAutomatic));
+               EXPECT_FALSE(checked(kIddUpdate, kIdcManual));
+               EXPECT_FALSE(enabled(kIddUpdate, kIdcConfiguration));
+               EXPECT_FALSE(enabled(kIddUpdate, kIdcCancel));
+               for (int id : {kIdcRun, kIdcExit, kIdcHelp}) EXPECT_TRUE(enabled(kIddUpdate, id));
+               EXPECT_TRUE(controlAs<QPushButton>(kIddUpdate, kIdcExit)->isDefault());
+               EXPECT_TRUE(listLines(kIddUpdate, kIdcStatusList).empty());
+               // Sorted by text: COM10 before COM2; the settings file's port selected.
+               EXPECT_EQ(comboTexts(kIddUpdate, kIdcPortList), (Lines{"COM1", "COM10", "COM2"}));
+               EXPECT_EQ(controlAs<QComboBox>(kIddUpdate, kIdcPortList)->currentText(), "COM1");
+               for (int id : {kIdcPacketCount, kIdcPacketErrors, kIdcPacketRetries, kIdcHeadline})
+                 EXPECT_EQ(widgetText(kIddUpdate, id), "");
+               EXPECT_EQ(barValue(kIdcBusyBar), 0);
+               EXPECT_EQ(barValue(kIdcTransferBar), 0);
+             })
+      .then("COM10 picked",
+            [] {
+              QComboBox* ports = controlAs<QComboBox>(kIddUpdate, kIdcPortList);
+              ports->setFocus();
+              QTest::keyClick(ports, Qt::Key_Down);
+              return true;
+            })
+      .check("port taken over",
+             [this] {
+               EXPECT_EQ(dialog->m_serialSettings.portNumber, 10);
+               EXPECT_TRUE(dialog->m_session.m_comm.isOpen());
+             })
+      .click(kIddUpdate, kIdcExit);
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+  // The port of the session is written back when the window goes.
+  EXPECT_EQ(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 0, dir->file("zelupdate.ini")), 10);
+}
+
+TEST_F(UpdateWindow, about_is_in_the_context_menu_and_the_title_bar_cannot_close_the_window) {
+  driver.waitForDialog(kIddUpdate)
+      .check("close",
+             [] {
+               QWidget* window = qt_test::dialogWindow(kIddUpdate);
+               window->close();
+               EXPECT_TRUE(window->isVisible());
+             })
+      .check("context menu",
+             [] {
+               QTimer::singleShot(0, [] {
+                 QWidget* window = qt_test::dialogWindow(kIddUpdate);
+                 QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 20),
+                                         window->mapToGlobal(QPoint(300, 20)));
+                 QApplication::sendEvent(window, &event);
+               });
+             })
+      .then("menu",
+            [] {
+              auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+              if (!menu) return false;
+              // Close was removed from the menu; the About entry stays.
+              std::vector<std::string> texts;
+              QAction* about = nullptr;
+              for (QAction* action : menu->actions()) {
+                if (action->isSeparator()) continue;
+                texts.push_back(action->text().toStdString());
+                about = action;
+              }
+              EXPECT_EQ(texts, (std::vector<std::string>{kAboutMenuText}));
+              QTimer::singleShot(0, [menu, about] {
+                if (about) about->trigger();
+                menu->close();
+              });
+              return true;
+            })
+      .waitForDialog(kIddAbout)
+      .check("about",
+             [] {
+               EXPECT_NE(controlOf(kIddAbout, ui::kIdOk), nullptr);
+               screenshot(qt_test::dialogWindow(kIddAbout), "about.png");
+             })
+      .click(kIddAbout, ui::kIdOk)
+      .then("about closed", [] { return qt_test::dialogWindow(kIddAbout) == nullptr; })
+      // Escape ends the dialog while no run is active.
+      .then("escape", [] {
+        QTest::keyClick(qt_test::dialogWindow(kIddUpdate), Qt::Key_Escape);
+        return true;
+      });
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+}
+
+TEST_F(UpdateWindow, manual_opens_the_configuration_dialog_with_its_rules) {
+  struct Step {
+    int click;
+    bool optionUpdateChecked, optionUpdateEnabled;
+  };
+  const Step steps[] = {
+      {kIdcOptionB1, true, true},
+      {kIdcOptionNone, false, false},
+      {kIdcOptionB20, true, true},
+      // The option update can be left out while an option is chosen.
+      {kIdcOptionUpdate, false, true},
+      {kIdcOptionB10, true, true},
+  };
+  driver.click(kIddUpdate, kIdcManual).waitForDialog(kIddConfig).check("start values", [] {
+    EXPECT_EQ(qt_test::dialogWindow(kIddConfig)->windowTitle().toStdString(), "Configuration");
+    EXPECT_TRUE(checked(kIddConfig, kIdcMemoryExtension));
+    EXPECT_FALSE(enabled(kIddConfig, kIdcMemoryExtension));
+    EXPECT_TRUE(checked(kIddConfig, kIdcOptionNone));
+    EXPECT_TRUE(checked(kIddConfig, kIdcProcessorFirmware));
+    EXPECT_FALSE(checked(kIddConfig, kIdcOptionUpdate));
+    EXPECT_FALSE(enabled(kIddConfig, kIdcOptionUpdate));
+    EXPECT_TRUE(controlOf(kIddConfig, kIdcOptionUpdate)->isVisible());
+    // The RS-232 section is filled and hidden.
+    for (int id : {kIdcRs232Group, kIdcBaudCombo, kIdcPortCombo, kIdcStopBitsLabel})
+      EXPECT_FALSE(controlOf(kIddConfig, id)->isVisible()) << id;
+    EXPECT_EQ(comboTexts(kIddConfig, kIdcBaudCombo),
+              (Lines{"1200", "2400", "4800", "9600", "19200"}));
+    EXPECT_EQ(controlAs<QComboBox>(kIddConfig, kIdcBaudCombo)->currentText(), "9600");
+  });
+  for (const Step& step : steps) {
+    driver.click(kIddConfig, step.click).check("after " + std::to_string(step.click), [step] {
+      EXPECT_EQ(checked(kIddConfig, kIdcOptionUpdate), step.optionUpdateChecked) << step.click;
+      EXPECT_EQ(enabled(kIddConfig, kIdcOptionUpdate), step.optionUpdateEnabled) << step.click;
+    });
+  }
+  driver.check("picture", [] { screenshot(qt_test::dialogWindow(kIddConfig), "config.png"); })
+      .click(kIddConfig, ui::kIdOk)
+      .then("configuration closed", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .check("mode",
+             [] {
+               EXPECT_TRUE(checked(kIddUpdate, kIdcManual));
+               EXPECT_FALSE(checked(kIddUpdate, kIdcAutomatic));
+               EXPECT_TRUE(enabled(kIddUpdate, kIdcConfiguration));
+             })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  // OK took the selections over: B10 with its update.
+  EXPECT_EQ(dialog->m_updateSettings.optionB10, 1);
+  EXPECT_EQ(dialog->m_updateSettings.optionKind, 3);
+  EXPECT_EQ(dialog->m_updateSettings.optionUpdate, 1);
+  EXPECT_EQ(dialog->m_updateSettings.noOption, 0);
+}
+
+struct RefusalCase {
+  const char* name;
+  int memoryExtension;
+  int refusedOption;  // chosen first: OK is refused with the box
+  const char* refusal;
+  int acceptedOption;  // then chosen: OK is accepted
+  int optionKind;
+};
+
+// B10 and B20 need the memory extension; B1 and none do not.
+const RefusalCase kRefusalCases[] = {
+    {"b10_then_b1", 0, kIdcOptionB10, kNeedsExtension, kIdcOptionB1, 1},
+    {"b20_then_none", 0, kIdcOptionB20, kNeedsExtension, kIdcOptionNone, 0},
+};
+
+class ConfigurationRefusal : public UpdateWindow,
+                             public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(ConfigurationRefusal, keeps_the_dialog_open_until_a_valid_choice) {
+  const RefusalCase& c = GetParam();
+  driver
+      .waitForDialog(kIddUpdate)
+      // The start values are set when the window opens; the board without the extension
+      // comes after that.
+      .check("board", [this, &c] { dialog->m_updateSettings.memoryExtension = c.memoryExtension; })
+      .click(kIddUpdate, kIdcManual)
+      .waitForDialog(kIddConfig)
+      // A dialog opened with the memory extension off shows it unchecked.
+      .check("extension", [] { EXPECT_FALSE(checked(kIddConfig, kIdcMemoryExtension)); })
+      .click(kIddConfig, c.refusedOption)
+      .click(kIddConfig, ui::kIdOk)
+      .answer(c.refusal, Box::Ok)
+      .check("still open",
+             [&c] {
+               ASSERT_NE(qt_test::dialogWindow(kIddConfig), nullptr);
+               EXPECT_TRUE(checked(kIddConfig, c.refusedOption));
+             })
+      .click(kIddConfig, c.acceptedOption)
+      .click(kIddConfig, ui::kIdOk)
+      .then("accepted", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  ASSERT_EQ(driver.boxes().size(), 1u);
+  EXPECT_EQ(driver.boxes()[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(dialog->m_updateSettings.optionKind, c.optionKind);
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, ConfigurationRefusal, ::testing::ValuesIn(kRefusalCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UpdateWindow, cancel_of_the_configuration_dialog_leaves_the_selections) {
+  const UpdateSettings before = dialog->m_updateSettings;
+  driver.click(kIddUpdate, kIdcManual)
+      .waitForDialog(kIddConfig)
+      .click(kIddConfig, kIdcOptionB20)
+      .click(kIddConfig, kIdcProcessorFirmware)
+      .click(kIddConfig, ui::kIdCancel)
+      .then("closed", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      // Opened again: the old selections.
+      .click(kIddUpdate, kIdcConfiguration)
+      .waitForDialog(kIddConfig)
+      .check("old values",
+             [] {
+               EXPECT_TRUE(checked(kIddConfig, kIdcOptionNone));
+               EXPECT_FALSE(checked(kIddConfig, kIdcOptionB20));
+               EXPECT_TRUE(checked(kIddConfig, kIdcProcessorFirmware));
+             })
+      // Escape is the dialog's cancel too.
+      .then("escape",
+            [] {
+              QTest::keyClick(qt_test::dialogWindow(kIddConfig), Qt::Key_Escape);
+              return true;
+            })
+      .then("closed again", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  const UpdateSettings& after = dialog->m_updateSettings;
+  EXPECT_EQ(after.optionB20, before.optionB20);
+  EXPECT_EQ(after.noOption, before.noOption);
+  EXPECT_EQ(after.processorFirmware, before.processorFirmware);
+  EXPECT_EQ(after.optionKind, before.optionKind);
+}
+
+TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) {
+  int highestTransfer = 0;
+  bool busyMoved = false;
+  bool pictureTaken = false;
+  driver.click(kIddUpdate, kIdcRun)
+      .then("running", [] { return hasLine("Update processor firmware"); })
+      .check("controls during the run",
+             [] {
+               for (int id : {kIdcRun, kIdcExit, kIdcHelp, kIdcConfiguration})
+                 EXPECT_FALSE(enabled(kIddUpdate, id)) << id;
+               EXPECT_TRUE(enabled(kIddUpdate, kIdcCancel));
+               // The mode buttons take no clicks while the run goes on.
+               qt_test::clickNow(controlOf(kIddUpdate, kIdcManual));
+               EXPECT_TRUE(checked(kIddUpdate, kIdcAutomatic));
+               EXPECT_EQ(qt_test::dialogWindow(kIddConfig), nullptr);
+             })
+      .then("watch the run",
+            [&] {
+              highestTransfer = std::max(highestTransfer, barValue(kIdcTransferBar));
+              busyMoved = busyMoved || barValue(kIdcBusyBar) > 0;
+              // The list shows its last line selected, in view.
+              auto* list = controlAs<QListWidget>(kIddUpdate, kIdcStatusList);
+              if (list && list->count() > 0) {
+                EXPECT_EQ(list->currentRow(), list->count() - 1);
+              }
+              if (!pictureTaken && highestTransfer >= 45 &&
+                  !widgetText(kIddUpdate, kIdcPacketErrors).empty()) {
+                screenshot(qt_test::dialogWindow(kIddUpdate), "window-run.png");
+                pictureTaken = true;
+              }
+              return qt_test::activeMessageBox() != nullptr;
+            })
+      .answer(kDone, Box::Ok)
+      .then("idle again", [] { return enabled(kIddUpdate, kIdcRun); })
+      .check("after the run",
+             [] {
+               EXPECT_EQ(listLines(kIddUpdate, kIdcStatusList), statusLines());
+               EXPECT_EQ(statusLines().front(), "OK    Autoconnect with device");
+               EXPECT_EQ(statusLines().back(), "Update of DSP option successfully completed");
+               EXPECT_TRUE(hasLine("OK    Download processor firmware"));
+               EXPECT_TRUE(hasLine("OK    Wait until ZEL is booted"));
+               EXPECT_FALSE(enabled(kIddUpdate, kIdcCancel));
+               EXPECT_FALSE(enabled(kIddUpdate, kIdcConfiguration));
+               EXPECT_EQ(barValue(kIdcBusyBar), 0);
+               EXPECT_EQ(barValue(kIdcTransferBar), 0);
+               // The statistics lines stand as the last tick wrote them.
+               EXPECT_EQ(widgetText(kIddUpdate, kIdcPacketErrors),
+                         statistics(kPacketErrorsFormat, packetErrors));
+               EXPECT_EQ(widgetText(kIddUpdate, kIdcPacketCount),
+                         statistics(kPacketCountFormat, packetCount));
+               EXPECT_EQ(widgetText(kIddUpdate, kIdcPacketRetries),
+                         statistics(kPacketRetriesFormat, packetRetries));
+               EXPECT_GT(packetErrors, 0);
+             })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  EXPECT_TRUE(dialog->m_lastRunSucceeded);
+  EXPECT_TRUE(busyMoved);
+  EXPECT_EQ(highestTransfer, kTransferPercentCap);
+  EXPECT_TRUE(pictureTaken);
+}
+
+TEST_F(UpdateWindow, cancel_answered_no_goes_on_and_yes_stops_the_next_run) {
+  driver.click(kIddUpdate, kIdcRun)
+      .then("programming", [] { return hasLine("Download processor firmware"); })
+      .click(kIddUpdate, kIdcCancel)
+      .then("the question open for 30 s of the run",
+            [this, opened = uint64_t{0}]() mutable {
+              QMessageBox* box = qt_test::activeMessageBox();
+              if (!box) return false;
+              if (opened == 0) {
+                opened = clock.nowMicros();
+                EXPECT_EQ(box->text().toStdString(), kCancelQuestion);
+                EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+              }
+              // The engine goes on below the question, on the program clock.
+              return clock.nowMicros() >= opened + 30'000'000;
+            })
+      .then("Enter answers No",
+            [] {
+              QMessageBox* box = qt_test::activeMessageBox();
+              if (!box) return false;
+              QTest::keyClick(box, Qt::Key_Return);
+              return true;
+            })
+      .answer(kDone, Box::Ok)
+      .then("idle", [] { return enabled(kIddUpdate, kIdcRun); })
+      .check("first run",
+             [this] {
+               EXPECT_EQ(cancelRequested, 0);
+               // The technician waits until the instrument has booted its new option
+               // firmware (the virtual clock stands still while the window waits).
+               clock.sleepMicros(60'000'000);
+             })
+      .click(kIddUpdate, kIdcRun)
+      .then("programming again", [] { return hasLine("Download processor firmware"); })
+      .click(kIddUpdate, kIdcCancel)
+      .answer(kCancelQuestion, Box::Yes)
+      .answer(kCancelledBox, Box::Ok)
+      .then("idle again", [] { return enabled(kIddUpdate, kIdcRun); })
+      .check("second run",
+             [] {
+               EXPECT_EQ(cancelRequested, 1);
+               EXPECT_TRUE(hasLine("ERROR Download processor firmware (FFFF)"));
+               EXPECT_EQ(listLines(kIddUpdate, kIdcStatusList), statusLines());
+               EXPECT_FALSE(enabled(kIddUpdate, kIdcCancel));
+             })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  EXPECT_FALSE(dialog->m_lastRunSucceeded);
+  EXPECT_EQ(driver.boxes().size(), 3u);
+}
+
+// What an automatic run finds in the instrument is its own: the manual selections stay
+// those of the configuration dialog.
+TEST_F(UpdateWindow, an_automatic_run_leaves_the_manual_option_as_chosen) {
+  const auto answerBoxesUntilIdle = [] {
+    if (QMessageBox* box = qt_test::activeMessageBox()) {
+      if (box->isVisible()) qt_test::clickLater(box->button(QMessageBox::Ok));
+      return false;
+    }
+    return enabled(kIddUpdate, kIdcRun) &&
+           hasLine("Manual mode with settings in configuration menu");
+  };
+  driver.click(kIddUpdate, kIdcManual)
+      .waitForDialog(kIddConfig)
+      .click(kIddConfig, kIdcOptionB1)
+      .click(kIddConfig, kIdcProcessorFirmware)  // the option alone
+      .click(kIddConfig, ui::kIdOk)
+      .then("configuration closed", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .click(kIddUpdate, kIdcAutomatic)
+      .click(kIddUpdate, kIdcRun)  // the B20 instrument, updated automatically
+      .answer(kDone, Box::Ok)
+      .then("idle", [] { return enabled(kIddUpdate, kIdcRun); })
+      .check("booted", [this] { clock.sleepMicros(60'000'000); })
+      .click(kIddUpdate, kIdcManual)
+      .waitForDialog(kIddConfig)
+      .check("B1 still chosen", [] { EXPECT_TRUE(checked(kIddConfig, kIdcOptionB1)); })
+      .click(kIddConfig, ui::kIdOk)
+      .then("configuration closed", [] { return qt_test::dialogWindow(kIddConfig) == nullptr; })
+      .click(kIddUpdate, kIdcRun)
+      .then("manual run over", answerBoxesUntilIdle)
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  const auto anyLineHas = [](const char* text) {
+    const Lines all = statusLines();
+    return std::any_of(all.begin(), all.end(),
+                       [text](const std::string& l) { return l.find(text) != std::string::npos; });
+  };
+  EXPECT_TRUE(anyLineHas("Update Option(B1)"));
+  EXPECT_FALSE(anyLineHas("Update Option(B20)"));
+  const std::string qam = dir->read("QAM.BIN");
+  std::string dsp;
+  for (uint32_t word : sim::instrumentFor(kInstrument)->dspImage()) {
+    for (int i = 0; i < 4; ++i) dsp.push_back(static_cast<char>(word >> (8 * i)));
+  }
+  EXPECT_TRUE(!qam.empty() && dsp == qam) << "QAM.BIN not in the DSP module";
+}
+
+TEST_F(UpdateWindow, exit_during_a_run_asks_first) {
+  driver.click(kIddUpdate, kIdcRun)
+      .then("programming", [] { return hasLine("Download processor firmware"); })
+      .check("exit", [this] { later([](CUpdateDlg& d) { d.exitProgram(); }); })
+      .answer(kExitQuestion, Box::No)
+      .check("still running", [] { EXPECT_TRUE(enabled(kIddUpdate, kIdcCancel)); })
+      .check("exit again", [this] { later([](CUpdateDlg& d) { d.exitProgram(); }); })
+      .answer(kExitQuestion, Box::Yes)
+      .answer(kCancelledBox, Box::Ok);
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+  EXPECT_EQ(cancelRequested, 1);
+  EXPECT_FALSE(hasLine("OK    Get checksum from target"));
+  EXPECT_FALSE(dialog->m_session.m_comm.isOpen());
+}
+
+// SIGTERM acts as Cancel answered Yes: the run ends with its lines, its boxes no longer
+// wait for anyone, and the window closes.
+TEST_F(UpdateWindow, sigterm_ends_the_run_with_its_lines_and_closes_the_window) {
+  driver.click(kIddUpdate, kIdcRun)
+      .then("programming", [] { return hasLine("Download processor firmware"); })
+      .check("SIGTERM", [] { ::raise(SIGTERM); });
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+  EXPECT_EQ(cancelRequested, 1);
+  EXPECT_TRUE(hasLine("ERROR Download processor firmware (FFFF)"));
+  EXPECT_FALSE(hasLine("OK    Get checksum from target"));
+  EXPECT_FALSE(dialog->m_lastRunSucceeded);
+  struct sigaction now {};
+  ::sigaction(SIGTERM, nullptr, &now);
+  EXPECT_EQ(now.sa_handler, SIG_DFL);
+}
+
+}  // namespace
