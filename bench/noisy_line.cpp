@@ -18,14 +18,15 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "serial/comm.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
+#include "sim/simulator_support.h"
 
 namespace {
 
@@ -80,6 +81,7 @@ Outcome runOnce(double noise, int seed, const std::vector<uint8_t>& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  installSimulatorBackend();
   std::vector<double> levels;
   for (int i = 1; i < argc; ++i) levels.push_back(std::atof(argv[i]));
   if (levels.empty()) levels = {0.0001, 0.0005, 0.001};

@@ -17,17 +17,18 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "dsp/dsp_programming.h"
-#include "flash/config/config_writer.h"
 #include "dsp/option_update.h"
+#include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
-#include "serial/forwarding_serial_device.h"
 #include "serial/comm.h"
 #include "serial/device_factory.h"
+#include "serial/forwarding_serial_device.h"
 #include "sim/registry.h"
+#include "sim/simulator_support.h"
 
 namespace {
 
@@ -216,6 +217,7 @@ void printPhase(const char* label, const Phase& phase) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  installSimulatorBackend();
   const bool show = argc > 1 && std::string(argv[1]) == "--show";
   const auto realStart = std::chrono::steady_clock::now();
   const double cpuStart = cpuSeconds();

@@ -1,6 +1,6 @@
 // Feeds arbitrary server bytes to the Telnet / COM-PORT decoder, split at the positions the
 // first byte picks, and checks that data survives an encode / decode round trip.
-// fuzz-links: zel_platform
+// fuzz-links: zel_serial_rfc2217 zel_platform
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,6 @@
 
 #include "serial/rfc2217/rfc2217_device.h"
 #include "serial/termios/termios_device.h"
-#include "sim/sim_port.h"
 
 namespace {
 
@@ -33,7 +32,6 @@ std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& de
   if (const RegisteredFactory* factory = registeredFactoryFor(deviceName)) {
     return factory->create(deviceName);
   }
-  if (sim::isSimPortName(deviceName)) return sim::createDevice(deviceName);
   if (platform::isNetworkPortName(deviceName)) {
     return std::make_unique<platform::Rfc2217Device>(deviceName);
   }
@@ -45,7 +43,6 @@ platform::ProbeResult probeSerialDevice(const std::string& deviceName) {
   if (const RegisteredFactory* factory = registeredFactoryFor(deviceName)) {
     return factory->probe ? factory->probe(deviceName) : platform::ProbeResult::Free;
   }
-  if (sim::isSimPortName(deviceName)) return sim::probe(deviceName);
   if (platform::isNetworkPortName(deviceName)) return platform::Rfc2217Device::probe(deviceName);
   return platform::TermiosDevice::probe(deviceName);
 }

@@ -1,6 +1,7 @@
-// Chooses the serial device for a port name: "sim:..." is the line to a simulated
-// instrument, "rfc2217://HOST:PORT" a serial port of a terminal server, anything else a
-// termios device path.
+// Chooses the serial device for a port name: a name that begins with a registered prefix
+// goes to the backend registered for it (the simulated instrument registers "sim:"),
+// "rfc2217://HOST:PORT" is a serial port of a terminal server, anything else a termios
+// device path.
 #pragma once
 
 #include <functional>
@@ -12,8 +13,9 @@
 std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& deviceName);
 platform::ProbeResult probeSerialDevice(const std::string& deviceName);
 
-// Test hook: names that begin with the prefix get their devices and probe results from these
-// functions instead of a backend (e.g. "fake:" for a scripted device). Registering a prefix
+// Backends above this layer (the simulated instrument, tests' scripted devices under "fake:")
+// register themselves here: names that begin with the prefix get their devices and probe
+// results from these functions. Registering a prefix
 // again replaces its functions; an empty create function removes the prefix.
 using SerialDeviceCreator =
     std::function<std::unique_ptr<platform::SerialDevice>(const std::string& deviceName)>;

@@ -1,8 +1,13 @@
 #include "sim/simulator_support.h"
 
+#include "serial/device_factory.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
 #include "sim/sim_port.h"
+
+void installSimulatorBackend() {
+  registerSerialDeviceFactory("sim:", sim::createDevice, sim::probe);
+}
 
 std::string installClockForDevice(const std::string& deviceName) {
   if (!sim::isSimPortName(deviceName)) return {};

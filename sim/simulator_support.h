@@ -1,9 +1,14 @@
-// What the front ends need of the simulated instrument behind a "sim:" port, without
-// including the simulator themselves: the program clock its "speed" option asks for, and
-// the sample update set that it can be updated with.
+// What the program needs of the simulated instrument behind a "sim:" port: its place among
+// the serial backends, the program clock its "speed" option asks for, and the sample update
+// set that it can be updated with.
 #pragma once
 
 #include <string>
+
+// Registers the simulated instrument with the factory of serial devices, so that port names
+// beginning with "sim:" open its line. The program's entry point calls it once at start,
+// as test programs and benchmarks do.
+void installSimulatorBackend();
 
 // Installs the program clock for the device of a port, once, before the port is first
 // opened: a simulated instrument runs on the clock of its "speed" option (virtual, real,
