@@ -15,14 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "serial/comm.h"
 #include "sim/registry.h"
+#include "sim/simulator_support.h"
 #include "tests/serial/rfc2217/scripted_server.h"
 #include "tests/serial/rfc2217/ser2net_chain.h"
 
@@ -65,6 +66,7 @@ double timeUpdate(const std::string& portName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  installSimulatorBackend();
   const long imageKib = argc > 1 ? std::atol(argv[1]) : 64;
   const long opens = argc > 2 ? std::atol(argv[2]) : 200;
   if (imageKib <= 0 || imageKib > 1024 || opens <= 0) {
