@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/command_line.h"
 #include "app/config_dlg.h"
+#include "cli/command_line.h"
 #include "flash/config/config_writer.h"
 #include "platform/profile.h"
 

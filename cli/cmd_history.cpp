@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "app/service_record.h"
+#include "cli/command_line.h"
 
 namespace {
 
@@ -112,10 +112,10 @@ void printTable(const std::vector<StoredRecord>& records) {
 
 }  // namespace
 
-int commandHistory(const std::vector<std::string>& args, const CommonOptions&) {
+int commandHistory(const std::vector<std::string>& args, const CommonOptions& common) {
   HistoryFilter filter;
   bool json = false;
-  std::string path = defaultHistoryPath();
+  std::string path = common.historyFile.empty() ? defaultHistoryPath() : common.historyFile;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--json") {

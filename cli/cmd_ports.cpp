@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "app/port_access.h"
 #include "app/port_list.h"
+#include "cli/command_line.h"
 #include "serial/com_ports.h"
 
 int commandPorts(const std::vector<std::string>& args, const CommonOptions& common) {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "cli/command_line.h"
 #include "app/config_dlg.h"
+#include "cli/command_line.h"
 #include "cli/console_run.h"
 #include "serial/com_ports.h"
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "app/update_app.h"
-#include "serial/com_ports.h"
+#include "cli/command_line.h"
 #include "platform/profile.h"
+#include "serial/com_ports.h"
 #include "sim/simulator_support.h"
 
 #ifdef ZEL_HAVE_QT

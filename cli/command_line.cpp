@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/service_record.h"
 #include "platform/debug_output.h"
 #include "platform/profile.h"
 
@@ -34,7 +35,8 @@ constexpr const char* kUsage =
     "  --assume-yes, --transcript FILE\n"
     "run exit status: 0 the run ended with its success message, 1 it did not, 2 usage error\n"
     "  or refused selections\n"
-    "common options: --trace FILE, --settings FILE, --help, --version\n";
+    "common options: --trace FILE, --settings FILE, --history FILE, --no-history, --help,\n"
+    "  --version\n";
 
 int runCommand(const std::string& command, const std::vector<std::string>& args,
                const CommonOptions& common) {
@@ -57,6 +59,12 @@ std::string settingsFileFor(const CommonOptions& common) {
   return platform::settingsFilePath(common.programPath);
 }
 
+std::string historyFileFor(const CommonOptions& common) {
+  if (common.noHistory) return std::string();
+  if (!common.historyFile.empty()) return common.historyFile;
+  return defaultHistoryPath();
+}
+
 int runCommandLine(int argc, char** argv) {
   CommonOptions common;
   common.programPath = argc > 0 ? argv[0] : "zelupdate";
@@ -71,12 +79,19 @@ int runCommandLine(int argc, char** argv) {
       std::printf("zelupdate %s\n", ZEL_VERSION);
       return kExitOk;
     }
-    if (arg == "--trace" || arg == "--settings") {
-      if (i + 1 >= argc) {
+    if (arg == "--trace" || arg == "--settings" || arg == "--history") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
         std::fprintf(stderr, "zelupdate: %s needs a file name\n", arg.c_str());
         return kExitUsage;
       }
-      (arg == "--trace" ? common.traceFile : common.settingsFile) = argv[++i];
+      std::string& file = arg == "--trace"      ? common.traceFile
+                          : arg == "--settings" ? common.settingsFile
+                                                : common.historyFile;
+      file = argv[++i];
+      continue;
+    }
+    if (arg == "--no-history") {
+      common.noHistory = true;
       continue;
     }
     args.push_back(arg);

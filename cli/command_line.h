@@ -15,6 +15,8 @@ struct CommonOptions {
   std::string programPath;   // argv[0]
   std::string traceFile;     // --trace FILE ("-" = standard error)
   std::string settingsFile;  // --settings FILE
+  std::string historyFile;   // --history FILE: the service records' file
+  bool noHistory = false;    // --no-history: keep no record of the run
 };
 
 // Parses and runs the whole command line; returns the exit status.
@@ -32,3 +34,5 @@ int commandExplain(const std::vector<std::string>& args, const CommonOptions& co
 
 // The settings file in effect for these options.
 std::string settingsFileFor(const CommonOptions& common);
+// The history file that a run appends its record to: empty with --no-history.
+std::string historyFileFor(const CommonOptions& common);

@@ -7,14 +7,14 @@
 
 #include "app/dialog_templates.h"
 #include "app/port_access.h"
-#include "run/run_state.h"
-#include "cli/transcript.h"
 #include "app/update_dlg.h"
-#include "serial/com_ports.h"
-#include "platform/profile.h"
-#include "serial/serial_device.h"
+#include "cli/transcript.h"
 #include "frontends/console/console_host.h"
+#include "platform/profile.h"
+#include "run/run_state.h"
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
+#include "serial/serial_device.h"
 #include "sim/simulator_support.h"
 
 namespace {

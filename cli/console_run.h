@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "cli/command_line.h"
 #include "app/update_settings.h"
+#include "cli/command_line.h"
 
 struct ConsoleRunRequest {
   // A COM number, a device path, "rfc2217://HOST:PORT" or "sim:..."; empty: the settings
