@@ -1,6 +1,7 @@
 // zelupdate demo: the sample update set in a folder, then an automatic update of a
 // simulated instrument there (processor firmware, reboot, option B20), in the console or,
-// with --window, in the desktop window with the simulator on COM1.
+// with --window, in the desktop window with the simulator on COM1; with --fleet N, N
+// simulated instruments of different hardware updated at once by `zelupdate fleet`.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/console_run.h"
@@ -16,7 +18,9 @@
 
 namespace {
 
-constexpr const char* kDemoUsage = "usage: zelupdate demo [DIR] [--window] [--speed N|virtual]\n";
+constexpr const char* kDemoUsage =
+    "usage: zelupdate demo [DIR] [--window] [--speed N|virtual]\n"
+    "       zelupdate demo --fleet N [DIR] [--speed N|virtual]   (N from 1 to 16, default 4)\n";
 // The simulated instrument: firmware 4.40 (booted between the two updates), memory
 // extension and option B20; 20 times real time by default, so that the progress can be
 // watched.
@@ -24,6 +28,22 @@ constexpr const char* kDemoInstrument = "sim:version=04.40,hw=0x11000,speed=";
 constexpr const char* kDefaultSpeed = "20";
 constexpr const char* kDemoSettingsFile = "zelupdate.ini";
 constexpr int kDemoComPort = 1;
+constexpr int kMaxFleet = 16;
+constexpr int kDefaultFleet = 4;
+
+// The fleet's instruments: firmware 4.40 on boards with memory extension and, in turn, no
+// option, B1, B10 and B20; the last one fails to program, so that a failure is shown.
+std::vector<std::string> fleetPorts(int count, const std::string& speed) {
+  constexpr const char* kHardware[] = {"0x10000", "0x10020", "0x10400", "0x11000"};
+  std::vector<std::string> ports;
+  for (int i = 0; i < count; ++i) {
+    std::string port = "sim:version=04.40,serial=" + std::to_string(1001 + i) +
+                       ",hw=" + kHardware[i % 4] + ",speed=" + speed;
+    if (i == count - 1 && count > 1) port += ",fault=program-fail";
+    ports.push_back(port);
+  }
+  return ports;
+}
 
 int usageError(const std::string& detail) {
   std::fprintf(stderr, "zelupdate demo: %s\n%s", detail.c_str(), kDemoUsage);
@@ -43,10 +63,20 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
   std::string folder;
   std::string speed = kDefaultSpeed;
   bool window = false;
+  int fleet = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--window") {
       window = true;
+    } else if (arg == "--fleet") {
+      fleet = kDefaultFleet;
+      if (i + 1 < args.size() && !args[i + 1].empty() &&
+          args[i + 1].find_first_not_of("0123456789") == std::string::npos) {
+        fleet = std::atoi(args[++i].c_str());
+        if (fleet < 1 || fleet > kMaxFleet) {
+          return usageError("--fleet takes 1 to " + std::to_string(kMaxFleet) + " instruments");
+        }
+      }
     } else if (arg == "--speed") {
       if (i + 1 >= args.size() || !isSpeed(args[i + 1])) {
         return usageError("--speed needs a factor above 0 or virtual");
@@ -58,6 +88,7 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
       return usageError("unknown argument: " + arg);
     }
   }
+  if (fleet > 0 && window) return usageError("--fleet runs in the console only");
 
   std::error_code error;
   if (folder.empty()) {
@@ -91,6 +122,14 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
   CommonOptions demoCommon = common;
   demoCommon.settingsFile = folder + "/" + kDemoSettingsFile;
   platform::setSettingsFileOverride(demoCommon.settingsFile);
+
+  if (fleet > 0) {
+    std::printf("Sample update set in %s\nAutomatic updates of %d simulated instruments\n",
+                folder.c_str(), fleet);
+    std::fflush(stdout);
+    std::vector<std::string> fleetArgs = fleetPorts(fleet, speed);
+    return commandFleet(fleetArgs, demoCommon);
+  }
 
   if (window) {
     const std::string com = "COM" + std::to_string(kDemoComPort);

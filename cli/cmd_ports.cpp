@@ -1,6 +1,8 @@
 // zelupdate ports: the COM port list as the main dialog shows it, each entry with the
-// device behind its number.
+// device behind its number; with --all every serial device of the machine with its stable
+// names and USB identity.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -8,8 +10,50 @@
 #include "app/port_list.h"
 #include "cli/command_line.h"
 #include "serial/com_ports.h"
+#include "serial/serial_inventory.h"
+
+namespace {
+
+// Test hook: ZEL_SYSFS_ROOT and ZEL_DEV_ROOT stand in for /sys and /dev.
+platform::SerialInventoryRoots inventoryRoots() {
+  platform::SerialInventoryRoots roots;
+  if (const char* sys = std::getenv("ZEL_SYSFS_ROOT"); sys && *sys) roots.sys = sys;
+  if (const char* dev = std::getenv("ZEL_DEV_ROOT"); dev && *dev) roots.dev = dev;
+  return roots;
+}
+
+std::string shown(const std::string& text) {
+  return platform::printablePortName(text);
+}
+
+int listAllDevices() {
+  const std::vector<platform::SerialDeviceInfo> devices =
+      platform::listSerialDevices(inventoryRoots());
+  if (devices.empty()) {
+    std::printf("No serial device found\n");
+    return kExitFailed;
+  }
+  for (const platform::SerialDeviceInfo& d : devices) {
+    std::string line = shown(d.device);
+    if (!d.driver.empty()) line += "  " + shown(d.driver);
+    if (d.usb) {
+      const platform::UsbIdentity& id = d.identity;
+      line += "  USB " + shown(id.vendorId) + ":" + shown(id.productId);
+      if (!id.manufacturer.empty()) line += "  " + shown(id.manufacturer);
+      if (!id.product.empty()) line += "  \"" + shown(id.product) + "\"";
+      if (!id.serial.empty()) line += "  serial " + shown(id.serial);
+    }
+    std::printf("%s\n", line.c_str());
+    for (const std::string& link : d.byId) std::printf("  %s\n", shown(link).c_str());
+    for (const std::string& link : d.byPath) std::printf("  %s\n", shown(link).c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace
 
 int commandPorts(const std::vector<std::string>& args, const CommonOptions& common) {
+  if (args.size() == 1 && args.front() == "--all") return listAllDevices();
   if (!args.empty()) {
     std::fprintf(stderr, "zelupdate ports: unexpected argument '%s'\n", args.front().c_str());
     return kExitUsage;

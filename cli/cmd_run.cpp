@@ -85,6 +85,9 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
       request.manual = true;
     } else if (arg == "--assume-yes") {
       request.assumeYes = true;
+    } else if (arg == "--progress-lines") {
+      // Not in the usage: for `zelupdate fleet`, which reads its children's output.
+      request.progressLines = true;
     } else if (arg == "--transcript") {
       if (!hasValue || args[i + 1].empty()) return usageError("--transcript needs a file name");
       request.transcriptFile = args[++i];

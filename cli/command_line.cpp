@@ -20,11 +20,19 @@ constexpr const char* kUsage =
     "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
     "                     [--option-update [yes|no]]  write ROMWRITE.CNF\n"
     "  zelupdate ports                               the COM port list with each device\n"
+    "  zelupdate ports --all                         every serial device, with stable names\n"
+    "                                                and adapter identity\n"
     "  zelupdate demo [DIR] [--window] [--speed N|virtual]\n"
     "                                                sample files in DIR (a new temporary folder\n"
     "                                                by default), then an automatic update of a\n"
     "                                                simulated instrument there (N x real time,\n"
     "                                                default 20)\n"
+    "  zelupdate demo --fleet N [DIR] [--speed N|virtual]\n"
+    "                                                N simulated instruments of different\n"
+    "                                                hardware at once (N up to 16, default 4)\n"
+    "  zelupdate fleet [--jobs N] [--ports-file FILE] [--report FILE] PORT...\n"
+    "                                                automatic updates of many instruments, a\n"
+    "                                                child run per port\n"
     "  zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] [--history FILE]\n"
     "                                                the service records, oldest first\n"
     "  zelupdate explain [--decimal] CODE            the meaning of a result code (hex as status\n"
@@ -48,6 +56,7 @@ int runCommand(const std::string& command, const std::vector<std::string>& args,
   if (command == "demo") return commandDemo(args, common);
   if (command == "history") return commandHistory(args, common);
   if (command == "explain") return commandExplain(args, common);
+  if (command == "fleet") return commandFleet(args, common);
   std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

@@ -31,6 +31,7 @@ int commandPorts(const std::vector<std::string>& args, const CommonOptions& comm
 int commandDemo(const std::vector<std::string>& args, const CommonOptions& common);
 int commandHistory(const std::vector<std::string>& args, const CommonOptions& common);
 int commandExplain(const std::vector<std::string>& args, const CommonOptions& common);
+int commandFleet(const std::vector<std::string>& args, const CommonOptions& common);
 
 // The settings file in effect for these options.
 std::string settingsFileFor(const CommonOptions& common);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "app/dialog_templates.h"
 #include "app/port_access.h"
@@ -86,6 +87,25 @@ class CConsoleUpdateDlg : public CUpdateDlg {
     }
   }
 
+  // With progress lines, the identified model and serial are said once as a plain line
+  // "instrument MODEL SERIAL", for the program that follows the run.
+  void onTimer(int timerId) override {
+    CUpdateDlg::onTimer(timerId);
+    if (!m_request.progressLines || m_identityShown || m_session.idnString.empty()) return;
+    m_identityShown = true;
+    std::vector<std::string> fields(1);
+    for (char c : m_session.idnString) {
+      if (c == ',') {
+        fields.emplace_back();
+      } else if (std::isgraph(static_cast<unsigned char>(c)) && fields.back().size() < 64) {
+        fields.back() += c;
+      }
+    }
+    if (fields.size() < 3) return;
+    std::printf("instrument %s %s\n", fields[1].c_str(), fields[2].c_str());
+    std::fflush(stdout);
+  }
+
   void onDestroy() override {
     // A device given by name took a number of its own for this run only: the settings file
     // keeps the port it had.
@@ -96,6 +116,7 @@ class CConsoleUpdateDlg : public CUpdateDlg {
  private:
   const ConsoleRunRequest& m_request;
   bool m_mappedDevice = false;
+  bool m_identityShown = false;
   int m_settingsPort = 1;
 };
 
@@ -142,6 +163,7 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
 
   ui::ConsoleOptions options;
   options.assumeYes = request.assumeYes;
+  options.progressLines = request.progressLines;
   options.interruptControlId = kIdcCancel;
   options.busyBarId = kIdcBusyBar;
   options.transferBarId = kIdcTransferBar;

@@ -16,6 +16,7 @@ struct ConsoleRunRequest {
   UpdateSettings settings;  // used in manual mode, already accepted by the dialog's rules
   bool assumeYes = false;
   std::string transcriptFile;  // empty: none
+  bool progressLines = false;  // plain progress lines where the output is not a terminal
 };
 
 // Runs it; the exit status (0 when the run ended with its success message, 1 when it did

@@ -278,6 +278,24 @@ struct ConsoleHost::Impl {
   void deliverTermination(ConsoleWindow& window);
   void tick(ConsoleWindow& window);
   void drawProgress(ConsoleWindow& window, bool sample);
+
+  // The plain progress line of progressLines: when it changed, or after a second of program
+  // time, so that a reader can tell a quiet wait from a hung run.
+  std::string plainProgress;
+  uint64_t plainProgressMicros = 0;
+  void printProgressLine(const ProgressLine& line) {
+    char text[96];
+    std::snprintf(text, sizeof text, "progress %d %.0f %lld\n", line.percent,
+                  line.bytesPerSecond < 0 ? -1.0 : line.bytesPerSecond,
+                  static_cast<long long>(line.secondsLeft));
+    const uint64_t now = platform::clock().nowMicros();
+    if (text == plainProgress && now - plainProgressMicros < 1000000) return;
+    plainProgress = text;
+    plainProgressMicros = now;
+    forgetLastLine();
+    pending += text;
+    flush();
+  }
 };
 
 class ConsoleWindow : public DialogWindow {
@@ -723,7 +741,8 @@ bool ConsoleHost::Impl::dispatchOne() {
 }
 
 void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
-  if (!outputTerminal || window.timers().empty()) return;
+  const bool plainLines = options.progressLines && !outputTerminal;
+  if ((!outputTerminal && !plainLines) || window.timers().empty()) return;
   ProgressLine line;
   if (const ConsoleWindow::Control* busy = window.find(options.busyBarId)) {
     const int span = std::max(1, busy->high - busy->low);
@@ -763,6 +782,10 @@ void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
           static_cast<double>(bytes) * (100 - line.percent) / static_cast<double>(line.percent);
       line.secondsLeft = static_cast<int64_t>(remaining / line.bytesPerSecond + 0.5);
     }
+  }
+  if (plainLines) {
+    printProgressLine(line);
+    return;
   }
   const size_t width = columns();
   const std::string text = formatProgressLine(line, width > 1 ? width - 1 : width);

@@ -46,6 +46,10 @@ struct ConsoleOptions {
   std::vector<int> statisticsIds;  // static texts, shown once not empty
   // Bytes moved so far (for the rate and the time left); empty: no rate shown.
   std::function<uint64_t()> transferredBytes;
+  // Where the output is not a terminal: a plain line "progress PERCENT BYTES_PER_S
+  // SECONDS_LEFT" (-1 for unknown) at a tick that changes it, and at least once a second of
+  // program time while a timer runs, for a program that follows the run through a pipe.
+  bool progressLines = false;
 };
 
 // The parts of one progress line.

@@ -1,0 +1,66 @@
+// zelupdate fleet: one automatic update per port, each run by a child `zelupdate run` in a
+// folder of its own, at most a given number at once, followed in a live table (a terminal)
+// or in plain lines (elsewhere), and summed up at the end with every child's record.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/service_record.h"
+
+struct FleetOptions {
+  std::vector<std::string> ports;  // as given; one child each
+  int jobs = 0;                    // children at once; 0: all
+  std::string program;             // the zelupdate executable the children run
+  std::string updateFolder;        // whose update files each child's folder links to
+  std::string workFolder;          // where fleet-YYYYMMDD-HHMMSS/ is created
+  std::string settingsFile;        // copied into each child's folder when it exists
+  std::string historyFile;         // every child's record is appended here; empty: none
+  std::string reportFile;          // the JSON document of the whole run; empty: none
+  int inputFd = 0;                 // the answer to the cancel question
+  int outputFd = 1;
+  // A child that prints nothing for this long is killed (its run prints a progress line at
+  // least every second of program time while its timer runs, and a line per step).
+  int64_t silenceLimitMs = 0;  // 0: the default bound
+  bool catchSignals = true;    // Ctrl-C asks, SIGTERM and SIGHUP cancel all
+};
+
+// One port of the fleet and what its child did.
+struct FleetRow {
+  std::string port;
+  std::string folder;
+  pid_t pid = -1;
+  int fd = -1;  // the read end of the child's output
+  enum class State { Waiting, Running, Done } state = State::Waiting;
+  std::string model, serial;  // once known
+  std::string step;           // the last status line or box
+  int percent = -1;
+  double bytesPerSecond = -1;
+  int64_t secondsLeft = -1;
+  std::string outcome;  // once done: "success", "failed", "cancelled"
+  std::string why;      // how a child ended that left no record of its own
+  bool cancelSent = false;
+  std::chrono::steady_clock::time_point started, ended, lastOutput;
+  std::time_t startUtc = 0, endUtc = 0;
+  std::string partialLine;
+  ServiceRecord record;
+  double seconds() const { return std::chrono::duration<double>(ended - started).count(); }
+};
+
+struct FleetResult {
+  std::vector<FleetRow> rows;
+  std::string folder;  // fleet-YYYYMMDD-HHMMSS
+  std::time_t start = 0, end = 0;
+  int status = 0;  // 0 when every update succeeded, 1 otherwise
+};
+
+// Runs the fleet; its exit status. `result` (when given) receives the rows.
+int runFleet(const FleetOptions& options, FleetResult* result = nullptr);
+
+// The status list that a transcript's "+", "-" and "x" lines leave.
+std::vector<std::string> replayTranscript(const std::string& transcript);
