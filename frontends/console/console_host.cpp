@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -36,6 +37,8 @@ bool takeInterrupt() {
   return false;
 }
 
+// Plain progress lines come at most this often in real time.
+constexpr std::chrono::milliseconds kPlainProgressGap{250};
 constexpr const char* kQuestionPrompt = "Yes or no? [y/n] ";
 
 const char* answerEcho(MessageBoxAnswer answer) {
@@ -280,18 +283,23 @@ struct ConsoleHost::Impl {
   void drawProgress(ConsoleWindow& window, bool sample);
 
   // The plain progress line of progressLines: when it changed, or after a second of program
-  // time, so that a reader can tell a quiet wait from a hung run.
+  // time, so that a reader can tell a quiet wait from a hung run; never more often than a
+  // reader needs it (in real time: a fast clock would flood the pipe).
   std::string plainProgress;
   uint64_t plainProgressMicros = 0;
+  std::chrono::steady_clock::time_point plainProgressShown;
   void printProgressLine(const ProgressLine& line) {
     char text[96];
     std::snprintf(text, sizeof text, "progress %d %.0f %lld\n", line.percent,
                   line.bytesPerSecond < 0 ? -1.0 : line.bytesPerSecond,
                   static_cast<long long>(line.secondsLeft));
     const uint64_t now = platform::clock().nowMicros();
+    const auto shown = std::chrono::steady_clock::now();
+    if (shown - plainProgressShown < kPlainProgressGap) return;
     if (text == plainProgress && now - plainProgressMicros < 1000000) return;
     plainProgress = text;
     plainProgressMicros = now;
+    plainProgressShown = shown;
     forgetLastLine();
     pending += text;
     flush();

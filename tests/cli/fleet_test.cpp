@@ -222,6 +222,8 @@ TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
                                                         {"serial", "A10K7Q2B"}}) {
     std::ofstream(usb / name) << text << "\n";
   }
+  fs::create_directories(root / "dev/serial/by-id");
+  fs::create_directories(root / "dev/serial/by-path");
   for (const char* tty : {"ttyUSB0", "ttyS0", "ttyS1", "tty1"}) {
     fs::create_directories(root / "sys/class/tty" / tty);
     std::ofstream(root / "dev" / tty).flush();
