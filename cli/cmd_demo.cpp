@@ -37,8 +37,8 @@ std::vector<std::string> fleetPorts(int count, const std::string& speed) {
   constexpr const char* kHardware[] = {"0x10000", "0x10020", "0x10400", "0x11000"};
   std::vector<std::string> ports;
   for (int i = 0; i < count; ++i) {
-    std::string port = "sim:version=04.40,serial=" + std::to_string(1001 + i) +
-                       ",hw=" + kHardware[i % 4] + ",speed=" + speed;
+    std::string port = "sim:serial=" + std::to_string(1001 + i) + ",hw=" + kHardware[i % 4] +
+                       ",version=04.40,speed=" + speed;
     if (i == count - 1 && count > 1) port += ",fault=program-fail";
     ports.push_back(port);
   }

@@ -1,6 +1,7 @@
 // zelupdate fleet: automatic updates of many instruments at once, one child run per port.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -85,12 +86,18 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
     }
   }
   if (options.ports.empty()) return usageError("no port given");
-  for (size_t i = 0; i < options.ports.size(); ++i) {
-    for (size_t j = 0; j < i; ++j) {
-      if (options.ports[i] == options.ports[j] && !options.ports[i].starts_with("sim:")) {
-        return usageError("port given twice: " + platform::printablePortName(options.ports[i]));
-      }
+  // Two names of one device (a stable link and the node it leads to) would be one line
+  // driven by two runs.
+  std::vector<std::string> devices;
+  for (const std::string& port : options.ports) {
+    std::error_code error;
+    std::string device = port;
+    if (port.starts_with("/")) device = std::filesystem::weakly_canonical(port, error).string();
+    if (!port.starts_with("sim:") &&
+        std::find(devices.begin(), devices.end(), device) != devices.end()) {
+      return usageError("port given twice: " + platform::printablePortName(port));
     }
+    devices.push_back(device);
   }
   std::error_code error;
   const std::string here = std::filesystem::current_path(error).string();

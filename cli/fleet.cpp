@@ -40,6 +40,7 @@ constexpr const char* kSettingsCopy = "zelupdate.ini";
 constexpr int64_t kDefaultSilenceLimitMs = 3 * int64_t{kRunWriteTimeoutMs};
 // The live table is redrawn at most this often.
 constexpr int kRedrawMs = 200;
+constexpr size_t kMaxPortWidth = 44;
 constexpr size_t kMaxPartialLine = 4096;
 constexpr size_t kMaxRecordBytes = 1 << 20;
 
@@ -185,6 +186,7 @@ class Fleet {
   std::vector<FleetRow>& m_rows;
   bool m_terminal = false;
   int64_t m_silenceLimitMs = 0;
+  size_t m_portWidth = 4;  // the port column: the longest port, within bounds
   bool m_cancelled = false;
   bool m_questionOpen = false;
   bool m_inputOpen = true;
@@ -508,8 +510,9 @@ std::string Fleet::rowText(const FleetRow& row, size_t width) const {
   std::string state = row.outcome;
   if (row.state == FleetRow::State::Waiting) state = "waiting";
   if (row.state == FleetRow::State::Running) state = row.cancelSent ? "cancelling" : "running";
-  std::string text = fit(row.port, 26) + " " + fit(instrument, 12) + " " + fit(state, 10) + " " +
-                     fit(percent, 5) + " " + fit(rate, 10) + " " + fit(left, 6) + " " + row.step;
+  std::string text = fit(row.port, m_portWidth) + " " + fit(instrument, 12) + " " + fit(state, 10) +
+                     " " + fit(percent, 5) + " " + fit(rate, 10) + " " + fit(left, 6) + " " +
+                     row.step;
   if (text.size() > width) text.resize(width);
   return text;
 }
@@ -526,7 +529,7 @@ void Fleet::show(bool force) {
   std::string out;
   if (m_drawnLines > 0) out += "\r\x1b[" + std::to_string(m_drawnLines) + "A";
   out += "\r\x1b[2K" +
-         fit("PORT", 26)
+         fit("PORT", m_portWidth)
              .append(" ")
              .append(fit("INSTRUMENT", 12))
              .append(" ")
@@ -551,7 +554,7 @@ void Fleet::show(bool force) {
 
 void Fleet::summary() {
   std::string out = "\n";
-  out += fit("PORT", 26) + " " + fit("INSTRUMENT", 12) + " " + fit("OUTCOME", 10) + " " +
+  out += fit("PORT", m_portWidth) + " " + fit("INSTRUMENT", 12) + " " + fit("OUTCOME", 10) + " " +
          fit("TIME", 6) + " RESULT\n";
   int succeeded = 0;
   for (const FleetRow& row : m_rows) {
@@ -568,8 +571,8 @@ void Fleet::summary() {
     } else if (row.outcome != "success" && !row.record.steps.empty()) {
       result = row.record.steps.back();
     }
-    out += fit(row.port, 26) + " " + fit(instrument, 12) + " " + fit(row.outcome, 10) + " " +
-           fit(clockText(row.seconds()), 6) + " " + result + "\n";
+    out += fit(row.port, m_portWidth) + " " + fit(instrument, 12) + " " + fit(row.outcome, 10) +
+           " " + fit(clockText(row.seconds()), 6) + " " + result + "\n";
     if (row.outcome == "success") ++succeeded;
   }
   out += std::to_string(succeeded) + " of " + std::to_string(m_rows.size()) +
@@ -608,6 +611,7 @@ int Fleet::run() {
     FleetRow row;
     row.port = m_options.ports[i];
     row.folder = m_result.folder + "/" + folderNameFor(i, row.port);
+    m_portWidth = std::clamp(row.port.size(), m_portWidth, kMaxPortWidth);
     m_rows.push_back(row);
   }
   if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;

@@ -256,4 +256,16 @@ TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
                      "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n");
 }
 
+TEST(Fleet, usage_errors_start_nothing) {
+  testing_support::TempDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"--jobs", "0", "sim:"}, {"/dev/null", "/dev/../dev/null"}, {"--ports-file", "absent"}};
+  for (const std::vector<std::string>& args : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(commandFleet(args, CommonOptions{}), kExitUsage) << testing::PrintToString(args);
+    testing::internal::GetCapturedStderr();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no fleet folder
+}
+
 }  // namespace
