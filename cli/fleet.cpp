@@ -419,7 +419,9 @@ void Fleet::reap(FleetRow& row, bool force) {
   const auto silent =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - row.lastOutput);
   if (silent.count() > m_silenceLimitMs && row.why.empty()) {
-    row.why = "no sign of life for " + std::to_string(m_silenceLimitMs / 1000) + " s: killed";
+    char bound[32];
+    std::snprintf(bound, sizeof bound, "%g", static_cast<double>(m_silenceLimitMs) / 1000);
+    row.why = std::string("no sign of life for ") + bound + " s: killed";
     ::kill(-row.pid, SIGKILL);
     force = true;
   }

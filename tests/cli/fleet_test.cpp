@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "app/json_value.h"
 #include "app/service_record.h"
 #include "cli/command_line.h"
+#include "cli/fleet.h"
 #include "sim/sample_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -266,6 +268,28 @@ TEST(Fleet, usage_errors_start_nothing) {
     testing::internal::GetCapturedStderr();
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no fleet folder
+}
+
+TEST(Fleet, a_silent_child_is_killed_after_the_bound) {
+  testing_support::TempDir dir;
+  dir.write("hangs", "#!/bin/sh\nexec sleep 30\n");
+  ::chmod(dir.file("hangs").c_str(), 0755);
+  FleetOptions options;
+  options.ports = {simPort(10), simPort(11)};
+  options.program = dir.file("hangs");
+  options.updateFolder = options.workFolder = dir.path();
+  options.outputFd = ::open("/dev/null", O_WRONLY);
+  options.silenceLimitMs = 200;
+  options.catchSignals = false;
+  FleetResult result;
+  EXPECT_EQ(runFleet(options, &result), kExitFailed);
+  ::close(options.outputFd);
+  ASSERT_EQ(result.rows.size(), 2u);
+  for (const FleetRow& row : result.rows) {
+    EXPECT_EQ(row.outcome, "failed");
+    EXPECT_LT(row.seconds(), 5.0);
+    EXPECT_EQ(row.record.steps.back(), "ERROR - no sign of life for 0.2 s: killed");
+  }
 }
 
 }  // namespace
