@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -236,10 +237,14 @@ void Fleet::start(FleetRow& row) {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    // A process group of its own: Ctrl-C at the terminal reaches the fleet alone.
+    // A process group of its own: Ctrl-C at the terminal reaches the fleet alone. Should
+    // the fleet die, the child is cancelled as by the fleet's own Yes.
     ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (::getppid() != parent) _exit(127);
     ::signal(SIGPIPE, SIG_DFL);
     ::signal(SIGINT, SIG_DFL);
     sigset_t none;
@@ -530,21 +535,11 @@ void Fleet::show(bool force) {
   }
   std::string out;
   if (m_drawnLines > 0) out += "\r\x1b[" + std::to_string(m_drawnLines) + "A";
-  out += "\r\x1b[2K" +
-         fit("PORT", m_portWidth)
-             .append(" ")
-             .append(fit("INSTRUMENT", 12))
-             .append(" ")
-             .append(fit("STATE", 10))
-             .append(" ")
-             .append(fit("%", 5))
-             .append(" ")
-             .append(fit("RATE", 10))
-             .append(" ")
-             .append(fit("LEFT", 6))
-             .append(" STEP")
-             .substr(0, width) +
-         "\n";
+  std::string header = fit("PORT", m_portWidth) + " " + fit("INSTRUMENT", 12) + " " +
+                       fit("STATE", 10) + " " + fit("%", 5) + " " + fit("RATE", 10) + " " +
+                       fit("LEFT", 6) + " STEP";
+  if (header.size() > width) header.resize(width);
+  out += "\r\x1b[2K" + header + "\n";
   for (const FleetRow& row : m_rows) out += "\r\x1b[2K" + rowText(row, width) + "\n";
   m_drawnLines = static_cast<int>(m_rows.size()) + 1;
   out += "\r\x1b[2K";
