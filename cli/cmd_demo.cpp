@@ -23,6 +23,7 @@ constexpr const char* kDemoUsage = "usage: zelupdate demo [DIR] [--window] [--sp
 constexpr const char* kDemoInstrument = "sim:version=04.40,hw=0x11000,speed=";
 constexpr const char* kDefaultSpeed = "20";
 constexpr const char* kDemoSettingsFile = "zelupdate.ini";
+constexpr const char* kDemoHistoryFile = "history.jsonl";
 constexpr int kDemoComPort = 1;
 
 int usageError(const std::string& detail) {
@@ -90,6 +91,8 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
   const std::string port = kDemoInstrument + speed;
   CommonOptions demoCommon = common;
   demoCommon.settingsFile = folder + "/" + kDemoSettingsFile;
+  // Simulated instruments stay out of the technician's history unless it is named.
+  if (common.historyFile.empty()) demoCommon.historyFile = folder + "/" + kDemoHistoryFile;
   platform::setSettingsFileOverride(demoCommon.settingsFile);
 
   if (window) {

@@ -44,7 +44,9 @@ struct Result {
 };
 
 std::vector<std::string> programArgv(const TempDir& dir, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {ZEL_PROGRAM, "--settings", dir.file("settings.ini")};
+  // The records of these runs stay in the folder, out of the history of whoever runs the tests.
+  std::vector<std::string> argv = {ZEL_PROGRAM, "--settings", dir.file("settings.ini"), "--history",
+                                   dir.file("history.jsonl")};
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
 }
