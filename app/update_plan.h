@@ -12,6 +12,7 @@
 struct UpdatePlanInput {
   const ProgrammingJob* job = nullptr;  // read and checked
   const char* optionImage = nullptr;    // the DSP image of the option update; nullptr: none
+  uint32_t dspPowerOnWaitMs = 0;        // the wait for the option's DSP after a boot
   bool intermediateBoot = false;        // the instrument boots between the two updates
 };
 

@@ -100,6 +100,7 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
   UpdatePlanInput input;
   input.job = &programmingJob;
   input.optionImage = optionFileOf(optionKindName(m_updateSettings.optionKind));
+  if (m_updateSettings.optionKind == kOptionKindB1) input.dspPowerOnWaitMs = kDspPowerOnWaitMs;
   input.intermediateBoot = m_intermediateBoot != 0;
   m_plan = updatePlanLines(input);
   return true;
