@@ -2,8 +2,11 @@
 // dialog ends, and then the program ends.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "app/service_record.h"
 
 #include "ui/dialog_host.h"
 
@@ -19,4 +22,6 @@ class CUpdateApp {
 
   // What the last run's main dialog ended with.
   int m_dialogResult = 0;
+  // Receives the service record of every Run of the dialog.
+  std::function<void(ServiceRecord&)> m_recordRun;
 };

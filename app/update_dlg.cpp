@@ -7,8 +7,8 @@
 #include "app/config_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
-#include "serial/com_ports.h"
 #include "platform/profile.h"
+#include "serial/com_ports.h"
 #include "ui/message_box.h"
 
 namespace {
@@ -220,6 +220,7 @@ void CUpdateDlg::run() {
   m_session.m_comm.m_writeTimeout = kRunWriteTimeoutMs;
 
   const bool automatic = w.isChecked(kIdcAutomatic);
+  beginRecord(automatic);
   if (automatic) {
     m_session.storePortParameter();
     // What the instrument reports is this run's alone: the manual selections stay the
@@ -227,7 +228,10 @@ void CUpdateDlg::run() {
     const UpdateSettings manualSelections = m_updateSettings;
     const int result = runAutomaticUpdate();
     m_updateSettings = manualSelections;
-    if (result == kAutomaticDone) {
+    if (result == kAutomaticDone && m_dryRun) {
+      // The plan is the dry run's whole result: the instrument was never switched over.
+      m_lastRunSucceeded = true;
+    } else if (result == kAutomaticDone) {
       stopProgressTimer();
       showBox("Update successfully completed.\nEXIT update program.",
               ui::MessageBoxKind::Information);
@@ -256,6 +260,7 @@ void CUpdateDlg::run() {
   m_transferPercent = 0;
   w.progressSetPos(kIdcBusyBar, 0);
   w.progressSetPos(kIdcTransferBar, 0);
+  finishRecord();
   if (m_terminating) w.endDialog(ui::kIdCancel);
 }
 

@@ -7,11 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
-#include "run/run_state.h"
+#include "app/service_record.h"
 #include "app/update_settings.h"
 #include "instrument/zel.h"
+#include "run/run_state.h"
 #include "ui/dialog_host.h"
 
 // Texts of the main dialog's progress display.
@@ -74,6 +77,24 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // The program was asked to end: the run stops at its next pump, the dialog after it.
   bool m_terminating = false;
 
+  // --- service record ---
+  // Receives the record of every Run when it ends, whatever its outcome; the front end
+  // says where it goes. Unset: no record is kept.
+  std::function<void(ServiceRecord&)> m_recordRun;
+  // The record of the Run in progress, or of the last one.
+  ServiceRecord m_record;
+  // A dry run: identify, check and plan the automatic update, never switch the instrument
+  // into update mode. m_plan holds the plan's lines when it got that far.
+  bool m_dryRun = false;
+  std::vector<std::string> m_plan;
+  // The run stopped itself before update mode (a refusal, a failed pre-flight check).
+  bool m_refused = false;
+  // programmingJob holds the job that this run read.
+  bool m_jobLoaded = false;
+  // Bytes sent before the counter was reset for the option update.
+  uint64_t m_earlierBytesSent = 0;
+  double m_runStartSeconds = 0;
+
   // --- window events ---
   const ui::DialogTemplate& dialogTemplate() const override;
   void onInitDialog() override;
@@ -120,7 +141,17 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // Before the instrument is switched into update mode: the job just written is read and
   // checked as the processor update will, and the option image of the run must be a
   // non-empty regular file. False after the failure's lines and its stop box.
-  bool preflightCheck(bool processorJob, int32_t optionKind);
+  bool preflightCheck(bool processorJob, int32_t optionKind,
+                      const char* configFile = kProgrammingConfigFile);
+  // The service record: started by Run, the instrument noted when identified, finished and
+  // handed over when the run ends.
+  void beginRecord(bool automatic);
+  void noteIdentification();
+  void finishRecord();
+  // The dry run's end: the job written to a temporary file, read and checked, and the plan.
+  // False when the run stops (its lines and box shown).
+  bool planDryRun(uint32_t hw);
+
   // The open question is taken away unanswered.
   void withdrawQuestion();
 
@@ -140,3 +171,5 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
 
 // The size of the DSP image of an option kind's file, by its lookup name; nullptr for none.
 const char* optionImageName(int32_t optionKind);
+// "B1", "B20" or "B10"; empty for none.
+std::string optionKindName(int32_t optionKind);

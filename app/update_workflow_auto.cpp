@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/dialog_templates.h"
+#include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
@@ -67,6 +68,19 @@ const char* optionImageName(int32_t optionKind) {
   }
 }
 
+std::string optionKindName(int32_t optionKind) {
+  switch (optionKind) {
+    case kOptionKindB1:
+      return "B1";
+    case kOptionKindB20:
+      return "B20";
+    case kOptionKindB10:
+      return "B10";
+    default:
+      return std::string();
+  }
+}
+
 void CUpdateDlg::selectOptionKind(uint32_t hw) {
   int32_t kind = kOptionKindNone;
   if (hw & kHwB1) {
@@ -114,10 +128,12 @@ int CUpdateDlg::fileExists(const std::string& name) {
   return ::fileExists(name) ? 1 : 0;
 }
 
-bool CUpdateDlg::preflightCheck(bool processorJob, int32_t optionKind) {
+bool CUpdateDlg::preflightCheck(bool processorJob, int32_t optionKind, const char* configFile) {
   if (processorJob) {
     std::string message;
-    if (loadUpdateJob(kProgrammingConfigFile, message) != 0) {
+    m_jobLoaded = loadUpdateJob(configFile, message) == 0;
+    if (!m_jobLoaded) {
+      m_refused = true;
       stopProgressTimer();
       showBox(message, ui::MessageBoxKind::Stop);
       return false;
@@ -134,6 +150,7 @@ bool CUpdateDlg::preflightCheck(bool processorJob, int32_t optionKind) {
     return true;
   }
   addStatusLine("ERROR - DSP file could not be opened");
+  m_refused = true;
   stopProgressTimer();
   // The size lookup's "Qam.BIN" is the file the option update opens as "QAM.BIN".
   const std::string shown = optionKind == kOptionKindB1 ? "QAM.BIN" : image;
@@ -155,6 +172,7 @@ int CUpdateDlg::checkMemoryExtension(uint32_t hw) {
     addStatusLine("Processor board with memory extension");
     return 1;
   }
+  m_refused = true;
   addStatusLine("ERROR - No memory extension installed!");
   char text[256];
   std::snprintf(text, sizeof text,
@@ -171,6 +189,7 @@ int CUpdateDlg::checkSoftwareVersion() {
   const std::string version =
       idn.size() > kVersionTextLength ? idn.substr(idn.size() - kVersionTextLength) : idn;
   if (m_session.m_swVersion < kMinAutomaticSwVersion) {
+    m_refused = true;
     showBox("Software version lower than 3.08.\nOnly Manual mode is possible",
             ui::MessageBoxKind::Stop);
     return 0;
@@ -225,6 +244,7 @@ int CUpdateDlg::runAutomaticUpdate() {
     return kAutomaticStopped;
   }
   markOk();
+  noteIdentification();
   if (m_session.m_swVersion <= kLastIntermediateBootVersion) m_intermediateBoot = 1;
 
   const uint32_t hw = static_cast<uint32_t>(m_session.hwInfo);
@@ -232,6 +252,8 @@ int CUpdateDlg::runAutomaticUpdate() {
   if (checkSoftwareVersion() == 0) return kAutomaticStopped;
 
   selectOptionKind(hw);
+  m_record.updated = ServiceRecordUpdated{true, optionKindName(m_updateSettings.optionKind)};
+  if (m_dryRun) return planDryRun(hw) ? kAutomaticDone : kAutomaticStopped;
   computeExpectedBytes(hw);
   startProgressTimer();
   m_timerActive = 1;
@@ -275,6 +297,7 @@ int CUpdateDlg::runAutomaticUpdate() {
       return kAutomaticStopped;
     }
     markOk();
+    m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
     if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
     addStatusLine("Update processor firmware successfully completed");
 
@@ -288,6 +311,8 @@ int CUpdateDlg::runAutomaticUpdate() {
       markOk();
       const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
       selectOptionKind(hwAfter);
+      m_record.updated->option = optionKindName(m_updateSettings.optionKind);
+      m_earlierBytesSent += bytesSent;
       bytesSent = 0;
       m_transferPercent = 0;
       m_window->progressSetPos(kIdcTransferBar, 0);

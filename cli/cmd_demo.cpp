@@ -27,6 +27,7 @@ constexpr const char* kDemoUsage =
 constexpr const char* kDemoInstrument = "sim:version=04.40,hw=0x11000,speed=";
 constexpr const char* kDefaultSpeed = "20";
 constexpr const char* kDemoSettingsFile = "zelupdate.ini";
+constexpr const char* kDemoHistoryFile = "history.jsonl";
 constexpr int kDemoComPort = 1;
 constexpr int kMaxFleet = 16;
 constexpr int kDefaultFleet = 4;
@@ -121,6 +122,8 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
   const std::string port = kDemoInstrument + speed;
   CommonOptions demoCommon = common;
   demoCommon.settingsFile = folder + "/" + kDemoSettingsFile;
+  // Simulated instruments stay out of the technician's history unless it is named.
+  if (common.historyFile.empty()) demoCommon.historyFile = folder + "/" + kDemoHistoryFile;
   platform::setSettingsFileOverride(demoCommon.settingsFile);
 
   if (fleet > 0) {

@@ -18,6 +18,7 @@ constexpr const char* kRunUsage =
     "usage: zelupdate run [--port PORT] [--manual [--memory-extension yes|no]\n"
     "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
     "                     [--option-update [yes|no]]] [--assume-yes] [--transcript FILE]\n"
+    "                     [--dry-run]\n"
     "  PORT: a COM number (5 or COM5), a device path, rfc2217://HOST:PORT or sim:KEY=VALUE,...\n";
 
 int usageError(const std::string& detail) {
@@ -83,6 +84,8 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
       }
     } else if (arg == "--manual") {
       request.manual = true;
+    } else if (arg == "--dry-run") {
+      request.dryRun = true;
     } else if (arg == "--assume-yes") {
       request.assumeYes = true;
     } else if (arg == "--progress-lines") {
@@ -110,6 +113,9 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
     }
   }
   if (selectionGiven && !request.manual) return usageError("selections need --manual");
+  if (request.dryRun && request.manual) {
+    return usageError("--dry-run plans the automatic update; it does not take --manual");
+  }
 
   if (request.manual) {
     // As the configuration dialog takes them: the option button first (which ticks or
@@ -122,6 +128,7 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
     const std::string refusal = validateUpdateSettings(settings);
     if (!refusal.empty()) {
       std::fprintf(stderr, "%s\n", refusal.c_str());
+      recordRefusedRun(request, common);
       return kExitUsage;
     }
   }

@@ -6,6 +6,7 @@
 
 #include "app/update_app.h"
 #include "cli/command_line.h"
+#include "cli/console_run.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
 #include "sim/simulator_support.h"
@@ -58,6 +59,11 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
   }
   const std::unique_ptr<ui::DialogHost> host = ui::qt::createDialogHost();
   CUpdateApp application;
+  const std::string historyFile = historyFileFor(common);
+  application.m_recordRun = [&historyFile](ServiceRecord& record) {
+    record.frontEnd = "window";
+    keepServiceRecord(historyFile, record);
+  };
   return application.run(*host, args, common.programPath);
 #endif
 }

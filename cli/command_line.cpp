@@ -40,8 +40,10 @@ constexpr const char* kUsage =
     "run options: --port PORT (COM number, device path, rfc2217://HOST:PORT or sim:...;\n"
     "  default: the settings file's port), --manual, --memory-extension yes|no,\n"
     "  --option none|B1|B10|B20, --processor-firmware yes|no, --option-update [yes|no],\n"
-    "  --assume-yes, --transcript FILE\n"
-    "run exit status: 0 the run ended with its success message, 1 it did not, 2 usage error\n"
+    "  --assume-yes, --transcript FILE, --dry-run (identify and plan; the instrument is never\n"
+    "  switched into update mode)\n"
+    "run exit status: 0 the run ended with its success message (a dry run: an update would be\n"
+    "  attempted), 1 it did not, 2 usage error\n"
     "  or refused selections\n"
     "common options: --trace FILE, --settings FILE, --history FILE, --no-history, --help,\n"
     "  --version\n";

@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+#include <ctime>
 
 #include "app/dialog_templates.h"
 #include "app/port_access.h"
+#include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "cli/transcript.h"
+#include "flash/result_meaning.h"
 #include "frontends/console/console_host.h"
 #include "platform/profile.h"
 #include "run/run_state.h"
@@ -132,7 +135,46 @@ std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& set
   return portNo > 0 ? platform::comPortDevice(portNo) : request.port;
 }
 
+// After a run that did not succeed: what each code of its ERROR lines means.
+void explainFailedSteps(const std::vector<std::string>& steps) {
+  for (const std::string& line : steps) {
+    int32_t code = 0;
+    if (!codeOfStatusLine(line, code)) continue;
+    const std::string meaning = resultMeaning(code);
+    if (!meaning.empty()) std::printf("  %s: %s\n", resultHex(code).c_str(), meaning.c_str());
+  }
+}
+
 }  // namespace
+
+bool keepServiceRecord(const std::string& historyFile, const ServiceRecord& record) {
+  if (historyFile.empty()) return false;
+  std::string why;
+  if (appendRecord(historyFile, record, &why)) return true;
+  std::fprintf(stderr, "zelupdate: cannot write the service record to %s: %s\n",
+               platform::printablePortName(historyFile).c_str(), why.c_str());
+  return false;
+}
+
+void recordRefusedRun(const ConsoleRunRequest& request, const CommonOptions& common) {
+  ServiceRecord record;
+  record.start = record.end = std::time(nullptr);
+  record.durationSeconds = 0;
+  record.host = hostName();
+  record.user = userName();
+  record.program = programNameAndVersion();
+  record.frontEnd = "console";
+  record.mode = request.manual ? "manual" : "automatic";
+  int portNo = 0;
+  record.device = deviceOfRun(request, settingsFileFor(common), portNo);
+  record.port = portNo > 0 ? "COM" + std::to_string(portNo) : request.port;
+  const UpdateSettings& s = request.settings;
+  record.updated = ServiceRecordUpdated{s.processorFirmware != 0,
+                                        s.optionUpdate != 0 ? optionKindName(s.optionKind) : ""};
+  record.result = 0;
+  record.outcome = "refused";
+  keepServiceRecord(historyFileFor(common), record);
+}
 
 int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) {
   int portNo = 0;
@@ -172,9 +214,22 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   ui::ConsoleHost host(options);
 
   CConsoleUpdateDlg dialog(common.programPath, request);
+  dialog.m_dryRun = request.dryRun;
+  const std::string historyFile = historyFileFor(common);
+  bool recorded = false;
+  dialog.m_recordRun = [&](ServiceRecord& record) {
+    record.frontEnd = "console";
+    // A device given by name keeps its name; a COM number reads as the dialog names it.
+    if (portNo == 0 && !request.port.empty()) record.port = request.port;
+    recorded = keepServiceRecord(historyFile, record);
+  };
   host.postCommand(kIdcRun);
   host.postCommand(kIdcExit);
   host.runModal(dialog);
+  for (const std::string& line : dialog.m_plan) std::printf("%s\n", line.c_str());
+  if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_record.steps);
+  if (recorded) std::printf("record: %s\n", historyFile.c_str());
+  std::fflush(stdout);
   transcript.close();
   if (const std::string error = transcript.writeError(); !error.empty()) {
     std::fprintf(stderr, "zelupdate run: cannot write transcript file %s: %s\n",

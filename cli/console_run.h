@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/service_record.h"
 #include "app/update_settings.h"
 #include "cli/command_line.h"
 
@@ -17,9 +18,19 @@ struct ConsoleRunRequest {
   bool assumeYes = false;
   std::string transcriptFile;  // empty: none
   bool progressLines = false;  // plain progress lines where the output is not a terminal
+  // Identify, check and plan the automatic update; the instrument is never switched into
+  // update mode.
+  bool dryRun = false;
 };
 
 // Runs it; the exit status (0 when the run ended with its success message, 1 when it did
 // not, 2 when the transcript cannot be created or the port's options are not valid, before
 // anything is sent).
 int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common);
+
+// Appends the record to the history file (nothing for an empty name); a failure is said
+// on standard error and changes nothing else. True when the record was written.
+bool keepServiceRecord(const std::string& historyFile, const ServiceRecord& record);
+
+// The record of a console run whose selections were refused before it started.
+void recordRefusedRun(const ConsoleRunRequest& request, const CommonOptions& common);

@@ -84,6 +84,8 @@ class CZel {
   int32_t m_swVersion = -1;
   // Hardware information word; -1 until read.
   int32_t hwInfo = -1;
+  // The board number of the board information; -1 until read.
+  int64_t m_boardNumber = -1;
   // The instrument's own serial settings as it answers them.
   char m_baudText[kZelSettingTextCapacity + 1] = "9600";
   char m_parityText[kZelSettingTextCapacity + 1] = "NONE";

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include "run/run_state.h"
 #include "dsp/option_update.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
@@ -11,6 +10,7 @@
 #include "instrument/command_text.h"
 #include "instrument/zel.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 
 namespace {
 
@@ -73,9 +73,11 @@ int32_t CZel::readHwInfo() {
       m_swVersion >= kFirstVersionWithBoardInfo &&
       queryCommand(kCmdBoardInfo, answer, length, kZelAnswerCapacity)) {
     int64_t board = 0;
-    if (instrument::parseBoardNumber(std::string_view(answer, length), board) &&
-        board > instrument::kLastBoardWithoutMemoryExtension)
-      hwInfo = static_cast<int32_t>(static_cast<uint32_t>(hwInfo) | kMemoryExtensionBits);
+    if (instrument::parseBoardNumber(std::string_view(answer, length), board)) {
+      m_boardNumber = board;
+      if (board > instrument::kLastBoardWithoutMemoryExtension)
+        hwInfo = static_cast<int32_t>(static_cast<uint32_t>(hwInfo) | kMemoryExtensionBits);
+    }
   }
   traceLeave(scope, "result = %s, Wert von hwInfo 0x%X ", kNoError, static_cast<unsigned>(hwInfo));
   return 0;

@@ -36,10 +36,12 @@ constexpr const char* kImageDvbt = "NO_DVBT.bin";
 // cannot be created, and also when a write fails afterwards (a file that is not complete
 // must not be reported as written).
 int writeConfiguration(int portNumber, const char* transferLine, bool continueFlag,
-                       const BankLines& bank, const char* image) {
+                       const BankLines& bank, const char* image,
+                       const std::string& otherPath = std::string()) {
   // An existing file of another case is the one replaced; anything but a regular file is
   // never replaced.
-  const std::string path = platform::resolveHostFile(kConfigFileName);
+  const std::string path =
+      otherPath.empty() ? platform::resolveHostFile(kConfigFileName) : otherPath;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kConfigNotCreated;
   std::string text;
@@ -90,12 +92,13 @@ const char* manualImageName(const ManualSelections& selections) {
   return kImageAtsc;
 }
 
-int writeAutomaticConfiguration(uint32_t hwInfo, bool optionUpdate, int portNumber) {
+int writeAutomaticConfiguration(uint32_t hwInfo, bool optionUpdate, int portNumber,
+                                const std::string& path) {
   const bool memoryExtension = (hwInfo & kHwMemoryExtension) != 0;
   const bool continueFlag = optionUpdate && (hwInfo & (kHwOptionB10 | kHwOptionB20)) != 0;
   return writeConfiguration(portNumber, kAutomaticTransfer, continueFlag,
                             memoryExtension ? kWithExtension : kWithoutExtension,
-                            automaticImageName(hwInfo));
+                            automaticImageName(hwInfo), path);
 }
 
 int writeManualConfiguration(int portNumber, const ManualSelections& selections) {

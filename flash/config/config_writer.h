@@ -45,7 +45,9 @@ const char* manualImageName(const ManualSelections& selections);
 // for the hardware word the instrument reported, as the automatic update needs it.
 // Returns kConfigWritten, or kConfigNotCreated when the file cannot be created or a write
 // to it fails.
-int writeAutomaticConfiguration(uint32_t hwInfo, bool optionUpdate, int portNumber);
+// path: another file to write instead (a dry run's temporary job); empty for ROMWRITE.CNF.
+int writeAutomaticConfiguration(uint32_t hwInfo, bool optionUpdate, int portNumber,
+                                const std::string& path = std::string());
 
 // Writes ROMWRITE.CNF for the selections of the configuration dialog (manual update).
 int writeManualConfiguration(int portNumber, const ManualSelections& selections);

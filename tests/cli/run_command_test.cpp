@@ -26,7 +26,15 @@
 #include <vector>
 
 #include "app/port_access.h"
+#include "app/service_record.h"
+#include "cli/console_run.h"
 #include "cli/transcript.h"
+#include "instrument/zel.h"
+#include "platform/host_files.h"
+#include "platform/profile.h"
+#include "platform/sha256.h"
+#include "serial/com_ports.h"
+#include "sim/registry.h"
 #include "sim/sample_files.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
@@ -44,7 +52,9 @@ struct Result {
 };
 
 std::vector<std::string> programArgv(const TempDir& dir, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {ZEL_PROGRAM, "--settings", dir.file("settings.ini")};
+  // The records of these runs stay in the folder, out of the history of whoever runs the tests.
+  std::vector<std::string> argv = {ZEL_PROGRAM, "--settings", dir.file("settings.ini"), "--history",
+                                   dir.file("history.jsonl")};
   argv.insert(argv.end(), args.begin(), args.end());
   return argv;
 }
@@ -166,6 +176,14 @@ std::vector<std::string> linesOf(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// The records of the folder's history file.
+std::vector<StoredRecord> recordsOf(const TempDir& dir) {
+  std::vector<StoredRecord> records;
+  std::string why;
+  EXPECT_TRUE(readHistory(dir.file("history.jsonl"), {}, records, &why)) << why;
+  return records;
 }
 
 // The folder of an update: the sample set, less the files named.
@@ -714,6 +732,162 @@ TEST(RunCommandTest, sigterm_ends_the_run_with_its_lines_and_the_terminal_restor
             std::string::npos)
       << transcript;
   EXPECT_EQ(transcript.find("Update Option"), std::string::npos) << transcript;
+  const std::vector<StoredRecord> records = recordsOf(dir);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].record.outcome, "cancelled");
+  EXPECT_EQ(records[0].record.result.value_or(0), 0xFFFF);
+  EXPECT_GT(records[0].record.statistics->bytesSent, 0);
+}
+
+// Every run leaves one record, whatever its outcome, with what was known filled in.
+TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* outcome;
+    const char* versionBefore;  // nullptr: not identified
+    const char* versionAfter;
+    int32_t result;
+    const char* outHas;
+    size_t files;
+  };
+  const Row rows[] = {
+      {"success",
+       {"run", "--assume-yes", "--port",
+        "sim:hw=0x11000,version=04.40,version-after=04.60,speed=virtual"},
+       0,
+       "success",
+       "04.40",
+       "04.60",
+       0,
+       "record: ",
+       4},
+      {"erase fault",
+       {"run", "--assume-yes", "--port", "sim:hw=0x11000,fault=erase-fail,speed=virtual"},
+       1,
+       "failed",
+       "04.41",
+       "",
+       0x414,
+       "\n  414: the target failed to erase flash",
+       4},
+      {"no memory extension",
+       {"run", "--assume-yes", "--port", "sim:hw=0x1000,speed=virtual"},
+       1,
+       "refused",
+       "04.41",
+       "",
+       0,
+       "record: ",
+       0},
+      {"refused selections",
+       {"run", "--manual", "--option-update", "yes", "--port", "sim:"},
+       2,
+       "refused",
+       nullptr,
+       "",
+       0,
+       "",
+       0},
+      {"dry run",
+       {"run", "--dry-run", "--port", "sim:hw=0x11000,speed=virtual"},
+       0,
+       "success",
+       "04.41",
+       "",
+       0,
+       "\n  estimate  ",
+       4},
+  };
+  for (const Row& row : rows) {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    const Result result = runProgram(dir, row.args);
+    EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.out << result.err;
+    EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
+    const std::vector<StoredRecord> records = recordsOf(dir);
+    ASSERT_EQ(records.size(), 1u) << row.name;
+    const ServiceRecord& record = records[0].record;
+    EXPECT_EQ(record.outcome, row.outcome) << row.name;
+    EXPECT_EQ(record.frontEnd, "console") << row.name;
+    EXPECT_EQ(record.dryRun, std::string(row.name) == "dry run") << row.name;
+    EXPECT_EQ(record.result.value_or(-1), row.result) << row.name;
+    EXPECT_EQ(record.instrument.has_value(), row.versionBefore != nullptr) << row.name;
+    if (record.instrument) {
+      EXPECT_EQ(record.instrument->version, row.versionBefore) << row.name;
+      EXPECT_EQ(record.instrument->model, "ZEL") << row.name;
+      EXPECT_EQ(record.instrument->serial, "57") << row.name;
+    }
+    EXPECT_EQ(record.versionAfter, row.versionAfter) << row.name;
+    ASSERT_EQ(record.files.size(), row.files) << row.name;
+    for (const ServiceRecordFile& file : record.files) {
+      std::string digest;
+      ASSERT_TRUE(platform::sha256OfFile(platform::resolveHostFile(dir.file(file.name)), digest));
+      EXPECT_EQ(file.sha256, digest) << row.name << " " << file.name;
+    }
+    if (row.status != 2) {
+      EXPECT_EQ(record.steps.front(), "OK    Autoconnect with device") << row.name;
+      EXPECT_EQ(records[0].line.find("\"meaning\":") != std::string::npos, row.result != 0)
+          << records[0].line;
+    }
+  }
+  // A dry run leaves the configuration file of the last run as it was.
+  TempDir dir(false);
+  writeUpdateSet(dir);
+  dir.write("ROMWRITE.CNF", "; the last run's job\n");
+  EXPECT_EQ(runProgram(dir, {"run", "--dry-run", "--port", "sim:hw=0x11000,speed=virtual"}).status,
+            0);
+  EXPECT_EQ(dir.read("ROMWRITE.CNF"), "; the last run's job\n");
+  // A history that cannot be written is said, and the run's outcome stands.
+  const Result full = runProgram(dir, {"--history", "/dev/full", "run", "--assume-yes", "--port",
+                                       "sim:hw=0x11000,speed=virtual"});
+  EXPECT_EQ(full.status, 0) << full.err;
+  EXPECT_NE(full.err.find("cannot write the service record to /dev/full"), std::string::npos)
+      << full.err;
+}
+
+// The dry run puts the instrument's serial settings back and never switches it over: it
+// answers at its own settings afterwards.
+TEST(RunCommandTest, dry_run_leaves_the_instrument_answering_at_its_own_settings) {
+  TempDir dir(true);
+  writeUpdateSet(dir);
+  const std::string port = "sim:hw=0x11000,baud=19200,parity=even,pace=xon,speed=virtual";
+  ConsoleRunRequest request;
+  request.port = port;
+  request.dryRun = true;
+  CommonOptions common;
+  common.settingsFile = dir.file("settings.ini");
+  common.noHistory = true;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(runInConsole(request, common), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("  program   NO_DVBT.BIN, 655360 bytes, SHA-256 "), std::string::npos) << out;
+  EXPECT_EQ(out.find("update mode\n"), std::string::npos) << out;
+
+  const std::shared_ptr<sim::Instrument> instrument = sim::instrumentFor(port);
+  ASSERT_NE(instrument, nullptr);
+  EXPECT_EQ(instrument->mode(), sim::Mode::Normal);
+  EXPECT_EQ(instrument->counters.loaderDownloads, 0u);
+  EXPECT_EQ(instrument->serial.baud, 19200u);
+  EXPECT_EQ(instrument->serial.parity, sim::SerialParity::Even);
+  EXPECT_EQ(instrument->serial.pace, sim::Pace::Xon);
+  CZel session;
+  platform::setComPortDevice(9, port);
+  session.m_comm.m_portNo = 9;
+  session.m_comm.m_baudRate = 19200;
+  session.m_comm.m_parity = 2;
+  session.m_comm.m_handshake = 2;
+  ASSERT_EQ(session.open(), 0);
+  char answer[kZelAnswerCapacity + 1];
+  uint32_t length = 0;
+  EXPECT_NE(session.queryCommand(kCmdIdn, answer, length, kZelAnswerCapacity), 0);
+  EXPECT_EQ(std::string(answer, length).rfind("QUORIX&VANTEL,ZEL,57,", 0), 0u);
+  session.close();
+  sim::uninstallClock();
+  sim::resetInstruments();
+  platform::resetComPortMapping();
+  platform::setSettingsFileOverride("");
 }
 
 }  // namespace

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "app/dialog_templates.h"
+#include "app/service_record.h"
+#include "cli/command_line.h"
+#include "platform/profile.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
-#include "platform/profile.h"
 #include "sim/registry.h"
 #include "tests/frontends/qt/window_driver.h"
 #include "tests/support/temp_dir.h"
@@ -58,6 +59,13 @@ TEST(DemoWindow, survives_a_whole_update_of_the_simulated_instrument) {
   EXPECT_EQ(listAtEnd.front(), "OK    Autoconnect with device");
   EXPECT_EQ(listAtEnd.back(), "Update of DSP option successfully completed");
   EXPECT_EQ(listAtEnd, statusLines());
+  // The window's Run left its record in the demo's folder.
+  std::vector<StoredRecord> records;
+  EXPECT_TRUE(readHistory(dir.file("demo/history.jsonl"), {}, records, nullptr));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].record.frontEnd, "window");
+  EXPECT_EQ(records[0].record.outcome, "success");
+  EXPECT_EQ(records[0].record.steps, listAtEnd);
 
   sim::uninstallClock();
   sim::resetInstruments();

@@ -1,0 +1,158 @@
+#include "app/update_plan.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "app/run_record.h"
+#include "dsp/dsp_programming.h"
+#include "flash/programming_link.h"
+#include "flash/target_commands.h"
+
+namespace {
+
+// Start bit, 8 data bits, even parity, stop bit.
+constexpr double kBitsPerCharacter = 11.0;
+
+double lineSeconds(double bytes, double baud) {
+  return baud > 0 ? bytes * kBitsPerCharacter / baud : 0.0;
+}
+
+// Length byte and checksum of every packet; the target's packets cross the line twice,
+// since each of their bytes waits for the host's echo.
+constexpr double kPacketFrameBytes = 3;
+// The transfer program's length, two addresses and checksum.
+constexpr double kTransferFrameBytes = 14;
+// A program-data request: command, bus, chip, address, count; the acknowledgement (2 data
+// bytes) and the answer (2) that follow it.
+constexpr double kProgramPacketBytes = 9 + kPacketFrameBytes;
+constexpr double kProgramAnswerBytes = 2 * ((2 + kPacketFrameBytes) + (2 + kPacketFrameBytes));
+// A DSP write request: command and address; its acknowledgement and status answer (5).
+constexpr double kDspPacketBytes = 5 + kPacketFrameBytes;
+constexpr double kDspAnswerBytes = 2 * ((2 + kPacketFrameBytes) + (5 + kPacketFrameBytes));
+// The target's turnaround and programming time per packet, beyond what the line takes.
+constexpr double kPacketTurnaroundSeconds = 0.00035;
+// The target sums the programmed image for its checksum at about a microsecond a byte.
+constexpr double kChecksumSecondsPerByte = 1e-6;
+constexpr double kDspChecksumSeconds = 0.05;
+// An instrument boots its new firmware in about this time.
+constexpr double kBootSeconds = 20;
+
+// Data sent in packets of chunk bytes, each with its fixed part and its answers.
+double packetSeconds(double bytes, uint32_t chunk, double packetBytes, double answerBytes,
+                     double baud) {
+  const double packets = std::ceil(bytes / chunk);
+  return lineSeconds(bytes + packets * (packetBytes + answerBytes), baud) +
+         packets * kPacketTurnaroundSeconds;
+}
+
+// Typical data-sheet erase times of the flash chips: one block of one chip (the chips of a
+// bank erase in parallel).
+struct ChipErase {
+  uint8_t type;
+  uint32_t blockBytes;
+  double blockSeconds;
+};
+constexpr ChipErase kChipErase[] = {
+    {AM28F010, 0x20000, 2.0}, {I28F010, 0x20000, 2.0}, {AM28F020, 0x40000, 3.5},
+    {I28F020, 0x40000, 3.5},  {AM29F010, 0x4000, 0.4}, {AM29F040, 0x10000, 1.0},
+};
+
+double eraseSeconds(const ProgrammingJob& job, const EraseArea& area) {
+  for (const ChipErase& chip : kChipErase) {
+    if (chip.type != area.bankChipType || area.length == 0) continue;
+    const uint64_t block = uint64_t{chip.blockBytes} * chipsPerBank(job);
+    const uint64_t offset = uint64_t{area.start - area.bankStart} * addressUnit(job);
+    const uint64_t blocks = (offset + area.length - 1) / block - offset / block + 1;
+    return static_cast<double>(blocks) * chip.blockSeconds;
+  }
+  return 0;
+}
+
+int64_t bytesOf(const ServiceRecordFile& file) {
+  return file.bytes.value_or(0);
+}
+
+std::string sizeText(const ServiceRecordFile& file) {
+  return file.bytes ? std::to_string(*file.bytes) + " bytes" : "not readable";
+}
+
+std::string hexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string durationText(double seconds) {
+  const long whole = static_cast<long>(seconds + 0.5);
+  char text[48];
+  if (whole >= 60) {
+    std::snprintf(text, sizeof text, "%ld min %02ld s", whole / 60, whole % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%ld s", whole);
+  }
+  return text;
+}
+
+}  // namespace
+
+double estimatedUpdateSeconds(const UpdatePlanInput& input) {
+  if (input.job == nullptr) return 0;
+  const ProgrammingJob& job = *input.job;
+  const double baud = job.baud;
+  double seconds = 0;
+  // Loader and transfer program go out once per update, twice when the instrument boots
+  // between the processor and the option update.
+  const int preparations = input.optionImage != nullptr && input.intermediateBoot ? 2 : 1;
+  for (const ServiceRecordFile& file : updateFilesOf(&job, true, input.optionImage)) {
+    const double bytes = static_cast<double>(bytesOf(file));
+    if (file.role == "loader") {
+      seconds += preparations * lineSeconds(1 + kLoaderImageSize, kLinkStartBaud);
+    } else if (file.role == "transfer") {
+      seconds += preparations * lineSeconds(bytes + kTransferFrameBytes, baud);
+    } else if (file.role == "program") {
+      seconds +=
+          packetSeconds(bytes, kProgramChunkSize, kProgramPacketBytes, kProgramAnswerBytes, baud);
+      // The target adds up what it programmed for the checksum.
+      seconds += bytes * kChecksumSecondsPerByte;
+    } else if (file.role == "option") {
+      seconds += kDspEraseWaitMs / 1000.0 + kDspChecksumSeconds;
+      seconds += packetSeconds(bytes, kDspDataAreaSize, kDspPacketBytes, kDspAnswerBytes, baud);
+    }
+  }
+  for (int i = 0; i < job.eraseCount && i < kMaxJobEntries; ++i) {
+    seconds += eraseSeconds(job, job.eraseAreas[i]);
+  }
+  if (input.intermediateBoot) seconds += kBootSeconds;
+  if (input.intermediateBoot) seconds += input.dspPowerOnWaitMs / 1000.0;
+  return seconds;
+}
+
+std::vector<std::string> updatePlanLines(const UpdatePlanInput& input) {
+  std::vector<std::string> lines;
+  if (input.job == nullptr) return lines;
+  const ProgrammingJob& job = *input.job;
+  lines.push_back("Plan of the update (dry run: the instrument was not switched into update mode)");
+  const std::vector<ServiceRecordFile> files = updateFilesOf(&job, true, input.optionImage);
+  int program = 0;
+  for (const ServiceRecordFile& file : files) {
+    std::string line = "  " + file.role + std::string(10 - file.role.size(), ' ') + file.name +
+                       ", " + sizeText(file);
+    if (!file.sha256.empty()) line += ", SHA-256 " + file.sha256;
+    if (file.role == "transfer") line += ", loaded at " + hexText(job.transferLoadAddress);
+    if (file.role == "program" && program < kMaxJobEntries) {
+      const ProgramFile& target = job.programs[program++];
+      line += ", to " + hexText(target.address) + "-" + hexText(target.end) + " (" +
+              target.bankChipName + " bank at " + hexText(target.bankStart) + ")";
+    }
+    if (file.role == "option") line += ", to the option's DSP module";
+    lines.push_back(line);
+  }
+  if (input.optionImage == nullptr) lines.push_back("  option    none");
+  lines.push_back("  link      " + std::to_string(kLinkStartBaud) +
+                  " bits/s for the loader, then " + std::to_string(job.baud) + " bits/s");
+  if (input.intermediateBoot && input.optionImage != nullptr) {
+    lines.push_back("  reboot    between processor and option update");
+  }
+  lines.push_back("  estimate  " + durationText(estimatedUpdateSeconds(input)));
+  return lines;
+}

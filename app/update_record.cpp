@@ -1,0 +1,107 @@
+// The main dialog's service record of each Run, and the dry run's plan.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "app/run_record.h"
+#include "app/update_dlg.h"
+#include "app/update_plan.h"
+#include "flash/config/config_writer.h"
+#include "flash/processor_update.h"
+#include "serial/com_ports.h"
+
+namespace {
+
+double monotonicSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// The file the option update opens for an option kind's name ("B1" opens QAM.BIN).
+const char* optionFileOf(const std::string& option) {
+  if (option == "B1") return "QAM.BIN";
+  if (option == "B20") return "ATSC.BIN";
+  if (option == "B10") return "OFDM.BIN";
+  return nullptr;
+}
+
+}  // namespace
+
+void CUpdateDlg::beginRecord(bool automatic) {
+  m_record = ServiceRecord{};
+  m_record.start = std::time(nullptr);
+  m_runStartSeconds = monotonicSeconds();
+  m_record.host = hostName();
+  m_record.user = userName();
+  m_record.program = programNameAndVersion();
+  m_record.mode = automatic ? "automatic" : "manual";
+  m_record.dryRun = m_dryRun && automatic;
+  const int portNo = m_session.m_comm.m_portNo;
+  m_record.port = "COM" + std::to_string(portNo);
+  m_record.device = platform::comPortDevice(portNo);
+  m_plan.clear();
+  m_refused = false;
+  m_jobLoaded = false;
+  m_earlierBytesSent = 0;
+}
+
+void CUpdateDlg::noteIdentification() {
+  ServiceRecordInstrument instrument = instrumentOfIdentification(m_session.idnString);
+  instrument.hw = static_cast<uint32_t>(m_session.hwInfo);
+  if (m_session.m_boardNumber >= 0) instrument.board = std::to_string(m_session.m_boardNumber);
+  m_record.instrument = instrument;
+}
+
+void CUpdateDlg::finishRecord() {
+  m_record.end = std::time(nullptr);
+  m_record.durationSeconds = monotonicSeconds() - m_runStartSeconds;
+  m_record.steps = statusLines();
+  m_record.result = firstResultCode(m_record.steps);
+  if (m_lastRunSucceeded) {
+    m_record.outcome = "success";
+  } else if (cancelRequested != 0) {
+    m_record.outcome = "cancelled";
+  } else if (m_refused) {
+    m_record.outcome = "refused";
+  } else {
+    m_record.outcome = "failed";
+  }
+  const bool processor = m_record.updated && m_record.updated->processor;
+  const char* option = m_record.updated ? optionFileOf(m_record.updated->option) : nullptr;
+  m_record.files = updateFilesOf(m_jobLoaded ? &programmingJob : nullptr, processor, option);
+  m_record.statistics =
+      ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
+                              packetErrors, packetRetries};
+  if (m_recordRun) m_recordRun(m_record);
+}
+
+bool CUpdateDlg::planDryRun(uint32_t hw) {
+  // The job goes to a file of its own: ROMWRITE.CNF stays as the last real run left it.
+  std::error_code error;
+  std::string path =
+      (std::filesystem::temp_directory_path(error) / "zelupdate-job-XXXXXX").string();
+  const int fd = error ? -1 : ::mkstemp(path.data());
+  addStatusLine("Create configuration file (temporary, dry run)");
+  if (fd < 0 || ::close(fd) != 0 ||
+      writeAutomaticConfiguration(hw, m_updateSettings.optionUpdate != 0, m_session.m_comm.m_portNo,
+                                  path) == kConfigNotCreated) {
+    if (fd >= 0) ::unlink(path.c_str());
+    setStepStatus(0, 0);
+    return false;
+  }
+  setStepStatus(1, 0);
+  const bool checked = preflightCheck(true, m_updateSettings.optionKind, path.c_str());
+  ::unlink(path.c_str());
+  if (!checked) return false;
+
+  UpdatePlanInput input;
+  input.job = &programmingJob;
+  input.optionImage = optionFileOf(optionKindName(m_updateSettings.optionKind));
+  if (m_updateSettings.optionKind == kOptionKindB1) input.dspPowerOnWaitMs = kDspPowerOnWaitMs;
+  input.intermediateBoot = m_intermediateBoot != 0;
+  m_plan = updatePlanLines(input);
+  return true;
+}
