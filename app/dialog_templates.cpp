@@ -39,7 +39,7 @@ const ui::DialogTemplate& updateDialogTemplate() {
       kIddUpdate,
       "Update",
       336,
-      306,
+      318,
       kDialogFont,
       8,
       true,
@@ -64,7 +64,7 @@ const ui::DialogTemplate& updateDialogTemplate() {
            ui::kStyleDisabled},
           {kIdcExit, ControlKind::PushButton, "Exit", {260, 7, 55, 14}, ui::kStyleDefaultButton},
           {kIdcHelp, ControlKind::PushButton, "Help", {260, 34, 55, 14}, 0},
-          {kIdcProgressGroup, ControlKind::GroupBox, "Progress", {5, 60, 325, 240}, 0},
+          {kIdcProgressGroup, ControlKind::GroupBox, "Progress", {5, 60, 325, 252}, 0},
           {kIdcHeadline, ControlKind::StaticText, "", {25, 67, 290, 15}, ui::kStyleCentered},
           {kIdcStatusList,
            ControlKind::ListBox,
@@ -73,11 +73,13 @@ const ui::DialogTemplate& updateDialogTemplate() {
            ui::kStyleVScroll | ui::kStyleBorder},
           {kIdcBusyBar, ControlKind::ProgressBar, "", {25, 240, 290, 14}, 0},
           {kIdcTransferBar, ControlKind::ProgressBar, "", {25, 256, 290, 14}, 0},
-          {kIdcPacketRetries, ControlKind::StaticText, "", {120, 272, 100, 8}, 0},
-          {kIdcPacketErrors, ControlKind::StaticText, "", {120, 280, 100, 8}, 0},
-          {kIdcPacketCount, ControlKind::StaticText, "", {120, 288, 100, 8}, 0},
-          {kIdcRun, ControlKind::PushButton, "Run", {25, 280, 75, 12}, 0},
-          {kIdcCancel, ControlKind::PushButton, "Cancel", {230, 280, 85, 14}, ui::kStyleDisabled},
+          // The host writes the run's numbers here (percent, rate, time left, elapsed).
+          {ui::kIdProgressNumbers, ControlKind::StaticText, "", {25, 272, 290, 8}, 0},
+          {kIdcPacketRetries, ControlKind::StaticText, "", {120, 284, 100, 8}, 0},
+          {kIdcPacketErrors, ControlKind::StaticText, "", {120, 292, 100, 8}, 0},
+          {kIdcPacketCount, ControlKind::StaticText, "", {120, 300, 100, 8}, 0},
+          {kIdcRun, ControlKind::PushButton, "Run", {25, 288, 85, 14}, 0},
+          {kIdcCancel, ControlKind::PushButton, "Cancel", {230, 288, 85, 14}, ui::kStyleDisabled},
       }};
   return dialog;
 }
@@ -135,7 +137,7 @@ const ui::DialogTemplate& configDialogTemplate() {
            "OK",
            {9, 163, 50, 14},
            ui::kStyleGroupStart | ui::kStyleDefaultButton},
-          {ui::kIdCancel, ControlKind::PushButton, "Cancel", {135, 161, 50, 14}, 0},
+          {ui::kIdCancel, ControlKind::PushButton, "Cancel", {135, 163, 50, 14}, 0},
           // The RS-232 section: filled and hidden as soon as the dialog opens.
           {kIdcRs232Group, ControlKind::GroupBox, "RS232 Port", {110, 10, 80, 100}, 0},
           {kIdcRs232PortLabel, ControlKind::StaticText, "Port", {115, 22, 30, 8}, 0},

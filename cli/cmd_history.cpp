@@ -87,7 +87,9 @@ std::string durationText(const ServiceRecord& record) {
   return text;
 }
 
-void printTable(const std::vector<StoredRecord>& records) {
+}  // namespace
+
+std::vector<std::vector<std::string>> historyTable(const std::vector<StoredRecord>& records) {
   std::vector<std::vector<std::string>> rows = {
       {"when (UTC)", "port", "instrument", "version", "updated", "outcome", "duration"}};
   for (const StoredRecord& stored : records) {
@@ -96,6 +98,13 @@ void printTable(const std::vector<StoredRecord>& records) {
                     printable(instrumentText(r)), printable(versionsText(r)),
                     printable(updatedText(r)), outcomeText(r), durationText(r)});
   }
+  return rows;
+}
+
+namespace {
+
+void printTable(const std::vector<StoredRecord>& records) {
+  const std::vector<std::vector<std::string>> rows = historyTable(records);
   std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows) {
     for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], displayWidth(row[i]));

@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "app/service_record.h"
 #include "app/update_app.h"
 #include "cli/command_line.h"
 #include "cli/console_run.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
 #include "sim/simulator_support.h"
+#include "ui/history_view.h"
 
 #ifdef ZEL_HAVE_QT
 #include "frontends/qt/qt_host.h"
@@ -24,6 +26,26 @@ constexpr const char* kConsoleHint = "use `zelupdate run` for an update in the c
 int startPortNumber(const std::string& settingsFile) {
   const int portNo = platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile);
   return portNo < 1 ? 1 : portNo;
+}
+
+// The window's "History..." entry reads the history file anew each time it is opened.
+void installHistoryProvider(const CommonOptions& common) {
+  const std::string path = historyFileFor(common);
+  if (path.empty()) {
+    ui::setHistoryProvider({});
+    return;
+  }
+  ui::setHistoryProvider([path] {
+    ui::HistoryTable table;
+    table.source = path;
+    std::vector<StoredRecord> records;
+    if (!readHistory(path, HistoryFilter{}, records, &table.error)) return table;
+    std::vector<std::vector<std::string>> rows = historyTable(records);
+    table.header = std::move(rows.front());
+    table.rows.assign(std::make_move_iterator(rows.begin() + 1),
+                      std::make_move_iterator(rows.end()));
+    return table;
+  });
 }
 #endif
 
@@ -58,12 +80,15 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     return kExitUsage;
   }
   const std::unique_ptr<ui::DialogHost> host = ui::qt::createDialogHost();
+  installHistoryProvider(common);
   CUpdateApp application;
   const std::string historyFile = historyFileFor(common);
   application.m_recordRun = [&historyFile](ServiceRecord& record) {
     record.frontEnd = "window";
     keepServiceRecord(historyFile, record);
   };
-  return application.run(*host, args, common.programPath);
+  const int status = application.run(*host, args, common.programPath);
+  ui::setHistoryProvider({});
+  return status;
 #endif
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct StoredRecord;
+
 // Exit statuses shared by the commands.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
@@ -37,3 +39,5 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
 std::string settingsFileFor(const CommonOptions& common);
 // The history file that a run appends its record to: empty with --no-history.
 std::string historyFileFor(const CommonOptions& common);
+// The history as `zelupdate history` tables it: the header row, then one row per record.
+std::vector<std::vector<std::string>> historyTable(const std::vector<StoredRecord>& records);

@@ -10,6 +10,7 @@
 #include "instrument/command_text.h"
 #include "instrument/zel.h"
 #include "platform/clock.h"
+#include "run/run_progress.h"
 #include "run/run_state.h"
 
 namespace {
@@ -119,6 +120,8 @@ int32_t CZel::getDeviceAnswer(int32_t seconds) {
   const uint64_t limitMs = seconds > 0 ? static_cast<uint64_t>(seconds) * 1000u : 0u;
   const uint32_t start = platform::tickCount();
   bool answered = false;
+  // The wait serves no window events; its bound goes to the front ends, which count it down.
+  beginBoundedWait(static_cast<uint32_t>(limitMs));
 
   for (;;) {
     const uint32_t passStart = platform::tickCount();
@@ -145,7 +148,9 @@ int32_t CZel::getDeviceAnswer(int32_t seconds) {
     const uint32_t passMs = platform::tickCount() - passStart;
     if (passMs < kMinDeviceAnswerPassMs) platform::sleepMs(kMinDeviceAnswerPassMs - passMs);
     if (static_cast<uint64_t>(platform::tickCount() - start) >= limitMs) break;
+    boundedWaitProgressed();
   }
+  endBoundedWait();
 
   traceLeave(scope, "result = %s {idnString=<%s>}", answered ? kNoError : kError,
              instrument::printable(idnString).c_str());

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "platform/clock.h"
+#include "run/run_progress.h"
+
 uint32_t bytesSent = 0;
 uint32_t packetCount = 0;
 uint32_t packetErrors = 0;
@@ -13,6 +16,7 @@ namespace {
 
 std::vector<std::string> g_lines;
 std::vector<StatusListObserver*> g_observers;
+uint64_t g_runStartMicros = 0;
 
 }  // namespace
 
@@ -50,12 +54,18 @@ void deleteStatusLine(int index) {
 }
 
 void clearStatusList() {
+  // A run begins with an empty list: its elapsed time counts from here.
+  g_runStartMicros = platform::clock().nowMicros();
   g_lines.clear();
   for (StatusListObserver* observer : std::vector(g_observers)) observer->statusListCleared();
 }
 
 const std::vector<std::string>& statusLines() {
   return g_lines;
+}
+
+uint64_t runStartMicros() {
+  return g_runStartMicros;
 }
 
 void resetRunState() {

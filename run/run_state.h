@@ -43,6 +43,7 @@ int statusLineCount();
 std::string statusLineText(int index);
 // Removes a line (the lines behind it move up); an index outside the list is ignored.
 void deleteStatusLine(int index);
+// Also marks the start of a run (runStartMicros, run_progress.h): a run begins with it.
 void clearStatusList();
 // All lines, first to last.
 const std::vector<std::string>& statusLines();

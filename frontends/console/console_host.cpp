@@ -17,6 +17,7 @@
 
 #include "platform/clock.h"
 #include "platform/message_pump.h"
+#include "run/run_progress.h"
 
 namespace ui {
 namespace {
@@ -79,12 +80,8 @@ bool takeTermination() {
 // A wait for a key is cut into these slices, so that Ctrl-C is seen even where the signal
 // does not interrupt poll().
 constexpr int kKeyPollMs = 200;
-// The span of the transfer over which the rate is measured.
-constexpr uint64_t kRateWindowMicros = 5'000'000;
-constexpr uint64_t kRateMinSpanMicros = 500'000;
 constexpr int kBusyCells = 10;
 constexpr int kTransferCells = 20;
-constexpr int kPercentCap = 95;  // the transfer bar never shows more while a run goes on
 constexpr size_t kDefaultColumns = 80;
 
 const char* kindLabel(MessageBoxKind kind) {
@@ -196,8 +193,8 @@ struct ConsoleHost::Impl {
   int lastLineControl = -1;
   int lastLineRows = 0;
 
-  // Samples of the moved bytes at the timer's ticks: program time, bytes.
-  std::deque<std::pair<uint64_t, uint64_t>> rateSamples;
+  // The moved bytes, sampled at the timer's ticks: the rate and the time left.
+  ProgressMeter progressMeter;
 
   bool interactive() const { return inputTerminal && outputTerminal && !options.assumeYes; }
 
@@ -767,29 +764,12 @@ void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
     line.statistics += text;
   }
   if (options.transferredBytes) {
+    // The shared measure of the run's progress, on the program's clock.
     const uint64_t now = platform::clock().nowMicros();
-    const uint64_t bytes = options.transferredBytes();
-    if (sample) {
-      // Fewer bytes than before: a new run counts from 0.
-      if (!rateSamples.empty() && bytes < rateSamples.back().second) rateSamples.clear();
-      rateSamples.emplace_back(now, bytes);
-      while (rateSamples.size() > 2 && now - rateSamples.front().first > kRateWindowMicros)
-        rateSamples.pop_front();
-    }
-    if (rateSamples.size() >= 2) {
-      const auto& [t0, b0] = rateSamples.front();
-      const auto& [t1, b1] = rateSamples.back();
-      if (t1 - t0 >= kRateMinSpanMicros) {
-        line.bytesPerSecond = static_cast<double>(b1 - b0) * 1e6 / static_cast<double>(t1 - t0);
-      }
-    }
-    // The percent is of the bytes the update is expected to move, so the bytes still to go
-    // follow from it; at the cap it no longer tells.
-    if (line.percent > 0 && line.percent < kPercentCap && line.bytesPerSecond > 0) {
-      const double remaining =
-          static_cast<double>(bytes) * (100 - line.percent) / static_cast<double>(line.percent);
-      line.secondsLeft = static_cast<int64_t>(remaining / line.bytesPerSecond + 0.5);
-    }
+    if (sample) progressMeter.sample(now, options.transferredBytes(), line.percent);
+    const ProgressNumbers numbers = progressMeter.numbers(now);
+    line.bytesPerSecond = numbers.bytesPerSecond;
+    line.secondsLeft = numbers.secondsLeft;
   }
   if (plainLines) {
     printProgressLine(line);

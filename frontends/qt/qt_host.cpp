@@ -1,7 +1,6 @@
 #include "frontends/qt/qt_host.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
@@ -15,10 +14,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/message_pump.h"
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/qt_window.h"
+#include "platform/clock.h"
+#include "platform/message_pump.h"
+#include "run/run_progress.h"
 
 namespace ui::qt {
 namespace {
@@ -206,6 +206,10 @@ void windowStarted(QtDialogWindow* window) {
       QCoreApplication::instance()->installEventFilter(rt.guard);
     }
     platform::setMessagePumpHook([] { return pump(); });
+    // A wait that serves no events still shows its countdown.
+    setBoundedWaitHook([] {
+      for (QtDialogWindow* w : state().windows) w->showProgressNumbers(false, true);
+    });
   }
   rt.windows.push_back(window);
 }
@@ -219,6 +223,7 @@ void windowEnded(QtDialogWindow* window) {
   if (rt.timers.empty() && rt.poll) rt.poll->stop();
   if (rt.windows.empty()) {
     platform::setMessagePumpHook({});
+    setBoundedWaitHook({});
     if (rt.signalPoll) rt.signalPoll->stop();
     ::sigaction(SIGTERM, &g_previousSigterm, nullptr);
     ::sigaction(SIGHUP, &g_previousSighup, nullptr);
@@ -304,8 +309,11 @@ void countDispatch() {
 
 bool openHelp(const std::string& url) {
   const Runtime& rt = state();
-  if (rt.helpOpener) return rt.helpOpener(url);
-  return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+  return rt.helpOpener && rt.helpOpener(url);
+}
+
+bool helpOpenerInstalled() {
+  return static_cast<bool>(state().helpOpener);
 }
 
 QIcon applicationIcon() {
@@ -344,8 +352,14 @@ std::string helpFilePath() {
     candidates.push_back(QCoreApplication::applicationDirPath() +
                          QStringLiteral("/../share/doc/zelupdate/README.md"));
   }
-#ifdef ZEL_SOURCE_README
-  candidates.push_back(QStringLiteral(ZEL_SOURCE_README));
+#if defined(ZEL_SOURCE_README) && defined(ZEL_BUILD_DIR)
+  // The source tree's copy serves only a program that runs from the build folder.
+  if (QCoreApplication::instance()) {
+    const QString build = QDir(QStringLiteral(ZEL_BUILD_DIR)).canonicalPath();
+    const QString program = QDir(QCoreApplication::applicationDirPath()).canonicalPath();
+    if (!build.isEmpty() && (program == build || program.startsWith(build + QLatin1Char('/'))))
+      candidates.push_back(QStringLiteral(ZEL_SOURCE_README));
+  }
 #endif
   for (const QString& candidate : candidates) {
     const QFileInfo file(candidate);

@@ -24,15 +24,16 @@ bool displayAvailable();
 std::unique_ptr<DialogHost> createDialogHost();
 
 // Where the help is: the installed README (share/doc/zelupdate beside the program's bin/
-// folder), else the one of the source tree the program was built from. Empty when neither
-// exists.
+// folder), else, for a program that runs from its build folder, the one of the source tree
+// it was built from. Empty when neither exists.
 std::string helpFilePath();
 // The address the Help button opens for a dialog: the help file at the section about that
 // dialog's window.
 std::string helpUrlFor(int dialogId);
 
 // Replaces the way a help address is opened (tests); an empty function restores the
-// desktop's own viewer. The function returns false when it could not open it.
+// program's own viewer (the README rendered in a window of its own). The function returns false
+// when it could not open it.
 void setHelpOpener(std::function<bool(const std::string& url)> opener);
 
 }  // namespace ui::qt

@@ -35,8 +35,10 @@ bool terminationRequested();
 // A handler of a dialog is about to run.
 void countDispatch();
 
-// Opens a help address with the installed opener; false when it could not.
+// Opens a help address with the opener that setHelpOpener installed; false when it could
+// not. Without one the windows show the help themselves.
 bool openHelp(const std::string& url);
+bool helpOpenerInstalled();
 
 // The application icon, drawn for the sizes a desktop asks for.
 QIcon applicationIcon();

@@ -19,10 +19,15 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTextOption>
+#include <QUrl>
 #include <algorithm>
 
 #include "frontends/qt/qt_host.h"
 #include "frontends/qt/qt_runtime.h"
+#include "frontends/qt/text_viewers.h"
+#include "platform/clock.h"
+#include "run/run_state.h"
+#include "ui/history_view.h"
 
 namespace ui::qt {
 namespace {
@@ -33,6 +38,18 @@ constexpr const char* kControlProperty = "zelControl";
 constexpr int kTabStopChars = 8;
 // The icon control's picture.
 constexpr int kIconPixels = 32;
+// A label stands beside a combo box when the box begins at most this far (dialog units)
+// right of it, on rows that overlap.
+constexpr int kLabelGapUnits = 12;
+constexpr int kRowSlackUnits = 4;
+// The context menu's entry for the service history (not a command of the dialog).
+constexpr int kHistoryMenuCommand = -2;
+// Group boxes draw their frame through the middle of the title, so the frame encloses what
+// the template places below the title's top.
+constexpr const char* kGroupBoxStyle =
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 0.6em; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px;"
+    " padding: 0 3px; }";
 
 QString qs(const std::string& text) {
   return QString::fromStdString(text);
@@ -140,7 +157,10 @@ void QtDialogWindow::buildControls() {
     group.clear();
   };
   std::vector<QWidget*> groupBoxes;
+  int lastBar = -1;
   for (const ControlTemplate& control : m_template.controls) {
+    if (control.kind == ControlKind::ProgressBar) lastBar = control.id;
+    if (control.id == kIdProgressNumbers) m_numbersBarId = lastBar;
     QWidget* widget = createControl(control);
     widget->setProperty(kControlProperty, true);
     if (control.id != -1) {
@@ -158,6 +178,30 @@ void QtDialogWindow::buildControls() {
   closeGroup();
   // Group boxes frame the controls that follow them in the template: they stay beneath.
   for (QWidget* box : groupBoxes) box->lower();
+  alignLabelsAndButtons();
+}
+
+void QtDialogWindow::alignLabelsAndButtons() {
+  // A one-line label beside a combo box: its text on the baseline of the box's text (the
+  // box is as high as its font needs, not as the template's row).
+  for (const ControlTemplate& label : m_template.controls) {
+    if (label.kind != ControlKind::StaticText || label.id == -1 || label.rect.height > 10) continue;
+    for (const ControlTemplate& box : m_template.controls) {
+      if (box.kind != ControlKind::ComboBox) continue;
+      const int gap = box.rect.x - (label.rect.x + label.rect.width);
+      const bool beside = gap >= 0 && gap <= kLabelGapUnits;
+      const bool sameRow = label.rect.y + label.rect.height + kRowSlackUnits > box.rect.y &&
+                           label.rect.y < box.rect.y + 14 + kRowSlackUnits;
+      QWidget* labelWidget = control(label.id);
+      QWidget* boxWidget = control(box.id);
+      if (!beside || !sameRow || !labelWidget || !boxWidget) continue;
+      const int textHeight = QFontMetrics(labelWidget->font()).height();
+      const QRect b = boxWidget->geometry();
+      labelWidget->setGeometry(labelWidget->x(), b.y() + (b.height() - textHeight) / 2,
+                               labelWidget->width(), std::max(textHeight, labelWidget->height()));
+      break;
+    }
+  }
 }
 
 QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
@@ -167,6 +211,7 @@ QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
   switch (control.kind) {
     case ControlKind::GroupBox:
       widget = new QGroupBox(text, this);
+      widget->setStyleSheet(QString::fromLatin1(kGroupBoxStyle));
       break;
     case ControlKind::StaticText: {
       auto* label = new StaticText(text, (control.style & kStyleCentered) != 0, this);
@@ -200,6 +245,11 @@ QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
     }
     case ControlKind::ListBox: {
       auto* list = new QListWidget(this);
+      // Lines begin with "OK    " or "ERROR ": in a fixed-width font their texts line up.
+      QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+      fixed.setStyleHint(QFont::Monospace);
+      fixed.setPointSize(font().pointSize());
+      list->setFont(fixed);
       list->setSortingEnabled((control.style & kStyleSorted) != 0);
       list->setSelectionMode(QAbstractItemView::SingleSelection);
       list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
@@ -242,11 +292,18 @@ QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
       break;
     }
   }
+  int width = pixels.width;
   int height = pixels.height;
   // A drop-down list's template height includes its open list; the closed box is as high
   // as its font needs.
   if (control.kind == ControlKind::ComboBox) height = widget->sizeHint().height();
-  widget->setGeometry(pixels.x, pixels.y, pixels.width, height);
+  // Buttons of one size in the template are one size on the screen, wherever they stand
+  // (edges rounded one by one would differ by a pixel).
+  if (control.kind == ControlKind::PushButton) {
+    width = mulDiv(control.rect.width, m_units.averageCharWidth, 4);
+    height = mulDiv(control.rect.height, m_units.charHeight, 8);
+  }
+  widget->setGeometry(pixels.x, pixels.y, width, height);
   return widget;
 }
 
@@ -288,14 +345,7 @@ void QtDialogWindow::deliver(const std::function<void()>& handler) {
 
 void QtDialogWindow::buttonClicked(int id) {
   if (id == kIdHelp) {
-    // The help command belongs to the application, not to the dialog.
-    const std::string url = helpUrlFor(m_template.id);
-    if (url.empty() || !runtime::openHelp(url)) {
-      showMessageBox(
-          "The help file cannot be opened.\nIt is installed as README.md in the "
-          "program's documentation folder.",
-          m_template.caption, MessageBoxKind::Stop);
-    }
+    openHelp();
     return;
   }
   deliver([this, id] {
@@ -307,6 +357,24 @@ void QtDialogWindow::buttonClicked(int id) {
       m_dialog.onCommand(id, Notification::Clicked);
     }
   });
+}
+
+void QtDialogWindow::openHelp() {
+  // The help command belongs to the application, not to the dialog: the README, inside the
+  // program, at the section about this window.
+  const std::string url = helpUrlFor(m_template.id);
+  bool opened = false;
+  if (!url.empty()) {
+    opened = runtime::helpOpenerInstalled()
+                 ? runtime::openHelp(url)
+                 : showHelpViewer(this, helpFilePath(), QUrl(qs(url)).fragment()) != nullptr;
+  }
+  if (!opened) {
+    showMessageBox(
+        "The help file cannot be opened.\nIt is installed as README.md in the "
+        "program's documentation folder.",
+        m_template.caption, MessageBoxKind::Stop);
+  }
 }
 
 void QtDialogWindow::radioClicked(int id) {
@@ -362,10 +430,18 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
     if (!menu.isEmpty()) menu.addSeparator();
     addEntry(qs(entry.text), entry.command);
   }
+  // The service history stands beside the dialog's own entries (the About box).
+  const HistoryProvider& history = historyProvider();
+  if (!m_menuEntries.empty() && history)
+    addEntry(QStringLiteral("&History..."), kHistoryMenuCommand);
   if (menu.isEmpty()) return;
   menu.exec(event->globalPos());
   // The command runs once the menu has gone, as a system menu's does.
-  if (chosen != 0) systemCommand(chosen);
+  if (chosen == kHistoryMenuCommand) {
+    runHistoryViewer(this, history());
+  } else if (chosen != 0) {
+    systemCommand(chosen);
+  }
 }
 
 // --- any control ---
@@ -583,6 +659,23 @@ void QtDialogWindow::killTimer(int timerId) {
 
 void QtDialogWindow::deliverTimer(int timerId) {
   deliver([this, timerId] { m_dialog.onTimer(timerId); });
+  showProgressNumbers(true, false);
+}
+
+void QtDialogWindow::showProgressNumbers(bool sample, bool paintNow) {
+  auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers));
+  if (!line || !m_running) return;
+  int percent = -1;
+  if (auto* bar = qobject_cast<QProgressBar*>(control(m_numbersBarId))) {
+    const int span = std::max(1, bar->maximum() - bar->minimum());
+    percent = (std::max(bar->value(), bar->minimum()) - bar->minimum()) * 100 / span;
+  }
+  const uint64_t now = platform::clock().nowMicros();
+  if (sample) m_meter.sample(now, bytesSent, percent);
+  const QString text = qs(formatProgressNumbers(m_meter.numbers(now)));
+  if (text == line->text()) return;
+  line->setText(text);
+  if (paintNow) line->repaint();
 }
 
 namespace {

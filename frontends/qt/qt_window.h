@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/dialog_host.h"
 #include "frontends/qt/dialog_units.h"
+#include "run/run_progress.h"
+#include "ui/dialog_host.h"
 
 class QEventLoop;
 
@@ -87,6 +88,10 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
 
   // Delivers a timer tick to the dialog (the host's timer service calls it).
   void deliverTimer(int timerId);
+  // Writes the run's progress numbers into the numbers line, when the template has one;
+  // `sample` takes the moved bytes into the rate (at a timer tick). Repaints the line now
+  // when `paintNow` (a wait that serves no events).
+  void showProgressNumbers(bool sample, bool paintNow);
   // Delivers the request to end the program (the host's signal service calls it): the
   // dialog's kSysCommandTerminate, or its cancel when it does not handle that.
   void deliverTermination();
@@ -103,6 +108,8 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   void buttonClicked(int id);
   void radioClicked(int id);
   void systemCommand(int command);
+  void openHelp();
+  void alignLabelsAndButtons();
   // Runs a handler of the dialog while the window runs and has not ended; counts it as a
   // dispatched event.
   void deliver(const std::function<void()>& handler);
@@ -119,6 +126,9 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   };
   std::vector<MenuEntry> m_menuEntries;
   bool m_closeInMenu = true;
+  ProgressMeter m_meter;
+  // The progress bar whose percent the numbers line shows: the last one before the line.
+  int m_numbersBarId = -1;
   QEventLoop* m_loop = nullptr;
   // The question of askQuestion while it is open.
   QPointer<QMessageBox> m_question;

@@ -15,7 +15,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QTableWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -24,16 +28,17 @@
 #include <vector>
 
 #include "app/dialog_templates.h"
-#include "run/run_state.h"
 #include "app/update_dlg.h"
-#include "platform/clock.h"
-#include "serial/com_ports.h"
-#include "platform/profile.h"
 #include "frontends/qt/qt_host.h"
+#include "platform/clock.h"
+#include "platform/profile.h"
+#include "run/run_state.h"
+#include "serial/com_ports.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
 #include "tests/frontends/qt/window_driver.h"
 #include "tests/support/temp_dir.h"
+#include "ui/history_view.h"
 
 namespace {
 
@@ -113,6 +118,37 @@ std::string statistics(const char* format, int value) {
   char text[64];
   std::snprintf(text, sizeof text, format, value);
   return text;
+}
+
+// Every text the numbers line paints, also where no event is served (the reboot wait).
+class PaintedTexts : public QObject {
+ public:
+  std::vector<std::string> texts;
+
+ protected:
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      const std::string text = qobject_cast<QLabel*>(object)->text().toStdString();
+      if (texts.empty() || texts.back() != text) texts.push_back(text);
+    }
+    return false;
+  }
+};
+
+// "42 %   4.7 kB/s   1:05 left   0:12 elapsed" taken apart.
+struct Numbers {
+  int percent = -1;
+  double kBytesPerSecond = -1;
+  int secondsLeft = -1;
+};
+Numbers parseNumbers(const std::string& text) {
+  Numbers n;
+  int minutes = 0;
+  int seconds = 0;
+  if (std::sscanf(text.c_str(), "%d %%   %lf kB/s   %d:%d left", &n.percent, &n.kBytesPerSecond,
+                  &minutes, &seconds) == 4)
+    n.secondsLeft = minutes * 60 + seconds;
+  return n;
 }
 
 class UpdateWindow : public ::testing::Test {
@@ -393,7 +429,15 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
   int highestTransfer = 0;
   bool busyMoved = false;
   bool pictureTaken = false;
-  driver.click(kIddUpdate, kIdcRun)
+  PaintedTexts painted;
+  // Bytes and program time at 20 % of the transfer, and the numbers line at 50 %.
+  uint64_t bytesAt20 = 0;
+  uint64_t microsAt20 = 0;
+  bool numbersChecked = false;
+  driver.waitForDialog(kIddUpdate)
+      .check("numbers line watched",
+             [&] { controlOf(kIddUpdate, ui::kIdProgressNumbers)->installEventFilter(&painted); })
+      .click(kIddUpdate, kIdcRun)
       .then("running", [] { return hasLine("Update processor firmware"); })
       .check("controls during the run",
              [] {
@@ -408,6 +452,21 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
       .then("watch the run",
             [&] {
               highestTransfer = std::max(highestTransfer, barValue(kIdcTransferBar));
+              if (bytesAt20 == 0 && highestTransfer >= 20) {
+                bytesAt20 = bytesSent;
+                microsAt20 = clock.nowMicros();
+              }
+              if (!numbersChecked && highestTransfer >= 50 && highestTransfer < 90) {
+                // What the line says against the rate measured over 30 % of the transfer.
+                numbersChecked = true;
+                const Numbers n = parseNumbers(widgetText(kIddUpdate, ui::kIdProgressNumbers));
+                const double rate = static_cast<double>(bytesSent - bytesAt20) * 1e6 /
+                                    static_cast<double>(clock.nowMicros() - microsAt20);
+                const double left = (dialog->expectedBytes - bytesSent) / rate;
+                EXPECT_EQ(n.percent, barValue(kIdcTransferBar));
+                EXPECT_NEAR(n.kBytesPerSecond * 1000, rate, rate * 0.1);
+                EXPECT_NEAR(n.secondsLeft, left, left * 0.1);
+              }
               busyMoved = busyMoved || barValue(kIdcBusyBar) > 0;
               // The list shows its last line selected, in view.
               auto* list = controlAs<QListWidget>(kIddUpdate, kIdcStatusList);
@@ -424,12 +483,20 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
       .answer(kDone, Box::Ok)
       .then("idle again", [] { return enabled(kIddUpdate, kIdcRun); })
       .check("after the run",
-             [] {
+             [&] {
                EXPECT_EQ(listLines(kIddUpdate, kIdcStatusList), statusLines());
                EXPECT_EQ(statusLines().front(), "OK    Autoconnect with device");
                EXPECT_EQ(statusLines().back(), "Update of DSP option successfully completed");
                EXPECT_TRUE(hasLine("OK    Download processor firmware"));
                EXPECT_TRUE(hasLine("OK    Wait until ZEL is booted"));
+               // The reboot wait counted down from its bound, although it serves no events.
+               std::vector<std::string> waits;
+               for (const std::string& text : painted.texts) {
+                 if (text.rfind("waiting ", 0) == 0) waits.push_back(text.substr(0, 20));
+               }
+               ASSERT_GE(waits.size(), 2u);
+               EXPECT_EQ(waits.front(), "waiting 2:30 at most");
+               EXPECT_LT(waits.back(), waits.front());
                EXPECT_FALSE(enabled(kIddUpdate, kIdcCancel));
                EXPECT_FALSE(enabled(kIddUpdate, kIdcConfiguration));
                EXPECT_EQ(barValue(kIdcBusyBar), 0);
@@ -449,6 +516,102 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
   EXPECT_TRUE(busyMoved);
   EXPECT_EQ(highestTransfer, kTransferPercentCap);
   EXPECT_TRUE(pictureTaken);
+  EXPECT_TRUE(numbersChecked);
+}
+
+TEST_F(UpdateWindow, reads_at_a_glance_and_opens_help_and_history_inside_the_program) {
+  ui::setHistoryProvider([] {
+    return ui::HistoryTable{{"when (UTC)", "outcome"},
+                            {{"2026-12-01 09:00:00", "failed"}, {"2026-12-02 10:00:00", "success"}},
+                            "history.jsonl",
+                            ""};
+  });
+  driver.waitForDialog(kIddUpdate)
+      .check("layout",
+             [] {
+               // Step texts after "OK    " and "ERROR " begin at one x.
+               const QFontMetrics metrics(controlOf(kIddUpdate, kIdcStatusList)->font());
+               EXPECT_EQ(metrics.horizontalAdvance(QStringLiteral("OK    ")),
+                         metrics.horizontalAdvance(QStringLiteral("ERROR ")));
+               EXPECT_EQ(controlOf(kIddUpdate, kIdcRun)->size(),
+                         controlOf(kIddUpdate, kIdcCancel)->size());
+               // Every control of a frame inside the frame, below its title.
+               const QRect mode = controlOf(kIddUpdate, kIdcModeGroup)->geometry();
+               const int titleBottom =
+                   mode.top() + QFontMetrics(qt_test::dialogWindow(kIddUpdate)->font()).height();
+               for (int id :
+                    {kIdcAutomatic, kIdcManual, kIdcPortLabel, kIdcPortList, kIdcConfiguration}) {
+                 const QRect r = controlOf(kIddUpdate, id)->geometry();
+                 EXPECT_TRUE(mode.contains(r)) << id;
+                 EXPECT_GE(r.top(), titleBottom - 2) << id;
+               }
+               // The label's text stands centred on the port list's.
+               const QRect label = controlOf(kIddUpdate, kIdcPortLabel)->geometry();
+               const QRect ports = controlOf(kIddUpdate, kIdcPortList)->geometry();
+               EXPECT_NEAR(
+                   label.top() +
+                       QFontMetrics(qt_test::dialogWindow(kIddUpdate)->font()).height() / 2.0,
+                   ports.center().y(), 1.5);
+             })
+      .click(kIddUpdate, kIdcHelp)
+      .then("help at the window's section",
+            [] {
+              QWidget* viewer = nullptr;
+              for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "helpViewer" && w->isVisible()) viewer = w;
+              if (!viewer) return false;
+              auto* browser = viewer->findChild<QTextBrowser*>();
+              EXPECT_TRUE(browser->isReadOnly());
+              const QTextBlock top = browser->cursorForPosition(QPoint(4, 4)).block();
+              EXPECT_EQ(top.text().toStdString(), "The desktop window");
+              EXPECT_GT(browser->verticalScrollBar()->value(), 0);
+              viewer->close();
+              return true;
+            })
+      .check("context menu",
+             [] {
+               QTimer::singleShot(0, [] {
+                 QWidget* window = qt_test::dialogWindow(kIddUpdate);
+                 QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(300, 20),
+                                         window->mapToGlobal(QPoint(300, 20)));
+                 QApplication::sendEvent(window, &event);
+               });
+             })
+      .then("history entry beside About",
+            [] {
+              auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+              if (!menu) return false;
+              Lines texts;
+              QAction* history = nullptr;
+              for (QAction* action : menu->actions()) {
+                if (action->isSeparator()) continue;
+                texts.push_back(action->text().toStdString());
+                history = action;
+              }
+              EXPECT_EQ(texts, (Lines{kAboutMenuText, "&History..."}));
+              QTimer::singleShot(0, [menu, history] {
+                history->trigger();
+                menu->close();
+              });
+              return true;
+            })
+      .then("history shown, newest selected",
+            [] {
+              auto* table = qobject_cast<QTableWidget*>(
+                  QApplication::activeModalWidget()
+                      ? QApplication::activeModalWidget()->findChild<QTableWidget*>()
+                      : nullptr);
+              if (!table) return false;
+              EXPECT_EQ(table->rowCount(), 2);
+              EXPECT_EQ(table->currentRow(), 1);
+              EXPECT_EQ(table->item(1, 1)->text().toStdString(), "success");
+              EXPECT_EQ(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+              QApplication::activeModalWidget()->close();
+              return true;
+            })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  ui::setHistoryProvider({});
 }
 
 TEST_F(UpdateWindow, cancel_answered_no_goes_on_and_yes_stops_the_next_run) {
