@@ -4,8 +4,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 #include <ctime>
+#include <vector>
 
 #include "app/dialog_templates.h"
 #include "app/port_access.h"

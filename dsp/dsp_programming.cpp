@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/run_state.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/clock.h"
 #include "platform/host_files.h"
+#include "run/run_state.h"
 
 namespace {
 

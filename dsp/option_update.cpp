@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <string>
 
-#include "run/run_state.h"
 #include "dsp/dsp_programming.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
+#include "run/run_state.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-#include "run/run_state.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_reader.h"
 #include "flash/config/programming_job.h"
@@ -12,6 +11,7 @@
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "run/run_state.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
+#include "run/run_state.h"
 
 uint8_t commandPacket[kCommandPacketSize];
 uint8_t answerPacket[kAnswerPacketSize];

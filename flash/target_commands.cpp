@@ -8,13 +8,13 @@
 #include <cstring>
 #include <string>
 
-#include "run/run_state.h"
 #include "flash/config/programming_job.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "platform/clock.h"
 #include "platform/host_files.h"
 #include "platform/whole_file.h"
+#include "run/run_state.h"
 
 namespace {
 

@@ -9,16 +9,16 @@
 #include <memory>
 #include <string>
 
-#include "run/run_state.h"
 #include "dsp/dsp_programming.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
-#include "serial/serial_device.h"
 #include "serial/comm.h"
 #include "serial/device_factory.h"
+#include "serial/serial_device.h"
 
 namespace {
 

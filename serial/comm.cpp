@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "run/run_state.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "serial/device_factory.h"
 

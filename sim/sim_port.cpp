@@ -3,8 +3,8 @@
 #include <map>
 
 #include "platform/clock.h"
-#include "ui/message_box.h"
 #include "sim/registry.h"
+#include "ui/message_box.h"
 
 namespace sim {
 namespace {

@@ -3,9 +3,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/profile.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
-#include "platform/profile.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
 

@@ -7,10 +7,10 @@
 
 #include "app/config_dlg.h"
 #include "app/port_list.h"
-#include "run/run_state.h"
 #include "app/update_app.h"
-#include "serial/com_ports.h"
 #include "platform/profile.h"
+#include "run/run_state.h"
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
 #include "sim/registry.h"
 #include "tests/app/app_fixture.h"

@@ -16,8 +16,8 @@
 #include <map>
 #include <sstream>
 
-#include "cli/command_line.h"
 #include "app/json_value.h"
+#include "cli/command_line.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "flash/result_codes.h"
 #include "platform/message_pump.h"
+#include "run/run_state.h"
 #include "tests/flash/target_double.h"
 #include "tests/support/temp_dir.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
+#include "run/run_state.h"
 #include "serial/forwarding_serial_device.h"
 #include "tests/flash/sim_update.h"
 

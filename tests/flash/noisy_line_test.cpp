@@ -6,11 +6,11 @@
 #include <numeric>
 #include <string>
 
-#include "run/run_state.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/message_pump.h"
+#include "run/run_state.h"
 #include "tests/flash/sim_update.h"
 
 namespace flash_test {

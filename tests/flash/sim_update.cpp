@@ -3,8 +3,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "run/run_state.h"
 #include "flash/config/config_writer.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
 
 namespace flash_test {

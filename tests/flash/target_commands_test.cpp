@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "run/run_state.h"
 #include "flash/config/programming_job.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "platform/message_pump.h"
+#include "run/run_state.h"
 #include "tests/flash/target_double.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,7 +1,7 @@
 #include "tests/flash/target_double.h"
 
-#include "run/run_state.h"
 #include "flash/programming_link.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "serial/device_factory.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "serial/serial_device.h"
 #include "serial/comm.h"
+#include "serial/serial_device.h"
 
 namespace flash_test {
 

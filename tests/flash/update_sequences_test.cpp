@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "dsp/dsp_programming.h"
 #include "dsp/option_update.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
+#include "run/run_state.h"
 #include "sim/sample_files.h"
 #include "tests/flash/sim_update.h"
 

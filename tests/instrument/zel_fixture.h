@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "instrument/zel.h"
 #include "platform/clock.h"
 #include "platform/debug_output.h"
 #include "platform/message_pump.h"
+#include "run/run_state.h"
 
 namespace zel_testing {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "serial/com_ports.h"
 #include "platform/profile.h"
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
 #include "tests/instrument/zel_fixture.h"
 #include "tests/support/fake_serial_device.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "flash/config/config_writer.h"
 #include "dsp/option_update.h"
+#include "flash/config/config_writer.h"
 #include "serial/com_ports.h"
 #include "sim/instrument.h"
 #include "sim/registry.h"

@@ -6,11 +6,11 @@
 #include <chrono>
 #include <string>
 
-#include "run/run_state.h"
 #include "platform/clock.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
-#include "serial/termios/termios_device.h"
 #include "serial/comm.h"
+#include "serial/termios/termios_device.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
 

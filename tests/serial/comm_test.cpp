@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "platform/clock.h"
-#include "serial/com_ports.h"
 #include "platform/debug_output.h"
+#include "run/run_state.h"
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
 #include "tests/support/fake_serial_device.h"
 

@@ -14,8 +14,8 @@
 
 #include "platform/clock.h"
 #include "platform/message_pump.h"
-#include "ui/message_box.h"
 #include "tests/support/pty_pair.h"
+#include "ui/message_box.h"
 
 namespace {
 

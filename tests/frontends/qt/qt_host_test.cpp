@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/message_pump.h"
 #include "frontends/qt/dialog_units.h"
 #include "frontends/qt/qt_host.h"
 #include "frontends/qt/qt_window.h"
+#include "platform/clock.h"
+#include "platform/message_pump.h"
 #include "tests/frontends/qt/window_driver.h"
 
 namespace {

@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
-#include "serial/rfc2217/rfc2217_device.h"
 #include "serial/comm.h"
 #include "serial/device_factory.h"
+#include "serial/rfc2217/rfc2217_device.h"
 #include "sim/instrument.h"
 #include "sim/registry.h"
 #include "tests/serial/rfc2217/scripted_server.h"

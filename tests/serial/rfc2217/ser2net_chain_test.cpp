@@ -17,9 +17,9 @@
 
 #include "instrument/zel.h"
 #include "serial/com_ports.h"
+#include "serial/device_factory.h"
 #include "serial/rfc2217/rfc2217_device.h"
 #include "serial/termios/termios_device.h"
-#include "serial/device_factory.h"
 #include "sim/instrument.h"
 #include "sim/registry.h"
 #include "tests/serial/rfc2217/scripted_server.h"
