@@ -842,6 +842,11 @@ int ConsoleHost::runModal(Dialog& dialog) {
       ::sigaction(SIGHUP, &terminate, &impl.previousSighup);
     }
     platform::setMessagePumpHook([&impl] { return impl.dispatchOne(); });
+    // A wait that serves no events (the reboot) still draws the progress line, so that a
+    // reader of the plain lines (the fleet) can tell a long quiet wait from a hung run.
+    setBoundedWaitHook([&impl] {
+      if (!impl.windows.empty()) impl.drawProgress(*impl.windows.back(), false);
+    });
   }
   impl.windows.push_back(window.get());
   dialog.m_window = window.get();
@@ -876,6 +881,7 @@ int ConsoleHost::runModal(Dialog& dialog) {
   impl.windows.pop_back();
   if (outermost) {
     platform::setMessagePumpHook({});
+    setBoundedWaitHook({});
     if (impl.options.catchInterrupt) ::sigaction(SIGINT, &impl.previousSigint, nullptr);
     ::sigaction(SIGPIPE, &impl.previousSigpipe, nullptr);
     if (impl.options.catchTermination) {

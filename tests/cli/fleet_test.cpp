@@ -292,4 +292,24 @@ TEST(Fleet, a_silent_child_is_killed_after_the_bound) {
   }
 }
 
+// The reboot wait serves no events, yet the run is alive: its progress lines go on, and a
+// bound on silence shorter than the wait does not kill it.
+TEST(Fleet, a_long_reboot_is_not_taken_for_a_hang) {
+  testing_support::TempDir dir;
+  sim::writeSampleUpdateFiles(dir.path());
+  FleetOptions options;
+  options.ports = {simPort(12, ",speed=20,boot-time=60")};  // 3 s of real time booting
+  options.program = ZEL_PROGRAM;
+  options.updateFolder = options.workFolder = dir.path();
+  options.settingsFile = dir.file("zelupdate.ini");
+  options.outputFd = ::open("/dev/null", O_WRONLY);
+  options.silenceLimitMs = 2000;
+  options.catchSignals = false;
+  FleetResult result;
+  EXPECT_EQ(runFleet(options, &result), kExitOk);
+  ::close(options.outputFd);
+  ASSERT_EQ(result.rows.size(), 1u);
+  EXPECT_EQ(result.rows[0].outcome, "success") << result.rows[0].why;
+}
+
 }  // namespace
