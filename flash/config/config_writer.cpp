@@ -47,8 +47,12 @@ int writeConfiguration(int portNumber, const char* transferLine, bool continueFl
   std::string text;
   char line[160];
   const auto add = [&text, &line](const char* format, auto... args) {
-    std::snprintf(line, sizeof line, format, args...);
-    text += line;
+    if constexpr (sizeof...(args) == 0) {
+      text += format;  // a fixed line
+    } else {
+      std::snprintf(line, sizeof line, format, args...);
+      text += line;
+    }
   };
   add("; %s\n", kConfigFileName);
   add("[HOST]\n");
