@@ -72,9 +72,11 @@ Instrument::Instrument(const Options& opts)
   m_version = opts.version;
   m_hw = opts.hw;
   m_now = now();
-  loadState();
+  const bool kept = loadState();
   if (options.flash == FlashLayout::Board) installBoardFlash();
-  m_firmwareVersions.emplace(flashDigest(), m_version);
+  // A new instrument runs the firmware of its options; a kept one knows what it ran (its
+  // flash may hold an update that has not booted yet).
+  if (!kept) m_firmwareVersions.emplace(flashDigest(), m_version);
   saveState();
 }
 

@@ -314,13 +314,14 @@ class Instrument {
   uint32_t m_nacksGiven = 0;
 
   // What it reports: from the options, then from the kept state, then after each boot from
-  // the firmware it booted (the version that firmware reported before) or the -after options.
+  // the -after options (with a state folder: the version the booted firmware reported before).
   std::string m_version;
   uint32_t m_hw = 0;
   // Firmware seen running, by a digest of the flash: the version it reported.
   std::map<uint64_t, std::string> m_firmwareVersions;
   bool m_corruptedThisUpdate = false;  // flash-corrupt strikes once after each erase
-  void loadState();
+  // True when a kept state was read.
+  bool loadState();
   uint64_t flashDigest() const;
   void bootedFirmware();
   // flash-corrupt: changes two of the count bytes just programmed at a byte offset so that

@@ -46,17 +46,23 @@ uint64_t Instrument::flashDigest() const {
 }
 
 void Instrument::bootedFirmware() {
-  // Firmware that ran here before reports what it reported then (a restored backup comes
-  // back with its old version); new firmware reports version-after when given.
+  if (options.hwAfter) m_hw = *options.hwAfter;
+  // Without a state folder every boot reports version-after, when given.
+  if (options.stateFolder.empty()) {
+    if (options.versionAfter) m_version = *options.versionAfter;
+    return;
+  }
+  // With one, the firmware decides: what ran here before reports what it reported then (a
+  // restored backup comes back with its old version, a backup alone changes nothing), new
+  // firmware reports version-after when given.
   const uint64_t digest = flashDigest();
   const auto known = m_firmwareVersions.find(digest);
   if (known != m_firmwareVersions.end()) {
     m_version = known->second;
-  } else {
-    if (options.versionAfter) m_version = *options.versionAfter;
-    m_firmwareVersions.emplace(digest, m_version);
+    return;
   }
-  if (options.hwAfter) m_hw = *options.hwAfter;
+  if (options.versionAfter) m_version = *options.versionAfter;
+  m_firmwareVersions.emplace(digest, m_version);
 }
 
 void Instrument::corruptProgrammed(FlashBank& bank, uint32_t offset, uint32_t count) {
@@ -80,11 +86,11 @@ void Instrument::corruptProgrammed(FlashBank& bank, uint32_t offset, uint32_t co
   }
 }
 
-void Instrument::loadState() {
-  if (options.stateFolder.empty()) return;
+bool Instrument::loadState() {
+  if (options.stateFolder.empty()) return false;
   const std::string folder = options.stateFolder + "/";
   std::string text;
-  if (!platform::readRegularFile(folder + kStateFile, kMaxStateFileBytes, text)) return;
+  if (!platform::readRegularFile(folder + kStateFile, kMaxStateFileBytes, text)) return false;
 
   std::vector<FlashBank> keptBanks;
   std::map<uint64_t, std::string> firmware;
@@ -99,7 +105,7 @@ void Instrument::loadState() {
     if (first) {
       first = false;
       stateError = parseOptions(line, kept);
-      if (!stateError.empty()) return;
+      if (!stateError.empty()) return false;
       continue;
     }
     unsigned long start = 0;
@@ -115,12 +121,12 @@ void Instrument::loadState() {
           !platform::readRegularFile(folder + bankFileName(static_cast<uint32_t>(start)),
                                      kMaxBankFileBytes, bytes)) {
         stateError = "bank " + hex32(static_cast<uint32_t>(start)) + " cannot be read";
-        return;
+        return false;
       }
       FlashBank bank(*chipType, chips, static_cast<uint32_t>(start), unit, 0);
       if (bytes.size() != bank.bytes.size()) {
         stateError = "bank " + hex32(bank.start) + " has another size";
-        return;
+        return false;
       }
       bank.bytes.assign(bytes.begin(), bytes.end());
       keptBanks.push_back(std::move(bank));
@@ -138,6 +144,7 @@ void Instrument::loadState() {
   serial.pace = kept.pace;
   banks = std::move(keptBanks);
   m_firmwareVersions = std::move(firmware);
+  return true;
 }
 
 void Instrument::saveState() {
