@@ -11,6 +11,8 @@ inline constexpr int kIddUpdate = 102;
 inline constexpr int kIdcModeGroup = 1036;
 inline constexpr int kIdcAutomatic = 1037;
 inline constexpr int kIdcManual = 1038;
+// Read every image back after its checksum (processor flash; the DSP module cannot be read).
+inline constexpr int kIdcVerify = 1102;
 inline constexpr int kIdcPortLabel = 1085;
 inline constexpr int kIdcPortList = 1084;
 inline constexpr int kIdcConfiguration = 1073;

@@ -176,16 +176,7 @@ std::string serviceRecordJson(const ServiceRecord& record) {
     if (record.dryRun) line.boolean("dry_run", true);
     line.text("port", record.port);
     line.text("device", record.device);
-    if (record.instrument) {
-      const ServiceRecordInstrument& instrument = *record.instrument;
-      ObjectWriter object(line.key("instrument"));
-      object.text("maker", instrument.maker);
-      object.text("model", instrument.model);
-      object.text("serial", instrument.serial);
-      object.text("version", instrument.version);
-      object.hex("hw", instrument.hw);
-      object.text("board", instrument.board);
-    }
+    if (record.instrument) line.key("instrument") += instrumentJson(*record.instrument);
     line.text("version_after", record.versionAfter);
     if (record.updated) {
       ObjectWriter object(line.key("updated"));
@@ -237,8 +228,55 @@ std::string serviceRecordJson(const ServiceRecord& record) {
       object.integer("packet_errors", record.statistics->packetErrors);
       object.integer("packet_retries", record.statistics->packetRetries);
     }
+    if (record.verify) {
+      std::string& value = line.key("verify");
+      if (record.verify->empty()) {
+        value += "null";
+      } else {
+        appendJsonString(value, *record.verify);
+      }
+    }
+    if (!record.differences.empty()) {
+      std::string& list = line.key("differences");
+      list += '[';
+      for (size_t i = 0; i < record.differences.size(); ++i) {
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%X",
+                      static_cast<unsigned>(record.differences[i]));
+        if (i > 0) list += ',';
+        appendJsonString(list, address);
+      }
+      list += ']';
+    }
+    line.text("backup", record.backup);
+    line.text("restore", record.restore);
   }
   return out;
+}
+
+std::string instrumentJson(const ServiceRecordInstrument& instrument) {
+  std::string out;
+  {
+    ObjectWriter object(out);
+    object.text("maker", instrument.maker);
+    object.text("model", instrument.model);
+    object.text("serial", instrument.serial);
+    object.text("version", instrument.version);
+    object.hex("hw", instrument.hw);
+    object.text("board", instrument.board);
+  }
+  return out;
+}
+
+bool instrumentOfJson(const JsonValue* object, ServiceRecordInstrument& instrument) {
+  if (object == nullptr || object->kind != JsonValue::Kind::kObject) return false;
+  instrument.maker = textOf(object->get("maker"));
+  instrument.model = textOf(object->get("model"));
+  instrument.serial = textOf(object->get("serial"));
+  instrument.version = textOf(object->get("version"));
+  instrument.hw = hexOf(object->get("hw"));
+  instrument.board = textOf(object->get("board"));
+  return true;
 }
 
 std::string defaultHistoryPath() {
@@ -340,17 +378,8 @@ bool parseRecordLine(const std::string& line, ServiceRecord& record) {
     record.dryRun = dry->boolean;
   record.port = textOf(root.get("port"));
   record.device = textOf(root.get("device"));
-  if (const JsonValue* object = root.get("instrument");
-      object && object->kind == JsonValue::Kind::kObject) {
-    ServiceRecordInstrument instrument;
-    instrument.maker = textOf(object->get("maker"));
-    instrument.model = textOf(object->get("model"));
-    instrument.serial = textOf(object->get("serial"));
-    instrument.version = textOf(object->get("version"));
-    instrument.hw = hexOf(object->get("hw"));
-    instrument.board = textOf(object->get("board"));
+  if (ServiceRecordInstrument instrument; instrumentOfJson(root.get("instrument"), instrument))
     record.instrument = instrument;
-  }
   record.versionAfter = textOf(root.get("version_after"));
   if (const JsonValue* object = root.get("updated");
       object && object->kind == JsonValue::Kind::kObject) {
@@ -395,6 +424,16 @@ bool parseRecordLine(const std::string& line, ServiceRecord& record) {
     statistics.packetRetries = integerOf(object->get("packet_retries")).value_or(0);
     record.statistics = statistics;
   }
+  if (const JsonValue* verify = root.get("verify"))
+    record.verify = verify->isString() ? verify->text : std::string();
+  if (const JsonValue* list = root.get("differences");
+      list && list->kind == JsonValue::Kind::kArray) {
+    for (const JsonValue& item : list->items) {
+      if (const auto address = hexOf(&item)) record.differences.push_back(*address);
+    }
+  }
+  record.backup = textOf(root.get("backup"));
+  record.restore = textOf(root.get("restore"));
   return true;
 }
 

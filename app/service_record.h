@@ -68,7 +68,18 @@ struct ServiceRecord {
   std::string resultMeaning;
   std::string outcome;  // "success", "failed", "cancelled", "refused"
   std::optional<ServiceRecordStatistics> statistics;
+  // Read back: unset when not asked for; "ok", "differs", or empty (null: not reached).
+  std::optional<std::string> verify;
+  std::vector<uint32_t> differences;  // with "differs": the first differing addresses
+  std::string backup;                 // the folder the flash was saved to before the erase
+  std::string restore;                // the backup folder programmed back
 };
+
+// The instrument as the "instrument" object of a record, and read back from one (false when
+// the value is no object).
+std::string instrumentJson(const ServiceRecordInstrument& instrument);
+struct JsonValue;
+bool instrumentOfJson(const JsonValue* value, ServiceRecordInstrument& instrument);
 
 // The record as one line of JSON, without the line feed.
 std::string serviceRecordJson(const ServiceRecord& record);

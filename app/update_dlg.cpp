@@ -223,14 +223,20 @@ void CUpdateDlg::run() {
 
   const bool automatic = w.isChecked(kIdcAutomatic);
   beginRecord(automatic);
+  prepareReadBack();
   if (automatic) {
     m_session.storePortParameter();
     // What the instrument reports is this run's alone: the manual selections stay the
     // configuration dialog's.
     const UpdateSettings manualSelections = m_updateSettings;
-    const int result = runAutomaticUpdate();
+    const int result = m_backupOnly               ? runBackupOnly()
+                       : !m_restoreFolder.empty() ? runRestore()
+                                                  : runAutomaticUpdate();
     m_updateSettings = manualSelections;
-    if (result == kAutomaticDone && m_dryRun) {
+    if (result == kAutomaticDone && (m_backupOnly || !m_restoreFolder.empty())) {
+      // Their own success box has been shown.
+      m_lastRunSucceeded = true;
+    } else if (result == kAutomaticDone && m_dryRun) {
       // The plan is the dry run's whole result: the instrument was never switched over.
       m_lastRunSucceeded = true;
     } else if (result == kAutomaticDone) {

@@ -159,6 +159,28 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // False when the run stops (its lines and box shown).
   bool planDryRun(uint32_t hw);
 
+  // --- read back, backup and restore (app/flash_backup_workflows.cpp) ---
+  // Verify: the check box's state when Run was clicked (a restore always verifies).
+  bool m_verify = false;
+  // The flash areas that the update erases are saved here first; empty: no backup.
+  std::string m_backupFolder;
+  // The backup alone: read into m_backupFolder, boot the instrument unchanged.
+  bool m_backupOnly = false;
+  // A restore from this backup folder; m_restoreForce also onto another instrument.
+  std::string m_restoreFolder;
+  bool m_restoreForce = false;
+  bool m_backupWritten = false;
+  // Sets up the engine's read back and backup for the Run that starts.
+  void prepareReadBack();
+  // The Run's keys verify, differences, backup and restore into the record.
+  void noteReadBack();
+  // The backup command's and the restore command's runs; results as runAutomaticUpdate.
+  int runBackupOnly();
+  int runRestore();
+  // Identification of the instrument as the automatic update starts it; false after its
+  // failure lines.
+  bool connectAndIdentify();
+
   // The open question is taken away unanswered.
   void withdrawQuestion();
 

@@ -1,5 +1,6 @@
 #include "app/update_plan.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -29,6 +30,10 @@ constexpr double kProgramAnswerBytes = 2 * ((2 + kPacketFrameBytes) + (2 + kPack
 // A DSP write request: command and address; its acknowledgement and status answer (5).
 constexpr double kDspPacketBytes = 5 + kPacketFrameBytes;
 constexpr double kDspAnswerBytes = 2 * ((2 + kPacketFrameBytes) + (5 + kPacketFrameBytes));
+// An upload request (command, bus, address, count), its acknowledgement, and the answer's
+// header (code, address, count) around the data.
+constexpr double kUploadRequestBytes = 10 + kPacketFrameBytes;
+constexpr double kUploadAnswerBytes = 2 * (2 + kPacketFrameBytes) + 2 * (10 + kPacketFrameBytes);
 // The target's turnaround and programming time per packet, beyond what the line takes.
 constexpr double kPacketTurnaroundSeconds = 0.00035;
 // The target sums the programmed image for its checksum at about a microsecond a byte.
@@ -93,7 +98,21 @@ std::string durationText(double seconds) {
   return text;
 }
 
+uint64_t eraseAreaBytes(const ProgrammingJob& job) {
+  uint64_t bytes = 0;
+  for (int i = 0; i < job.eraseCount && i < kMaxJobEntries; ++i) bytes += job.eraseAreas[i].length;
+  return bytes;
+}
+
 }  // namespace
+
+double uploadSeconds(double bytes, double baud) {
+  const double packets = std::max(1.0, std::ceil(bytes / kUploadChunkSize));
+  // The data crosses the line twice: each byte the target sends waits for its echo. The
+  // target reads the flash at about a microsecond a byte.
+  return lineSeconds(2 * bytes + packets * (kUploadRequestBytes + kUploadAnswerBytes), baud) +
+         packets * kPacketTurnaroundSeconds + bytes * kChecksumSecondsPerByte;
+}
 
 double estimatedUpdateSeconds(const UpdatePlanInput& input) {
   if (input.job == nullptr) return 0;
@@ -114,6 +133,7 @@ double estimatedUpdateSeconds(const UpdatePlanInput& input) {
           packetSeconds(bytes, kProgramChunkSize, kProgramPacketBytes, kProgramAnswerBytes, baud);
       // The target adds up what it programmed for the checksum.
       seconds += bytes * kChecksumSecondsPerByte;
+      if (input.verify) seconds += uploadSeconds(bytes, baud);
     } else if (file.role == "option") {
       seconds += kDspEraseWaitMs / 1000.0 + kDspChecksumSeconds;
       seconds += packetSeconds(bytes, kDspDataAreaSize, kDspPacketBytes, kDspAnswerBytes, baud);
@@ -122,6 +142,8 @@ double estimatedUpdateSeconds(const UpdatePlanInput& input) {
   for (int i = 0; i < job.eraseCount && i < kMaxJobEntries; ++i) {
     seconds += eraseSeconds(job, job.eraseAreas[i]);
   }
+  if (!input.backupFolder.empty())
+    seconds += uploadSeconds(static_cast<double>(eraseAreaBytes(job)), baud);
   if (input.intermediateBoot) seconds += kBootSeconds;
   if (input.intermediateBoot) seconds += input.dspPowerOnWaitMs / 1000.0;
   return seconds;
@@ -148,6 +170,15 @@ std::vector<std::string> updatePlanLines(const UpdatePlanInput& input) {
     lines.push_back(line);
   }
   if (input.optionImage == nullptr) lines.push_back("  option    none");
+  if (input.verify) {
+    lines.push_back(
+        "  verify    each image read back after its checksum and compared byte for byte "
+        "(the DSP module cannot be read)");
+  }
+  if (!input.backupFolder.empty()) {
+    lines.push_back("  backup    " + std::to_string(eraseAreaBytes(job)) +
+                    " bytes of the erase areas into " + input.backupFolder + " before the erase");
+  }
   lines.push_back("  link      " + std::to_string(kLinkStartBaud) +
                   " bits/s for the loader, then " + std::to_string(job.baud) + " bits/s");
   if (input.intermediateBoot && input.optionImage != nullptr) {

@@ -14,7 +14,13 @@ struct UpdatePlanInput {
   const char* optionImage = nullptr;    // the DSP image of the option update; nullptr: none
   uint32_t dspPowerOnWaitMs = 0;        // the wait for the option's DSP after a boot
   bool intermediateBoot = false;        // the instrument boots between the two updates
+  bool verify = false;                  // each image is read back after its checksum
+  std::string backupFolder;             // the erase areas are read into it first; empty: none
 };
+
+// Seconds to read `bytes` of flash with the upload command: each chunk's request, its
+// acknowledgement and the answer with the data, whose bytes wait for the host's echo.
+double uploadSeconds(double bytes, double baud);
 
 // The update's duration in seconds: the bytes each way at their link speed (the target
 // echoes what it receives, and what it sends waits for the host's echo), plus the protocol's

@@ -123,6 +123,7 @@ void CUpdateDlg::finishRecord() {
   m_record.statistics =
       ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
                               packetErrors, packetRetries};
+  noteReadBack();
   if (m_recordRun) m_recordRun(m_record);
 }
 
@@ -153,6 +154,8 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
   input.optionImage = optionFileOf(optionKindName(m_updateSettings.optionKind));
   if (m_updateSettings.optionKind == kOptionKindB1) input.dspPowerOnWaitMs = kDspPowerOnWaitMs;
   input.intermediateBoot = m_intermediateBoot != 0;
+  input.verify = m_verify;
+  input.backupFolder = m_backupFolder;
   m_plan = updatePlanLines(input);
   return true;
 }

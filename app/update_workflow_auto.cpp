@@ -113,6 +113,8 @@ void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
           s.memoryExtension != 0 ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
     }
   }
+  // A read back and a backup move the processor flash's bytes once more each.
+  expectedBytes += expectedBytes * ((m_verify ? 1 : 0) + (m_backupFolder.empty() ? 0 : 1));
   if (image != nullptr) expectedBytes += fileSizeOf(image);
 }
 

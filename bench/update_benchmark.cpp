@@ -6,6 +6,8 @@
 // host's adapter holding received bytes for 1 ms and for 16 ms (the latency timer of a USB
 // adapter in low-latency mode and by default): every byte the target sends waits for its
 // echo, so each one costs the latency once; then the real and CPU seconds of all runs.
+// The first run also backs up the erase area before the erase and reads the image back after
+// its checksum (the upload command at the speed of programming), each a phase of its own.
 // With --show it also prints the status list as it grows, stamped with the simulated time.
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,7 +22,9 @@
 #include "dsp/dsp_programming.h"
 #include "dsp/option_update.h"
 #include "flash/config/config_writer.h"
+#include "flash/config/programming_job.h"
 #include "flash/processor_update.h"
+#include "flash/read_back.h"
 #include "platform/clock.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
@@ -78,6 +82,8 @@ std::vector<Phase> g_phases = {
     {"DSP erase", "Erasing Flash ROMs on DSP module...", 115200},
     {"DSP program", "Programming Flash ROMs on DSP module...", 115200},
     {"DSP checksum", "Waiting for checksum from DSP module...", 115200},
+    {"backup", "Back up processor flash", 115200},
+    {"read back", "Read back processor firmware", 115200},
 };
 
 // A phase runs from the moment its line is appended until the line is rewritten with its
@@ -245,7 +251,16 @@ int main(int argc, char** argv) {
       },
       [](const std::string& name) { return probeSerialDevice(name.substr(6)); });
 
+  const std::string backupFolder = std::string(folder) + "/backup";
+  processorUpdateExtras.verify = true;
+  processorUpdateExtras.beforeErase = [&backupFolder](CComm& port) {
+    std::vector<BackupArea> areas;
+    return backupEraseAreas(programmingJob, backupFolder, areas, port);
+  };
   const RunResult result = runUpdates(0, show);
+  processorUpdateExtras = ProcessorUpdateExtras{};
+  std::remove((backupFolder + "/" + backupFileName(0x50000)).c_str());
+  rmdir(backupFolder.c_str());
   std::printf("\n%-18s %10s %12s %12s %12s %7s\n", "phase", "sim s", "to target", "from target",
               "line-bound s", "ratio");
   for (const Phase& phase : g_phases) {

@@ -17,7 +17,7 @@
 namespace {
 
 constexpr const char* kFleetUsage =
-    "usage: zelupdate fleet [--jobs N] [--ports-file FILE] [--report FILE] PORT...\n"
+    "usage: zelupdate fleet [--jobs N] [--ports-file FILE] [--report FILE] [--verify] PORT...\n"
     "  one automatic update per port, each in a child run of its own; the ports file holds\n"
     "  one port per line (# starts a comment)\n";
 constexpr size_t kMaxPortsFile = 1 << 20;
@@ -79,6 +79,8 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
     } else if (arg == "--report") {
       if (!hasValue) return usageError("--report needs a file name");
       options.reportFile = args[++i];
+    } else if (arg == "--verify") {
+      options.verify = true;
     } else if (arg.starts_with("--")) {
       return usageError("unknown argument: " + platform::printablePortName(arg));
     } else {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/config_dlg.h"
+#include "app/flash_backup.h"
 #include "cli/command_line.h"
 #include "cli/console_run.h"
 #include "serial/com_ports.h"
@@ -18,7 +19,12 @@ constexpr const char* kRunUsage =
     "usage: zelupdate run [--port PORT] [--manual [--memory-extension yes|no]\n"
     "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
     "                     [--option-update [yes|no]]] [--assume-yes] [--transcript FILE]\n"
-    "                     [--dry-run]\n"
+    "                     [--dry-run] [--verify] [--backup DIR]\n"
+    "  --verify: read every image of the processor flash back after its checksum and compare\n"
+    "    it byte for byte (the DSP module of an option has no read command: its update is\n"
+    "    judged by its checksum alone)\n"
+    "  --backup DIR: before the first erase, read every flash area the update erases into\n"
+    "    the new or empty folder DIR (see zelupdate restore)\n"
     "  PORT: a COM number (5 or COM5), a device path, rfc2217://HOST:PORT or sim:KEY=VALUE,...\n";
 
 int usageError(const std::string& detail) {
@@ -40,9 +46,8 @@ std::optional<int> parseOptionKind(const std::string& text) {
   return std::nullopt;
 }
 
-// The port of --port as the run takes it: a COM number 1 to 15 (or COM1 to COM15, any
-// case; a higher number where the settings file's [PORTS] maps it to a device) as its
-// digits, or a device path, rfc2217://HOST:PORT or sim:... as given. Empty for anything else.
+}  // namespace
+
 std::string runPortText(const std::string& text, const std::string& settingsFile) {
   if (text.front() == '/' || text.starts_with("rfc2217://") || text.starts_with("sim:")) {
     return text;
@@ -61,8 +66,6 @@ std::string runPortText(const std::string& text, const std::string& settingsFile
   }
   return std::to_string(number);
 }
-
-}  // namespace
 
 int commandRun(const std::vector<std::string>& args, const CommonOptions& common) {
   ConsoleRunRequest request;
@@ -86,6 +89,14 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
       request.manual = true;
     } else if (arg == "--dry-run") {
       request.dryRun = true;
+    } else if (arg == "--verify") {
+      request.verify = true;
+    } else if (arg == "--backup") {
+      if (!hasValue || args[i + 1].empty()) return usageError("--backup needs a folder");
+      request.backupFolder = args[++i];
+      if (const std::string problem = backupFolderProblem(request.backupFolder); !problem.empty()) {
+        return usageError("--backup: " + platform::printablePortName(problem));
+      }
     } else if (arg == "--assume-yes") {
       request.assumeYes = true;
     } else if (arg == "--progress-lines") {

@@ -37,11 +37,17 @@ constexpr const char* kUsage =
     "                                                the service records, oldest first\n"
     "  zelupdate explain [--decimal] CODE            the meaning of a result code (hex as status\n"
     "                                                lines show it)\n"
+    "  zelupdate backup [--port P] DIR               read the flash areas an update would erase\n"
+    "                                                into DIR, change nothing\n"
+    "  zelupdate restore [--port P] [--force] DIR    program a backup back (verified)\n"
     "run options: --port PORT (COM number, device path, rfc2217://HOST:PORT or sim:...;\n"
     "  default: the settings file's port), --manual, --memory-extension yes|no,\n"
     "  --option none|B1|B10|B20, --processor-firmware yes|no, --option-update [yes|no],\n"
     "  --assume-yes, --transcript FILE, --dry-run (identify and plan; the instrument is never\n"
-    "  switched into update mode)\n"
+    "  switched into update mode), --verify (read every image back after its checksum and\n"
+    "  compare it byte for byte; the DSP module has no read command, so an option's image is\n"
+    "  judged by its checksum alone), --backup DIR (save the flash areas the update erases\n"
+    "  into the new or empty folder DIR first)\n"
     "run exit status: 0 the run ended with its success message (a dry run: an update would be\n"
     "  attempted), 1 it did not, 2 usage error\n"
     "  or refused selections\n"
@@ -59,6 +65,8 @@ int runCommand(const std::string& command, const std::vector<std::string>& args,
   if (command == "history") return commandHistory(args, common);
   if (command == "explain") return commandExplain(args, common);
   if (command == "fleet") return commandFleet(args, common);
+  if (command == "backup") return commandBackup(args, common);
+  if (command == "restore") return commandRestore(args, common);
   std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

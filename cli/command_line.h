@@ -34,6 +34,8 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
 int commandHistory(const std::vector<std::string>& args, const CommonOptions& common);
 int commandExplain(const std::vector<std::string>& args, const CommonOptions& common);
 int commandFleet(const std::vector<std::string>& args, const CommonOptions& common);
+int commandBackup(const std::vector<std::string>& args, const CommonOptions& common);
+int commandRestore(const std::vector<std::string>& args, const CommonOptions& common);
 
 // The settings file in effect for these options.
 std::string settingsFileFor(const CommonOptions& common);

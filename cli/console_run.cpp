@@ -12,6 +12,7 @@
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "cli/transcript.h"
+#include "flash/read_back.h"
 #include "flash/result_meaning.h"
 #include "frontends/console/console_host.h"
 #include "platform/profile.h"
@@ -71,6 +72,7 @@ class CConsoleUpdateDlg : public CUpdateDlg {
       w.enable(kIdcConfiguration, true);
       m_updateSettings = m_request.settings;
     }
+    w.setCheck(kIdcVerify, m_request.verify);
     if (!m_request.port.empty()) {
       m_settingsPort = m_session.m_comm.m_portNo;
       int portNo = comNumberOf(m_request.port);
@@ -153,6 +155,23 @@ void explainFailedSteps(const ServiceRecord& record) {
   }
 }
 
+// What the read back found and where the backup went, after the run.
+void printReadBack(const ServiceRecord& record) {
+  if (record.verify && *record.verify == "differs") {
+    std::string line = "read back differs at";
+    for (uint32_t address : record.differences) {
+      char text[16];
+      std::snprintf(text, sizeof text, " %X", static_cast<unsigned>(address));
+      line += text;
+    }
+    line += " (" + std::to_string(readBackReport.differingBytes) + " bytes differ)";
+    std::printf("%s\n", line.c_str());
+  } else if (record.verify && *record.verify == "ok") {
+    std::printf("read back: every image equals its file\n");
+  }
+  if (!record.backup.empty()) std::printf("backup: %s\n", record.backup.c_str());
+}
+
 }  // namespace
 
 bool keepServiceRecord(const std::string& historyFile, const ServiceRecord& record) {
@@ -223,6 +242,10 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
 
   CConsoleUpdateDlg dialog(common.programPath, request);
   dialog.m_dryRun = request.dryRun;
+  dialog.m_backupFolder = request.backupFolder;
+  dialog.m_backupOnly = request.backupOnly;
+  dialog.m_restoreFolder = request.restoreFolder;
+  dialog.m_restoreForce = request.restoreForce;
   const std::string historyFile = historyFileFor(common);
   bool recorded = false;
   dialog.m_recordRun = [&](ServiceRecord& record) {
@@ -236,6 +259,7 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   host.runModal(dialog);
   for (const std::string& line : dialog.m_plan) std::printf("%s\n", line.c_str());
   if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_record);
+  printReadBack(dialog.m_record);
   if (recorded) std::printf("record: %s\n", historyFile.c_str());
   std::fflush(stdout);
   transcript.close();

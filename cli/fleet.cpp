@@ -233,6 +233,7 @@ void Fleet::start(FleetRow& row) {
                                    "--settings",      folder + "/" + kSettingsCopy,
                                    "--history",       folder + "/" + kRecordFile,
                                    "--transcript",    folder + "/" + kTranscriptFile};
+  if (m_options.verify) args.push_back("--verify");
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

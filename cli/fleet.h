@@ -28,6 +28,7 @@ struct FleetOptions {
   // least every second of program time while its timer runs, and a line per step).
   int64_t silenceLimitMs = 0;  // 0: the default bound
   bool catchSignals = true;    // Ctrl-C asks, SIGTERM and SIGHUP cancel all
+  bool verify = false;         // each child reads its images back (run --verify)
 };
 
 // One port of the fleet and what its child did.

@@ -8,6 +8,7 @@
 #include "flash/config/config_reader.h"
 #include "flash/config/programming_job.h"
 #include "flash/programming_link.h"
+#include "flash/read_back.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/clock.h"
@@ -152,6 +153,7 @@ int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t
   if (result != kResultOk) return result;
   const ProgrammingJob& job = programmingJob;
   std::string message;
+  readBackReport = ReadBackReport{};
 
   // Areas to keep are saved before anything is erased.
   for (int i = 0; i < job.uploadCount; ++i) {
@@ -159,6 +161,12 @@ int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t
     result = uploadToFile(upload.start, upload.length, job.architecture, job.processor,
                           upload.fileName, port);
     if (result != 0) return stopWith("ERROR - upload: update aborted", result);
+  }
+
+  // A backup is taken whole before anything is erased, or the update does not start.
+  if (processorUpdateExtras.beforeErase) {
+    result = processorUpdateExtras.beforeErase(port);
+    if (result != kResultOk) return result;
   }
 
   addStatusLine("Update processor firmware");
@@ -220,7 +228,24 @@ int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t
     setStepStatus(1, 0);
     if (targetSum != hostSum)
       return stopWith("ERROR - test checksum: update aborted", kResultChecksumMismatch);
+
+    // Two errors that cancel out in the sum are found only byte for byte.
+    if (processorUpdateExtras.verify) {
+      addStatusLine("Read back processor firmware");
+      ReadBackReport& report = readBackReport;
+      const size_t before = report.differences.size();
+      result = readBackImage(job, program, port, report.differences, report.differingBytes);
+      if (result != 0) return stepFails(result);
+      if (report.differences.size() > before) {
+        setStepStatus(0, kResultReadBackDiffers);
+        return stopWith(formatLine("ERROR - read back differs at %lX: update aborted",
+                                   static_cast<unsigned long>(report.differences[before])),
+                        kResultReadBackDiffers);
+      }
+      setStepStatus(1, 0);
+    }
   }
+  readBackReport.verified = processorUpdateExtras.verify;
 
   if (flashWork) {
     result = endTransferProgram(port);

@@ -47,6 +47,10 @@ inline constexpr int32_t kResultEraseFailedAt = 1044;         // 0x414 target fa
 inline constexpr int32_t kResultProgramFileNotOpened = 1045;  // 0x415
 // The target's checksum of a programmed image differs from the host's sum of the file.
 inline constexpr int32_t kResultChecksumMismatch = 1046;  // 0x416
+// Read back: the flash holds other bytes than the image (the checksum did not see it).
+inline constexpr int32_t kResultReadBackDiffers = 1056;  // 0x420
+// Backup: an area's file cannot be written into the backup folder.
+inline constexpr int32_t kResultBackupWrite = 1057;  // 0x421
 
 // Steps of the workflows around the engine whose own results are no code.
 // The instrument did not answer its queries, or a command could not be sent to it.

@@ -95,6 +95,12 @@ constexpr ResultCodeInfo kTable[] = {
     {kResultChecksumMismatch, "checksum test",
      "the target's checksum of a programmed image differs from the image file's sum",
      "The flash holds something else than the file: repeat the update before booting."},
+    {kResultReadBackDiffers, "read back",
+     "the flash read back differs from the image file (the checksum did not see it)",
+     "The listed addresses hold other bytes: repeat the update before booting; when it "
+     "fails again at the same addresses, the flash chips are faulty."},
+    {kResultBackupWrite, "backup", "an area of the flash could not be written to the backup folder",
+     "Check the free space and the rights of the backup folder; nothing was erased."},
     {kConfigSyntaxError, "configuration file reader",
      "syntax error in the programming configuration file",
      "Run 'zelupdate check' on ROMWRITE.CNF, or generate it again."},

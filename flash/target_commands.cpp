@@ -271,15 +271,10 @@ int32_t endTransferProgram(CComm& port) {
   return simpleCommand(kCmdEndTransferProgram, kAnswerEndTransferProgram, port);
 }
 
-int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint8_t processor,
-                     const char* fileName, CComm& port) {
-  // The file is written whole at the end (an earlier copy stays until then); whether it can
-  // be written at all is known before the target is asked for anything.
-  const std::string path = platform::resolveHostFile(fileName);
-  if (!uploadFileWritable(path)) return kResultUploadNotCreated;
-  std::string contents;
+int32_t uploadToMemory(uint32_t start, uint32_t length, uint8_t architecture, uint8_t processor,
+                       std::string& contents, CComm& port) {
+  contents.clear();
   contents.reserve(std::min<uint32_t>(length, kUploadReserveMax));
-
   uint32_t offset = 0;
   do {
     const uint32_t remaining = length - offset;
@@ -293,9 +288,8 @@ int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint
 
     uint32_t answerLength = 0;
     int32_t result = exchange(10, positiveAnswer(kCmdUpload), answerLength, port);
-    // The saved area must be exactly what was asked for: an answer that carries another
-    // amount (or claims more than it holds) would leave a shifted or short copy behind
-    // while the flash it came from is erased next.
+    // The copy must be exactly what was asked for: an answer that carries another amount
+    // (or claims more than it holds) would leave a shifted or short copy behind.
     if (result == kResultOk) {
       const uint32_t answered = get32(&answerPacket[kUploadCountOffset]);
       if (answered != count || answerLength < kUploadHeaderSize + count)
@@ -304,6 +298,19 @@ int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint
     if (result != kResultOk) return result;
     contents.append(reinterpret_cast<const char*>(&answerPacket[kUploadHeaderSize]), count);
   } while (offset < length);
+  return kResultOk;
+}
+
+int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint8_t processor,
+                     const char* fileName, CComm& port) {
+  // The file is written whole at the end (an earlier copy stays until then); whether it can
+  // be written at all is known before the target is asked for anything.
+  const std::string path = platform::resolveHostFile(fileName);
+  if (!uploadFileWritable(path)) return kResultUploadNotCreated;
+  std::string contents;
+  // The saved area is erased next: a short or failed read leaves nothing behind.
+  const int32_t result = uploadToMemory(start, length, architecture, processor, contents, port);
+  if (result != kResultOk) return result;
 
   // A full disk leaves the old file as it was.
   if (!platform::writeFileWhole(path, contents)) return kResultUploadWrite;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "serial/comm.h"
 
@@ -90,6 +91,10 @@ int32_t endTransferProgram(CComm& port);
 
 int32_t uploadToFile(uint32_t start, uint32_t length, uint8_t architecture, uint8_t processor,
                      const char* fileName, CComm& port);
+// The same into memory: contents holds exactly the length bytes read from start on (counted
+// in target addresses, 4 bytes each for the TMS320C30); nothing usable on failure.
+int32_t uploadToMemory(uint32_t start, uint32_t length, uint8_t architecture, uint8_t processor,
+                       std::string& contents, CComm& port);
 // failAddress is 0 unless the target reports a failure (kResultProgramFailedAt); hostSum
 // is the 32-bit sum of all file bytes.
 int32_t programFile(const char* fileName, uint32_t address, uint8_t architecture, uint8_t processor,

@@ -69,8 +69,15 @@ Instrument::Instrument(const Options& opts)
   serial.parity = opts.parity;
   serial.stopBits = opts.stopBits;
   serial.pace = opts.pace;
+  m_version = opts.version;
+  m_hw = opts.hw;
   m_now = now();
+  const bool kept = loadState();
   if (options.flash == FlashLayout::Board) installBoardFlash();
+  // A new instrument runs the firmware of its options; a kept one knows what it ran (its
+  // flash may hold an update that has not booted yet).
+  if (!kept) m_firmwareVersions.emplace(flashDigest(), m_version);
+  saveState();
 }
 
 // --- Time ----------------------------------------------------------------------------
@@ -310,6 +317,7 @@ void Instrument::enterUpdateMode() {
   m_awaitingEcho = false;
   programmingPower = false;
   transferProgramEnded = false;
+  m_corruptedThisUpdate = false;
   if (options.resident) {
     // A transfer program is already running at the boot ROM's speed.
     linkBaud = kBootRomBaud;
@@ -342,8 +350,10 @@ void Instrument::finishBoot() {
   linkBaud = kBootRomBaud;
   addressUnit = 1;
   errorQueue.clear();
+  bootedFirmware();
   // It may come back as other hardware (hw-after), with the flash that goes with it.
   if (options.flash == FlashLayout::Board) installBoardFlash();
+  saveState();
 }
 
 // --- Host end ------------------------------------------------------------------------
@@ -363,6 +373,7 @@ void Instrument::hostClose() {
   hostPurge(true, true);
   m_hostOpen = false;
   m_hostDtr = false;
+  saveState();
 }
 
 void Instrument::hostSetSettings(const platform::LineSettings& settings) {
@@ -557,11 +568,11 @@ std::vector<uint32_t> Instrument::dspImage() const {
 }
 
 uint32_t Instrument::hwInfo() const {
-  return bootedFromUpdate && options.hwAfter ? *options.hwAfter : options.hw;
+  return m_hw;
 }
 
 const std::string& Instrument::version() const {
-  return bootedFromUpdate && options.versionAfter ? *options.versionAfter : options.version;
+  return m_version;
 }
 
 namespace {

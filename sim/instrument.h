@@ -187,6 +187,15 @@ class Instrument {
   uint32_t addressUnit = 1;           // bytes per target address (4 after a word-addressed loader)
   uint32_t linkBaud = kBootRomBaud;   // speed of the loader and the transfer program
   bool lineDead = false;              // after unplug=N
+  // Target addresses of the bytes that fault flash-corrupt changed, in order.
+  std::vector<uint32_t> corruptedAddresses;
+
+  // --- Kept state (sim/instrument_state.cpp) ------------------------------------------
+  // With a state folder: what the instrument holds is read from it at power-on and written
+  // to it whenever the host closes the line and after every boot. The texts of the
+  // folder's "state" file; empty text: nothing read.
+  std::string stateError;
+  void saveState();
 
  private:
   // A byte in the host's input, readable from `readyAt` on (the adapter's latency).
@@ -303,6 +312,21 @@ class Instrument {
   uint8_t m_expectedEcho = 0;
   Nanos m_echoDeadline = 0;
   uint32_t m_nacksGiven = 0;
+
+  // What it reports: from the options, then from the kept state, then after each boot from
+  // the -after options (with a state folder: the version the booted firmware reported before).
+  std::string m_version;
+  uint32_t m_hw = 0;
+  // Firmware seen running, by a digest of the flash: the version it reported.
+  std::map<uint64_t, std::string> m_firmwareVersions;
+  bool m_corruptedThisUpdate = false;  // flash-corrupt strikes once after each erase
+  // True when a kept state was read.
+  bool loadState();
+  uint64_t flashDigest() const;
+  void bootedFirmware();
+  // flash-corrupt: changes two of the count bytes just programmed at a byte offset so that
+  // their sum stays the same.
+  void corruptProgrammed(FlashBank& bank, uint32_t offset, uint32_t count);
 
   // Fault streams, one per fault so that they do not disturb each other.
   Random m_noiseRandom;

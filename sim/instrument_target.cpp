@@ -526,6 +526,7 @@ void Instrument::commandProgram(const std::vector<uint8_t>& data, Nanos readyAt)
   }
   const int64_t bitsFailed = bank->program(offset, data.data() + kProgramHeader, toProgram);
   if (bitsFailed >= 0) failedAt = bitsFailed;
+  if (failedAt < 0 && options.faults.flashCorrupt) corruptProgrammed(*bank, offset, toProgram);
   const Nanos work = toProgram * kProgramNsPerByte / bank->chips;
   if (failedAt >= 0) {
     std::vector<uint8_t> answer = {positive, kProgramFailed};
@@ -560,6 +561,7 @@ void Instrument::commandChecksum(const std::vector<uint8_t>& data, Nanos readyAt
 // answers A7 00 when done, A7 "A" address when the erase failed there.
 void Instrument::commandErase(const std::vector<uint8_t>& data, Nanos readyAt) {
   const uint8_t positive = static_cast<uint8_t>(kCmdErase + kAnswerOffset);
+  m_corruptedThisUpdate = false;  // flash-corrupt strikes again in what is programmed next
   const uint32_t start = le32(data, 3);
   const uint32_t length = le32(data, 7);
   FlashBank* bank = nullptr;

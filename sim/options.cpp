@@ -98,6 +98,7 @@ std::string parseFaults(std::string_view value, Faults& faults) {
         {"checksum-off", &Faults::checksumOff},
         {"dsp-erase-fail", &Faults::dspEraseFail},
         {"dsp-checksum-off", &Faults::dspChecksumOff},
+        {"flash-corrupt", &Faults::flashCorrupt},
     };
     bool known = false;
     for (const Flag& flag : kFlags) {
@@ -148,7 +149,8 @@ std::string parseFaults(std::string_view value, Faults& faults) {
     }
     return "sim port: unknown fault \"" + std::string(name) +
            "\" (known: silent, no-ready, loader-reject, erase-fail, program-fail, "
-           "checksum-off, dsp-erase-fail, dsp-checksum-off, nack=N, noise=P, noise-back=P, "
+           "checksum-off, dsp-erase-fail, dsp-checksum-off, flash-corrupt, nack=N, noise=P, "
+           "noise-back=P, "
            "drop=P, unplug=N)";
   }
   return {};
@@ -296,6 +298,7 @@ std::string parseItem(std::string_view key, std::string_view value, Options& opt
     return {};
   }
   if (key == "fault") return parseFaults(value, options.faults);
+  if (key == "state") return parseText(key, value, options.stateFolder);
   if (key == "seed") {
     if (!parseUnsigned(value, UINT64_MAX, number)) {
       return badValue(key, value, "a number, decimal or 0x hex");

@@ -24,6 +24,7 @@ struct Faults {
   bool checksumOff = false;        // the flash checksum differs from the bytes
   bool dspEraseFail = false;       // the DSP module reports a failed erase
   bool dspChecksumOff = false;     // the DSP checksum differs from the words
+  bool flashCorrupt = false;       // two programmed bytes change, their sum stays the same
   uint32_t nack = 0;               // error answer 0xF4 to the first N program-data packets
   double noise = 0;                // host bytes of the packet protocol arrive damaged
   double noiseBack = 0;            // target bytes of the packet protocol arrive damaged
@@ -59,6 +60,9 @@ struct Options {
   double speedFactor = 1;
   Faults faults;
   uint64_t seed = 1;
+  // A folder that keeps flash, version, hardware word and serial settings across runs and
+  // processes; empty: a new instrument per port opened.
+  std::string stateFolder;
 };
 
 // Reads the options of a port name ("sim:..."; the text after the prefix is accepted as

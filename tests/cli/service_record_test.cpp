@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "app/json_value.h"
@@ -89,6 +90,29 @@ TEST(ServiceRecord, line_has_the_exact_keys_and_reads_back_the_same) {
   EXPECT_EQ(serviceRecordJson(sparse),
             R"({"record":1,"dry_run":true,"updated":{"processor":false,"option":null},)"
             R"("result":0,"outcome":"refused"})");
+
+  // Read back, backup and restore: a verify that was not reached is null.
+  const struct {
+    std::optional<std::string> verify;
+    std::vector<uint32_t> differences;
+    const char* expected;
+  } readBack[] = {
+      {"differs",
+       {0x5002D, 0x5002E},
+       R"({"record":1,"verify":"differs","differences":["0x5002D","0x5002E"],"backup":"bk",)"
+       R"("restore":"old"})"},
+      {"", {}, R"({"record":1,"verify":null,"backup":"bk","restore":"old"})"},
+  };
+  for (const auto& row : readBack) {
+    ServiceRecord record;
+    record.verify = row.verify;
+    record.differences = row.differences;
+    record.backup = "bk";
+    record.restore = "old";
+    EXPECT_EQ(serviceRecordJson(record), row.expected);
+    ASSERT_TRUE(parseRecordLine(row.expected, back));
+    EXPECT_EQ(serviceRecordJson(back), row.expected);
+  }
 }
 
 TEST(ServiceRecord, hostile_strings_stay_valid_json_and_round_trip) {

@@ -37,6 +37,8 @@ TEST(ResultMeaning, every_code_of_the_engine_and_the_configuration_has_a_meaning
                               kResultEraseFailedAt,
                               kResultProgramFileNotOpened,
                               kResultChecksumMismatch,
+                              kResultReadBackDiffers,
+                              kResultBackupWrite,
                               kResultTargetErrorF0,
                               kResultTargetErrorF1,
                               kResultTargetErrorF3,

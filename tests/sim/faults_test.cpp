@@ -115,6 +115,33 @@ TEST_F(FaultsTest, ChecksumOffDiffersFromTheBytes) {
   EXPECT_EQ(instrument->faultsFired["checksum-off"], 1u);
 }
 
+// Two programmed bytes change in opposite directions: the checksum cannot see it, a read back
+// does; only the first chunk after an erase is struck.
+TEST_F(FaultsTest, FlashCorruptKeepsTheSumAndChangesTwoBytes) {
+  auto instrument = attach("sim:fault=flash-corrupt");
+  prepareErasedBank();
+  for (uint32_t chunk = 0; chunk < 2; ++chunk) {
+    ASSERT_EQ(exchange(programChunk(kBank + chunk * 240, 240)), (Bytes{0xA5, 0x00}));
+  }
+  Bytes request = {0x26, 2};
+  putLe32(request, kBank);
+  putLe32(request, 480);
+  const Bytes answer = exchange(request);
+  ASSERT_EQ(answer.size(), 5u);
+  uint32_t sum = 0;
+  for (uint32_t i = 0; i < 240; ++i) sum += 2 * i;
+  EXPECT_EQ(le32(answer, 1), sum);
+  const std::vector<uint8_t> flash = instrument->flashBytes(kBank, 480);
+  std::vector<uint32_t> differing;
+  for (uint32_t i = 0; i < 480; ++i) {
+    if (flash[i] != static_cast<uint8_t>(i % 240)) differing.push_back(kBank + i);
+  }
+  EXPECT_EQ(differing, instrument->corruptedAddresses);
+  ASSERT_EQ(differing.size(), 2u);
+  EXPECT_LT(differing[1], kBank + 240);
+  EXPECT_EQ(instrument->faultsFired["flash-corrupt"], 1u);
+}
+
 TEST_F(FaultsTest, DspFaults) {
   struct Row {
     const char* instrument;

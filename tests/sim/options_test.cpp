@@ -35,7 +35,8 @@ TEST(SimOptionsTest, EveryKeyIsRead) {
       sim::parseOptions(
           "sim:model=LUM,maker=M&N,serial=9,version=04.9,hw=69632,board=4,"
           "hw-after=0x11020,version-after=05.00,baud=19200,bits=7,parity=even,stop=2,"
-          "pace=XON,chips=89/bd,flash=any,latency=16,boot-time=2.5,resident=yes,speed=10,seed=0x20",
+          "pace=XON,chips=89/bd,flash=any,latency=16,boot-time=2.5,resident=yes,speed=10,seed=0x20,"
+          "state=/tmp/kept",
           options),
       "");
   EXPECT_EQ(options.model, "LUM");
@@ -60,18 +61,20 @@ TEST(SimOptionsTest, EveryKeyIsRead) {
   EXPECT_EQ(options.speed, sim::SpeedMode::Factor);
   EXPECT_EQ(options.speedFactor, 10);
   EXPECT_EQ(options.seed, 0x20u);
+  EXPECT_EQ(options.stateFolder, "/tmp/kept");
 }
 
 TEST(SimOptionsTest, FaultsJoinedByPlus) {
   sim::Options options;
-  ASSERT_EQ(sim::parseOptions("sim:fault=silent+no-ready+loader-reject+erase-fail+program-fail+"
-                              "checksum-off+dsp-erase-fail+dsp-checksum-off+nack=3+noise=0.25+"
-                              "noise-back=1+drop=0+unplug=1000",
-                              options),
+  ASSERT_EQ(sim::parseOptions(
+                "sim:fault=silent+no-ready+loader-reject+erase-fail+program-fail+"
+                "checksum-off+dsp-erase-fail+dsp-checksum-off+flash-corrupt+nack=3+noise=0.25+"
+                "noise-back=1+drop=0+unplug=1000",
+                options),
             "");
   const sim::Faults& f = options.faults;
   EXPECT_TRUE(f.silent && f.noReady && f.loaderReject && f.eraseFail && f.programFail &&
-              f.checksumOff && f.dspEraseFail && f.dspChecksumOff);
+              f.checksumOff && f.dspEraseFail && f.dspChecksumOff && f.flashCorrupt);
   EXPECT_EQ(f.nack, 3u);
   EXPECT_EQ(f.noise, 0.25);
   EXPECT_EQ(f.noiseBack, 1.0);

@@ -1,0 +1,221 @@
+#include "app/flash_backup.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "app/json_value.h"
+#include "flash/config/programming_job.h"
+#include "flash/result_codes.h"
+#include "instrument/zel.h"
+#include "platform/host_files.h"
+#include "platform/sha256.h"
+#include "platform/whole_file.h"
+#include "run/run_state.h"
+
+namespace {
+
+constexpr size_t kMaxManifestBytes = 1024 * 1024;
+constexpr size_t kMaxAreaBytes = 64 * 1024 * 1024;
+
+std::string hexText(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%" PRIX32, value);
+  return text;
+}
+
+bool hexValue(const JsonValue* value, uint32_t& out) {
+  if (value == nullptr || !value->isString()) return false;
+  unsigned long parsed = 0;
+  int used = 0;
+  if (std::sscanf(value->text.c_str(), "0x%lx%n", &parsed, &used) != 1 ||
+      static_cast<size_t>(used) != value->text.size() || parsed > UINT32_MAX) {
+    return false;
+  }
+  out = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+std::string upperTrimmed(const std::string& line) {
+  std::string text;
+  for (char c : line) {
+    if (c != ' ' && c != '\t')
+      text += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string backupFolderProblem(const std::string& folder) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(folder, error);
+  if (!std::filesystem::exists(status)) return std::string();
+  if (!std::filesystem::is_directory(status)) return folder + " exists and is not a folder";
+  if (!std::filesystem::is_empty(folder, error) || error) {
+    return folder + " is not empty (a backup goes into a new or empty folder)";
+  }
+  return std::string();
+}
+
+std::string manifestJson(const BackupManifest& manifest) {
+  std::string out = "{\"backup\":" + std::to_string(kBackupFormat) + ",\"created\":";
+  appendJsonString(out, manifest.created);
+  out += ",\"instrument\":" + instrumentJson(manifest.instrument) + ",\"hw\":";
+  appendJsonString(out, hexText(manifest.hw));
+  out += ",\"version\":";
+  appendJsonString(out, manifest.version);
+  out += ",\"areas\":[";
+  for (size_t i = 0; i < manifest.areas.size(); ++i) {
+    const BackupArea& area = manifest.areas[i];
+    if (i > 0) out += ',';
+    out += "{\"start\":";
+    appendJsonString(out, hexText(area.start));
+    out += ",\"bytes\":" + std::to_string(area.bytes) + ",\"file\":";
+    appendJsonString(out, area.file);
+    out += ",\"sha256\":";
+    appendJsonString(out, area.sha256);
+    out += '}';
+  }
+  out += "],\"job\":";
+  appendJsonString(out, manifest.job);
+  out += "}\n";
+  return out;
+}
+
+std::string readBackup(const std::string& folder, BackupManifest& manifest) {
+  const std::string manifestPath = folder + "/" + kBackupManifestName;
+  std::string text;
+  std::string why;
+  if (!platform::readRegularFile(manifestPath, kMaxManifestBytes, text, &why)) {
+    return "no backup in " + folder + " (" + kBackupManifestName + ": " + why + ")";
+  }
+  JsonValue root;
+  const JsonValue* format = nullptr;
+  if (!parseJson(text, root) || (format = root.get("backup")) == nullptr || !format->isNumber() ||
+      format->number != kBackupFormat) {
+    return manifestPath + " is not a backup manifest";
+  }
+  manifest = BackupManifest{};
+  const JsonValue* created = root.get("created");
+  const JsonValue* version = root.get("version");
+  const JsonValue* job = root.get("job");
+  const JsonValue* areas = root.get("areas");
+  if (!instrumentOfJson(root.get("instrument"), manifest.instrument) ||
+      !hexValue(root.get("hw"), manifest.hw) || version == nullptr || !version->isString() ||
+      job == nullptr || !job->isString() || areas == nullptr ||
+      areas->kind != JsonValue::Kind::kArray || areas->items.empty() ||
+      areas->items.size() > static_cast<size_t>(kMaxJobEntries)) {
+    return manifestPath + " lacks a key or has one of the wrong kind";
+  }
+  manifest.created = created && created->isString() ? created->text : std::string();
+  manifest.version = version->text;
+  manifest.job = job->text;
+  for (const JsonValue& item : areas->items) {
+    BackupArea area;
+    const JsonValue* bytes = item.get("bytes");
+    const JsonValue* file = item.get("file");
+    const JsonValue* sha = item.get("sha256");
+    if (!hexValue(item.get("start"), area.start) || bytes == nullptr || !bytes->isNumber() ||
+        bytes->number < 1 || bytes->number > kMaxAreaBytes || file == nullptr ||
+        !file->isString() || sha == nullptr || !sha->isString()) {
+      return manifestPath + ": an area lacks start, bytes, file or sha256";
+    }
+    area.bytes = static_cast<uint32_t>(bytes->number);
+    area.file = file->text;
+    area.sha256 = sha->text;
+    // Only the folder's own area files are read: a name pointing elsewhere is refused.
+    if (area.file != backupFileName(area.start)) {
+      return manifestPath + ": area file \"" + area.file + "\" is not " +
+             backupFileName(area.start);
+    }
+    std::string contents;
+    if (!platform::readRegularFile(folder + "/" + area.file, kMaxAreaBytes, contents, &why)) {
+      return area.file + " cannot be read: " + why;
+    }
+    if (contents.size() != area.bytes || platform::sha256Hex(contents) != area.sha256) {
+      return area.file + " does not match its SHA-256 in the manifest: the backup is damaged";
+    }
+    manifest.areas.push_back(area);
+  }
+  return std::string();
+}
+
+int32_t writeBackup(const std::string& folder, const ServiceRecordInstrument& instrument,
+                    CComm& port) {
+  BackupManifest manifest;
+  int32_t result = backupEraseAreas(programmingJob, folder, manifest.areas, port);
+  if (result != kResultOk) return result;
+
+  char created[32] = {};
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  if (gmtime_r(&now, &utc) != nullptr)
+    std::strftime(created, sizeof created, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  manifest.created = created;
+  manifest.instrument = instrument;
+  manifest.hw = instrument.hw.value_or(0);
+  manifest.version = instrument.version;
+  std::string why;
+  const bool jobRead = platform::readRegularFile(platform::resolveHostFile(kProgrammingConfigFile),
+                                                 kMaxManifestBytes, manifest.job, &why);
+  if (jobRead &&
+      platform::writeFileWhole(folder + "/" + kBackupManifestName, manifestJson(manifest), &why)) {
+    return kResultOk;
+  }
+  for (const BackupArea& area : manifest.areas) std::remove((folder + "/" + area.file).c_str());
+  addStatusLine("ERROR - backup manifest: " + why);
+  return kResultBackupWrite;
+}
+
+std::string restoreJobText(const BackupManifest& manifest, std::vector<std::string>& fileNames) {
+  // The backup's own host and target sections without their erase areas; then the areas of
+  // the backup, each erased and programmed with what was read from it.
+  std::string text;
+  size_t lineStart = 0;
+  const std::string& job = manifest.job;
+  while (lineStart < job.size()) {
+    size_t lineEnd = job.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = job.size();
+    const std::string line = job.substr(lineStart, lineEnd - lineStart);
+    lineStart = lineEnd + 1;
+    const std::string key = upperTrimmed(line);
+    if (key.starts_with("[FILES]")) break;
+    if (key.starts_with("ERASE")) continue;
+    text += line + "\n";
+  }
+  fileNames.clear();
+  for (const BackupArea& area : manifest.areas) {
+    text += "ERASE  = " + hexText(area.start) + "," + hexText(area.bytes) + "\n";
+  }
+  text += "[FILES]\n";
+  for (const BackupArea& area : manifest.areas) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%s%08" PRIX32 ".BIN", kRestoreFilePrefix, area.start);
+    fileNames.push_back(name);
+    text += "PROGRAM = " + hexText(area.start) + ", " + name + "\n";
+  }
+  text += "; end of file\n";
+  return text;
+}
+
+bool stageRestoreFiles(const std::string& folder, const BackupManifest& manifest,
+                       const std::vector<std::string>& fileNames) {
+  for (size_t i = 0; i < manifest.areas.size() && i < fileNames.size(); ++i) {
+    std::string contents;
+    const BackupArea& area = manifest.areas[i];
+    // Checked once more as it is copied: what goes to the flash is what the manifest names.
+    if (!platform::readRegularFile(folder + "/" + area.file, kMaxAreaBytes, contents) ||
+        platform::sha256Hex(contents) != area.sha256 ||
+        !platform::writeFileWhole(fileNames[i], contents)) {
+      removeRestoreFiles(fileNames);
+      return false;
+    }
+  }
+  return true;
+}
+
+void removeRestoreFiles(const std::vector<std::string>& fileNames) {
+  for (const std::string& name : fileNames) std::remove(name.c_str());
+}
