@@ -7,6 +7,7 @@
 #include "app/config_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
+#include "flash/programming_link.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
 #include "ui/message_box.h"
@@ -149,6 +150,15 @@ void CUpdateDlg::onCancel() {
 }
 
 bool CUpdateDlg::onSystemCommand(int command) {
+  if (command == ui::kSysCommandTerminateNow) {
+    // The program ends when this returns, in the middle of the run: its record, with the
+    // lines so far, is written now. The run was cancelled by the first request.
+    if (m_running != 0 && !m_recordWritten) {
+      cancelRequested = 1;
+      finishRecord();
+    }
+    return true;
+  }
   if (command == ui::kSysCommandTerminate) {
     // As Cancel answered Yes: the run stops at the engine's next pump and ends with its
     // lines; the dialog ends after it.
@@ -221,12 +231,17 @@ void CUpdateDlg::run() {
 
   const bool automatic = w.isChecked(kIdcAutomatic);
   beginRecord(automatic);
+  // While a step of the workflow waits for the instrument's answer (the reboot, a silent
+  // line), the window is served, and a confirmed cancel ends that wait at once.
+  m_session.m_comm.m_waitHook = [] { return pumpMessages() != 0; };
   if (automatic) {
     m_session.storePortParameter();
     // What the instrument reports is this run's alone: the manual selections stay the
     // configuration dialog's.
     const UpdateSettings manualSelections = m_updateSettings;
     const int result = runAutomaticUpdate();
+    // The instrument's own settings are sent back below whether or not it was cancelled.
+    m_session.m_comm.m_waitHook = nullptr;
     m_updateSettings = manualSelections;
     if (result == kAutomaticDone && m_dryRun) {
       // The plan is the dry run's whole result: the instrument was never switched over.
@@ -246,6 +261,7 @@ void CUpdateDlg::run() {
   } else {
     runManualUpdate();
   }
+  m_session.m_comm.m_waitHook = nullptr;
 
   if (!w.isChecked(kIdcAutomatic)) w.enable(kIdcConfiguration, true);
   w.enable(kIdcRun, true);

@@ -10,6 +10,7 @@
 #include "app/update_plan.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
+#include "flash/result_codes.h"
 #include "serial/com_ports.h"
 
 namespace {
@@ -46,6 +47,7 @@ void CUpdateDlg::beginRecord(bool automatic) {
   m_refused = false;
   m_jobLoaded = false;
   m_earlierBytesSent = 0;
+  m_recordWritten = false;
 }
 
 void CUpdateDlg::noteIdentification() {
@@ -60,6 +62,10 @@ void CUpdateDlg::finishRecord() {
   m_record.durationSeconds = monotonicSeconds() - m_runStartSeconds;
   m_record.steps = statusLines();
   m_record.result = firstResultCode(m_record.steps);
+  // A run stopped by a cancel before any step failed with a code records the cancel's.
+  if (m_record.result == 0 && !m_lastRunSucceeded && cancelRequested != 0) {
+    m_record.result = kResultCancelled;
+  }
   if (m_lastRunSucceeded) {
     m_record.outcome = "success";
   } else if (cancelRequested != 0) {
@@ -75,6 +81,7 @@ void CUpdateDlg::finishRecord() {
   m_record.statistics =
       ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
                               packetErrors, packetRetries};
+  m_recordWritten = true;
   if (m_recordRun) m_recordRun(m_record);
 }
 

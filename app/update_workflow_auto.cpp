@@ -12,6 +12,7 @@
 #include "app/update_dlg.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
+#include "flash/result_codes.h"
 #include "platform/host_files.h"
 
 namespace {
@@ -32,8 +33,10 @@ std::string withDevice(const char* format) {
 void markOk() {
   setStepStatus(1, 0);
 }
+// A step that failed because the user cancelled (its wait was abandoned) shows the cancel's
+// code.
 void markFailed() {
-  setStepStatus(0, 0);
+  setStepStatus(0, cancelRequested != 0 ? kResultCancelled : 0);
 }
 
 // An option that the hardware word lost, by its bit: the status line and the box.
@@ -293,10 +296,13 @@ int CUpdateDlg::runAutomaticUpdate() {
     reopenAtBootSettings();
     addStatusLine(withDevice("Wait until %s is booted"));
     if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
-      markFailed();
+      // A cancel ends the run here: the processor firmware is in, the option is not begun.
+      setStepStatus(0, cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
+      if (cancelRequested != 0) return stopForCancel();
       return kAutomaticStopped;
     }
     markOk();
+    if (cancelRequested != 0) return stopForCancel();
     m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
     if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
     addStatusLine("Update processor firmware successfully completed");

@@ -109,6 +109,10 @@ constexpr ResultCodeInfo kTable[] = {
     {kCheckChipUnknown, "flash chip identification",
      "a flash chip reported identification codes that are not in the chip table",
      "An unsupported or faulty flash chip, or a bank without chips."},
+    {kResultNoAnswerAfterBoot, "wait for the instrument after its boot",
+     "the instrument did not answer within 150 s after booting its new firmware",
+     "The processor firmware is programmed. Switch the instrument off and on; if it comes up, "
+     "finish with the option update in Manual Mode, else repeat the update in Manual Mode."},
     {kResultTargetErrorF0, "target command", "error answer 0xF0 from the transfer program",
      kTargetError},
     {kResultTargetErrorF1, "target command", "error answer 0xF1 from the transfer program",
