@@ -7,7 +7,9 @@
 #include "app/config_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
+#include "flash/processor_update.h"
 #include "flash/programming_link.h"
+#include "flash/result_codes.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
 #include "ui/message_box.h"
@@ -336,6 +338,7 @@ void CUpdateDlg::withdrawQuestion() {
 }
 
 int CUpdateDlg::stopForCancel() {
+  noteFailureCode(kResultCancelled);
   stopProgressTimer();
   showBox(kCancelledBox, ui::MessageBoxKind::Stop);
   return kAutomaticStopped;

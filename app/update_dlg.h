@@ -91,7 +91,10 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   std::vector<std::string> m_plan;
   // The run stopped itself before update mode (a refusal, a failed pre-flight check).
   bool m_refused = false;
-  // programmingJob holds the job that this run read.
+  // What stopped a refused run, as its stop box said it; empty for none.
+  std::string m_refusal;
+  // programmingJob holds the job that this run read (and checked: m_jobLoaded).
+  bool m_jobRead = false;
   bool m_jobLoaded = false;
   // Bytes sent before the counter was reset for the option update.
   uint64_t m_earlierBytesSent = 0;
@@ -141,10 +144,14 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // Returns kAutomaticStopped.
   int stopForCancel();
   // Before the instrument is switched into update mode: the job just written is read and
-  // checked as the processor update will, and the option image of the run must be a
-  // non-empty regular file. False after the failure's lines and its stop box.
-  bool preflightCheck(bool processorJob, int32_t optionKind,
+  // checked as the processor update will, its images must fit the flash it erases when
+  // the processor firmware is updated, and the option image of the run must be a non-empty
+  // regular file. False after the failure's lines and its stop box.
+  bool preflightCheck(bool processorUpdate, int32_t optionKind,
                       const char* configFile = kProgrammingConfigFile);
+  // The run stops before update mode: the reason kept for the record and shown in a stop
+  // box, the progress timer stopped. Returns false.
+  bool refuse(const std::string& reason);
   // The service record: started by Run, the instrument noted when identified, finished and
   // handed over when the run ends.
   void beginRecord(bool automatic);

@@ -2,8 +2,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <vector>
 
 #include "app/run_record.h"
 #include "app/update_dlg.h"
@@ -22,6 +24,40 @@ double monotonicSeconds() {
 }
 
 // The file the option update opens for an option kind's name ("B1" opens QAM.BIN).
+// A box's text on one line: its line breaks become blanks.
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  return text;
+}
+
+// An empty file for the dry run's job: in the temporary folder (TMPDIR), else in /tmp, else
+// in the current folder. Its path, or empty with the reason in `why`.
+std::string createTemporaryJobFile(std::string& why) {
+  std::vector<std::string> folders;
+  std::error_code error;
+  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+  if (error) {
+    const char* named = std::getenv("TMPDIR");
+    why = std::string("no temporary folder") + (named ? std::string(" ") + named : "") + ": " +
+          error.message();
+  } else {
+    folders.push_back(temporary.string());
+  }
+  folders.push_back("/tmp");
+  folders.push_back(".");
+  for (const std::string& folder : folders) {
+    std::string path = folder + "/zelupdate-job-XXXXXX";
+    const int fd = ::mkstemp(path.data());
+    if (fd >= 0 && ::close(fd) == 0) return path;
+    if (fd >= 0) ::unlink(path.c_str());
+    if (why.empty()) why = "cannot create a temporary file in " + folder;
+  }
+  why = "cannot create a temporary file for the job (" + why + ")";
+  return std::string();
+}
+
 const char* optionFileOf(const std::string& option) {
   if (option == "B1") return "QAM.BIN";
   if (option == "B20") return "ATSC.BIN";
@@ -45,7 +81,10 @@ void CUpdateDlg::beginRecord(bool automatic) {
   m_record.device = platform::comPortDevice(portNo);
   m_plan.clear();
   m_refused = false;
+  m_refusal.clear();
+  m_jobRead = false;
   m_jobLoaded = false;
+  clearFailureCode();
   m_earlierBytesSent = 0;
   m_recordWritten = false;
 }
@@ -61,23 +100,27 @@ void CUpdateDlg::finishRecord() {
   m_record.end = std::time(nullptr);
   m_record.durationSeconds = monotonicSeconds() - m_runStartSeconds;
   m_record.steps = statusLines();
-  m_record.result = firstResultCode(m_record.steps);
-  // A run stopped by a cancel before any step failed with a code records the cancel's.
-  if (m_record.result == 0 && !m_lastRunSucceeded && cancelRequested != 0) {
-    m_record.result = kResultCancelled;
-  }
+  // The code of the first failing step; a refusal by policy (no memory extension, an old
+  // version) has none.
+  int32_t code = firstFailureCode();
+  if (code == 0) code = firstResultCode(m_record.steps);
   if (m_lastRunSucceeded) {
     m_record.outcome = "success";
+    code = 0;
   } else if (cancelRequested != 0) {
     m_record.outcome = "cancelled";
+    code = kResultCancelled;
   } else if (m_refused) {
     m_record.outcome = "refused";
+    // The stop box's text names what stopped it (the file that is missing or too long).
+    if (code != 0 && !m_refusal.empty()) m_record.resultMeaning = oneLine(m_refusal);
   } else {
     m_record.outcome = "failed";
   }
+  m_record.result = code;
   const bool processor = m_record.updated && m_record.updated->processor;
   const char* option = m_record.updated ? optionFileOf(m_record.updated->option) : nullptr;
-  m_record.files = updateFilesOf(m_jobLoaded ? &programmingJob : nullptr, processor, option);
+  m_record.files = updateFilesOf(m_jobRead ? &programmingJob : nullptr, processor, option);
   m_record.statistics =
       ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
                               packetErrors, packetRetries};
@@ -87,16 +130,19 @@ void CUpdateDlg::finishRecord() {
 
 bool CUpdateDlg::planDryRun(uint32_t hw) {
   // The job goes to a file of its own: ROMWRITE.CNF stays as the last real run left it.
-  std::error_code error;
-  std::string path =
-      (std::filesystem::temp_directory_path(error) / "zelupdate-job-XXXXXX").string();
-  const int fd = error ? -1 : ::mkstemp(path.data());
   addStatusLine("Create configuration file (temporary, dry run)");
-  if (fd < 0 || ::close(fd) != 0 ||
+  std::string why;
+  const std::string path = createTemporaryJobFile(why);
+  if (path.empty() ||
       writeAutomaticConfiguration(hw, m_updateSettings.optionUpdate != 0, m_session.m_comm.m_portNo,
                                   path) == kConfigNotCreated) {
-    if (fd >= 0) ::unlink(path.c_str());
+    if (!path.empty()) {
+      why = "cannot write " + path;
+      ::unlink(path.c_str());
+    }
     setStepStatus(0, 0);
+    noteFailureCode(kResultConfigNotWritten);
+    addStatusLine("ERROR - " + why);
     return false;
   }
   setStepStatus(1, 0);

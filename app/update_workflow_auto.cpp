@@ -10,6 +10,7 @@
 #include "app/dialog_templates.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
+#include "flash/config/config_check.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
@@ -33,10 +34,11 @@ std::string withDevice(const char* format) {
 void markOk() {
   setStepStatus(1, 0);
 }
-// A step that failed because the user cancelled (its wait was abandoned) shows the cancel's
-// code.
-void markFailed() {
+// A failed step whose line carries no code: the run's record takes this one. A step that
+// failed because the user cancelled (its wait was abandoned) shows the cancel's code.
+void markFailed(int32_t code) {
   setStepStatus(0, cancelRequested != 0 ? kResultCancelled : 0);
+  noteFailureCode(cancelRequested != 0 ? kResultCancelled : code);
 }
 
 // An option that the hardware word lost, by its bit: the status line and the box.
@@ -131,16 +133,19 @@ int CUpdateDlg::fileExists(const std::string& name) {
   return ::fileExists(name) ? 1 : 0;
 }
 
-bool CUpdateDlg::preflightCheck(bool processorJob, int32_t optionKind, const char* configFile) {
-  if (processorJob) {
-    std::string message;
-    m_jobLoaded = loadUpdateJob(configFile, message) == 0;
-    if (!m_jobLoaded) {
-      m_refused = true;
-      stopProgressTimer();
-      showBox(message, ui::MessageBoxKind::Stop);
-      return false;
-    }
+bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const char* configFile) {
+  std::string message;
+  const int32_t loaded = loadUpdateJob(configFile, message);
+  m_jobLoaded = loaded == 0;
+  // A job that fails its check was read: the record lists the files it names.
+  m_jobRead = m_jobLoaded || loaded == kCheckJobInvalid;
+  if (!m_jobLoaded) return refuse(message);
+  // The processor update erases the job's areas before it programs: an image that runs
+  // past them would leave the instrument erased for nothing.
+  if (processorUpdate && checkProgramsFitErasedFlash(programmingJob, message) != kCheckOk) {
+    addStatusLine("ERROR - program file does not fit: update aborted");
+    noteFailureCode(kCheckProgramNotErased);
+    return refuse(message);
   }
   const char* image = optionImageName(optionKind);
   if (image == nullptr) return true;
@@ -153,11 +158,17 @@ bool CUpdateDlg::preflightCheck(bool processorJob, int32_t optionKind, const cha
     return true;
   }
   addStatusLine("ERROR - DSP file could not be opened");
-  m_refused = true;
-  stopProgressTimer();
+  noteFailureCode(kResultDspFailed);
   // The size lookup's "Qam.BIN" is the file the option update opens as "QAM.BIN".
   const std::string shown = optionKind == kOptionKindB1 ? "QAM.BIN" : image;
-  showBox("DSP file " + shown + " not accessible", ui::MessageBoxKind::Stop);
+  return refuse("DSP file " + shown + " not accessible");
+}
+
+bool CUpdateDlg::refuse(const std::string& reason) {
+  m_refused = true;
+  m_refusal = reason;
+  stopProgressTimer();
+  showBox(reason, ui::MessageBoxKind::Stop);
   return false;
 }
 
@@ -206,6 +217,7 @@ int CUpdateDlg::checkSoftwareVersion() {
 int CUpdateDlg::checkHardwareAfterUpdate(uint32_t expected) {
   const uint32_t current = static_cast<uint32_t>(m_session.hwInfo);
   if (current == expected) return 0;
+  noteFailureCode(kResultHardwareChanged);
   stopProgressTimer();
   const char* box = kLostUnknownOption;
   for (const LostOption& lost : kLostOptions) {
@@ -227,7 +239,7 @@ int CUpdateDlg::runAutomaticUpdate() {
   if (m_session.autoConnect() == 0) {
     showBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
             ui::MessageBoxKind::Stop);
-    markFailed();
+    markFailed(kResultInstrumentNotReached);
     m_session.restorePortParameter();
     return kAutomaticStopped;
   }
@@ -243,7 +255,7 @@ int CUpdateDlg::runAutomaticUpdate() {
 
   addStatusLine("Get SW/HW info");
   if (m_session.read_SwVersion() == 1) {
-    markFailed();
+    markFailed(kResultInstrumentNotReached);
     return kAutomaticStopped;
   }
   markOk();
@@ -264,7 +276,7 @@ int CUpdateDlg::runAutomaticUpdate() {
   addStatusLine("Create configuration file");
   if (writeAutomaticConfiguration(hw, m_updateSettings.optionUpdate != 0, port.m_portNo) ==
       kConfigNotCreated) {
-    markFailed();
+    markFailed(kResultConfigNotWritten);
     return kAutomaticStopped;
   }
   markOk();
@@ -273,14 +285,15 @@ int CUpdateDlg::runAutomaticUpdate() {
 
   addStatusLine(withDevice("Set %s in update mode"));
   if (m_session.setUpdateModeOn() != 0) {
-    markFailed();
+    markFailed(kResultInstrumentNotReached);
     return kAutomaticStopped;
   }
   markOk();
 
   // The processor update is the one step that is tried twice, unless the user cancelled
   // the first: the target still runs its transfer program then.
-  if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
+  if (const int32_t first = m_session.startFlashUpdate(m_intermediateBoot); first != 0) {
+    noteFailureCode(first);
     if (cancelRequested != 0) return stopForCancel();
     if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
       if (cancelRequested != 0) return stopForCancel();
@@ -311,7 +324,7 @@ int CUpdateDlg::runAutomaticUpdate() {
       // The new firmware may report an option that the old one did not.
       addStatusLine("Get HW info after processor update");
       if (m_session.read_SwVersion() == 1) {
-        markFailed();
+        markFailed(kResultInstrumentNotReached);
         return kAutomaticStopped;
       }
       markOk();
@@ -326,7 +339,7 @@ int CUpdateDlg::runAutomaticUpdate() {
       addStatusLine("Create configuration file after download processor firmware");
       if (writeAutomaticConfiguration(hwAfter, m_updateSettings.optionUpdate != 0, port.m_portNo) ==
           kConfigNotCreated) {
-        markFailed();
+        markFailed(kResultConfigNotWritten);
         return kAutomaticStopped;
       }
       markOk();
@@ -341,12 +354,13 @@ int CUpdateDlg::runAutomaticUpdate() {
     if (m_updateSettings.optionKind == kOptionKindB1) m_session.powerOnDspB1();
     addStatusLine(withDevice("Set %s in update mode"));
     if (m_session.setUpdateModeOn() != 0) {
-      markFailed();
+      markFailed(kResultInstrumentNotReached);
       return kAutomaticStopped;
     }
     markOk();
   }
   const int result = m_session.startFlashUpdate(m_updateSettings.optionKind, m_intermediateBoot);
+  noteFailureCode(result);
   if (result != 0 && cancelRequested != 0) return stopForCancel();
   return result;
 }

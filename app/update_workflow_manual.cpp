@@ -7,6 +7,7 @@
 #include "app/update_dlg.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
+#include "flash/result_codes.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ void CUpdateDlg::runManualUpdate() {
   setStepStatus(configWritten ? 1 : 0, 0);
   // Without its file a run would program the job of an earlier one.
   if (!configWritten) {
+    noteFailureCode(kResultConfigNotWritten);
     m_lastRunSucceeded = false;
     return;
   }
@@ -41,7 +43,8 @@ void CUpdateDlg::runManualUpdate() {
   bool succeeded = true;
   // Everything the updates will need is checked before the first instruction to the user.
   const bool anyUpdate = s.processorFirmware != 0 || s.optionUpdate != 0;
-  if (anyUpdate && !preflightCheck(true, s.optionUpdate != 0 ? s.optionKind : kOptionKindNone)) {
+  if (anyUpdate && !preflightCheck(s.processorFirmware != 0,
+                                   s.optionUpdate != 0 ? s.optionKind : kOptionKindNone)) {
     m_lastRunSucceeded = false;
     return;
   }
@@ -53,7 +56,8 @@ void CUpdateDlg::runManualUpdate() {
     stopProgressTimer();
     showBox(kServiceMenuSteps, ui::MessageBoxKind::Stop);
     startProgressTimer();
-    if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
+    if (const int32_t result = m_session.startFlashUpdate(m_intermediateBoot); result != 0) {
+      noteFailureCode(result);
       if (cancelRequested != 0) {
         stopForCancel();
         m_lastRunSucceeded = false;
@@ -103,6 +107,7 @@ void CUpdateDlg::runManualUpdate() {
         addStatusLine("Set ZEL in update mode");
         if (m_session.setUpdateModeOn() != 0) {
           setStepStatus(0, 0);
+          noteFailureCode(kResultInstrumentNotReached);
           stopProgressTimer();
           showBox(kRemoteSettingsSteps, ui::MessageBoxKind::Stop);
         } else {
@@ -111,7 +116,9 @@ void CUpdateDlg::runManualUpdate() {
       }
     }
     startProgressTimer();
-    if (m_session.startFlashUpdate(s.optionKind, m_intermediateBoot) == 0) {
+    const int32_t result = m_session.startFlashUpdate(s.optionKind, m_intermediateBoot);
+    noteFailureCode(result);
+    if (result == 0) {
       stopProgressTimer();
       showBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information);
       succeeded = true;

@@ -14,6 +14,7 @@
 #include "cli/command_line.h"
 #include "cli/console_run.h"
 #include "platform/profile.h"
+#include "sim/sample_files.h"
 #include "sim/simulator_support.h"
 
 namespace {
@@ -22,9 +23,10 @@ constexpr const char* kDemoUsage =
     "usage: zelupdate demo [DIR] [--window] [--speed N|virtual]\n"
     "       zelupdate demo --fleet N [DIR] [--speed N|virtual]   (N from 1 to 16, default 4)\n";
 // The simulated instrument: firmware 4.40 (booted between the two updates), memory
-// extension and option B20; 20 times real time by default, so that the progress can be
-// watched.
-constexpr const char* kDemoInstrument = "sim:version=04.40,hw=0x11000,speed=";
+// extension and option B20, reporting the sample set's release after its update; 20 times
+// real time by default, so that the progress can be watched.
+const std::string kDemoInstrument = std::string("sim:version=04.40,version-after=") +
+                                    sim::kSampleFirmwareVersion + ",hw=0x11000,speed=";
 constexpr const char* kDefaultSpeed = "20";
 constexpr const char* kDemoSettingsFile = "zelupdate.ini";
 constexpr const char* kDemoHistoryFile = "history.jsonl";
@@ -39,7 +41,8 @@ std::vector<std::string> fleetPorts(int count, const std::string& speed) {
   std::vector<std::string> ports;
   for (int i = 0; i < count; ++i) {
     std::string port = "sim:serial=" + std::to_string(1001 + i) + ",hw=" + kHardware[i % 4] +
-                       ",version=04.40,speed=" + speed;
+                       ",version=04.40,version-after=" + sim::kSampleFirmwareVersion +
+                       ",speed=" + speed;
     if (i == count - 1 && count > 1) port += ",fault=program-fail";
     ports.push_back(port);
   }

@@ -135,11 +135,19 @@ std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& set
   return portNo > 0 ? platform::comPortDevice(portNo) : request.port;
 }
 
-// After a run that did not succeed: what each code of its ERROR lines means.
-void explainFailedSteps(const std::vector<std::string>& steps) {
-  for (const std::string& line : steps) {
+// After a run that did not succeed: what the code of its first failing step and each code
+// of its ERROR lines mean, each code once.
+void explainFailedSteps(const ServiceRecord& record) {
+  std::vector<int32_t> codes;
+  if (record.result.value_or(0) != 0) codes.push_back(*record.result);
+  for (const std::string& line : record.steps) {
     int32_t code = 0;
-    if (!codeOfStatusLine(line, code)) continue;
+    if (codeOfStatusLine(line, code)) codes.push_back(code);
+  }
+  std::vector<int32_t> explained;
+  for (const int32_t code : codes) {
+    if (std::find(explained.begin(), explained.end(), code) != explained.end()) continue;
+    explained.push_back(code);
     const std::string meaning = resultMeaning(code);
     if (!meaning.empty()) std::printf("  %s: %s\n", resultHex(code).c_str(), meaning.c_str());
   }
@@ -227,7 +235,7 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   host.postCommand(kIdcExit);
   host.runModal(dialog);
   for (const std::string& line : dialog.m_plan) std::printf("%s\n", line.c_str());
-  if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_record.steps);
+  if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_record);
   if (recorded) std::printf("record: %s\n", historyFile.c_str());
   std::fflush(stdout);
   transcript.close();

@@ -63,6 +63,8 @@ int32_t dspAttempt(std::FILE* file, CComm& port) {
   if (result != 0) {
     setStepStatus(0, 0);
     addStatusLine("ERROR - Program algorithm could not be sent to DSP module!");
+    // The module's status word is no code of ours: the option programming's own stands.
+    noteFailureCode(kResultDspFailed);
     return kResultDspFailed;
   }
   setStepStatus(1, 0);
@@ -92,6 +94,7 @@ int32_t dspAttempt(std::FILE* file, CComm& port) {
 
   if (imageSum(file) != checksum) {
     addStatusLine("ERROR - wrong checksum");
+    noteFailureCode(kResultDspChecksumMismatch);
     return kResultDspChecksumMismatch;
   }
   addStatusLine("Update of DSP option successfully completed");
@@ -162,11 +165,13 @@ int32_t programDspOption(CComm& port, int32_t optionKind) {
   const char* imageName = dspImageFileName(optionKind);
   if (!imageName) {
     addStatusLine("ERROR -  no DSP file chosen");
+    noteFailureCode(kResultDspFailed);
     return kResultDspFailed;
   }
   std::FILE* file = platform::openHostFile(imageName, "rb");
   if (!file) {
     addStatusLine("ERROR - DSP file could not be opened");
+    noteFailureCode(kResultDspFailed);
     return kResultDspFailed;
   }
 
@@ -180,6 +185,7 @@ int32_t programDspOption(CComm& port, int32_t optionKind) {
     }
     if (attempt + 1 >= kDspAttempts || pumpMessages() != 0) {
       std::fclose(file);
+      noteFailureCode(kResultDspFailed);
       return kResultDspFailed;
     }
   }

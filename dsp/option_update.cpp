@@ -35,11 +35,13 @@ int32_t updateOption(const char* configFileName, CComm& port, int32_t optionKind
   int32_t result = deleteCmosRam(port);
   if (result != 0) {
     addStatusLine(withDeviceName("ERROR - CMOS-RAM of %s could not be deleted"));
+    noteFailureCode(result);
     return result;
   }
   result = bootTarget(port);
   if (result != 0) {
     addStatusLine(withDeviceName("ERROR - %s could not be booted"));
+    noteFailureCode(result);
     return result;
   }
   return kResultOk;

@@ -17,6 +17,8 @@ namespace {
 
 constexpr uint32_t kWaitStepMs = 500;
 
+int32_t g_firstFailureCode = 0;
+
 // Formats a status line with one printf-style argument; lines are short, longer ones are
 // cut at the buffer's end.
 template <typename... Args>
@@ -29,6 +31,7 @@ std::string formatLine(const char* format, Args... args) {
 // A failing step without a line of its own: append its error line, hand the code up.
 int32_t stopWith(const std::string& line, int32_t code) {
   addStatusLine(line);
+  noteFailureCode(code);
   return code;
 }
 
@@ -40,7 +43,20 @@ int32_t stepFails(int32_t code) {
 
 }  // namespace
 
+void noteFailureCode(int32_t code) {
+  if (g_firstFailureCode == 0) g_firstFailureCode = code;
+}
+
+int32_t firstFailureCode() {
+  return g_firstFailureCode;
+}
+
+void clearFailureCode() {
+  g_firstFailureCode = 0;
+}
+
 void setStepStatus(int32_t ok, int32_t code) {
+  if (ok != 1) noteFailureCode(code);
   const int last = statusLineCount() - 1;
   const std::string line = statusLineText(last);
   deleteStatusLine(last);
@@ -84,6 +100,7 @@ int32_t loadUpdateJob(const char* configFileName, std::string& message) {
   if (result != 0) {
     addStatusLine("ERROR - check GENERAL:  update aborted");
     addStatusLine(message);
+    noteFailureCode(result);
   }
   return result;
 }

@@ -22,6 +22,15 @@ int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t
 // else "ERROR <line> (<code in hex>)".
 void setStepStatus(int32_t ok, int32_t code);
 
+// The code of a run's first failing step, for its record. A failing step notes its code
+// here; only the first non-zero code of a run is kept, so a retry that fails otherwise does
+// not hide the cause. setStepStatus with a code and the engine's error lines note their
+// codes themselves; a step whose line carries no code notes one of its own.
+// clearFailureCode starts a run.
+void noteFailureCode(int32_t code);
+int32_t firstFailureCode();
+void clearFailureCode();
+
 // milliseconds / 500 rounds of a 500 ms pause and a message pump. 0, or kResultCancelled
 // as soon as a cancel is reported.
 int32_t waitWithMessages(uint32_t milliseconds);

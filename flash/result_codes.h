@@ -48,6 +48,14 @@ inline constexpr int32_t kResultProgramFileNotOpened = 1045;  // 0x415
 // The target's checksum of a programmed image differs from the host's sum of the file.
 inline constexpr int32_t kResultChecksumMismatch = 1046;  // 0x416
 
+// Steps of the workflows around the engine whose own results are no code.
+// The instrument did not answer its queries, or a command could not be sent to it.
+inline constexpr int32_t kResultInstrumentNotReached = 1793;  // 0x701
+// ROMWRITE.CNF could not be written.
+inline constexpr int32_t kResultConfigNotWritten = 1794;  // 0x702
+// After the processor update the instrument reports another hardware word (an option lost).
+inline constexpr int32_t kResultHardwareChanged = 1795;  // 0x703
+
 // Error answers 0x20 xx of the target.
 inline constexpr int32_t kResultTargetErrorF0 = 2305;     // 0x901
 inline constexpr int32_t kResultTargetErrorF1 = 2306;     // 0x902

@@ -109,6 +109,20 @@ constexpr ResultCodeInfo kTable[] = {
     {kCheckChipUnknown, "flash chip identification",
      "a flash chip reported identification codes that are not in the chip table",
      "An unsupported or faulty flash chip, or a bank without chips."},
+    {kCheckProgramNotErased, "pre-flight check of a run",
+     "a firmware image runs past the flash that the job erases for it",
+     "The stop box names the image, its size and the room: check that the image is the one "
+     "for this board; the run refuses it before the instrument is switched into update mode."},
+    {kResultInstrumentNotReached, "instrument session",
+     "the instrument did not answer, or a command could not be sent to it",
+     "Check the cable, that the instrument is switched on and that no other program uses the "
+     "port."},
+    {kResultConfigNotWritten, "configuration file generation", "ROMWRITE.CNF could not be written",
+     "Check the free space and the rights of the update folder, and that ROMWRITE.CNF is a "
+     "regular file."},
+    {kResultHardwareChanged, "hardware check after the processor update",
+     "the instrument reports another hardware word after the processor update than before it",
+     "An option was not detected by the new firmware: retry the update in Manual Mode."},
     {kResultNoAnswerAfterBoot, "wait for the instrument after its boot",
      "the instrument did not answer within 150 s after booting its new firmware",
      "The processor firmware is programmed. Switch the instrument off and on; if it comes up, "

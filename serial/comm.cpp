@@ -1,5 +1,6 @@
 #include "serial/comm.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
@@ -78,6 +79,21 @@ uint32_t msSince(uint32_t startTick) {
 bool inactivityExpired(uint32_t startTick, int32_t readTimeoutMs) {
   const uint32_t limit = readTimeoutMs > 0 ? static_cast<uint32_t>(readTimeoutMs) : 0;
   return msSince(startTick) >= limit;
+}
+
+// Bits of a character at most: start, 8 data, parity and 2 stop bits.
+constexpr uint64_t kMaxBitsPerCharacter = 12;
+constexpr uint64_t kSlowestBaud = 110;
+
+// The whole of a text line, counted from its first byte: the time-out plus the time that
+// an answer of size characters and its line end take at the port's speed. Bytes that are
+// dropped (blanks, control bytes) restart the time-out between bytes but not this bound, so
+// a stream of them cannot keep the read going.
+uint32_t lineBoundMs(int32_t readTimeoutMs, int32_t baudRate, uint32_t size) {
+  const uint64_t baud = std::max<uint64_t>(baudRate > 0 ? baudRate : 0, kSlowestBaud);
+  const uint64_t lineMs = (uint64_t{size} + 2) * kMaxBitsPerCharacter * 1000 / baud + 1;
+  const uint64_t timeout = readTimeoutMs > 0 ? static_cast<uint64_t>(readTimeoutMs) : 0;
+  return static_cast<uint32_t>(std::min<uint64_t>(timeout + lineMs, 0xFFFFFFFFu));
 }
 
 }  // namespace
@@ -353,9 +369,16 @@ int CComm::readStringFromPort(char* buffer, uint32_t& count, uint32_t size) {
   const bool hasDelimiter = stopDelimiterByte(m_stopDelimiter, delimiter);
   bool started = false;
   uint32_t lastActivity = platform::tickCount();
+  bool lineBegun = false;
+  uint32_t lineStart = 0;
+  const uint32_t lineBound = lineBoundMs(m_readTimeout, m_baudRate, size);
   for (;;) {
     uint8_t byte = 0;
     const platform::ReadResult result = m_port->readByte(byte);
+    if (result == platform::ReadResult::Byte && !lineBegun) {
+      lineBegun = true;
+      lineStart = platform::tickCount();
+    }
     if (result == platform::ReadResult::Byte) {
       // Signed, so that the bytes 0x80 to 0xFF count as control characters.
       const int8_t character = static_cast<int8_t>(byte);
@@ -390,6 +413,11 @@ int CComm::readStringFromPort(char* buffer, uint32_t& count, uint32_t size) {
     }
     if (inactivityExpired(lastActivity, m_readTimeout)) {
       traceError(scope, "timed out after %lu msecs", static_cast<unsigned long>(m_readTimeout));
+      traceLeave(scope, "%s {noOfReadBytes= %d}", kFalse, static_cast<int>(count));
+      return 0;
+    }
+    if (lineBegun && msSince(lineStart) >= lineBound) {
+      traceError(scope, "line not ended after %lu msecs", static_cast<unsigned long>(lineBound));
       traceLeave(scope, "%s {noOfReadBytes= %d}", kFalse, static_cast<int>(count));
       return 0;
     }

@@ -8,6 +8,10 @@
 
 namespace sim {
 
+// The firmware release that the sample images stand for: what an instrument reports once it
+// has booted them.
+inline constexpr const char* kSampleFirmwareVersion = "04.50";
+
 struct SampleFile {
   const char* name;
   uint32_t size;

@@ -330,6 +330,47 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
   return kCheckOk;
 }
 
+int checkProgramsFitErasedFlash(const ProgrammingJob& job, std::string& message) {
+  const uint64_t unit = addressUnit(job);
+  for (int i = 0; i < job.programCount && i < kMaxJobEntries; ++i) {
+    const ProgramFile& program = job.programs[i];
+    // The last erased address of the run of areas that holds the file's first address,
+    // in 64 bits so that an area at the top of the address space does not wrap.
+    bool erased = false;
+    uint64_t last = 0;
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (int a = 0; a < job.eraseCount && a < kMaxJobEntries; ++a) {
+        const EraseArea& area = job.eraseAreas[a];
+        if (area.length / unit == 0) continue;
+        const uint64_t areaLast = area.start + area.length / unit - 1;
+        const uint64_t from = erased ? last + 1 : program.address;
+        if (area.start <= from && from <= areaLast && (!erased || areaLast > last)) {
+          erased = true;
+          last = areaLast;
+          grew = true;
+        }
+      }
+    }
+    const uint64_t units = program.length / unit;
+    if (units == 0) continue;
+    if (erased && program.address + units - 1 <= last) continue;
+    if (!erased) {
+      message =
+          format("%s is %lu bytes; the job erases no flash at its address 0x%lX", program.fileName,
+                 static_cast<unsigned long>(program.length), hex(program.address));
+    } else {
+      message = format("%s is %lu bytes; the erased area 0x%lX-0x%llX holds %llu", program.fileName,
+                       static_cast<unsigned long>(program.length), hex(program.address),
+                       static_cast<unsigned long long>(last),
+                       static_cast<unsigned long long>((last - program.address + 1) * unit));
+    }
+    return kCheckProgramNotErased;
+  }
+  message.clear();
+  return kCheckOk;
+}
+
 int checkFlashIdentity(const ProgrammingJob& job, int bankIndex, const uint8_t mfc[4],
                        const uint8_t dvc[4], std::string& message) {
   message.clear();

@@ -641,8 +641,13 @@ void QtDialogWindow::progressSetRange(int id, int low, int high) {
 }
 
 void QtDialogWindow::progressSetPos(int id, int pos) {
-  if (auto* bar = qobject_cast<QProgressBar*>(control(id))) {
-    bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
+  auto* bar = qobject_cast<QProgressBar*>(control(id));
+  if (!bar) return;
+  bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
+  // An empty bar (the run has ended, or a new transfer begins) takes the numbers of the
+  // last transfer with it; a tick of a run writes them anew.
+  if (id == m_numbersBarId && bar->value() == bar->minimum()) {
+    if (auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers))) line->clear();
   }
 }
 

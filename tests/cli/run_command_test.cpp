@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -563,6 +564,10 @@ TEST(RunCommandTest, pseudo_terminal_run_fails_at_the_update_mode_check_each_tim
   const size_t second = result.out.find(check, first + 1);
   ASSERT_NE(second, std::string::npos) << result.out;
   EXPECT_NE(result.out.find("[stop] ", second), std::string::npos) << result.out;
+  // Two lines of one code: its explanation once.
+  const size_t explained = result.out.find("\n  205: ");
+  ASSERT_NE(explained, std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("\n  205: ", explained + 1), std::string::npos) << result.out;
   EXPECT_EQ(dir.read("t.txt").find("SetCommState failed"), std::string::npos);
   // Every setting the program sent arrived, the last one written just before a close too.
   const std::vector<std::string> lines = peer.lines();
@@ -589,6 +594,11 @@ TEST(RunCommandTest, demo_on_a_terminal_shows_the_progress_and_ends_with_the_suc
   EXPECT_NE(out.find("[info] Update successfully completed.\r\n"), std::string::npos);
   EXPECT_NE(out.find("Press Enter OK"), std::string::npos);
   EXPECT_NE(dir.read("demo/zelupdate.ini").find("PORT_NO"), std::string::npos);
+  // The instrument reports the sample set's release once it has booted it.
+  const std::vector<StoredRecord> records = recordsOf(dir);
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].record.instrument->version, "04.40");
+  EXPECT_EQ(records[0].record.versionAfter, sim::kSampleFirmwareVersion);
 }
 
 TEST(RunCommandTest, ctrl_c_on_the_terminal_asks_and_yes_ends_the_run) {
@@ -677,6 +687,90 @@ TEST(RunCommandTest, the_update_set_is_checked_before_update_mode) {
   }
 }
 
+// A run never erases for an image it cannot program: an image that runs past the flash the
+// job erases (or past its bank) is refused before update mode by the real run, the manual
+// run and the dry run alike, with the file, its size and the room. `check` passes the job.
+TEST(RunCommandTest, an_image_that_does_not_fit_is_refused_before_update_mode) {
+  const std::vector<std::string> manualProcessor = {
+      "--manual", "--memory-extension", "yes", "--option", "B20", "--processor-firmware", "yes",
+      "--port",   "sim:hw=0x11000"};
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    const char* image;
+    size_t bytes;
+    int status;
+    std::string outHas;  // empty: the run is not refused
+  };
+  const std::string mebibyte =
+      "ERROR - program file does not fit: update aborted\n[stop] NO_DVBT.BIN is 1048576 bytes; "
+      "the erased area 0x50000-0xEFFFF holds 655360\n";
+  const Row rows[] = {
+      {"1 MiB image", {"--port", "sim:hw=0x11000"}, "NO_DVBT.bin", 1 << 20, 1, mebibyte},
+      {"1 MiB image, dry run",
+       {"--dry-run", "--port", "sim:hw=0x11000"},
+       "NO_DVBT.bin",
+       1 << 20,
+       1,
+       mebibyte},
+      {"one byte over",
+       {"--port", "sim:hw=0x11000"},
+       "NO_DVBT.bin",
+       655361,
+       1,
+       "[stop] NO_DVBT.BIN is 655361 bytes; the erased area 0x50000-0xEFFFF holds 655360\n"},
+      {"1 MiB image, manual", manualProcessor, "NO_DVBT.bin", 1 << 20, 1, mebibyte},
+      // The check of the job already keeps an image inside its bank.
+      {"one byte past the bank",
+       {"--manual", "--memory-extension", "no", "--port", "sim:hw=0"},
+       "NO_NICA.bin",
+       0x80001,
+       1,
+       "[stop] NO_NICA.BIN is not completely in one flash-memory bank\n"},
+      // An option update alone programs no image: the job's images are not its concern.
+      {"1 MiB image, manual option update only",
+       {"--manual", "--memory-extension", "yes", "--option", "B20", "--processor-firmware", "no",
+        "--port", "sim:hw=0x11000"},
+       "NO_DVBT.bin",
+       1 << 20,
+       0,
+       ""},
+  };
+  for (const Row& row : rows) {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    dir.writeSized(row.image, row.bytes);
+    std::vector<std::string> args = {"run", "--assume-yes", "--trace", "trace.txt"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result result = runProgram(dir, args);
+    EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.out << result.err;
+    if (row.outHas.empty()) {
+      EXPECT_NE(dir.read("trace.txt").find("SWUP"), std::string::npos) << row.name;
+      continue;
+    }
+    EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("update mode"), std::string::npos) << row.name << "\n" << result.out;
+    EXPECT_EQ(result.out.find("Delete flash"), std::string::npos) << row.name;
+    EXPECT_EQ(result.out.find("ZEL settings before update"), std::string::npos) << row.name;
+    EXPECT_EQ(result.out.find("  estimate  "), std::string::npos) << row.name;
+    EXPECT_EQ(dir.read("trace.txt").find("SWUP"), std::string::npos) << row.name;
+    // The record: refused, with the code and the words of the box, and the files it checked.
+    const std::vector<StoredRecord> records = recordsOf(dir);
+    ASSERT_EQ(records.size(), 1u) << row.name;
+    EXPECT_EQ(records[0].record.outcome, "refused") << row.name;
+    EXPECT_NE(records[0].record.result.value_or(0), 0) << row.name;
+    std::string image = row.image;
+    std::transform(image.begin(), image.end(), image.begin(), ::toupper);
+    EXPECT_NE(records[0].line.find("\"meaning\":\"" + image), std::string::npos) << records[0].line;
+    EXPECT_GE(records[0].record.files.size(), 3u) << row.name;
+    if (row.args.front() == "--dry-run" || row.image != std::string("NO_DVBT.bin")) continue;
+    // Hand-written jobs may program flash erased before: the check alone passes this one.
+    const Result check = runProgram(dir, {"check"});
+    EXPECT_EQ(check.status, 0) << row.name << "\n" << check.out;
+    EXPECT_EQ(check.out, "Check OK !\n") << row.name;
+  }
+}
+
 // Ctrl-C, then the question left open while the run goes on: n after 30 s of program time
 // changes nothing. The lines are those of a run without Cancel.
 TEST(RunCommandTest, cancel_answered_no_late_leaves_the_run_as_without_it) {
@@ -751,6 +845,7 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
     int32_t result;
     const char* outHas;
     size_t files;
+    std::vector<std::string> missing;  // files taken out of the update set
   };
   const Row rows[] = {
       {"success",
@@ -762,7 +857,8 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
        "04.60",
        0,
        "record: ",
-       4},
+       4,
+       {}},
       {"erase fault",
        {"run", "--assume-yes", "--port", "sim:hw=0x11000,fault=erase-fail,speed=virtual"},
        1,
@@ -771,7 +867,8 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
        "",
        0x414,
        "\n  414: the target failed to erase flash",
-       4},
+       4,
+       {}},
       {"no memory extension",
        {"run", "--assume-yes", "--port", "sim:hw=0x1000,speed=virtual"},
        1,
@@ -780,7 +877,8 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
        "",
        0,
        "record: ",
-       0},
+       0,
+       {}},
       {"refused selections",
        {"run", "--manual", "--option-update", "yes", "--port", "sim:"},
        2,
@@ -789,7 +887,8 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
        "",
        0,
        "",
-       0},
+       0,
+       {}},
       {"dry run",
        {"run", "--dry-run", "--port", "sim:hw=0x11000,speed=virtual"},
        0,
@@ -798,11 +897,66 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
        "",
        0,
        "\n  estimate  ",
-       4},
+       4,
+       {}},
+      // Each failure records the code of its first failing step: where the step's line
+      // has none, the step's own (a silent instrument, the DSP steps), and never the
+      // code of a retry that failed otherwise (the checksum before the loader).
+      {"silent instrument",
+       {"run", "--assume-yes", "--port", "sim:fault=silent"},
+       1,
+       "failed",
+       nullptr,
+       "",
+       0x701,
+       "\n  701: the instrument did not answer",
+       0,
+       {}},
+      {"checksum that differs",
+       {"run", "--assume-yes", "--port", "sim:hw=0x11000,fault=checksum-off"},
+       1,
+       "failed",
+       "04.41",
+       "",
+       0x416,
+       "\n  416: the target's checksum",
+       4,
+       {}},
+      {"DSP erase fails",
+       {"run", "--assume-yes", "--port", "sim:hw=0x11000,fault=dsp-erase-fail"},
+       1,
+       "failed",
+       "04.41",
+       "",
+       1,
+       "\n  1: DSP option programming failed",
+       4,
+       {}},
+      {"DSP checksum differs",
+       {"run", "--assume-yes", "--port", "sim:hw=0x11000,fault=dsp-checksum-off"},
+       1,
+       "failed",
+       "04.41",
+       "",
+       2,
+       "\n  2: the DSP module's checksum differs",
+       4,
+       {}},
+      // A refusal by the pre-flight check names the missing file, and lists what it checked.
+      {"missing image",
+       {"run", "--assume-yes", "--port", "sim:hw=0x11000"},
+       1,
+       "refused",
+       "04.41",
+       "",
+       0x601,
+       "\n  601: the programming configuration file is inconsistent",
+       4,
+       {"NO_ATSC.bin", "NO_DVBT.bin"}},
   };
   for (const Row& row : rows) {
     TempDir dir(false);
-    writeUpdateSet(dir);
+    writeUpdateSet(dir, row.missing);
     const Result result = runProgram(dir, row.args);
     EXPECT_EQ(result.status, row.status) << row.name << "\n" << result.out << result.err;
     EXPECT_NE(result.out.find(row.outHas), std::string::npos) << row.name << "\n" << result.out;
@@ -822,11 +976,19 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
     EXPECT_EQ(record.versionAfter, row.versionAfter) << row.name;
     ASSERT_EQ(record.files.size(), row.files) << row.name;
     for (const ServiceRecordFile& file : record.files) {
+      if (!file.bytes) {
+        // A file that is not there has no size: the record's meaning names it.
+        EXPECT_EQ(file.name, "NO_ATSC.BIN") << row.name;
+        EXPECT_NE(records[0].line.find("\"meaning\":\"Programfile NO_ATSC.BIN not accessible\""),
+                  std::string::npos)
+            << records[0].line;
+        continue;
+      }
       std::string digest;
       ASSERT_TRUE(platform::sha256OfFile(platform::resolveHostFile(dir.file(file.name)), digest));
       EXPECT_EQ(file.sha256, digest) << row.name << " " << file.name;
     }
-    if (row.status != 2) {
+    if (row.versionBefore != nullptr) {
       EXPECT_EQ(record.steps.front(), "OK    Autoconnect with device") << row.name;
       EXPECT_EQ(records[0].line.find("\"meaning\":") != std::string::npos, row.result != 0)
           << records[0].line;
@@ -838,6 +1000,13 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
   dir.write("ROMWRITE.CNF", "; the last run's job\n");
   EXPECT_EQ(runProgram(dir, {"run", "--dry-run", "--port", "sim:hw=0x11000,speed=virtual"}).status,
             0);
+  EXPECT_EQ(dir.read("ROMWRITE.CNF"), "; the last run's job\n");
+  // ... also where TMPDIR names a folder that is not there.
+  ::setenv("TMPDIR", dir.file("no-such-folder").c_str(), 1);
+  const Result planned = runProgram(dir, {"run", "--dry-run", "--port", "sim:hw=0x11000"});
+  ::unsetenv("TMPDIR");
+  EXPECT_EQ(planned.status, 0) << planned.out;
+  EXPECT_NE(planned.out.find("\n  estimate  "), std::string::npos) << planned.out;
   EXPECT_EQ(dir.read("ROMWRITE.CNF"), "; the last run's job\n");
   // A history that cannot be written is said, and the run's outcome stands.
   const Result full = runProgram(dir, {"--history", "/dev/full", "run", "--assume-yes", "--port",

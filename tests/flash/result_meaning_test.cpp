@@ -50,7 +50,11 @@ TEST(ResultMeaning, every_code_of_the_engine_and_the_configuration_has_a_meaning
                               kConfigSyntaxError,
                               kCheckJobInvalid,
                               kCheckChipWrongClass,
-                              kCheckChipUnknown};
+                              kCheckChipUnknown,
+                              kCheckProgramNotErased,
+                              kResultInstrumentNotReached,
+                              kResultConfigNotWritten,
+                              kResultHardwareChanged};
   for (const int32_t code : produced) EXPECT_NE(findResultCode(code), nullptr) << code;
 
   // The table itself: ordered as the status line's hex sorts, every entry explained, and

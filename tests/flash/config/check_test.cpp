@@ -207,6 +207,52 @@ TEST_F(CheckTest, edge_cases_that_pass) {
   EXPECT_EQ(job.programs[0].end, 0x603FFu);
 }
 
+// A run erases before it programs: each image must lie in what the job erases; the
+// configuration check alone passes every row.
+TEST_F(CheckTest, images_must_fit_the_erased_flash_of_a_run) {
+  dir.writeSized("ONE_OVER.BIN", 0xA0001);
+  dir.writeSized("WORDS.BIN", 0x20000);
+  const std::string bank =
+      host() + "[TARGET] PROCESSOR I80X86 ARCHITECTURE B16 MEMORY 0x50000 0x100000 AM29F040 ";
+  const std::string tmsBank =
+      host("115200", "--NONE--", "--NONE-- 0 0") + kTmsTarget + "MEMORY 0x10000 0x20000 AM29F010 ";
+  struct Row {
+    std::string text;
+    const char* message;  // empty: fits
+  };
+  const Row rows[] = {
+      {host() + kExtensionTarget + "[FILES] PROGRAM 0x50000 NO_DVBT.bin", ""},
+      // One byte past the erase area's end.
+      {host() + kExtensionTarget + "[FILES] PROGRAM 0x50000 ONE_OVER.BIN",
+       "ONE_OVER.BIN is 655361 bytes; the erased area 0x50000-0xEFFFF holds 655360"},
+      // The room counts from the image's address.
+      {host() + kExtensionTarget + "[FILES] PROGRAM 0x60000 ONE_OVER.BIN",
+       "ONE_OVER.BIN is 655361 bytes; the erased area 0x60000-0xEFFFF holds 589824"},
+      // Areas that follow one another, in any order, are one room.
+      {bank + "ERASE 0xF0000 0x20000 ERASE 0x50000 0xA0000 [FILES] PROGRAM 0x50000 ONE_OVER.BIN",
+       ""},
+      {bank + "ERASE 0x50000 0x20000 ERASE 0x90000 0x20000 [FILES] PROGRAM 0x50000 IMG.BIN "
+              "PROGRAM 0x6F800 IMG2.BIN",
+       "IMG2.BIN is 4096 bytes; the erased area 0x6F800-0x6FFFF holds 2048"},
+      {bank + "ERASE 0x50000 0x20000 [FILES] PROGRAM 0x70000 IMG.BIN",
+       "IMG.BIN is 4096 bytes; the job erases no flash at its address 0x70000"},
+      // A job that erases nothing programs nothing in a run.
+      {bank + "[FILES] PROGRAM 0x50000 IMG.BIN",
+       "IMG.BIN is 4096 bytes; the job erases no flash at its address 0x50000"},
+      // On the TMS320C30 addresses count words: 0x20000 bytes take 0x8000 addresses.
+      {tmsBank + "ERASE 0x10000 0x20000 [FILES] PROGRAM 0x10000 WORDS.BIN", ""},
+      {tmsBank + "ERASE 0x10000 0x10000 [FILES] PROGRAM 0x10000 WORDS.BIN",
+       "WORDS.BIN is 131072 bytes; the erased area 0x10000-0x13FFF holds 65536"},
+  };
+  for (const Row& row : rows) {
+    std::string message;
+    ASSERT_EQ(check(row.text, message), kCheckOk) << row.text << "\n" << message;
+    const int fits = checkProgramsFitErasedFlash(job, message);
+    EXPECT_EQ(fits, *row.message ? kCheckProgramNotErased : kCheckOk) << row.text;
+    EXPECT_EQ(message, row.message) << row.text;
+  }
+}
+
 TEST_F(CheckTest, flash_identity) {
   std::string message;
   ASSERT_EQ(

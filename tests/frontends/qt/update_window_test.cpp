@@ -502,6 +502,8 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
                EXPECT_FALSE(enabled(kIddUpdate, kIdcConfiguration));
                EXPECT_EQ(barValue(kIdcBusyBar), 0);
                EXPECT_EQ(barValue(kIdcTransferBar), 0);
+               // No numbers of a transfer that is over beside the empty bars.
+               EXPECT_EQ(widgetText(kIddUpdate, ui::kIdProgressNumbers), "");
                // The statistics lines stand as the last tick wrote them.
                EXPECT_EQ(widgetText(kIddUpdate, kIdcPacketErrors),
                          statistics(kPacketErrorsFormat, packetErrors));
