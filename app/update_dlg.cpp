@@ -8,6 +8,7 @@
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
 #include "flash/processor_update.h"
+#include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
@@ -151,6 +152,15 @@ void CUpdateDlg::onCancel() {
 }
 
 bool CUpdateDlg::onSystemCommand(int command) {
+  if (command == ui::kSysCommandTerminateNow) {
+    // The program ends when this returns, in the middle of the run: its record, with the
+    // lines so far, is written now. The run was cancelled by the first request.
+    if (m_running != 0 && !m_recordWritten) {
+      cancelRequested = 1;
+      finishRecord();
+    }
+    return true;
+  }
   if (command == ui::kSysCommandTerminate) {
     // As Cancel answered Yes: the run stops at the engine's next pump and ends with its
     // lines; the dialog ends after it.
@@ -224,6 +234,9 @@ void CUpdateDlg::run() {
   const bool automatic = w.isChecked(kIdcAutomatic);
   beginRecord(automatic);
   prepareReadBack();
+  // While a step of the workflow waits for the instrument's answer (the reboot, a silent
+  // line), the window is served, and a confirmed cancel ends that wait at once.
+  m_session.m_comm.m_waitHook = [] { return pumpMessages() != 0; };
   if (automatic) {
     m_session.storePortParameter();
     // What the instrument reports is this run's alone: the manual selections stay the
@@ -232,6 +245,8 @@ void CUpdateDlg::run() {
     const int result = m_backupOnly               ? runBackupOnly()
                        : !m_restoreFolder.empty() ? runRestore()
                                                   : runAutomaticUpdate();
+    // The instrument's own settings are sent back below whether or not it was cancelled.
+    m_session.m_comm.m_waitHook = nullptr;
     m_updateSettings = manualSelections;
     if (result == kAutomaticDone && (m_backupOnly || !m_restoreFolder.empty())) {
       // Their own success box has been shown.
@@ -254,6 +269,7 @@ void CUpdateDlg::run() {
   } else {
     runManualUpdate();
   }
+  m_session.m_comm.m_waitHook = nullptr;
 
   if (!w.isChecked(kIdcAutomatic)) w.enable(kIdcConfiguration, true);
   w.enable(kIdcRun, true);

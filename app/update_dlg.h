@@ -76,6 +76,8 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   bool m_questionOpen = false;
   // The program was asked to end: the run stops at its next pump, the dialog after it.
   bool m_terminating = false;
+  // The record of the current Run has been handed to m_recordRun.
+  bool m_recordWritten = false;
 
   // --- service record ---
   // Receives the record of every Run when it ends, whatever its outcome; the front end

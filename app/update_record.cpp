@@ -86,6 +86,7 @@ void CUpdateDlg::beginRecord(bool automatic) {
   m_jobLoaded = false;
   clearFailureCode();
   m_earlierBytesSent = 0;
+  m_recordWritten = false;
 }
 
 void CUpdateDlg::noteIdentification() {
@@ -124,6 +125,7 @@ void CUpdateDlg::finishRecord() {
       ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
                               packetErrors, packetRetries};
   noteReadBack();
+  m_recordWritten = true;
   if (m_recordRun) m_recordRun(m_record);
 }
 

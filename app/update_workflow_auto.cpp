@@ -34,13 +34,11 @@ std::string withDevice(const char* format) {
 void markOk() {
   setStepStatus(1, 0);
 }
-void markFailed() {
-  setStepStatus(0, 0);
-}
-// A failed step whose line carries no code: the run's record takes this one.
+// A failed step whose line carries no code: the run's record takes this one. A step that
+// failed because the user cancelled (its wait was abandoned) shows the cancel's code.
 void markFailed(int32_t code) {
-  setStepStatus(0, 0);
-  noteFailureCode(code);
+  setStepStatus(0, cancelRequested != 0 ? kResultCancelled : 0);
+  noteFailureCode(cancelRequested != 0 ? kResultCancelled : code);
 }
 
 // An option that the hardware word lost, by its bit: the status line and the box.
@@ -313,10 +311,13 @@ int CUpdateDlg::runAutomaticUpdate() {
     reopenAtBootSettings();
     addStatusLine(withDevice("Wait until %s is booted"));
     if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
-      markFailed();
+      // A cancel ends the run here: the processor firmware is in, the option is not begun.
+      setStepStatus(0, cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
+      if (cancelRequested != 0) return stopForCancel();
       return kAutomaticStopped;
     }
     markOk();
+    if (cancelRequested != 0) return stopForCancel();
     m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
     if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
     addStatusLine("Update processor firmware successfully completed");

@@ -128,8 +128,9 @@ int32_t dspErase(uint32_t wordCount, CComm& port) {
   put32(&commandPacket[1], wordCount);
   int32_t result = sendPacket(commandPacket, 5, port);
   if (result != kResultOk) return result;
-  // The module erases before it answers; the answer waits in the port meanwhile.
-  platform::sleepMs(kDspEraseWaitMs);
+  // The module erases before it answers; the answer waits in the port meanwhile. The wait
+  // serves the window; a cancel only shortens it, the next packet operation reports it.
+  waitWithMessages(kDspEraseWaitMs);
   result = receiveDspAnswer(kCmdDspErase, kDspStatusAnswerSize, port);
   if (result != kResultOk) return result;
   return static_cast<int32_t>(get32(&answerPacket[1]));

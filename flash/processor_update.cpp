@@ -84,6 +84,7 @@ int32_t waitForTargetReady(CComm& port) {
   for (int32_t test = 0; test < kReadyTests; ++test) {
     if (isTargetReady(port) == kResultOk) return kResultOk;
     platform::sleepMs(kReadyPollMs);
+    if (pumpMessages() != 0) return kResultCancelled;
   }
   return kResultTargetNotReady;
 }

@@ -71,6 +71,9 @@ inline constexpr int32_t kResultUnexpectedAnswer = 2309;  // 0x905
 inline constexpr int32_t kResultUploadWrite = 48350;       // 0xBCDE data not written
 inline constexpr int32_t kResultUploadNotCreated = 48351;  // 0xBCDF file cannot be created
 
+// The instrument did not answer within its bound after the boot into the new firmware.
+inline constexpr int32_t kResultNoAnswerAfterBoot = 1808;  // 0x710
+
 inline constexpr int32_t kResultCancelled = 65535;  // 0xFFFF
 
 // sendPacket without a valid acknowledgement after all tries:

@@ -129,6 +129,10 @@ constexpr ResultCodeInfo kTable[] = {
     {kResultHardwareChanged, "hardware check after the processor update",
      "the instrument reports another hardware word after the processor update than before it",
      "An option was not detected by the new firmware: retry the update in Manual Mode."},
+    {kResultNoAnswerAfterBoot, "wait for the instrument after its boot",
+     "the instrument did not answer within 150 s after booting its new firmware",
+     "The processor firmware is programmed. Switch the instrument off and on; if it comes up, "
+     "finish with the option update in Manual Mode, else repeat the update in Manual Mode."},
     {kResultTargetErrorF0, "target command", "error answer 0xF0 from the transfer program",
      kTargetError},
     {kResultTargetErrorF1, "target command", "error answer 0xF1 from the transfer program",

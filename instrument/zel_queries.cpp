@@ -1,6 +1,7 @@
 // The instrument queries: identification, hardware word, update mode, the wait for a
 // rebooted instrument, the B1 DSP power-on and the hand-over to the update sequences.
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "dsp/option_update.h"
@@ -25,6 +26,28 @@ constexpr int32_t kFirstVersionWithBoardInfo = 490;
 
 // Text of an empty error queue, in the upper-cased error answer.
 constexpr const char* kQueueEmptyText = "NO ERROR";
+
+// The update sequences speak their own protocol over the port and notice a cancel at their
+// own pumps, where they stop cleanly. While they run, the port's wait hook only serves the
+// window: a read of theirs abandoned half-way would make them send a packet again.
+class EventsOnlyWhileSequenceRuns {
+ public:
+  explicit EventsOnlyWhileSequenceRuns(CComm& port) : m_port(port), m_saved(port.m_waitHook) {
+    if (m_saved) {
+      port.m_waitHook = [hook = m_saved] {
+        hook();
+        return false;
+      };
+    }
+  }
+  ~EventsOnlyWhileSequenceRuns() { m_port.m_waitHook = m_saved; }
+  EventsOnlyWhileSequenceRuns(const EventsOnlyWhileSequenceRuns&) = delete;
+  EventsOnlyWhileSequenceRuns& operator=(const EventsOnlyWhileSequenceRuns&) = delete;
+
+ private:
+  CComm& m_port;
+  std::function<bool()> m_saved;
+};
 
 }  // namespace
 
@@ -120,7 +143,9 @@ int32_t CZel::getDeviceAnswer(int32_t seconds) {
   const uint64_t limitMs = seconds > 0 ? static_cast<uint64_t>(seconds) * 1000u : 0u;
   const uint32_t start = platform::tickCount();
   bool answered = false;
-  // The wait serves no window events; its bound goes to the front ends, which count it down.
+  // The bound goes to the front ends, which count it down. The wait serves their events
+  // between the queries and, through the port's wait hook, while a query waits for its
+  // answer; a cancel ends it as unanswered.
   beginBoundedWait(static_cast<uint32_t>(limitMs));
 
   for (;;) {
@@ -147,6 +172,10 @@ int32_t CZel::getDeviceAnswer(int32_t seconds) {
     // A query that fails at once (a broken line) is not repeated faster than this.
     const uint32_t passMs = platform::tickCount() - passStart;
     if (passMs < kMinDeviceAnswerPassMs) platform::sleepMs(kMinDeviceAnswerPassMs - passMs);
+    if (pumpMessages() != 0) {
+      answered = false;
+      break;
+    }
     if (static_cast<uint64_t>(platform::tickCount() - start) >= limitMs) break;
     boundedWaitProgressed();
   }
@@ -170,6 +199,7 @@ int32_t CZel::powerOnDspB1() {
 int32_t CZel::startFlashUpdate(int32_t intermediateBoot) {
   TraceScope scope(&m_trace, "startFlashUpdate");
   addStatusLine("Preparing update environment");
+  EventsOnlyWhileSequenceRuns eventsOnly(m_comm);
   return updateProcessorFirmware(kProgrammingConfigFile, m_comm, intermediateBoot);
 }
 
@@ -189,5 +219,6 @@ int32_t CZel::startFlashUpdate(int32_t optionNumber, int32_t intermediateBoot) {
       addStatusLine("Update Option(NONE)");
       break;
   }
+  EventsOnlyWhileSequenceRuns eventsOnly(m_comm);
   return updateOption(kProgrammingConfigFile, m_comm, optionNumber, intermediateBoot);
 }

@@ -57,9 +57,9 @@ std::string formatDuration(int64_t seconds);
 // Program time at which the current run began (resetRunState); 0 before the first run.
 uint64_t runStartMicros();
 
-// A wait of the run that serves no events (the reboot of the instrument) tells its bound
-// here, and reports each of its tries, so that a front end can redraw the countdown without
-// dispatching input. The hook is the front end's; an empty one removes it.
+// A long wait of the run for the instrument (its reboot) tells its bound here, and reports
+// each of its tries, so that a front end can redraw the countdown at each try as well as
+// when it dispatches events. The hook is the front end's; an empty one removes it.
 void beginBoundedWait(uint32_t boundMs);
 void boundedWaitProgressed();
 void endBoundedWait();

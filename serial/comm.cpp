@@ -133,6 +133,7 @@ int CComm::open() {
         break;
       }
       platform::sleepMs(kOpenRetryPauseMs);
+      if (waitAbandoned()) break;
     }
   }
   if (!device) {
@@ -238,10 +239,16 @@ int CComm::writeBufferToPort(const void* data, uint32_t size) {
   for (int32_t attempt = 0; attempt < attempts; ++attempt) {
     bool held = false;
     m_port->outputHeld(held);
-    while (held && waitBudget > 0) {
+    bool abandoned = false;
+    while (held && waitBudget > 0 && !abandoned) {
       platform::sleepMs(kWriteStepMs);
       m_port->outputHeld(held);
       --waitBudget;
+      abandoned = waitAbandoned();
+    }
+    if (abandoned) {
+      traceError(scope, "wait abandoned");
+      break;
     }
     if (held) continue;
 
@@ -333,6 +340,10 @@ int CComm::readBufferFromPort(void* buffer, uint32_t& count, uint32_t size) {
     } else if (result == platform::ReadResult::Failed) {
       platform::sleepMs(kFailedReadPauseMs);
     }
+    if (result != platform::ReadResult::Byte && waitAbandoned()) {
+      traceError(scope, "wait abandoned");
+      return 1;
+    }
     if (inactivityExpired(lastActivity, m_readTimeout)) {
       traceError(scope, "timed out after %lu msecs", static_cast<unsigned long>(m_readTimeout));
       return 1;
@@ -394,6 +405,11 @@ int CComm::readStringFromPort(char* buffer, uint32_t& count, uint32_t size) {
       lastActivity = platform::tickCount();
     } else if (result == platform::ReadResult::Failed) {
       platform::sleepMs(kFailedReadPauseMs);
+    }
+    if (result != platform::ReadResult::Byte && waitAbandoned()) {
+      traceError(scope, "wait abandoned");
+      traceLeave(scope, "%s {noOfReadBytes= %d}", kFalse, static_cast<int>(count));
+      return 0;
     }
     if (inactivityExpired(lastActivity, m_readTimeout)) {
       traceError(scope, "timed out after %lu msecs", static_cast<unsigned long>(m_readTimeout));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "serial/serial_device.h"
@@ -32,6 +33,12 @@ class CComm {
   int32_t m_writeTimeout = 25000;  // ms
   int32_t m_readTimeout = 5000;    // ms of inactivity
   int32_t m_stopDelimiter = -1;    // byte that ends an answer, -1 for none
+  // Called each time a read has waited for a byte in vain (a device read lasts at most
+  // 100 ms), a write has waited 10 ms for a held line, or an open that the port refused is
+  // to be tried again, so that a long wait for the instrument can serve the front end's
+  // events. A true result abandons the operation at once as failed (a cancel). Empty: not
+  // called.
+  std::function<bool()> m_waitHook;
 
   bool isOpen() const { return m_port != nullptr; }
 
@@ -53,4 +60,7 @@ class CComm {
   int getDsr(int32_t& state);
   int setRts();
   int setDtr();
+
+ private:
+  bool waitAbandoned() const { return m_waitHook && m_waitHook(); }
 };

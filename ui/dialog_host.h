@@ -30,6 +30,9 @@ inline constexpr int kSysCommandClose = 0xF060;  // title bar close button, Alt+
 // The program was asked to end (SIGTERM, SIGHUP): a running operation is to stop at its
 // next pump and the dialog to end after it. Unhandled, it takes the course of Close.
 inline constexpr int kSysCommandTerminate = 0xF0A0;
+// A second request to end the program: it ends when the handler returns, wherever the
+// program is. The dialog writes at once what must not be lost (the record of a run).
+inline constexpr int kSysCommandTerminateNow = 0xF0B0;
 
 class Dialog;
 

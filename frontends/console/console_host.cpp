@@ -48,8 +48,15 @@ const char* answerEcho(MessageBoxAnswer answer) {
                                            : "OK\n";
 }
 
-// Requests to end the program (SIGTERM, SIGHUP) not yet handled.
+// Requests to end the program (SIGTERM, SIGHUP) since the outermost dialog started, and
+// how many of them the pump has delivered.
 std::atomic<int> g_terminations{0};
+int g_terminationsTaken = 0;
+// The signal of a second request, which ends the program once the dialog has written what
+// must not be lost; 0 while there is none.
+std::atomic<int> g_endSignal{0};
+// A second request ends the program within this time even where no pump comes.
+constexpr unsigned kEndGraceSeconds = 2;
 // The terminal settings to put back if a second request ends the program at once.
 std::atomic<int> g_restoreFd{-1};
 termios g_restoreTermios{};
@@ -61,19 +68,39 @@ void setTerminalToRestore(int fd, const termios* settings) {
   g_restoreFd.store(fd);
 }
 
-void onTerminationSignal(int signal) {
-  if (g_terminations.fetch_add(1) == 0) return;
-  // The second request: the program ends now, with the terminal as it was.
-  const int fd = g_restoreFd.load();
-  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &g_restoreTermios);
+void endByDefault(int signal) {
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
 
+// The second request was not served in time: the program ends as the signal ends it.
+void onEndGraceOver(int) {
+  endByDefault(g_endSignal.load());
+}
+
+void onTerminationSignal(int signal) {
+  const int before = g_terminations.fetch_add(1);
+  if (before == 0) return;
+  // From the second request on the terminal is put back at once.
+  const int fd = g_restoreFd.load();
+  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &g_restoreTermios);
+  if (before == 1) {
+    // The next pump lets the dialog write the run's record, then ends the program; an
+    // alarm ends it should no pump come.
+    g_endSignal.store(signal);
+    struct sigaction grace {};
+    grace.sa_handler = onEndGraceOver;
+    sigemptyset(&grace.sa_mask);
+    ::sigaction(SIGALRM, &grace, nullptr);
+    ::alarm(kEndGraceSeconds);
+    return;
+  }
+  endByDefault(signal);
+}
+
 bool takeTermination() {
-  static int taken = 0;
-  if (g_terminations.load() <= taken) return false;
-  taken = g_terminations.load();
+  if (g_terminations.load() <= g_terminationsTaken) return false;
+  g_terminationsTaken = g_terminations.load();
   return true;
 }
 
@@ -276,6 +303,9 @@ struct ConsoleHost::Impl {
   bool dispatchOne();
   void deliverInterrupt(ConsoleWindow& window);
   void deliverTermination(ConsoleWindow& window);
+  // A second request to end: every dialog hears of it, innermost first; then the program
+  // ends by the signal, with the output written and the terminal as it was.
+  [[noreturn]] void endProgram();
   void tick(ConsoleWindow& window);
   void drawProgress(ConsoleWindow& window, bool sample);
 
@@ -665,6 +695,9 @@ MessageBoxAnswer ConsoleHost::Impl::waitForKey(MessageBoxKind kind) {
   }
   MessageBoxAnswer answer = fallback;
   for (;;) {
+    // A request to end the program answers the box as without a terminal; the pump
+    // after it serves the request.
+    if (g_terminations.load() > g_terminationsTaken) break;
     if (takeInterrupt()) {
       // Ctrl-C confirms a question; an OK box has only OK, and the press then also
       // clicks at the next pump.
@@ -707,6 +740,20 @@ void ConsoleHost::Impl::deliverTermination(ConsoleWindow& window) {
   if (!window.dialog().onSystemCommand(kSysCommandTerminate)) window.dialog().onCancel();
 }
 
+void ConsoleHost::Impl::endProgram() {
+  const int signal = g_endSignal.load();
+  // On the way out now: the record's append is bounded by its own lock wait.
+  ::alarm(0);
+  closeQuestion(nullptr);
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    (*it)->dialog().onSystemCommand(kSysCommandTerminateNow);
+  }
+  beginOutput();
+  flush();
+  endByDefault(signal);
+  ::_exit(128 + signal);  // where the signal is blocked
+}
+
 void ConsoleHost::Impl::deliverInterrupt(ConsoleWindow& window) {
   const int id = options.interruptControlId;
   const ConsoleWindow::Control* control = id >= 0 ? window.find(id) : nullptr;
@@ -720,6 +767,7 @@ void ConsoleHost::Impl::deliverInterrupt(ConsoleWindow& window) {
 bool ConsoleHost::Impl::dispatchOne() {
   if (windows.empty()) return false;
   ConsoleWindow& window = *windows.back();
+  if (g_endSignal.load() != 0) endProgram();
   if (window.ended()) return false;
   if (takeTermination()) {
     deliverTermination(window);
@@ -842,7 +890,7 @@ int ConsoleHost::runModal(Dialog& dialog) {
       ::sigaction(SIGHUP, &terminate, &impl.previousSighup);
     }
     platform::setMessagePumpHook([&impl] { return impl.dispatchOne(); });
-    // A wait that serves no events (the reboot) still draws the progress line, so that a
+    // The reboot wait draws the progress line at each of its tries, so that a
     // reader of the plain lines (the fleet) can tell a long quiet wait from a hung run.
     setBoundedWaitHook([&impl] {
       if (!impl.windows.empty()) impl.drawProgress(*impl.windows.back(), false);
@@ -855,6 +903,7 @@ int ConsoleHost::runModal(Dialog& dialog) {
   // Only the outermost dialog gets the queued work; one opened from it has nobody to
   // answer it in a console and ends with its cancel command.
   while (!window->ended()) {
+    if (g_endSignal.load() != 0) impl.endProgram();
     if (takeTermination()) {
       impl.deliverTermination(*window);
       continue;
@@ -888,6 +937,9 @@ int ConsoleHost::runModal(Dialog& dialog) {
       ::sigaction(SIGTERM, &impl.previousSigterm, nullptr);
       ::sigaction(SIGHUP, &impl.previousSighup, nullptr);
     }
+    // The next dialog starts counting the requests afresh.
+    g_terminations.store(0);
+    g_terminationsTaken = 0;
     impl.posted.clear();
     impl.forgetLastLine();
   }

@@ -37,8 +37,10 @@ struct ConsoleOptions {
   // Catch SIGINT while a dialog runs (restored afterwards).
   bool catchInterrupt = true;
   // Catch SIGTERM and SIGHUP while a dialog runs: the first is delivered to the dialog as
-  // kSysCommandTerminate at the next pump (boxes are answered at once from then on), a
-  // second ends the program at once with the terminal restored.
+  // kSysCommandTerminate at the next pump (boxes are answered at once from then on); a
+  // second restores the terminal, is delivered as kSysCommandTerminateNow at the next pump
+  // (or the dialog's event loop) and then ends the program by its signal, within a few
+  // seconds however busy the program is; a third ends it at once.
   bool catchTermination = true;
   // What the progress line shows: -1 leaves a part out.
   int busyBarId = -1;

@@ -154,22 +154,52 @@ namespace runtime {
 namespace {
 
 // Requests to end the program (SIGTERM, SIGHUP); the first is served at the next pump or
-// poll, a second ends the program at once (the handler is back to the default then).
+// poll as a cancel; the second too, as the end of the program: the windows write what must
+// not be lost and the program ends by the signal (an alarm ends it should no pump or poll
+// come); a third ends it at once.
 std::atomic<int> g_terminations{0};
 bool g_terminationServed = false;
+std::atomic<int> g_endSignal{0};
+constexpr unsigned kEndGraceSeconds = 2;
 struct sigaction g_previousSigterm {};
 struct sigaction g_previousSighup {};
 
-void onTerminationSignal(int signal) {
-  if (g_terminations.fetch_add(1) == 0) return;
+void endByDefault(int signal) {
   ::signal(signal, SIG_DFL);
   ::raise(signal);
 }
 
+void onEndGraceOver(int) {
+  endByDefault(g_endSignal.load());
+}
+
+void onTerminationSignal(int signal) {
+  const int before = g_terminations.fetch_add(1);
+  if (before == 0) return;
+  if (before == 1) {
+    g_endSignal.store(signal);
+    struct sigaction grace {};
+    grace.sa_handler = onEndGraceOver;
+    sigemptyset(&grace.sa_mask);
+    ::sigaction(SIGALRM, &grace, nullptr);
+    ::alarm(kEndGraceSeconds);
+    return;
+  }
+  endByDefault(signal);
+}
+
 // The innermost window hears of the request as a system command; a window that does not
-// handle it ends as with its cancel.
+// handle it ends as with its cancel. At a second request every window hears of the end,
+// innermost first, and the program ends.
 void serveTermination() {
   Runtime& rt = state();
+  if (const int signal = g_endSignal.load(); signal != 0) {
+    ::alarm(0);  // on the way out; the record's append is bounded by its own lock wait
+    const std::vector<QtDialogWindow*> windows = rt.windows;
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
+    endByDefault(signal);
+    std::_Exit(128 + signal);  // where the signal is blocked
+  }
   if (g_terminationServed || g_terminations.load() == 0 || rt.windows.empty()) return;
   g_terminationServed = true;
   rt.windows.back()->deliverTermination();
@@ -206,7 +236,7 @@ void windowStarted(QtDialogWindow* window) {
       QCoreApplication::instance()->installEventFilter(rt.guard);
     }
     platform::setMessagePumpHook([] { return pump(); });
-    // A wait that serves no events still shows its countdown.
+    // The reboot wait shows its countdown at each of its tries, also between pumps.
     setBoundedWaitHook([] {
       for (QtDialogWindow* w : state().windows) w->showProgressNumbers(false, true);
     });

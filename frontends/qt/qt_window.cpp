@@ -402,6 +402,10 @@ void QtDialogWindow::deliverTermination() {
   });
 }
 
+void QtDialogWindow::deliverEnd() {
+  m_dialog.onSystemCommand(kSysCommandTerminateNow);
+}
+
 void QtDialogWindow::closeEvent(QCloseEvent* event) {
   // The title bar's close button is a system command; the dialog decides.
   event->ignore();

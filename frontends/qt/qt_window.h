@@ -90,11 +90,14 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   void deliverTimer(int timerId);
   // Writes the run's progress numbers into the numbers line, when the template has one;
   // `sample` takes the moved bytes into the rate (at a timer tick). Repaints the line now
-  // when `paintNow` (a wait that serves no events).
+  // when `paintNow` (a bounded wait's try, between the pumps).
   void showProgressNumbers(bool sample, bool paintNow);
   // Delivers the request to end the program (the host's signal service calls it): the
   // dialog's kSysCommandTerminate, or its cancel when it does not handle that.
   void deliverTermination();
+  // The program ends when this returns (a second request): the dialog's
+  // kSysCommandTerminateNow, delivered even to a window that has ended but not yet gone.
+  void deliverEnd();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -287,13 +287,15 @@ TEST(Fleet, a_silent_child_is_killed_after_the_bound) {
   ASSERT_EQ(result.rows.size(), 2u);
   for (const FleetRow& row : result.rows) {
     EXPECT_EQ(row.outcome, "failed");
-    EXPECT_LT(row.seconds(), 5.0);
+    // Killed after its 0.2 s of silence, long before its 30 s of sleep were over, however
+    // slowly a busy machine starts it.
+    EXPECT_LT(row.seconds(), 15.0);
     EXPECT_EQ(row.record.steps.back(), "ERROR - no sign of life for 0.2 s: killed");
   }
 }
 
-// The reboot wait serves no events, yet the run is alive: its progress lines go on, and a
-// bound on silence shorter than the wait does not kill it.
+// The reboot wait is long, yet the run is alive: its progress lines go on, and a bound on
+// silence shorter than the wait does not kill it.
 TEST(Fleet, a_long_reboot_is_not_taken_for_a_hang) {
   testing_support::TempDir dir;
   sim::writeSampleUpdateFiles(dir.path());

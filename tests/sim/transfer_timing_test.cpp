@@ -76,8 +76,9 @@ TEST_F(TransferTimingTest, ImageOf0xA0000BytesMatchesTheLineArithmetic) {
   EXPECT_EQ(packets, 2731u);
   // The host answers each echo at the next whole microsecond of its clock.
   EXPECT_NEAR(simulatedS, expectedNs / 1e9, 0.001 * simulatedS);
+  // Well under the 72 s it simulates, also on a machine busy with other work.
   if (kTimedBuild) {
-    EXPECT_LT(realS, 1.0);
+    EXPECT_LT(realS, 10.0);
   }
   std::printf(
       "0x%X bytes in %u packets at %u baud: simulated %.3f s (line arithmetic %.3f s), "

@@ -87,17 +87,28 @@ class Terminal {
     }
     return text;
   }
-  // Waits (real time, bounded) until the output holds the text.
+  // Waits (real time, bounded generously) until the output holds the text.
   bool waitFor(const std::string& text) {
-    for (int i = 0; i < 500; ++i) {
-      if (output().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return waitUntil([&] { return output().find(text) != std::string::npos; });
+  }
+  // Waits until the output has grown beyond `size` characters (keys typed are echoed once
+  // the terminal has taken them in).
+  bool waitForMoreThan(size_t size) {
+    return waitUntil([&] { return output().size() > size; });
   }
   void type(const std::string& keys) { m_pty.send(keys); }
 
  private:
+  static bool waitUntil(const std::function<bool()>& condition) {
+    const auto giveUp = std::chrono::steady_clock::now() + kWaitLimit;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > giveUp) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+  }
+  static constexpr std::chrono::seconds kWaitLimit{30};
+
   testing_support::PtyPair m_pty;
   int m_slave = -1;
   std::atomic<bool> m_stop{false};
@@ -264,8 +275,10 @@ TEST(ConsoleHostTest, a_box_on_a_terminal_takes_its_answer_from_the_keys) {
     ASSERT_TRUE(host.interactive());
     TestDialog dialog;
     MessageBoxAnswer answer{};
+    const size_t shown = terminal.output().size();
     terminal.type(row.typedBefore);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Typed before the box: the terminal has taken the keys in once it echoes them.
+    if (!row.typedBefore.empty()) ASSERT_TRUE(terminal.waitForMoreThan(shown));
     std::thread user([&] {
       const std::string prompt = row.kind == MessageBoxKind::Question ? "[y/n] " : "Enter ";
       ASSERT_TRUE(terminal.waitFor(prompt));
@@ -316,7 +329,8 @@ TEST(ConsoleHostTest, ctrl_c_clicks_cancel_and_the_question_decides) {
       w.setTimer(1, 100);
       // The long operation: it pumps until cancelled, or (real time, bounded) until the
       // question has been answered otherwise.
-      for (int i = 0; i < 5000 && !dialog.cancelled && !dialog.answered; ++i) {
+      const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (!dialog.cancelled && !dialog.answered && std::chrono::steady_clock::now() < giveUp) {
         clock.sleepMicros(10'000);
         platform::dispatchOneMessage();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -29,6 +29,7 @@
 
 #include "app/dialog_templates.h"
 #include "app/update_dlg.h"
+#include "flash/result_codes.h"
 #include "frontends/qt/qt_host.h"
 #include "platform/clock.h"
 #include "platform/profile.h"
@@ -489,7 +490,7 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
                EXPECT_EQ(statusLines().back(), "Update of DSP option successfully completed");
                EXPECT_TRUE(hasLine("OK    Download processor firmware"));
                EXPECT_TRUE(hasLine("OK    Wait until ZEL is booted"));
-               // The reboot wait counted down from its bound, although it serves no events.
+               // The reboot wait counted down from its bound.
                std::vector<std::string> waits;
                for (const std::string& text : painted.texts) {
                  if (text.rfind("waiting ", 0) == 0) waits.push_back(text.substr(0, 20));
@@ -726,6 +727,45 @@ TEST_F(UpdateWindow, exit_during_a_run_asks_first) {
   EXPECT_EQ(cancelRequested, 1);
   EXPECT_FALSE(hasLine("OK    Get checksum from target"));
   EXPECT_FALSE(dialog->m_session.m_comm.isOpen());
+}
+
+// Program time that stands still from the start of the reboot wait until released, so that
+// the wait cannot end, on a clock of any speed, before the user has answered.
+class HoldAtRebootWait : public platform::VirtualClock, public StatusListObserver {
+ public:
+  HoldAtRebootWait() { addStatusListObserver(this); }
+  ~HoldAtRebootWait() override { removeStatusListObserver(this); }
+  void sleepMicros(uint64_t micros) override {
+    if (!holding) platform::VirtualClock::sleepMicros(micros);
+  }
+  void statusLineAdded(int, const std::string& text) override {
+    if (text == "Wait until ZEL is booted") holding = true;
+  }
+  void statusLineDeleted(int) override {}
+  void statusListCleared() override {}
+  bool holding = false;
+};
+
+// Cancel during the reboot wait is served there: Yes ends the run with the processor
+// firmware in and the option update not begun, cancelled in the record.
+TEST_F(UpdateWindow, cancel_during_the_reboot_wait_ends_the_run_there) {
+  dir->write("zelupdate.ini",
+             "[DEVICE]\nPORT_NO=1\n[PORTS]\nCOM1=sim:version=04.40,hw=0x11000,boot-time=1000\n");
+  HoldAtRebootWait heldClock;
+  platform::ScopedClock scoped(heldClock);
+  driver.click(kIddUpdate, kIdcRun)
+      .then("reboot wait", [] { return hasLine("Wait until ZEL is booted"); })
+      .click(kIddUpdate, kIdcCancel)
+      .answer(kCancelQuestion, Box::Yes)
+      .answer(kCancelledBox, Box::Ok)
+      .check("released", [&heldClock] { heldClock.holding = false; })
+      .click(kIddUpdate, kIdcExit);
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+  EXPECT_TRUE(hasLine("OK    Update processor firmware completed"));
+  EXPECT_TRUE(hasLine("ERROR Wait until ZEL is booted (FFFF)"));
+  EXPECT_FALSE(hasLine("Update Option(B20)"));
+  EXPECT_EQ(dialog->m_record.outcome, "cancelled");
+  EXPECT_EQ(dialog->m_record.result.value_or(0), kResultCancelled);
 }
 
 // SIGTERM acts as Cancel answered Yes: the run ends with its lines, its boxes no longer

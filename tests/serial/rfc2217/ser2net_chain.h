@@ -99,8 +99,10 @@ class Ser2netChain {
               static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    // Ready once the port accepts a connection.
-    for (int i = 0; i < 300 && !m_listening; ++i) {
+    // Ready once the port accepts a connection; a busy machine may take many seconds to
+    // start it.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!m_listening && std::chrono::steady_clock::now() < giveUp) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in address{};

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "platform/clock.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/timing.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ using platform::LineSettings;
 using platform::ProbeResult;
 using platform::ReadResult;
 using platform::TermiosDevice;
+using testing_support::generousMicros;
+using testing_support::generousMs;
 using testing_support::PtyPair;
 using Clock = std::chrono::steady_clock;
 
@@ -84,21 +88,28 @@ TEST_F(TermiosOnPty, EmptyReadReturnsAfterAbout100ms) {
   EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
   const int64_t empty = msSince(start);
   EXPECT_GE(empty, 95);
-  EXPECT_LT(empty, 250);
+  EXPECT_LT(empty, generousMs(100));
   std::printf("[ figure ] empty read took %lld ms\n", static_cast<long long>(empty));
 
-  // A byte that arrives during the wait ends it at once.
-  std::thread peer([this] {
+  // A byte that arrives during the wait ends it, not the wait's 100 ms. A busy machine may
+  // run the peer after the first wait has ended; the read that sees the byte counts.
+  std::atomic<bool> sent{false};
+  Clock::time_point sentAt{};
+  std::thread peer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    pty.send("x");
+    sentAt = Clock::now();
+    sent = pty.send("x");
   });
+  ReadResult result = ReadResult::Empty;
   start = Clock::now();
-  ReadResult result = device.readByte(byte);
-  const int64_t arrival = msSince(start);
+  while (result != ReadResult::Byte && msSince(start) < generousMs(1000)) {
+    result = device.readByte(byte);
+  }
   peer.join();
+  ASSERT_TRUE(sent);
   EXPECT_EQ(result, ReadResult::Byte);
   EXPECT_EQ(byte, 'x');
-  EXPECT_LT(arrival, 90);
+  EXPECT_LT(msSince(sentAt), generousMs(10));
 }
 
 TEST_F(TermiosOnPty, UnderTheVirtualClockAnEmptyReadCostsVirtualTime) {
@@ -108,7 +119,7 @@ TEST_F(TermiosOnPty, UnderTheVirtualClockAnEmptyReadCostsVirtualTime) {
   const auto start = Clock::now();
   for (int i = 0; i < 50; ++i) EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
   EXPECT_EQ(platform::tickCount(), 5000u);
-  EXPECT_LT(msSince(start), 1000);  // 50 reads, but not 5 s of real time
+  EXPECT_LT(msSince(start), 2500);  // 50 reads, but not 5 s of real time
 
   pty.send("k");
   EXPECT_EQ(readBytes(device, 1), "k");
@@ -122,12 +133,12 @@ TEST_F(TermiosOnPty, HangUpMakesReadsTimeOutAndWritesFail) {
     EXPECT_EQ(device.readByte(byte), ReadResult::Empty);
     const int64_t took = msSince(start);
     EXPECT_GE(took, 90);  // a dead port still waits out the read, it does not spin
-    EXPECT_LT(took, 300);
+    EXPECT_LT(took, generousMs(100));
   }
   EXPECT_TRUE(device.disconnected());
   const auto start = Clock::now();
   EXPECT_FALSE(writeAll(device, "hello"));
-  EXPECT_LT(msSince(start), 200);
+  EXPECT_LT(msSince(start), generousMs(20));
   bool held = true;
   EXPECT_FALSE(device.outputHeld(held));
   EXPECT_FALSE(device.drain());
@@ -153,8 +164,8 @@ TEST_F(TermiosOnPty, WriteWithoutReaderIsBoundedByItsTimeOut) {
   EXPECT_LT(written, block.size());
   // At most 20 ms per byte + 1000 ms; with nothing moving the write stops at its bound.
   EXPECT_GE(lastWriteMs, 1150);
-  EXPECT_LE(lastWriteMs, 1400);
-  EXPECT_LT(msSince(start), 20 * 1000);
+  EXPECT_LE(lastWriteMs, generousMs(1200));
+  EXPECT_LT(msSince(start), generousMs(20 * 1000));
   std::printf("[ figure ] write into a full line gave up after %lld ms with %u bytes\n",
               static_cast<long long>(lastWriteMs), written);
 }
@@ -245,10 +256,10 @@ TEST_F(TermiosOnPty, UucpLockFilesAreReadWithoutEverWaiting) {
     row.plant();
     auto start = Clock::now();
     EXPECT_EQ(TermiosDevice::probe(pty.slavePath()), row.expected);
-    EXPECT_LT(msSince(start), 100);
+    EXPECT_LT(msSince(start), generousMs(10));
     start = Clock::now();
     EXPECT_EQ(device.open(), row.expected == ProbeResult::Free);
-    EXPECT_LT(msSince(start), 100);
+    EXPECT_LT(msSince(start), generousMs(10));
     device.close();
     if (::remove(lockFile.c_str()) != 0) ::rmdir(lockFile.c_str());
   }
@@ -292,18 +303,18 @@ TEST(DrainWait, LooksEveryCharacterTimeAndIsBounded) {
     int64_t microsPerByte;  // how fast the queue empties; 0: it does not (held by CTS)
     uint32_t characterMicros;
     bool emptied;
-    int64_t minMicros, maxMicros;
+    int64_t minMicros, expectedMicros;  // the upper bound is generous (timing.h)
   } rows[] = {
-      {"empty at once", 0, 96, 96, true, 0, 5000},
+      {"empty at once", 0, 96, 96, true, 0, 0},
       // Seen within a few character times, not after a tick of milliseconds.
-      {"one echo leaves", 1, 96, 96, true, 96, 1500},
-      {"a packet leaves", 258, 96, 96, true, 258 * 96, 258 * 96 + 30000},
+      {"one echo leaves", 1, 96, 96, true, 96, 96},
+      {"a packet leaves", 258, 96, 96, true, 258 * 96, 258 * 96},
       // An adapter half as fast as the line still ends within the bound.
-      {"slow adapter", 100, 190, 96, true, 100 * 190, 100 * 190 + 30000},
-      {"9600 bit/s", 20, 1042, 1042, true, 20 * 1042, 20 * 1042 + 30000},
+      {"slow adapter", 100, 190, 96, true, 100 * 190, 100 * 190},
+      {"9600 bit/s", 20, 1042, 1042, true, 20 * 1042, 20 * 1042},
       // Nothing leaves: 10 x 96 us x 2 + 50 ms.
-      {"held", 10, 0, 96, false, 10 * 96 * 2 + 50000, 10 * 96 * 2 + 50000 + 40000},
-      {"cannot be read", -1, 0, 96, false, 0, 5000},
+      {"held", 10, 0, 96, false, 10 * 96 * 2 + 50000, 10 * 96 * 2 + 50000},
+      {"cannot be read", -1, 0, 96, false, 0, 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -321,7 +332,7 @@ TEST(DrainWait, LooksEveryCharacterTimeAndIsBounded) {
     const int64_t took =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     EXPECT_GE(took, row.minMicros);
-    EXPECT_LE(took, row.maxMicros);
+    EXPECT_LE(took, generousMicros(row.expectedMicros));
     // One look at the start, then one per character time at most.
     EXPECT_LE(looks, 2 + took / row.characterMicros);
     if (row.emptied && row.queued > 0) {
@@ -347,7 +358,7 @@ TEST_F(TermiosOnPty, WriteAndDrainOfOneByteCostsMicroseconds) {
   const double perEcho =
       std::chrono::duration<double, std::micro>(Clock::now() - start).count() / kEchoes;
   std::printf("[ figure ] write + drain of one byte: %.1f us\n", perEcho);
-  EXPECT_LT(perEcho, 200.0);
+  EXPECT_LT(perEcho, 200.0 * testing_support::kBusyMachineFactor);
   EXPECT_EQ(pty.receive(kEchoes).size(), static_cast<size_t>(kEchoes));
 }
 
