@@ -1,12 +1,12 @@
 // zelupdate fleet: automatic updates of many instruments at once, one child run per port.
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/command_line.h"
@@ -152,7 +152,11 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
   options.program = ownProgram(common);
   options.updateFolder = here;
   options.workFolder = here;
+  // The children write into the history from folders of their own.
   options.historyFile = historyFileFor(common);
+  if (!options.historyFile.empty()) {
+    options.historyFile = std::filesystem::absolute(options.historyFile, error).string();
+  }
   if (!options.reportFile.empty()) {
     options.reportFile = std::filesystem::absolute(options.reportFile, error).string();
   }

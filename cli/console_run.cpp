@@ -110,6 +110,11 @@ class CConsoleUpdateDlg : public CUpdateDlg {
     std::fflush(stdout);
   }
 
+  void statusLineAdded(int index, const std::string& text) override {
+    CUpdateDlg::statusLineAdded(index, text);
+    showRecordSoFar();
+  }
+
   // With progress lines, the record as far as it is known ("record-so-far {JSON}"), each
   // time it grows: the fleet keeps the instrument and plan of a run that ends without a
   // record of its own.

@@ -505,7 +505,7 @@ void Fleet::finish(FleetRow& row, int waitStatus) {
   row.outcome = record.outcome;
   row.record = record;
   // The row's last word: the run's final box as the child said it, else why it ended.
-  if (!row.why.empty()) row.step = record.steps.back();
+  if (!row.why.empty()) row.step = (row.outcome == "failed" ? "ERROR - " : "") + row.why;
   if (!haveRecord && !m_options.historyFile.empty()) {
     std::string why;
     if (!appendRecord(m_options.historyFile, record, &why)) {
