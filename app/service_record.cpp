@@ -19,6 +19,7 @@
 #include "app/json_value.h"
 #include "flash/result_meaning.h"
 #include "platform/whole_file.h"
+#include "serial/com_ports.h"
 
 namespace {
 
@@ -116,11 +117,30 @@ bool writeWhole(int fd, const std::string& line, std::string* why) {
   return false;
 }
 
-bool matches(const ServiceRecord& record, const HistoryFilter& filter) {
+// The names by which a port can be asked for: as written, "COMn" for a COM number in any
+// form, and the device it reaches (links resolved). `device`: what it resolved to when the
+// record was written; empty: what it resolves to now.
+std::vector<std::string> portKeys(const std::string& port, const std::string& device) {
+  std::vector<std::string> keys = {port};
+  if (const int number = platform::comNumberOfName(port); number > 0)
+    keys.push_back("COM" + std::to_string(number));
+  const std::string reached = device.empty() ? port : device;
+  if (!reached.empty()) keys.push_back(platform::resolvedPortDevice(reached));
+  return keys;
+}
+
+bool matches(const ServiceRecord& record, const HistoryFilter& filter,
+             const std::vector<std::string>& portKeysWanted) {
   if (!filter.serial.empty() && (!record.instrument || record.instrument->serial != filter.serial))
     return false;
-  if (!filter.port.empty() && record.port != filter.port && record.device != filter.port)
-    return false;
+  if (!filter.port.empty()) {
+    const std::vector<std::string> keys = portKeys(record.port, record.device);
+    const bool samePort = std::any_of(keys.begin(), keys.end(), [&](const std::string& key) {
+      return !key.empty() &&
+             std::find(portKeysWanted.begin(), portKeysWanted.end(), key) != portKeysWanted.end();
+    });
+    if (!samePort) return false;
+  }
   if (filter.since && (!record.start || *record.start < *filter.since)) return false;
   return true;
 }
@@ -448,6 +468,8 @@ bool readHistory(const std::string& path, const HistoryFilter& filter,
     say(why, reason);
     return false;
   }
+  const std::vector<std::string> wanted =
+      filter.port.empty() ? std::vector<std::string>() : portKeys(filter.port, std::string());
   size_t begin = 0;
   while (begin < contents.size()) {
     size_t end = contents.find('\n', begin);
@@ -455,7 +477,7 @@ bool readHistory(const std::string& path, const HistoryFilter& filter,
     StoredRecord stored;
     stored.line = contents.substr(begin, end - begin);
     if (!stored.line.empty() && stored.line.back() == '\r') stored.line.pop_back();
-    if (parseRecordLine(stored.line, stored.record) && matches(stored.record, filter))
+    if (parseRecordLine(stored.line, stored.record) && matches(stored.record, filter, wanted))
       records.push_back(std::move(stored));
     begin = end + 1;
   }

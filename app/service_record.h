@@ -110,8 +110,11 @@ struct StoredRecord {
 
 // Which records to keep; empty texts and an unset date match every record.
 struct HistoryFilter {
-  std::string serial;                // the instrument's serial number, exactly
-  std::string port;                  // the port as given, or the device it resolved to
+  std::string serial;  // the instrument's serial number, exactly
+  // A port in any form `run --port` takes (15, com15, COM15, a device path, a stable link):
+  // matches the records whose port names the same COM number, or whose device is the same
+  // device once links are resolved (COM numbers through the mapping loaded now).
+  std::string port;
   std::optional<std::time_t> since;  // the run started at or after this UTC time
 };
 

@@ -1,18 +1,19 @@
 // zelupdate fleet: automatic updates of many instruments at once, one child run per port.
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "cli/fleet.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
+#include "sim/registry.h"
 
 namespace {
 
@@ -44,6 +45,56 @@ bool readPortsFile(const std::string& path, std::vector<std::string>& ports, std
     ports.push_back(line.substr(first, last - first + 1));
   }
   return true;
+}
+
+// Every port checked before any child starts: each in a form that `run --port` takes, with
+// valid options where it is a simulated instrument, and no two reaching one device (one line
+// driven by two runs fails both). Empty when all are fine, else the usage error.
+std::string checkPorts(const std::vector<std::string>& ports, const std::string& settingsFile) {
+  platform::loadComPortMapping(settingsFile);
+  std::vector<std::pair<std::string, std::string>> seen;  // device, the port that named it
+  for (const std::string& port : ports) {
+    const std::string shown = platform::printablePortName(port);
+    const std::string given = platform::commandLinePort(port);
+    if (given.empty()) {
+      return "not a port: " + shown + " (COM numbers are 1 to " +
+             std::to_string(platform::kMaxComPort) +
+             " unless [PORTS] of the settings file maps a higher one)";
+    }
+    const int number = platform::comNumberOfName(given);
+    const std::string device = number > 0 ? platform::comPortDevice(number) : given;
+    if (device.starts_with("sim:")) {
+      // Each child has an instrument of its own, whatever its name: no device is shared.
+      if (const std::string why = sim::checkPortName(device); !why.empty()) {
+        return shown + ": " + platform::printablePortName(why);
+      }
+      continue;
+    }
+    const std::string resolved = platform::resolvedPortDevice(given);
+    for (const auto& [other, otherPort] : seen) {
+      if (other != resolved) continue;
+      return "one device given twice: " + platform::printablePortName(otherPort) + " and " + shown +
+             " both reach " + platform::printablePortName(resolved);
+    }
+    seen.emplace_back(resolved, port);
+  }
+  return std::string();
+}
+
+// The report is written at the end into a folder that exists now: a mistyped folder is
+// said before anything starts, and no folder is made for it.
+std::string checkReportFile(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path file = fs::absolute(path, error);
+  const fs::path folder = file.parent_path();
+  const std::string shown = platform::printablePortName(path);
+  if (!fs::is_directory(folder, error)) {
+    return "cannot write the report " + shown + ": no folder " +
+           platform::printablePortName(folder.string());
+  }
+  if (fs::is_directory(file, error)) return "cannot write the report " + shown + ": a folder";
+  return std::string();
 }
 
 // The program the children run: this one.
@@ -88,26 +139,26 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
     }
   }
   if (options.ports.empty()) return usageError("no port given");
-  // Two names of one device (a stable link and the node it leads to) would be one line
-  // driven by two runs.
-  std::vector<std::string> devices;
-  for (const std::string& port : options.ports) {
-    std::error_code error;
-    std::string device = port;
-    if (port.starts_with("/")) device = std::filesystem::weakly_canonical(port, error).string();
-    if (!port.starts_with("sim:") &&
-        std::find(devices.begin(), devices.end(), device) != devices.end()) {
-      return usageError("port given twice: " + platform::printablePortName(port));
+  options.settingsFile = settingsFileFor(common);
+  if (const std::string refusal = checkPorts(options.ports, options.settingsFile);
+      !refusal.empty()) {
+    return usageError(refusal);
+  }
+  if (!options.reportFile.empty()) {
+    if (const std::string refusal = checkReportFile(options.reportFile); !refusal.empty()) {
+      return usageError(refusal);
     }
-    devices.push_back(device);
   }
   std::error_code error;
   const std::string here = std::filesystem::current_path(error).string();
   options.program = ownProgram(common);
   options.updateFolder = here;
   options.workFolder = here;
-  options.settingsFile = settingsFileFor(common);
+  // The children write into the history from folders of their own.
   options.historyFile = historyFileFor(common);
+  if (!options.historyFile.empty()) {
+    options.historyFile = std::filesystem::absolute(options.historyFile, error).string();
+  }
   if (!options.reportFile.empty()) {
     options.reportFile = std::filesystem::absolute(options.reportFile, error).string();
   }

@@ -7,6 +7,7 @@
 
 #include "app/service_record.h"
 #include "cli/command_line.h"
+#include "serial/com_ports.h"
 
 namespace {
 
@@ -14,13 +15,10 @@ constexpr const char* kHistoryUsage =
     "usage: zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] "
     "[--history FILE]\n";
 
-// Texts from the file reach the terminal without control characters.
+// Texts from the file reach the terminal without control characters (C0, C1, the
+// bidirectional ones) or bytes that are not UTF-8: each shows as '?'.
 std::string printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
+  return platform::terminalText(text, platform::TerminalEscape::Question);
 }
 
 // Columns are counted in characters, not bytes, so UTF-8 texts line up.
@@ -96,7 +94,7 @@ std::vector<std::vector<std::string>> historyTable(const std::vector<StoredRecor
     const ServiceRecord& r = stored.record;
     rows.push_back({whenText(r), printable(r.port.empty() ? "-" : r.port),
                     printable(instrumentText(r)), printable(versionsText(r)),
-                    printable(updatedText(r)), outcomeText(r), durationText(r)});
+                    printable(updatedText(r)), printable(outcomeText(r)), durationText(r)});
   }
   return rows;
 }
@@ -155,18 +153,26 @@ int commandHistory(const std::vector<std::string>& args, const CommonOptions& co
     return kExitUsage;
   }
 
+  // A COM number of --port reaches its device through the settings file's mapping.
+  if (!filter.port.empty()) platform::loadComPortMapping(settingsFileFor(common));
   std::vector<StoredRecord> records;
   std::string why;
   if (!readHistory(path, filter, records, &why)) {
-    std::fprintf(stderr, "zelupdate: cannot read the history %s: %s\n", path.c_str(), why.c_str());
+    std::fprintf(stderr, "zelupdate: cannot read the history %s: %s\n", printable(path).c_str(),
+                 why.c_str());
     return kExitFailed;
   }
   if (json) {
-    for (const StoredRecord& stored : records) std::printf("%s\n", stored.line.c_str());
+    // The stored lines, with the characters a terminal would act on written as the JSON
+    // escapes that mean the same.
+    for (const StoredRecord& stored : records) {
+      std::printf("%s\n",
+                  platform::terminalText(stored.line, platform::TerminalEscape::Json).c_str());
+    }
     return kExitOk;
   }
   if (records.empty()) {
-    std::printf("no service records in %s\n", path.c_str());
+    std::printf("no service records in %s\n", printable(path).c_str());
     return kExitOk;
   }
   printTable(records);

@@ -55,7 +55,8 @@ int listAllDevices() {
 int commandPorts(const std::vector<std::string>& args, const CommonOptions& common) {
   if (args.size() == 1 && args.front() == "--all") return listAllDevices();
   if (!args.empty()) {
-    std::fprintf(stderr, "zelupdate ports: unexpected argument '%s'\n", args.front().c_str());
+    std::fprintf(stderr, "zelupdate ports: unexpected argument '%s'\n",
+                 platform::printablePortName(args.front()).c_str());
     return kExitUsage;
   }
   const std::string settingsFile = settingsFileFor(common);

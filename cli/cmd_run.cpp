@@ -49,22 +49,8 @@ std::optional<int> parseOptionKind(const std::string& text) {
 }  // namespace
 
 std::string runPortText(const std::string& text, const std::string& settingsFile) {
-  if (text.front() == '/' || text.starts_with("rfc2217://") || text.starts_with("sim:")) {
-    return text;
-  }
-  std::string digits = text;
-  if (text.size() > 3 && strncasecmp(text.c_str(), "COM", 3) == 0) digits = text.substr(3);
-  if (digits.empty() || digits.size() > 3 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
-    return std::string();
-  }
-  const int number = std::stoi(digits);
-  if (number < 1) return std::string();
-  if (number > platform::kMaxComPort) {
-    platform::loadComPortMapping(settingsFile);
-    if (platform::comPortDevice(number).empty()) return std::string();
-  }
-  return std::to_string(number);
+  platform::loadComPortMapping(settingsFile);
+  return platform::commandLinePort(text);
 }
 
 int commandRun(const std::vector<std::string>& args, const CommonOptions& common) {
@@ -102,6 +88,10 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
     } else if (arg == "--progress-lines") {
       // Not in the usage: for `zelupdate fleet`, which reads its children's output.
       request.progressLines = true;
+    } else if (arg == "--fleet-record") {
+      // Not in the usage either: the child's record file in its fleet folder.
+      if (!hasValue || args[i + 1].empty()) return usageError("--fleet-record needs a file name");
+      request.fleetRecordFile = args[++i];
     } else if (arg == "--transcript") {
       if (!hasValue || args[i + 1].empty()) return usageError("--transcript needs a file name");
       request.transcriptFile = args[++i];

@@ -96,6 +96,7 @@ class CConsoleUpdateDlg : public CUpdateDlg {
   // "instrument MODEL SERIAL", for the program that follows the run.
   void onTimer(int timerId) override {
     CUpdateDlg::onTimer(timerId);
+    showRecordSoFar();
     if (!m_request.progressLines || m_identityShown || m_session.idnString.empty()) return;
     m_identityShown = true;
     std::vector<std::string> fields(1);
@@ -111,6 +112,23 @@ class CConsoleUpdateDlg : public CUpdateDlg {
     std::fflush(stdout);
   }
 
+  void statusLineAdded(int index, const std::string& text) override {
+    CUpdateDlg::statusLineAdded(index, text);
+    showRecordSoFar();
+  }
+
+  // With progress lines, the record as far as it is known ("record-so-far {JSON}"), each
+  // time it grows: the fleet keeps the instrument and plan of a run that ends without a
+  // record of its own.
+  void showRecordSoFar() {
+    if (!m_request.progressLines) return;
+    std::string known = serviceRecordJson(m_record);
+    if (known == m_recordShown) return;
+    std::printf("record-so-far %s\n", known.c_str());
+    std::fflush(stdout);
+    m_recordShown = std::move(known);
+  }
+
   void onDestroy() override {
     // A device given by name took a number of its own for this run only: the settings file
     // keeps the port it had.
@@ -122,6 +140,7 @@ class CConsoleUpdateDlg : public CUpdateDlg {
   const ConsoleRunRequest& m_request;
   bool m_mappedDevice = false;
   bool m_identityShown = false;
+  std::string m_recordShown;
   int m_settingsPort = 1;
 };
 
@@ -249,10 +268,12 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   const std::string historyFile = historyFileFor(common);
   bool recorded = false;
   dialog.m_recordRun = [&](ServiceRecord& record) {
-    record.frontEnd = "console";
+    record.frontEnd = request.fleetRecordFile.empty() ? "console" : "fleet";
     // A device given by name keeps its name; a COM number reads as the dialog names it.
     if (portNo == 0 && !request.port.empty()) record.port = request.port;
     recorded = keepServiceRecord(historyFile, record);
+    // The fleet's history first: a child killed between the two leaves its record there.
+    keepServiceRecord(request.fleetRecordFile, record);
   };
   host.postCommand(kIdcRun);
   host.postCommand(kIdcExit);

@@ -18,6 +18,10 @@ struct ConsoleRunRequest {
   bool assumeYes = false;
   std::string transcriptFile;  // empty: none
   bool progressLines = false;  // plain progress lines where the output is not a terminal
+  // A child of `zelupdate fleet`: the record names the fleet as its front end and is also
+  // appended to this file of the child's folder, where the fleet reads it. Empty: a run
+  // of its own.
+  std::string fleetRecordFile;
   // Identify, check and plan the automatic update; the instrument is never switched into
   // update mode.
   bool dryRun = false;

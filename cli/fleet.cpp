@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
@@ -22,8 +21,12 @@
 #include <sstream>
 
 #include "app/json_value.h"
+#include "app/run_record.h"
 #include "app/update_dlg.h"
+#include "flash/config/config_check.h"
+#include "flash/config/config_reader.h"
 #include "platform/whole_file.h"
+#include "serial/com_ports.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -33,8 +36,11 @@ namespace {
 constexpr const char* kCancelQuestion = "Cancel all running updates? [y/N] ";
 constexpr const char* kProgressPrefix = "progress ";
 constexpr const char* kInstrumentPrefix = "instrument ";
+constexpr const char* kRecordSoFarPrefix = "record-so-far ";
+constexpr const char* kRecordPathPrefix = "record: ";
 constexpr const char* kRecordFile = "record.jsonl";
 constexpr const char* kTranscriptFile = "transcript.txt";
+constexpr const char* kJobFile = "ROMWRITE.CNF";
 constexpr const char* kSettingsCopy = "zelupdate.ini";
 // The longest a run waits for one thing is its write timeout; a child silent for three of
 // those (its progress lines come every second of program time) is hung.
@@ -42,7 +48,16 @@ constexpr int64_t kDefaultSilenceLimitMs = 3 * int64_t{kRunWriteTimeoutMs};
 // The live table is redrawn at most this often.
 constexpr int kRedrawMs = 200;
 constexpr size_t kMaxPortWidth = 44;
-constexpr size_t kMaxPartialLine = 4096;
+// The live table's columns. Narrower than kMinTableColumns, a terminal gets plain lines.
+constexpr size_t kMinTableColumns = 60;
+constexpr size_t kMinPortWidth = 8;
+constexpr size_t kInstrumentWidth = 12;
+constexpr size_t kStateWidth = 10;   // "cancelling"
+constexpr size_t kPercentWidth = 5;  // "100 %"
+constexpr size_t kRateWidth = 10;
+constexpr size_t kLeftWidth = 6;
+constexpr size_t kMinStepWidth = 20;
+constexpr size_t kMaxPartialLine = 16384;  // a record-so-far line included
 constexpr size_t kMaxRecordBytes = 1 << 20;
 
 // Signals seen by the handler, taken by the loop; the pipe wakes its poll().
@@ -106,6 +121,44 @@ std::string fit(const std::string& text, size_t width) {
   return text.substr(0, width - 3) + "...";
 }
 
+// Cut to a width in the middle: a port's name differs at its end ("...serial=12",
+// "...ttyUSB3") as often as at its start.
+std::string fitMiddle(const std::string& text, size_t width) {
+  if (text.size() <= width || width < 5) return fit(text, width);
+  const size_t head = (width - 3) / 2;
+  return text.substr(0, head) + "..." + text.substr(text.size() - (width - 3 - head));
+}
+
+// Which columns of the live table a terminal's width holds. The port column gives way first
+// (down to kMinPortWidth) so that the step fits; where even that is too little, the rate,
+// the time left and the instrument go, in that order. State and percent keep their width;
+// the step has the rest, at least kMinStepWidth.
+struct TableLayout {
+  size_t port = 0;
+  bool instrument = true, rate = true, left = true;
+};
+
+TableLayout tableLayout(size_t columns, size_t longestPort, size_t longestStep) {
+  TableLayout layout;
+  const size_t portFloor = std::min(longestPort, kMinPortWidth);
+  for (int dropped = 0; dropped <= 3; ++dropped) {
+    layout.rate = dropped < 1;
+    layout.left = dropped < 2;
+    layout.instrument = dropped < 3;
+    // Every column but the step is followed by one blank.
+    const size_t fixed = 1 + (kStateWidth + 1) + (kPercentWidth + 1) +
+                         (layout.instrument ? kInstrumentWidth + 1 : 0) +
+                         (layout.rate ? kRateWidth + 1 : 0) + (layout.left ? kLeftWidth + 1 : 0);
+    const size_t portAndStep = columns > fixed ? columns - fixed : 0;
+    if (portAndStep < portFloor + kMinStepWidth && dropped < 3) continue;
+    const size_t stepWanted = std::max(kMinStepWidth, longestStep);
+    const size_t portRoom = portAndStep > stepWanted ? portAndStep - stepWanted : 0;
+    layout.port = std::max(std::min(longestPort, portRoom), portFloor);
+    break;
+  }
+  return layout;
+}
+
 bool isUpdateFile(const fs::directory_entry& entry, const std::string& settingsName) {
   std::error_code error;
   if (!entry.is_regular_file(error)) return false;
@@ -140,23 +193,19 @@ bool prepareFolder(const FleetOptions& options, const FleetRow& row, std::string
   return true;
 }
 
-std::string hostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return std::string();
-  return name;
-}
-
-std::string userName() {
-  if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_name) return entry->pw_name;
-  const char* user = std::getenv("USER");
-  return user ? user : "";
+// The DSP image that an option's update programs.
+const char* optionImageOf(const std::string& option) {
+  if (option == "B1") return "QAM.BIN";
+  if (option == "B20") return "ATSC.BIN";
+  if (option == "B10") return "OFDM.BIN";
+  return nullptr;
 }
 
 class Fleet {
  public:
   Fleet(const FleetOptions& options, FleetResult& result)
       : m_options(options), m_result(result), m_rows(result.rows) {
-    m_terminal = ::isatty(options.outputFd) == 1;
+    m_terminal = ::isatty(options.outputFd) == 1 && terminalColumns() >= kMinTableColumns;
     m_silenceLimitMs = options.silenceLimitMs > 0 ? options.silenceLimitMs : kDefaultSilenceLimitMs;
   }
 
@@ -168,12 +217,18 @@ class Fleet {
   void takeLine(FleetRow& row, const std::string& line);
   void reap(FleetRow& row, bool force);
   void finish(FleetRow& row, int waitStatus);
+  ServiceRecord recordForSilentChild(FleetRow& row, int waitStatus) const;
   void cancelAll();
   void serveSignals();
   void serveAnswer();
   void show(bool force);
   void say(const std::string& text);
-  std::string rowText(const FleetRow& row, size_t width) const;
+  std::string tableLine(const std::string& port, const std::string& instrument,
+                        const std::string& state, const std::string& percent,
+                        const std::string& rate, const std::string& left,
+                        const std::string& step) const;
+  std::string rowText(const FleetRow& row) const;
+  size_t terminalColumns() const;
   void summary();
   void writeReport();
   size_t running() const {
@@ -185,7 +240,7 @@ class Fleet {
   const FleetOptions& m_options;
   FleetResult& m_result;
   std::vector<FleetRow>& m_rows;
-  bool m_terminal = false;
+  bool m_terminal = false;  // output to a terminal wide enough for the live table
   int64_t m_silenceLimitMs = 0;
   size_t m_portWidth = 4;  // the port column: the longest port, within bounds
   bool m_cancelled = false;
@@ -193,7 +248,10 @@ class Fleet {
   bool m_inputOpen = true;
   std::string m_answer;
   int m_wake[2] = {-1, -1};
-  // The live table: rows drawn last time, and when.
+  // The live table: its layout, the rows drawn last time, and when.
+  size_t m_columns = 0;  // usable width of the terminal
+  TableLayout m_layout;
+  size_t m_longestStep = 0;
   int m_drawnLines = 0;
   bool m_dirty = true;
   Clock::time_point m_lastDraw;
@@ -227,13 +285,20 @@ void Fleet::start(FleetRow& row) {
     return;
   }
   const std::string folder = row.folder;
+  // The child appends its record to the fleet's history itself, under the history's lock,
+  // and keeps a copy in its folder for the report.
   std::vector<std::string> args = {m_options.program, "run",
                                    "--assume-yes",    "--progress-lines",
                                    "--port",          row.port,
                                    "--settings",      folder + "/" + kSettingsCopy,
-                                   "--history",       folder + "/" + kRecordFile,
+                                   "--fleet-record",  folder + "/" + kRecordFile,
                                    "--transcript",    folder + "/" + kTranscriptFile};
   if (m_options.verify) args.push_back("--verify");
+  if (m_options.historyFile.empty()) {
+    args.push_back("--no-history");
+  } else {
+    args.insert(args.end(), {"--history", m_options.historyFile});
+  }
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -246,7 +311,9 @@ void Fleet::start(FleetRow& row) {
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) _exit(127);
-    ::signal(SIGPIPE, SIG_DFL);
+    // Should the fleet die, the child's output goes nowhere: a write fails instead of
+    // ending the run before its record is kept.
+    ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGINT, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
@@ -269,6 +336,7 @@ void Fleet::start(FleetRow& row) {
   ::fcntl(out[0], F_SETFL, O_NONBLOCK);
   row.pid = pid;
   row.fd = out[0];
+  row.launched = true;
   if (m_cancelled) {
     ::kill(-pid, SIGTERM);
     row.cancelSent = true;
@@ -292,6 +360,14 @@ void Fleet::takeLine(FleetRow& row, const std::string& line) {
     return;
   }
   if (line.empty()) return;
+  if (line.starts_with(kRecordSoFarPrefix)) {
+    ServiceRecord known;
+    if (parseRecordLine(line.substr(std::strlen(kRecordSoFarPrefix)), known)) {
+      row.recordSoFar = known;
+    }
+    return;
+  }
+  if (line.starts_with(kRecordPathPrefix)) return;  // where the child kept its record
   if (line.starts_with(kInstrumentPrefix)) {
     std::istringstream fields(line.substr(std::strlen(kInstrumentPrefix)));
     fields >> row.model >> row.serial;
@@ -312,7 +388,7 @@ void Fleet::takeLine(FleetRow& row, const std::string& line) {
     if (line.front() == '[') return;  // a box: said with its answer
   }
   m_dirty = true;
-  if (!m_terminal) say(row.port + ": " + row.step + "\n");
+  if (!m_terminal) say(platform::printablePortName(row.port) + ": " + row.step + "\n");
 }
 
 void Fleet::readOutput(FleetRow& row) {
@@ -326,7 +402,8 @@ void Fleet::readOutput(FleetRow& row) {
           std::string line;
           line.swap(row.partialLine);
           if (!line.empty() && line.back() == '\r') line.pop_back();
-          takeLine(row, line);
+          // The child's texts reach this terminal: no control character moves its cursor.
+          takeLine(row, platform::printablePortName(line));
         } else if (row.partialLine.size() < kMaxPartialLine) {
           row.partialLine += buffer[i];
         }
@@ -348,6 +425,49 @@ std::vector<std::string> stepsOf(const std::string& transcriptFile) {
   return replayTranscript(text);
 }
 
+// The record of a child that left none (it crashed, was killed, hung or never started):
+// what the child told of itself while running (instrument, port, plan), the files of the
+// job it wrote, the status list of its transcript, and how it ended.
+ServiceRecord Fleet::recordForSilentChild(FleetRow& row, int waitStatus) const {
+  ServiceRecord record = row.recordSoFar.value_or(ServiceRecord{});
+  record.start = row.startUtc;
+  record.end = row.endUtc;
+  record.durationSeconds = std::round(row.seconds() * 10) / 10;
+  if (record.host.empty()) record.host = hostName();
+  if (record.user.empty()) record.user = userName();
+  if (record.program.empty()) record.program = programNameAndVersion();
+  if (record.mode.empty()) record.mode = "automatic";
+  record.port = row.port;
+  record.steps = stepsOf(row.folder + "/" + kTranscriptFile);
+  if (record.updated) {
+    // The job the child wrote for this instrument names the files it was about to program;
+    // they are this folder's files (the child's folder only links to them).
+    ProgrammingJob job;
+    std::string message;
+    const bool haveJob = readProgrammingConfig(job, row.folder + "/" + kJobFile) == kConfigReadOk &&
+                         checkProgrammingJob(job, message) == 0;
+    record.files = updateFilesOf(haveJob ? &job : nullptr, record.updated->processor,
+                                 optionImageOf(record.updated->option));
+  }
+  const bool exitedOk = waitStatus >= 0 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+  if (exitedOk) {
+    record.outcome = "success";
+  } else if (row.cancelSent && (!row.launched || (waitStatus >= 0 && WIFEXITED(waitStatus)))) {
+    record.outcome = "cancelled";
+  } else {
+    record.outcome = "failed";
+  }
+  if (row.why.empty() && waitStatus >= 0 && WIFSIGNALED(waitStatus)) {
+    row.why = std::string("ended by signal ") + std::to_string(WTERMSIG(waitStatus)) + " (" +
+              strsignal(WTERMSIG(waitStatus)) + ")";
+  }
+  if (!row.why.empty()) {
+    record.steps.push_back((record.outcome == "failed" ? "ERROR - " : "") + row.why);
+  }
+  if (const int32_t code = firstResultCode(record.steps); code != 0) record.result = code;
+  return record;
+}
+
 void Fleet::finish(FleetRow& row, int waitStatus) {
   row.state = FleetRow::State::Done;
   row.ended = Clock::now();
@@ -356,7 +476,7 @@ void Fleet::finish(FleetRow& row, int waitStatus) {
   row.fd = -1;
   m_dirty = true;
 
-  // The child's own record, when it wrote one.
+  // The child's own record, when it kept one: it is in the history already.
   ServiceRecord record;
   std::string text;
   bool haveRecord = false;
@@ -373,29 +493,7 @@ void Fleet::finish(FleetRow& row, int waitStatus) {
   }
   const bool exitedOk = waitStatus >= 0 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
   if (!haveRecord) {
-    // No record of its own (it crashed, was killed, or never started): the fleet writes
-    // what it knows.
-    record.start = row.startUtc;
-    record.end = row.endUtc;
-    record.durationSeconds = std::round(row.seconds() * 10) / 10;
-    record.host = hostName();
-    record.user = userName();
-    record.program = std::string("zelupdate ") + ZEL_VERSION;
-    record.mode = "automatic";
-    record.port = row.port;
-    record.steps = stepsOf(row.folder + "/" + kTranscriptFile);
-    if (exitedOk) {
-      record.outcome = "success";
-    } else if (row.cancelSent && waitStatus >= 0 && WIFEXITED(waitStatus)) {
-      record.outcome = "cancelled";
-    } else {
-      record.outcome = "failed";
-    }
-    if (row.why.empty() && waitStatus >= 0 && WIFSIGNALED(waitStatus)) {
-      row.why = std::string("ended by signal ") + std::to_string(WTERMSIG(waitStatus)) + " (" +
-                strsignal(WTERMSIG(waitStatus)) + ")";
-    }
-    if (!row.why.empty()) record.steps.push_back("ERROR - " + row.why);
+    record = recordForSilentChild(row, waitStatus);
   } else if (!exitedOk && record.outcome == "success") {
     record.outcome = "failed";  // a record can not make a failed child a success
   }
@@ -407,14 +505,16 @@ void Fleet::finish(FleetRow& row, int waitStatus) {
   }
   row.outcome = record.outcome;
   row.record = record;
-  if (!m_options.historyFile.empty()) {
+  // The row's last word: the run's final box as the child said it, else why it ended.
+  if (!row.why.empty()) row.step = (row.outcome == "failed" ? "ERROR - " : "") + row.why;
+  if (!haveRecord && !m_options.historyFile.empty()) {
     std::string why;
     if (!appendRecord(m_options.historyFile, record, &why)) {
       say("zelupdate fleet: cannot append to " + m_options.historyFile + ": " + why + "\n");
     }
   }
   if (!m_terminal) {
-    std::string line = row.port + ": " + row.outcome;
+    std::string line = platform::printablePortName(row.port) + ": " + row.outcome;
     if (!row.why.empty()) line += " (" + row.why + ")";
     say(line + "\n");
   }
@@ -447,12 +547,11 @@ void Fleet::cancelAll() {
       ::kill(-row.pid, SIGTERM);
       row.cancelSent = true;
     } else if (row.state == FleetRow::State::Waiting) {
-      row.why = "not started: cancelled";
+      row.why = "not started: the fleet was cancelled";
       row.startUtc = std::time(nullptr);
       row.started = Clock::now();
       row.cancelSent = true;
       finish(row, -1);
-      row.outcome = row.record.outcome = "cancelled";
     }
   }
   m_dirty = true;
@@ -506,7 +605,27 @@ void Fleet::serveAnswer() {
   }
 }
 
-std::string Fleet::rowText(const FleetRow& row, size_t width) const {
+size_t Fleet::terminalColumns() const {
+  winsize size{};
+  if (::ioctl(m_options.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 100;
+}
+
+std::string Fleet::tableLine(const std::string& port, const std::string& instrument,
+                             const std::string& state, const std::string& percent,
+                             const std::string& rate, const std::string& left,
+                             const std::string& step) const {
+  std::string text = fitMiddle(port, m_layout.port) + " ";
+  if (m_layout.instrument) text += fit(instrument, kInstrumentWidth) + " ";
+  text += fit(state, kStateWidth) + " " + fit(percent, kPercentWidth) + " ";
+  if (m_layout.rate) text += fit(rate, kRateWidth) + " ";
+  if (m_layout.left) text += fit(left, kLeftWidth) + " ";
+  // The last column: a long step is cut at the terminal's edge, never wrapped.
+  const size_t room = m_columns > text.size() ? m_columns - text.size() : 0;
+  return text + (step.size() > room ? fit(step, room) : step);
+}
+
+std::string Fleet::rowText(const FleetRow& row) const {
   std::string instrument = row.model;
   if (!row.serial.empty()) instrument += (instrument.empty() ? "" : " ") + row.serial;
   std::string percent, rate, left;
@@ -518,30 +637,27 @@ std::string Fleet::rowText(const FleetRow& row, size_t width) const {
   std::string state = row.outcome;
   if (row.state == FleetRow::State::Waiting) state = "waiting";
   if (row.state == FleetRow::State::Running) state = row.cancelSent ? "cancelling" : "running";
-  std::string text = fit(row.port, m_portWidth) + " " + fit(instrument, 12) + " " + fit(state, 10) +
-                     " " + fit(percent, 5) + " " + fit(rate, 10) + " " + fit(left, 6) + " " +
-                     row.step;
-  if (text.size() > width) text.resize(width);
-  return text;
+  return tableLine(platform::printablePortName(row.port), instrument, state, percent, rate, left,
+                   row.step);
 }
 
 void Fleet::show(bool force) {
   if (!m_terminal) return;
   const Clock::time_point now = Clock::now();
   if (!force && (!m_dirty || now - m_lastDraw < std::chrono::milliseconds(kRedrawMs))) return;
-  winsize size{};
-  size_t width = 100;
-  if (::ioctl(m_options.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-    width = size.ws_col - 1;
+  // The last column stays free: a line that fills the width would wrap on some terminals.
+  m_columns = std::max(terminalColumns(), kMinTableColumns) - 1;
+  size_t longestPort = 4;
+  for (const FleetRow& row : m_rows) {
+    longestPort = std::max(longestPort, platform::printablePortName(row.port).size());
   }
+  // The longest step so far: the port column only narrows as the run goes on.
+  for (const FleetRow& row : m_rows) m_longestStep = std::max(m_longestStep, row.step.size());
+  m_layout = tableLayout(m_columns, std::min(longestPort, kMaxPortWidth), m_longestStep);
   std::string out;
   if (m_drawnLines > 0) out += "\r\x1b[" + std::to_string(m_drawnLines) + "A";
-  std::string header = fit("PORT", m_portWidth) + " " + fit("INSTRUMENT", 12) + " " +
-                       fit("STATE", 10) + " " + fit("%", 5) + " " + fit("RATE", 10) + " " +
-                       fit("LEFT", 6) + " STEP";
-  if (header.size() > width) header.resize(width);
-  out += "\r\x1b[2K" + header + "\n";
-  for (const FleetRow& row : m_rows) out += "\r\x1b[2K" + rowText(row, width) + "\n";
+  out += "\r\x1b[2K" + tableLine("PORT", "INSTRUMENT", "STATE", "%", "RATE", "LEFT", "STEP") + "\n";
+  for (const FleetRow& row : m_rows) out += "\r\x1b[2K" + rowText(row) + "\n";
   m_drawnLines = static_cast<int>(m_rows.size()) + 1;
   out += "\r\x1b[2K";
   if (m_questionOpen) out += kCancelQuestion + m_answer;
@@ -569,8 +685,9 @@ void Fleet::summary() {
     } else if (row.outcome != "success" && !row.record.steps.empty()) {
       result = row.record.steps.back();
     }
-    out += fit(row.port, m_portWidth) + " " + fit(instrument, 12) + " " + fit(row.outcome, 10) +
-           " " + fit(clockText(row.seconds()), 6) + " " + result + "\n";
+    out += fit(platform::printablePortName(row.port), m_portWidth) + " " + fit(instrument, 12) +
+           " " + fit(row.outcome, 10) + " " + fit(clockText(row.seconds()), 6) + " " + result +
+           "\n";
     if (row.outcome == "success") ++succeeded;
   }
   out += std::to_string(succeeded) + " of " + std::to_string(m_rows.size()) +
@@ -596,7 +713,11 @@ void Fleet::writeReport() {
   }
   json += "]}\n";
   std::string why;
-  if (!platform::writeFileWhole(m_options.reportFile, json, &why)) {
+  std::error_code error;
+  // Checked before the start as well: a folder that went away meanwhile is not made anew.
+  if (!fs::is_directory(fs::path(m_options.reportFile).parent_path(), error)) {
+    say("zelupdate fleet: cannot write report " + m_options.reportFile + ": its folder is gone\n");
+  } else if (!platform::writeFileWhole(m_options.reportFile, json, &why)) {
     say("zelupdate fleet: cannot write report " + m_options.reportFile + ": " + why + "\n");
   }
 }
@@ -609,7 +730,8 @@ int Fleet::run() {
     FleetRow row;
     row.port = m_options.ports[i];
     row.folder = m_result.folder + "/" + folderNameFor(i, row.port);
-    m_portWidth = std::clamp(row.port.size(), m_portWidth, kMaxPortWidth);
+    m_portWidth =
+        std::clamp(platform::printablePortName(row.port).size(), m_portWidth, kMaxPortWidth);
     m_rows.push_back(row);
   }
   if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;

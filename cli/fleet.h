@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,9 +21,11 @@ struct FleetOptions {
   std::string updateFolder;        // whose update files each child's folder links to
   std::string workFolder;          // where fleet-YYYYMMDD-HHMMSS/ is created
   std::string settingsFile;        // copied into each child's folder when it exists
-  std::string historyFile;         // every child's record is appended here; empty: none
-  std::string reportFile;          // the JSON document of the whole run; empty: none
-  int inputFd = 0;                 // the answer to the cancel question
+  // Each child appends its own record here (so a fleet that is killed loses none); the
+  // fleet appends one only for a child that left none. Empty: no history.
+  std::string historyFile;
+  std::string reportFile;  // the JSON document of the whole run; empty: none
+  int inputFd = 0;         // the answer to the cancel question
   int outputFd = 1;
   // A child that prints nothing for this long is killed (its run prints a progress line at
   // least every second of program time while its timer runs, and a line per step).
@@ -43,12 +46,15 @@ struct FleetRow {
   int percent = -1;
   double bytesPerSecond = -1;
   int64_t secondsLeft = -1;
-  std::string outcome;  // once done: "success", "failed", "cancelled"
-  std::string why;      // how a child ended that left no record of its own
+  std::string outcome;    // once done: "success", "failed", "cancelled"
+  std::string why;        // how a child ended that left no record of its own
+  bool launched = false;  // a child was started for it
   bool cancelSent = false;
   std::chrono::steady_clock::time_point started, ended, lastOutput;
   std::time_t startUtc = 0, endUtc = 0;
   std::string partialLine;
+  // The record as far as the child told it while running: instrument, port, plan.
+  std::optional<ServiceRecord> recordSoFar;
   ServiceRecord record;
   double seconds() const { return std::chrono::duration<double>(ended - started).count(); }
 };

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "platform/profile.h"
@@ -46,6 +47,39 @@ int comKeyNumber(const std::string& key) {
   return number >= 1 && number <= kMaxMappedPort ? number : 0;
 }
 
+// The length of the valid UTF-8 sequence at text[at] (1 to 4) with its code point; 0 for a
+// byte that begins no valid sequence (overlong forms and surrogates included).
+size_t utf8Sequence(const std::string& text, size_t at, uint32_t& codePoint) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  size_t length = 0;
+  uint32_t least = 0;
+  if (lead < 0x80) {
+    codePoint = lead;
+    return 1;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, codePoint = lead & 0x1Fu, least = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, codePoint = lead & 0x0Fu, least = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, codePoint = lead & 0x07u, least = 0x10000;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[at + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    codePoint = (codePoint << 6) | (next & 0x3Fu);
+  }
+  const bool surrogate = codePoint >= 0xD800 && codePoint <= 0xDFFF;
+  return codePoint < least || codePoint > 0x10FFFF || surrogate ? 0 : length;
+}
+
+bool unsafeOnTerminal(uint32_t c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
+         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
 }  // namespace
 
 std::string comPortDevice(int portNo) {
@@ -70,20 +104,67 @@ void loadComPortMapping(const std::string& settingsFile) {
   }
 }
 
-std::string printablePortName(const std::string& name) {
+int comNumberOfName(const std::string& name) {
+  const bool prefixed = name.size() > 3 && (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' &&
+                        (name[2] | 0x20) == 'm';
+  const std::string digits = prefixed ? name.substr(3) : name;
+  if (digits.empty() || digits.size() > 3 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const int number = std::atoi(digits.c_str());
+  return number <= kMaxMappedPort ? number : 0;
+}
+
+std::string commandLinePort(const std::string& text) {
+  if (text.starts_with("/") || text.starts_with("rfc2217://") || text.starts_with("sim:")) {
+    return text;
+  }
+  const int number = comNumberOfName(text);
+  if (number < 1 || (number > kMaxComPort && comPortDevice(number).empty())) return std::string();
+  return std::to_string(number);
+}
+
+std::string resolvedPortDevice(const std::string& name) {
+  const int number = comNumberOfName(name);
+  const std::string device = number > 0 ? comPortDevice(number) : name;
+  if (!device.starts_with("/")) return device;
+  std::error_code error;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(device, error);
+  return error ? device : resolved.string();
+}
+
+std::string terminalText(const std::string& text, TerminalEscape style) {
   std::string shown;
-  shown.reserve(name.size());
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      shown += c;
+  shown.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t codePoint = 0;
+    const size_t length = utf8Sequence(text, i, codePoint);
+    if (length > 0 && !unsafeOnTerminal(codePoint)) {
+      shown.append(text, i, length);
+      i += length;
       continue;
     }
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-    shown += escaped;
+    char escaped[16];
+    if (style == TerminalEscape::Question) {
+      shown += '?';
+    } else if (style == TerminalEscape::Json) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", length > 0 ? codePoint : 0xFFFDu);
+      shown += escaped;
+    } else if (length == 1 || length == 0) {
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[i]));
+      shown += escaped;
+    } else {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", codePoint);
+      shown += escaped;
+    }
+    i += length > 0 ? length : 1;
   }
   return shown;
+}
+
+std::string printablePortName(const std::string& name) {
+  return terminalText(name, TerminalEscape::Hex);
 }
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 // "COM15=sim:hw=0x11000").
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -22,8 +23,32 @@ void resetComPortMapping();
 // Other keys are ignored. Entries not in the file keep their mapping.
 void loadComPortMapping(const std::string& settingsFile);
 
-// A port name or device path as a message shows it: control characters (and DEL) as
-// "\x01", so that a name cannot move the cursor or recolour the terminal.
+// The COM number that a name gives: "5", "com5" or "COM5" (1 to 255); 0 for any other name.
+int comNumberOfName(const std::string& name);
+
+// A port as the command line takes it (`run --port`, the ports of a fleet): a COM number 1
+// to 15 in any form of comNumberOfName, or a higher one that the mapping leads to a device,
+// as its digits ("5"); a device path, "rfc2217://HOST:PORT" or "sim:..." as given. Empty
+// for anything else. Load the settings file's mapping first.
+std::string commandLinePort(const std::string& text);
+
+// The device that a port name reaches, for telling whether two names are one port: a COM
+// number's device, a path with its links and "." and ".." resolved (as far as they exist);
+// every other name as it is.
+std::string resolvedPortDevice(const std::string& name);
+
+// Text for the terminal, with every character that could move the cursor, recolour the
+// screen or reorder the line shown otherwise: C0 and C1 controls, DEL, the bidirectional
+// controls (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069), the line and paragraph
+// separators, and each byte that is not part of valid UTF-8.
+enum class TerminalEscape {
+  Hex,       // "\x1b" for a byte, "\u202e" for a character
+  Question,  // '?' each, so that columns stay aligned
+  Json,      // "\u001b", "\u202e" (the same JSON text), "\ufffd" for an invalid byte
+};
+std::string terminalText(const std::string& text, TerminalEscape style);
+
+// A port name or device path as a message shows it: terminalText with "\x01" escapes.
 std::string printablePortName(const std::string& name);
 
 }  // namespace platform

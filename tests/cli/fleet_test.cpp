@@ -5,11 +5,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,12 +20,14 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/json_value.h"
 #include "app/service_record.h"
 #include "cli/command_line.h"
 #include "cli/fleet.h"
+#include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,12 +41,14 @@ std::string simPort(int serial, const std::string& extra = "") {
 // on pipes.
 class FleetProcess {
  public:
-  FleetProcess(const testing_support::TempDir& dir, const std::vector<std::string>& ports) {
+  FleetProcess(const testing_support::TempDir& dir, const std::vector<std::string>& ports,
+               const std::vector<std::string>& options = {}) {
     sim::writeSampleUpdateFiles(dir.path());
     std::vector<std::string> args = {ZEL_PROGRAM,  "fleet",
                                      "--settings", dir.file("zelupdate.ini"),
                                      "--history",  dir.file("history.jsonl"),
                                      "--report",   dir.file("report.json")};
+    args.insert(args.end(), options.begin(), options.end());
     args.insert(args.end(), ports.begin(), ports.end());
     int in[2], out[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0) return;
@@ -80,6 +87,12 @@ class FleetProcess {
     ASSERT_EQ(::write(m_in, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
   void interrupt() { ::kill(m_pid, SIGINT); }
+  // The fleet ends at once, without a word; its children stay to end on their own.
+  void killNow() {
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
+  }
   // The exit status once the output has ended.
   int finish() {
     while (readSome()) {
@@ -131,12 +144,18 @@ class FleetProcess {
   size_t m_seen = 0;
 };
 
-// Port and outcome of every record in the history file, and every run in the report.
-std::vector<std::string> historyOutcomes(const testing_support::TempDir& dir) {
+std::vector<StoredRecord> historyOf(const testing_support::TempDir& dir,
+                                    const HistoryFilter& filter = {}) {
   std::vector<StoredRecord> records;
-  readHistory(dir.file("history.jsonl"), {}, records, nullptr);
+  readHistory(dir.file("history.jsonl"), filter, records, nullptr);
+  return records;
+}
+
+// Port and outcome of every record in the history file; the report tells the same of its
+// runs.
+std::vector<std::string> historyOutcomes(const testing_support::TempDir& dir) {
   std::vector<std::string> out;
-  for (const StoredRecord& stored : records) {
+  for (const StoredRecord& stored : historyOf(dir)) {
     EXPECT_EQ(stored.record.frontEnd, "fleet");
     out.push_back(stored.record.port + " " + stored.record.outcome);
   }
@@ -144,8 +163,82 @@ std::vector<std::string> historyOutcomes(const testing_support::TempDir& dir) {
   JsonValue report;
   EXPECT_TRUE(parseJson(dir.read("report.json"), report));
   const JsonValue* runs = report.get("runs");
-  EXPECT_TRUE(runs && runs->items.size() == out.size());
+  std::vector<std::string> reported;
+  for (size_t i = 0; runs && i < runs->items.size(); ++i) {
+    const JsonValue* port = runs->items[i].get("port");
+    const JsonValue* outcome = runs->items[i].get("outcome");
+    reported.push_back((port ? port->text : "?") + " " + (outcome ? outcome->text : "?"));
+  }
+  std::sort(reported.begin(), reported.end());
+  EXPECT_EQ(reported, out);
   return out;
+}
+
+// The records of the history once it holds `count` of them: children of a fleet that was
+// killed keep theirs as they end.
+std::vector<StoredRecord> waitForRecords(const testing_support::TempDir& dir, size_t count) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::vector<StoredRecord> records = historyOf(dir);
+  while (records.size() < count && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    records = historyOf(dir);
+  }
+  return records;
+}
+
+struct ProgramOutput {
+  int status = -1;
+  std::string output;  // standard output and error
+};
+
+// The program run in the current folder with these arguments, its output on a pipe or, with
+// `columns`, on a terminal of that width.
+ProgramOutput runProgram(std::vector<std::string> args, int columns = 0) {
+  args.insert(args.begin(), ZEL_PROGRAM);
+  int out[2] = {-1, -1};
+  int terminal = -1;
+  if (columns > 0) {
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) return {};
+    out[0] = terminal;
+    out[1] = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = static_cast<unsigned short>(columns);
+    ::ioctl(out[1], TIOCSWINSZ, &size);
+  } else if (::pipe(out) != 0) {
+    return {};
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int none = ::open("/dev/null", O_RDONLY);
+    ::dup2(none, 0);
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ::close(out[1]);
+  ProgramOutput result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+    if (n > 0) {
+      result.output.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // end of the pipe, or EIO once the terminal's last writer is gone
+    }
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 TEST(Fleet, four_instruments_one_failing) {
@@ -190,11 +283,13 @@ TEST(Fleet, ctrl_c_answered_no_then_yes) {
       << fleet.output();
 }
 
+// The fleet keeps the record of a child that kept none, with what the child had told: the
+// instrument, its plan and the files of the job it wrote, so the serial number finds it.
 TEST(Fleet, a_child_killed_from_outside_fails_alone) {
   testing_support::TempDir dir;
   const std::string victim = simPort(7, ",speed=20");
   FleetProcess fleet(dir, {victim, simPort(8), simPort(9)});
-  ASSERT_TRUE(fleet.waitFor(victim + ": OK    Get SW/HW info")) << fleet.output();
+  ASSERT_TRUE(fleet.waitFor(victim + ": OK    Download bootloader")) << fleet.output();
   const pid_t child = fleet.childFor(victim);
   ASSERT_GT(child, 0);
   ::kill(child, SIGKILL);
@@ -204,6 +299,61 @@ TEST(Fleet, a_child_killed_from_outside_fails_alone) {
   EXPECT_EQ(historyOutcomes(dir),
             (std::vector<std::string>{victim + " failed", simPort(8) + " success",
                                       simPort(9) + " success"}));
+  const std::vector<StoredRecord> found = historyOf(dir, {"7", "", std::nullopt});
+  ASSERT_EQ(found.size(), 1u);
+  const ServiceRecord& record = found[0].record;
+  EXPECT_EQ(record.instrument->version, "04.40");
+  EXPECT_EQ(record.instrument->hw, 0x10020u);
+  ASSERT_TRUE(record.updated.has_value());
+  EXPECT_TRUE(record.updated->processor);
+  EXPECT_EQ(record.updated->option, "B1");
+  std::vector<std::string> roles;
+  for (const ServiceRecordFile& file : record.files) {
+    roles.push_back(file.role);
+    EXPECT_EQ(file.sha256.size(), 64u) << file.name;
+  }
+  EXPECT_EQ(roles, (std::vector<std::string>{"loader", "transfer", "program", "option"}));
+  EXPECT_EQ(record.steps.back(), "ERROR - ended by signal 9 (Killed)");
+}
+
+// SIGKILL leaves the fleet no time for anything: its children, told by the kernel, cancel
+// and keep their own records in the fleet's history.
+TEST(Fleet, a_killed_fleet_loses_no_record) {
+  testing_support::TempDir dir;
+  const std::vector<std::string> ports = {simPort(13, ",speed=20"), simPort(14, ",speed=20")};
+  FleetProcess fleet(dir, ports);
+  ASSERT_TRUE(fleet.waitFor(": OK    Get SW/HW info")) << fleet.output();
+  ASSERT_TRUE(fleet.waitFor(": OK    Get SW/HW info")) << fleet.output();
+  fleet.killNow();
+  const std::vector<StoredRecord> records = waitForRecords(dir, 2);
+  ASSERT_EQ(records.size(), 2u);
+  std::vector<std::string> seen;
+  for (const StoredRecord& stored : records) {
+    EXPECT_EQ(stored.record.frontEnd, "fleet");
+    EXPECT_EQ(stored.record.outcome, "cancelled") << stored.line;
+    ASSERT_TRUE(stored.record.instrument.has_value());
+    seen.push_back(stored.record.port + " " + stored.record.instrument->serial);
+  }
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<std::string>{ports[0] + " 13", ports[1] + " 14"}));
+}
+
+// With one update at a time, a cancel finds the second instrument still waiting: it is
+// "cancelled" in the history and in the report alike, and says why in the summary.
+TEST(Fleet, instruments_cancelled_before_their_turn_are_cancelled) {
+  testing_support::TempDir dir;
+  const std::vector<std::string> ports = {simPort(15, ",speed=20"), simPort(16)};
+  FleetProcess fleet(dir, ports, {"--jobs", "1"});
+  ASSERT_TRUE(fleet.waitFor(": OK    Get SW/HW info")) << fleet.output();
+  fleet.interrupt();
+  ASSERT_TRUE(fleet.waitFor("Cancel all running updates? [y/N]")) << fleet.output();
+  fleet.answer("y\n");
+  EXPECT_EQ(fleet.finish(), kExitFailed);
+  EXPECT_EQ(historyOutcomes(dir),
+            (std::vector<std::string>{ports[0] + " cancelled", ports[1] + " cancelled"}));
+  EXPECT_NE(fleet.output().find(ports[1] + ": cancelled (not started: the fleet was cancelled)"),
+            std::string::npos)
+      << fleet.output();
 }
 
 TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
@@ -220,7 +370,8 @@ TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
        std::vector<std::pair<std::string, std::string>>{{"idVendor", "0403"},
                                                         {"idProduct", "6001"},
                                                         {"manufacturer", "FTDI"},
-                                                        {"product", "FT232R USB UART"},
+                                                        // Not UTF-8, and a bidi control.
+                                                        {"product", "FT232R\xff\xe2\x80\xae"},
                                                         {"serial", "A10K7Q2B"}}) {
     std::ofstream(usb / name) << text << "\n";
   }
@@ -252,22 +403,133 @@ TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
   EXPECT_EQ(status, kExitOk);
   const std::string dev = (root / "dev").string();
   EXPECT_EQ(out, dev + "/ttyS0\n" + dev +
-                     "/ttyUSB0  ftdi_sio  USB 0403:6001  FTDI  \"FT232R USB UART\"  serial "
+                     "/ttyUSB0  ftdi_sio  USB 0403:6001  FTDI  \"FT232R\\xff\\u202e\"  serial "
                      "A10K7Q2B\n  " +
                      dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K7Q2B-if00-port0\n  " + dev +
                      "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n");
 }
 
+// Every port is checked before anything starts; a bad one is a usage error that names it.
 TEST(Fleet, usage_errors_start_nothing) {
   testing_support::TempDir dir;
-  const std::vector<std::vector<std::string>> cases = {
-      {}, {"--jobs", "0", "sim:"}, {"/dev/null", "/dev/../dev/null"}, {"--ports-file", "absent"}};
-  for (const std::vector<std::string>& args : cases) {
+  namespace fs = std::filesystem;
+  // A device node with a stable link to it, and a COM number mapped to it.
+  const std::string node = dir.file("ttyFAKE1");
+  const std::string link = dir.file("by-id/usb-adapter-port0");
+  dir.write("ttyFAKE1", "");
+  fs::create_directories(dir.file("by-id"));
+  fs::create_symlink("../ttyFAKE1", link);
+  dir.write("zelupdate.ini", "[PORTS]\nCOM9=" + node + "\n");
+  CommonOptions common;
+  common.settingsFile = dir.file("zelupdate.ini");
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } rows[] = {
+      {{}, "no port given"},
+      {{"--jobs", "0", "sim:"}, "--jobs needs a number"},
+      {{"--ports-file", "absent"}, "cannot read ports file absent"},
+      {{"sim:", "not-a-port"}, "not a port: not-a-port (COM numbers are 1 to 15"},
+      {{"COM0"}, "not a port: COM0"},
+      {{"COM16"}, "not a port: COM16"},  // above 15 and not mapped
+      {{"com1\x1b[2J"}, "not a port: com1\\x1b[2J"},
+      {{"sim:serial=1", "sim:bogus=1"}, "sim:bogus=1: "},
+      // Two names of one device: one line would be driven by two runs.
+      {{"/dev/null", "/dev/../dev/null"},
+       "one device given twice: /dev/null and /dev/../dev/null both reach /dev/null"},
+      {{"COM9", node}, "one device given twice: COM9 and " + node + " both reach " + node},
+      {{link, "sim:", node}, "one device given twice: " + link + " and " + node},
+      {{"rfc2217://rack-4:2001", "rfc2217://rack-4:2001"}, "one device given twice"},
+      // The report's folder is not made: a mistyped one is said before anything starts.
+      {{"--report", "/missing/dir/r.json", "sim:"},
+       "cannot write the report /missing/dir/r.json: no folder /missing/dir"},
+      {{"--report", dir.path(), "sim:"}, "cannot write the report " + dir.path() + ": a folder"},
+  };
+  for (const auto& row : rows) {
     testing::internal::CaptureStderr();
-    EXPECT_EQ(commandFleet(args, CommonOptions{}), kExitUsage) << testing::PrintToString(args);
-    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(commandFleet(row.args, common), kExitUsage) << testing::PrintToString(row.args);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("zelupdate fleet: " + row.says), std::string::npos) << err;
   }
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no fleet folder
+  platform::resetComPortMapping();
+  EXPECT_FALSE(fs::exists("/missing"));
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("fleet-")) << entry.path();
+  }
+}
+
+// The live table on terminals of several widths: no line wraps; the port column gives way
+// first, state and percent keep their width; a finished row shows the run's last box or
+// ERROR line. Narrower than 60 columns, plain lines.
+TEST(Fleet, the_live_table_fits_the_terminal) {
+  testing_support::TempDir dir;
+  sim::writeSampleUpdateFiles(dir.path());
+  const std::string failing = simPort(18, ",fault=erase-fail");
+  const struct {
+    int columns;
+    bool table;
+    std::string speed;  // slow enough for the percent to be seen running, where it is watched
+    std::string after;  // the columns after the port's
+  } rows[] = {
+      {132, true, "virtual", "INSTRUMENT   STATE      %     RATE       LEFT   STEP"},
+      {80, true, "virtual", "INSTRUMENT   STATE      %     RATE       LEFT   STEP"},
+      {60, true, "60", "INSTRUMENT   STATE      %     STEP"},
+      {59, false, "virtual", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.columns);
+    const std::string slow = simPort(17, ",maker=QUORIX&VANTEL,model=ZEL,speed=" + row.speed);
+    const ProgramOutput result = runProgram({"fleet", "--settings", dir.file("zelupdate.ini"),
+                                             "--history", dir.file("history.jsonl"), slow, failing},
+                                            row.columns);
+    EXPECT_EQ(result.status, kExitFailed);
+    if (!row.table) {
+      EXPECT_EQ(result.output.find("\x1b["), std::string::npos);
+      EXPECT_NE(result.output.find(slow + ": OK    Get SW/HW info"), std::string::npos);
+      continue;
+    }
+    // Each drawing of a line clears it first; the summary after the table is not drawn.
+    std::vector<std::string> drawn;
+    for (size_t at = result.output.find("\x1b[2K"); at != std::string::npos;
+         at = result.output.find("\x1b[2K", at + 1)) {
+      std::string line = result.output.substr(at + 4);
+      line = line.substr(0, line.find_first_of("\r\n"));
+      EXPECT_LT(line.size(), static_cast<size_t>(row.columns)) << line;
+      EXPECT_EQ(line.find("record:"), std::string::npos) << line;
+      if (!line.empty()) drawn.push_back(line);
+    }
+    // Each drawing is a header and a row per port; the port column may narrow as longer
+    // steps come, the others stay where the header puts them.
+    ASSERT_TRUE(drawn.size() >= 3 && drawn.size() % 3 == 0) << drawn.size();
+    bool percentShown = false;
+    for (size_t at = 0; at < drawn.size(); at += 3) {
+      const std::string& header = drawn[at];
+      ASSERT_TRUE(header.starts_with("PORT    ")) << header;  // the port keeps 8 columns
+      ASSERT_TRUE(header.ends_with(" " + row.after)) << header;
+      const size_t state = header.find("STATE"), percent = header.find('%');
+      for (const std::string& line : {drawn[at + 1], drawn[at + 2]}) {
+        percentShown =
+            percentShown || (line.compare(state, 8, "running ") == 0 &&
+                             std::isdigit(line[percent]) && line.find(" %", percent) < percent + 4);
+      }
+    }
+    EXPECT_TRUE(percentShown || row.speed == "virtual");
+    const std::string& header = drawn[drawn.size() - 3];
+    const std::string& done = drawn[drawn.size() - 2];
+    const std::string& failed = drawn.back();
+    const size_t state = header.find("STATE");
+    EXPECT_EQ(done.substr(state, 11), "success    ") << done;
+    EXPECT_EQ(failed.substr(state, 11), "failed     ") << failed;
+    // The step column is as wide as the terminal leaves; the box's text starts there.
+    EXPECT_EQ(done.compare(header.find("STEP"), 13, "[info] Update"), 0) << done;
+    EXPECT_EQ(failed.compare(header.find("STEP"), 13, "[stop] Update"), 0) << failed;
+    // The port's middle gives way, so that its end still tells the instruments apart.
+    const std::string port = done.substr(0, header.find("INSTRUMENT") - 1);
+    const size_t cut = port.find("...");
+    ASSERT_NE(cut, std::string::npos) << done;
+    EXPECT_TRUE(slow.starts_with(port.substr(0, cut))) << port;
+    EXPECT_TRUE(slow.ends_with(port.substr(cut + 3))) << port;
+  }
 }
 
 TEST(Fleet, a_silent_child_is_killed_after_the_bound) {

@@ -13,12 +13,14 @@
 #include <fcntl.h>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <sstream>
 
 #include "app/json_value.h"
 #include "cli/command_line.h"
+#include "serial/com_ports.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -259,13 +261,24 @@ TEST(ServiceRecord, history_that_cannot_be_written_is_reported_without_blocking)
 TEST(ServiceRecord, history_reads_back_filtered_oldest_first) {
   TempDir dir;
   const std::string path = dir.file("history.jsonl");
+  // A node with a stable link to it, COM9 mapped to the node.
+  const std::string node = dir.file("ttyFAKE0");
+  const std::string link = dir.file("by-id-adapter");
+  dir.write("ttyFAKE0", "");
+  std::filesystem::create_symlink(node, link);
+  platform::setComPortDevice(9, node);
   const struct {
     const char* start;
     const char* serial;
-    const char* port;
-  } runs[] = {{"2026-12-07T10:00:00Z", "B", "COM5"},
-              {"2026-11-30T23:59:59Z", "A", "COM6"},
-              {"2026-12-01T00:00:00Z", "A", "sim:hw=0x11000"}};
+    std::string port;    // as given
+    std::string device;  // as resolved then
+  } runs[] = {{"2026-12-07T10:00:00Z", "B", "COM5", "/dev/ttyUSB0"},
+              {"2026-11-30T23:59:59Z", "A", "COM6", "/dev/ttyUSB1"},
+              {"2026-12-01T00:00:00Z", "A", "sim:hw=0x11000", "sim:hw=0x11000"},
+              {"2026-12-02T00:00:00Z", "C", "COM15", "/dev/ttyACM2"},
+              {"2026-12-03T00:00:00Z", "D", "/dev/ttyACM2", "/dev/ttyACM2"},
+              {"2026-12-04T00:00:00Z", "E", link, link},
+              {"2026-12-05T00:00:00Z", "F", "COM9", node}};
   // A writer that crashed left a line without its end; garbage lines around the records.
   dir.write("history.jsonl", "not json\n\n[1]\n\xFF\xFE\n{\"record\":1,\"outc");
   for (const auto& run : runs) {
@@ -273,6 +286,7 @@ TEST(ServiceRecord, history_reads_back_filtered_oldest_first) {
     record.start = utc(run.start);
     record.instrument->serial = run.serial;
     record.port = run.port;
+    record.device = run.device;
     std::string why;
     ASSERT_TRUE(appendRecord(path, record, &why)) << why;
   }
@@ -280,20 +294,33 @@ TEST(ServiceRecord, history_reads_back_filtered_oldest_first) {
     HistoryFilter filter;
     std::string serials;
   } rows[] = {
-      {{}, "AAB"},
+      {{}, "AACDEFB"},
       {{"A", "", std::nullopt}, "AA"},
       {{"", "COM5", std::nullopt}, "B"},
-      {{"", "/dev/ttyUSB0", std::nullopt}, "AAB"},  // the device it resolved to
-      {{"", "", utc("2026-12-01T00:00:00Z")}, "AB"},
-      {{"C", "", std::nullopt}, ""},
+      {{"", "/dev/ttyUSB0", std::nullopt}, "B"},  // the device it resolved to
+      {{"", "", utc("2026-12-01T00:00:00Z")}, "ACDEFB"},
+      {{"G", "", std::nullopt}, ""},
+      // A port in every form that a run takes: the runs of that port, by name or device.
+      {{"", "15", std::nullopt}, "CD"},
+      {{"", "com15", std::nullopt}, "CD"},
+      {{"", "COM15", std::nullopt}, "CD"},
+      {{"", "/dev/ttyACM2", std::nullopt}, "CD"},
+      {{"", "/dev/../dev/ttyACM2", std::nullopt}, "CD"},
+      {{"", "9", std::nullopt}, "EF"},  // mapped to the node the link leads to
+      {{"", link, std::nullopt}, "EF"},
+      {{"", node, std::nullopt}, "EF"},
+      {{"", "sim:hw=0x11000", std::nullopt}, "A"},
+      {{"", "COM6", std::nullopt}, "A"},
+      {{"", "not-a-port", std::nullopt}, ""},
   };
   for (const auto& row : rows) {
     std::vector<StoredRecord> records;
     ASSERT_TRUE(readHistory(path, row.filter, records, nullptr));
     std::string serials;
     for (const StoredRecord& stored : records) serials += stored.record.instrument->serial;
-    EXPECT_EQ(serials, row.serials);
+    EXPECT_EQ(serials, row.serials) << row.filter.port;
   }
+  platform::resetComPortMapping();
   std::vector<StoredRecord> records;
   EXPECT_TRUE(readHistory(dir.file("none.jsonl"), {}, records, nullptr));
   EXPECT_TRUE(records.empty());
@@ -371,7 +398,9 @@ TEST(ServiceRecordCommands, history_prints_a_table_or_the_stored_lines) {
   ServiceRecord failed = fullRecord();
   ServiceRecord success = fullRecord();
   success.start = utc("2026-12-06T09:00:00Z");
-  success.instrument->serial = "100124\x1b[2J";  // no control bytes reach the terminal
+  // No control character reaches the terminal: C0, C1 (CSI), right-to-left override, and
+  // no byte that is not UTF-8.
+  success.instrument->serial = "100124\x1b[2J\xc2\x9b\xe2\x80\xae\xff";
   success.result = 0;
   success.outcome = "success";
   success.durationSeconds = 3725;
@@ -382,12 +411,17 @@ TEST(ServiceRecordCommands, history_prints_a_table_or_the_stored_lines) {
   ASSERT_EQ(result.status, kExitOk) << result.err;
   EXPECT_EQ(lines(result.out),
             (std::vector<std::string>{
-                "when (UTC)           port  instrument      version       updated       "
+                "when (UTC)           port  instrument         version       updated       "
                 "outcome     duration",
-                "2026-12-06 09:00:00  COM5  SFQ 100124?[2J  3.08 -> 3.12  processor+B1  "
-                "success     1h02m",
-                "2026-12-07 18:42:47  COM5  SFQ 100123      3.08 -> 3.12  processor+B1  "
+                // The byte that is not UTF-8 was stored as U+FFFD.
+                "2026-12-06 09:00:00  COM5  SFQ 100124?[2J??\xef\xbf\xbd  3.08 -> 3.12  "
+                "processor+B1  success     1h02m",
+                "2026-12-07 18:42:47  COM5  SFQ 100123         3.08 -> 3.12  processor+B1  "
                 "failed 414  1m24s"}));
+  // The stored lines, with the same escapes JSON would write for those characters.
+  result = run(commandHistory, {"--json", "--history", path});
+  EXPECT_NE(result.out.find("100124\\u001B[2J\\u009b\\u202e\xef\xbf\xbd\""), std::string::npos)
+      << result.out;
 
   result = run(commandHistory, {"--json", "--since", "2026-12-07", "--history", path});
   EXPECT_EQ(result.out, serviceRecordJson(failed) + "\n");
