@@ -26,8 +26,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts argv[0] (a path, not looked up) with the arguments in `folder`. False, with `why`,
-  // when it could not be started: a program that cannot be run fails here, not later.
+  // Starts argv[0] (a path, not looked up) with the arguments in `folder` (empty: the
+  // current one). False, with `why`, when it could not be started: a program that cannot be
+  // run fails here, not later.
   bool start(const std::vector<std::string>& argv, const std::string& folder, std::string* why);
 
   bool running() const { return m_process >= 0; }

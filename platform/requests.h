@@ -18,9 +18,9 @@ struct RequestCatching {
   bool secondTerminationEnds = false;
 };
 
-// Catches the requests while the object lives; the previous handling comes back after.
-// The counts start at zero when no other catcher is active. Catchers nest (last made,
-// first gone).
+// Catches the requests while the object lives; the previous handling comes back after,
+// and when no other catcher is left the counts go back to zero (a request the program
+// posted before catching began still counts). Catchers nest (last made, first gone).
 class RequestCatcher {
  public:
   explicit RequestCatcher(const RequestCatching& catching);

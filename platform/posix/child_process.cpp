@@ -46,7 +46,7 @@ void closeBoth(int pipe[2]) {
   ::dup2(output, 1);
   ::dup2(output, 2);
   StartFailure failure{kEnterFolder, 0};
-  if (::chdir(folder) == 0) {
+  if (*folder == '\0' || ::chdir(folder) == 0) {
     ::execv(argv[0], argv);
     failure.step = kRun;
   }

@@ -111,11 +111,7 @@ struct RequestCatcher::Saved {
 
 RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
   posix::wakeFd();  // before any handler may write to it
-  if (g_catchers++ == 0) {
-    g_interrupts = 0;
-    g_terminations = 0;
-    g_terminationsSeen = 0;
-  }
+  ++g_catchers;
   m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
   struct sigaction action {};
   action.sa_handler = onSignal;
@@ -139,7 +135,12 @@ RequestCatcher::~RequestCatcher() {
     ::sigaction(SIGHUP, &m_saved->hangUp, nullptr);
   }
   g_secondTerminationEnds = m_saved->secondTerminationEnds;
-  --g_catchers;
+  if (--g_catchers == 0) {
+    // Requests of a run that has ended are not left for the next one.
+    g_interrupts = 0;
+    g_terminations = 0;
+    g_terminationsSeen = 0;
+  }
   delete m_saved;
 }
 

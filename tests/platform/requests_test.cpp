@@ -43,13 +43,17 @@ TEST(Requests, signals_count_per_kind_and_wake_a_waiting_poll) {
   ::close(fds[1]);
 }
 
-TEST(Requests, the_previous_handling_comes_back) {
+TEST(Requests, the_previous_handling_comes_back_and_the_counts_go) {
   ::signal(SIGHUP, SIG_IGN);
+  platform::postRequest(Request::Interrupt);  // posted before catching: still counts
   {
     platform::RequestCatcher catcher({.interrupt = false});
     ::raise(SIGHUP);
     EXPECT_EQ(platform::pendingRequests(Request::Termination), 1);
+    EXPECT_EQ(platform::pendingRequests(Request::Interrupt), 1);
   }
+  EXPECT_EQ(platform::pendingRequests(Request::Termination), 0);
+  EXPECT_EQ(platform::pendingRequests(Request::Interrupt), 0);
   struct sigaction now {};
   ::sigaction(SIGHUP, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_IGN);

@@ -14,6 +14,12 @@ namespace {
 
 constexpr int kBoundMs = 10000;  // a wait for what is already on its way
 
+// A wait for input on its way; a request another test left behind wakes the first look.
+platform::InputWait awaitInput(int fd) {
+  const platform::InputWait first = platform::waitForInput(fd, 0);
+  return first == platform::InputWait::Woken ? platform::waitForInput(fd, kBoundMs) : first;
+}
+
 class Pipe {
  public:
   Pipe() { EXPECT_EQ(::pipe(m_fds), 0); }
@@ -55,7 +61,7 @@ TEST(Terminal, raw_keys_come_one_by_one_and_the_terminal_is_put_back) {
   ASSERT_EQ(::tcgetattr(slave, &before), 0);
   // A line typed before the keys are raw is dropped (it has arrived once it can be read).
   ASSERT_TRUE(pty.send("typed ahead\n"));
-  ASSERT_EQ(platform::waitForInput(slave, kBoundMs), platform::InputWait::Ready);
+  ASSERT_EQ(awaitInput(slave), platform::InputWait::Ready);
   {
     platform::RawKeys keys(slave);
     EXPECT_TRUE(keys.active());
@@ -63,7 +69,7 @@ TEST(Terminal, raw_keys_come_one_by_one_and_the_terminal_is_put_back) {
     char key = 0;
     EXPECT_EQ(platform::readInput(slave, &key, 1), -1);  // nothing there: no wait
     ASSERT_TRUE(pty.send("y"));                          // no Enter after it
-    ASSERT_EQ(platform::waitForInput(slave, kBoundMs), platform::InputWait::Ready);
+    ASSERT_EQ(awaitInput(slave), platform::InputWait::Ready);
     EXPECT_EQ(platform::readInput(slave, &key, 1), 1);
     EXPECT_EQ(key, 'y');
     termios raw{};
@@ -85,7 +91,7 @@ TEST(Terminal, pipes_read_without_waiting_and_a_lost_reader_fails_the_write) {
   ASSERT_TRUE(platform::writeOutput(pipe.write(), "abc"));
   EXPECT_EQ(platform::readInput(pipe.read(), buffer, sizeof buffer), 3);
   pipe.closeWrite();
-  EXPECT_EQ(platform::waitForInput(pipe.read(), kBoundMs), platform::InputWait::Ready);
+  EXPECT_EQ(awaitInput(pipe.read()), platform::InputWait::Ready);
   EXPECT_EQ(platform::readInput(pipe.read(), buffer, sizeof buffer), 0);  // the end
 
   Pipe gone;
