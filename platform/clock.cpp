@@ -28,6 +28,10 @@ uint64_t SteadyClock::nowMicros() {
   return static_cast<uint64_t>(static_cast<double>(realMicros() - m_startRealMicros) * m_factor);
 }
 
+uint64_t SteadyClock::wallMicros() {
+  return realMicros() - m_startRealMicros;
+}
+
 void SteadyClock::sleepMicros(uint64_t micros) {
   std::this_thread::sleep_for(
       std::chrono::microseconds(static_cast<uint64_t>(static_cast<double>(micros) / m_factor)));
@@ -47,6 +51,10 @@ uint32_t tickCount() {
 
 void sleepMs(uint32_t ms) {
   clock().sleepMicros(static_cast<uint64_t>(ms) * 1000);
+}
+
+double wallSeconds() {
+  return static_cast<double>(clock().wallMicros()) / 1e6;
 }
 
 ScopedClock::ScopedClock(Clock& clock) : m_previous(g_clock) {

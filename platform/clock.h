@@ -18,6 +18,10 @@ class Clock {
   virtual uint64_t nowMicros() = 0;
   // Blocks the caller for the given time (the virtual clock just moves on).
   virtual void sleepMicros(uint64_t micros) = 0;
+  // Microseconds since the clock's own epoch as a watch on the wall measures them; never
+  // goes backwards. The same as nowMicros() on a clock that runs at real speed; a sped-up
+  // clock still tells how long a run really took. The virtual clock has no other time.
+  virtual uint64_t wallMicros() { return nowMicros(); }
 };
 
 // Steady system clock. A factor above 1 makes the program's time run that many times
@@ -27,6 +31,7 @@ class SteadyClock : public Clock {
   explicit SteadyClock(double factor = 1.0);
   uint64_t nowMicros() override;
   void sleepMicros(uint64_t micros) override;
+  uint64_t wallMicros() override;
 
  private:
   double m_factor;
@@ -56,6 +61,9 @@ void setClock(Clock* clock);
 uint32_t tickCount();
 // Pause of the installed clock in milliseconds.
 void sleepMs(uint32_t ms);
+// Seconds of the installed clock's wall time: what a run's duration is measured in, on the
+// same clock as the elapsed time of its progress line.
+double wallSeconds();
 
 // Installs a clock for the lifetime of the object and restores the previous one after.
 class ScopedClock {

@@ -1,31 +1,38 @@
 #include "platform/host_files.h"
 
-#include <dirent.h>
-#include <strings.h>
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+}  // namespace
 
 std::string resolveHostFile(const std::string& name) {
-  struct stat st;
-  if (name.empty() || ::stat(name.c_str(), &st) == 0) return name;
+  std::error_code error;
+  if (name.empty() || fs::exists(name, error)) return name;
 
   const std::string::size_type slash = name.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
   if (base.empty()) return name;
 
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return name;
   std::vector<std::string> matches;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (::strcasecmp(entry->d_name, base.c_str()) == 0) matches.emplace_back(entry->d_name);
+  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string entryName = entry->path().filename().string();
+    if (equalIgnoringAsciiCase(entryName, base)) matches.push_back(entryName);
   }
-  ::closedir(dir);
   if (matches.empty()) return name;
   std::sort(matches.begin(), matches.end());
   return slash == std::string::npos ? matches.front() : folder + matches.front();
@@ -35,8 +42,9 @@ std::FILE* openHostFile(const std::string& name, const char* mode) {
   const std::string path = resolveHostFile(name);
   // Only regular files are host files: opening a named pipe or a device for reading could
   // block for ever.
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return nullptr;
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (fs::exists(status) && !fs::is_regular_file(status)) return nullptr;
   return std::fopen(path.c_str(), mode);
 }
 

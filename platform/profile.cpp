@@ -10,12 +10,8 @@
 // are kept but never match a key.
 #include "platform/profile.h"
 
+#include "platform/host_identity.h"
 #include "platform/whole_file.h"
-
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -280,12 +276,7 @@ std::string settingsFilePath(const std::string& programPath) {
   if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
     base = config;
   } else {
-    std::string home;
-    if (const char* variable = std::getenv("HOME"); variable != nullptr && variable[0] != '\0') {
-      home = variable;
-    } else if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir) {
-      home = user->pw_dir;
-    }
+    const std::string home = homeFolder();
     if (home.empty()) return kSettingsFileName;  // nowhere better: the current folder
     base = home + "/.config";
   }

@@ -1,12 +1,9 @@
 #include "platform/sha256.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "platform/whole_file.h"
 
 namespace platform {
 namespace {
@@ -100,31 +97,16 @@ std::string sha256Hex(const std::string& bytes) {
 }
 
 bool sha256OfFile(const std::string& path, std::string& hexDigest, std::string* why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    if (why) *why = std::strerror(errno);
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    if (why) *why = "not a regular file";
-    return false;
-  }
+  FileReader file;
+  if (!file.open(path, why)) return false;
   Sha256 hash;
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      if (why) *why = std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
+    const int64_t got = file.read(buffer, sizeof buffer, why);
+    if (got < 0) return false;
     if (got == 0) break;
     hash.update(buffer, static_cast<size_t>(got));
   }
-  ::close(fd);
   hexDigest = hash.hexDigest();
   return true;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -16,10 +17,26 @@ namespace platform {
 bool readRegularFile(const std::string& path, size_t maxBytes, std::string& contents,
                      std::string* why = nullptr);
 
+// readRegularFile for a file that need not exist yet (the history): where nothing at all
+// is under the name, true with empty contents. A dangling symbolic link is not nothing.
+bool readFileIfPresent(const std::string& path, size_t maxBytes, std::string& contents,
+                       std::string* why = nullptr);
+
+// The size of a regular file (through symbolic links); false for anything else.
+bool regularFileSize(const std::string& path, uint64_t& bytes);
+
 // Writes `contents` as the whole file, or leaves the old file as it was. Creates the file
 // (and its folder) when missing; keeps the permission bits of an existing file.
 bool writeFileWhole(const std::string& path, const std::string& contents,
                     std::string* why = nullptr);
+
+// Appends one line (a line feed is added) to a regular file that several processes append
+// to at once: the file and its folder are created when missing; an exclusive lock is
+// waited for at most lockWaitMs of real time; a last line that a crashed writer left
+// without its line feed gets one first, so that the lines do not merge; the line goes out
+// in one write, and a write that fails half-way is cut off again. Never blocks on a FIFO.
+bool appendLineLocked(const std::string& path, const std::string& line, int lockWaitMs,
+                      std::string* why = nullptr);
 
 // Opens a file that a run writes as it goes (a transcript, a trace): a regular file
 // (created, or emptied), a FIFO that a reader holds open, or a character device such as
@@ -27,5 +44,24 @@ bool writeFileWhole(const std::string& path, const std::string& contents,
 // with `why` (when given) saying what is wrong. Writes to a FIFO whose reader went away
 // fail (EPIPE) instead of ending the program.
 std::FILE* openOutputFile(const std::string& path, std::string* why = nullptr);
+
+// A regular file read in pieces, for files of any size. Never blocks on a FIFO or device.
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // False, with `why` when given, when the name is not a regular file that can be read.
+  bool open(const std::string& path, std::string* why = nullptr);
+  // Bytes read into `buffer` (at most `size`): 0 at the end of the file, -1 on an error
+  // (with `why` when given).
+  int64_t read(void* buffer, size_t size, std::string* why = nullptr);
+  void close();
+
+ private:
+  intptr_t m_handle = -1;
+};
 
 }  // namespace platform

@@ -5,17 +5,15 @@
 #include <ctime>
 
 #include "platform/debug_output.h"
+#include "platform/time_text.h"
 
 int32_t traceDepth = 0;
 
 namespace {
 
 TraceTime localWallTime() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  localtime_r(&now, &parts);
-  return {parts.tm_mday, parts.tm_mon + 1, parts.tm_year + 1900,
-          parts.tm_hour, parts.tm_min,     parts.tm_sec};
+  const platform::CivilTime now = platform::localTime(std::time(nullptr));
+  return {now.day, now.month, now.year, now.hour, now.minute, now.second};
 }
 
 TraceTimeSource g_timeSource = nullptr;

@@ -1,0 +1,63 @@
+// Child processes whose output the program follows (the fleet's runs): started with their
+// standard output and error on one pipe and nothing on their input, in a folder of their
+// own; ended on request; and ended by the system when the program itself dies, so that no
+// child goes on programming an instrument that nobody watches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// How a child ended.
+struct ChildExit {
+  bool exited = false;  // it ended by itself, with exitCode
+  int exitCode = -1;
+  std::string cause;  // otherwise what ended it: "ended by signal 9 (Killed)"
+};
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  // A child still running is killed and waited for.
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts argv[0] (a path, not looked up) with the arguments in `folder` (empty: the
+  // current one). False, with `why`, when it could not be started: a program that cannot be
+  // run fails here, not later.
+  bool start(const std::vector<std::string>& argv, const std::string& folder, std::string* why);
+
+  bool running() const { return m_process >= 0; }
+  // The system's number of the child, for messages; -1 when none runs.
+  int64_t id() const { return m_process; }
+
+  // Output that is there, without waiting (at most maxBytes): the number of bytes, 0 when
+  // nothing is there yet, -1 once the output has ended (the child has closed it).
+  int readOutput(char* buffer, size_t maxBytes);
+  bool outputOpen() const { return m_output >= 0; }
+  // The system's handle of the output pipe, for the platform's own waits.
+  intptr_t outputHandle() const { return m_output; }
+
+  // Asks the child to end (it may finish its work first: a run cancels as by Cancel).
+  void terminate();
+  // Ends the child at once.
+  void kill();
+  // Collects the child's end: without waiting (false while it runs) or, with block, waiting
+  // until it has ended.
+  bool wait(bool block, ChildExit& exit);
+
+ private:
+  int64_t m_process = -1;
+  intptr_t m_output = -1;
+};
+
+// Waits at most timeoutMs until one of the children has output (or its output ended),
+// input on inputFd (a file descriptor of the C library; -1: none) can be read, or a request
+// comes in (platform/requests.h). True when something came; false when the time ran out.
+bool waitForChildren(const std::vector<ChildProcess*>& children, int inputFd, int timeoutMs);
+
+}  // namespace platform

@@ -1,0 +1,174 @@
+// Requests to stop as signals: SIGINT is the interrupt, SIGTERM and SIGHUP the request to
+// end. The handler only counts and writes a byte into the wake pipe, both safe in a signal
+// handler; the pump does the rest.
+#include "platform/requests.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+
+#include "platform/posix/posix_shared.h"
+
+namespace platform {
+namespace {
+
+constexpr int kMaxPendingInterrupts = 16;
+
+std::atomic<int> g_interrupts{0};
+std::atomic<int> g_terminations{0};
+// Requests to end since catching began, taken or not: the second one may end the program.
+std::atomic<int> g_terminationsSeen{0};
+std::atomic<bool> g_secondTerminationEnds{false};
+int g_catchers = 0;
+
+int g_wake[2] = {-1, -1};
+std::once_flag g_wakeOnce;
+
+std::atomic<int> g_restoreFd{-1};
+termios g_restoreSettings{};
+
+std::atomic<int>& counter(Request kind) {
+  return kind == Request::Interrupt ? g_interrupts : g_terminations;
+}
+
+void countInterrupt() {
+  int pending = g_interrupts.load();
+  while (pending < kMaxPendingInterrupts &&
+         !g_interrupts.compare_exchange_weak(pending, pending + 1)) {
+  }
+}
+
+void onSignal(int signal) {
+  const int saved = errno;
+  if (signal == SIGINT) {
+    countInterrupt();
+  } else {
+    g_terminations.fetch_add(1);
+    if (g_terminationsSeen.fetch_add(1) > 0 && g_secondTerminationEnds.load()) {
+      posix::restoreTerminal();
+      ::signal(signal, SIG_DFL);
+      ::raise(signal);
+    }
+  }
+  posix::wake();
+  errno = saved;
+}
+
+}  // namespace
+
+namespace posix {
+
+int wakeFd() {
+  std::call_once(g_wakeOnce, [] {
+    if (::pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
+  });
+  return g_wake[0];
+}
+
+void wake() {
+  if (g_wake[1] < 0) return;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = ::write(g_wake[1], &byte, 1);  // a full pipe wakes too
+}
+
+void drainWake() {
+  char bytes[64];
+  while (g_wake[0] >= 0 && ::read(g_wake[0], bytes, sizeof bytes) > 0) {
+  }
+}
+
+void setTerminalToRestore(int fd, const termios* settings) {
+  g_restoreFd.store(-1);
+  if (settings == nullptr) return;
+  g_restoreSettings = *settings;
+  g_restoreFd.store(fd);
+}
+
+bool terminalToRestore() {
+  return g_restoreFd.load() >= 0;
+}
+
+void restoreTerminal() {
+  const int fd = g_restoreFd.load();
+  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &g_restoreSettings);
+}
+
+}  // namespace posix
+
+struct RequestCatcher::Saved {
+  struct sigaction interrupt {};
+  struct sigaction terminate {};
+  struct sigaction hangUp {};
+  bool interruptCaught = false;
+  bool terminationCaught = false;
+  bool secondTerminationEnds = false;
+};
+
+RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
+  posix::wakeFd();  // before any handler may write to it
+  ++g_catchers;
+  m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
+  struct sigaction action {};
+  action.sa_handler = onSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a wait sees the request at once
+  if (catching.interrupt) {
+    ::sigaction(SIGINT, &action, &m_saved->interrupt);
+    m_saved->interruptCaught = true;
+  }
+  if (catching.termination) {
+    ::sigaction(SIGTERM, &action, &m_saved->terminate);
+    ::sigaction(SIGHUP, &action, &m_saved->hangUp);
+    m_saved->terminationCaught = true;
+  }
+}
+
+RequestCatcher::~RequestCatcher() {
+  if (m_saved->interruptCaught) ::sigaction(SIGINT, &m_saved->interrupt, nullptr);
+  if (m_saved->terminationCaught) {
+    ::sigaction(SIGTERM, &m_saved->terminate, nullptr);
+    ::sigaction(SIGHUP, &m_saved->hangUp, nullptr);
+  }
+  g_secondTerminationEnds = m_saved->secondTerminationEnds;
+  if (--g_catchers == 0) {
+    // Requests of a run that has ended are not left for the next one.
+    g_interrupts = 0;
+    g_terminations = 0;
+    g_terminationsSeen = 0;
+  }
+  delete m_saved;
+}
+
+int pendingRequests(Request kind) {
+  return counter(kind).load();
+}
+
+bool takeRequest(Request kind) {
+  std::atomic<int>& count = counter(kind);
+  int pending = count.load();
+  while (pending > 0) {
+    if (count.compare_exchange_weak(pending, pending - 1)) return true;
+  }
+  return false;
+}
+
+int takeAllRequests(Request kind) {
+  return counter(kind).exchange(0);
+}
+
+void postRequest(Request kind) {
+  if (kind == Request::Interrupt) {
+    countInterrupt();
+  } else {
+    g_terminations.fetch_add(1);
+  }
+  posix::wakeFd();
+  posix::wake();
+}
+
+}  // namespace platform
