@@ -5,8 +5,9 @@
 //
 // Contract:
 //  - A connection is non-blocking and is closed with its object (moving hands it over).
-//  - Nothing waits beyond the bound it is given: the connect, and each wait for room or
-//    for bytes. A transfer never waits; it hands over or takes what the socket can now.
+//  - Nothing waits beyond the bound it is given: the connect (after the name lookup), and
+//    each wait for room or for bytes. A transfer never waits; it hands over or takes what the
+//    socket can now.
 //  - Errors are folded into what the backend acts on: a transfer that cannot go on now is
 //    0, one whose connection is gone (end of stream, reset, any other failure) is -1. Where
 //    a call fails, the system's error number is left as the system set it.
@@ -28,8 +29,9 @@ class Socket {
   Socket& operator=(const Socket&) = delete;
 
   // A connection to the first address of `host` (a name or an IPv4 or IPv6 address) that
-  // accepts within timeoutMs in all. A closed Socket when none does: unknown host, refused,
-  // unreachable or no answer in time.
+  // accepts within timeoutMs, counted from when the name has been looked up (the lookup is
+  // the system's, with its own time-outs). A closed Socket when none does: unknown host,
+  // refused, unreachable or no answer in time.
   static Socket connect(const std::string& host, uint16_t port, int timeoutMs);
 
   bool isOpen() const { return m_handle != kNoHandle; }
