@@ -28,7 +28,10 @@
 //  - close() keeps the connection for up to 2 s, with DTR and RTS dropped, so that the open
 //    of a settings change (a close and an open of the port class) takes it over without a
 //    new connection and negotiation, and no other client can take the server's port in
-//    between. The probe reports such a port free. A connection not taken in time ends.
+//    between. The probe reports such a port free. A connection not taken in time ends
+//    (the connection park, rfc2217_park.h).
+//  - Every operating-system call is behind the socket (rfc2217_socket.h); the protocol
+//    logic here is the same on every system.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
 // The TCP connection of the network serial backend on BSD sockets (Linux).
-#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
