@@ -1,26 +1,14 @@
 #include "serial/rfc2217/rfc2217_device.h"
 
-#include <fcntl.h>
-#include <linux/sockios.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <utility>
 
 #include "platform/clock.h"
+#include "serial/rfc2217/rfc2217_park.h"
 
 namespace platform {
 namespace {
@@ -79,41 +67,6 @@ int remainingMs(int64_t deadlineMs) {
   return left > 60000 ? 60000 : static_cast<int>(left);
 }
 
-// A non-blocking TCP connection to the first address of the host that accepts within the
-// bound; -1 when none does (unknown host, refused, unreachable, no answer).
-int connectTo(const std::string& host, uint16_t port, int timeoutMs) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port);
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) return -1;
-  const int64_t deadline = monotonicMs() + timeoutMs;
-  int result = -1;
-  for (addrinfo* address = found; address && result < 0; address = address->ai_next) {
-    const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            address->ai_protocol);
-    if (fd < 0) continue;
-    bool connected = ::connect(fd, address->ai_addr, address->ai_addrlen) == 0;
-    if (!connected && errno == EINPROGRESS) {
-      pollfd entry{fd, POLLOUT, 0};
-      if (::poll(&entry, 1, remainingMs(deadline)) == 1) {
-        int error = 0;
-        socklen_t length = sizeof error;
-        connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-      }
-    }
-    if (connected) {
-      result = fd;
-    } else {
-      ::close(fd);
-    }
-  }
-  ::freeaddrinfo(found);
-  return result;
-}
-
 uint8_t parityValue(Parity parity) {
   switch (parity) {
     case Parity::Odd:
@@ -142,91 +95,6 @@ int64_t frameMicros(const LineSettings& settings) {
   uint32_t bits = 1u + settings.dataBits + (settings.parity != Parity::None ? 1u : 0u);
   bits += settings.stopBits == StopBits::One ? 1u : 2u;
   return static_cast<int64_t>(bits) * 1000000 / baud + 1;
-}
-
-// Connections that a close keeps for the next open of the same port: their server's port
-// stays ours in between, with DTR and RTS dropped and its buffers purged as after a close.
-// A connection nobody takes within kParkMs is ended by a thread of its own, so that the
-// server's port is free again for others.
-class ConnectionPark {
- public:
-  ~ConnectionPark() {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_stopping = true;
-    }
-    m_wake.notify_all();
-    if (m_reaper.joinable()) m_reaper.join();
-    for (Rfc2217Device::Parked& parked : m_parked) ::close(parked.fd);
-  }
-  void put(Rfc2217Device::Parked parked) {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      for (Rfc2217Device::Parked& old : m_parked) {
-        if (old.name == parked.name) {
-          ::close(old.fd);
-          old = std::move(parked);
-          m_wake.notify_all();
-          return;
-        }
-      }
-      m_parked.push_back(std::move(parked));
-      if (!m_reaper.joinable()) m_reaper = std::thread([this] { reap(); });
-    }
-    m_wake.notify_all();
-  }
-  bool take(const std::string& name, Rfc2217Device::Parked& parked) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto it = m_parked.begin(); it != m_parked.end(); ++it) {
-      if (it->name == name) {
-        parked = std::move(*it);
-        m_parked.erase(it);
-        return true;
-      }
-    }
-    return false;
-  }
-  bool holds(const std::string& name) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const Rfc2217Device::Parked& parked : m_parked) {
-      if (parked.name == name) return true;
-    }
-    return false;
-  }
-
- private:
-  void reap() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_stopping) {
-      const int64_t now = monotonicMs();
-      int64_t next = INT64_MAX;
-      for (auto it = m_parked.begin(); it != m_parked.end();) {
-        if (it->untilMs <= now) {
-          ::close(it->fd);
-          it = m_parked.erase(it);
-        } else {
-          next = std::min(next, it->untilMs);
-          ++it;
-        }
-      }
-      if (next == INT64_MAX) {
-        m_wake.wait(lock);
-      } else {
-        m_wake.wait_for(lock, std::chrono::milliseconds(next - now));
-      }
-    }
-  }
-
-  std::mutex m_mutex;
-  std::condition_variable m_wake;
-  std::vector<Rfc2217Device::Parked> m_parked;
-  std::thread m_reaper;
-  bool m_stopping = false;
-};
-
-ConnectionPark& connectionPark() {
-  static ConnectionPark park;
-  return park;
 }
 
 }  // namespace
@@ -275,9 +143,9 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   uint16_t port = 0;
   if (!parseNetworkPortName(deviceName, host, port)) return ProbeResult::Absent;
   // A connection of our own, kept from a close, is the port waiting for us.
-  if (connectionPark().holds(deviceName)) return ProbeResult::Free;
-  const int fd = connectTo(host, port, kProbeConnectTimeoutMs);
-  if (fd < 0) return ProbeResult::Absent;
+  if (ConnectionPark::shared().holds(deviceName)) return ProbeResult::Free;
+  Socket socket = Socket::connect(host, port, kProbeConnectTimeoutMs);
+  if (!socket.isOpen()) return ProbeResult::Absent;
   // A server whose port is lent to another client accepts, may say why, and hangs up. One
   // that serves us answers a query of the baud rate (which changes nothing on its port):
   // then the probe need not wait out the drop window. A server that says nothing within
@@ -285,7 +153,7 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   std::vector<uint8_t> out;
   appendNegotiation(out, kWill, kOptionComPort);
   appendBaudRate(out, 0);
-  ::send(fd, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  socket.send(out.data(), out.size());
   ProbeResult result = ProbeResult::Free;
   TelnetDecoder decoder;
   bool answered = false;
@@ -293,12 +161,11 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   while (!answered) {
     const int wait = remainingMs(deadline);
     if (wait <= 0) break;
-    pollfd entry{fd, POLLIN, 0};
-    if (::poll(&entry, 1, wait) <= 0) continue;
+    if (!socket.waitReadable(static_cast<int64_t>(wait) * 1000)) continue;
     uint8_t chunk[256];
-    const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) {
+    const int64_t got = socket.receive(chunk, sizeof chunk);
+    if (got == 0) continue;
+    if (got < 0) {
       result = ProbeResult::InUse;
       break;
     }
@@ -311,19 +178,16 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
   }
   if (answered) {
     // A graceful end, so that the server has released its port when an open follows.
-    ::shutdown(fd, SHUT_WR);
+    socket.shutdownSend();
     const int64_t closeDeadline = monotonicMs() + kCloseWaitMs;
     for (;;) {
       const int wait = remainingMs(closeDeadline);
       if (wait <= 0) break;
-      pollfd entry{fd, POLLIN, 0};
-      if (::poll(&entry, 1, wait) <= 0) continue;
+      if (!socket.waitReadable(static_cast<int64_t>(wait) * 1000)) continue;
       uint8_t chunk[256];
-      const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-      if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) break;
+      if (socket.receive(chunk, sizeof chunk) < 0) break;
     }
   }
-  ::close(fd);
   return result;
 }
 
@@ -350,7 +214,7 @@ void Rfc2217Device::resetState() {
 }
 
 bool Rfc2217Device::open() {
-  if (m_fd >= 0) return true;
+  if (m_socket.isOpen()) return true;
   resetState();
   std::string host;
   uint16_t port = 0;
@@ -359,17 +223,15 @@ bool Rfc2217Device::open() {
     return false;
   }
   if (resume()) return true;
-  const int fd = connectTo(host, port, kConnectTimeoutMs);
-  if (fd < 0) return false;
+  Socket socket = Socket::connect(host, port, kConnectTimeoutMs);
+  if (!socket.isOpen()) return false;
   // The programming link echoes byte by byte: every byte goes out at once.
-  const int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
-  m_fd = fd;
-  quickAck();
+  socket.setNoDelay();
+  socket.setKeepAlive();
+  m_socket = std::move(socket);
+  m_socket.quickAck();
   if (!negotiate(monotonicMs() + kNegotiationTimeoutMs)) {
-    ::close(m_fd);
-    m_fd = -1;
+    m_socket.close();
     resetState();
     errno = EBUSY;
     return false;
@@ -440,22 +302,21 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
 }
 
 void Rfc2217Device::close() {
-  if (m_fd < 0) return;
+  if (!m_socket.isOpen()) return;
   if (!m_disconnected && park()) return;
   // A graceful end: the server releases its port when it sees ours, and the port class
   // often opens again at once (new settings), which a server still holding the port for
   // the old connection would refuse. So wait, within a bound, for the server to close too.
   if (!m_disconnected) {
     flushOutput(monotonicMs() + kCloseWaitMs);
-    ::shutdown(m_fd, SHUT_WR);
+    m_socket.shutdownSend();
     const int64_t deadline = monotonicMs() + kCloseWaitMs;
     while (!m_disconnected && remainingMs(deadline) > 0) {
       m_inputCount = 0;
       pump(remainingMs(deadline));
     }
   }
-  ::close(m_fd);
-  m_fd = -1;
+  m_socket.close();
   resetState();
 }
 
@@ -465,26 +326,24 @@ bool Rfc2217Device::park() {
   appendComPort(out, kSetControl, kControlDtrOff);
   if (!m_modemLinesAbsent) appendComPort(out, kSetControl, kControlRtsOff);
   if (!send(out, monotonicMs() + kCloseWaitMs)) return false;
-  Parked parked;
+  ParkedConnection parked;
   parked.name = m_name;
-  parked.fd = m_fd;
-  parked.untilMs = monotonicMs() + kParkMs;
+  parked.socket = std::move(m_socket);
   parked.decoder = m_decoder;
   parked.clientBinary = m_clientBinary;
   std::copy(std::begin(m_refusedOption), std::end(m_refusedOption), parked.refusedOption);
   parked.modemLinesAbsent = m_modemLinesAbsent;
   parked.modemLineAnswered = m_modemLineAnswered;
   parked.settings = m_settings;
-  connectionPark().put(std::move(parked));
-  m_fd = -1;
+  ConnectionPark::shared().put(std::move(parked), kParkMs);
   resetState();
   return true;
 }
 
 bool Rfc2217Device::resume() {
-  Parked parked;
-  if (!connectionPark().take(m_name, parked)) return false;
-  m_fd = parked.fd;
+  ParkedConnection parked;
+  if (!ConnectionPark::shared().take(m_name, parked)) return false;
+  m_socket = std::move(parked.socket);
   m_decoder = parked.decoder;
   m_comPortAccepted = true;
   m_clientBinary = parked.clientBinary;
@@ -499,8 +358,7 @@ bool Rfc2217Device::resume() {
   m_inputCount = 0;
   m_xoffReceived = false;
   if (m_disconnected) {
-    ::close(m_fd);
-    m_fd = -1;
+    m_socket.close();
     resetState();
     return false;
   }
@@ -518,8 +376,7 @@ bool Rfc2217Device::resume() {
   modemLine(kControlDtrOn, kModemLineAnswerMs);
   modemLine(kControlRtsOn, kModemLineAnswerMs);
   if (m_disconnected) {
-    ::close(m_fd);
-    m_fd = -1;
+    m_socket.close();
     resetState();
     return false;
   }
@@ -535,40 +392,25 @@ bool Rfc2217Device::pump(int timeoutMs) {
 }
 
 bool Rfc2217Device::pumpMicros(int64_t timeoutUs) {
-  if (m_fd < 0 || m_disconnected) return false;
-  pollfd entry{m_fd, POLLIN, 0};
-  if (timeoutUs < 0) timeoutUs = 0;
-  const timespec wait{static_cast<time_t>(timeoutUs / 1000000),
-                      static_cast<long>(timeoutUs % 1000000) * 1000};
-  const int ready = ::ppoll(&entry, 1, &wait, nullptr);
-  if (ready <= 0) return true;
+  if (!m_socket.isOpen() || m_disconnected) return false;
+  if (!m_socket.waitReadable(timeoutUs)) return true;
   uint8_t chunk[kReadChunkBytes];
   // A server that floods (data or Telnet commands without end) must not keep the caller
   // here: one call takes a bounded amount, and the caller's loop looks at its deadline.
   for (int chunks = 0; chunks < kPumpChunks; ++chunks) {
-    const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    const int64_t got = m_socket.receive(chunk, sizeof chunk);
     if (got > 0) {
-      quickAck();
+      m_socket.quickAck();
       takeInput(chunk, static_cast<size_t>(got));
       if (static_cast<size_t>(got) < sizeof chunk) return true;
       continue;
     }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (got == 0) return true;
     // End of stream or a broken connection: the server or the network went away.
     markDisconnected();
     return false;
   }
   return true;
-}
-
-void Rfc2217Device::quickAck() {
-#ifdef TCP_QUICKACK
-  // The kernel falls back to delayed acknowledgements after a while; our acknowledgement
-  // must never hold back a server that waits for it before it sends on.
-  const int one = 1;
-  ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-#endif
 }
 
 void Rfc2217Device::takeInput(const uint8_t* bytes, size_t size) {
@@ -684,19 +526,16 @@ void Rfc2217Device::handleComPort(const TelnetEvent& event) {
 
 bool Rfc2217Device::flushOutput(int64_t deadlineMs) {
   while (!m_pendingOutput.empty()) {
-    if (m_fd < 0 || m_disconnected) return false;
-    const ssize_t sent =
-        ::send(m_fd, m_pendingOutput.data(), m_pendingOutput.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (!m_socket.isOpen() || m_disconnected) return false;
+    const int64_t sent = m_socket.send(m_pendingOutput.data(), m_pendingOutput.size());
     if (sent > 0) {
       m_pendingOutput.erase(m_pendingOutput.begin(), m_pendingOutput.begin() + sent);
       continue;
     }
-    if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (sent == 0) {
       const int wait = remainingMs(deadlineMs);
       if (wait <= 0) return false;
-      pollfd entry{m_fd, POLLOUT, 0};
-      ::poll(&entry, 1, wait < kHeldPollMs ? wait : kHeldPollMs);
+      m_socket.waitWritable(wait < kHeldPollMs ? wait : kHeldPollMs);
       // The server may wait for us to read before it reads again.
       pump(0);
       continue;
@@ -708,7 +547,7 @@ bool Rfc2217Device::flushOutput(int64_t deadlineMs) {
 }
 
 bool Rfc2217Device::send(const std::vector<uint8_t>& bytes, int64_t deadlineMs) {
-  if (m_fd < 0 || m_disconnected) return false;
+  if (!m_socket.isOpen() || m_disconnected) return false;
   m_pendingOutput.insert(m_pendingOutput.end(), bytes.begin(), bytes.end());
   return flushOutput(deadlineMs);
 }
@@ -742,7 +581,7 @@ bool Rfc2217Device::control(uint8_t value, int64_t deadlineMs, uint8_t& answer) 
 }
 
 bool Rfc2217Device::modemLine(uint8_t value, int waitMs) {
-  if (m_fd < 0 || m_disconnected) return false;
+  if (!m_socket.isOpen() || m_disconnected) return false;
   if (m_modemLinesAbsent) {
     // Still told, in case the server does it without a word.
     std::vector<uint8_t> out;
@@ -766,7 +605,7 @@ bool Rfc2217Device::setQueueSizes(uint32_t, uint32_t) {
 }
 
 bool Rfc2217Device::purge(bool input, bool output) {
-  if (m_fd < 0 || m_disconnected) return false;
+  if (!m_socket.isOpen() || m_disconnected) return false;
   if (input) {
     m_inputHead = 0;
     m_inputCount = 0;
@@ -789,13 +628,13 @@ bool Rfc2217Device::purge(bool input, bool output) {
 }
 
 bool Rfc2217Device::getSettings(LineSettings& settings) {
-  if (m_fd < 0) return false;
+  if (!m_socket.isOpen()) return false;
   settings = m_settings;
   return true;
 }
 
 bool Rfc2217Device::setSettings(const LineSettings& settings) {
-  if (m_fd < 0 || m_disconnected) return false;
+  if (!m_socket.isOpen() || m_disconnected) return false;
   if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8) return false;
   // Bytes written before are sent at the settings they were written with: the server
   // changes its line at once, also under a character still being shifted out.
@@ -850,7 +689,7 @@ bool Rfc2217Device::setSettings(const LineSettings& settings) {
 }
 
 ReadResult Rfc2217Device::readByte(uint8_t& byte) {
-  if (m_fd < 0) return ReadResult::Failed;
+  if (!m_socket.isOpen()) return ReadResult::Failed;
   if (m_inputCount == 0 && !m_disconnected) pump(0);
   if (m_inputCount == 0) {
     const bool virtualTime = dynamic_cast<VirtualClock*>(&clock()) != nullptr;
@@ -859,7 +698,8 @@ ReadResult Rfc2217Device::readByte(uint8_t& byte) {
       const int wait = remainingMs(deadline);
       if (wait <= 0) break;
       // A dead connection turns the rest of the wait into a plain pause.
-      if (m_disconnected || !pump(wait)) ::poll(nullptr, 0, wait);
+      if (m_disconnected || !pump(wait))
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait));
     }
     if (m_inputCount == 0) {
       if (virtualTime) clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
@@ -883,7 +723,7 @@ bool Rfc2217Device::heldNow() const {
 
 bool Rfc2217Device::write(const uint8_t* data, uint32_t size, uint32_t& written) {
   written = 0;
-  if (m_fd < 0 || m_disconnected) return false;
+  if (!m_socket.isOpen() || m_disconnected) return false;
   if (size == 0) return true;
   if (data == nullptr) return false;
   const bool gated = m_settings.outX || m_settings.outxDsrFlow || m_settings.outxCtsFlow;
@@ -916,9 +756,8 @@ bool Rfc2217Device::write(const uint8_t* data, uint32_t size, uint32_t& written)
 }
 
 bool Rfc2217Device::drain() {
-  if (m_fd < 0 || m_disconnected) return false;
-  int pending = 0;
-  if (::ioctl(m_fd, SIOCOUTQNSD, &pending) != 0) pending = 0;
+  if (!m_socket.isOpen() || m_disconnected) return false;
+  const int pending = m_socket.unsentBytes();
   const int64_t lineWaitMs = (m_lineFreeAtUs - monotonicUs()) / 1000;
   const int64_t deadline =
       monotonicMs() + static_cast<int64_t>(pending + m_pendingOutput.size()) * kWriteMsPerByte +
@@ -929,11 +768,10 @@ bool Rfc2217Device::drain() {
 bool Rfc2217Device::waitLineFree(int64_t deadlineMs) {
   const int64_t frame = frameMicros(m_settings);
   for (;;) {
-    if (m_fd < 0 || m_disconnected) return false;
+    if (!m_socket.isOpen() || m_disconnected) return false;
     // Bytes still in the socket wait for room in the server's window: the server takes
     // them off its own line no faster than the line runs.
-    int unsent = 0;
-    if (::ioctl(m_fd, SIOCOUTQNSD, &unsent) != 0 || unsent < 0) unsent = 0;
+    const int unsent = m_socket.unsentBytes();
     const int64_t now = monotonicUs();
     const int64_t unsentUs = static_cast<int64_t>(unsent) * frame;
     if (unsent > 0) m_lineFreeAtUs = std::max(m_lineFreeAtUs, now + unsentUs);
@@ -947,7 +785,7 @@ bool Rfc2217Device::waitLineFree(int64_t deadlineMs) {
 
 bool Rfc2217Device::outputHeld(bool& held) {
   held = false;
-  if (m_fd < 0 || m_disconnected) return false;
+  if (!m_socket.isOpen() || m_disconnected) return false;
   if (!pump(0)) return false;
   held = heldNow();
   return true;
@@ -956,7 +794,7 @@ bool Rfc2217Device::outputHeld(bool& held) {
 bool Rfc2217Device::modemStatus(bool& cts, bool& dsr) {
   cts = false;
   dsr = false;
-  if (m_fd < 0 || m_disconnected || m_modemLinesAbsent) return false;
+  if (!m_socket.isOpen() || m_disconnected || m_modemLinesAbsent) return false;
   pump(0);
   const int64_t deadline = monotonicMs() + kModemStateWaitMs;
   while (!m_modemStateKnown) {

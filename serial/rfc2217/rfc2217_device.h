@@ -28,7 +28,10 @@
 //  - close() keeps the connection for up to 2 s, with DTR and RTS dropped, so that the open
 //    of a settings change (a close and an open of the port class) takes it over without a
 //    new connection and negotiation, and no other client can take the server's port in
-//    between. The probe reports such a port free. A connection not taken in time ends.
+//    between. The probe reports such a port free. A connection not taken in time ends
+//    (the connection park, rfc2217_park.h).
+//  - Every operating-system call is behind the socket (rfc2217_socket.h); the protocol
+//    logic here is the same on every system.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +39,7 @@
 #include <vector>
 
 #include "serial/rfc2217/rfc2217_codec.h"
+#include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/serial_device.h"
 
 namespace platform {
@@ -61,7 +65,7 @@ class Rfc2217Device : public SerialDevice {
 
   bool open() override;
   void close() override;
-  bool isOpen() const override { return m_fd >= 0; }
+  bool isOpen() const override { return m_socket.isOpen(); }
 
   bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
   bool purge(bool input, bool output) override;
@@ -78,19 +82,6 @@ class Rfc2217Device : public SerialDevice {
   bool setRts() override;
   bool setDtr() override;
   bool clearDtr() override;
-
-  // A connection kept by close() for the next open of the same port.
-  struct Parked {
-    std::string name;
-    int fd = -1;
-    int64_t untilMs = 0;
-    rfc2217::TelnetDecoder decoder;
-    bool clientBinary = true;
-    bool refusedOption[256] = {};
-    bool modemLinesAbsent = false;
-    bool modemLineAnswered = false;
-    LineSettings settings{};
-  };
 
   // True once the connection broke while open.
   bool disconnected() const { return m_disconnected; }
@@ -113,7 +104,6 @@ class Rfc2217Device : public SerialDevice {
   // False when the connection is gone.
   bool pump(int timeoutMs);
   bool pumpMicros(int64_t timeoutUs);
-  void quickAck();
   // Waits until the socket has sent every byte handed to it and the bytes have had their
   // time on the server's serial line at the current settings. Never waits for the server's
   // acknowledgements. False at the deadline or when the connection broke.
@@ -142,7 +132,7 @@ class Rfc2217Device : public SerialDevice {
   static constexpr size_t kInputBufferBytes = 32768;
 
   std::string m_name;
-  int m_fd = -1;
+  rfc2217::Socket m_socket;
   bool m_disconnected = false;
   rfc2217::TelnetDecoder m_decoder;
   // Negotiated options.

@@ -1,0 +1,151 @@
+// The TCP connection of the network serial backend on BSD sockets (Linux).
+#include <linux/sockios.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+#include "serial/rfc2217/rfc2217_socket.h"
+
+namespace platform::rfc2217 {
+namespace {
+
+int64_t monotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int remainingMs(int64_t deadlineMs) {
+  const int64_t left = deadlineMs - monotonicMs();
+  if (left <= 0) return 0;
+  return left > 60000 ? 60000 : static_cast<int>(left);
+}
+
+}  // namespace
+
+Socket::~Socket() {
+  close();
+}
+
+Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoHandle)) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    close();
+    m_handle = std::exchange(other.m_handle, kNoHandle);
+  }
+  return *this;
+}
+
+void Socket::close() {
+  if (m_handle == kNoHandle) return;
+  ::close(static_cast<int>(m_handle));
+  m_handle = kNoHandle;
+}
+
+// Non-blocking from the start, so that the connect itself can be bounded by a poll.
+Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) return {};
+  const int64_t deadline = monotonicMs() + timeoutMs;
+  int result = -1;
+  for (addrinfo* address = found; address && result < 0; address = address->ai_next) {
+    const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            address->ai_protocol);
+    if (fd < 0) continue;
+    bool connected = ::connect(fd, address->ai_addr, address->ai_addrlen) == 0;
+    if (!connected && errno == EINPROGRESS) {
+      pollfd entry{fd, POLLOUT, 0};
+      if (::poll(&entry, 1, remainingMs(deadline)) == 1) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+      }
+    }
+    if (connected) {
+      result = fd;
+    } else {
+      ::close(fd);
+    }
+  }
+  ::freeaddrinfo(found);
+  return result < 0 ? Socket() : Socket(result);
+}
+
+void Socket::setNoDelay() {
+  const int one = 1;
+  ::setsockopt(static_cast<int>(m_handle), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+void Socket::setKeepAlive() {
+  const int one = 1;
+  ::setsockopt(static_cast<int>(m_handle), SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+}
+
+void Socket::quickAck() {
+#ifdef TCP_QUICKACK
+  // Our acknowledgement must never hold back a server that waits for it before it sends on.
+  const int one = 1;
+  ::setsockopt(static_cast<int>(m_handle), IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
+#endif
+}
+
+int64_t Socket::send(const uint8_t* data, size_t size) {
+  for (;;) {
+    // MSG_NOSIGNAL: a connection the peer has closed gives an error, not SIGPIPE.
+    const ssize_t sent =
+        ::send(static_cast<int>(m_handle), data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) return sent;
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return -1;
+  }
+}
+
+int64_t Socket::receive(uint8_t* data, size_t size) {
+  for (;;) {
+    const ssize_t got = ::recv(static_cast<int>(m_handle), data, size, MSG_DONTWAIT);
+    if (got > 0) return got;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return -1;
+  }
+}
+
+bool Socket::waitReadable(int64_t timeoutUs) {
+  pollfd entry{static_cast<int>(m_handle), POLLIN, 0};
+  if (timeoutUs < 0) timeoutUs = 0;
+  const timespec wait{static_cast<time_t>(timeoutUs / 1000000),
+                      static_cast<long>(timeoutUs % 1000000) * 1000};
+  return ::ppoll(&entry, 1, &wait, nullptr) > 0;
+}
+
+void Socket::waitWritable(int timeoutMs) {
+  pollfd entry{static_cast<int>(m_handle), POLLOUT, 0};
+  ::poll(&entry, 1, timeoutMs);
+}
+
+int Socket::unsentBytes() const {
+  int unsent = 0;
+  if (::ioctl(static_cast<int>(m_handle), SIOCOUTQNSD, &unsent) != 0 || unsent < 0) return 0;
+  return unsent;
+}
+
+void Socket::shutdownSend() {
+  ::shutdown(static_cast<int>(m_handle), SHUT_WR);
+}
+
+}  // namespace platform::rfc2217

@@ -1,0 +1,148 @@
+// The socket of the network backend and the park of kept connections, against plain
+// sockets on loopback: a connect ends within its bound, bytes and the end of the stream pass
+// both ways, and a kept connection that nobody takes is closed in time.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "serial/rfc2217/rfc2217_park.h"
+#include "serial/rfc2217/rfc2217_socket.h"
+
+namespace net_test {
+namespace {
+
+using platform::rfc2217::ConnectionPark;
+using platform::rfc2217::ParkedConnection;
+using platform::rfc2217::Socket;
+
+constexpr int kEventWaitMs = 5000;
+
+int64_t realMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A listening socket on a free loopback port.
+struct Listener {
+  Listener() {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 4);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~Listener() { ::close(fd); }
+  // The far end of the next connection.
+  int accept() const { return ::accept(fd, nullptr, nullptr); }
+  int fd = -1;
+  uint16_t port = 0;
+};
+
+// True once `fd` reads the end of the stream within the wait.
+bool readsEnd(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  char byte = 0;
+  return ::poll(&entry, 1, kEventWaitMs) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+TEST(NetworkSocket, ConnectEndsWithinItsBound) {
+  Listener listening;
+  uint16_t unused = 0;
+  {
+    Listener closed;
+    unused = closed.port;
+  }
+  struct Row {
+    const char* what;
+    const char* host;
+    uint16_t port;
+    int timeoutMs;
+    bool opens;
+  };
+  const Row rows[] = {
+      {"listening", "127.0.0.1", listening.port, 1000, true},
+      {"nobody listens: refused", "127.0.0.1", unused, 1000, false},
+      // Never routed: no answer (or unreachable at once), so the bound ends the wait.
+      {"no answer", "192.0.2.1", 2001, 100, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const int64_t start = realMs();
+    const Socket socket = Socket::connect(row.host, row.port, row.timeoutMs);
+    EXPECT_EQ(socket.isOpen(), row.opens);
+    // Far above the bound: a connect that ignored it would wait for the system's own
+    // time-out, minutes.
+    EXPECT_LT(realMs() - start, row.timeoutMs + 3000);
+  }
+  EXPECT_FALSE(Socket::connect("no-such-host.invalid", 2001, 1000).isOpen());
+}
+
+TEST(NetworkSocket, BytesAndTheEndOfTheStreamPassBothWays) {
+  Listener listening;
+  Socket socket = Socket::connect("127.0.0.1", listening.port, 1000);
+  ASSERT_TRUE(socket.isOpen());
+  const int peer = listening.accept();
+  ASSERT_GE(peer, 0);
+  uint8_t byte = 'p';
+  EXPECT_EQ(socket.send(&byte, 1), 1);
+  EXPECT_EQ(socket.receive(&byte, 1), 0);  // nothing waits: no wait either
+  ASSERT_EQ(::send(peer, "q", 1, 0), 1);
+  ASSERT_TRUE(socket.waitReadable(kEventWaitMs * 1000));
+  EXPECT_EQ(socket.receive(&byte, 1), 1);
+  EXPECT_EQ(byte, 'q');
+
+  socket.shutdownSend();
+  char got = 0;
+  EXPECT_EQ(::recv(peer, &got, 1, 0), 1);
+  EXPECT_EQ(got, 'p');
+  EXPECT_TRUE(readsEnd(peer));
+  ::close(peer);
+  ASSERT_TRUE(socket.waitReadable(kEventWaitMs * 1000));
+  EXPECT_EQ(socket.receive(&byte, 1), -1);
+}
+
+TEST(ConnectionPark, KeepsOneConnectionPerPortUntilTakenOrItsTimeIsUp) {
+  Listener listening;
+  ConnectionPark park;
+  ParkedConnection first;
+  first.name = "rfc2217://rack-4:2001";
+  first.socket = Socket::connect("127.0.0.1", listening.port, 1000);
+  const int firstPeer = listening.accept();
+  park.put(std::move(first), 60000);
+  ParkedConnection second;
+  second.name = "rfc2217://rack-4:2001";
+  second.settings.baudRate = 19200;
+  park.put(std::move(second), 60000);
+  // The second one kept for the port closed the first.
+  EXPECT_TRUE(readsEnd(firstPeer));
+  ::close(firstPeer);
+  EXPECT_TRUE(park.holds("rfc2217://rack-4:2001"));
+  EXPECT_FALSE(park.holds("rfc2217://rack-4:2002"));
+  ParkedConnection taken;
+  ASSERT_TRUE(park.take("rfc2217://rack-4:2001", taken));
+  EXPECT_EQ(taken.settings.baudRate, 19200u);
+  EXPECT_FALSE(park.take("rfc2217://rack-4:2001", taken));
+
+  // Nobody takes it: the park's thread closes it, so the server's port is free again.
+  ParkedConnection brief;
+  brief.name = "rfc2217://rack-4:2002";
+  brief.socket = Socket::connect("127.0.0.1", listening.port, 1000);
+  const int briefPeer = listening.accept();
+  park.put(std::move(brief), 1);
+  EXPECT_TRUE(readsEnd(briefPeer));
+  ::close(briefPeer);
+  EXPECT_FALSE(park.holds("rfc2217://rack-4:2002"));
+}
+
+}  // namespace
+}  // namespace net_test
