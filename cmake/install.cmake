@@ -5,10 +5,10 @@ include(GNUInstallDirs)
 
 # Who answers for the package: its control file and its Debian changelog name this one person.
 set(ZEL_MAINTAINER "zelupdate developers <zelupdate@users.noreply.github.com>")
-# The package's own revision of an upstream version (the Debian changelog's first entry).
+# The package's own revision of an upstream version, and the date of its entry in the Debian
+# changelog (fixed, so that two builds of one version give one package). When the version
+# changes, the entry of the old one moves into packaging/changelog.Debian.in below the first.
 set(ZEL_PACKAGE_RELEASE 1)
-# The date of the Debian changelog's entry: the version's commit, so that two builds of one
-# version give one package.
 set(ZEL_PACKAGE_DATE "Mon, 07 Dec 2026 21:30:58 +0000")
 
 set(zel_doc ${CMAKE_INSTALL_DATADIR}/doc/zelupdate)
