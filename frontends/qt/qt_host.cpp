@@ -1,7 +1,6 @@
 #include "frontends/qt/qt_host.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QPainter>
@@ -29,15 +28,19 @@ constexpr int kTimerPollMs = 5;
 // Rounds in a row in which a pump may report dispatched events before it reports none.
 constexpr int kMaxPumpRounds = 16;
 
-// The sections of the help about each window.
+// The user's manual as a resource of the program (docs/manual.md, with its pictures beside it).
+constexpr const char* kManualResource = ":/help/manual.md";
+
+// The sections of the manual about each window: the main dialog, the configuration dialog
+// and the About box.
 struct HelpSection {
   int dialogId;
   const char* anchor;
 };
 constexpr HelpSection kHelpSections[] = {
-    {102, "the-desktop-window"},
+    {102, "the-main-window"},
     {130, "the-configuration-dialog"},
-    {100, "the-desktop-window"},
+    {100, "the-main-window"},
 };
 
 struct Timer {
@@ -377,31 +380,16 @@ std::unique_ptr<DialogHost> createDialogHost() {
 }
 
 std::string helpFilePath() {
-  std::vector<QString> candidates;
-  if (QCoreApplication::instance()) {
-    candidates.push_back(QCoreApplication::applicationDirPath() +
-                         QStringLiteral("/../share/doc/zelupdate/README.md"));
-  }
-#if defined(ZEL_SOURCE_README) && defined(ZEL_BUILD_DIR)
-  // The source tree's copy serves only a program that runs from the build folder.
-  if (QCoreApplication::instance()) {
-    const QString build = QDir(QStringLiteral(ZEL_BUILD_DIR)).canonicalPath();
-    const QString program = QDir(QCoreApplication::applicationDirPath()).canonicalPath();
-    if (!build.isEmpty() && (program == build || program.startsWith(build + QLatin1Char('/'))))
-      candidates.push_back(QStringLiteral(ZEL_SOURCE_README));
-  }
-#endif
-  for (const QString& candidate : candidates) {
-    const QFileInfo file(candidate);
-    if (file.isFile()) return QDir::cleanPath(file.absoluteFilePath()).toStdString();
-  }
-  return {};
+  // The manual is compiled into the program, so that Help works wherever the program runs
+  // from: an installation, the build folder or a copy of the program alone.
+  const QFileInfo file(QString::fromLatin1(kManualResource));
+  return file.isFile() ? file.filePath().toStdString() : std::string();
 }
 
 std::string helpUrlFor(int dialogId) {
   const std::string path = helpFilePath();
   if (path.empty()) return {};
-  QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
+  QUrl url(QStringLiteral("qrc") + QString::fromStdString(path));
   for (const HelpSection& section : kHelpSections) {
     if (section.dialogId == dialogId) url.setFragment(QString::fromLatin1(section.anchor));
   }

@@ -23,17 +23,16 @@ bool displayAvailable();
 // call it only when displayAvailable() is true.
 std::unique_ptr<DialogHost> createDialogHost();
 
-// Where the help is: the installed README (share/doc/zelupdate beside the program's bin/
-// folder), else, for a program that runs from its build folder, the one of the source tree
-// it was built from. Empty when neither exists.
+// Where the help is: the user's manual compiled into the program, as a Qt resource path
+// (":/help/manual.md"). Empty when the program was built without it.
 std::string helpFilePath();
-// The address the Help button opens for a dialog: the help file at the section about that
-// dialog's window.
+// The address the Help button opens for a dialog: the manual at the section about that
+// dialog's window ("qrc:/help/manual.md#the-configuration-dialog"); empty without a manual.
 std::string helpUrlFor(int dialogId);
 
 // Replaces the way a help address is opened (tests); an empty function restores the
-// program's own viewer (the README rendered in a window of its own). The function returns false
-// when it could not open it.
+// program's own viewer (the manual rendered in a window of its own). The function returns
+// false when it could not open it.
 void setHelpOpener(std::function<bool(const std::string& url)> opener);
 
 }  // namespace ui::qt

@@ -360,8 +360,8 @@ void QtDialogWindow::buttonClicked(int id) {
 }
 
 void QtDialogWindow::openHelp() {
-  // The help command belongs to the application, not to the dialog: the README, inside the
-  // program, at the section about this window.
+  // The help command belongs to the application, not to the dialog: the user's manual, inside
+  // the program, at the section about this window.
   const std::string url = helpUrlFor(m_template.id);
   bool opened = false;
   if (!url.empty()) {
@@ -371,8 +371,8 @@ void QtDialogWindow::openHelp() {
   }
   if (!opened) {
     showMessageBox(
-        "The help file cannot be opened.\nIt is installed as README.md in the "
-        "program's documentation folder.",
+        "The manual cannot be shown: it is not built into this program.\nIt is installed as "
+        "manual.md in the program's documentation folder.",
         m_template.caption, MessageBoxKind::Stop);
   }
 }

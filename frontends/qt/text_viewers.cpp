@@ -97,9 +97,11 @@ QDialog* showHelpViewer(QWidget* parent, const std::string& markdownPath, const 
     layout->addWidget(buttons);
   }
   viewer->setWindowTitle(QStringLiteral("Help - ") + QFileInfo(file).fileName());
-  // Pictures are named relative to the file.
-  browser->document()->setBaseUrl(
-      QUrl::fromLocalFile(QFileInfo(file).absolutePath() + QStringLiteral("/")));
+  // Pictures are named relative to the file, which may be a resource of the program
+  // (":/help/manual.md": its pictures are "qrc:/help/...").
+  const QString folder = QFileInfo(file).absolutePath() + QStringLiteral("/");
+  browser->document()->setBaseUrl(folder.startsWith(u':') ? QUrl(QStringLiteral("qrc") + folder)
+                                                          : QUrl::fromLocalFile(folder));
   browser->setMarkdown(markdown);
   nameHeadings(*browser->document());
   viewer->show();

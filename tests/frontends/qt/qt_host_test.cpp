@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -12,12 +13,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QUrl>
 #include <string>
 #include <vector>
 
 #include "frontends/qt/dialog_units.h"
 #include "frontends/qt/qt_host.h"
 #include "frontends/qt/qt_window.h"
+#include "frontends/qt/text_viewers.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
 #include "tests/frontends/qt/window_driver.h"
@@ -412,17 +418,33 @@ TEST(QtHost, a_long_operation_serves_the_timer_by_virtual_time_and_push_buttons_
   EXPECT_FALSE(platform::dispatchOneMessage());
 }
 
-TEST(QtHost, help_opens_the_readme_at_the_section_of_the_window) {
+TEST(QtHost, help_opens_the_manual_inside_the_program_at_the_section_of_the_window) {
+  // The manual is a resource of the program: this test passes as well from a copy of the test
+  // program alone in an empty folder (the test qt_help_from_a_copied_program).
   struct Row {
     int dialogId;
     const char* fragment;
+    const char* heading;  // the line at the top of the viewer
   };
-  const Row rows[] = {{102, "#the-desktop-window"}, {130, "#the-configuration-dialog"}, {555, ""}};
-  const std::string path = ui::qt::helpFilePath();
-  ASSERT_FALSE(path.empty());
-  EXPECT_NE(path.find("README.md"), std::string::npos);
+  const Row rows[] = {{102, "the-main-window", "The main window"},
+                      {130, "the-configuration-dialog", "The configuration dialog"},
+                      {100, "the-main-window", "The main window"},
+                      {555, "", "zelupdate user's manual"}};
+  ASSERT_EQ(ui::qt::helpFilePath(), ":/help/manual.md");
+  QWidget parent;
   for (const Row& row : rows) {
-    EXPECT_EQ(ui::qt::helpUrlFor(row.dialogId), "file://" + path + row.fragment);
+    const std::string url = ui::qt::helpUrlFor(row.dialogId);
+    EXPECT_EQ(url, std::string("qrc:/help/manual.md") + (*row.fragment ? "#" : "") + row.fragment);
+    QDialog* viewer = ui::qt::showHelpViewer(&parent, ui::qt::helpFilePath(),
+                                             QUrl(QString::fromStdString(url)).fragment());
+    ASSERT_NE(viewer, nullptr);
+    auto* browser = viewer->findChild<QTextBrowser*>();
+    EXPECT_EQ(browser->textCursor().block().text().toStdString(), row.heading) << row.dialogId;
+    // Its pictures come from inside the program as well.
+    const QVariant picture =
+        browser->document()->resource(QTextDocument::ImageResource, QUrl("window-run.png"));
+    EXPECT_FALSE(picture.isNull()) << row.dialogId;
+    viewer->close();
   }
 }
 

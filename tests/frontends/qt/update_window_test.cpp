@@ -566,7 +566,7 @@ TEST_F(UpdateWindow, reads_at_a_glance_and_opens_help_and_history_inside_the_pro
               auto* browser = viewer->findChild<QTextBrowser*>();
               EXPECT_TRUE(browser->isReadOnly());
               const QTextBlock top = browser->cursorForPosition(QPoint(4, 4)).block();
-              EXPECT_EQ(top.text().toStdString(), "The desktop window");
+              EXPECT_EQ(top.text().toStdString(), "The main window");
               EXPECT_GT(browser->verticalScrollBar()->value(), 0);
               viewer->close();
               return true;
