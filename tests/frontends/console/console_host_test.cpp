@@ -278,7 +278,9 @@ TEST(ConsoleHostTest, a_box_on_a_terminal_takes_its_answer_from_the_keys) {
     const size_t shown = terminal.output().size();
     terminal.type(row.typedBefore);
     // Typed before the box: the terminal has taken the keys in once it echoes them.
-    if (!row.typedBefore.empty()) ASSERT_TRUE(terminal.waitForMoreThan(shown));
+    if (!row.typedBefore.empty()) {
+      ASSERT_TRUE(terminal.waitForMoreThan(shown));
+    }
     std::thread user([&] {
       const std::string prompt = row.kind == MessageBoxKind::Question ? "[y/n] " : "Enter ";
       ASSERT_TRUE(terminal.waitFor(prompt));
