@@ -789,12 +789,15 @@ TEST(RunCommandTest, cancel_answered_no_late_leaves_the_run_as_without_it) {
     const std::string answer = "n";
     TempDir dir(false);
     writeUpdateSet(dir);
-    TerminalProgram run(dir, {"run", "--port", instrument + ",speed=20", "--transcript", "t.txt"});
+    // Eight times the speed: the target's 2 s echo deadline is 250 ms of real time, a margin
+    // that a busy machine's scheduling does not eat up.
+    TerminalProgram run(dir, {"run", "--port", instrument + ",speed=8", "--transcript", "t.txt"});
     ASSERT_TRUE(run.waitFor("Download processor firmware")) << run.output();
     run.type("\x03");
     ASSERT_TRUE(run.waitFor("[y/n] ")) << run.output();
-    // 1.5 s at twenty times the speed: the target abandons a packet after 2 s without echo.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // 30 s of program time with the question open: the target abandons a packet after 2 s
+    // without echo, so the engine must go on serving the line meanwhile.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3750));
     run.type(answer);
     ASSERT_TRUE(run.waitFor("Press Enter ")) << run.output();
     run.type("\r");
