@@ -42,15 +42,15 @@ void applyOptionButtons(UpdateSettings& settings, bool none, bool b1, bool b20, 
   settings.optionB1 = b1 ? 1 : 0;
   settings.optionB10 = b10 ? 1 : 0;
   settings.optionB20 = b20 ? 1 : 0;
-  settings.optionKind = kOptionKindNone;
-  if (settings.optionB1 == 1) settings.optionKind = kOptionKindB1;
-  if (settings.optionB20 == 1) settings.optionKind = kOptionKindB20;
-  if (settings.optionB10 == 1) settings.optionKind = kOptionKindB10;
+  settings.optionKind = kOptionNone;
+  if (settings.optionB1 == 1) settings.optionKind = kOptionB1;
+  if (settings.optionB20 == 1) settings.optionKind = kOptionB20;
+  if (settings.optionB10 == 1) settings.optionKind = kOptionB10;
 }
 
 void chooseOption(UpdateSettings& settings, int optionKind) {
-  applyOptionButtons(settings, optionKind == kOptionKindNone, optionKind == kOptionKindB1,
-                     optionKind == kOptionKindB20, optionKind == kOptionKindB10);
+  applyOptionButtons(settings, optionKind == kOptionNone, optionKind == kOptionB1,
+                     optionKind == kOptionB20, optionKind == kOptionB10);
 }
 
 std::string validateUpdateSettings(const UpdateSettings& s) {
@@ -217,9 +217,9 @@ void CConfigDlg::onOk() {
   // The option kind belongs to the button that is checked, whatever set it before (an
   // automatic run that found another option).
   UpdateSettings& s = m_updateSettings;
-  s.optionKind = kOptionKindNone;
-  if (m_b1 != 0) s.optionKind = kOptionKindB1;
-  if (m_b20 != 0) s.optionKind = kOptionKindB20;
-  if (m_b10 != 0) s.optionKind = kOptionKindB10;
+  s.optionKind = kOptionNone;
+  if (m_b1 != 0) s.optionKind = kOptionB1;
+  if (m_b20 != 0) s.optionKind = kOptionB20;
+  if (m_b10 != 0) s.optionKind = kOptionB10;
   m_window->endDialog(ui::kIdOk);
 }

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "app/json_value.h"
+#include "app/json_text.h"
 #include "flash/config/programming_job.h"
 #include "flash/result_codes.h"
 #include "instrument/zel.h"
@@ -25,12 +25,13 @@ std::string hexText(uint32_t value) {
   return text;
 }
 
-bool hexValue(const JsonValue* value, uint32_t& out) {
-  if (value == nullptr || !value->isString()) return false;
+bool hexValue(const Json* value, uint32_t& out) {
+  if (value == nullptr || !value->is_string()) return false;
+  const std::string text = jsonTextOf(value);
   unsigned long parsed = 0;
   int used = 0;
-  if (std::sscanf(value->text.c_str(), "0x%lx%n", &parsed, &used) != 1 ||
-      static_cast<size_t>(used) != value->text.size() || parsed > UINT32_MAX) {
+  if (std::sscanf(text.c_str(), "0x%lx%n", &parsed, &used) != 1 ||
+      static_cast<size_t>(used) != text.size() || parsed > UINT32_MAX) {
     return false;
   }
   out = static_cast<uint32_t>(parsed);
@@ -60,28 +61,21 @@ std::string backupFolderProblem(const std::string& folder) {
 }
 
 std::string manifestJson(const BackupManifest& manifest) {
-  std::string out = "{\"backup\":" + std::to_string(kBackupFormat) + ",\"created\":";
-  appendJsonString(out, manifest.created);
-  out += ",\"instrument\":" + instrumentJson(manifest.instrument) + ",\"hw\":";
-  appendJsonString(out, hexText(manifest.hw));
-  out += ",\"version\":";
-  appendJsonString(out, manifest.version);
-  out += ",\"areas\":[";
-  for (size_t i = 0; i < manifest.areas.size(); ++i) {
-    const BackupArea& area = manifest.areas[i];
-    if (i > 0) out += ',';
-    out += "{\"start\":";
-    appendJsonString(out, hexText(area.start));
-    out += ",\"bytes\":" + std::to_string(area.bytes) + ",\"file\":";
-    appendJsonString(out, area.file);
-    out += ",\"sha256\":";
-    appendJsonString(out, area.sha256);
-    out += '}';
+  Json root = Json::object();
+  root["backup"] = kBackupFormat;
+  root["created"] = jsonString(manifest.created);
+  root["instrument"] = instrumentJson(manifest.instrument);
+  root["hw"] = hexText(manifest.hw);
+  root["version"] = jsonString(manifest.version);
+  Json& areas = root["areas"] = Json::array();
+  for (const BackupArea& area : manifest.areas) {
+    areas.push_back({{"start", hexText(area.start)},
+                     {"bytes", area.bytes},
+                     {"file", jsonString(area.file)},
+                     {"sha256", jsonString(area.sha256)}});
   }
-  out += "],\"job\":";
-  appendJsonString(out, manifest.job);
-  out += "}\n";
-  return out;
+  root["job"] = jsonString(manifest.job);
+  return jsonLine(root) + "\n";
 }
 
 std::string readBackup(const std::string& folder, BackupManifest& manifest) {
@@ -91,40 +85,39 @@ std::string readBackup(const std::string& folder, BackupManifest& manifest) {
   if (!platform::readRegularFile(manifestPath, kMaxManifestBytes, text, &why)) {
     return "no backup in " + folder + " (" + kBackupManifestName + ": " + why + ")";
   }
-  JsonValue root;
-  const JsonValue* format = nullptr;
-  if (!parseJson(text, root) || (format = root.get("backup")) == nullptr || !format->isNumber() ||
-      format->number != kBackupFormat) {
+  const Json parsed = parseJson(text);
+  const Json* root = &parsed;
+  const Json* format = jsonMember(root, "backup");
+  if (format == nullptr || !format->is_number() || format->get<double>() != kBackupFormat) {
     return manifestPath + " is not a backup manifest";
   }
   manifest = BackupManifest{};
-  const JsonValue* created = root.get("created");
-  const JsonValue* version = root.get("version");
-  const JsonValue* job = root.get("job");
-  const JsonValue* areas = root.get("areas");
-  if (!instrumentOfJson(root.get("instrument"), manifest.instrument) ||
-      !hexValue(root.get("hw"), manifest.hw) || version == nullptr || !version->isString() ||
-      job == nullptr || !job->isString() || areas == nullptr ||
-      areas->kind != JsonValue::Kind::kArray || areas->items.empty() ||
-      areas->items.size() > static_cast<size_t>(kMaxJobEntries)) {
+  const Json* created = jsonMember(root, "created");
+  const Json* version = jsonMember(root, "version");
+  const Json* job = jsonMember(root, "job");
+  const Json* areas = jsonMember(root, "areas");
+  if (!instrumentOfJson(jsonMember(root, "instrument"), manifest.instrument) ||
+      !hexValue(jsonMember(root, "hw"), manifest.hw) || version == nullptr ||
+      !version->is_string() || job == nullptr || !job->is_string() || areas == nullptr ||
+      !areas->is_array() || areas->empty() || areas->size() > static_cast<size_t>(kMaxJobEntries)) {
     return manifestPath + " lacks a key or has one of the wrong kind";
   }
-  manifest.created = created && created->isString() ? created->text : std::string();
-  manifest.version = version->text;
-  manifest.job = job->text;
-  for (const JsonValue& item : areas->items) {
+  manifest.created = jsonTextOf(created);
+  manifest.version = jsonTextOf(version);
+  manifest.job = jsonTextOf(job);
+  for (const Json& item : *areas) {
     BackupArea area;
-    const JsonValue* bytes = item.get("bytes");
-    const JsonValue* file = item.get("file");
-    const JsonValue* sha = item.get("sha256");
-    if (!hexValue(item.get("start"), area.start) || bytes == nullptr || !bytes->isNumber() ||
-        bytes->number < 1 || bytes->number > kMaxAreaBytes || file == nullptr ||
-        !file->isString() || sha == nullptr || !sha->isString()) {
+    const Json* bytes = jsonMember(&item, "bytes");
+    const Json* file = jsonMember(&item, "file");
+    const Json* sha = jsonMember(&item, "sha256");
+    if (!hexValue(jsonMember(&item, "start"), area.start) || bytes == nullptr ||
+        !bytes->is_number() || bytes->get<double>() < 1 || bytes->get<double>() > kMaxAreaBytes ||
+        file == nullptr || !file->is_string() || sha == nullptr || !sha->is_string()) {
       return manifestPath + ": an area lacks start, bytes, file or sha256";
     }
-    area.bytes = static_cast<uint32_t>(bytes->number);
-    area.file = file->text;
-    area.sha256 = sha->text;
+    area.bytes = static_cast<uint32_t>(bytes->get<double>());
+    area.file = jsonTextOf(file);
+    area.sha256 = jsonTextOf(sha);
     // Only the folder's own area files are read: a name pointing elsewhere is refused.
     if (area.file != backupFileName(area.start)) {
       return manifestPath + ": area file \"" + area.file + "\" is not " +

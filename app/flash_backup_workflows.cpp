@@ -125,7 +125,7 @@ int CUpdateDlg::runBackupOnly() {
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
-  if (!preflightCheck(true, kOptionKindNone)) return kAutomaticStopped;
+  if (!preflightCheck(true, kOptionNone)) return kAutomaticStopped;
   uint64_t areaBytes = 0;
   for (int i = 0; i < programmingJob.eraseCount; ++i)
     areaBytes += programmingJob.eraseAreas[i].length;
@@ -207,7 +207,7 @@ int CUpdateDlg::runRestore() {
     std::vector<std::string>& files;
     ~Unstage() { removeRestoreFiles(files); }
   } unstage{stagedFiles};
-  if (!preflightCheck(true, kOptionKindNone)) return kAutomaticStopped;
+  if (!preflightCheck(true, kOptionNone)) return kAutomaticStopped;
   uint64_t areaBytes = 0;
   for (const BackupArea& area : manifest.areas) areaBytes += area.bytes;
   expectedBytes = static_cast<uint32_t>(areaBytes) + readTrafficBytes(areaBytes);

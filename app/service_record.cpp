@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/json_value.h"
 #include "flash/result_meaning.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
@@ -34,41 +33,23 @@ void say(std::string* why, const std::string& text) {
   if (why) *why = text;
 }
 
-// JSON text of one record, built member by member.
-class ObjectWriter {
- public:
-  explicit ObjectWriter(std::string& out) : m_out(out) { m_out += '{'; }
-  ~ObjectWriter() { m_out += '}'; }
-  ObjectWriter(const ObjectWriter&) = delete;
-  ObjectWriter& operator=(const ObjectWriter&) = delete;
+std::string hexText(uint32_t value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(value));
+  return buffer;
+}
 
-  std::string& key(const char* name) {
-    if (!m_first) m_out += ',';
-    m_first = false;
-    appendJsonString(m_out, name);
-    m_out += ':';
-    return m_out;
-  }
-  void text(const char* name, const std::string& value) {
-    if (!value.empty()) appendJsonString(key(name), value);
-  }
-  void integer(const char* name, int64_t value) { key(name) += std::to_string(value); }
-  void boolean(const char* name, bool value) { key(name) += value ? "true" : "false"; }
-  void hex(const char* name, const std::optional<uint32_t>& value) {
-    if (!value) return;
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(*value));
-    appendJsonString(key(name), buffer);
-  }
-  void time(const char* name, const std::optional<std::time_t>& value) {
-    const std::string text = value ? isoUtc(*value) : std::string();
-    if (!text.empty()) appendJsonString(key(name), text);
-  }
-
- private:
-  std::string& m_out;
-  bool m_first = true;
-};
+// Sets the members that are known: empty texts and unset values are left out.
+void setText(Json& object, const char* name, const std::string& value) {
+  if (!value.empty()) object[name] = jsonString(value);
+}
+void setHex(Json& object, const char* name, const std::optional<uint32_t>& value) {
+  if (value) object[name] = hexText(*value);
+}
+void setTime(Json& object, const char* name, const std::optional<std::time_t>& value) {
+  const std::string text = value ? isoUtc(*value) : std::string();
+  if (!text.empty()) object[name] = text;
+}
 
 std::string durationText(double seconds) {
   if (!std::isfinite(seconds)) return "0";
@@ -85,17 +66,8 @@ std::string durationText(double seconds) {
   return text;
 }
 
-std::string textOf(const JsonValue* value) {
-  return value && value->isString() ? value->text : std::string();
-}
-
-std::optional<int64_t> integerOf(const JsonValue* value) {
-  if (!value || !value->isNumber() || !(std::fabs(value->number) < 9.0e18)) return std::nullopt;
-  return static_cast<int64_t>(value->number);
-}
-
-std::optional<uint32_t> hexOf(const JsonValue* value) {
-  const std::string text = textOf(value);
+std::optional<uint32_t> hexOf(const Json* value) {
+  const std::string text = jsonTextOf(value);
   if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
     return std::nullopt;
   char* end = nullptr;
@@ -104,10 +76,14 @@ std::optional<uint32_t> hexOf(const JsonValue* value) {
   return static_cast<uint32_t>(number);
 }
 
-std::optional<std::time_t> timeOf(const JsonValue* value) {
+std::optional<std::time_t> timeOf(const Json* value) {
   std::time_t when = 0;
-  if (!value || !value->isString() || !parseIsoUtc(value->text, when)) return std::nullopt;
+  if (!parseIsoUtc(jsonTextOf(value), when)) return std::nullopt;
   return when;
+}
+
+bool isObject(const Json* value) {
+  return value != nullptr && value->is_object();
 }
 
 bool writeWhole(int fd, const std::string& line, std::string* why) {
@@ -145,7 +121,31 @@ bool matches(const ServiceRecord& record, const HistoryFilter& filter,
   return true;
 }
 
+constexpr struct {
+  RunOutcome outcome;
+  const char* text;
+} kRunOutcomes[] = {
+    {RunOutcome::kSuccess, "success"},
+    {RunOutcome::kFailed, "failed"},
+    {RunOutcome::kCancelled, "cancelled"},
+    {RunOutcome::kRefused, "refused"},
+};
+
 }  // namespace
+
+const char* runOutcomeText(RunOutcome outcome) {
+  for (const auto& entry : kRunOutcomes) {
+    if (entry.outcome == outcome) return entry.text;
+  }
+  return "";
+}
+
+std::optional<RunOutcome> runOutcomeOf(std::string_view text) {
+  for (const auto& entry : kRunOutcomes) {
+    if (text == entry.text) return entry.outcome;
+  }
+  return std::nullopt;
+}
 
 std::string isoUtc(std::time_t when) {
   std::tm parts{};
@@ -181,121 +181,96 @@ bool parseHistoryDate(const std::string& text, std::time_t& when) {
 }
 
 std::string serviceRecordJson(const ServiceRecord& record) {
-  std::string out;
-  {
-    ObjectWriter line(out);
-    line.integer("record", record.format);
-    line.time("start", record.start);
-    line.time("end", record.end);
-    if (record.durationSeconds) line.key("duration_s") += durationText(*record.durationSeconds);
-    line.text("host", record.host);
-    line.text("user", record.user);
-    line.text("program", record.program);
-    line.text("front_end", record.frontEnd);
-    line.text("mode", record.mode);
-    if (record.dryRun) line.boolean("dry_run", true);
-    line.text("port", record.port);
-    line.text("device", record.device);
-    if (record.instrument) line.key("instrument") += instrumentJson(*record.instrument);
-    line.text("version_after", record.versionAfter);
-    if (record.updated) {
-      ObjectWriter object(line.key("updated"));
-      object.boolean("processor", record.updated->processor);
-      if (record.updated->option.empty()) {
-        object.key("option") += "null";
-      } else {
-        object.text("option", record.updated->option);
-      }
-    }
-    if (!record.files.empty()) {
-      std::string& list = line.key("files");
-      list += '[';
-      for (size_t i = 0; i < record.files.size(); ++i) {
-        if (i > 0) list += ',';
-        const ServiceRecordFile& file = record.files[i];
-        ObjectWriter object(list);
-        object.text("role", file.role);
-        object.text("name", file.name);
-        if (file.bytes) object.integer("bytes", *file.bytes);
-        object.text("sha256", file.sha256);
-        object.hex("target", file.target);
-      }
-      list += ']';
-    }
-    if (!record.steps.empty()) {
-      std::string& list = line.key("steps");
-      list += '[';
-      for (size_t i = 0; i < record.steps.size(); ++i) {
-        if (i > 0) list += ',';
-        appendJsonString(list, record.steps[i]);
-      }
-      list += ']';
-    }
-    if (record.result && *record.result == 0) {
-      line.integer("result", 0);
-    } else if (record.result) {
-      ObjectWriter object(line.key("result"));
-      object.integer("code", *record.result);
-      object.text("hex", resultHex(*record.result));
-      object.text("meaning", record.resultMeaning.empty() ? resultMeaning(*record.result)
-                                                          : record.resultMeaning);
-    }
-    line.text("outcome", record.outcome);
-    if (record.statistics) {
-      ObjectWriter object(line.key("statistics"));
-      object.integer("bytes_sent", record.statistics->bytesSent);
-      object.integer("packets", record.statistics->packets);
-      object.integer("packet_errors", record.statistics->packetErrors);
-      object.integer("packet_retries", record.statistics->packetRetries);
-    }
-    if (record.verify) {
-      std::string& value = line.key("verify");
-      if (record.verify->empty()) {
-        value += "null";
-      } else {
-        appendJsonString(value, *record.verify);
-      }
-    }
-    if (!record.differences.empty()) {
-      std::string& list = line.key("differences");
-      list += '[';
-      for (size_t i = 0; i < record.differences.size(); ++i) {
-        char address[16];
-        std::snprintf(address, sizeof address, "0x%X",
-                      static_cast<unsigned>(record.differences[i]));
-        if (i > 0) list += ',';
-        appendJsonString(list, address);
-      }
-      list += ']';
-    }
-    line.text("backup", record.backup);
-    line.text("restore", record.restore);
-  }
-  return out;
+  return jsonLine(serviceRecordValue(record));
 }
 
-std::string instrumentJson(const ServiceRecordInstrument& instrument) {
-  std::string out;
-  {
-    ObjectWriter object(out);
-    object.text("maker", instrument.maker);
-    object.text("model", instrument.model);
-    object.text("serial", instrument.serial);
-    object.text("version", instrument.version);
-    object.hex("hw", instrument.hw);
-    object.text("board", instrument.board);
+Json serviceRecordValue(const ServiceRecord& record) {
+  Json line = Json::object();
+  line["record"] = record.format;
+  setTime(line, "start", record.start);
+  setTime(line, "end", record.end);
+  if (record.durationSeconds)
+    line["duration_s"] = Json::parse(durationText(*record.durationSeconds), nullptr, false);
+  setText(line, "host", record.host);
+  setText(line, "user", record.user);
+  setText(line, "program", record.program);
+  setText(line, "front_end", record.frontEnd);
+  setText(line, "mode", record.mode);
+  if (record.dryRun) line["dry_run"] = true;
+  setText(line, "port", record.port);
+  setText(line, "device", record.device);
+  if (record.instrument) line["instrument"] = instrumentJson(*record.instrument);
+  setText(line, "version_after", record.versionAfter);
+  if (record.updated) {
+    Json& updated = line["updated"] = Json::object();
+    updated["processor"] = record.updated->processor;
+    updated["option"] = nullptr;
+    setText(updated, "option", record.updated->option);
   }
-  return out;
+  if (!record.files.empty()) {
+    Json& list = line["files"] = Json::array();
+    for (const ServiceRecordFile& file : record.files) {
+      Json object = Json::object();
+      setText(object, "role", file.role);
+      setText(object, "name", file.name);
+      if (file.bytes) object["bytes"] = *file.bytes;
+      setText(object, "sha256", file.sha256);
+      setHex(object, "target", file.target);
+      list.push_back(std::move(object));
+    }
+  }
+  if (!record.steps.empty()) {
+    Json& list = line["steps"] = Json::array();
+    for (const std::string& step : record.steps) list.push_back(jsonString(step));
+  }
+  if (record.result && *record.result == 0) {
+    line["result"] = 0;
+  } else if (record.result) {
+    Json& result = line["result"] = Json::object();
+    result["code"] = *record.result;
+    setText(result, "hex", resultHex(*record.result));
+    setText(result, "meaning",
+            record.resultMeaning.empty() ? resultMeaning(*record.result) : record.resultMeaning);
+  }
+  setText(line, "outcome", record.outcome);
+  if (record.statistics) {
+    line["statistics"] = {{"bytes_sent", record.statistics->bytesSent},
+                          {"packets", record.statistics->packets},
+                          {"packet_errors", record.statistics->packetErrors},
+                          {"packet_retries", record.statistics->packetRetries}};
+  }
+  if (record.verify) {
+    line["verify"] = nullptr;
+    setText(line, "verify", *record.verify);
+  }
+  if (!record.differences.empty()) {
+    Json& list = line["differences"] = Json::array();
+    for (const uint32_t address : record.differences) list.push_back(hexText(address));
+  }
+  setText(line, "backup", record.backup);
+  setText(line, "restore", record.restore);
+  return line;
 }
 
-bool instrumentOfJson(const JsonValue* object, ServiceRecordInstrument& instrument) {
-  if (object == nullptr || object->kind != JsonValue::Kind::kObject) return false;
-  instrument.maker = textOf(object->get("maker"));
-  instrument.model = textOf(object->get("model"));
-  instrument.serial = textOf(object->get("serial"));
-  instrument.version = textOf(object->get("version"));
-  instrument.hw = hexOf(object->get("hw"));
-  instrument.board = textOf(object->get("board"));
+Json instrumentJson(const ServiceRecordInstrument& instrument) {
+  Json object = Json::object();
+  setText(object, "maker", instrument.maker);
+  setText(object, "model", instrument.model);
+  setText(object, "serial", instrument.serial);
+  setText(object, "version", instrument.version);
+  setHex(object, "hw", instrument.hw);
+  setText(object, "board", instrument.board);
+  return object;
+}
+
+bool instrumentOfJson(const Json* object, ServiceRecordInstrument& instrument) {
+  if (!isObject(object)) return false;
+  instrument.maker = jsonTextOf(jsonMember(object, "maker"));
+  instrument.model = jsonTextOf(jsonMember(object, "model"));
+  instrument.serial = jsonTextOf(jsonMember(object, "serial"));
+  instrument.version = jsonTextOf(jsonMember(object, "version"));
+  instrument.hw = hexOf(jsonMember(object, "hw"));
+  instrument.board = jsonTextOf(jsonMember(object, "board"));
   return true;
 }
 
@@ -380,80 +355,79 @@ bool appendRecord(const std::string& path, const ServiceRecord& record, std::str
 }
 
 bool parseRecordLine(const std::string& line, ServiceRecord& record) {
-  JsonValue root;
-  if (!parseJson(line, root) || root.kind != JsonValue::Kind::kObject) return false;
+  const Json parsed = parseJson(line);
+  if (parsed.is_discarded() || !parsed.is_object()) return false;
+  const Json* root = &parsed;
+  const auto member = [](const Json* object, const char* key) { return jsonMember(object, key); };
+  const auto text = [&](const Json* object, const char* key) {
+    return jsonTextOf(member(object, key));
+  };
   record = ServiceRecord();
-  if (const auto format = integerOf(root.get("record")))
+  if (const auto format = jsonIntegerOf(member(root, "record")))
     record.format = static_cast<int>(std::clamp<int64_t>(*format, INT32_MIN, INT32_MAX));
-  record.start = timeOf(root.get("start"));
-  record.end = timeOf(root.get("end"));
-  if (const JsonValue* duration = root.get("duration_s"); duration && duration->isNumber())
-    record.durationSeconds = duration->number;
-  record.host = textOf(root.get("host"));
-  record.user = textOf(root.get("user"));
-  record.program = textOf(root.get("program"));
-  record.frontEnd = textOf(root.get("front_end"));
-  record.mode = textOf(root.get("mode"));
-  if (const JsonValue* dry = root.get("dry_run"); dry && dry->kind == JsonValue::Kind::kBool)
-    record.dryRun = dry->boolean;
-  record.port = textOf(root.get("port"));
-  record.device = textOf(root.get("device"));
-  if (ServiceRecordInstrument instrument; instrumentOfJson(root.get("instrument"), instrument))
+  record.start = timeOf(member(root, "start"));
+  record.end = timeOf(member(root, "end"));
+  if (const Json* duration = member(root, "duration_s"); duration && duration->is_number())
+    record.durationSeconds = duration->get<double>();
+  record.host = text(root, "host");
+  record.user = text(root, "user");
+  record.program = text(root, "program");
+  record.frontEnd = text(root, "front_end");
+  record.mode = text(root, "mode");
+  if (const Json* dry = member(root, "dry_run"); dry && dry->is_boolean())
+    record.dryRun = dry->get<bool>();
+  record.port = text(root, "port");
+  record.device = text(root, "device");
+  if (ServiceRecordInstrument instrument; instrumentOfJson(member(root, "instrument"), instrument))
     record.instrument = instrument;
-  record.versionAfter = textOf(root.get("version_after"));
-  if (const JsonValue* object = root.get("updated");
-      object && object->kind == JsonValue::Kind::kObject) {
+  record.versionAfter = text(root, "version_after");
+  if (const Json* object = member(root, "updated"); isObject(object)) {
     ServiceRecordUpdated updated;
-    const JsonValue* processor = object->get("processor");
-    updated.processor =
-        processor && processor->kind == JsonValue::Kind::kBool && processor->boolean;
-    updated.option = textOf(object->get("option"));
+    const Json* processor = member(object, "processor");
+    updated.processor = processor && processor->is_boolean() && processor->get<bool>();
+    updated.option = text(object, "option");
     record.updated = updated;
   }
-  if (const JsonValue* list = root.get("files"); list && list->kind == JsonValue::Kind::kArray) {
-    for (const JsonValue& item : list->items) {
-      if (item.kind != JsonValue::Kind::kObject) continue;
+  if (const Json* list = member(root, "files"); list && list->is_array()) {
+    for (const Json& item : *list) {
+      if (!item.is_object()) continue;
       ServiceRecordFile file;
-      file.role = textOf(item.get("role"));
-      file.name = textOf(item.get("name"));
-      file.bytes = integerOf(item.get("bytes"));
-      file.sha256 = textOf(item.get("sha256"));
-      file.target = hexOf(item.get("target"));
+      file.role = text(&item, "role");
+      file.name = text(&item, "name");
+      file.bytes = jsonIntegerOf(member(&item, "bytes"));
+      file.sha256 = text(&item, "sha256");
+      file.target = hexOf(member(&item, "target"));
       record.files.push_back(file);
     }
   }
-  if (const JsonValue* list = root.get("steps"); list && list->kind == JsonValue::Kind::kArray) {
-    for (const JsonValue& item : list->items) {
-      if (item.isString()) record.steps.push_back(item.text);
+  if (const Json* list = member(root, "steps"); list && list->is_array()) {
+    for (const Json& item : *list) {
+      if (item.is_string()) record.steps.push_back(item.get<std::string>());
     }
   }
-  if (const JsonValue* result = root.get("result")) {
-    const JsonValue* code = result->kind == JsonValue::Kind::kObject ? result->get("code") : result;
-    if (const auto value = integerOf(code); value && *value >= INT32_MIN && *value <= INT32_MAX)
+  if (const Json* result = member(root, "result")) {
+    const Json* code = result->is_object() ? member(result, "code") : result;
+    if (const auto value = jsonIntegerOf(code); value && *value >= INT32_MIN && *value <= INT32_MAX)
       record.result = static_cast<int32_t>(*value);
-    if (result->kind == JsonValue::Kind::kObject)
-      record.resultMeaning = textOf(result->get("meaning"));
+    if (result->is_object()) record.resultMeaning = text(result, "meaning");
   }
-  record.outcome = textOf(root.get("outcome"));
-  if (const JsonValue* object = root.get("statistics");
-      object && object->kind == JsonValue::Kind::kObject) {
+  record.outcome = text(root, "outcome");
+  if (const Json* object = member(root, "statistics"); isObject(object)) {
     ServiceRecordStatistics statistics;
-    statistics.bytesSent = integerOf(object->get("bytes_sent")).value_or(0);
-    statistics.packets = integerOf(object->get("packets")).value_or(0);
-    statistics.packetErrors = integerOf(object->get("packet_errors")).value_or(0);
-    statistics.packetRetries = integerOf(object->get("packet_retries")).value_or(0);
+    statistics.bytesSent = jsonIntegerOf(member(object, "bytes_sent")).value_or(0);
+    statistics.packets = jsonIntegerOf(member(object, "packets")).value_or(0);
+    statistics.packetErrors = jsonIntegerOf(member(object, "packet_errors")).value_or(0);
+    statistics.packetRetries = jsonIntegerOf(member(object, "packet_retries")).value_or(0);
     record.statistics = statistics;
   }
-  if (const JsonValue* verify = root.get("verify"))
-    record.verify = verify->isString() ? verify->text : std::string();
-  if (const JsonValue* list = root.get("differences");
-      list && list->kind == JsonValue::Kind::kArray) {
-    for (const JsonValue& item : list->items) {
+  if (const Json* verify = member(root, "verify")) record.verify = jsonTextOf(verify);
+  if (const Json* list = member(root, "differences"); list && list->is_array()) {
+    for (const Json& item : *list) {
       if (const auto address = hexOf(&item)) record.differences.push_back(*address);
     }
   }
-  record.backup = textOf(root.get("backup"));
-  record.restore = textOf(root.get("restore"));
+  record.backup = text(root, "backup");
+  record.restore = text(root, "restore");
   return true;
 }
 

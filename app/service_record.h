@@ -6,9 +6,19 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/json_text.h"
+
 inline constexpr int kServiceRecordFormat = 1;
+
+// How a run ended, as a record's "outcome" names it.
+enum class RunOutcome { kSuccess, kFailed, kCancelled, kRefused };
+// "success", "failed", "cancelled" or "refused".
+const char* runOutcomeText(RunOutcome outcome);
+// The outcome a text names; unset for anything else (empty, or a text of another writer).
+std::optional<RunOutcome> runOutcomeOf(std::string_view text);
 
 // The instrument as identified; empty texts are unknown and left out of the line.
 struct ServiceRecordInstrument {
@@ -66,7 +76,7 @@ struct ServiceRecord {
   // "meaning"}; the meaning is taken from the engine's table when left empty.
   std::optional<int32_t> result;
   std::string resultMeaning;
-  std::string outcome;  // "success", "failed", "cancelled", "refused"
+  std::string outcome;  // runOutcomeText(), or as read
   std::optional<ServiceRecordStatistics> statistics;
   // Read back: unset when not asked for; "ok", "differs", or empty (null: not reached).
   std::optional<std::string> verify;
@@ -77,12 +87,13 @@ struct ServiceRecord {
 
 // The instrument as the "instrument" object of a record, and read back from one (false when
 // the value is no object).
-std::string instrumentJson(const ServiceRecordInstrument& instrument);
-struct JsonValue;
-bool instrumentOfJson(const JsonValue* value, ServiceRecordInstrument& instrument);
+Json instrumentJson(const ServiceRecordInstrument& instrument);
+bool instrumentOfJson(const Json* value, ServiceRecordInstrument& instrument);
 
 // The record as one line of JSON, without the line feed.
 std::string serviceRecordJson(const ServiceRecord& record);
+// The record as a JSON object, to be written inside another document.
+Json serviceRecordValue(const ServiceRecord& record);
 
 // UTC, ISO 8601 with seconds: "2026-12-07T18:42:47Z"; and back (false for anything else).
 std::string isoUtc(std::time_t when);

@@ -199,8 +199,3 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
  private:
   bool m_observing = false;
 };
-
-// The size of the DSP image of an option kind's file, by its lookup name; nullptr for none.
-const char* optionImageName(int32_t optionKind);
-// "B1", "B20" or "B10"; empty for none.
-std::string optionKindName(int32_t optionKind);

@@ -58,13 +58,6 @@ std::string createTemporaryJobFile(std::string& why) {
   return std::string();
 }
 
-const char* optionFileOf(const std::string& option) {
-  if (option == "B1") return "QAM.BIN";
-  if (option == "B20") return "ATSC.BIN";
-  if (option == "B10") return "OFDM.BIN";
-  return nullptr;
-}
-
 }  // namespace
 
 void CUpdateDlg::beginRecord(bool automatic) {
@@ -105,21 +98,24 @@ void CUpdateDlg::finishRecord() {
   int32_t code = firstFailureCode();
   if (code == 0) code = firstResultCode(m_record.steps);
   if (m_lastRunSucceeded) {
-    m_record.outcome = "success";
+    m_record.outcome = runOutcomeText(RunOutcome::kSuccess);
     code = 0;
   } else if (cancelRequested != 0) {
-    m_record.outcome = "cancelled";
+    m_record.outcome = runOutcomeText(RunOutcome::kCancelled);
     code = kResultCancelled;
   } else if (m_refused) {
-    m_record.outcome = "refused";
+    m_record.outcome = runOutcomeText(RunOutcome::kRefused);
     // The stop box's text names what stopped it (the file that is missing or too long).
     if (code != 0 && !m_refusal.empty()) m_record.resultMeaning = oneLine(m_refusal);
   } else {
-    m_record.outcome = "failed";
+    m_record.outcome = runOutcomeText(RunOutcome::kFailed);
   }
   m_record.result = code;
   const bool processor = m_record.updated && m_record.updated->processor;
-  const char* option = m_record.updated ? optionFileOf(m_record.updated->option) : nullptr;
+  const char* option =
+      m_record.updated
+          ? optionImageFile(optionKindOfName(m_record.updated->option).value_or(kOptionNone))
+          : nullptr;
   m_record.files = updateFilesOf(m_jobRead ? &programmingJob : nullptr, processor, option);
   m_record.statistics =
       ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
@@ -153,8 +149,8 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
 
   UpdatePlanInput input;
   input.job = &programmingJob;
-  input.optionImage = optionFileOf(optionKindName(m_updateSettings.optionKind));
-  if (m_updateSettings.optionKind == kOptionKindB1) input.dspPowerOnWaitMs = kDspPowerOnWaitMs;
+  input.optionImage = optionImageFile(m_updateSettings.optionKind);
+  if (m_updateSettings.optionKind == kOptionB1) input.dspPowerOnWaitMs = kDspPowerOnWaitMs;
   input.intermediateBoot = m_intermediateBoot != 0;
   input.verify = m_verify;
   input.backupFolder = m_backupFolder;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "dsp/option_kinds.h"
 #include "flash/config/config_writer.h"
 
 // Combo box positions of the configuration dialog's RS-232 section; portNumber is the COM
@@ -17,12 +18,6 @@ struct SerialSettings {
   int32_t handshakeIndex = 0;  // list position: 0 = NONE, 1 = XON/XOFF, 2 = RTS/CTS
 };
 
-// Option kinds and the DSP image of each.
-inline constexpr int32_t kOptionKindNone = 0;
-inline constexpr int32_t kOptionKindB1 = 1;   // "QAM.BIN"
-inline constexpr int32_t kOptionKindB20 = 2;  // "ATSC.BIN"
-inline constexpr int32_t kOptionKindB10 = 3;  // "OFDM.BIN"
-
 struct UpdateSettings {
   int32_t memoryExtension = 1;
   int32_t nicamMode = 0;  // no control sets it
@@ -33,7 +28,7 @@ struct UpdateSettings {
   int32_t optionB10 = 0;
   int32_t processorFirmware = 1;  // manual mode: update the processor firmware
   int32_t optionUpdate = 0;       // manual mode: update the option's DSP firmware
-  int32_t optionKind = kOptionKindNone;
+  int32_t optionKind = kOptionNone;
 };
 
 // The selections that the manual configuration file is written from.

@@ -60,47 +60,21 @@ constexpr const char* kLostUnknownOption =
 
 }  // namespace
 
-const char* optionImageName(int32_t optionKind) {
-  switch (optionKind) {
-    case kOptionKindB1:
-      return "Qam.BIN";
-    case kOptionKindB20:
-      return "ATSC.BIN";
-    case kOptionKindB10:
-      return "OFDM.BIN";
-    default:
-      return nullptr;
-  }
-}
-
-std::string optionKindName(int32_t optionKind) {
-  switch (optionKind) {
-    case kOptionKindB1:
-      return "B1";
-    case kOptionKindB20:
-      return "B20";
-    case kOptionKindB10:
-      return "B10";
-    default:
-      return std::string();
-  }
-}
-
 void CUpdateDlg::selectOptionKind(uint32_t hw) {
-  int32_t kind = kOptionKindNone;
+  int32_t kind = kOptionNone;
   if (hw & kHwB1) {
-    kind = kOptionKindB1;
+    kind = kOptionB1;
   } else if (hw & kHwB10) {
-    kind = kOptionKindB10;
+    kind = kOptionB10;
   } else if (hw & kHwB20) {
-    kind = kOptionKindB20;
+    kind = kOptionB20;
   }
   m_updateSettings.optionKind = kind;
 }
 
 void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
   const UpdateSettings& s = m_updateSettings;
-  const char* image = optionImageName(s.optionKind);
+  const char* image = optionImageFile(s.optionKind);
   if (m_window->isChecked(kIdcAutomatic)) {
     expectedBytes =
         (hw & kHwMemoryExtension) ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
@@ -118,7 +92,7 @@ void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
 
 void CUpdateDlg::computeExpectedOptionBytes() {
   expectedBytes = 0;
-  const char* image = optionImageName(m_updateSettings.optionKind);
+  const char* image = optionImageFile(m_updateSettings.optionKind);
   if (m_window->isChecked(kIdcAutomatic) && image != nullptr) expectedBytes = fileSizeOf(image);
 }
 
@@ -149,7 +123,7 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
     noteFailureCode(kCheckProgramNotErased);
     return refuse(message);
   }
-  const char* image = optionImageName(optionKind);
+  const char* image = optionImageFile(optionKind);
   if (image == nullptr) return true;
   // The option update opens the image only after the instrument has been prepared: an
   // image that is missing, empty or no file at all must be found now.
@@ -161,9 +135,7 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
   }
   addStatusLine("ERROR - DSP file could not be opened");
   noteFailureCode(kResultDspFailed);
-  // The size lookup's "Qam.BIN" is the file the option update opens as "QAM.BIN".
-  const std::string shown = optionKind == kOptionKindB1 ? "QAM.BIN" : image;
-  return refuse("DSP file " + shown + " not accessible");
+  return refuse(std::string("DSP file ") + image + " not accessible");
 }
 
 bool CUpdateDlg::refuse(const std::string& reason) {
@@ -322,7 +294,7 @@ int CUpdateDlg::runAutomaticUpdate() {
     if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
     addStatusLine("Update processor firmware successfully completed");
 
-    if (m_updateSettings.optionKind == kOptionKindNone) {
+    if (m_updateSettings.optionKind == kOptionNone) {
       // The new firmware may report an option that the old one did not.
       addStatusLine("Get HW info after processor update");
       if (m_session.read_SwVersion() == 1) {
@@ -348,12 +320,12 @@ int CUpdateDlg::runAutomaticUpdate() {
     }
   }
 
-  if (m_updateSettings.optionKind == kOptionKindNone) return kAutomaticDone;
+  if (m_updateSettings.optionKind == kOptionNone) return kAutomaticDone;
   if (cancelRequested != 0) return stopForCancel();
 
   if (m_intermediateBoot != 0) {
     // The instrument runs its firmware again and is prepared once more.
-    if (m_updateSettings.optionKind == kOptionKindB1) m_session.powerOnDspB1();
+    if (m_updateSettings.optionKind == kOptionB1) m_session.powerOnDspB1();
     addStatusLine(withDevice("Set %s in update mode"));
     if (m_session.setUpdateModeOn() != 0) {
       markFailed(kResultInstrumentNotReached);

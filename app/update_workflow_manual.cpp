@@ -43,8 +43,8 @@ void CUpdateDlg::runManualUpdate() {
   bool succeeded = true;
   // Everything the updates will need is checked before the first instruction to the user.
   const bool anyUpdate = s.processorFirmware != 0 || s.optionUpdate != 0;
-  if (anyUpdate && !preflightCheck(s.processorFirmware != 0,
-                                   s.optionUpdate != 0 ? s.optionKind : kOptionKindNone)) {
+  if (anyUpdate &&
+      !preflightCheck(s.processorFirmware != 0, s.optionUpdate != 0 ? s.optionKind : kOptionNone)) {
     m_lastRunSucceeded = false;
     return;
   }
@@ -102,7 +102,7 @@ void CUpdateDlg::runManualUpdate() {
       stopProgressTimer();
       showBox(kRemoteSettingsSteps, ui::MessageBoxKind::Information);
       startProgressTimer();
-      if (s.optionKind == kOptionKindB1) m_session.powerOnDspB1();
+      if (s.optionKind == kOptionB1) m_session.powerOnDspB1();
       if (m_session.isZelInUpdateMode() == 0) {
         addStatusLine("Set ZEL in update mode");
         if (m_session.setUpdateModeOn() != 0) {

@@ -115,10 +115,10 @@ int commandGenerate(const std::vector<std::string>& args, const CommonOptions& c
     // user leaves it, then OK's checks.
     UpdateSettings settings;
     settings.memoryExtension = selections.memoryExtension;
-    int optionKind = kOptionKindNone;
-    if (strcasecmp(option.c_str(), "B1") == 0) optionKind = kOptionKindB1;
-    if (strcasecmp(option.c_str(), "B20") == 0) optionKind = kOptionKindB20;
-    if (strcasecmp(option.c_str(), "B10") == 0) optionKind = kOptionKindB10;
+    int optionKind = kOptionNone;
+    if (strcasecmp(option.c_str(), "B1") == 0) optionKind = kOptionB1;
+    if (strcasecmp(option.c_str(), "B20") == 0) optionKind = kOptionB20;
+    if (strcasecmp(option.c_str(), "B10") == 0) optionKind = kOptionB10;
     chooseOption(settings, optionKind);
     if (optionUpdate) settings.optionUpdate = *optionUpdate;
     const std::string refusal = validateUpdateSettings(settings);

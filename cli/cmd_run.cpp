@@ -39,11 +39,8 @@ std::optional<int> parseYesNo(const std::string& text) {
 }
 
 std::optional<int> parseOptionKind(const std::string& text) {
-  if (strcasecmp(text.c_str(), "none") == 0) return kOptionKindNone;
-  if (strcasecmp(text.c_str(), "B1") == 0) return kOptionKindB1;
-  if (strcasecmp(text.c_str(), "B20") == 0) return kOptionKindB20;
-  if (strcasecmp(text.c_str(), "B10") == 0) return kOptionKindB10;
-  return std::nullopt;
+  if (strcasecmp(text.c_str(), "none") == 0) return kOptionNone;
+  return optionKindOfName(text);
 }
 
 }  // namespace
@@ -55,7 +52,7 @@ std::string runPortText(const std::string& text, const std::string& settingsFile
 
 int commandRun(const std::vector<std::string>& args, const CommonOptions& common) {
   ConsoleRunRequest request;
-  int optionKind = kOptionKindNone;
+  int optionKind = kOptionNone;
   std::optional<int> memoryExtension, processorFirmware, optionUpdate;
   bool selectionGiven = false;
 

@@ -218,7 +218,7 @@ void recordRefusedRun(const ConsoleRunRequest& request, const CommonOptions& com
   record.updated = ServiceRecordUpdated{s.processorFirmware != 0,
                                         s.optionUpdate != 0 ? optionKindName(s.optionKind) : ""};
   record.result = 0;
-  record.outcome = "refused";
+  record.outcome = runOutcomeText(RunOutcome::kRefused);
   keepServiceRecord(historyFileFor(common), record);
 }
 

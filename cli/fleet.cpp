@@ -20,9 +20,11 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/json_value.h"
+#include "app/json_text.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
+#include "cli/transcript.h"
+#include "dsp/option_kinds.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_reader.h"
 #include "platform/whole_file.h"
@@ -194,13 +196,6 @@ bool prepareFolder(const FleetOptions& options, const FleetRow& row, std::string
 }
 
 // The DSP image that an option's update programs.
-const char* optionImageOf(const std::string& option) {
-  if (option == "B1") return "QAM.BIN";
-  if (option == "B20") return "ATSC.BIN";
-  if (option == "B10") return "OFDM.BIN";
-  return nullptr;
-}
-
 class Fleet {
  public:
   Fleet(const FleetOptions& options, FleetResult& result)
@@ -422,7 +417,10 @@ void Fleet::readOutput(FleetRow& row) {
 std::vector<std::string> stepsOf(const std::string& transcriptFile) {
   std::string text;
   if (!platform::readRegularFile(transcriptFile, kMaxRecordBytes, text)) return {};
-  return replayTranscript(text);
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return replayTranscript(lines);
 }
 
 // The record of a child that left none (it crashed, was killed, hung or never started):
@@ -446,23 +444,25 @@ ServiceRecord Fleet::recordForSilentChild(FleetRow& row, int waitStatus) const {
     std::string message;
     const bool haveJob = readProgrammingConfig(job, row.folder + "/" + kJobFile) == kConfigReadOk &&
                          checkProgrammingJob(job, message) == 0;
-    record.files = updateFilesOf(haveJob ? &job : nullptr, record.updated->processor,
-                                 optionImageOf(record.updated->option));
+    record.files = updateFilesOf(
+        haveJob ? &job : nullptr, record.updated->processor,
+        optionImageFile(optionKindOfName(record.updated->option).value_or(kOptionNone)));
   }
   const bool exitedOk = waitStatus >= 0 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
   if (exitedOk) {
-    record.outcome = "success";
+    record.outcome = runOutcomeText(RunOutcome::kSuccess);
   } else if (row.cancelSent && (!row.launched || (waitStatus >= 0 && WIFEXITED(waitStatus)))) {
-    record.outcome = "cancelled";
+    record.outcome = runOutcomeText(RunOutcome::kCancelled);
   } else {
-    record.outcome = "failed";
+    record.outcome = runOutcomeText(RunOutcome::kFailed);
   }
   if (row.why.empty() && waitStatus >= 0 && WIFSIGNALED(waitStatus)) {
     row.why = std::string("ended by signal ") + std::to_string(WTERMSIG(waitStatus)) + " (" +
               strsignal(WTERMSIG(waitStatus)) + ")";
   }
   if (!row.why.empty()) {
-    record.steps.push_back((record.outcome == "failed" ? "ERROR - " : "") + row.why);
+    record.steps.push_back((runOutcomeOf(record.outcome) == RunOutcome::kFailed ? "ERROR - " : "") +
+                           row.why);
   }
   if (const int32_t code = firstResultCode(record.steps); code != 0) record.result = code;
   return record;
@@ -494,8 +494,9 @@ void Fleet::finish(FleetRow& row, int waitStatus) {
   const bool exitedOk = waitStatus >= 0 && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
   if (!haveRecord) {
     record = recordForSilentChild(row, waitStatus);
-  } else if (!exitedOk && record.outcome == "success") {
-    record.outcome = "failed";  // a record can not make a failed child a success
+  } else if (!exitedOk && runOutcomeOf(record.outcome) == RunOutcome::kSuccess) {
+    record.outcome =
+        runOutcomeText(RunOutcome::kFailed);  // a record can not make a failed child a success
   }
   record.frontEnd = "fleet";
   if (record.port.empty()) record.port = row.port;
@@ -506,7 +507,8 @@ void Fleet::finish(FleetRow& row, int waitStatus) {
   row.outcome = record.outcome;
   row.record = record;
   // The row's last word: the run's final box as the child said it, else why it ended.
-  if (!row.why.empty()) row.step = (row.outcome == "failed" ? "ERROR - " : "") + row.why;
+  if (!row.why.empty())
+    row.step = (runOutcomeOf(row.outcome) == RunOutcome::kFailed ? "ERROR - " : "") + row.why;
   if (!haveRecord && !m_options.historyFile.empty()) {
     std::string why;
     if (!appendRecord(m_options.historyFile, record, &why)) {
@@ -682,13 +684,13 @@ void Fleet::summary() {
       if (!row.record.resultMeaning.empty()) result += " " + row.record.resultMeaning;
     } else if (!row.why.empty()) {
       result = row.why;
-    } else if (row.outcome != "success" && !row.record.steps.empty()) {
+    } else if (runOutcomeOf(row.outcome) != RunOutcome::kSuccess && !row.record.steps.empty()) {
       result = row.record.steps.back();
     }
     out += fit(platform::printablePortName(row.port), m_portWidth) + " " + fit(instrument, 12) +
            " " + fit(row.outcome, 10) + " " + fit(clockText(row.seconds()), 6) + " " + result +
            "\n";
-    if (row.outcome == "success") ++succeeded;
+    if (runOutcomeOf(row.outcome) == RunOutcome::kSuccess) ++succeeded;
   }
   out += std::to_string(succeeded) + " of " + std::to_string(m_rows.size()) +
          " updates succeeded; each child's files are in " + m_result.folder + "\n";
@@ -697,21 +699,15 @@ void Fleet::summary() {
 
 void Fleet::writeReport() {
   if (m_options.reportFile.empty()) return;
-  std::string json = "{\"start\":";
-  appendJsonString(json, isoUtc(m_result.start));
-  json += ",\"end\":";
-  appendJsonString(json, isoUtc(m_result.end));
-  json += ",\"ports\":[";
-  for (size_t i = 0; i < m_rows.size(); ++i) {
-    if (i > 0) json += ',';
-    appendJsonString(json, m_rows[i].port);
+  Json report = {{"start", isoUtc(m_result.start)},
+                 {"end", isoUtc(m_result.end)},
+                 {"ports", Json::array()},
+                 {"runs", Json::array()}};
+  for (const FleetRow& row : m_rows) {
+    report["ports"].push_back(jsonString(row.port));
+    report["runs"].push_back(serviceRecordValue(row.record));
   }
-  json += "],\"runs\":[";
-  for (size_t i = 0; i < m_rows.size(); ++i) {
-    if (i > 0) json += ',';
-    json += serviceRecordJson(m_rows[i].record);
-  }
-  json += "]}\n";
+  const std::string json = jsonLine(report) + "\n";
   std::string why;
   std::error_code error;
   // Checked before the start as well: a folder that went away meanwhile is not made anew.
@@ -810,39 +806,14 @@ int Fleet::run() {
 
   summary();
   writeReport();
-  const bool allSucceeded = std::all_of(m_rows.begin(), m_rows.end(),
-                                        [](const FleetRow& r) { return r.outcome == "success"; });
+  const bool allSucceeded = std::all_of(m_rows.begin(), m_rows.end(), [](const FleetRow& r) {
+    return runOutcomeOf(r.outcome) == RunOutcome::kSuccess;
+  });
   m_result.status = allSucceeded ? 0 : 1;
   return m_result.status;
 }
 
 }  // namespace
-
-std::vector<std::string> replayTranscript(const std::string& transcript) {
-  std::vector<std::string> list;
-  std::istringstream lines(transcript);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.starts_with("+ ")) {
-      std::string text;
-      for (size_t i = 2; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
-          text += '\n';
-          ++i;
-        } else {
-          text += line[i];
-        }
-      }
-      list.push_back(text);
-    } else if (line.starts_with("- ")) {
-      const size_t index = std::strtoul(line.c_str() + 2, nullptr, 10);
-      if (index < list.size()) list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
-    } else if (line == "x") {
-      list.clear();
-    }
-  }
-  return list;
-}
 
 int runFleet(const FleetOptions& options, FleetResult* result) {
   FleetResult local;

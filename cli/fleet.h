@@ -68,6 +68,3 @@ struct FleetResult {
 
 // Runs the fleet; its exit status. `result` (when given) receives the rows.
 int runFleet(const FleetOptions& options, FleetResult* result = nullptr);
-
-// The status list that a transcript's "+", "-" and "x" lines leave.
-std::vector<std::string> replayTranscript(const std::string& transcript);

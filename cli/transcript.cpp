@@ -86,7 +86,17 @@ std::vector<std::string> replayTranscript(const std::vector<std::string>& lines)
   std::vector<std::string> list;
   for (const std::string& line : lines) {
     if (line.rfind("+ ", 0) == 0) {
-      list.push_back(line.substr(2));
+      // The writer escaped each line break of a status line as a backslash and an n.
+      std::string text;
+      for (size_t i = 2; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size() && line[i + 1] == 'n') {
+          text += '\n';
+          ++i;
+        } else {
+          text += line[i];
+        }
+      }
+      list.push_back(text);
     } else if (line == "x") {
       list.clear();
     } else if (line.rfind("- ", 0) == 0) {

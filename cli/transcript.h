@@ -46,5 +46,6 @@ class CTranscript : public StatusListObserver, public ui::MessageBoxObserver {
   int m_writeError = 0;
 };
 
-// The status list that the +, - and x lines of a transcript leave (other lines are skipped).
+// The status list that the +, - and x lines of a transcript leave (other lines are skipped),
+// with the line breaks that the writer escaped as "\\n" restored.
 std::vector<std::string> replayTranscript(const std::vector<std::string>& lines);

@@ -103,19 +103,6 @@ int32_t dspAttempt(std::FILE* file, CComm& port) {
 
 }  // namespace
 
-const char* dspImageFileName(int32_t optionKind) {
-  switch (optionKind) {
-    case kOptionB1:
-      return "QAM.BIN";
-    case kOptionB20:
-      return "ATSC.BIN";
-    case kOptionB10:
-      return "OFDM.BIN";
-    default:
-      return nullptr;
-  }
-}
-
 int32_t dspPrepare(CComm& port) {
   commandPacket[0] = kCmdDspPrepare;
   const int32_t result = sendPacket(commandPacket, 1, port);
@@ -162,7 +149,7 @@ int32_t dspGetChecksum(uint32_t& checksum, CComm& port) {
 }
 
 int32_t programDspOption(CComm& port, int32_t optionKind) {
-  const char* imageName = dspImageFileName(optionKind);
+  const char* imageName = optionImageFile(optionKind);
   if (!imageName) {
     addStatusLine("ERROR -  no DSP file chosen");
     noteFailureCode(kResultDspFailed);

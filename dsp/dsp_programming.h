@@ -5,20 +5,13 @@
 
 #include <cstdint>
 
+#include "dsp/option_kinds.h"
 #include "serial/comm.h"
-
-inline constexpr int32_t kOptionNone = 0;
-inline constexpr int32_t kOptionB1 = 1;   // "QAM.BIN"
-inline constexpr int32_t kOptionB20 = 2;  // "ATSC.BIN"
-inline constexpr int32_t kOptionB10 = 3;  // "OFDM.BIN"
 
 inline constexpr uint32_t kDspWordsPerPacket = 60;
 inline constexpr uint32_t kDspDataAreaSize = kDspWordsPerPacket * 4;  // 240 bytes
 inline constexpr int32_t kDspAttempts = 4;
 inline constexpr uint32_t kDspEraseWaitMs = 5000;
-
-// The image of an option, or nullptr when none is chosen.
-const char* dspImageFileName(int32_t optionKind);
 
 // 0 success; kResultDspFailed (no image chosen, not readable, four failed attempts, cancel
 // between attempts); kResultDspChecksumMismatch.

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "dsp/option_kinds.h"
 #include "serial/comm.h"
 #include "trace/trace.h"
 
@@ -51,11 +52,6 @@ inline constexpr int32_t kMaxErrorQueries = 10;
 // Shortest pass of getDeviceAnswer: a query that fails at once (a broken line) is not
 // repeated faster than this.
 inline constexpr uint32_t kMinDeviceAnswerPassMs = 100;
-
-// Option numbers of the option update.
-inline constexpr int32_t kOptionB1 = 1;
-inline constexpr int32_t kOptionB20 = 2;
-inline constexpr int32_t kOptionB10 = 3;
 
 // Programming configuration file that both update sequences read.
 inline constexpr const char* kProgrammingConfigFile = "romwrite.cnf";

@@ -205,20 +205,8 @@ int32_t CZel::startFlashUpdate(int32_t intermediateBoot) {
 
 int32_t CZel::startFlashUpdate(int32_t optionNumber, int32_t intermediateBoot) {
   TraceScope scope(&m_trace, "startFlashUpdate");
-  switch (optionNumber) {
-    case kOptionB1:
-      addStatusLine("Update Option(B1)");
-      break;
-    case kOptionB20:
-      addStatusLine("Update Option(B20)");
-      break;
-    case kOptionB10:
-      addStatusLine("Update Option(B10)");
-      break;
-    default:
-      addStatusLine("Update Option(NONE)");
-      break;
-  }
+  const std::string name = optionKindName(optionNumber);
+  addStatusLine("Update Option(" + (name.empty() ? std::string("NONE") : name) + ")");
   EventsOnlyWhileSequenceRuns eventsOnly(m_comm);
   return updateOption(kProgrammingConfigFile, m_comm, optionNumber, intermediateBoot);
 }

@@ -323,7 +323,7 @@ TEST_F(AppTest, expected_bytes_by_mode_and_selections) {
   const Row rows[] = {
       {true, 0x10000, 1, 1, 0, 0xB0000},
       {true, 0x0, 1, 1, 2, 0x80000 + 0x5000},      // ATSC.BIN
-      {true, 0x20000, 0, 0, 1, 0xB0000 + 0x6000},  // "Qam.BIN" finds QAM.BIN
+      {true, 0x20000, 0, 0, 1, 0xB0000 + 0x6000},  // QAM.BIN
       {false, 0x0, 1, 1, 3, 0xB0000 + 0x7000},
       {false, 0x30000, 0, 1, 0, 0x80000},
       {false, 0x30000, 1, 0, 2, 0x5000},
@@ -339,7 +339,7 @@ TEST_F(AppTest, expected_bytes_by_mode_and_selections) {
       dialog->computeExpectedOptionBytes();
       const uint32_t option = row.optionKind == 0 || !row.automatic
                                   ? 0
-                                  : CUpdateDlg::fileSizeOf(optionImageName(row.optionKind));
+                                  : CUpdateDlg::fileSizeOf(optionImageFile(row.optionKind));
       EXPECT_EQ(dialog->expectedBytes, option);
     }
     // A missing image adds nothing.
@@ -432,7 +432,7 @@ INSTANTIATE_TEST_SUITE_P(Config, ConfigClicks, ::testing::ValuesIn(kClickCases),
 
 TEST_F(AppTest, config_rs232_section_hidden_and_filled_update_boxes_follow_service_mode) {
   UpdateSettings withOption;
-  chooseOption(withOption, kOptionKindB20);
+  chooseOption(withOption, kOptionB20);
   withOption.optionUpdate = 0;  // unticked when last closed
   for (int serviceMode : {1, 0}) {
     CConfigDlg config(SerialSettings{}, withOption, serviceMode);
@@ -530,7 +530,7 @@ TEST_F(AppTest, config_refusal_keeps_the_dialog_open_and_cancel_changes_nothing)
   EXPECT_EQ(afterCancel.optionKind, 0);
   EXPECT_EQ(afterCancel.noOption, 1);
   EXPECT_EQ(afterCancel.memoryExtension, 0);
-  EXPECT_EQ(dialog->m_updateSettings.optionKind, kOptionKindB1);
+  EXPECT_EQ(dialog->m_updateSettings.optionKind, kOptionB1);
   EXPECT_EQ(dialog->m_updateSettings.optionUpdate, 1);
 }
 

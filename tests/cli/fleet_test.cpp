@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/json_value.h"
+#include "app/json_text.h"
 #include "app/service_record.h"
 #include "cli/command_line.h"
 #include "cli/fleet.h"
@@ -160,14 +160,15 @@ std::vector<std::string> historyOutcomes(const testing_support::TempDir& dir) {
     out.push_back(stored.record.port + " " + stored.record.outcome);
   }
   std::sort(out.begin(), out.end());
-  JsonValue report;
-  EXPECT_TRUE(parseJson(dir.read("report.json"), report));
-  const JsonValue* runs = report.get("runs");
+  const Json report = parseJson(dir.read("report.json"));
+  EXPECT_FALSE(report.is_discarded());
+  const Json* runs = jsonMember(&report, "runs");
   std::vector<std::string> reported;
-  for (size_t i = 0; runs && i < runs->items.size(); ++i) {
-    const JsonValue* port = runs->items[i].get("port");
-    const JsonValue* outcome = runs->items[i].get("outcome");
-    reported.push_back((port ? port->text : "?") + " " + (outcome ? outcome->text : "?"));
+  for (size_t i = 0; runs && runs->is_array() && i < runs->size(); ++i) {
+    const Json* port = jsonMember(&(*runs)[i], "port");
+    const Json* outcome = jsonMember(&(*runs)[i], "outcome");
+    reported.push_back((port ? jsonTextOf(port) : "?") + " " +
+                       (outcome ? jsonTextOf(outcome) : "?"));
   }
   std::sort(reported.begin(), reported.end());
   EXPECT_EQ(reported, out);

@@ -18,7 +18,7 @@
 #include <optional>
 #include <sstream>
 
-#include "app/json_value.h"
+#include "app/json_text.h"
 #include "cli/command_line.h"
 #include "serial/com_ports.h"
 #include "tests/support/temp_dir.h"
@@ -148,9 +148,9 @@ TEST(ServiceRecord, hostile_strings_stay_valid_json_and_round_trip) {
     EXPECT_EQ(back.instrument->maker, row.back);
   }
   // Escapes another writer may use: surrogate pairs, a lone surrogate.
-  JsonValue value;
-  ASSERT_TRUE(parseJson(R"("\ud83d\udd25 \u00e4 \udc00")", value));
-  EXPECT_EQ(value.text, "\xF0\x9F\x94\xA5 \xC3\xA4 \xEF\xBF\xBD");
+  const Json value = parseJson(R"("\ud83d\udd25 \u00e4 \udc00")");
+  ASSERT_FALSE(value.is_discarded());
+  EXPECT_EQ(jsonTextOf(&value), "\xF0\x9F\x94\xA5 \xC3\xA4 \xEF\xBF\xBD");
 }
 
 TEST(ServiceRecord, reader_skips_what_is_not_a_record) {
