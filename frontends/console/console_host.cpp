@@ -1,14 +1,6 @@
 #include "frontends/console/console_host.h"
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <deque>
@@ -17,25 +9,15 @@
 
 #include "platform/clock.h"
 #include "platform/message_pump.h"
+#include "platform/requests.h"
+#include "platform/terminal.h"
 #include "run/run_progress.h"
 
 namespace ui {
 namespace {
 
-// Ctrl-C presses not yet handled. Only the signal handler and the pump touch it.
-std::atomic<int> g_interrupts{0};
-constexpr int kMaxPendingInterrupts = 16;
-
-void onInterruptSignal(int) {
-  if (g_interrupts.load() < kMaxPendingInterrupts) g_interrupts.fetch_add(1);
-}
-
 bool takeInterrupt() {
-  int pending = g_interrupts.load();
-  while (pending > 0) {
-    if (g_interrupts.compare_exchange_weak(pending, pending - 1)) return true;
-  }
-  return false;
+  return platform::takeRequest(platform::Request::Interrupt);
 }
 
 // Plain progress lines come at most this often in real time.
@@ -48,59 +30,22 @@ const char* answerEcho(MessageBoxAnswer answer) {
                                            : "OK\n";
 }
 
-// Requests to end the program (SIGTERM, SIGHUP) since the outermost dialog started, and
-// how many of them the pump has delivered.
-std::atomic<int> g_terminations{0};
-int g_terminationsTaken = 0;
-// The signal of a second request, which ends the program once the dialog has written what
-// must not be lost; 0 while there is none.
-std::atomic<int> g_endSignal{0};
-// A second request ends the program within this time even where no pump comes.
+// A second request to end ends the program within this time even where no pump comes.
 constexpr unsigned kEndGraceSeconds = 2;
-// The terminal settings to put back if a second request ends the program at once.
-std::atomic<int> g_restoreFd{-1};
-termios g_restoreTermios{};
 
-void setTerminalToRestore(int fd, const termios* settings) {
-  g_restoreFd.store(-1);
-  if (settings == nullptr) return;
-  g_restoreTermios = *settings;
-  g_restoreFd.store(fd);
-}
-
-void endByDefault(int signal) {
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-// The second request was not served in time: the program ends as the signal ends it.
-void onEndGraceOver(int) {
-  endByDefault(g_endSignal.load());
-}
-
-void onTerminationSignal(int signal) {
-  const int before = g_terminations.fetch_add(1);
-  if (before == 0) return;
-  // From the second request on the terminal is put back at once.
-  const int fd = g_restoreFd.load();
-  if (fd >= 0) ::tcsetattr(fd, TCSANOW, &g_restoreTermios);
-  if (before == 1) {
-    // The next pump lets the dialog write the run's record, then ends the program; an
-    // alarm ends it should no pump come.
-    g_endSignal.store(signal);
-    struct sigaction grace {};
-    grace.sa_handler = onEndGraceOver;
-    sigemptyset(&grace.sa_mask);
-    ::sigaction(SIGALRM, &grace, nullptr);
-    ::alarm(kEndGraceSeconds);
-    return;
+// The answer a key gives: y or n without Enter after it, Enter alone is No (the default) to
+// a question and OK to a box without a choice. False for any other key.
+bool answerForKey(char c, bool question, MessageBoxAnswer& answer) {
+  if (!question) {
+    if (c != '\n' && c != '\r') return false;
+    answer = MessageBoxAnswer::Ok;
+  } else if (c == 'y' || c == 'Y') {
+    answer = MessageBoxAnswer::Yes;
+  } else if (c == 'n' || c == 'N' || c == '\n' || c == '\r') {
+    answer = MessageBoxAnswer::No;
+  } else {
+    return false;
   }
-  endByDefault(signal);
-}
-
-bool takeTermination() {
-  if (g_terminations.load() <= g_terminationsTaken) return false;
-  g_terminationsTaken = g_terminations.load();
   return true;
 }
 
@@ -197,8 +142,8 @@ class ConsoleWindow;
 
 struct ConsoleHost::Impl {
   explicit Impl(ConsoleOptions o) : options(std::move(o)) {
-    outputTerminal = ::isatty(options.outputFd) == 1;
-    inputTerminal = ::isatty(options.inputFd) == 1;
+    outputTerminal = platform::isTerminal(options.outputFd);
+    inputTerminal = platform::isTerminal(options.inputFd);
   }
 
   ConsoleOptions options;
@@ -207,10 +152,11 @@ struct ConsoleHost::Impl {
 
   std::vector<ConsoleWindow*> windows;  // innermost last
   std::deque<std::function<void()>> posted;
-  struct sigaction previousSigint {};
-  struct sigaction previousSigpipe {};
-  struct sigaction previousSigterm {};
-  struct sigaction previousSighup {};
+  // While the outermost dialog runs: the requests to stop, and output nobody reads.
+  std::unique_ptr<platform::RequestCatcher> requests;
+  std::unique_ptr<platform::ClosedOutputTolerated> closedOutput;
+  // Requests to end the program since the outermost dialog started: the second one ends it.
+  int terminationsTaken = 0;
 
   // Output waiting to be written, and what the terminal shows at its bottom.
   std::string pending;
@@ -226,27 +172,14 @@ struct ConsoleHost::Impl {
   bool interactive() const { return inputTerminal && outputTerminal && !options.assumeYes; }
 
   size_t columns() const {
-    winsize size{};
-    if (::ioctl(options.outputFd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
-    return kDefaultColumns;
+    const int columns = platform::terminalColumns(options.outputFd);
+    return columns > 0 ? static_cast<size_t>(columns) : kDefaultColumns;
   }
 
   void flush() {
     std::fflush(stdout);
-    size_t done = 0;
-    while (done < pending.size()) {
-      const ssize_t n = ::write(options.outputFd, pending.data() + done, pending.size() - done);
-      if (n > 0) {
-        done += static_cast<size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && errno == EAGAIN) {
-        pollfd entry{options.outputFd, POLLOUT, 0};
-        ::poll(&entry, 1, 100);
-      } else {
-        break;  // output gone (a closed pipe): the run itself goes on
-      }
-    }
+    // Output gone (a closed pipe): the run itself goes on.
+    if (!pending.empty()) platform::writeOutput(options.outputFd, pending);
     pending.clear();
   }
 
@@ -287,9 +220,25 @@ struct ConsoleHost::Impl {
   struct OpenQuestion {
     bool open = false;
     std::function<void(MessageBoxAnswer)> answered;
-    termios saved{};
-    bool haveTermios = false;
+    std::unique_ptr<platform::RawKeys> keys;
   } question;
+
+  // A request to end came and was not taken yet.
+  bool terminationPending() const {
+    return platform::pendingRequests(platform::Request::Termination) > 0;
+  }
+  // Takes the requests to end: true when one came; a second one since the outermost dialog
+  // started ends the program (after the dialogs wrote what must not be lost).
+  bool takeTermination() {
+    const int taken = platform::takeAllRequests(platform::Request::Termination);
+    if (taken == 0) return false;
+    terminationsTaken += taken;
+    if (terminationsTaken >= 2 && options.catchTermination) endProgram();
+    return true;
+  }
+  // Reads one key without waiting: the answer it gives, if any. False while no key answers;
+  // `gone` tells that the input has ended or failed.
+  bool readAnswer(bool question, MessageBoxAnswer& answer, bool& gone);
 
   std::string printBoxText(const std::string& text, MessageBoxKind kind);
   MessageBoxAnswer askUser(const std::string& text, MessageBoxKind kind);
@@ -619,25 +568,25 @@ void ConsoleHost::Impl::openQuestion(const std::string& text,
   flush();
   question.answered = std::move(answered);
   question.open = true;
-  question.haveTermios = ::tcgetattr(options.inputFd, &question.saved) == 0;
-  if (question.haveTermios) {
-    setTerminalToRestore(options.inputFd, &question.saved);
-    termios keys = question.saved;
-    keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    keys.c_cc[VMIN] = 0;
-    keys.c_cc[VTIME] = 0;
-    ::tcsetattr(options.inputFd, TCSANOW, &keys);
-    ::tcflush(options.inputFd, TCIFLUSH);
+  question.keys = std::make_unique<platform::RawKeys>(options.inputFd);
+}
+
+bool ConsoleHost::Impl::readAnswer(bool question, MessageBoxAnswer& answer, bool& gone) {
+  gone = false;
+  char c = 0;
+  const int got = platform::readInput(options.inputFd, &c, 1);
+  if (got < 0) return false;
+  if (got == 0) {
+    gone = true;  // the terminal is gone: answered as without one
+    return false;
   }
+  return answerForKey(c, question, answer);
 }
 
 void ConsoleHost::Impl::closeQuestion(const MessageBoxAnswer* answer) {
   if (!question.open) return;
   question.open = false;
-  if (question.haveTermios) {
-    ::tcsetattr(options.inputFd, TCSANOW, &question.saved);
-    setTerminalToRestore(-1, nullptr);
-  }
+  question.keys.reset();
   beginOutput();
   forgetLastLine();
   const std::string indent(std::string(kindLabel(MessageBoxKind::Question)).size(), ' ');
@@ -656,21 +605,10 @@ bool ConsoleHost::Impl::serveQuestion() {
     closeQuestion(&yes);
     return true;
   }
-  pollfd entry{options.inputFd, POLLIN, 0};
-  if (::poll(&entry, 1, 0) <= 0) return false;
-  char c = 0;
-  const ssize_t got = ::read(options.inputFd, &c, 1);
-  if (got < 0) return false;
-  MessageBoxAnswer answer;
-  if (got == 0) {
-    answer = MessageBoxAnswer::Yes;  // the terminal is gone: answered as without one
-  } else if (c == 'y' || c == 'Y') {
-    answer = MessageBoxAnswer::Yes;
-  } else if (c == 'n' || c == 'N' || c == '\n' || c == '\r') {
-    answer = MessageBoxAnswer::No;
-  } else {
-    return false;
-  }
+  if (platform::waitForInput(options.inputFd, 0) != platform::InputWait::Ready) return false;
+  MessageBoxAnswer answer = MessageBoxAnswer::Yes;
+  bool gone = false;
+  if (!readAnswer(true, answer, gone) && !gone) return false;
   closeQuestion(&answer);
   return true;
 }
@@ -682,53 +620,28 @@ MessageBoxAnswer ConsoleHost::Impl::waitForKey(MessageBoxKind kind) {
   // typed before the box was shown
   // are dropped, so that a stray Enter during a long run cannot acknowledge an
   // instruction unread. Ctrl-C keeps raising the signal.
-  termios saved{};
-  const bool haveTermios = ::tcgetattr(options.inputFd, &saved) == 0;
-  if (haveTermios) {
-    setTerminalToRestore(options.inputFd, &saved);
-    termios keys = saved;
-    keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-    keys.c_cc[VMIN] = 1;
-    keys.c_cc[VTIME] = 0;
-    ::tcsetattr(options.inputFd, TCSANOW, &keys);
-    ::tcflush(options.inputFd, TCIFLUSH);
-  }
+  const platform::RawKeys keys(options.inputFd);
   MessageBoxAnswer answer = fallback;
   for (;;) {
     // A request to end the program answers the box as without a terminal; the pump
     // after it serves the request.
-    if (g_terminations.load() > g_terminationsTaken) break;
+    if (terminationPending()) break;
     if (takeInterrupt()) {
       // Ctrl-C confirms a question; an OK box has only OK, and the press then also
       // clicks at the next pump.
-      if (!question) onInterruptSignal(SIGINT);
+      if (!question) platform::postRequest(platform::Request::Interrupt);
       answer = fallback;
       break;
     }
-    pollfd entry{options.inputFd, POLLIN, 0};
-    const int ready = ::poll(&entry, 1, kKeyPollMs);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready <= 0) continue;
-    char c = 0;
-    const ssize_t got = ::read(options.inputFd, &c, 1);
-    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (got <= 0) break;  // the terminal is gone: answered as without one
-    if (!question && (c == '\n' || c == '\r')) {
-      answer = MessageBoxAnswer::Ok;
+    const platform::InputWait wait = platform::waitForInput(options.inputFd, kKeyPollMs);
+    if (wait == platform::InputWait::Failed) break;
+    if (wait != platform::InputWait::Ready) continue;
+    bool gone = false;
+    if (readAnswer(question, answer, gone)) break;
+    if (gone) {
+      answer = fallback;
       break;
     }
-    if (question && (c == 'y' || c == 'Y')) {
-      answer = MessageBoxAnswer::Yes;
-      break;
-    }
-    if (question && (c == 'n' || c == 'N' || c == '\n' || c == '\r')) {
-      answer = MessageBoxAnswer::No;
-      break;
-    }
-  }
-  if (haveTermios) {
-    ::tcsetattr(options.inputFd, TCSANOW, &saved);
-    setTerminalToRestore(-1, nullptr);
   }
   return answer;
 }
@@ -741,17 +654,15 @@ void ConsoleHost::Impl::deliverTermination(ConsoleWindow& window) {
 }
 
 void ConsoleHost::Impl::endProgram() {
-  const int signal = g_endSignal.load();
   // On the way out now: the record's append is bounded by its own lock wait.
-  ::alarm(0);
+  platform::cancelEndGrace();
   closeQuestion(nullptr);
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
     (*it)->dialog().onSystemCommand(kSysCommandTerminateNow);
   }
   beginOutput();
   flush();
-  endByDefault(signal);
-  ::_exit(128 + signal);  // where the signal is blocked
+  platform::endAsRequested();
 }
 
 void ConsoleHost::Impl::deliverInterrupt(ConsoleWindow& window) {
@@ -767,7 +678,6 @@ void ConsoleHost::Impl::deliverInterrupt(ConsoleWindow& window) {
 bool ConsoleHost::Impl::dispatchOne() {
   if (windows.empty()) return false;
   ConsoleWindow& window = *windows.back();
-  if (g_endSignal.load() != 0) endProgram();
   if (window.ended()) return false;
   if (takeTermination()) {
     deliverTermination(window);
@@ -846,7 +756,7 @@ bool ConsoleHost::outputIsTerminal() const {
 }
 
 void ConsoleHost::requestInterrupt() {
-  onInterruptSignal(SIGINT);
+  platform::postRequest(platform::Request::Interrupt);
 }
 
 void ConsoleHost::postCommand(int controlId) {
@@ -866,29 +776,18 @@ int ConsoleHost::runModal(Dialog& dialog) {
   const bool outermost = impl.windows.empty();
   auto window = std::make_unique<ConsoleWindow>(impl, *this, dialog);
   if (outermost) {
-    if (impl.options.catchInterrupt) {
-      struct sigaction action {};
-      action.sa_handler = onInterruptSignal;
-      sigemptyset(&action.sa_mask);
-      action.sa_flags = 0;  // no restart: a wait on the terminal sees the press at once
-      ::sigaction(SIGINT, &action, &impl.previousSigint);
-    }
+    // A request to end the program stops the run at its next pump, as a confirmed cancel,
+    // so that it ends with its lines; a second one ends the program once the dialogs wrote
+    // what must not be lost, a third (or the grace time over) at once.
+    impl.requests = std::make_unique<platform::RequestCatcher>(
+        platform::RequestCatching{.interrupt = impl.options.catchInterrupt,
+                                  .termination = impl.options.catchTermination,
+                                  .secondTerminationEnds = impl.options.catchTermination,
+                                  .secondTerminationGraceSeconds = kEndGraceSeconds});
     // Output that nobody reads any more (a pager or `head` that has quit) must not end the
     // program in the middle of programming a flash: the run goes on without its output.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, &impl.previousSigpipe);
-    if (impl.options.catchTermination) {
-      // A request to end the program stops the run at its next pump, as a confirmed
-      // cancel, so that it ends with its lines; a second one ends the program at once.
-      struct sigaction terminate {};
-      terminate.sa_handler = onTerminationSignal;
-      sigemptyset(&terminate.sa_mask);
-      terminate.sa_flags = 0;
-      ::sigaction(SIGTERM, &terminate, &impl.previousSigterm);
-      ::sigaction(SIGHUP, &terminate, &impl.previousSighup);
-    }
+    impl.closedOutput = std::make_unique<platform::ClosedOutputTolerated>();
+    impl.terminationsTaken = 0;
     platform::setMessagePumpHook([&impl] { return impl.dispatchOne(); });
     // The reboot wait draws the progress line at each of its tries, so that a
     // reader of the plain lines (the fleet) can tell a long quiet wait from a hung run.
@@ -903,8 +802,7 @@ int ConsoleHost::runModal(Dialog& dialog) {
   // Only the outermost dialog gets the queued work; one opened from it has nobody to
   // answer it in a console and ends with its cancel command.
   while (!window->ended()) {
-    if (g_endSignal.load() != 0) impl.endProgram();
-    if (takeTermination()) {
+    if (impl.takeTermination()) {
       impl.deliverTermination(*window);
       continue;
     }
@@ -931,15 +829,10 @@ int ConsoleHost::runModal(Dialog& dialog) {
   if (outermost) {
     platform::setMessagePumpHook({});
     setBoundedWaitHook({});
-    if (impl.options.catchInterrupt) ::sigaction(SIGINT, &impl.previousSigint, nullptr);
-    ::sigaction(SIGPIPE, &impl.previousSigpipe, nullptr);
-    if (impl.options.catchTermination) {
-      ::sigaction(SIGTERM, &impl.previousSigterm, nullptr);
-      ::sigaction(SIGHUP, &impl.previousSighup, nullptr);
-    }
     // The next dialog starts counting the requests afresh.
-    g_terminations.store(0);
-    g_terminationsTaken = 0;
+    impl.closedOutput.reset();
+    impl.requests.reset();
+    impl.terminationsTaken = 0;
     impl.posted.clear();
     impl.forgetLastLine();
   }
