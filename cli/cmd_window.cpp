@@ -4,11 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_templates.h"
 #include "app/service_record.h"
 #include "app/update_app.h"
 #include "cli/command_line.h"
 #include "cli/console_run.h"
 #include "platform/profile.h"
+#include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "sim/simulator_support.h"
 #include "ui/history_view.h"
@@ -79,7 +81,10 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     std::fprintf(stderr, "zelupdate: %s\n", clockError.c_str());
     return kExitUsage;
   }
-  const std::unique_ptr<ui::DialogHost> host = ui::qt::createDialogHost();
+  const std::unique_ptr<ui::DialogHost> host =
+      ui::qt::createDialogHost({.transferBarId = kIdcTransferBar, .transferredBytes = [] {
+                                  return static_cast<uint64_t>(bytesSent);
+                                }});
   installHistoryProvider(common);
   CUpdateApp application;
   const std::string historyFile = historyFileFor(common);

@@ -31,7 +31,6 @@ set(system_header_allowed
     flash/config/config_check.cpp    # moves onto platform/ services
     flash/config/config_writer.cpp   # moves onto platform/ services
     flash/target_commands.cpp        # moves onto platform/ services
-    frontends/console/console_host.cpp  # moves onto platform/ services
 )
 
 function(system_header_may name result)

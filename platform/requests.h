@@ -16,6 +16,11 @@ struct RequestCatching {
   // system would have, after putting the terminal back as it was: the way out of a program
   // that hangs in its stopping.
   bool secondTerminationEnds = false;
+  // With secondTerminationEnds: the second request only puts the terminal back and leaves
+  // the program this many seconds to end by itself (endAsRequested, after writing what must
+  // not be lost) before it ends as the system would have; a third ends it at once. 0: the
+  // second ends it at once.
+  unsigned secondTerminationGraceSeconds = 0;
 };
 
 // Catches the requests while the object lives; the previous handling comes back after,
@@ -42,5 +47,12 @@ int takeAllRequests(Request kind);
 // A request made by the program itself (a Cancel key of its own), counted and waking the
 // waits like one from outside.
 void postRequest(Request kind);
+
+// The program is ending on a second request to end: the grace time stops counting, so that
+// what is written now is not cut off (its own waits are bounded).
+void cancelEndGrace();
+// Ends the program as the last request to end would have ended it (the request to end when
+// none came), with the terminal as it was.
+[[noreturn]] void endAsRequested();
 
 }  // namespace platform

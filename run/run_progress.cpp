@@ -104,6 +104,16 @@ std::string formatDuration(int64_t seconds) {
   return buffer;
 }
 
+std::string formatRate(double bytesPerSecond) {
+  char buffer[48];
+  if (bytesPerSecond >= 1000) {
+    std::snprintf(buffer, sizeof buffer, "%.1f kB/s", bytesPerSecond / 1000);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%.0f B/s", bytesPerSecond);
+  }
+  return buffer;
+}
+
 std::string formatProgressNumbers(const ProgressNumbers& numbers) {
   std::string out;
   auto part = [&out](const std::string& text) {
@@ -118,13 +128,7 @@ std::string formatProgressNumbers(const ProgressNumbers& numbers) {
       std::snprintf(buffer, sizeof buffer, "%d %%", std::clamp(numbers.percent, 0, 100));
       part(buffer);
     }
-    if (numbers.bytesPerSecond >= 1000) {
-      std::snprintf(buffer, sizeof buffer, "%.1f kB/s", numbers.bytesPerSecond / 1000);
-      part(buffer);
-    } else if (numbers.bytesPerSecond >= 0) {
-      std::snprintf(buffer, sizeof buffer, "%.0f B/s", numbers.bytesPerSecond);
-      part(buffer);
-    }
+    if (numbers.bytesPerSecond >= 0) part(formatRate(numbers.bytesPerSecond));
     if (numbers.secondsLeft >= 0) part(formatDuration(numbers.secondsLeft) + " left");
   }
   if (numbers.secondsElapsed >= 0) part(formatDuration(numbers.secondsElapsed) + " elapsed");

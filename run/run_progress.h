@@ -53,6 +53,8 @@ class ProgressMeter {
 std::string formatProgressNumbers(const ProgressNumbers& numbers);
 // "m:ss", or "h:mm:ss" from an hour on.
 std::string formatDuration(int64_t seconds);
+// "8.4 kB/s" from 1000 bytes a second on, "512 B/s" below.
+std::string formatRate(double bytesPerSecond);
 
 // Program time at which the current run began (resetRunState); 0 before the first run.
 uint64_t runStartMicros();

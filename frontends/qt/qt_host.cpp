@@ -8,15 +8,14 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
-#include <atomic>
-#include <csignal>
-#include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/qt_window.h"
 #include "platform/clock.h"
 #include "platform/message_pump.h"
+#include "platform/requests.h"
 #include "run/run_progress.h"
 
 namespace ui::qt {
@@ -131,7 +130,7 @@ void paintIcon(QPainter& painter, int size) {
 
 class Host final : public DialogHost {
  public:
-  Host() {
+  explicit Host(ProgressSource progress) : m_progress(std::move(progress)) {
     if (!QApplication::instance()) {
       static int argc = 1;
       static char name[] = "zelupdate";
@@ -143,12 +142,13 @@ class Host final : public DialogHost {
     QApplication::setWindowIcon(runtime::applicationIcon());
   }
   int runModal(Dialog& dialog) override {
-    QtDialogWindow window(dialog, nullptr);
+    QtDialogWindow window(dialog, nullptr, m_progress);
     return window.run();
   }
 
  private:
   std::unique_ptr<QApplication> m_application;
+  ProgressSource m_progress;
 };
 
 }  // namespace
@@ -160,50 +160,25 @@ namespace {
 // poll as a cancel; the second too, as the end of the program: the windows write what must
 // not be lost and the program ends by the signal (an alarm ends it should no pump or poll
 // come); a third ends it at once.
-std::atomic<int> g_terminations{0};
+int g_terminationsSeen = 0;
 bool g_terminationServed = false;
-std::atomic<int> g_endSignal{0};
 constexpr unsigned kEndGraceSeconds = 2;
-struct sigaction g_previousSigterm {};
-struct sigaction g_previousSighup {};
-
-void endByDefault(int signal) {
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-void onEndGraceOver(int) {
-  endByDefault(g_endSignal.load());
-}
-
-void onTerminationSignal(int signal) {
-  const int before = g_terminations.fetch_add(1);
-  if (before == 0) return;
-  if (before == 1) {
-    g_endSignal.store(signal);
-    struct sigaction grace {};
-    grace.sa_handler = onEndGraceOver;
-    sigemptyset(&grace.sa_mask);
-    ::sigaction(SIGALRM, &grace, nullptr);
-    ::alarm(kEndGraceSeconds);
-    return;
-  }
-  endByDefault(signal);
-}
+std::unique_ptr<platform::RequestCatcher> g_requests;
 
 // The innermost window hears of the request as a system command; a window that does not
 // handle it ends as with its cancel. At a second request every window hears of the end,
 // innermost first, and the program ends.
 void serveTermination() {
   Runtime& rt = state();
-  if (const int signal = g_endSignal.load(); signal != 0) {
-    ::alarm(0);  // on the way out; the record's append is bounded by its own lock wait
+  g_terminationsSeen += platform::takeAllRequests(platform::Request::Termination);
+  if (g_terminationsSeen >= 2) {
+    // On the way out; the record's append is bounded by its own lock wait.
+    platform::cancelEndGrace();
     const std::vector<QtDialogWindow*> windows = rt.windows;
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
-    endByDefault(signal);
-    std::_Exit(128 + signal);  // where the signal is blocked
+    platform::endAsRequested();
   }
-  if (g_terminationServed || g_terminations.load() == 0 || rt.windows.empty()) return;
+  if (g_terminationServed || g_terminationsSeen == 0 || rt.windows.empty()) return;
   g_terminationServed = true;
   rt.windows.back()->deliverTermination();
 }
@@ -211,17 +186,17 @@ void serveTermination() {
 }  // namespace
 
 bool terminationRequested() {
-  return g_terminations.load() != 0;
+  return g_terminationsSeen != 0 || platform::pendingRequests(platform::Request::Termination) != 0;
 }
 
 void windowStarted(QtDialogWindow* window) {
   Runtime& rt = state();
   if (rt.windows.empty()) {
-    struct sigaction terminate {};
-    terminate.sa_handler = onTerminationSignal;
-    sigemptyset(&terminate.sa_mask);
-    ::sigaction(SIGTERM, &terminate, &g_previousSigterm);
-    ::sigaction(SIGHUP, &terminate, &g_previousSighup);
+    g_requests = std::make_unique<platform::RequestCatcher>(
+        platform::RequestCatching{.interrupt = false,
+                                  .termination = true,
+                                  .secondTerminationEnds = true,
+                                  .secondTerminationGraceSeconds = kEndGraceSeconds});
     if (!rt.signalPoll) {
       rt.signalPoll = new QTimer(QCoreApplication::instance());
       rt.signalPoll->setInterval(kTimerPollMs);
@@ -258,9 +233,8 @@ void windowEnded(QtDialogWindow* window) {
     platform::setMessagePumpHook({});
     setBoundedWaitHook({});
     if (rt.signalPoll) rt.signalPoll->stop();
-    ::sigaction(SIGTERM, &g_previousSigterm, nullptr);
-    ::sigaction(SIGHUP, &g_previousSighup, nullptr);
-    g_terminations.store(0);
+    g_requests.reset();
+    g_terminationsSeen = 0;
     g_terminationServed = false;
   }
 }
@@ -375,8 +349,8 @@ bool displayAvailable() {
   return false;
 }
 
-std::unique_ptr<DialogHost> createDialogHost() {
-  return std::make_unique<Host>();
+std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress) {
+  return std::make_unique<Host>(std::move(progress));
 }
 
 std::string helpFilePath() {

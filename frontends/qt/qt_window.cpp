@@ -26,7 +26,6 @@
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/text_viewers.h"
 #include "platform/clock.h"
-#include "run/run_state.h"
 #include "ui/history_view.h"
 
 namespace ui::qt {
@@ -120,8 +119,11 @@ int sortedPosition(int count, const std::string& text, TextAt textAt) {
 
 }  // namespace
 
-QtDialogWindow::QtDialogWindow(Dialog& dialog, QWidget* parent)
-    : QDialog(parent), m_dialog(dialog), m_template(dialog.dialogTemplate()) {
+QtDialogWindow::QtDialogWindow(Dialog& dialog, QWidget* parent, ProgressSource progress)
+    : QDialog(parent),
+      m_dialog(dialog),
+      m_template(dialog.dialogTemplate()),
+      m_progress(std::move(progress)) {
   setObjectName(QString::number(m_template.id));
   setWindowTitle(qs(m_template.caption));
   setWindowIcon(runtime::applicationIcon());
@@ -157,10 +159,7 @@ void QtDialogWindow::buildControls() {
     group.clear();
   };
   std::vector<QWidget*> groupBoxes;
-  int lastBar = -1;
   for (const ControlTemplate& control : m_template.controls) {
-    if (control.kind == ControlKind::ProgressBar) lastBar = control.id;
-    if (control.id == kIdProgressNumbers) m_numbersBarId = lastBar;
     QWidget* widget = createControl(control);
     widget->setProperty(kControlProperty, true);
     if (control.id != -1) {
@@ -646,7 +645,7 @@ void QtDialogWindow::progressSetPos(int id, int pos) {
   bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
   // An empty bar (the run has ended, or a new transfer begins) takes the numbers of the
   // last transfer with it; a tick of a run writes them anew.
-  if (id == m_numbersBarId && bar->value() == bar->minimum()) {
+  if (id == m_progress.transferBarId && bar->value() == bar->minimum()) {
     if (auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers))) line->clear();
   }
 }
@@ -675,12 +674,14 @@ void QtDialogWindow::showProgressNumbers(bool sample, bool paintNow) {
   auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers));
   if (!line || !m_running) return;
   int percent = -1;
-  if (auto* bar = qobject_cast<QProgressBar*>(control(m_numbersBarId))) {
+  if (auto* bar = qobject_cast<QProgressBar*>(control(m_progress.transferBarId))) {
     const int span = std::max(1, bar->maximum() - bar->minimum());
     percent = (std::max(bar->value(), bar->minimum()) - bar->minimum()) * 100 / span;
   }
   const uint64_t now = platform::clock().nowMicros();
-  if (sample) m_meter.sample(now, bytesSent, percent);
+  if (sample && m_progress.transferredBytes) {
+    m_meter.sample(now, m_progress.transferredBytes(), percent);
+  }
   const QString text = qs(formatProgressNumbers(m_meter.numbers(now)));
   if (text == line->text()) return;
   line->setText(text);

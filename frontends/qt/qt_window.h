@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frontends/qt/dialog_units.h"
+#include "frontends/qt/qt_host.h"
 #include "run/run_progress.h"
 #include "ui/dialog_host.h"
 
@@ -21,7 +22,7 @@ namespace ui::qt {
 
 class QtDialogWindow final : public QDialog, public DialogWindow {
  public:
-  QtDialogWindow(Dialog& dialog, QWidget* parent);
+  QtDialogWindow(Dialog& dialog, QWidget* parent, ProgressSource progress = {});
   ~QtDialogWindow() override;
   QtDialogWindow(const QtDialogWindow&) = delete;
   QtDialogWindow& operator=(const QtDialogWindow&) = delete;
@@ -130,8 +131,8 @@ class QtDialogWindow final : public QDialog, public DialogWindow {
   std::vector<MenuEntry> m_menuEntries;
   bool m_closeInMenu = true;
   ProgressMeter m_meter;
-  // The progress bar whose percent the numbers line shows: the last one before the line.
-  int m_numbersBarId = -1;
+  // The progress bar whose percent the numbers line shows, and the bytes it measures.
+  ProgressSource m_progress;
   QEventLoop* m_loop = nullptr;
   // The question of askQuestion while it is open.
   QPointer<QMessageBox> m_question;

@@ -24,6 +24,9 @@ std::atomic<int> g_terminations{0};
 // Requests to end since catching began, taken or not: the second one may end the program.
 std::atomic<int> g_terminationsSeen{0};
 std::atomic<bool> g_secondTerminationEnds{false};
+std::atomic<unsigned> g_graceSeconds{0};
+// The signal of the last request to end, which endAsRequested raises.
+std::atomic<int> g_endSignal{SIGTERM};
 int g_catchers = 0;
 
 int g_wake[2] = {-1, -1};
@@ -43,16 +46,34 @@ void countInterrupt() {
   }
 }
 
+void endBySignal(int signal) {
+  posix::restoreTerminal();
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// The grace time after a second request is over: the program ends as the request ends it.
+void onGraceOver(int) {
+  endBySignal(g_endSignal.load());
+}
+
 void onSignal(int signal) {
   const int saved = errno;
   if (signal == SIGINT) {
     countInterrupt();
   } else {
+    g_endSignal.store(signal);
     g_terminations.fetch_add(1);
-    if (g_terminationsSeen.fetch_add(1) > 0 && g_secondTerminationEnds.load()) {
+    const int before = g_terminationsSeen.fetch_add(1);
+    if (before > 0 && g_secondTerminationEnds.load()) {
+      const unsigned grace = g_graceSeconds.load();
+      if (before > 1 || grace == 0) endBySignal(signal);
       posix::restoreTerminal();
-      ::signal(signal, SIG_DFL);
-      ::raise(signal);
+      struct sigaction over {};
+      over.sa_handler = onGraceOver;
+      sigemptyset(&over.sa_mask);
+      ::sigaction(SIGALRM, &over, nullptr);
+      ::alarm(grace);
     }
   }
   posix::wake();
@@ -107,12 +128,14 @@ struct RequestCatcher::Saved {
   bool interruptCaught = false;
   bool terminationCaught = false;
   bool secondTerminationEnds = false;
+  unsigned graceSeconds = 0;
 };
 
 RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
   posix::wakeFd();  // before any handler may write to it
   ++g_catchers;
   m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
+  m_saved->graceSeconds = g_graceSeconds.exchange(catching.secondTerminationGraceSeconds);
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
@@ -135,6 +158,7 @@ RequestCatcher::~RequestCatcher() {
     ::sigaction(SIGHUP, &m_saved->hangUp, nullptr);
   }
   g_secondTerminationEnds = m_saved->secondTerminationEnds;
+  g_graceSeconds = m_saved->graceSeconds;
   if (--g_catchers == 0) {
     // Requests of a run that has ended are not left for the next one.
     g_interrupts = 0;
@@ -169,6 +193,16 @@ void postRequest(Request kind) {
   }
   posix::wakeFd();
   posix::wake();
+}
+
+void cancelEndGrace() {
+  ::alarm(0);
+}
+
+void endAsRequested() {
+  ::alarm(0);
+  endBySignal(g_endSignal.load());
+  ::_exit(128 + g_endSignal.load());  // where the signal is blocked
 }
 
 }  // namespace platform

@@ -80,4 +80,30 @@ TEST(Requests, a_second_request_to_end_ends_the_program_when_asked_to) {
       testing::ExitedWithCode(2), "");
 }
 
+// With a grace time the second request leaves the program to end by itself (it writes what
+// must not be lost first), as the request would have ended it; a third ends it at once.
+TEST(Requests, a_second_request_with_grace_lets_the_program_end_itself_and_a_third_ends_it) {
+  EXPECT_EXIT(
+      {
+        platform::RequestCatcher catcher(
+            {.secondTerminationEnds = true, .secondTerminationGraceSeconds = 60});
+        ::raise(SIGHUP);
+        ::raise(SIGHUP);
+        if (platform::takeAllRequests(Request::Termination) != 2) std::_Exit(3);
+        platform::cancelEndGrace();
+        platform::endAsRequested();
+      },
+      testing::KilledBySignal(SIGHUP), "");
+  EXPECT_EXIT(
+      {
+        platform::RequestCatcher catcher(
+            {.secondTerminationEnds = true, .secondTerminationGraceSeconds = 60});
+        ::raise(SIGTERM);
+        ::raise(SIGTERM);
+        ::raise(SIGTERM);
+        std::_Exit(0);
+      },
+      testing::KilledBySignal(SIGTERM), "");
+}
+
 }  // namespace

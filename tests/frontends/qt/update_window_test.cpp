@@ -181,7 +181,9 @@ class UpdateWindow : public ::testing::Test {
 
   // Runs the main dialog in the desktop host while the driver's steps go on.
   int runWindow() {
-    auto host = ui::qt::createDialogHost();
+    auto host = ui::qt::createDialogHost({.transferBarId = kIdcTransferBar, .transferredBytes = [] {
+                                            return static_cast<uint64_t>(bytesSent);
+                                          }});
     driver.start();
     const int result = host->runModal(*dialog);
     EXPECT_TRUE(driver.done());
