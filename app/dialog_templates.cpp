@@ -54,7 +54,7 @@ const ui::DialogTemplate& updateDialogTemplate() {
           {kIdcVerify,
            ControlKind::CheckBox,
            "Verify (read back)",
-           {10, 46, 90, 8},
+           {10, 45, 90, 8},
            ui::kStyleGroupStart},
           {kIdcPortLabel, ControlKind::StaticText, "Port", {90, 17, 14, 8}, 0},
           {kIdcPortList,
