@@ -235,9 +235,11 @@ void Fleet::serveAnswer() {
     const bool yes = !m_answer.empty() && (m_answer.front() == 'y' || m_answer.front() == 'Y');
     m_questionOpen = false;
     m_table.changed();
-    if (m_table.live()) m_table.lineAdded();  // the answer's line feed moved the table up
-    if (!m_table.live())
+    if (m_table.live()) {
+      m_table.lineAdded();  // the answer's line feed moved the table up
+    } else {
       m_table.say(yes ? "Cancelling all running updates\n" : "The updates go on\n");
+    }
     if (yes) cancelAll();
     return;
   }
