@@ -16,6 +16,7 @@
 #include "flash/result_meaning.h"
 #include "frontends/console/console_host.h"
 #include "platform/profile.h"
+#include "run/progress_lines.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "serial/device_factory.h"
@@ -103,12 +104,12 @@ class CConsoleUpdateDlg : public CUpdateDlg {
     for (char c : m_session.idnString) {
       if (c == ',') {
         fields.emplace_back();
-      } else if (std::isgraph(static_cast<unsigned char>(c)) && fields.back().size() < 64) {
+      } else {
         fields.back() += c;
       }
     }
     if (fields.size() < 3) return;
-    std::printf("instrument %s %s\n", fields[1].c_str(), fields[2].c_str());
+    std::printf("%s\n", instrumentLine(fields[1], fields[2]).c_str());
     std::fflush(stdout);
   }
 
@@ -124,7 +125,7 @@ class CConsoleUpdateDlg : public CUpdateDlg {
     if (!m_request.progressLines) return;
     std::string known = serviceRecordJson(m_record);
     if (known == m_recordShown) return;
-    std::printf("record-so-far %s\n", known.c_str());
+    std::printf("%s\n", recordSoFarLine(known).c_str());
     std::fflush(stdout);
     m_recordShown = std::move(known);
   }
@@ -281,7 +282,7 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   for (const std::string& line : dialog.m_plan) std::printf("%s\n", line.c_str());
   if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_record);
   printReadBack(dialog.m_record);
-  if (recorded) std::printf("record: %s\n", historyFile.c_str());
+  if (recorded) std::printf("%s\n", recordKeptLine(historyFile).c_str());
   std::fflush(stdout);
   transcript.close();
   if (const std::string error = transcript.writeError(); !error.empty()) {

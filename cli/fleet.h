@@ -1,9 +1,10 @@
 // zelupdate fleet: one automatic update per port, each run by a child `zelupdate run` in a
 // folder of its own, at most a given number at once, followed in a live table (a terminal)
 // or in plain lines (elsewhere), and summed up at the end with every child's record.
+// The parts: fleet_children (the child runs, their output, the bound on their silence),
+// fleet_table (what the technician sees meanwhile), fleet_report (the records, the summary
+// and the report); this file runs them and serves the question to cancel.
 #pragma once
-
-#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -38,8 +39,6 @@ struct FleetOptions {
 struct FleetRow {
   std::string port;
   std::string folder;
-  pid_t pid = -1;
-  int fd = -1;  // the read end of the child's output
   enum class State { Waiting, Running, Done } state = State::Waiting;
   std::string model, serial;  // once known
   std::string step;           // the last status line or box
@@ -50,9 +49,8 @@ struct FleetRow {
   std::string why;        // how a child ended that left no record of its own
   bool launched = false;  // a child was started for it
   bool cancelSent = false;
-  std::chrono::steady_clock::time_point started, ended, lastOutput;
+  std::chrono::steady_clock::time_point started, ended;
   std::time_t startUtc = 0, endUtc = 0;
-  std::string partialLine;
   // The record as far as the child told it while running: instrument, port, plan.
   std::optional<ServiceRecord> recordSoFar;
   ServiceRecord record;

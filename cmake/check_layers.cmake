@@ -26,8 +26,6 @@ set(system_header_allowed
     cli/cmd_fleet.cpp                # moves onto platform/ services
     cli/cmd_generate.cpp             # moves onto platform/ services
     cli/cmd_run.cpp                  # moves onto platform/ services
-    cli/fleet.cpp                    # moves onto platform/ services
-    cli/fleet.h                      # moves onto platform/ services
     flash/config/config_check.cpp    # moves onto platform/ services
     flash/config/config_writer.cpp   # moves onto platform/ services
     flash/target_commands.cpp        # moves onto platform/ services

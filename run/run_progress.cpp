@@ -14,8 +14,6 @@ constexpr uint64_t kRateWindowMicros = 5'000'000;
 constexpr uint64_t kRateMinSpanMicros = 500'000;
 // Longer than any gap between two packets of a transfer, even at the slowest line speed.
 constexpr uint64_t kPauseMicros = 1'500'000;
-// The transfer bar stops here while a run goes on; the time left no longer follows from it.
-constexpr int kPercentCap = 95;
 constexpr uint64_t kMicrosPerSecond = 1'000'000;
 
 struct BoundedWait {

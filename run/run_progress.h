@@ -9,6 +9,10 @@
 #include <functional>
 #include <string>
 
+// The transfer bar stops here while a run goes on (the bytes it was set to expect are a
+// guess); the time left no longer follows from it.
+inline constexpr int kPercentCap = 95;
+
 struct ProgressNumbers {
   int percent = -1;            // 0..100; below 0: no transfer bar
   double bytesPerSecond = -1;  // below 0: not known yet

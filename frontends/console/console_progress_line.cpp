@@ -4,6 +4,7 @@
 
 #include "frontends/console/console_window.h"
 #include "platform/clock.h"
+#include "run/progress_lines.h"
 
 namespace ui {
 namespace {
@@ -25,14 +26,9 @@ std::string compactText(const std::string& text) {
   return out;
 }
 
-// The plain progress line a fleet reads from a child run: "progress <percent> <bytes per
-// second> <seconds left>", -1 for what is not known.
+// The plain progress line a fleet reads from a child run.
 std::string progressProtocolLine(const ProgressLine& line) {
-  char text[96];
-  std::snprintf(text, sizeof text, "progress %d %.0f %lld\n", line.percent,
-                line.bytesPerSecond < 0 ? -1.0 : line.bytesPerSecond,
-                static_cast<long long>(line.secondsLeft));
-  return text;
+  return progressReportLine({line.percent, line.bytesPerSecond, line.secondsLeft}) + "\n";
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "app/service_record.h"
 #include "cli/command_line.h"
 #include "cli/fleet.h"
+#include "cli/fleet_report.h"
 #include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "tests/support/temp_dir.h"
@@ -577,6 +578,35 @@ TEST(Fleet, a_long_reboot_is_not_taken_for_a_hang) {
   ::close(options.outputFd);
   ASSERT_EQ(result.rows.size(), 1u);
   EXPECT_EQ(result.rows[0].outcome, "success") << result.rows[0].why;
+}
+
+// Times as the progress line writes them, an hour and more included: the summary's time
+// column widens for them rather than cutting them.
+TEST(Fleet, the_summary_keeps_long_times_whole) {
+  FleetResult fleet;
+  fleet.folder = "fleet-x";
+  const struct {
+    int seconds;
+    const char* outcome;
+    std::string line;
+  } rows[] = {
+      {65, "success", "COM1 ZEL 1        success    1:05    \n"},
+      {3725, "failed", "COM2 ZEL 2        failed     1:02:05 ERROR - hung\n"},
+  };
+  for (const auto& row : rows) {
+    FleetRow& added = fleet.rows.emplace_back();
+    added.port = "COM" + std::to_string(fleet.rows.size());
+    added.model = "ZEL";
+    added.serial = std::to_string(fleet.rows.size());
+    added.ended = added.started + std::chrono::seconds(row.seconds);
+    added.outcome = row.outcome;
+    if (added.outcome == "failed") added.record.steps = {"ERROR - hung"};
+  }
+  const std::string summary = fleetSummary(fleet);
+  EXPECT_NE(summary.find("PORT INSTRUMENT   OUTCOME    TIME    RESULT\n"), std::string::npos)
+      << summary;
+  for (const auto& row : rows) EXPECT_NE(summary.find(row.line), std::string::npos) << summary;
+  EXPECT_NE(summary.find("1 of 2 updates succeeded"), std::string::npos);
 }
 
 }  // namespace

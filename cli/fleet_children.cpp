@@ -1,0 +1,117 @@
+#include "cli/fleet_children.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/update_dlg.h"
+#include "serial/com_ports.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxPartialLine = 16384;  // a record-so-far line included
+constexpr size_t kReadBytes = 4096;
+
+bool isUpdateFile(const fs::directory_entry& entry, const std::string& settingsName) {
+  std::error_code error;
+  if (!entry.is_regular_file(error)) return false;
+  const std::string name = entry.path().filename().string();
+  std::string lower = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower == "romwrite.cnf" || name == settingsName) return false;
+  return !name.ends_with(".jsonl") && !name.ends_with(".ini");
+}
+
+}  // namespace
+
+bool prepareChildFolder(const FleetOptions& options, const std::string& folder, std::string& why) {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (error) {
+    why = "cannot create " + folder + ": " + error.message();
+    return false;
+  }
+  const std::string settingsName = fs::path(options.settingsFile).filename().string();
+  for (const fs::directory_entry& entry : fs::directory_iterator(options.updateFolder, error)) {
+    if (!isUpdateFile(entry, settingsName)) continue;
+    std::error_code linkError;
+    fs::create_symlink(fs::absolute(entry.path()), fs::path(folder) / entry.path().filename(),
+                       linkError);
+  }
+  if (!options.settingsFile.empty() && fs::is_regular_file(options.settingsFile, error)) {
+    fs::copy_file(options.settingsFile, fs::path(folder) / kChildSettingsFile,
+                  fs::copy_options::overwrite_existing, error);
+    if (error) {
+      why = "cannot copy " + options.settingsFile + ": " + error.message();
+      return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> childRunArguments(const FleetOptions& options, const std::string& port,
+                                           const std::string& folder) {
+  // The child appends its record to the fleet's history itself, under the history's lock,
+  // and keeps a copy in its folder for the report.
+  std::vector<std::string> args = {options.program,  "run",
+                                   "--assume-yes",   "--progress-lines",
+                                   "--port",         port,
+                                   "--settings",     folder + "/" + kChildSettingsFile,
+                                   "--fleet-record", folder + "/" + kChildRecordFile,
+                                   "--transcript",   folder + "/" + kChildTranscriptFile};
+  if (options.verify) args.push_back("--verify");
+  if (options.historyFile.empty()) {
+    args.push_back("--no-history");
+  } else {
+    args.insert(args.end(), {"--history", options.historyFile});
+  }
+  return args;
+}
+
+bool FleetChild::start(const std::vector<std::string>& argv, const std::string& folder,
+                       std::string* why) {
+  m_lastOutput = std::chrono::steady_clock::now();
+  m_partialLine.clear();
+  return m_process.start(argv, folder, why);
+}
+
+std::vector<std::string> FleetChild::takeLines() {
+  std::vector<std::string> lines;
+  char buffer[kReadBytes];
+  for (;;) {
+    const int n = m_process.readOutput(buffer, sizeof buffer);
+    if (n <= 0) break;  // nothing more for now, or the end of the output
+    m_lastOutput = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+      if (buffer[i] == '\n') {
+        std::string line;
+        line.swap(m_partialLine);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // The child's texts reach this terminal: no control character moves its cursor.
+        lines.push_back(platform::printablePortName(line));
+      } else if (m_partialLine.size() < kMaxPartialLine) {
+        m_partialLine += buffer[i];
+      }
+    }
+  }
+  return lines;
+}
+
+bool FleetChild::killIfSilent(int64_t limitMs, std::string& why) {
+  const auto silent = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - m_lastOutput);
+  if (!running() || silent.count() <= limitMs) return false;
+  char bound[32];
+  std::snprintf(bound, sizeof bound, "%g", static_cast<double>(limitMs) / 1000);
+  why = std::string("no sign of life for ") + bound + " s: killed";
+  m_process.kill();
+  return true;
+}
+
+int64_t defaultSilenceLimitMs() {
+  // The longest a run waits for one thing is its write timeout; a child silent for three of
+  // those (its progress lines come every second of program time) is hung.
+  return 3 * int64_t{kRunWriteTimeoutMs};
+}
