@@ -17,20 +17,8 @@ set(system_header_pure "^serial/rfc2217/rfc2217_codec\\.")
 # Files that still call the system themselves, until they are moved onto the platform's
 # services. Nothing may join this list.
 set(system_header_allowed
-    app/port_access.cpp              # moves onto platform/ services
-    app/run_record.cpp               # moves onto platform/ services
-    app/service_record.cpp           # moves onto platform/ services
-    app/update_record.cpp            # moves onto platform/ services
-    app/update_workflow_auto.cpp     # moves onto platform/ services
-    cli/cmd_demo.cpp                 # moves onto platform/ services
-    cli/cmd_fleet.cpp                # moves onto platform/ services
-    cli/cmd_generate.cpp             # moves onto platform/ services
-    cli/cmd_run.cpp                  # moves onto platform/ services
     cli/fleet.cpp                    # moves onto platform/ services
     cli/fleet.h                      # moves onto platform/ services
-    flash/config/config_check.cpp    # moves onto platform/ services
-    flash/config/config_writer.cpp   # moves onto platform/ services
-    flash/target_commands.cpp        # moves onto platform/ services
     frontends/console/console_host.cpp  # moves onto platform/ services
 )
 
