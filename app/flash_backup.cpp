@@ -11,6 +11,7 @@
 #include "instrument/zel.h"
 #include "platform/host_files.h"
 #include "platform/sha256.h"
+#include "platform/time_text.h"
 #include "platform/whole_file.h"
 #include "run/run_state.h"
 
@@ -141,12 +142,7 @@ int32_t writeBackup(const std::string& folder, const ServiceRecordInstrument& in
   int32_t result = backupEraseAreas(programmingJob, folder, manifest.areas, port);
   if (result != kResultOk) return result;
 
-  char created[32] = {};
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  if (gmtime_r(&now, &utc) != nullptr)
-    std::strftime(created, sizeof created, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  manifest.created = created;
+  manifest.created = platform::formatIsoUtc(std::time(nullptr));
   manifest.instrument = instrument;
   manifest.hw = instrument.hw.value_or(0);
   manifest.version = instrument.version;

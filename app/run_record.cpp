@@ -1,15 +1,11 @@
 #include "app/run_record.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 
 #include "flash/result_meaning.h"
 #include "platform/host_files.h"
 #include "platform/sha256.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -25,9 +21,9 @@ ServiceRecordFile hostFile(const char* role, const std::string& name) {
   file.role = role;
   file.name = name;
   const std::string path = platform::resolveHostFile(name);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return file;
-  file.bytes = st.st_size;
+  uint64_t bytes = 0;
+  if (!platform::regularFileSize(path, bytes)) return file;
+  file.bytes = static_cast<int64_t>(bytes);
   std::string digest;
   if (platform::sha256OfFile(path, digest)) file.sha256 = digest;
   return file;
@@ -37,21 +33,6 @@ ServiceRecordFile hostFile(const char* role, const std::string& name) {
 
 std::string programNameAndVersion() {
   return std::string("zelupdate ") + ZEL_VERSION;
-}
-
-std::string hostName() {
-  char name[256] = "";
-  if (::gethostname(name, sizeof name - 1) != 0) return std::string();
-  name[sizeof name - 1] = '\0';
-  return name;
-}
-
-std::string userName() {
-  if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_name) {
-    return entry->pw_name;
-  }
-  const char* user = std::getenv("USER");
-  return user ? user : "";
 }
 
 ServiceRecordInstrument instrumentOfIdentification(const std::string& answer) {

@@ -8,13 +8,14 @@
 
 #include "app/service_record.h"
 #include "flash/config/programming_job.h"
+#include "platform/host_identity.h"
 
 // The program as records name it: "zelupdate 0.2.0".
 std::string programNameAndVersion();
 
-// Host name and user name of this process; empty where unknown.
-std::string hostName();
-std::string userName();
+// Host name and user name of this process, as the platform tells them; empty where unknown.
+using platform::hostName;
+using platform::userName;
 
 // The fields of an identification answer "MAKER,MODEL,SERIAL,VERSION " (blanks and line
 // ends around each field removed); empty texts for the fields it lacks.

@@ -1,22 +1,13 @@
 #include "app/service_record.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <thread>
 
 #include "flash/result_meaning.h"
+#include "platform/host_identity.h"
+#include "platform/time_text.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
 
@@ -25,13 +16,8 @@ namespace {
 // Another process holds the lock only for one write; a lock held longer is a stuck process,
 // and the run must not wait for it.
 constexpr int kLockWaitMs = 5000;
-constexpr int kLockPollMs = 10;
 // Far more than years of records; beyond it the history is not read into memory.
 constexpr size_t kMaxHistoryBytes = size_t{512} << 20;
-
-void say(std::string* why, const std::string& text) {
-  if (why) *why = text;
-}
 
 std::string hexText(uint32_t value) {
   char buffer[16];
@@ -84,13 +70,6 @@ std::optional<std::time_t> timeOf(const Json* value) {
 
 bool isObject(const Json* value) {
   return value != nullptr && value->is_object();
-}
-
-bool writeWhole(int fd, const std::string& line, std::string* why) {
-  const ssize_t written = ::write(fd, line.data(), line.size());
-  if (written == static_cast<ssize_t>(line.size())) return true;
-  say(why, written < 0 ? std::strerror(errno) : "only part of the record could be written");
-  return false;
 }
 
 // The names by which a port can be asked for: as written, "COMn" for a COM number in any
@@ -148,32 +127,11 @@ std::optional<RunOutcome> runOutcomeOf(std::string_view text) {
 }
 
 std::string isoUtc(std::time_t when) {
-  std::tm parts{};
-  if (!::gmtime_r(&when, &parts)) return "";
-  char buffer[40];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return buffer;
+  return platform::formatIsoUtc(when);
 }
 
 bool parseIsoUtc(const std::string& text, std::time_t& when) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  char zone = 0;
-  int consumed = 0;
-  if (text.size() != 20 ||
-      std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%n", &year, &month, &day, &hour, &minute,
-                  &second, &zone, &consumed) != 7 ||
-      consumed != 20 || zone != 'Z' || text[4] != '-' || text[7] != '-')
-    return false;
-  std::tm parts{};
-  parts.tm_year = year - 1900;
-  parts.tm_mon = month - 1;
-  parts.tm_mday = day;
-  parts.tm_hour = hour;
-  parts.tm_min = minute;
-  parts.tm_sec = second;
-  when = ::timegm(&parts);
-  // timegm normalises 2026-02-30 into March: only dates that exist round-trip.
-  return when != static_cast<std::time_t>(-1) && isoUtc(when) == text;
+  return platform::parseIsoUtc(text, when);
 }
 
 bool parseHistoryDate(const std::string& text, std::time_t& when) {
@@ -280,78 +238,15 @@ std::string defaultHistoryPath() {
   if (state && state[0] == '/') {
     base = state;
   } else {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-      const passwd* entry = ::getpwuid(::getuid());
-      home = entry && entry->pw_dir ? entry->pw_dir : "/tmp";
-    }
-    base = std::string(home) + "/.local/state";
+    const std::string home = platform::homeFolder();
+    base = (home.empty() ? std::string("/tmp") : home) + "/.local/state";
   }
   return base + "/zelupdate/history.jsonl";
 }
 
 bool appendRecord(const std::string& path, const ServiceRecord& record, std::string* why) {
-  std::error_code error;
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  if (!folder.empty()) {
-    std::filesystem::create_directories(folder, error);
-    if (error) {
-      say(why, "cannot create " + folder.string() + ": " + error.message());
-      return false;
-    }
-  }
-  // O_NONBLOCK: a FIFO never waits for its other end. Read access serves the look at the
-  // last byte below; a file that may only be written is appended to without that look.
-  constexpr int kFlags = O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  int fd = ::open(path.c_str(), O_RDWR | kFlags, 0644);
-  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | kFlags, 0644);
-  if (fd < 0) {
-    say(why, std::strerror(errno));
-    return false;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    say(why, "not a regular file");
-    return false;
-  }
-  bool locked = false;
-  for (int waited = 0; waited <= kLockWaitMs; waited += kLockPollMs) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      locked = true;
-      break;
-    }
-    if (errno != EWOULDBLOCK && errno != EINTR) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
-  }
-  if (!locked) {
-    ::close(fd);
-    say(why, "the history file stays locked by another process");
-    return false;
-  }
-
-  std::string line = serviceRecordJson(record) + "\n";
-  // The size under the lock: where a line that fails half-way is cut off again. A last line
-  // that a crashed writer left without its line feed gets one, so that this record does not
-  // merge with it.
-  off_t sizeBefore = -1;
-  if (::fstat(fd, &info) == 0) {
-    sizeBefore = info.st_size;
-    char last = '\n';
-    if (info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
-      line.insert(line.begin(), '\n');
-  }
-  bool ok = writeWhole(fd, line, why);
-  if (!ok && sizeBefore >= 0) {
-    if (::ftruncate(fd, sizeBefore) != 0) {
-      // The file now ends in a partial line; the reader skips it.
-    }
-  }
-  if (::close(fd) != 0 && ok) {
-    say(why, std::strerror(errno));
-    ok = false;
-  }
-  return ok;
+  return platform::appendLineLocked(path, serviceRecordJson(record), kLockWaitMs, why,
+                                    {"history file", "record"});
 }
 
 bool parseRecordLine(const std::string& line, ServiceRecord& record) {
@@ -435,13 +330,7 @@ bool readHistory(const std::string& path, const HistoryFilter& filter,
                  std::vector<StoredRecord>& records, std::string* why) {
   records.clear();
   std::string contents;
-  std::string reason;
-  if (!platform::readRegularFile(path, kMaxHistoryBytes, contents, &reason)) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 && errno == ENOENT) return true;  // nothing yet
-    say(why, reason);
-    return false;
-  }
+  if (!platform::readFileIfPresent(path, kMaxHistoryBytes, contents, why)) return false;
   const std::vector<std::string> wanted =
       filter.port.empty() ? std::vector<std::string>() : portKeys(filter.port, std::string());
   size_t begin = 0;

@@ -1,11 +1,6 @@
 // The main dialog's service record of each Run, and the dry run's plan.
-#include <stdlib.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <vector>
 
 #include "app/run_record.h"
 #include "app/update_dlg.h"
@@ -13,15 +8,11 @@
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
+#include "platform/clock.h"
+#include "platform/temp_files.h"
 #include "serial/com_ports.h"
 
 namespace {
-
-double monotonicSeconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // The file the option update opens for an option kind's name ("B1" opens QAM.BIN).
 // A box's text on one line: its line breaks become blanks.
@@ -32,30 +23,23 @@ std::string oneLine(std::string text) {
   return text;
 }
 
-// An empty file for the dry run's job: in the temporary folder (TMPDIR), else in /tmp, else
-// in the current folder. Its path, or empty with the reason in `why`.
+// An empty file for the dry run's job: in the temporary folder (TMPDIR, else /tmp), else in
+// the current folder. Its path, or empty with the reason in `why`.
 std::string createTemporaryJobFile(std::string& why) {
-  std::vector<std::string> folders;
-  std::error_code error;
-  const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
-  if (error) {
-    const char* named = std::getenv("TMPDIR");
-    why = std::string("no temporary folder") + (named ? std::string(" ") + named : "") + ": " +
-          error.message();
-  } else {
-    folders.push_back(temporary.string());
-  }
-  folders.push_back("/tmp");
-  folders.push_back(".");
-  for (const std::string& folder : folders) {
-    std::string path = folder + "/zelupdate-job-XXXXXX";
-    const int fd = ::mkstemp(path.data());
-    if (fd >= 0 && ::close(fd) == 0) return path;
-    if (fd >= 0) ::unlink(path.c_str());
-    if (why.empty()) why = "cannot create a temporary file in " + folder;
+  constexpr const char* kPrefix = "zelupdate-job-";
+  std::string path;
+  if (platform::createTemporaryFile(kPrefix, path, &why) ||
+      platform::createTemporaryFileIn(".", kPrefix, path)) {
+    return path;
   }
   why = "cannot create a temporary file for the job (" + why + ")";
   return std::string();
+}
+
+// Removes the dry run's job file; one that cannot be removed stays in the temporary folder.
+void removeJobFile(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
 }
 
 }  // namespace
@@ -63,7 +47,7 @@ std::string createTemporaryJobFile(std::string& why) {
 void CUpdateDlg::beginRecord(bool automatic) {
   m_record = ServiceRecord{};
   m_record.start = std::time(nullptr);
-  m_runStartSeconds = monotonicSeconds();
+  m_runStartSeconds = platform::wallSeconds();
   m_record.host = hostName();
   m_record.user = userName();
   m_record.program = programNameAndVersion();
@@ -91,7 +75,7 @@ void CUpdateDlg::noteIdentification() {
 
 void CUpdateDlg::finishRecord() {
   m_record.end = std::time(nullptr);
-  m_record.durationSeconds = monotonicSeconds() - m_runStartSeconds;
+  m_record.durationSeconds = platform::wallSeconds() - m_runStartSeconds;
   m_record.steps = statusLines();
   // The code of the first failing step; a refusal by policy (no memory extension, an old
   // version) has none.
@@ -135,7 +119,7 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
                                   path) == kConfigNotCreated) {
     if (!path.empty()) {
       why = "cannot write " + path;
-      ::unlink(path.c_str());
+      removeJobFile(path);
     }
     setStepStatus(0, 0);
     noteFailureCode(kResultConfigNotWritten);
@@ -144,7 +128,7 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
   }
   setStepStatus(1, 0);
   const bool checked = preflightCheck(true, m_updateSettings.optionKind, path.c_str());
-  ::unlink(path.c_str());
+  removeJobFile(path);
   if (!checked) return false;
 
   UpdatePlanInput input;

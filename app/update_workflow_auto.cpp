@@ -1,9 +1,6 @@
 // The automatic update: find the instrument, identify it, refuse what cannot be updated
 // this way, write the programming job for its hardware, update the processor firmware and,
 // where an option is fitted, the option's DSP firmware.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -15,6 +12,7 @@
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "platform/host_files.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -127,12 +125,10 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
   if (image == nullptr) return true;
   // The option update opens the image only after the instrument has been prepared: an
   // image that is missing, empty or no file at all must be found now.
-  struct stat st {};
   const std::string path = platform::resolveHostFile(image);
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-      ::access(path.c_str(), R_OK) == 0) {
-    return true;
-  }
+  uint64_t bytes = 0;
+  platform::FileReader reader;
+  if (platform::regularFileSize(path, bytes) && bytes > 0 && reader.open(path)) return true;
   addStatusLine("ERROR - DSP file could not be opened");
   noteFailureCode(kResultDspFailed);
   return refuse(std::string("DSP file ") + image + " not accessible");

@@ -2,8 +2,6 @@
 // simulated instrument there (processor firmware, reboot, option B20), in the console or,
 // with --window, in the desktop window with the simulator on COM1; with --fleet N, N
 // simulated instruments of different hardware updated at once by `zelupdate fleet`.
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +12,7 @@
 #include "cli/command_line.h"
 #include "cli/console_run.h"
 #include "platform/profile.h"
+#include "platform/temp_files.h"
 #include "sim/sample_files.h"
 #include "sim/simulator_support.h"
 
@@ -96,13 +95,10 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
 
   std::error_code error;
   if (folder.empty()) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path(error) / "zelupdate-demo-XXXXXX").string();
-    if (error || ::mkdtemp(pattern.data()) == nullptr) {
+    if (!platform::createTemporaryFolder("zelupdate-demo-", folder)) {
       std::fprintf(stderr, "zelupdate demo: cannot create a temporary folder\n");
       return kExitFailed;
     }
-    folder = pattern;
   } else {
     std::filesystem::create_directories(folder, error);
     if (error) {
@@ -116,7 +112,8 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
                  folder.c_str());
     return kExitFailed;
   }
-  if (::chdir(folder.c_str()) != 0) {
+  std::filesystem::current_path(folder, error);
+  if (error) {
     std::fprintf(stderr, "zelupdate demo: cannot change to %s\n", folder.c_str());
     return kExitFailed;
   }

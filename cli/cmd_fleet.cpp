@@ -1,7 +1,4 @@
 // zelupdate fleet: automatic updates of many instruments at once, one child run per port.
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +8,7 @@
 
 #include "cli/command_line.h"
 #include "cli/fleet.h"
+#include "platform/program_path.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
 #include "sim/registry.h"
@@ -99,10 +97,8 @@ std::string checkReportFile(const std::string& path) {
 
 // The program the children run: this one.
 std::string ownProgram(const CommonOptions& common) {
-  char path[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n > 0) return std::string(path, static_cast<size_t>(n));
-  return common.programPath;
+  const std::string path = platform::programPath();
+  return path.empty() ? common.programPath : path;
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // zelupdate generate: writes ROMWRITE.CNF in the current directory as the automatic
 // workflow does for a hardware word (--hw), or as the manual workflow does for the
 // configuration dialog's selections (--manual).
-#include <strings.h>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include "cli/command_line.h"
 #include "flash/config/config_writer.h"
 #include "platform/profile.h"
+#include "platform/text_case.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ std::optional<uint32_t> parseWord(const std::string& text) {
 }
 
 std::optional<int> parseYesNo(const std::string& text) {
-  if (strcasecmp(text.c_str(), "yes") == 0) return 1;
-  if (strcasecmp(text.c_str(), "no") == 0) return 0;
+  if (platform::equalNoCase(text, "yes")) return 1;
+  if (platform::equalNoCase(text, "no")) return 0;
   return std::nullopt;
 }
 
@@ -90,8 +90,8 @@ int commandGenerate(const std::vector<std::string>& args, const CommonOptions& c
       manualOnlyGiven = true;
       if (!hasValue) return usageError("--option needs none, B1, B10 or B20");
       option = args[++i];
-      if (strcasecmp(option.c_str(), "none") != 0 && strcasecmp(option.c_str(), "B1") != 0 &&
-          strcasecmp(option.c_str(), "B10") != 0 && strcasecmp(option.c_str(), "B20") != 0) {
+      if (!platform::equalNoCase(option, "none") && !platform::equalNoCase(option, "B1") &&
+          !platform::equalNoCase(option, "B10") && !platform::equalNoCase(option, "B20")) {
         return usageError("not an option: ", option);
       }
     } else {
@@ -115,10 +115,7 @@ int commandGenerate(const std::vector<std::string>& args, const CommonOptions& c
     // user leaves it, then OK's checks.
     UpdateSettings settings;
     settings.memoryExtension = selections.memoryExtension;
-    int optionKind = kOptionNone;
-    if (strcasecmp(option.c_str(), "B1") == 0) optionKind = kOptionB1;
-    if (strcasecmp(option.c_str(), "B20") == 0) optionKind = kOptionB20;
-    if (strcasecmp(option.c_str(), "B10") == 0) optionKind = kOptionB10;
+    const int optionKind = optionKindOfName(option).value_or(kOptionNone);
     chooseOption(settings, optionKind);
     if (optionUpdate) settings.optionUpdate = *optionUpdate;
     const std::string refusal = validateUpdateSettings(settings);

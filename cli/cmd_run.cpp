@@ -1,7 +1,6 @@
 // zelupdate run: one Run of the main dialog in the console, automatic or, with --manual,
 // with the configuration dialog's selections given on the command line and accepted by the
 // same rules as the dialog's OK.
-#include <strings.h>
 
 #include <cstdio>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "app/flash_backup.h"
 #include "cli/command_line.h"
 #include "cli/console_run.h"
+#include "platform/text_case.h"
 #include "serial/com_ports.h"
 
 namespace {
@@ -33,13 +33,13 @@ int usageError(const std::string& detail) {
 }
 
 std::optional<int> parseYesNo(const std::string& text) {
-  if (strcasecmp(text.c_str(), "yes") == 0) return 1;
-  if (strcasecmp(text.c_str(), "no") == 0) return 0;
+  if (platform::equalNoCase(text, "yes")) return 1;
+  if (platform::equalNoCase(text, "no")) return 0;
   return std::nullopt;
 }
 
 std::optional<int> parseOptionKind(const std::string& text) {
-  if (strcasecmp(text.c_str(), "none") == 0) return kOptionNone;
+  if (platform::equalNoCase(text, "none")) return kOptionNone;
   return optionKindOfName(text);
 }
 

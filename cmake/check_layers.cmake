@@ -14,29 +14,8 @@ set(system_header_regex
     "^#include <((unistd|termios|fcntl|poll|signal|pwd|grp|dirent|netdb|strings|pthread|dlfcn|spawn|pty|sched|libgen|glob|fnmatch|syslog|ifaddrs)\\.h|(sys|arpa|netinet|net|linux|asm)/)")
 set(system_header_places "^platform/posix/" "^serial/termios/" "^serial/rfc2217/")
 set(system_header_pure "^serial/rfc2217/rfc2217_codec\\.")
-# Files that still call the system themselves, until they are moved onto the platform's
-# services. Nothing may join this list.
-set(system_header_allowed
-    app/port_access.cpp              # moves onto platform/ services
-    app/run_record.cpp               # moves onto platform/ services
-    app/service_record.cpp           # moves onto platform/ services
-    app/update_record.cpp            # moves onto platform/ services
-    app/update_workflow_auto.cpp     # moves onto platform/ services
-    cli/cmd_demo.cpp                 # moves onto platform/ services
-    cli/cmd_fleet.cpp                # moves onto platform/ services
-    cli/cmd_generate.cpp             # moves onto platform/ services
-    cli/cmd_run.cpp                  # moves onto platform/ services
-    flash/config/config_check.cpp    # moves onto platform/ services
-    flash/config/config_writer.cpp   # moves onto platform/ services
-    flash/target_commands.cpp        # moves onto platform/ services
-)
-
 function(system_header_may name result)
   set(${result} FALSE PARENT_SCOPE)
-  if(name IN_LIST system_header_allowed)
-    set(${result} TRUE PARENT_SCOPE)
-    return()
-  endif()
   foreach(place ${system_header_places})
     if(name MATCHES "${place}" AND NOT name MATCHES "${system_header_pure}")
       set(${result} TRUE PARENT_SCOPE)

@@ -1,6 +1,6 @@
 #include "dsp/option_kinds.h"
 
-#include <cctype>
+#include "platform/text_case.h"
 
 namespace {
 
@@ -9,16 +9,6 @@ const OptionKind* find(int32_t kind) {
     if (option.kind == kind) return &option;
   }
   return nullptr;
-}
-
-bool sameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -35,7 +25,7 @@ const char* optionImageFile(int32_t kind) {
 
 std::optional<int32_t> optionKindOfName(std::string_view name) {
   for (const OptionKind& option : kOptionKinds) {
-    if (sameIgnoringCase(name, option.name)) return option.kind;
+    if (platform::equalNoCase(name, option.name)) return option.kind;
   }
   return std::nullopt;
 }

@@ -1,11 +1,9 @@
 #include "flash/target_commands.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "flash/config/programming_job.h"
@@ -37,14 +35,15 @@ constexpr uint32_t kUploadReserveMax = 4 * 1024 * 1024;
 // replaced through a temporary beside it), and an existing file is a regular one that the
 // user may write.
 bool uploadFileWritable(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0))
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) &&
+      (!std::filesystem::is_regular_file(status) || !platform::userMayWrite(path)))
     return false;
   const size_t slash = path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-         ::access(folder.c_str(), W_OK | X_OK) == 0;
+  return std::filesystem::is_directory(folder, error) && platform::userMayWrite(folder);
 }
 
 // Sizes of the answers' fixed parts (answer code included).

@@ -11,6 +11,7 @@
 #include "platform/profile.h"
 
 #include "platform/host_identity.h"
+#include "platform/text_case.h"
 #include "platform/whole_file.h"
 
 #include <cerrno>
@@ -68,17 +69,6 @@ std::string_view trim(std::string_view text) {
   while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
   return text;
-}
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // The section name of a "[name]" line; false for other lines.

@@ -14,6 +14,9 @@ bool temporaryFolder(std::string& folder, std::string* why = nullptr);
 // Creates a new empty file "PREFIX" + unique characters in the temporary folder and gives
 // its path. The caller writes it by its name and removes it.
 bool createTemporaryFile(const std::string& prefix, std::string& path, std::string* why = nullptr);
+// The same in a folder of the caller's choice (where the temporary folder cannot be used).
+bool createTemporaryFileIn(const std::string& folder, const std::string& prefix, std::string& path,
+                           std::string* why = nullptr);
 
 // Creates a new folder "PREFIX" + unique characters in the temporary folder, open to its
 // owner alone, and gives its path.

@@ -25,6 +25,9 @@ bool readFileIfPresent(const std::string& path, size_t maxBytes, std::string& co
 // The size of a regular file (through symbolic links); false for anything else.
 bool regularFileSize(const std::string& path, uint64_t& bytes);
 
+// Whether this user may write the file now, or for a folder create files in it; false for a
+// name that does not exist.
+bool userMayWrite(const std::string& path);
 // Writes `contents` as the whole file, or leaves the old file as it was. Creates the file
 // (and its folder) when missing; keeps the permission bits of an existing file.
 bool writeFileWhole(const std::string& path, const std::string& contents,
@@ -35,8 +38,14 @@ bool writeFileWhole(const std::string& path, const std::string& contents,
 // waited for at most lockWaitMs of real time; a last line that a crashed writer left
 // without its line feed gets one first, so that the lines do not merge; the line goes out
 // in one write, and a write that fails half-way is cut off again. Never blocks on a FIFO.
+// `names` say in the messages what the file and the line are ("the history file stays
+// locked by another process", "only part of the record could be written").
+struct AppendNames {
+  const char* file = "file";
+  const char* line = "line";
+};
 bool appendLineLocked(const std::string& path, const std::string& line, int lockWaitMs,
-                      std::string* why = nullptr);
+                      std::string* why = nullptr, const AppendNames& names = {});
 
 // Opens a file that a run writes as it goes (a transcript, a trace): a regular file
 // (created, or emptied), a FIFO that a reader holds open, or a character device such as

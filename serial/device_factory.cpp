@@ -47,6 +47,11 @@ platform::ProbeResult probeSerialDevice(const std::string& deviceName) {
   return platform::TermiosDevice::probe(deviceName);
 }
 
+std::string explainSerialAccess(const std::string& deviceName) {
+  if (registeredFactoryFor(deviceName) || platform::isNetworkPortName(deviceName)) return {};
+  return platform::TermiosDevice::explainAccess(deviceName);
+}
+
 void registerSerialDeviceFactory(const std::string& prefix, SerialDeviceCreator create,
                                  SerialDeviceProber probe) {
   auto& factories = registeredFactories();

@@ -12,6 +12,15 @@
 
 std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& deviceName);
 platform::ProbeResult probeSerialDevice(const std::string& deviceName);
+// Why this user cannot open the port now, as one phrase that its backend works out: for a
+// local device "permission denied: you are not in group dialout (sudo usermod -aG dialout
+// $USER, then log in again)" (only where the node's group is dialout and the user is not in
+// it), "permission denied: owned by root:root, mode 0600", "in use by process 1234
+// (minicom)", "no such device". Empty when nothing stands in the way, and for ports whose
+// backend has nothing to explain before it is opened (network, simulated).
+std::string explainSerialAccess(const std::string& deviceName);
+// The phrase of a user outside the dialout group, as explainSerialAccess begins it.
+inline constexpr const char* kNotInDialout = "permission denied: you are not in group dialout";
 
 // Backends above this layer (the simulated instrument, tests' scripted devices under "fake:")
 // register themselves here: names that begin with the prefix get their devices and probe

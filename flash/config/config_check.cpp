@@ -1,13 +1,12 @@
 #include "flash/config/config_check.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/host_files.h"
+#include "platform/whole_file.h"
 
 const FlashChipInfo flashChipTable[] = {
     {AM28F010, 0x20000, 0x20000, 0x01, 0xA7, 1, "AM28F010"},
@@ -67,15 +66,12 @@ unsigned long hex(uint32_t value) {
 // writer without end.
 bool hostFileLength(const char* name, uint32_t& length) {
   const std::string path = platform::resolveHostFile(name);
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  const bool ok = ::fstat(::fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-                  st.st_size <= 0x7FFFFFFF;
-  std::fclose(file);
-  if (ok) length = static_cast<uint32_t>(st.st_size);
-  return ok;
+  uint64_t bytes = 0;
+  platform::FileReader reader;
+  if (!platform::regularFileSize(path, bytes) || !reader.open(path)) return false;
+  if (bytes > 0x7FFFFFFF) return false;
+  length = static_cast<uint32_t>(bytes);
+  return true;
 }
 
 // Last address of a region of length bytes at start (32-bit arithmetic, as in the job).

@@ -1,8 +1,7 @@
 #include "flash/config/config_writer.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "platform/host_files.h"
@@ -42,8 +41,10 @@ int writeConfiguration(int portNumber, const char* transferLine, bool continueFl
   // never replaced.
   const std::string path =
       otherPath.empty() ? platform::resolveHostFile(kConfigFileName) : otherPath;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return kConfigNotCreated;
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    return kConfigNotCreated;
   std::string text;
   char line[160];
   const auto add = [&text, &line](const char* format, auto... args) {

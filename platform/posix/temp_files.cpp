@@ -37,8 +37,14 @@ bool temporaryFolder(std::string& folder, std::string* why) {
 }
 
 bool createTemporaryFile(const std::string& prefix, std::string& path, std::string* why) {
-  std::string folder, pattern;
-  if (!patternFor(prefix, folder, pattern, why)) return false;
+  std::string folder;
+  return temporaryFolder(folder, why) && createTemporaryFileIn(folder, prefix, path, why);
+}
+
+bool createTemporaryFileIn(const std::string& folder, const std::string& prefix, std::string& path,
+                           std::string* why) {
+  std::string pattern =
+      folder + (!folder.empty() && folder.back() == '/' ? "" : "/") + prefix + kUniqueSuffix;
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0 || ::close(fd) != 0) {
     const int error = errno;

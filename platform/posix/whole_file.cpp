@@ -140,8 +140,14 @@ bool writeFileWhole(const std::string& path, const std::string& contents, std::s
   return true;
 }
 
+bool userMayWrite(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  return ::access(path.c_str(), S_ISDIR(info.st_mode) ? W_OK | X_OK : W_OK) == 0;
+}
+
 bool appendLineLocked(const std::string& path, const std::string& line, int lockWaitMs,
-                      std::string* why) {
+                      std::string* why, const AppendNames& names) {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   if (!folder.empty()) {
@@ -178,7 +184,7 @@ bool appendLineLocked(const std::string& path, const std::string& line, int lock
   }
   if (!locked) {
     ::close(fd);
-    say(why, "the file stays locked by another process");
+    say(why, std::string("the ") + names.file + " stays locked by another process");
     return false;
   }
   std::string whole = line + "\n";
@@ -193,7 +199,8 @@ bool appendLineLocked(const std::string& path, const std::string& line, int lock
   const ssize_t written = ::write(fd, whole.data(), whole.size());
   bool ok = written == static_cast<ssize_t>(whole.size());
   if (!ok) {
-    say(why, written < 0 ? errnoText(errno) : "only part of the line could be written");
+    say(why, written < 0 ? errnoText(errno)
+                         : std::string("only part of the ") + names.line + " could be written");
     // Should the cut fail too, the file ends in a partial line, which readers skip.
     if (sizeBefore >= 0 && ::ftruncate(fd, sizeBefore) != 0) {
     }

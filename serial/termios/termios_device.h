@@ -80,6 +80,9 @@ class TermiosDevice : public SerialDevice {
   // holder of a lock on the device node. 0 when none is known (also for a lock that names
   // no process).
   static pid_t lockHolder(const std::string& path);
+  // Why this user cannot open the device now, as one phrase (see explainSerialAccess);
+  // empty when nothing stands in the way and for names that are no device paths.
+  static std::string explainAccess(const std::string& path);
 
   const std::string& path() const { return m_path; }
 

@@ -1,0 +1,18 @@
+// Names that people type in either case ("yes", "B1", a section of the settings file) are
+// compared letter by letter in ASCII, the same on every system and in every locale.
+#pragma once
+
+#include <string_view>
+
+namespace platform {
+
+inline bool equalNoCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace platform
