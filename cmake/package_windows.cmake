@@ -1,0 +1,38 @@
+# The Windows packages, made by the target package_windows in the cross build:
+#   zelupdate-VERSION-win64.zip            the program, the user's manual with its pictures,
+#                                           the licence and the changelog, in one folder
+#   zelupdate-VERSION-win64-installer.exe  the same, installed by NSIS (makensis, Debian package nsis)
+find_program(ZEL_MAKENSIS makensis)
+
+set(zel_win_name zelupdate-${PROJECT_VERSION}-win64)
+set(zel_win_stage ${CMAKE_BINARY_DIR}/packages/${zel_win_name})
+set(zel_win_zip ${CMAKE_BINARY_DIR}/packages/${zel_win_name}.zip)
+set(zel_win_installer ${CMAKE_BINARY_DIR}/packages/${zel_win_name}-installer.exe)
+
+# Text files with Windows line ends, so that Notepad shows the licence as lines.
+set(zel_win_commands
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${zel_win_stage}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${zel_win_stage}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:zelupdate> ${zel_win_stage}/zelupdate.exe
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/manual.md
+            ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
+            ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${zel_win_stage}
+    COMMAND sh -c "sed 's/$/\\r/' '${CMAKE_SOURCE_DIR}/LICENSE' > '${zel_win_stage}/LICENSE.txt'"
+    COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/packages
+            ${CMAKE_COMMAND} -E tar cf ${zel_win_zip} --format=zip ${zel_win_name})
+set(zel_win_outputs ${zel_win_zip})
+if(ZEL_MAKENSIS)
+  list(APPEND zel_win_commands
+       COMMAND ${ZEL_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DSTAGE=${zel_win_stage}
+               -DOUTFILE=${zel_win_installer} ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi)
+  list(APPEND zel_win_outputs ${zel_win_installer})
+else()
+  message(STATUS "makensis not found: package_windows makes the zip only")
+endif()
+add_custom_command(
+  OUTPUT ${zel_win_outputs}
+  ${zel_win_commands}
+  DEPENDS zelupdate ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi ${CMAKE_SOURCE_DIR}/LICENSE
+          ${CMAKE_SOURCE_DIR}/docs/manual.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+  VERBATIM)
+add_custom_target(package_windows DEPENDS ${zel_win_outputs})
