@@ -3,6 +3,7 @@
 #                                           the licence and the changelog, in one folder
 #   zelupdate-VERSION-win64-installer.exe  the same, installed by NSIS (makensis, Debian package nsis)
 find_program(ZEL_MAKENSIS makensis)
+find_program(ZEL_PANDOC pandoc)
 
 set(zel_win_name zelupdate-${PROJECT_VERSION}-win64)
 set(zel_win_stage ${CMAKE_BINARY_DIR}/packages/${zel_win_name})
@@ -18,6 +19,9 @@ set(zel_win_commands
             ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
             ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${zel_win_stage}
     COMMAND sh -c "sed 's/$/\\r/' '${CMAKE_SOURCE_DIR}/LICENSE' > '${zel_win_stage}/LICENSE.txt'"
+    # The manual as a page that any browser opens (Windows has no viewer for Markdown).
+    COMMAND ${ZEL_PANDOC} --standalone --metadata title=zelupdate --from gfm --to html5
+            -o ${zel_win_stage}/manual.html ${CMAKE_SOURCE_DIR}/docs/manual.md
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/packages
             ${CMAKE_COMMAND} -E tar cf ${zel_win_zip} --format=zip ${zel_win_name})
 set(zel_win_outputs ${zel_win_zip})
@@ -35,4 +39,11 @@ add_custom_command(
   DEPENDS zelupdate ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi ${CMAKE_SOURCE_DIR}/LICENSE
           ${CMAKE_SOURCE_DIR}/docs/manual.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md
   VERBATIM)
-add_custom_target(package_windows DEPENDS ${zel_win_outputs})
+if(ZEL_PANDOC)
+  add_custom_target(package_windows DEPENDS ${zel_win_outputs})
+else()
+  add_custom_target(package_windows
+                    COMMAND ${CMAKE_COMMAND} -E echo
+                            "package_windows needs pandoc (Debian package pandoc) for the manual"
+                    COMMAND ${CMAKE_COMMAND} -E false)
+endif()

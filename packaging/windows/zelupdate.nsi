@@ -44,6 +44,7 @@ Section "zelupdate (required)" SecProgram
   File "${STAGE}\LICENSE.txt"
   File "${STAGE}\CHANGELOG.md"
   File "${STAGE}\manual.md"
+  File "${STAGE}\manual.html"
   File "${STAGE}\window-run.png"
   File "${STAGE}\config.png"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -53,7 +54,7 @@ Section "zelupdate (required)" SecProgram
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk" "$SYSDIR\cmd.exe" \
     '/k "set PATH=$INSTDIR;%PATH% && cd /d %USERPROFILE% && zelupdate --help"' "$INSTDIR\zelupdate.exe" 0
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\User's manual.lnk" "$INSTDIR\manual.md"
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\User's manual.lnk" "$INSTDIR\manual.html"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall zelupdate.lnk" "$INSTDIR\uninstall.exe"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -124,6 +125,7 @@ Section "Uninstall"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\CHANGELOG.md"
   Delete "$INSTDIR\manual.md"
+  Delete "$INSTDIR\manual.html"
   Delete "$INSTDIR\window-run.png"
   Delete "$INSTDIR\config.png"
   Delete "$INSTDIR\uninstall.exe"
