@@ -27,6 +27,16 @@ std::string errnoText(int error) {
   return std::strerror(error);
 }
 
+// Keeps an opened descriptor only when it is a regular file: a device, a FIFO or a folder a
+// user names in its place is closed again, and `why` says so.
+bool keepRegular(int fd, std::string* why) {
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return true;
+  ::close(fd);
+  say(why, "not a regular file");
+  return false;
+}
+
 }  // namespace
 
 bool FileReader::open(const std::string& path, std::string* why) {
@@ -37,12 +47,7 @@ bool FileReader::open(const std::string& path, std::string* why) {
     say(why, errnoText(errno));
     return false;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    say(why, "not a regular file");
-    return false;
-  }
+  if (!keepRegular(fd, why)) return false;
   m_handle = fd;
   return true;
 }
@@ -166,12 +171,7 @@ bool appendLineLocked(const std::string& path, const std::string& line, int lock
     say(why, errnoText(errno));
     return false;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    say(why, "not a regular file");
-    return false;
-  }
+  if (!keepRegular(fd, why)) return false;
   // flock binds every process, root too; it is polled so that the wait has its bound.
   bool locked = false;
   for (int waited = 0; waited <= lockWaitMs; waited += kLockPollMs) {
@@ -190,6 +190,7 @@ bool appendLineLocked(const std::string& path, const std::string& line, int lock
   std::string whole = line + "\n";
   // The size under the lock: where a line that fails half-way is cut off again.
   off_t sizeBefore = -1;
+  struct stat info {};
   if (::fstat(fd, &info) == 0) {
     sizeBefore = info.st_size;
     char last = '\n';
