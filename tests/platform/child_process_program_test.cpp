@@ -80,25 +80,40 @@ TEST(ChildProgram, output_exit_code_folder_and_arguments_of_each_child) {
 }
 
 // The fleet's cancel: the request to end reaches the child that is asked, and only it; a
-// kill ends a child at once.
+// second request ends a child that holds on; a kill ends a child at once.
 TEST(ChildProgram, the_request_to_end_reaches_its_child_alone_and_kill_ends_at_once) {
-  platform::ChildProcess asked;
-  platform::ChildProcess other;
-  ASSERT_TRUE(asked.start(helper({"wait"}), "", nullptr));
-  ASSERT_TRUE(other.start(helper({"wait"}), "", nullptr));
-  ASSERT_EQ(outputOf(asked, "waiting\n"), "waiting\n");
-  ASSERT_EQ(outputOf(other, "waiting\n"), "waiting\n");
-  asked.terminate();
-  EXPECT_EQ(outputOf(asked), "asked to end\n");
-  platform::ChildExit exit;
-  ASSERT_TRUE(asked.wait(true, exit));
-  EXPECT_TRUE(exit.exited);
-  EXPECT_EQ(exit.exitCode, 5);
-  EXPECT_FALSE(other.wait(false, exit));  // still waiting
-  other.kill();
-  ASSERT_TRUE(other.wait(true, exit));
-  EXPECT_FALSE(exit.exited);
-  EXPECT_FALSE(exit.cause.empty());
+  const struct {
+    std::string mode;
+    int requests;  // each after the child has seen the one before
+    bool kill;
+    bool exited;
+  } rows[] = {
+      {"wait", 1, false, true},
+      {"hold", 2, false, false},
+      {"hold", 1, true, false},
+  };
+  for (const auto& row : rows) {
+    platform::ChildProcess asked;
+    platform::ChildProcess other;
+    ASSERT_TRUE(asked.start(helper({row.mode}), "", nullptr));
+    ASSERT_TRUE(other.start(helper({"wait"}), "", nullptr));
+    ASSERT_EQ(outputOf(asked, "waiting\n"), "waiting\n");
+    ASSERT_EQ(outputOf(other, "waiting\n"), "waiting\n");
+    for (int i = 0; i < row.requests; ++i) {
+      asked.terminate();
+      if (i == 0) {
+        EXPECT_EQ(outputOf(asked, "asked to end\n"), "asked to end\n") << row.mode;
+      }
+    }
+    if (row.kill) asked.kill();
+    EXPECT_EQ(outputOf(asked), "") << row.mode;
+    platform::ChildExit exit;
+    ASSERT_TRUE(asked.wait(true, exit));
+    EXPECT_EQ(exit.exited, row.exited) << row.mode << ": " << exit.cause;
+    EXPECT_EQ(exit.exitCode, row.exited ? 5 : -1);
+    EXPECT_EQ(exit.cause.empty(), row.exited) << row.mode;
+    EXPECT_FALSE(other.wait(false, exit));  // still waiting: the request was not its
+  }
 }
 
 TEST(ChildProgram, a_missing_program_or_folder_fails_at_the_start_with_its_reason) {

@@ -5,6 +5,8 @@
 //   args A...            each argument in brackets, as it arrived
 //   wait                 "waiting", then "asked to end" and exit 5 once it is asked to end
 //                        (exit 4 when nobody asks within a minute)
+//   hold                 "waiting", then "asked to end" without ending: a second request
+//                        ends it as the system would
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -27,13 +29,15 @@ void say(int fd, const std::string& text) {
   platform::writeOutput(fd, text);
 }
 
-int waitForTheEndRequest() {
-  platform::RequestCatcher catcher({});
+int waitForTheEndRequest(bool hold) {
+  platform::RequestCatcher catcher({.secondTerminationEnds = hold});
   say(kOut, "waiting\n");
+  bool asked = false;
   for (int slice = 0; slice < kWaitSlices; ++slice) {
-    if (platform::takeRequest(platform::Request::Termination)) {
+    if (!asked && platform::pendingRequests(platform::Request::Termination) > 0) {
       say(kOut, "asked to end\n");
-      return kAskedToEnd;
+      if (!hold) return kAskedToEnd;
+      asked = true;
     }
     platform::waitForChildren({}, -1, kWaitSliceMs);
   }
@@ -65,7 +69,7 @@ int main(int argc, char** argv) {
     say(kOut, line + "\n");
     return 0;
   }
-  if (mode == "wait") return waitForTheEndRequest();
-  say(kErr, "usage: print OUT ERR CODE | input | folder | args A... | wait\n");
+  if (mode == "wait" || mode == "hold") return waitForTheEndRequest(mode == "hold");
+  say(kErr, "usage: print OUT ERR CODE | input | folder | args A... | wait | hold\n");
   return 2;
 }
