@@ -42,7 +42,10 @@ class ChildProcess {
   // The system's handle of the output pipe, for the platform's own waits.
   intptr_t outputHandle() const { return m_output; }
 
-  // Asks the child to end (it may finish its work first: a run cancels as by Cancel).
+  // Asks the child to end (it may finish its work first: a run cancels as by Cancel). The
+  // request reaches this child alone, and its catcher of requests to end (platform/
+  // requests.h) sees it: a SIGTERM to its process group on POSIX, an event of its own that
+  // it inherits on Windows.
   void terminate();
   // Ends the child at once.
   void kill();
@@ -50,9 +53,14 @@ class ChildProcess {
   // until it has ended.
   bool wait(bool block, ChildExit& exit);
 
+  // What the system keeps beside the numbers (on Windows: the process, its job, the event
+  // that asks it to end, the read in progress); nothing on POSIX.
+  struct Native;
+
  private:
   int64_t m_process = -1;
   intptr_t m_output = -1;
+  Native* m_native = nullptr;
 };
 
 // Waits at most timeoutMs until one of the children has output (or its output ended),

@@ -1,0 +1,408 @@
+// Child processes through CreateProcessW. Each child has no console (Ctrl-C at the console
+// reaches the parent alone), its output on an overlapped named pipe (so that the parent can
+// wait on it with the wake event), the null device as its input, and lives in a job object of
+// its own that ends it, and whatever it started, when the job's last handle closes: by kill(),
+// or by the system when the parent dies. terminate() sets an event of the child's own that it
+// inherits; its platform/requests catcher finds the handle in ZEL_END_EVENT.
+#include "platform/child_process.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_shared.h"
+
+namespace platform {
+namespace {
+
+constexpr DWORD kPipeBytes = 4096;
+// What TerminateProcess leaves as the exit code of a child that kill() ended.
+constexpr UINT kKilledExitCode = 0xC0000001;
+constexpr DWORD kControlExit = 0xC000013A;  // STATUS_CONTROL_C_EXIT
+// A blocking wait is bounded: a child that has not ended by then is ended.
+constexpr DWORD kBlockingWaitMs = 30000;
+// A wait that includes a pipe or more handles than one wait takes is cut into slices.
+constexpr DWORD kSliceMs = 20;
+constexpr wchar_t kEndEventVariable[] = L"ZEL_END_EVENT";
+
+std::atomic<unsigned> g_pipeNumber{0};
+
+std::wstring widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  }
+  return wide;
+}
+
+std::string errorText(DWORD error) {
+  wchar_t* message = nullptr;
+  const DWORD n = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  std::string text;
+  if (n > 0 && message) {
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(n), nullptr, 0,
+                                            nullptr, nullptr);
+    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
+    if (bytes > 0) {
+      ::WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(n), text.data(), bytes, nullptr,
+                            nullptr);
+    }
+  }
+  if (message) ::LocalFree(message);
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  if (text.empty()) text = "error " + std::to_string(error);
+  return text;
+}
+
+// One argument as the C runtime of the child splits the command line again: quoted where
+// it holds blanks or quotes, with the backslashes before a quote doubled.
+void appendQuoted(const std::string& arg, std::wstring& line) {
+  const std::wstring wide = widen(arg);
+  if (!line.empty()) line += L' ';
+  if (!wide.empty() && wide.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    line += wide;
+    return;
+  }
+  line += L'"';
+  size_t backslashes = 0;
+  for (const wchar_t c : wide) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, L'\\');
+  line += L'"';
+}
+
+// The parent's environment with the child's end event in it (one of the parent's own, if
+// it had one, taken out).
+std::vector<wchar_t> childEnvironment(HANDLE endEvent) {
+  std::vector<wchar_t> block;
+  const std::wstring prefix = std::wstring(kEndEventVariable) + L"=";
+  if (wchar_t* strings = ::GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
+      if (::_wcsnicmp(entry, prefix.c_str(), prefix.size()) == 0) continue;
+      block.insert(block.end(), entry, entry + wcslen(entry) + 1);
+    }
+    ::FreeEnvironmentStringsW(strings);
+  }
+  const std::wstring ours =
+      prefix +
+      std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(endEvent)));
+  block.insert(block.end(), ours.c_str(), ours.c_str() + ours.size() + 1);
+  block.push_back(L'\0');
+  return block;
+}
+
+void closeHandle(HANDLE& handle) {
+  if (handle && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+  handle = nullptr;
+}
+
+}  // namespace
+
+struct ChildProcess::Native {
+  HANDLE process = nullptr;
+  HANDLE job = nullptr;
+  HANDLE endEvent = nullptr;
+  HANDLE pipe = nullptr;
+  OVERLAPPED read{};  // its event is what m_output names
+  bool reading = false;
+  bool killed = false;
+  char buffer[kPipeBytes];
+  DWORD have = 0;
+  DWORD taken = 0;
+};
+
+namespace {
+
+// Starts the next read of the output; false when the output has ended.
+bool startRead(ChildProcess::Native& native) {
+  if (::ReadFile(native.pipe, native.buffer, kPipeBytes, nullptr, &native.read) ||
+      ::GetLastError() == ERROR_IO_PENDING) {
+    native.reading = true;
+    return true;
+  }
+  return false;
+}
+
+// Closes what a child left (a read in progress waits for its cancel, since it writes into
+// the buffer); closing the job ends whatever the child left running.
+void release(ChildProcess::Native* native) {
+  if (!native) return;
+  if (native->reading) {
+    ::CancelIoEx(native->pipe, &native->read);
+    DWORD got = 0;
+    ::GetOverlappedResult(native->pipe, &native->read, &got, TRUE);
+  }
+  closeHandle(native->pipe);
+  closeHandle(native->read.hEvent);
+  closeHandle(native->process);
+  closeHandle(native->endEvent);
+  closeHandle(native->job);
+  delete native;
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+  if (running()) {
+    kill();
+    ChildExit ignored;
+    wait(true, ignored);
+  }
+  release(m_native);
+}
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& folder,
+                         std::string* why) {
+  const auto fail = [why](const std::string& text) {
+    if (why) *why = text;
+    return false;
+  };
+  if (running() || argv.empty()) return fail("nothing to start");
+  const std::wstring program = widen(argv[0]);
+  const std::wstring directory = widen(folder);
+  if (!folder.empty()) {
+    const DWORD attributes = ::GetFileAttributesW(directory.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      return fail("cannot enter " + folder + ": " + errorText(::GetLastError()));
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return fail("cannot enter " + folder + ": " + errorText(ERROR_DIRECTORY));
+    }
+  }
+  release(m_native);  // of a child started before
+  m_native = nullptr;
+  m_output = -1;
+  auto* native = new Native;
+  const auto abandon = [&](const std::string& text) {
+    release(native);
+    return fail(text);
+  };
+
+  // The output: the parent's end overlapped, the child's end inherited.
+  SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  wchar_t name[96];
+  std::swprintf(name, 96, L"\\\\.\\pipe\\zelupdate-child-%lu-%u", ::GetCurrentProcessId(),
+                g_pipeNumber.fetch_add(1));
+  native->pipe = ::CreateNamedPipeW(
+      name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBytes, kPipeBytes, 0, nullptr);
+  if (native->pipe == INVALID_HANDLE_VALUE) {
+    native->pipe = nullptr;
+    return abandon("cannot create a pipe: " + errorText(::GetLastError()));
+  }
+  HANDLE childOutput = ::CreateFileW(name, GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+  HANDLE childInput = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    &inherited, OPEN_EXISTING, 0, nullptr);
+  native->read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  native->endEvent = ::CreateEventW(&inherited, TRUE, FALSE, nullptr);
+  native->job = ::CreateJobObjectW(nullptr, nullptr);
+  const auto closeChildEnds = [&] {
+    closeHandle(childOutput);
+    closeHandle(childInput);
+  };
+  if (childOutput == INVALID_HANDLE_VALUE || childInput == INVALID_HANDLE_VALUE ||
+      !native->read.hEvent || !native->endEvent || !native->job) {
+    const DWORD error = ::GetLastError();
+    closeChildEnds();
+    return abandon("cannot start: " + errorText(error));
+  }
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  ::SetInformationJobObject(native->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+
+  // The child inherits its three handles and no other (not the pipes of its brothers,
+  // which would keep their output open after they end).
+  HANDLE handles[3] = {childInput, childOutput, native->endEvent};
+  SIZE_T listBytes = 0;
+  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
+  std::vector<char> listStore(listBytes);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listStore.data());
+  const bool listed = ::InitializeProcThreadAttributeList(list, 1, 0, &listBytes) &&
+                      ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                  handles, sizeof handles, nullptr, nullptr);
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = childInput;
+  startup.StartupInfo.hStdOutput = childOutput;
+  startup.StartupInfo.hStdError = childOutput;
+  startup.lpAttributeList = listed ? list : nullptr;
+
+  std::wstring line;
+  for (const std::string& arg : argv) appendQuoted(arg, line);
+  std::vector<wchar_t> environment = childEnvironment(native->endEvent);
+  // Suspended until it is in its job, so that nothing it starts escapes the job.
+  const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS |
+                      CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  PROCESS_INFORMATION info{};
+  const BOOL created = ::CreateProcessW(
+      program.c_str(), line.data(), nullptr, nullptr, TRUE, flags, environment.data(),
+      folder.empty() ? nullptr : directory.c_str(), &startup.StartupInfo, &info);
+  const DWORD createError = ::GetLastError();
+  if (listed) ::DeleteProcThreadAttributeList(list);
+  closeChildEnds();
+  if (!created) return abandon("cannot run " + argv[0] + ": " + errorText(createError));
+  if (!::AssignProcessToJobObject(native->job, info.hProcess)) {
+    // A child that could outlive the parent is not run.
+    const DWORD error = ::GetLastError();
+    ::TerminateProcess(info.hProcess, kKilledExitCode);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    return abandon("cannot tie " + argv[0] + " to this program's life: " + errorText(error));
+  }
+  ::ResumeThread(info.hThread);
+  ::CloseHandle(info.hThread);
+  native->process = info.hProcess;
+  m_native = native;
+  m_process = info.dwProcessId;
+  m_output = reinterpret_cast<intptr_t>(native->read.hEvent);
+  if (!startRead(*native)) readOutput(nullptr, 0);
+  return true;
+}
+
+int ChildProcess::readOutput(char* buffer, size_t maxBytes) {
+  if (m_output < 0 || !m_native) return -1;
+  Native& native = *m_native;
+  for (;;) {
+    if (maxBytes > 0 && native.taken < native.have) {
+      const DWORD rest = native.have - native.taken;
+      const DWORD n = rest < maxBytes ? rest : static_cast<DWORD>(maxBytes);
+      std::memcpy(buffer, native.buffer + native.taken, n);
+      native.taken += n;
+      return static_cast<int>(n);
+    }
+    if (native.taken < native.have) return 0;  // no room asked for
+    if (!native.reading && !startRead(native)) break;
+    DWORD got = 0;
+    if (!::GetOverlappedResult(native.pipe, &native.read, &got, FALSE)) {
+      if (::GetLastError() == ERROR_IO_INCOMPLETE) return 0;
+      native.reading = false;
+      break;  // the end of the output (a broken pipe)
+    }
+    native.reading = false;
+    native.have = got;
+    native.taken = 0;
+  }
+  // The end of the output: the event stays set, so that a wait over it returns until then.
+  closeHandle(native.pipe);
+  m_output = -1;
+  return -1;
+}
+
+void ChildProcess::terminate() {
+  if (running() && m_native) ::SetEvent(m_native->endEvent);
+}
+
+void ChildProcess::kill() {
+  if (!running() || !m_native) return;
+  m_native->killed = true;
+  // The job holds the child and whatever it started.
+  if (!::TerminateJobObject(m_native->job, kKilledExitCode)) {
+    ::TerminateProcess(m_native->process, kKilledExitCode);
+  }
+}
+
+bool ChildProcess::wait(bool block, ChildExit& exit) {
+  if (!running() || !m_native) return false;
+  DWORD result = ::WaitForSingleObject(m_native->process, block ? kBlockingWaitMs : 0);
+  if (result == WAIT_TIMEOUT && block) {
+    kill();
+    result = ::WaitForSingleObject(m_native->process, kBlockingWaitMs);
+  }
+  if (result == WAIT_TIMEOUT) return false;
+  DWORD code = 0;
+  const bool known = result == WAIT_OBJECT_0 && ::GetExitCodeProcess(m_native->process, &code);
+  const DWORD error = ::GetLastError();
+  closeHandle(m_native->process);
+  m_process = -1;
+  exit = ChildExit{};
+  if (!known) {
+    exit.cause = "lost: " + errorText(error);
+  } else if (m_native->killed && code == kKilledExitCode) {
+    exit.cause = "ended at once (killed)";
+  } else if (code == kControlExit) {
+    exit.cause = "ended by request (Ctrl-C or Ctrl-Break)";
+  } else if (code >= 0xC0000000) {
+    char text[48];
+    std::snprintf(text, sizeof text, "ended by exception 0x%08lX",
+                  static_cast<unsigned long>(code));
+    exit.cause = text;
+  } else {
+    exit.exited = true;
+    exit.exitCode = static_cast<int>(code);
+  }
+  return true;
+}
+
+bool waitForChildren(const std::vector<ChildProcess*>& children, int inputFd, int timeoutMs) {
+  std::vector<HANDLE> handles;
+  const HANDLE wake = win32::wakeEvent();
+  if (wake) handles.push_back(wake);
+  for (const ChildProcess* child : children) {
+    if (child && child->outputOpen()) {
+      handles.push_back(reinterpret_cast<HANDLE>(child->outputHandle()));
+    }
+  }
+  // Input: a console's handle is waited on; a pipe is looked at in slices; a file is ready.
+  const HANDLE input = win32::handleOf(inputFd);
+  DWORD mode = 0;
+  bool inputPipe = false;
+  if (input != INVALID_HANDLE_VALUE) {
+    if (::GetFileType(input) == FILE_TYPE_PIPE) {
+      inputPipe = true;
+    } else if (::GetConsoleMode(input, &mode)) {
+      handles.push_back(input);
+    } else {
+      return true;
+    }
+  }
+  const uint64_t deadline =
+      ::GetTickCount64() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+  const bool sliced = inputPipe || handles.size() > MAXIMUM_WAIT_OBJECTS;
+  for (;;) {
+    if (inputPipe) {
+      DWORD available = 0;
+      if (!::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) || available > 0) {
+        return true;
+      }
+    }
+    const uint64_t now = ::GetTickCount64();
+    const DWORD rest = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    for (size_t first = 0; first < handles.size(); first += MAXIMUM_WAIT_OBJECTS) {
+      const size_t count = std::min<size_t>(handles.size() - first, MAXIMUM_WAIT_OBJECTS);
+      const DWORD waitMs = sliced ? (first == 0 ? std::min(rest, kSliceMs) : 0) : rest;
+      const DWORD result =
+          ::WaitForMultipleObjects(static_cast<DWORD>(count), &handles[first], FALSE, waitMs);
+      if (result < WAIT_OBJECT_0 + count) {
+        if (handles[first + result - WAIT_OBJECT_0] == wake) win32::drainWake();
+        return true;
+      }
+      if (result == WAIT_FAILED) return false;
+    }
+    if (handles.empty() && rest > 0) ::Sleep(std::min(rest, kSliceMs));
+    if (rest == 0) return false;
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,251 @@
+// Requests to stop through the console's control handler: Ctrl-C is the interrupt; Ctrl-Break,
+// the closing of the console, the user's logoff and the shutdown are the request to end. A
+// child of the fleet has no console: its parent asks it to end through an event of its own,
+// whose handle the child inherits and finds in ZEL_END_EVENT. The handler (it runs on a
+// thread of its own) only counts and sets the wake event; the pump does the rest.
+#include "platform/requests.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/win32/win32_shared.h"
+
+namespace platform {
+namespace {
+
+constexpr int kMaxPendingInterrupts = 16;
+// What a console program that Ctrl-C or Ctrl-Break ended returns (STATUS_CONTROL_C_EXIT).
+constexpr UINT kEndedExitCode = 0xC000013A;
+// After a close, logoff or shutdown the system ends the program once the handler returns,
+// so the handler holds on while the program ends itself; the system does not wait longer
+// than a few seconds anyway.
+constexpr DWORD kCloseHoldMs = 20000;
+constexpr wchar_t kEndEventVariable[] = L"ZEL_END_EVENT";
+
+std::atomic<int> g_interrupts{0};
+std::atomic<int> g_terminations{0};
+std::atomic<int> g_terminationsSeen{0};
+std::atomic<bool> g_secondTerminationEnds{false};
+std::atomic<unsigned> g_graceSeconds{0};
+// Live catchers that catch each kind; the handler passes a kind nobody catches on.
+std::atomic<int> g_interruptCatchers{0};
+std::atomic<int> g_terminationCatchers{0};
+int g_catchers = 0;
+
+HANDLE g_wake = nullptr;
+std::once_flag g_wakeOnce;
+HANDLE g_graceCancel = nullptr;
+std::once_flag g_endEventOnce;
+
+// Console handles and modes to put back; few are ever changed (the keys, the output).
+constexpr int kMaxConsoles = 4;
+std::atomic<HANDLE> g_consoles[kMaxConsoles] = {};
+std::atomic<DWORD> g_consoleModes[kMaxConsoles] = {};
+
+std::atomic<int>& counter(Request kind) {
+  return kind == Request::Interrupt ? g_interrupts : g_terminations;
+}
+
+void countInterrupt() {
+  int pending = g_interrupts.load();
+  while (pending < kMaxPendingInterrupts &&
+         !g_interrupts.compare_exchange_weak(pending, pending + 1)) {
+  }
+}
+
+[[noreturn]] void endAtOnce() {
+  win32::restoreConsole();
+  ::TerminateProcess(::GetCurrentProcess(), kEndedExitCode);
+  ::ExitProcess(kEndedExitCode);  // not reached
+}
+
+DWORD WINAPI graceTimer(LPVOID seconds) {
+  const DWORD ms = static_cast<DWORD>(reinterpret_cast<uintptr_t>(seconds)) * 1000;
+  if (::WaitForSingleObject(g_graceCancel, ms) == WAIT_TIMEOUT) endAtOnce();
+  return 0;
+}
+
+// Counts a request to end; the second one may end the program (see RequestCatching).
+void countTermination() {
+  g_terminations.fetch_add(1);
+  const int before = g_terminationsSeen.fetch_add(1);
+  if (before > 0 && g_secondTerminationEnds.load()) {
+    const unsigned grace = g_graceSeconds.load();
+    if (before > 1 || grace == 0) endAtOnce();
+    win32::restoreConsole();
+    ::ResetEvent(g_graceCancel);
+    const HANDLE timer =
+        ::CreateThread(nullptr, 0, graceTimer,
+                       reinterpret_cast<LPVOID>(static_cast<uintptr_t>(grace)), 0, nullptr);
+    if (timer) ::CloseHandle(timer);
+  }
+  win32::wake();
+}
+
+BOOL WINAPI onControl(DWORD type) {
+  if (type == CTRL_C_EVENT) {
+    if (g_interruptCatchers.load() == 0) return FALSE;
+    countInterrupt();
+    win32::wake();
+    return TRUE;
+  }
+  if (g_terminationCatchers.load() == 0) return FALSE;
+  countTermination();
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    ::Sleep(kCloseHoldMs);  // ended with the program, or by the system before
+  }
+  return TRUE;
+}
+
+// The parent's request to end, for as long as the program runs; one that nobody catches
+// ends the program, as the request to end would from the console.
+DWORD WINAPI watchEndEvent(LPVOID event) {
+  const HANDLE handle = static_cast<HANDLE>(event);
+  for (;;) {
+    if (::WaitForSingleObject(handle, INFINITE) != WAIT_OBJECT_0) return 0;
+    ::ResetEvent(handle);
+    if (g_terminationCatchers.load() == 0) endAtOnce();
+    countTermination();
+  }
+}
+
+// Takes the handle the parent passed, and takes the variable out of the environment, so
+// that a program this one starts does not read a number that means nothing there.
+void startWatchingEndEvent() {
+  wchar_t text[32] = {};
+  const DWORD length = ::GetEnvironmentVariableW(kEndEventVariable, text, 32);
+  if (length == 0 || length >= 32) return;
+  ::SetEnvironmentVariableW(kEndEventVariable, nullptr);
+  wchar_t* end = nullptr;
+  const unsigned long long value = std::wcstoull(text, &end, 10);
+  if (end == text || *end != L'\0' || value == 0) return;
+  const HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  DWORD flags = 0;
+  if (!::GetHandleInformation(event, &flags)) return;  // not inherited after all
+  const HANDLE watcher = ::CreateThread(nullptr, 0, watchEndEvent, event, 0, nullptr);
+  if (watcher) ::CloseHandle(watcher);
+}
+
+}  // namespace
+
+namespace win32 {
+
+HANDLE wakeEvent() {
+  std::call_once(g_wakeOnce, [] {
+    g_wake = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_graceCancel = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  });
+  return g_wake;
+}
+
+void wake() {
+  if (wakeEvent()) ::SetEvent(g_wake);
+}
+
+void drainWake() {
+  if (wakeEvent()) ::ResetEvent(g_wake);
+}
+
+bool setConsoleToRestore(HANDLE console, DWORD mode) {
+  for (int i = 0; i < kMaxConsoles; ++i) {
+    if (g_consoles[i].load() == console) return false;
+  }
+  for (int i = 0; i < kMaxConsoles; ++i) {
+    if (g_consoles[i].load() == nullptr) {
+      g_consoleModes[i].store(mode);
+      g_consoles[i].store(console);
+      return true;
+    }
+  }
+  return false;
+}
+
+void forgetConsoleToRestore(HANDLE console) {
+  for (int i = 0; i < kMaxConsoles; ++i) {
+    if (g_consoles[i].load() == console) g_consoles[i].store(nullptr);
+  }
+}
+
+void restoreConsole() {
+  for (int i = 0; i < kMaxConsoles; ++i) {
+    const HANDLE console = g_consoles[i].load();
+    if (console) ::SetConsoleMode(console, g_consoleModes[i].load());
+  }
+}
+
+}  // namespace win32
+
+struct RequestCatcher::Saved {
+  bool interruptCaught = false;
+  bool terminationCaught = false;
+  bool secondTerminationEnds = false;
+  unsigned graceSeconds = 0;
+};
+
+RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
+  win32::wakeEvent();  // before the handler may set it
+  if (catching.termination) std::call_once(g_endEventOnce, startWatchingEndEvent);
+  if (g_catchers++ == 0) ::SetConsoleCtrlHandler(onControl, TRUE);
+  m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
+  m_saved->graceSeconds = g_graceSeconds.exchange(catching.secondTerminationGraceSeconds);
+  m_saved->interruptCaught = catching.interrupt;
+  m_saved->terminationCaught = catching.termination;
+  if (catching.interrupt) ++g_interruptCatchers;
+  if (catching.termination) ++g_terminationCatchers;
+}
+
+RequestCatcher::~RequestCatcher() {
+  if (m_saved->interruptCaught) --g_interruptCatchers;
+  if (m_saved->terminationCaught) --g_terminationCatchers;
+  g_secondTerminationEnds = m_saved->secondTerminationEnds;
+  g_graceSeconds = m_saved->graceSeconds;
+  if (--g_catchers == 0) {
+    ::SetConsoleCtrlHandler(onControl, FALSE);
+    // Requests of a run that has ended are not left for the next one.
+    g_interrupts = 0;
+    g_terminations = 0;
+    g_terminationsSeen = 0;
+  }
+  delete m_saved;
+}
+
+int pendingRequests(Request kind) {
+  return counter(kind).load();
+}
+
+bool takeRequest(Request kind) {
+  std::atomic<int>& count = counter(kind);
+  int pending = count.load();
+  while (pending > 0) {
+    if (count.compare_exchange_weak(pending, pending - 1)) return true;
+  }
+  return false;
+}
+
+int takeAllRequests(Request kind) {
+  return counter(kind).exchange(0);
+}
+
+void postRequest(Request kind) {
+  if (kind == Request::Interrupt) {
+    countInterrupt();
+  } else {
+    g_terminations.fetch_add(1);
+  }
+  win32::wake();
+}
+
+void cancelEndGrace() {
+  if (win32::wakeEvent()) ::SetEvent(g_graceCancel);
+}
+
+void endAsRequested() {
+  cancelEndGrace();
+  win32::restoreConsole();
+  ::ExitProcess(kEndedExitCode);
+}
+
+}  // namespace platform
