@@ -9,6 +9,7 @@
 #include "app/flash_backup.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
+#include "app/workflow_steps.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/read_back.h"
@@ -17,12 +18,6 @@
 #include "platform/whole_file.h"
 
 namespace {
-
-std::string withDevice(const char* format) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, deviceName);
-  return text;
-}
 
 std::string hexText(uint32_t value) {
   char text[16];
@@ -77,33 +72,6 @@ void CUpdateDlg::noteReadBack() {
   processorUpdateExtras = ProcessorUpdateExtras{};
 }
 
-bool CUpdateDlg::connectAndIdentify() {
-  CComm& port = m_session.m_comm;
-  addStatusLine(withDevice("Autoconnect with %s"));
-  port.m_writeTimeout = kProbeWriteTimeoutMs;
-  if (m_session.autoConnect() == 0) {
-    showBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
-            ui::MessageBoxKind::Stop);
-    setStepStatus(0, 0);
-    m_session.restorePortParameter();
-    return false;
-  }
-  setStepStatus(1, 0);
-  port.m_writeTimeout = kRunWriteTimeoutMs;
-  if (m_session.getRs232Parameter() != 0) addStatusLine("ERROR Get Zel RS232-Parameter");
-  if (m_session.setDefaultRs232Parameter() != 0) {
-    addStatusLine("ERROR Set RS232-Parameter after Autoconnect");
-  }
-  addStatusLine("Get SW/HW info");
-  if (m_session.read_SwVersion() == 1) {
-    setStepStatus(0, 0);
-    return false;
-  }
-  setStepStatus(1, 0);
-  noteIdentification();
-  return true;
-}
-
 int CUpdateDlg::runBackupOnly() {
   m_record.updated = ServiceRecordUpdated{false, ""};
   if (const std::string problem = backupFolderProblem(m_backupFolder); !problem.empty()) {
@@ -121,7 +89,7 @@ int CUpdateDlg::runBackupOnly() {
   // what the backup saves, and its loader and transfer program do the reading.
   addStatusLine("Create configuration file");
   if (writeAutomaticConfiguration(hw, false, m_session.m_comm.m_portNo) == kConfigNotCreated) {
-    setStepStatus(0, 0);
+    markFailed(kResultConfigNotWritten);
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
@@ -131,12 +99,7 @@ int CUpdateDlg::runBackupOnly() {
     areaBytes += programmingJob.eraseAreas[i].length;
   expectedBytes = readTrafficBytes(areaBytes) + fileSizeOf(programmingJob.transferFile);
 
-  addStatusLine(withDevice("Set %s in update mode"));
-  if (m_session.setUpdateModeOn() != 0) {
-    setStepStatus(0, 0);
-    return kAutomaticStopped;
-  }
-  setStepStatus(1, 0);
+  if (auto stop = setInUpdateMode()) return *stop;
   addStatusLine("Preparing backup environment");
   if (backupProcessorFlash(kProgrammingConfigFile, m_session.m_comm) != 0) {
     if (cancelRequested != 0) return stopForCancel();
@@ -212,12 +175,7 @@ int CUpdateDlg::runRestore() {
   for (const BackupArea& area : manifest.areas) areaBytes += area.bytes;
   expectedBytes = static_cast<uint32_t>(areaBytes) + readTrafficBytes(areaBytes);
 
-  addStatusLine(withDevice("Set %s in update mode"));
-  if (m_session.setUpdateModeOn() != 0) {
-    setStepStatus(0, 0);
-    return kAutomaticStopped;
-  }
-  setStepStatus(1, 0);
+  if (auto stop = setInUpdateMode()) return *stop;
   if (m_session.startFlashUpdate(1) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();

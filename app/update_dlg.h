@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,18 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // --- workflows ---
   // 0 done, 1 stopped (the reason is in the status list), else the option update's result.
   int runAutomaticUpdate();
+  // Its steps after the identification, in the order of their status lines: each returns
+  // nothing to go on, or the run's result.
+  std::optional<int> createConfigurationFile(uint32_t hw);
+  std::optional<int> setInUpdateMode();
+  // Tried twice unless cancelled; the second failure's box.
+  std::optional<int> updateProcessorFirmware();
+  // The reboot into the new firmware, the hardware word compared, and for an instrument
+  // without an option a new look for one.
+  std::optional<int> waitUntilBooted(uint32_t hw);
+  std::optional<int> findOptionAfterUpdate();
+  // The option's DSP firmware, where one is fitted: the option update's result.
+  int updateOption();
   void runManualUpdate();
 
   // --- helpers of the workflows ---

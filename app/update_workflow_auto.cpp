@@ -2,11 +2,13 @@
 // this way, write the programming job for its hardware, update the processor firmware and,
 // where an option is fitted, the option's DSP firmware.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "app/dialog_templates.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
+#include "app/workflow_steps.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
@@ -22,22 +24,6 @@ constexpr uint32_t kHwB20 = kHwOptionB20;
 
 // Characters of the identification answer that hold the version ("04.40").
 constexpr size_t kVersionTextLength = 5;
-
-std::string withDevice(const char* format) {
-  char text[256];
-  std::snprintf(text, sizeof text, format, deviceName);
-  return text;
-}
-
-void markOk() {
-  setStepStatus(1, 0);
-}
-// A failed step whose line carries no code: the run's record takes this one. A step that
-// failed because the user cancelled (its wait was abandoned) shows the cancel's code.
-void markFailed(int32_t code) {
-  setStepStatus(0, cancelRequested != 0 ? kResultCancelled : 0);
-  noteFailureCode(cancelRequested != 0 ? kResultCancelled : code);
-}
 
 // An option that the hardware word lost, by its bit: the status line and the box.
 struct LostOption {
@@ -201,9 +187,33 @@ int CUpdateDlg::checkHardwareAfterUpdate(uint32_t expected) {
   return 1;
 }
 
+// The automatic update, step by step as its status lines read. A step returns nothing to
+// go on, or the run's result.
 int CUpdateDlg::runAutomaticUpdate() {
-  CComm& port = m_session.m_comm;
+  if (!connectAndIdentify()) return kAutomaticStopped;
+  if (m_session.m_swVersion <= kLastIntermediateBootVersion) m_intermediateBoot = 1;
+  const uint32_t hw = static_cast<uint32_t>(m_session.hwInfo);
+  if (checkMemoryExtension(hw) == 0) return kAutomaticStopped;
+  if (checkSoftwareVersion() == 0) return kAutomaticStopped;
 
+  selectOptionKind(hw);
+  m_record.updated = ServiceRecordUpdated{true, optionKindName(m_updateSettings.optionKind)};
+  if (m_dryRun) return planDryRun(hw) ? kAutomaticDone : kAutomaticStopped;
+  computeExpectedBytes(hw);
+  startProgressTimer();
+  m_timerActive = 1;
+
+  if (auto stop = createConfigurationFile(hw)) return *stop;
+  if (auto stop = setInUpdateMode()) return *stop;
+  if (auto stop = updateProcessorFirmware()) return *stop;
+  if (m_intermediateBoot != 0) {
+    if (auto stop = waitUntilBooted(hw)) return *stop;
+  }
+  return updateOption();
+}
+
+bool CUpdateDlg::connectAndIdentify() {
+  CComm& port = m_session.m_comm;
   addStatusLine(withDevice("Autoconnect with %s"));
   port.m_writeTimeout = kProbeWriteTimeoutMs;
   if (m_session.autoConnect() == 0) {
@@ -211,7 +221,7 @@ int CUpdateDlg::runAutomaticUpdate() {
             ui::MessageBoxKind::Stop);
     markFailed(kResultInstrumentNotReached);
     m_session.restorePortParameter();
-    return kAutomaticStopped;
+    return false;
   }
   markOk();
   port.m_writeTimeout = kRunWriteTimeoutMs;
@@ -226,108 +236,103 @@ int CUpdateDlg::runAutomaticUpdate() {
   addStatusLine("Get SW/HW info");
   if (m_session.read_SwVersion() == 1) {
     markFailed(kResultInstrumentNotReached);
-    return kAutomaticStopped;
+    return false;
   }
   markOk();
   noteIdentification();
-  if (m_session.m_swVersion <= kLastIntermediateBootVersion) m_intermediateBoot = 1;
+  return true;
+}
 
-  const uint32_t hw = static_cast<uint32_t>(m_session.hwInfo);
-  if (checkMemoryExtension(hw) == 0) return kAutomaticStopped;
-  if (checkSoftwareVersion() == 0) return kAutomaticStopped;
-
-  selectOptionKind(hw);
-  m_record.updated = ServiceRecordUpdated{true, optionKindName(m_updateSettings.optionKind)};
-  if (m_dryRun) return planDryRun(hw) ? kAutomaticDone : kAutomaticStopped;
-  computeExpectedBytes(hw);
-  startProgressTimer();
-  m_timerActive = 1;
-
+std::optional<int> CUpdateDlg::createConfigurationFile(uint32_t hw) {
   addStatusLine("Create configuration file");
-  if (writeAutomaticConfiguration(hw, m_updateSettings.optionUpdate != 0, port.m_portNo) ==
-      kConfigNotCreated) {
+  if (writeAutomaticConfiguration(hw, m_updateSettings.optionUpdate != 0,
+                                  m_session.m_comm.m_portNo) == kConfigNotCreated) {
     markFailed(kResultConfigNotWritten);
     return kAutomaticStopped;
   }
   markOk();
   // Nothing that would fail later may leave the instrument in update mode for nothing.
   if (!preflightCheck(true, m_updateSettings.optionKind)) return kAutomaticStopped;
+  return std::nullopt;
+}
 
+std::optional<int> CUpdateDlg::setInUpdateMode() {
   addStatusLine(withDevice("Set %s in update mode"));
   if (m_session.setUpdateModeOn() != 0) {
     markFailed(kResultInstrumentNotReached);
     return kAutomaticStopped;
   }
   markOk();
+  return std::nullopt;
+}
 
-  // The processor update is the one step that is tried twice, unless the user cancelled
-  // the first: the target still runs its transfer program then.
-  if (const int32_t first = m_session.startFlashUpdate(m_intermediateBoot); first != 0) {
-    noteFailureCode(first);
+std::optional<int> CUpdateDlg::updateProcessorFirmware() {
+  // The one step that is tried twice, unless the user cancelled the first: the target
+  // still runs its transfer program then.
+  const int32_t first = m_session.startFlashUpdate(m_intermediateBoot);
+  if (first == 0) return std::nullopt;
+  noteFailureCode(first);
+  if (cancelRequested != 0) return stopForCancel();
+  if (m_session.startFlashUpdate(m_intermediateBoot) == 0) return std::nullopt;
+  if (cancelRequested != 0) return stopForCancel();
+  stopProgressTimer();
+  showBox("Update processor firmware failed,\nplease retry in Manual Mode",
+          ui::MessageBoxKind::Stop);
+  return kAutomaticStopped;
+}
+
+std::optional<int> CUpdateDlg::waitUntilBooted(uint32_t hw) {
+  // The processor update has booted the instrument into its new firmware.
+  reopenAtBootSettings();
+  addStatusLine(withDevice("Wait until %s is booted"));
+  if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
+    // A cancel ends the run here: the processor firmware is in, the option is not begun.
+    setStepStatus(0, cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
     if (cancelRequested != 0) return stopForCancel();
-    if (m_session.startFlashUpdate(m_intermediateBoot) != 0) {
-      if (cancelRequested != 0) return stopForCancel();
-      stopProgressTimer();
-      showBox("Update processor firmware failed,\nplease retry in Manual Mode",
-              ui::MessageBoxKind::Stop);
-      return kAutomaticStopped;
-    }
+    return kAutomaticStopped;
   }
+  markOk();
+  if (cancelRequested != 0) return stopForCancel();
+  m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
+  addStatusLine("Update processor firmware successfully completed");
+  if (m_updateSettings.optionKind == kOptionNone) return findOptionAfterUpdate();
+  return std::nullopt;
+}
 
-  if (m_intermediateBoot != 0) {
-    // The processor update has booted the instrument into its new firmware.
-    reopenAtBootSettings();
-    addStatusLine(withDevice("Wait until %s is booted"));
-    if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
-      // A cancel ends the run here: the processor firmware is in, the option is not begun.
-      setStepStatus(0, cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
-      if (cancelRequested != 0) return stopForCancel();
-      return kAutomaticStopped;
-    }
-    markOk();
-    if (cancelRequested != 0) return stopForCancel();
-    m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
-    if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
-    addStatusLine("Update processor firmware successfully completed");
-
-    if (m_updateSettings.optionKind == kOptionNone) {
-      // The new firmware may report an option that the old one did not.
-      addStatusLine("Get HW info after processor update");
-      if (m_session.read_SwVersion() == 1) {
-        markFailed(kResultInstrumentNotReached);
-        return kAutomaticStopped;
-      }
-      markOk();
-      const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
-      selectOptionKind(hwAfter);
-      m_record.updated->option = optionKindName(m_updateSettings.optionKind);
-      m_earlierBytesSent += bytesSent;
-      bytesSent = 0;
-      m_transferPercent = 0;
-      m_window->progressSetPos(kIdcTransferBar, 0);
-      computeExpectedOptionBytes();
-      addStatusLine("Create configuration file after download processor firmware");
-      if (writeAutomaticConfiguration(hwAfter, m_updateSettings.optionUpdate != 0, port.m_portNo) ==
-          kConfigNotCreated) {
-        markFailed(kResultConfigNotWritten);
-        return kAutomaticStopped;
-      }
-      markOk();
-    }
+std::optional<int> CUpdateDlg::findOptionAfterUpdate() {
+  // The new firmware may report an option that the old one did not.
+  addStatusLine("Get HW info after processor update");
+  if (m_session.read_SwVersion() == 1) {
+    markFailed(kResultInstrumentNotReached);
+    return kAutomaticStopped;
   }
+  markOk();
+  const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
+  selectOptionKind(hwAfter);
+  m_record.updated->option = optionKindName(m_updateSettings.optionKind);
+  m_earlierBytesSent += bytesSent;
+  bytesSent = 0;
+  m_transferPercent = 0;
+  m_window->progressSetPos(kIdcTransferBar, 0);
+  computeExpectedOptionBytes();
+  addStatusLine("Create configuration file after download processor firmware");
+  if (writeAutomaticConfiguration(hwAfter, m_updateSettings.optionUpdate != 0,
+                                  m_session.m_comm.m_portNo) == kConfigNotCreated) {
+    markFailed(kResultConfigNotWritten);
+    return kAutomaticStopped;
+  }
+  markOk();
+  return std::nullopt;
+}
 
+int CUpdateDlg::updateOption() {
   if (m_updateSettings.optionKind == kOptionNone) return kAutomaticDone;
   if (cancelRequested != 0) return stopForCancel();
-
   if (m_intermediateBoot != 0) {
     // The instrument runs its firmware again and is prepared once more.
     if (m_updateSettings.optionKind == kOptionB1) m_session.powerOnDspB1();
-    addStatusLine(withDevice("Set %s in update mode"));
-    if (m_session.setUpdateModeOn() != 0) {
-      markFailed(kResultInstrumentNotReached);
-      return kAutomaticStopped;
-    }
-    markOk();
+    if (auto stop = setInUpdateMode()) return *stop;
   }
   const int result = m_session.startFlashUpdate(m_updateSettings.optionKind, m_intermediateBoot);
   noteFailureCode(result);
