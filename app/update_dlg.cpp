@@ -128,7 +128,7 @@ void CUpdateDlg::onTimer(int timerId) {
   if (++m_busyPosition >= kBusyPositions) m_busyPosition = 0;
   if (expectedBytes != 0) {
     const uint64_t percent = static_cast<uint64_t>(bytesSent) * 100 / expectedBytes;
-    m_transferPercent = static_cast<int16_t>(std::min<uint64_t>(percent, kTransferPercentCap));
+    m_transferPercent = static_cast<int16_t>(std::min<uint64_t>(percent, kPercentCap));
   }
   w.progressSetPos(kIdcBusyBar, m_busyPosition);
   w.progressSetPos(kIdcTransferBar, m_transferPercent);

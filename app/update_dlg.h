@@ -15,6 +15,7 @@
 #include "app/service_record.h"
 #include "app/update_settings.h"
 #include "instrument/zel.h"
+#include "run/run_progress.h"
 #include "run/run_state.h"
 #include "ui/dialog_host.h"
 
@@ -22,8 +23,6 @@
 inline constexpr const char* kPacketCountFormat = "Pkt-Count:\t %5i";
 inline constexpr const char* kPacketErrorsFormat = "Pkt-Errors:\t%5i";
 inline constexpr const char* kPacketRetriesFormat = "Pkt-Retrys:\t%5i";
-// The transfer bar stops short of full until the run has ended.
-inline constexpr int16_t kTransferPercentCap = 95;
 inline constexpr int16_t kBusyPositions = 100;
 // Lines of the status list in view.
 inline constexpr int kStatusLinesInView = 6;

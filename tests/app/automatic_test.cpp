@@ -231,7 +231,7 @@ TEST_F(AppTest, option_seen_after_the_update_restarts_the_transfer_bar) {
       },
       {});
   runOnce();
-  EXPECT_EQ(highestBeforeReboot, kTransferPercentCap);
+  EXPECT_EQ(highestBeforeReboot, kPercentCap);
   EXPECT_GE(firstAfterNewFile, 0);
   EXPECT_LT(firstAfterNewFile, 10);
   EXPECT_EQ(dialog->expectedBytes, 0x7000u);  // OFDM.BIN alone is the full scale now

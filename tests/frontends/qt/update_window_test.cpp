@@ -519,7 +519,7 @@ TEST_F(UpdateWindow, a_whole_automatic_run_shows_its_lines_bars_and_statistics) 
   runWindow();
   EXPECT_TRUE(dialog->m_lastRunSucceeded);
   EXPECT_TRUE(busyMoved);
-  EXPECT_EQ(highestTransfer, kTransferPercentCap);
+  EXPECT_EQ(highestTransfer, kPercentCap);
   EXPECT_TRUE(pictureTaken);
   EXPECT_TRUE(numbersChecked);
 }
