@@ -50,7 +50,7 @@ void CUpdateDlg::prepareReadBack() {
       return kResultBackupWrite;
     }
     const ServiceRecordInstrument instrument =
-        m_record.instrument.value_or(ServiceRecordInstrument{});
+        m_recorder.m_record.instrument.value_or(ServiceRecordInstrument{});
     const int32_t result = writeBackup(m_backupFolder, instrument, port);
     m_backupWritten = result == kResultOk;
     return result;
@@ -61,19 +61,19 @@ void CUpdateDlg::noteReadBack() {
   if (m_verify && !m_backupOnly) {
     const ReadBackReport& report = readBackReport;
     if (!report.differences.empty()) {
-      m_record.verify = "differs";
-      m_record.differences = report.differences;
+      m_recorder.m_record.verify = "differs";
+      m_recorder.m_record.differences = report.differences;
     } else {
-      m_record.verify = report.verified ? "ok" : "";  // "": not reached (null)
+      m_recorder.m_record.verify = report.verified ? "ok" : "";  // "": not reached (null)
     }
   }
-  if (m_backupWritten) m_record.backup = m_backupFolder;
-  if (!m_restoreFolder.empty()) m_record.restore = m_restoreFolder;
+  if (m_backupWritten) m_recorder.m_record.backup = m_backupFolder;
+  if (!m_restoreFolder.empty()) m_recorder.m_record.restore = m_restoreFolder;
   processorUpdateExtras = ProcessorUpdateExtras{};
 }
 
 int CUpdateDlg::runBackupOnly() {
-  m_record.updated = ServiceRecordUpdated{false, ""};
+  m_recorder.m_record.updated = ServiceRecordUpdated{false, ""};
   if (const std::string problem = backupFolderProblem(m_backupFolder); !problem.empty()) {
     addStatusLine("ERROR - backup: " + problem);
     m_refused = true;
@@ -116,14 +116,14 @@ int CUpdateDlg::runBackupOnly() {
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
-  m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
   stopProgressTimer();
   showBox("Backup successfully completed.", ui::MessageBoxKind::Information);
   return kAutomaticDone;
 }
 
 int CUpdateDlg::runRestore() {
-  m_record.updated = ServiceRecordUpdated{true, ""};
+  m_recorder.m_record.updated = ServiceRecordUpdated{true, ""};
   // The backup is checked whole before the instrument is touched.
   BackupManifest manifest;
   addStatusLine("Check backup " + m_restoreFolder);
@@ -137,7 +137,8 @@ int CUpdateDlg::runRestore() {
   setStepStatus(1, 0);
   if (!connectAndIdentify()) return kAutomaticStopped;
 
-  const ServiceRecordInstrument here = m_record.instrument.value_or(ServiceRecordInstrument{});
+  const ServiceRecordInstrument here =
+      m_recorder.m_record.instrument.value_or(ServiceRecordInstrument{});
   const auto hw = static_cast<uint32_t>(m_session.hwInfo);
   if (here.serial != manifest.instrument.serial || hw != manifest.hw) {
     const std::string line = "backup of serial " + manifest.instrument.serial + " (hw " +
@@ -190,7 +191,7 @@ int CUpdateDlg::runRestore() {
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
-  m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
   stopProgressTimer();
   showBox("Restore successfully completed.\nEXIT update program.", ui::MessageBoxKind::Information);
   return kAutomaticDone;

@@ -1,13 +1,26 @@
 #include "app/run_record.h"
 
 #include <algorithm>
+#include <ctime>
 
+#include "dsp/option_kinds.h"
+#include "flash/result_codes.h"
 #include "flash/result_meaning.h"
+#include "platform/clock.h"
 #include "platform/host_files.h"
 #include "platform/sha256.h"
 #include "platform/whole_file.h"
+#include "serial/com_ports.h"
 
 namespace {
+
+// A box's text on one line: its line breaks become blanks.
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  return text;
+}
 
 std::string trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
@@ -77,4 +90,61 @@ int32_t firstResultCode(const std::vector<std::string>& steps) {
     if (codeOfStatusLine(line, code)) return code;
   }
   return 0;
+}
+
+void CRunRecorder::begin(bool automatic, bool dryRun, int portNo) {
+  m_record = ServiceRecord{};
+  m_record.start = std::time(nullptr);
+  m_startSeconds = platform::wallSeconds();
+  m_record.host = hostName();
+  m_record.user = userName();
+  m_record.program = programNameAndVersion();
+  m_record.mode = automatic ? "automatic" : "manual";
+  m_record.dryRun = dryRun && automatic;
+  m_record.port = "COM" + std::to_string(portNo);
+  m_record.device = platform::comPortDevice(portNo);
+  m_earlierBytesSent = 0;
+  m_written = false;
+}
+
+void CRunRecorder::identified(const std::string& answer, uint32_t hw, int boardNumber) {
+  ServiceRecordInstrument instrument = instrumentOfIdentification(answer);
+  instrument.hw = hw;
+  if (boardNumber >= 0) instrument.board = std::to_string(boardNumber);
+  m_record.instrument = instrument;
+}
+
+void CRunRecorder::finish(const RunEnd& end) {
+  m_record.end = std::time(nullptr);
+  m_record.durationSeconds = platform::wallSeconds() - m_startSeconds;
+  m_record.steps = end.steps;
+  // The code of the first failing step; a refusal by policy (no memory extension, an old
+  // version) has none.
+  int32_t code = end.firstFailure;
+  if (code == 0) code = firstResultCode(m_record.steps);
+  if (end.succeeded) {
+    m_record.outcome = runOutcomeText(RunOutcome::kSuccess);
+    code = 0;
+  } else if (end.cancelled) {
+    m_record.outcome = runOutcomeText(RunOutcome::kCancelled);
+    code = kResultCancelled;
+  } else if (end.refused) {
+    m_record.outcome = runOutcomeText(RunOutcome::kRefused);
+    // The stop box's text names what stopped it (the file that is missing or too long).
+    if (code != 0 && !end.refusal.empty()) m_record.resultMeaning = oneLine(end.refusal);
+  } else {
+    m_record.outcome = runOutcomeText(RunOutcome::kFailed);
+  }
+  m_record.result = code;
+  const bool processor = m_record.updated && m_record.updated->processor;
+  const char* option =
+      m_record.updated
+          ? optionImageFile(optionKindOfName(m_record.updated->option).value_or(kOptionNone))
+          : nullptr;
+  m_record.files = updateFilesOf(end.job, processor, option);
+  m_record.statistics =
+      ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + end.bytesSent), end.packets,
+                              end.packetErrors, end.packetRetries};
+  m_written = true;
+  if (m_recordRun) m_recordRun(m_record);
 }

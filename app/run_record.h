@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,3 +31,49 @@ std::vector<ServiceRecordFile> updateFilesOf(const ProgrammingJob* job, bool pro
 // The code of the first step status line that carries one ("ERROR <text> (<hex>)"); 0
 // when no line does.
 int32_t firstResultCode(const std::vector<std::string>& steps);
+
+// How a Run ended, as the dialog saw it: what the recorder's finish makes the record's
+// outcome, result and statistics from.
+struct RunEnd {
+  bool succeeded = false;
+  bool cancelled = false;
+  // Stopped before update mode; `refusal` is its stop box's text.
+  bool refused = false;
+  std::string refusal;
+  std::vector<std::string> steps;
+  // The code of the first failing step that noted one; 0 for none.
+  int32_t firstFailure = 0;
+  // The job the run read (its files are listed), or nullptr.
+  const ProgrammingJob* job = nullptr;
+  uint64_t bytesSent = 0;
+  int64_t packets = 0;
+  int64_t packetErrors = 0;
+  int64_t packetRetries = 0;
+};
+
+// Collects the service record of one Run: begun when Run is clicked, the instrument noted
+// when it is identified, finished when the run ends and handed over once.
+class CRunRecorder {
+ public:
+  // A new record: when, who, which program, the mode and the port.
+  void begin(bool automatic, bool dryRun, int portNo);
+  // The instrument as its identification answer, hardware word and board number tell it.
+  void identified(const std::string& answer, uint32_t hw, int boardNumber);
+  // Bytes sent in a phase whose counter is reset afterwards (the processor firmware before
+  // the option's): counted into the record's statistics.
+  void carryBytes(uint64_t bytes) { m_earlierBytesSent += bytes; }
+  // The end: outcome, result, steps, files and statistics; then handed over.
+  void finish(const RunEnd& end);
+
+  // Receives the record of every Run when it ends, whatever its outcome; the front end
+  // says where it goes. Unset: no record is kept.
+  std::function<void(ServiceRecord&)> m_recordRun;
+  // The record of the Run in progress, or of the last one.
+  ServiceRecord m_record;
+  // The record of the current Run has been handed over.
+  bool m_written = false;
+
+ private:
+  uint64_t m_earlierBytesSent = 0;
+  double m_startSeconds = 0;
+};

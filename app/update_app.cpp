@@ -7,7 +7,7 @@ int CUpdateApp::run(ui::DialogHost& host, const std::vector<std::string>& args,
   CUpdateDlg dialog(programPath);
   dialog.m_serviceMode = 1;
   dialog.m_intermediateBoot = 0;
-  dialog.m_recordRun = m_recordRun;
+  dialog.m_recorder.m_recordRun = m_recordRun;
   // "/Service" asks for the service mode, which is always on, and "/OhneZwischenbooten" for
   // no intermediate boot, which is the start value: the arguments change nothing.
   static_cast<void>(args);

@@ -155,7 +155,7 @@ bool CUpdateDlg::onSystemCommand(int command) {
   if (command == ui::kSysCommandTerminateNow) {
     // The program ends when this returns, in the middle of the run: its record, with the
     // lines so far, is written now. The run was cancelled by the first request.
-    if (m_running != 0 && !m_recordWritten) {
+    if (m_running != 0 && !m_recorder.m_written) {
       cancelRequested = 1;
       finishRecord();
     }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_record.h"
 #include "app/service_record.h"
 #include "app/update_settings.h"
 #include "instrument/zel.h"
@@ -76,15 +77,10 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   bool m_questionOpen = false;
   // The program was asked to end: the run stops at its next pump, the dialog after it.
   bool m_terminating = false;
-  // The record of the current Run has been handed to m_recordRun.
-  bool m_recordWritten = false;
 
   // --- service record ---
-  // Receives the record of every Run when it ends, whatever its outcome; the front end
-  // says where it goes. Unset: no record is kept.
-  std::function<void(ServiceRecord&)> m_recordRun;
-  // The record of the Run in progress, or of the last one.
-  ServiceRecord m_record;
+  // The record of the Run in progress, or of the last one, and where it goes.
+  CRunRecorder m_recorder;
   // A dry run: identify, check and plan the automatic update, never switch the instrument
   // into update mode. m_plan holds the plan's lines when it got that far.
   bool m_dryRun = false;
@@ -96,9 +92,6 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // programmingJob holds the job that this run read (and checked: m_jobLoaded).
   bool m_jobRead = false;
   bool m_jobLoaded = false;
-  // Bytes sent before the counter was reset for the option update.
-  uint64_t m_earlierBytesSent = 0;
-  double m_runStartSeconds = 0;
 
   // --- window events ---
   const ui::DialogTemplate& dialogTemplate() const override;

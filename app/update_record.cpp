@@ -14,15 +14,6 @@
 
 namespace {
 
-// The file the option update opens for an option kind's name ("B1" opens QAM.BIN).
-// A box's text on one line: its line breaks become blanks.
-std::string oneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\n') c = ' ';
-  }
-  return text;
-}
-
 // An empty file for the dry run's job: in the temporary folder (TMPDIR, else /tmp), else in
 // the current folder. Its path, or empty with the reason in `why`.
 std::string createTemporaryJobFile(std::string& why) {
@@ -45,68 +36,35 @@ void removeJobFile(const std::string& path) {
 }  // namespace
 
 void CUpdateDlg::beginRecord(bool automatic) {
-  m_record = ServiceRecord{};
-  m_record.start = std::time(nullptr);
-  m_runStartSeconds = platform::wallSeconds();
-  m_record.host = hostName();
-  m_record.user = userName();
-  m_record.program = programNameAndVersion();
-  m_record.mode = automatic ? "automatic" : "manual";
-  m_record.dryRun = m_dryRun && automatic;
-  const int portNo = m_session.m_comm.m_portNo;
-  m_record.port = "COM" + std::to_string(portNo);
-  m_record.device = platform::comPortDevice(portNo);
+  m_recorder.begin(automatic, m_dryRun, m_session.m_comm.m_portNo);
   m_plan.clear();
   m_refused = false;
   m_refusal.clear();
   m_jobRead = false;
   m_jobLoaded = false;
   clearFailureCode();
-  m_earlierBytesSent = 0;
-  m_recordWritten = false;
 }
 
 void CUpdateDlg::noteIdentification() {
-  ServiceRecordInstrument instrument = instrumentOfIdentification(m_session.idnString);
-  instrument.hw = static_cast<uint32_t>(m_session.hwInfo);
-  if (m_session.m_boardNumber >= 0) instrument.board = std::to_string(m_session.m_boardNumber);
-  m_record.instrument = instrument;
+  m_recorder.identified(m_session.idnString, static_cast<uint32_t>(m_session.hwInfo),
+                        m_session.m_boardNumber);
 }
 
 void CUpdateDlg::finishRecord() {
-  m_record.end = std::time(nullptr);
-  m_record.durationSeconds = platform::wallSeconds() - m_runStartSeconds;
-  m_record.steps = statusLines();
-  // The code of the first failing step; a refusal by policy (no memory extension, an old
-  // version) has none.
-  int32_t code = firstFailureCode();
-  if (code == 0) code = firstResultCode(m_record.steps);
-  if (m_lastRunSucceeded) {
-    m_record.outcome = runOutcomeText(RunOutcome::kSuccess);
-    code = 0;
-  } else if (cancelRequested != 0) {
-    m_record.outcome = runOutcomeText(RunOutcome::kCancelled);
-    code = kResultCancelled;
-  } else if (m_refused) {
-    m_record.outcome = runOutcomeText(RunOutcome::kRefused);
-    // The stop box's text names what stopped it (the file that is missing or too long).
-    if (code != 0 && !m_refusal.empty()) m_record.resultMeaning = oneLine(m_refusal);
-  } else {
-    m_record.outcome = runOutcomeText(RunOutcome::kFailed);
-  }
-  m_record.result = code;
-  const bool processor = m_record.updated && m_record.updated->processor;
-  const char* option =
-      m_record.updated
-          ? optionImageFile(optionKindOfName(m_record.updated->option).value_or(kOptionNone))
-          : nullptr;
-  m_record.files = updateFilesOf(m_jobRead ? &programmingJob : nullptr, processor, option);
-  m_record.statistics =
-      ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + bytesSent), packetCount,
-                              packetErrors, packetRetries};
   noteReadBack();
-  m_recordWritten = true;
-  if (m_recordRun) m_recordRun(m_record);
+  RunEnd end;
+  end.succeeded = m_lastRunSucceeded;
+  end.cancelled = cancelRequested != 0;
+  end.refused = m_refused;
+  end.refusal = m_refusal;
+  end.steps = statusLines();
+  end.firstFailure = firstFailureCode();
+  end.job = m_jobRead ? &programmingJob : nullptr;
+  end.bytesSent = bytesSent;
+  end.packets = packetCount;
+  end.packetErrors = packetErrors;
+  end.packetRetries = packetRetries;
+  m_recorder.finish(end);
 }
 
 bool CUpdateDlg::planDryRun(uint32_t hw) {

@@ -197,7 +197,8 @@ int CUpdateDlg::runAutomaticUpdate() {
   if (checkSoftwareVersion() == 0) return kAutomaticStopped;
 
   selectOptionKind(hw);
-  m_record.updated = ServiceRecordUpdated{true, optionKindName(m_updateSettings.optionKind)};
+  m_recorder.m_record.updated =
+      ServiceRecordUpdated{true, optionKindName(m_updateSettings.optionKind)};
   if (m_dryRun) return planDryRun(hw) ? kAutomaticDone : kAutomaticStopped;
   computeExpectedBytes(hw);
   startProgressTimer();
@@ -293,7 +294,7 @@ std::optional<int> CUpdateDlg::waitUntilBooted(uint32_t hw) {
   }
   markOk();
   if (cancelRequested != 0) return stopForCancel();
-  m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
   if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
   addStatusLine("Update processor firmware successfully completed");
   if (m_updateSettings.optionKind == kOptionNone) return findOptionAfterUpdate();
@@ -310,8 +311,8 @@ std::optional<int> CUpdateDlg::findOptionAfterUpdate() {
   markOk();
   const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
   selectOptionKind(hwAfter);
-  m_record.updated->option = optionKindName(m_updateSettings.optionKind);
-  m_earlierBytesSent += bytesSent;
+  m_recorder.m_record.updated->option = optionKindName(m_updateSettings.optionKind);
+  m_recorder.carryBytes(bytesSent);
   bytesSent = 0;
   m_transferPercent = 0;
   m_window->progressSetPos(kIdcTransferBar, 0);

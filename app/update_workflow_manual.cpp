@@ -27,8 +27,8 @@ void CUpdateDlg::runManualUpdate() {
   addStatusLine("Create configuration file");
   computeExpectedBytes(0);
   m_timerActive = 1;
-  m_record.updated = ServiceRecordUpdated{s.processorFirmware != 0,
-                                          s.optionUpdate != 0 ? optionKindName(s.optionKind) : ""};
+  m_recorder.m_record.updated = ServiceRecordUpdated{
+      s.processorFirmware != 0, s.optionUpdate != 0 ? optionKindName(s.optionKind) : ""};
 
   const bool configWritten =
       writeManualConfiguration(m_session.m_comm.m_portNo, manualSelectionsOf(s)) == kConfigWritten;

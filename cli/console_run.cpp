@@ -123,7 +123,7 @@ class CConsoleUpdateDlg : public CUpdateDlg {
   // record of its own.
   void showRecordSoFar() {
     if (!m_request.progressLines) return;
-    std::string known = serviceRecordJson(m_record);
+    std::string known = serviceRecordJson(m_recorder.m_record);
     if (known == m_recordShown) return;
     std::printf("%s\n", recordSoFarLine(known).c_str());
     std::fflush(stdout);
@@ -268,7 +268,7 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   dialog.m_restoreForce = request.restoreForce;
   const std::string historyFile = historyFileFor(common);
   bool recorded = false;
-  dialog.m_recordRun = [&](ServiceRecord& record) {
+  dialog.m_recorder.m_recordRun = [&](ServiceRecord& record) {
     record.frontEnd = request.fleetRecordFile.empty() ? "console" : "fleet";
     // A device given by name keeps its name; a COM number reads as the dialog names it.
     if (portNo == 0 && !request.port.empty()) record.port = request.port;
@@ -280,8 +280,8 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   host.postCommand(kIdcExit);
   host.runModal(dialog);
   for (const std::string& line : dialog.m_plan) std::printf("%s\n", line.c_str());
-  if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_record);
-  printReadBack(dialog.m_record);
+  if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_recorder.m_record);
+  printReadBack(dialog.m_recorder.m_record);
   if (recorded) std::printf("%s\n", recordKeptLine(historyFile).c_str());
   std::fflush(stdout);
   transcript.close();

@@ -40,7 +40,7 @@ TEST_F(AppTest, verify_box_is_off_by_default_and_ticked_reads_every_image_back) 
   EXPECT_FALSE(dialog->m_lastRunSucceeded);
   EXPECT_TRUE(hasLine("ERROR Read back processor firmware (420)"));
   EXPECT_TRUE(hasLine("ERROR - read back differs at "));
-  EXPECT_EQ(dialog->m_record.verify, "differs");
+  EXPECT_EQ(dialog->m_recorder.m_record.verify, "differs");
 }
 
 struct StopCase {
@@ -82,7 +82,7 @@ TEST_P(BackupStopped, half_way_leaves_no_backup_and_nothing_erased) {
   EXPECT_FALSE(hasLine("Delete flash"));
   EXPECT_FALSE(fileThere(dir->file("bk/manifest.json")));
   EXPECT_FALSE(fileThere(dir->file("bk/flash-00050000.bin")));
-  EXPECT_EQ(dialog->m_record.backup, "");
+  EXPECT_EQ(dialog->m_recorder.m_record.backup, "");
   EXPECT_FALSE(dialog->m_lastRunSucceeded);
   EXPECT_EQ(instrument().flashBytes(0x50000, 0xA0000), flash);
 }

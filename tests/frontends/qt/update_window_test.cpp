@@ -766,8 +766,8 @@ TEST_F(UpdateWindow, cancel_during_the_reboot_wait_ends_the_run_there) {
   EXPECT_TRUE(hasLine("OK    Update processor firmware completed"));
   EXPECT_TRUE(hasLine("ERROR Wait until ZEL is booted (FFFF)"));
   EXPECT_FALSE(hasLine("Update Option(B20)"));
-  EXPECT_EQ(dialog->m_record.outcome, "cancelled");
-  EXPECT_EQ(dialog->m_record.result.value_or(0), kResultCancelled);
+  EXPECT_EQ(dialog->m_recorder.m_record.outcome, "cancelled");
+  EXPECT_EQ(dialog->m_recorder.m_record.result.value_or(0), kResultCancelled);
 }
 
 // SIGTERM acts as Cancel answered Yes: the run ends with its lines, its boxes no longer
