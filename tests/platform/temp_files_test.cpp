@@ -39,6 +39,13 @@ TEST(TempFiles, files_and_folders_get_new_names_in_tmpdir) {
   struct stat info {};
   ASSERT_EQ(::stat(folder.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0700u);  // the owner's alone
+  // The fallback beside the work: a new name in the folder asked for, whatever TMPDIR says.
+  testing_support::TempDir work;
+  std::string here;
+  ASSERT_TRUE(platform::createTemporaryFileIn(work.path(), "zelupdate-job-", here, &why)) << why;
+  EXPECT_EQ(std::filesystem::path(here).parent_path(), work.path());
+  EXPECT_TRUE(std::filesystem::is_regular_file(here));
+  EXPECT_FALSE(platform::createTemporaryFileIn(work.file("missing"), "x-", here, &why));
 }
 
 TEST(TempFiles, a_tmpdir_that_is_no_folder_is_named_in_the_error) {

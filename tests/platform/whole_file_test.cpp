@@ -105,4 +105,24 @@ TEST(WholeFile, only_regular_files_are_appended_to_and_read) {
   EXPECT_FALSE(platform::regularFileSize(dir.file("fifo"), size));
 }
 
+// Whether a file or folder may be written: what the fleet and the settings check before a
+// run. Root may write anything, so the read-only rows are looked at only for other users.
+TEST(WholeFile, who_may_write_what) {
+  TempDir dir;
+  dir.write("file", "x");
+  dir.write("read-only", "x");
+  ASSERT_EQ(::chmod(dir.file("read-only").c_str(), 0444), 0);
+  const bool root = ::geteuid() == 0;
+  const struct {
+    std::string path;
+    bool may;
+  } rows[] = {
+      {dir.path(), true},
+      {dir.file("file"), true},
+      {dir.file("read-only"), root},
+      {dir.file("missing"), false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(platform::userMayWrite(row.path), row.may) << row.path;
+}
+
 }  // namespace
