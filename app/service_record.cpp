@@ -8,6 +8,7 @@
 #include "flash/result_meaning.h"
 #include "platform/host_identity.h"
 #include "platform/time_text.h"
+#include "platform/user_folders.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
 
@@ -233,15 +234,7 @@ bool instrumentOfJson(const Json* object, ServiceRecordInstrument& instrument) {
 }
 
 std::string defaultHistoryPath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  std::string base;
-  if (state && state[0] == '/') {
-    base = state;
-  } else {
-    const std::string home = platform::homeFolder();
-    base = (home.empty() ? std::string("/tmp") : home) + "/.local/state";
-  }
-  return base + "/zelupdate/history.jsonl";
+  return platform::userStateFolder() + "/history.jsonl";
 }
 
 bool appendRecord(const std::string& path, const ServiceRecord& record, std::string* why) {

@@ -12,6 +12,7 @@
 
 #include "platform/host_identity.h"
 #include "platform/text_case.h"
+#include "platform/user_folders.h"
 #include "platform/whole_file.h"
 
 #include <cerrno>
@@ -30,7 +31,6 @@ namespace {
 
 std::string g_override;
 
-constexpr const char* kSettingsFolder = "zelupdate";
 constexpr const char* kSettingsFileName = "zelupdate.ini";
 
 struct Line {
@@ -256,21 +256,20 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
 
 std::string settingsFilePath(const std::string& programPath) {
   if (!g_override.empty()) return g_override;
-  // Beside a program file "NAME.exe" (any case): "NAME.ini".
+  // Beside a program file "NAME.exe" (any case): "NAME.ini", where the program's folder may
+  // be written (an installation in Program Files may not) or the file is there to write.
   if (programPath.size() >= 4 &&
       equalNoCase(std::string_view(programPath).substr(programPath.size() - 4), ".exe")) {
-    return programPath.substr(0, programPath.size() - 4) + ".ini";
+    const std::string beside = programPath.substr(0, programPath.size() - 4) + ".ini";
+    const size_t slash = programPath.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "." : programPath.substr(0, slash + 1);
+    uint64_t bytes = 0;
+    if (userMayWrite(beside) || (!regularFileSize(beside, bytes) && userMayWrite(folder)))
+      return beside;
   }
-  // The user's configuration folder. A relative XDG_CONFIG_HOME is to be ignored.
-  std::string base;
-  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/') {
-    base = config;
-  } else {
-    const std::string home = homeFolder();
-    if (home.empty()) return kSettingsFileName;  // nowhere better: the current folder
-    base = home + "/.config";
-  }
-  return base + "/" + kSettingsFolder + "/" + kSettingsFileName;
+  const std::string folder = userConfigFolder();
+  if (folder.empty()) return kSettingsFileName;  // nowhere better: the current folder
+  return folder + "/" + kSettingsFileName;
 }
 
 void setSettingsFileOverride(const std::string& file) {

@@ -227,12 +227,15 @@ class ScopedEnv {
 
 TEST(SettingsFile, PathFollowsTheProgramFileOrTheConfigFolder) {
   struct Row {
-    const char* program;
+    std::string program;
     const char* xdg;  // nullptr: unset
-    const char* expected;
+    std::string expected;
   };
+  testing_support::TempDir programFolder;
   const Row rows[] = {
-      {"/opt/tool/TOOL.EXE", "/cfg", "/opt/tool/TOOL.ini"},
+      {programFolder.file("TOOL.EXE"), "/cfg", programFolder.file("TOOL.ini")},
+      // A program folder that may not be written (Program Files): the user's folder.
+      {"/nonexistent/tool/TOOL.EXE", "/cfg", "/cfg/zelupdate/zelupdate.ini"},
       {"tool.Exe", nullptr, "tool.ini"},
       {"/usr/bin/zelupdate", "/cfg", "/cfg/zelupdate/zelupdate.ini"},
       {"/usr/bin/zelupdate", nullptr, "/home/tech/.config/zelupdate/zelupdate.ini"},
@@ -251,7 +254,8 @@ TEST(SettingsFile, PathFollowsTheProgramFileOrTheConfigFolder) {
   platform::setSettingsFileOverride("/tmp/my.ini");
   EXPECT_EQ(platform::settingsFilePath("/opt/tool/TOOL.EXE"), "/tmp/my.ini");
   platform::setSettingsFileOverride("");
-  EXPECT_EQ(platform::settingsFilePath("/opt/tool/TOOL.EXE"), "/opt/tool/TOOL.ini");
+  EXPECT_EQ(platform::settingsFilePath(programFolder.file("TOOL.EXE")),
+            programFolder.file("TOOL.ini"));
 }
 
 }  // namespace
