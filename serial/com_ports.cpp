@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/profile.h"
+#include "serial/local_device.h"
 
 namespace platform {
 namespace {
@@ -19,20 +20,6 @@ constexpr int kMaxMappedPort = 255;
 std::map<int, std::string>& overrides() {
   static std::map<int, std::string> table;
   return table;
-}
-
-std::string defaultDevice(int portNo) {
-  char name[32];
-  if (portNo >= 1 && portNo <= 4) {
-    std::snprintf(name, sizeof name, "/dev/ttyS%d", portNo - 1);
-  } else if (portNo >= 5 && portNo <= 12) {
-    std::snprintf(name, sizeof name, "/dev/ttyUSB%d", portNo - 5);
-  } else if (portNo >= 13 && portNo <= kMaxComPort) {
-    std::snprintf(name, sizeof name, "/dev/ttyACM%d", portNo - 13);
-  } else {
-    return std::string();
-  }
-  return name;
 }
 
 // The number of a key "COMn" (any case); 0 for other keys.
@@ -85,7 +72,7 @@ bool unsafeOnTerminal(uint32_t c) {
 std::string comPortDevice(int portNo) {
   const auto found = overrides().find(portNo);
   if (found != overrides().end()) return found->second;
-  return defaultDevice(portNo);
+  return defaultComDevice(portNo);
 }
 
 void setComPortDevice(int portNo, const std::string& device) {

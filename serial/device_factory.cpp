@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "serial/local_device.h"
 #include "serial/rfc2217/rfc2217_device.h"
-#include "serial/termios/termios_device.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& de
   if (platform::isNetworkPortName(deviceName)) {
     return std::make_unique<platform::Rfc2217Device>(deviceName);
   }
-  return std::make_unique<platform::TermiosDevice>(deviceName);
+  return createLocalDevice(deviceName);
 }
 
 platform::ProbeResult probeSerialDevice(const std::string& deviceName) {
@@ -44,12 +44,12 @@ platform::ProbeResult probeSerialDevice(const std::string& deviceName) {
     return factory->probe ? factory->probe(deviceName) : platform::ProbeResult::Free;
   }
   if (platform::isNetworkPortName(deviceName)) return platform::Rfc2217Device::probe(deviceName);
-  return platform::TermiosDevice::probe(deviceName);
+  return probeLocalDevice(deviceName);
 }
 
 std::string explainSerialAccess(const std::string& deviceName) {
   if (registeredFactoryFor(deviceName) || platform::isNetworkPortName(deviceName)) return {};
-  return platform::TermiosDevice::explainAccess(deviceName);
+  return explainLocalAccess(deviceName);
 }
 
 void registerSerialDeviceFactory(const std::string& prefix, SerialDeviceCreator create,

@@ -33,40 +33,8 @@ constexpr wchar_t kEndEventVariable[] = L"ZEL_END_EVENT";
 
 std::atomic<unsigned> g_pipeNumber{0};
 
-std::wstring widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  }
-  return wide;
-}
-
-std::string errorText(DWORD error) {
-  wchar_t* message = nullptr;
-  const DWORD n = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-  std::string text;
-  if (n > 0 && message) {
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(n), nullptr, 0,
-                                            nullptr, nullptr);
-    text.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
-    if (bytes > 0) {
-      ::WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(n), text.data(), bytes, nullptr,
-                            nullptr);
-    }
-  }
-  if (message) ::LocalFree(message);
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = "error " + std::to_string(error);
-  return text;
-}
+using platform::win32::errorText;
+using platform::win32::widen;
 
 // One argument as the C runtime of the child splits the command line again: quoted where
 // it holds blanks or quotes, with the backslashes before a quote doubled.

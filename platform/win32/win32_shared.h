@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace platform::win32 {
 
 // A manual-reset event, set once a request came since the last drain.
@@ -20,6 +22,12 @@ void drainWake();
 bool setConsoleToRestore(HANDLE console, DWORD mode);
 void forgetConsoleToRestore(HANDLE console);
 void restoreConsole();
+
+// Texts inside the program are UTF-8; Windows' own calls take UTF-16.
+std::wstring widen(const std::string& text);
+std::string narrow(const std::wstring& text);
+// The system's message for an error code, without its closing full stop.
+std::string errorText(DWORD error);
 
 // The system handle behind a C library file descriptor; INVALID_HANDLE_VALUE when none.
 HANDLE handleOf(int fd);

@@ -1,0 +1,17 @@
+// The local serial ports of this system, behind the factory of devices: Linux' termios
+// devices (/dev/ttyS0, /dev/ttyUSB0, a pseudo-terminal), Windows' COM ports ("COM5").
+// Each system has its own file beside this one; the factory is the same on both.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "serial/serial_device.h"
+
+std::unique_ptr<platform::SerialDevice> createLocalDevice(const std::string& name);
+platform::ProbeResult probeLocalDevice(const std::string& name);
+// Why this user cannot open the port now; empty when nothing stands in the way.
+std::string explainLocalAccess(const std::string& name);
+// The device a COM number stands for when the settings file maps it nowhere else; empty
+// for a number that has none.
+std::string defaultComDevice(int portNo);

@@ -1,0 +1,167 @@
+// The TCP connection of the network serial backend on Winsock (Windows): the same bounds as
+// on Linux, with select() for the waits (it takes microseconds, as the echo needs).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <chrono>
+#include <mutex>
+#include <utility>
+
+#include "serial/rfc2217/rfc2217_socket.h"
+
+namespace platform::rfc2217 {
+namespace {
+
+int64_t monotonicMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t remainingUs(int64_t deadlineMs) {
+  const int64_t left = deadlineMs - monotonicMs();
+  if (left <= 0) return 0;
+  return (left > 60000 ? 60000 : left) * 1000;
+}
+
+// Winsock is started once, for the life of the program.
+bool winsockStarted() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data{};
+    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
+}
+
+SOCKET handleOf(intptr_t handle) {
+  return static_cast<SOCKET>(handle);
+}
+
+// Waits up to timeoutUs until the socket is readable (read) or writable (!read).
+bool waitFor(SOCKET socket, bool read, int64_t timeoutUs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(socket, &set);
+  fd_set failed;
+  FD_ZERO(&failed);
+  FD_SET(socket, &failed);
+  if (timeoutUs < 0) timeoutUs = 0;
+  timeval wait{static_cast<long>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000)};
+  // A connect that fails shows in the exception set, not the write set.
+  return ::select(0, read ? &set : nullptr, read ? nullptr : &set, read ? nullptr : &failed,
+                  &wait) > 0 &&
+         FD_ISSET(socket, &set);
+}
+
+}  // namespace
+
+Socket::~Socket() {
+  close();
+}
+
+Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoHandle)) {}
+
+Socket& Socket::operator=(Socket&& other) noexcept {
+  if (this != &other) {
+    close();
+    m_handle = std::exchange(other.m_handle, kNoHandle);
+  }
+  return *this;
+}
+
+void Socket::close() {
+  if (m_handle == kNoHandle) return;
+  ::closesocket(handleOf(m_handle));
+  m_handle = kNoHandle;
+}
+
+// Non-blocking from the start, so that the connect itself is bounded by a wait.
+Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs) {
+  if (!winsockStarted()) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) return {};
+  const int64_t deadline = monotonicMs() + timeoutMs;
+  SOCKET result = INVALID_SOCKET;
+  for (addrinfo* address = found; address && result == INVALID_SOCKET; address = address->ai_next) {
+    const SOCKET socket =
+        ::WSASocketW(address->ai_family, address->ai_socktype, address->ai_protocol, nullptr, 0,
+                     WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET) continue;
+    u_long nonBlocking = 1;
+    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    bool connected =
+        ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0;
+    if (!connected && ::WSAGetLastError() == WSAEWOULDBLOCK &&
+        waitFor(socket, false, remainingUs(deadline))) {
+      int error = 0;
+      int length = sizeof error;
+      connected = ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+                               &length) == 0 &&
+                  error == 0;
+    }
+    if (connected) {
+      result = socket;
+    } else {
+      ::closesocket(socket);
+    }
+  }
+  ::freeaddrinfo(found);
+  return result == INVALID_SOCKET ? Socket() : Socket(static_cast<intptr_t>(result));
+}
+
+void Socket::setNoDelay() {
+  const BOOL one = TRUE;
+  ::setsockopt(handleOf(m_handle), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+               sizeof one);
+}
+
+void Socket::setKeepAlive() {
+  const BOOL one = TRUE;
+  ::setsockopt(handleOf(m_handle), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&one),
+               sizeof one);
+}
+
+// Windows acknowledges at once on a connection that has TCP_NODELAY set both ways in
+// practice; it has no per-receive switch.
+void Socket::quickAck() {}
+
+int64_t Socket::send(const uint8_t* data, size_t size) {
+  const int chunk = static_cast<int>(size > (1u << 30) ? (1u << 30) : size);
+  const int sent = ::send(handleOf(m_handle), reinterpret_cast<const char*>(data), chunk, 0);
+  if (sent > 0) return sent;
+  if (sent == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+  return -1;
+}
+
+int64_t Socket::receive(uint8_t* data, size_t size) {
+  const int chunk = static_cast<int>(size > (1u << 30) ? (1u << 30) : size);
+  const int got = ::recv(handleOf(m_handle), reinterpret_cast<char*>(data), chunk, 0);
+  if (got > 0) return got;
+  if (got == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) return 0;
+  return -1;
+}
+
+bool Socket::waitReadable(int64_t timeoutUs) {
+  return waitFor(handleOf(m_handle), true, timeoutUs);
+}
+
+void Socket::waitWritable(int timeoutMs) {
+  waitFor(handleOf(m_handle), false, static_cast<int64_t>(timeoutMs) * 1000);
+}
+
+// Winsock does not tell how much of what was handed over is still unsent.
+int Socket::unsentBytes() const {
+  return 0;
+}
+
+void Socket::shutdownSend() {
+  ::shutdown(handleOf(m_handle), SD_SEND);
+}
+
+}  // namespace platform::rfc2217
