@@ -8,11 +8,13 @@ set(layers platform ui trace run serial sim flash dsp instrument app frontends c
 set(frontend_may platform ui run frontends)
 set(failures "")
 
-# Headers of POSIX and Linux, and where they may be included: the platform's POSIX files,
-# the termios backend, and the network backend's socket part (not its codec, which is pure).
+# Headers of POSIX, Linux and Windows, and where they may be included: the platform's files
+# of each system, the local backends, and the network backend's socket part (not its codec,
+# which is pure).
 set(system_header_regex
-    "^#include <((unistd|termios|fcntl|poll|signal|pwd|grp|dirent|netdb|strings|pthread|dlfcn|spawn|pty|sched|libgen|glob|fnmatch|syslog|ifaddrs)\\.h|(sys|arpa|netinet|net|linux|asm)/)")
-set(system_header_places "^platform/posix/" "^serial/termios/" "^serial/rfc2217/")
+    "^#include <((unistd|termios|fcntl|poll|signal|pwd|grp|dirent|netdb|strings|pthread|dlfcn|spawn|pty|sched|libgen|glob|fnmatch|syslog|ifaddrs|windows|winsock2|ws2tcpip|setupapi|io)\\.h|(sys|arpa|netinet|net|linux|asm)/)")
+set(system_header_places "^platform/posix/" "^platform/win32/" "^serial/termios/" "^serial/win32/"
+    "^serial/rfc2217/" "^serial/local_device_")
 set(system_header_pure "^serial/rfc2217/rfc2217_codec\\.")
 function(system_header_may name result)
   set(${result} FALSE PARENT_SCOPE)
@@ -44,7 +46,7 @@ foreach(layer ${layers})
         if(NOT may)
           string(REGEX REPLACE "^#include " "" header "${line}")
           list(APPEND failures
-               "${name} includes the system header ${header}: system calls belong in platform/posix/")
+               "${name} includes the system header ${header}: system calls belong in platform/posix/ or platform/win32/")
         endif()
       endif()
     endforeach()
