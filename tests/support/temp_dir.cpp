@@ -1,18 +1,16 @@
 #include "tests/support/temp_dir.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/temp_files.h"
+
 namespace testing_support {
 
 TempDir::TempDir(bool enter) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zelupdate-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-  m_path = pattern;
+  if (!platform::createTemporaryFolder("zelupdate-test-", m_path)) std::abort();
   if (enter) {
     m_previousDir = std::filesystem::current_path().string();
     std::filesystem::current_path(m_path);
