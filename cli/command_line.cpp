@@ -40,6 +40,9 @@ constexpr const char* kUsage =
     "  zelupdate backup [--port P] DIR               read the flash areas an update would erase\n"
     "                                                into DIR, change nothing\n"
     "  zelupdate restore [--port P] [--force] DIR    program a backup back (verified)\n"
+    "  zelupdate simulate [--rfc2217 [HOST:]PORT | --pty] [KEY=VALUE,...]\n"
+    "                                                serve a simulated instrument to other\n"
+    "                                                programs\n"
     "run options: --port PORT (COM number, device path, rfc2217://HOST:PORT or sim:...;\n"
     "  default: the settings file's port), --manual, --memory-extension yes|no,\n"
     "  --option none|B1|B10|B20, --processor-firmware yes|no, --option-update [yes|no],\n"
@@ -67,6 +70,7 @@ int runCommand(const std::string& command, const std::vector<std::string>& args,
   if (command == "fleet") return commandFleet(args, common);
   if (command == "backup") return commandBackup(args, common);
   if (command == "restore") return commandRestore(args, common);
+  if (command == "simulate") return commandSimulate(args, common);
   std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

@@ -36,6 +36,7 @@ int commandExplain(const std::vector<std::string>& args, const CommonOptions& co
 int commandFleet(const std::vector<std::string>& args, const CommonOptions& common);
 int commandBackup(const std::vector<std::string>& args, const CommonOptions& common);
 int commandRestore(const std::vector<std::string>& args, const CommonOptions& common);
+int commandSimulate(const std::vector<std::string>& args, const CommonOptions& common);
 
 // The settings file in effect for these options.
 std::string settingsFileFor(const CommonOptions& common);

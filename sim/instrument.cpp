@@ -414,6 +414,23 @@ platform::ReadResult Instrument::hostReadByte(uint8_t& byte) {
   return platform::ReadResult::Byte;
 }
 
+bool Instrument::hostTakeByte(uint8_t& byte) {
+  if (!m_hostOpen) return false;
+  advance();
+  if (m_hostInput.empty() || m_hostInput.front().readyAt > m_now) return false;
+  byte = m_hostInput.front().byte;
+  m_hostInput.pop_front();
+  return true;
+}
+
+uint64_t Instrument::hostMicrosUntilNextEvent() {
+  advance();
+  Nanos next = nextEvent();
+  if (!m_hostInput.empty()) next = std::min(next, m_hostInput.front().readyAt);
+  if (next == kNever) return UINT64_MAX;
+  return next > m_now ? (next - m_now + 999) / 1000 : 0;
+}
+
 bool Instrument::hostOutputHeld() {
   advance();
   bool cts = false;

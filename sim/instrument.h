@@ -134,6 +134,13 @@ class Instrument {
   void hostSetSettings(const platform::LineSettings& settings);
   void hostPurge(bool input, bool output);
   platform::ReadResult hostReadByte(uint8_t& byte);
+  // For a host end that runs in real time beside the instrument (a line server): takes a
+  // byte that the host's adapter has handed on by now, without waiting.
+  bool hostTakeByte(uint8_t& byte);
+  // Program-clock microseconds until the next thing happens on the line, in the instrument
+  // or at the host's end (a byte handed on, a time-out, the end of a boot); UINT64_MAX when
+  // nothing will without the host.
+  uint64_t hostMicrosUntilNextEvent();
   bool hostWrite(const uint8_t* data, uint32_t size, uint32_t& written);
   void hostDrain();
   bool hostOutputHeld();

@@ -68,6 +68,35 @@ class Socket {
   explicit Socket(intptr_t handle) : m_handle(handle) {}
 
   intptr_t m_handle = kNoHandle;
+  friend class Listener;
+};
+
+// The listening end of a server: one socket bound to an address, handing out the
+// connections of clients as they come.
+class Listener {
+ public:
+  Listener() = default;
+  ~Listener();
+  Listener(Listener&& other) noexcept;
+  Listener& operator=(Listener&& other) noexcept;
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  // Listens on `host` (an IPv4 or IPv6 address or a name; empty: every address) and `port`
+  // (0: one the system picks). A closed Listener when that fails, with the reason in `error`.
+  static Listener listen(const std::string& host, uint16_t port, std::string& error);
+
+  bool isOpen() const { return m_handle != Socket::kNoHandle; }
+  void close();
+  // The port it listens on (the one the system picked for 0).
+  uint16_t port() const { return m_port; }
+  // A client that connects within timeoutUs, as a non-blocking connection; a closed Socket
+  // when none does.
+  Socket accept(int64_t timeoutUs);
+
+ private:
+  intptr_t m_handle = Socket::kNoHandle;
+  uint16_t m_port = 0;
 };
 
 }  // namespace platform::rfc2217

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 #include "serial/rfc2217/rfc2217_socket.h"
@@ -146,6 +147,82 @@ int Socket::unsentBytes() const {
 
 void Socket::shutdownSend() {
   ::shutdown(static_cast<int>(m_handle), SHUT_WR);
+}
+
+}  // namespace platform::rfc2217
+
+namespace platform::rfc2217 {
+
+Listener::~Listener() {
+  close();
+}
+
+Listener::Listener(Listener&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, Socket::kNoHandle)), m_port(other.m_port) {}
+
+Listener& Listener::operator=(Listener&& other) noexcept {
+  if (this != &other) {
+    close();
+    m_handle = std::exchange(other.m_handle, Socket::kNoHandle);
+    m_port = other.m_port;
+  }
+  return *this;
+}
+
+void Listener::close() {
+  if (m_handle == Socket::kNoHandle) return;
+  ::close(static_cast<int>(m_handle));
+  m_handle = Socket::kNoHandle;
+}
+
+Listener Listener::listen(const std::string& host, uint16_t port, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  const int lookup =
+      ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+  if (lookup != 0 || !found) {
+    error = std::string("unknown address: ") + ::gai_strerror(lookup);
+    return {};
+  }
+  Listener listener;
+  for (addrinfo* address = found; address && !listener.isOpen(); address = address->ai_next) {
+    const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            address->ai_protocol);
+    if (fd < 0) continue;
+    // A port left in TIME_WAIT by the previous run is taken again at once.
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (::bind(fd, address->ai_addr, address->ai_addrlen) != 0 || ::listen(fd, 4) != 0) {
+      error = std::strerror(errno);
+      ::close(fd);
+      continue;
+    }
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    listener.m_port =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
+                                          : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    listener.m_handle = fd;
+  }
+  ::freeaddrinfo(found);
+  return listener;
+}
+
+Socket Listener::accept(int64_t timeoutUs) {
+  if (!isOpen()) return {};
+  pollfd entry{static_cast<int>(m_handle), POLLIN, 0};
+  if (timeoutUs < 0) timeoutUs = 0;
+  const timespec wait{static_cast<time_t>(timeoutUs / 1000000),
+                      static_cast<long>(timeoutUs % 1000000) * 1000};
+  if (::ppoll(&entry, 1, &wait, nullptr) <= 0) return {};
+  const int fd =
+      ::accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  return fd < 0 ? Socket() : Socket(fd);
 }
 
 }  // namespace platform::rfc2217

@@ -165,3 +165,85 @@ void Socket::shutdownSend() {
 }
 
 }  // namespace platform::rfc2217
+
+namespace platform::rfc2217 {
+
+Listener::~Listener() {
+  close();
+}
+
+Listener::Listener(Listener&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, Socket::kNoHandle)), m_port(other.m_port) {}
+
+Listener& Listener::operator=(Listener&& other) noexcept {
+  if (this != &other) {
+    close();
+    m_handle = std::exchange(other.m_handle, Socket::kNoHandle);
+    m_port = other.m_port;
+  }
+  return *this;
+}
+
+void Listener::close() {
+  if (m_handle == Socket::kNoHandle) return;
+  ::closesocket(handleOf(m_handle));
+  m_handle = Socket::kNoHandle;
+}
+
+Listener Listener::listen(const std::string& host, uint16_t port, std::string& error) {
+  if (!winsockStarted()) {
+    error = "the network is not available";
+    return {};
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found) != 0 ||
+      !found) {
+    error = "unknown address";
+    return {};
+  }
+  Listener listener;
+  for (addrinfo* address = found; address && !listener.isOpen(); address = address->ai_next) {
+    const SOCKET socket =
+        ::WSASocketW(address->ai_family, address->ai_socktype, address->ai_protocol, nullptr, 0,
+                     WSA_FLAG_NO_HANDLE_INHERIT);
+    if (socket == INVALID_SOCKET) continue;
+    // Only this program may take the port while it listens.
+    const BOOL one = TRUE;
+    ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+                 sizeof one);
+    if (::bind(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0 ||
+        ::listen(socket, 4) != 0) {
+      error = ::WSAGetLastError() == WSAEADDRINUSE ? "the port is in use"
+                                                   : "the port cannot be listened on";
+      ::closesocket(socket);
+      continue;
+    }
+    u_long nonBlocking = 1;
+    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+    sockaddr_storage bound{};
+    int length = sizeof bound;
+    ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
+    listener.m_port =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
+                                          : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+    listener.m_handle = static_cast<intptr_t>(socket);
+  }
+  ::freeaddrinfo(found);
+  return listener;
+}
+
+Socket Listener::accept(int64_t timeoutUs) {
+  if (!isOpen() || !waitFor(handleOf(m_handle), true, timeoutUs)) return {};
+  const SOCKET socket = ::accept(handleOf(m_handle), nullptr, nullptr);
+  if (socket == INVALID_SOCKET) return {};
+  u_long nonBlocking = 1;
+  ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+  return Socket(static_cast<intptr_t>(socket));
+}
+
+}  // namespace platform::rfc2217
