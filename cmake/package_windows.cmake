@@ -15,6 +15,8 @@ set(zel_win_commands
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${zel_win_stage}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zel_win_stage}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:zelupdate> ${zel_win_stage}/zelupdate.exe
+    # Without its debugging information the program is a few MB instead of some 40.
+    COMMAND ${CMAKE_STRIP} --strip-debug ${zel_win_stage}/zelupdate.exe
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/manual.md
             ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
             ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${zel_win_stage}

@@ -188,4 +188,32 @@ TEST(Commands, generate_reports_a_file_it_cannot_create) {
   EXPECT_EQ(outcome.err, "zelupdate generate: cannot create ROMWRITE.CNF\n");
 }
 
+// Every refusal comes before the instrument is made or anything listens.
+TEST(Commands, simulate_usage_errors) {
+  struct Row {
+    std::vector<std::string> args;
+    const char* said;
+  };
+  const Row rows[] = {
+      {{"--rfc2217", "127.0.0.1:65536"}, "takes [HOST:]PORT"},
+      {{"--rfc2217", "host:"}, "takes [HOST:]PORT"},
+      {{"--rfc2217", "[::1]2001"}, "takes [HOST:]PORT"},
+      {{"--rfc2217", "2001", "--pty"}, "exclude each other"},
+      {{"speed=virtual"}, "speed=virtual cannot serve"},
+      {{"hw=0x11000", "colour=red"}, "colour"},
+      {{"--listen"}, "unexpected argument '--listen'"},
+  };
+  testing_support::TempDir dir;
+  for (const Row& row : rows) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int status = commandSimulate(row.args, commonOptions(dir));
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, kExitUsage) << ::testing::PrintToString(row.args);
+    EXPECT_NE(err.find(row.said), std::string::npos) << err;
+    EXPECT_EQ(out, "");
+  }
+}
+
 }  // namespace
