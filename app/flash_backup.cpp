@@ -10,6 +10,7 @@
 #include "flash/result_codes.h"
 #include "instrument/zel.h"
 #include "platform/host_files.h"
+#include "platform/path_text.h"
 #include "platform/sha256.h"
 #include "platform/time_text.h"
 #include "platform/whole_file.h"
@@ -52,10 +53,11 @@ std::string upperTrimmed(const std::string& line) {
 
 std::string backupFolderProblem(const std::string& folder) {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(folder, error);
+  const std::filesystem::path path = platform::pathFromUtf8(folder);
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (!std::filesystem::exists(status)) return std::string();
   if (!std::filesystem::is_directory(status)) return folder + " exists and is not a folder";
-  if (!std::filesystem::is_empty(folder, error) || error) {
+  if (!std::filesystem::is_empty(path, error) || error) {
     return folder + " is not empty (a backup goes into a new or empty folder)";
   }
   return std::string();

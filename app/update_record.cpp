@@ -9,6 +9,7 @@
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
 #include "platform/clock.h"
+#include "platform/path_text.h"
 #include "platform/temp_files.h"
 #include "serial/com_ports.h"
 
@@ -30,7 +31,7 @@ std::string createTemporaryJobFile(std::string& why) {
 // Removes the dry run's job file; one that cannot be removed stays in the temporary folder.
 void removeJobFile(const std::string& path) {
   std::error_code ignored;
-  std::filesystem::remove(path, ignored);
+  std::filesystem::remove(platform::pathFromUtf8(path), ignored);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "cli/command_line.h"
 #include "cli/console_run.h"
+#include "platform/path_text.h"
 #include "platform/profile.h"
 #include "platform/temp_files.h"
 #include "sim/sample_files.h"
@@ -100,19 +101,19 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
       return kExitFailed;
     }
   } else {
-    std::filesystem::create_directories(folder, error);
+    std::filesystem::create_directories(platform::pathFromUtf8(folder), error);
     if (error) {
       std::fprintf(stderr, "zelupdate demo: cannot create folder %s\n", folder.c_str());
       return kExitFailed;
     }
   }
-  folder = std::filesystem::absolute(folder, error).string();
+  folder = platform::utf8FromPath(std::filesystem::absolute(platform::pathFromUtf8(folder), error));
   if (writeSampleUpdateSet(folder) != 0) {
     std::fprintf(stderr, "zelupdate demo: cannot write the sample update set into %s\n",
                  folder.c_str());
     return kExitFailed;
   }
-  std::filesystem::current_path(folder, error);
+  std::filesystem::current_path(platform::pathFromUtf8(folder), error);
   if (error) {
     std::fprintf(stderr, "zelupdate demo: cannot change to %s\n", folder.c_str());
     return kExitFailed;

@@ -8,6 +8,7 @@
 
 #include "cli/command_line.h"
 #include "cli/fleet.h"
+#include "platform/path_text.h"
 #include "platform/program_path.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
@@ -84,12 +85,12 @@ std::string checkPorts(const std::vector<std::string>& ports, const std::string&
 std::string checkReportFile(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code error;
-  const fs::path file = fs::absolute(path, error);
+  const fs::path file = fs::absolute(platform::pathFromUtf8(path), error);
   const fs::path folder = file.parent_path();
   const std::string shown = platform::printablePortName(path);
   if (!fs::is_directory(folder, error)) {
     return "cannot write the report " + shown + ": no folder " +
-           platform::printablePortName(folder.string());
+           platform::printablePortName(platform::utf8FromPath(folder));
   }
   if (fs::is_directory(file, error)) return "cannot write the report " + shown + ": a folder";
   return std::string();
@@ -146,17 +147,19 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
     }
   }
   std::error_code error;
-  const std::string here = std::filesystem::current_path(error).string();
+  const std::string here = platform::utf8FromPath(std::filesystem::current_path(error));
   options.program = ownProgram(common);
   options.updateFolder = here;
   options.workFolder = here;
   // The children write into the history from folders of their own.
   options.historyFile = historyFileFor(common);
   if (!options.historyFile.empty()) {
-    options.historyFile = std::filesystem::absolute(options.historyFile, error).string();
+    options.historyFile = platform::utf8FromPath(
+        std::filesystem::absolute(platform::pathFromUtf8(options.historyFile), error));
   }
   if (!options.reportFile.empty()) {
-    options.reportFile = std::filesystem::absolute(options.reportFile, error).string();
+    options.reportFile = platform::utf8FromPath(
+        std::filesystem::absolute(platform::pathFromUtf8(options.reportFile), error));
   }
   return runFleet(options);
 }

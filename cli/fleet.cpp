@@ -9,6 +9,7 @@
 #include "cli/fleet_children.h"
 #include "cli/fleet_report.h"
 #include "cli/fleet_table.h"
+#include "platform/path_text.h"
 #include "platform/requests.h"
 #include "platform/terminal.h"
 #include "platform/time_text.h"
@@ -269,9 +270,9 @@ void Fleet::wait() {
 
 int Fleet::run() {
   m_result.start = std::time(nullptr);
-  m_result.folder =
-      (fs::path(m_options.workFolder) / ("fleet-" + platform::formatUtcStamp(m_result.start)))
-          .string();
+  m_result.folder = platform::utf8FromPath(
+      platform::pathFromUtf8(m_options.workFolder) /
+      platform::pathFromUtf8("fleet-" + platform::formatUtcStamp(m_result.start)));
   for (size_t i = 0; i < m_options.ports.size(); ++i) {
     FleetRow row;
     row.port = m_options.ports[i];

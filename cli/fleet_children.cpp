@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/update_dlg.h"
+#include "platform/path_text.h"
 #include "serial/com_ports.h"
 
 namespace fs = std::filesystem;
@@ -17,7 +18,7 @@ constexpr size_t kReadBytes = 4096;
 bool isUpdateFile(const fs::directory_entry& entry, const std::string& settingsName) {
   std::error_code error;
   if (!entry.is_regular_file(error)) return false;
-  const std::string name = entry.path().filename().string();
+  const std::string name = platform::utf8FromPath(entry.path().filename());
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower == "romwrite.cnf" || name == settingsName) return false;
@@ -28,20 +29,23 @@ bool isUpdateFile(const fs::directory_entry& entry, const std::string& settingsN
 
 bool prepareChildFolder(const FleetOptions& options, const std::string& folder, std::string& why) {
   std::error_code error;
-  fs::create_directories(folder, error);
+  const fs::path folderPath = platform::pathFromUtf8(folder);
+  fs::create_directories(folderPath, error);
   if (error) {
     why = "cannot create " + folder + ": " + error.message();
     return false;
   }
-  const std::string settingsName = fs::path(options.settingsFile).filename().string();
-  for (const fs::directory_entry& entry : fs::directory_iterator(options.updateFolder, error)) {
+  const std::string settingsName =
+      platform::utf8FromPath(platform::pathFromUtf8(options.settingsFile).filename());
+  for (const fs::directory_entry& entry :
+       fs::directory_iterator(platform::pathFromUtf8(options.updateFolder), error)) {
     if (!isUpdateFile(entry, settingsName)) continue;
     std::error_code linkError;
-    fs::create_symlink(fs::absolute(entry.path()), fs::path(folder) / entry.path().filename(),
-                       linkError);
+    fs::create_symlink(fs::absolute(entry.path()), folderPath / entry.path().filename(), linkError);
   }
-  if (!options.settingsFile.empty() && fs::is_regular_file(options.settingsFile, error)) {
-    fs::copy_file(options.settingsFile, fs::path(folder) / kChildSettingsFile,
+  if (!options.settingsFile.empty() &&
+      fs::is_regular_file(platform::pathFromUtf8(options.settingsFile), error)) {
+    fs::copy_file(platform::pathFromUtf8(options.settingsFile), folderPath / kChildSettingsFile,
                   fs::copy_options::overwrite_existing, error);
     if (error) {
       why = "cannot copy " + options.settingsFile + ": " + error.message();

@@ -15,6 +15,7 @@
 #include "flash/config/config_check.h"
 #include "flash/config/config_reader.h"
 #include "platform/host_identity.h"
+#include "platform/path_text.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
 
@@ -163,7 +164,7 @@ std::string writeFleetReport(const std::string& reportFile, const FleetResult& f
   std::string why;
   std::error_code error;
   // Checked before the start as well: a folder that went away meanwhile is not made anew.
-  if (!fs::is_directory(fs::path(reportFile).parent_path(), error)) {
+  if (!fs::is_directory(platform::pathFromUtf8(reportFile).parent_path(), error)) {
     return "cannot write report " + reportFile + ": its folder is gone";
   }
   if (!platform::writeFileWhole(reportFile, json, &why)) {

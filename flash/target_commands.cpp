@@ -11,6 +11,7 @@
 #include "flash/result_codes.h"
 #include "platform/clock.h"
 #include "platform/host_files.h"
+#include "platform/path_text.h"
 #include "platform/whole_file.h"
 #include "run/run_state.h"
 
@@ -36,14 +37,15 @@ constexpr uint32_t kUploadReserveMax = 4 * 1024 * 1024;
 // user may write.
 bool uploadFileWritable(const std::string& path) {
   std::error_code error;
-  const auto status = std::filesystem::status(path, error);
+  const auto status = std::filesystem::status(platform::pathFromUtf8(path), error);
   if (std::filesystem::exists(status) &&
       (!std::filesystem::is_regular_file(status) || !platform::userMayWrite(path)))
     return false;
   const size_t slash = path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  return std::filesystem::is_directory(folder, error) && platform::userMayWrite(folder);
+  return std::filesystem::is_directory(platform::pathFromUtf8(folder), error) &&
+         platform::userMayWrite(folder);
 }
 
 // Sizes of the answers' fixed parts (answer code included).

@@ -1,7 +1,8 @@
 #include "platform/clock.h"
 
 #include <chrono>
-#include <thread>
+
+#include "platform/pause.h"
 
 namespace platform {
 namespace {
@@ -33,8 +34,7 @@ uint64_t SteadyClock::wallMicros() {
 }
 
 void SteadyClock::sleepMicros(uint64_t micros) {
-  std::this_thread::sleep_for(
-      std::chrono::microseconds(static_cast<uint64_t>(static_cast<double>(micros) / m_factor)));
+  pauseMicros(static_cast<uint64_t>(static_cast<double>(micros) / m_factor));
 }
 
 Clock& clock() {

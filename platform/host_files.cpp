@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_text.h"
+
 namespace platform {
 namespace {
 
@@ -20,7 +22,7 @@ bool equalIgnoringAsciiCase(const std::string& a, const std::string& b) {
 
 std::string resolveHostFile(const std::string& name) {
   std::error_code error;
-  if (name.empty() || fs::exists(name, error)) return name;
+  if (name.empty() || fs::exists(pathFromUtf8(name), error)) return name;
 
   const std::string::size_type slash = name.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
@@ -28,9 +30,9 @@ std::string resolveHostFile(const std::string& name) {
   if (base.empty()) return name;
 
   std::vector<std::string> matches;
-  for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+  for (fs::directory_iterator entry(pathFromUtf8(folder), error), end; !error && entry != end;
        entry.increment(error)) {
-    const std::string entryName = entry->path().filename().string();
+    const std::string entryName = utf8FromPath(entry->path().filename());
     if (equalIgnoringAsciiCase(entryName, base)) matches.push_back(entryName);
   }
   if (matches.empty()) return name;
@@ -43,7 +45,7 @@ std::FILE* openHostFile(const std::string& name, const char* mode) {
   // Only regular files are host files: opening a named pipe or a device for reading could
   // block for ever.
   std::error_code error;
-  const fs::file_status status = fs::status(path, error);
+  const fs::file_status status = fs::status(pathFromUtf8(path), error);
   if (fs::exists(status) && !fs::is_regular_file(status)) return nullptr;
   return std::fopen(path.c_str(), mode);
 }

@@ -11,6 +11,7 @@
 #include "platform/profile.h"
 
 #include "platform/host_identity.h"
+#include "platform/path_text.h"
 #include "platform/text_case.h"
 #include "platform/user_folders.h"
 #include "platform/whole_file.h"
@@ -221,7 +222,7 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
   std::string contents, why;
   if (!readWhole(file, contents, &why)) {
     std::error_code error;
-    if (std::filesystem::exists(file, error)) return leftUntouched(file, why);
+    if (std::filesystem::exists(pathFromUtf8(file), error)) return leftUntouched(file, why);
     contents.clear();
   }
   std::vector<Line> lines = splitLines(contents);

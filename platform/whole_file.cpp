@@ -3,6 +3,8 @@
 
 #include <filesystem>
 
+#include "platform/path_text.h"
+
 namespace platform {
 
 bool readRegularFile(const std::string& path, size_t maxBytes, std::string& contents,
@@ -29,7 +31,7 @@ bool readRegularFile(const std::string& path, size_t maxBytes, std::string& cont
 bool readFileIfPresent(const std::string& path, size_t maxBytes, std::string& contents,
                        std::string* why) {
   std::error_code error;
-  const auto status = std::filesystem::symlink_status(path, error);
+  const auto status = std::filesystem::symlink_status(pathFromUtf8(path), error);
   if (status.type() == std::filesystem::file_type::not_found) {
     contents.clear();
     return true;
@@ -39,8 +41,9 @@ bool readFileIfPresent(const std::string& path, size_t maxBytes, std::string& co
 
 bool regularFileSize(const std::string& path, uint64_t& bytes) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  const uintmax_t size = std::filesystem::file_size(path, error);
+  const std::filesystem::path file = pathFromUtf8(path);
+  if (!std::filesystem::is_regular_file(file, error)) return false;
+  const uintmax_t size = std::filesystem::file_size(file, error);
   if (error) return false;
   bytes = size;
   return true;

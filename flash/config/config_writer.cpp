@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/host_files.h"
+#include "platform/path_text.h"
 #include "platform/whole_file.h"
 
 namespace {
@@ -42,7 +43,7 @@ int writeConfiguration(int portNumber, const char* transferLine, bool continueFl
   const std::string path =
       otherPath.empty() ? platform::resolveHostFile(kConfigFileName) : otherPath;
   std::error_code error;
-  const auto status = std::filesystem::status(path, error);
+  const auto status = std::filesystem::status(platform::pathFromUtf8(path), error);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
     return kConfigNotCreated;
   std::string text;
