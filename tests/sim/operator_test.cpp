@@ -1,8 +1,11 @@
 // The simulated operator, the sample update files and the choice of the program clock.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/clock.h"
 #include "platform/host_files.h"
+#include "platform/text_case.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
 #include "tests/sim/sim_fixture.h"
@@ -95,7 +98,11 @@ TEST(SampleFilesTest, WritesAConsistentSetThatFitsItsBanks) {
   other.write("qam.bin", "old");
   ASSERT_EQ(sim::writeSampleUpdateFiles(other.path() + "/"), 0);
   EXPECT_EQ(other.read("qam.bin").size(), 0x6000u);
-  EXPECT_EQ(platform::resolveHostFile(other.file("QAM.BIN")), other.file("qam.bin"));
+  int named = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(other.path())) {
+    named += platform::equalNoCase(entry.path().filename().string(), "qam.bin") ? 1 : 0;
+  }
+  EXPECT_EQ(named, 1);
 
   EXPECT_EQ(sim::writeSampleUpdateFiles(dir.file("no such folder")), 1);
 }
