@@ -1,5 +1,7 @@
 #include "app/port_access.h"
 
+#include <cstdlib>
+
 #include "serial/device_factory.h"
 
 bool everyPortDenied(const std::vector<PortListEntry>& entries) {
@@ -17,4 +19,36 @@ bool everyPortDenied(const std::vector<PortListEntry>& entries) {
 
 std::string portAccessProblem(const std::string& device) {
   return explainSerialAccess(device);
+}
+
+platform::SerialInventoryRoots serialInventoryRoots() {
+  platform::SerialInventoryRoots roots;
+  if (const char* sys = std::getenv("ZEL_SYSFS_ROOT"); sys && *sys) roots.sys = sys;
+  if (const char* dev = std::getenv("ZEL_DEV_ROOT"); dev && *dev) roots.dev = dev;
+  return roots;
+}
+
+std::string latencyTimerWarning(const platform::SerialDeviceInfo& info) {
+  if (info.latencyMs <= platform::kSlowLatencyMs) return std::string();
+  std::string text = "latency timer " + std::to_string(info.latencyMs) +
+                     " ms: the programming link runs several times slower than at 1 ms. ";
+  if (!info.latencyFile.empty()) {
+    if (info.latencyLoweredWhileOpen) text += "zelupdate sets 1 ms while it holds the port; ";
+    return text + "to keep 1 ms: echo 1 | sudo tee " + info.latencyFile + " (or: setserial " +
+           info.device + " low_latency)";
+  }
+  const std::string port = info.description.empty() ? info.device : info.description;
+  return text + "Set 1 ms: Device Manager > Ports (COM & LPT) > " + port +
+         " > Port Settings > Advanced > Latency Timer (msec) = 1";
+}
+
+std::string runLatencyWarning(const std::string& device) {
+  if (device.empty() || device.starts_with("sim:") || device.starts_with("rfc2217://")) {
+    return std::string();
+  }
+  const std::vector<platform::SerialDeviceInfo> devices =
+      platform::listSerialDevices(serialInventoryRoots());
+  const platform::SerialDeviceInfo* info = platform::findSerialDevice(devices, device);
+  if (info == nullptr || info->latencyLoweredWhileOpen) return std::string();
+  return latencyTimerWarning(*info);
 }

@@ -7,6 +7,7 @@
 
 #include "app/port_list.h"
 #include "serial/device_factory.h"
+#include "serial/serial_inventory.h"
 
 inline constexpr const char* kPortAccessHint =
     "Every port found is in use or not accessible to this user. Serial ports are open to the\n"
@@ -19,3 +20,16 @@ bool everyPortDenied(const std::vector<PortListEntry>& entries);
 // explainSerialAccess, which also names kNotInDialout). Empty when nothing stands in the
 // way, and for ports that are not device paths (network, simulated).
 std::string portAccessProblem(const std::string& device);
+
+// Where the serial inventory is read: /sys and /dev, or the fake trees that ZEL_SYSFS_ROOT and
+// ZEL_DEV_ROOT name (tests).
+platform::SerialInventoryRoots serialInventoryRoots();
+
+// What to tell about an adapter's latency timer: empty when it is 2 ms or less, or unknown;
+// else "latency timer 16 ms: ..." with how to set 1 ms on this system (the sysfs file on
+// Linux, the port's advanced settings in the device manager on Windows).
+std::string latencyTimerWarning(const platform::SerialDeviceInfo& info);
+
+// The same for the port a run is about to use: only where the timer stays slow while this
+// program holds the port. Empty for ports that are no local adapter.
+std::string runLatencyWarning(const std::string& device);

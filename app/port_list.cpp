@@ -9,7 +9,12 @@
 std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen) {
   std::vector<PortListEntry> entries;
   CComm probe;  // asks without taking any port
-  for (int portNo = 1; portNo <= platform::kMaxComPort; ++portNo) {
+  // COM1 to COM15 as always, then the ports the system has above them (Windows numbers USB
+  // adapters there, up to COM255).
+  std::vector<int> numbers;
+  for (int portNo = 1; portNo <= platform::kMaxComPort; ++portNo) numbers.push_back(portNo);
+  for (int portNo : platform::presentHighComNumbers()) numbers.push_back(portNo);
+  for (int portNo : numbers) {
     const int existing = probe.checkCommExisting(portNo);
     if (existing != 0 && existing != 1) continue;
     const bool ownOpenPort = portNo == sessionPortNumber && sessionPortOpen;

@@ -10,7 +10,8 @@ struct PortListEntry {
   std::string device;  // the device behind the number
 };
 
-// Ports 1 to 15 that exist: free ones as "COM%d", ones in use as "COM%d (access denied)"
-// except the session's own port while the session holds it open. Sorted by text in plain
-// character order, as the dialog's sorted list shows them (COM10 before COM2).
+// Ports 1 to 15 that exist, and the ports the system has above 15 (Windows): free ones as "COM%d",
+// ones in use as "COM%d (access denied)" except the session's own port while the session holds it
+// open. Sorted by text in plain character order, as the dialog's sorted list shows them (COM10
+// before COM2).
 std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen);

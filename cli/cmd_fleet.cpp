@@ -56,9 +56,7 @@ std::string checkPorts(const std::vector<std::string>& ports, const std::string&
     const std::string shown = platform::printablePortName(port);
     const std::string given = platform::commandLinePort(port);
     if (given.empty()) {
-      return "not a port: " + shown + " (COM numbers are 1 to " +
-             std::to_string(platform::kMaxComPort) +
-             " unless [PORTS] of the settings file maps a higher one)";
+      return "not a port: " + shown + " (" + platform::comNumberRule() + ")";
     }
     const int number = platform::comNumberOfName(given);
     const std::string device = number > 0 ? platform::comPortDevice(number) : given;

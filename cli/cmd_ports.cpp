@@ -2,7 +2,6 @@
 // device behind its number; with --all every serial device of the machine with its stable
 // names and USB identity.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,21 +13,13 @@
 
 namespace {
 
-// Test hook: ZEL_SYSFS_ROOT and ZEL_DEV_ROOT stand in for /sys and /dev.
-platform::SerialInventoryRoots inventoryRoots() {
-  platform::SerialInventoryRoots roots;
-  if (const char* sys = std::getenv("ZEL_SYSFS_ROOT"); sys && *sys) roots.sys = sys;
-  if (const char* dev = std::getenv("ZEL_DEV_ROOT"); dev && *dev) roots.dev = dev;
-  return roots;
-}
-
 std::string shown(const std::string& text) {
   return platform::printablePortName(text);
 }
 
 int listAllDevices() {
   const std::vector<platform::SerialDeviceInfo> devices =
-      platform::listSerialDevices(inventoryRoots());
+      platform::listSerialDevices(serialInventoryRoots());
   if (devices.empty()) {
     std::printf("No serial device found\n");
     return kExitFailed;
@@ -36,6 +27,7 @@ int listAllDevices() {
   for (const platform::SerialDeviceInfo& d : devices) {
     std::string line = shown(d.device);
     if (!d.driver.empty()) line += "  " + shown(d.driver);
+    if (!d.description.empty()) line += "  \"" + shown(d.description) + "\"";
     if (d.usb) {
       const platform::UsbIdentity& id = d.identity;
       line += "  USB " + shown(id.vendorId) + ":" + shown(id.productId);
@@ -46,6 +38,9 @@ int listAllDevices() {
     std::printf("%s\n", line.c_str());
     for (const std::string& link : d.byId) std::printf("  %s\n", shown(link).c_str());
     for (const std::string& link : d.byPath) std::printf("  %s\n", shown(link).c_str());
+    if (const std::string warning = latencyTimerWarning(d); !warning.empty()) {
+      std::printf("  %s\n", shown(warning).c_str());
+    }
   }
   return kExitOk;
 }

@@ -64,9 +64,8 @@ int commandRun(const std::vector<std::string>& args, const CommonOptions& common
       const std::string& given = args[++i];
       request.port = runPortText(given, settingsFileFor(common));
       if (request.port.empty()) {
-        return usageError("not a port: " + platform::printablePortName(given) +
-                          " (COM numbers are 1 to " + std::to_string(platform::kMaxComPort) +
-                          " unless [PORTS] of the settings file maps a higher one)");
+        return usageError("not a port: " + platform::printablePortName(given) + " (" +
+                          platform::comNumberRule() + ")");
       }
     } else if (arg == "--manual") {
       request.manual = true;

@@ -236,6 +236,14 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
       std::fprintf(stderr, "zelupdate run: %s: %s\n", shown.c_str(), problem.c_str());
     }
   }
+  // A slow adapter works, only several times slower: said, and the run goes on.
+  if (const std::string slow = runLatencyWarning(device); !slow.empty()) {
+    const std::string name = portNo > 0 ? "COM" + std::to_string(portNo) + " (" +
+                                              platform::printablePortName(device) + ")"
+                                        : platform::printablePortName(device);
+    std::fprintf(stderr, "zelupdate run: %s: %s\n", name.c_str(),
+                 platform::printablePortName(slow).c_str());
+  }
 
   CTranscript transcript;
   std::string why;

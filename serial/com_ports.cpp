@@ -1,5 +1,6 @@
 #include "serial/com_ports.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -108,8 +109,43 @@ std::string commandLinePort(const std::string& text) {
     return text;
   }
   const int number = comNumberOfName(text);
-  if (number < 1 || (number > kMaxComPort && comPortDevice(number).empty())) return std::string();
+  if (number < 1) return std::string();
+  if (number > kMaxComPort) {
+    // A higher number needs a device that the mapping gives it, or a port the system has.
+    const auto found = overrides().find(number);
+    if (found != overrides().end()) {
+      if (found->second.empty()) return std::string();
+    } else {
+      const std::vector<int> present = presentHighComNumbers();
+      if (comPortDevice(number).empty() ||
+          std::find(present.begin(), present.end(), number) == present.end()) {
+        return std::string();
+      }
+    }
+  }
   return std::to_string(number);
+}
+
+std::string comNumberRule() {
+  std::string rule = "COM numbers are 1 to " + std::to_string(kMaxComPort);
+  const std::vector<int> present = presentHighComNumbers();
+  if (!present.empty()) {
+    rule += " and the ports present above them (";
+    for (size_t i = 0; i < present.size(); ++i) {
+      rule += (i == 0 ? "COM" : ", COM") + std::to_string(present[i]);
+    }
+    rule += "),";
+  }
+  return rule + " unless [PORTS] of the settings file maps a higher one";
+}
+
+std::vector<int> presentHighComNumbers() {
+  std::vector<int> numbers = systemComNumbers();
+  numbers.erase(
+      std::remove_if(numbers.begin(), numbers.end(),
+                     [](int number) { return number <= kMaxComPort || number > kMaxMappedPort; }),
+      numbers.end());
+  return numbers;
 }
 
 std::string resolvedPortDevice(const std::string& name) {

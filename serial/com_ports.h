@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -27,10 +28,19 @@ void loadComPortMapping(const std::string& settingsFile);
 int comNumberOfName(const std::string& name);
 
 // A port as the command line takes it (`run --port`, the ports of a fleet): a COM number 1
-// to 15 in any form of comNumberOfName, or a higher one that the mapping leads to a device,
-// as its digits ("5"); a device path, "rfc2217://HOST:PORT" or "sim:..." as given. Empty
-// for anything else. Load the settings file's mapping first.
+// to 15 in any form of comNumberOfName, or a higher one that the mapping leads to a device
+// or that the system has a port for now (Windows), as its digits ("5"); a device path,
+// "rfc2217://HOST:PORT" or "sim:..." as given. Empty for anything else. Load the settings
+// file's mapping first.
 std::string commandLinePort(const std::string& text);
+// The rule that commandLinePort follows for numbers, for the message about a name it refused:
+// "COM numbers are 1 to 15 unless [PORTS] of the settings file maps a higher one", on Windows
+// with the present ports above 15 named.
+std::string comNumberRule();
+
+// The COM numbers above 15 that the port list shows besides 1 to 15: those the system has a
+// port for now (Windows), ascending; none on Linux.
+std::vector<int> presentHighComNumbers();
 
 // The device that a port name reaches, for telling whether two names are one port: a COM
 // number's device, a path with its links and "." and ".." resolved (as far as they exist);

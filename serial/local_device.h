@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serial/serial_device.h"
 
@@ -15,3 +16,7 @@ std::string explainLocalAccess(const std::string& name);
 // The device a COM number stands for when the settings file maps it nowhere else; empty
 // for a number that has none.
 std::string defaultComDevice(int portNo);
+// The COM numbers that the system itself gives to ports present now, ascending: on Windows
+// its COMn (USB adapters are often numbered above 15, up to 255). None on Linux, whose COM
+// numbers are this program's own (defaultComDevice and the PORTS section).
+std::vector<int> systemComNumbers();

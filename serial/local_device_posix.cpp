@@ -31,3 +31,7 @@ std::string defaultComDevice(int portNo) {
   }
   return name;
 }
+
+std::vector<int> systemComNumbers() {
+  return {};
+}

@@ -1,4 +1,8 @@
 // Local ports on Windows: COMn is the system's COM n ("\\.\COMn"), through the Win32 backend.
+#include <windows.h>
+
+#include <algorithm>
+
 #include "serial/local_device.h"
 #include "serial/win32/comm_api.h"
 #include "serial/win32/win32_device.h"
@@ -7,6 +11,55 @@ namespace {
 
 // The highest number Windows gives a COM port.
 constexpr int kHighestComNumber = 255;
+
+// The number of a port name "COMn" (any case, 1 to 255); 0 for any other name.
+int comNumberOf(const wchar_t* name, size_t length) {
+  if (length < 4 || length > 6) return 0;
+  if ((name[0] | 0x20) != L'c' || (name[1] | 0x20) != L'o' || (name[2] | 0x20) != L'm') return 0;
+  int number = 0;
+  for (size_t i = 3; i < length; ++i) {
+    if (name[i] < L'0' || name[i] > L'9') return 0;
+    number = number * 10 + (name[i] - L'0');
+  }
+  return number <= kHighestComNumber ? number : 0;
+}
+
+// The ports of the registry's map of serial devices (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM):
+// each value's data is a port name, put there by the port's driver while the port is present.
+void addRegisteredPorts(std::vector<int>& numbers) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  for (DWORD index = 0; index < 1024; ++index) {
+    wchar_t name[256];
+    DWORD nameLength = static_cast<DWORD>(std::size(name));
+    wchar_t data[32] = {};
+    DWORD dataBytes = sizeof data - sizeof(wchar_t);  // room for the terminator
+    DWORD type = 0;
+    const LONG status = ::RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(data), &dataBytes);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    size_t length = dataBytes / sizeof(wchar_t);
+    while (length > 0 && data[length - 1] == L'\0') --length;
+    if (const int number = comNumberOf(data, length); number > 0) numbers.push_back(number);
+  }
+  ::RegCloseKey(key);
+}
+
+// The ports that have a DOS device name: every present COM port of Windows has one. Asks by
+// name, so that no port is opened.
+void addDosDevicePorts(std::vector<int>& numbers) {
+  for (int number = 1; number <= kHighestComNumber; ++number) {
+    const std::wstring name = L"COM" + std::to_wstring(number);
+    wchar_t target[512];
+    if (::QueryDosDeviceW(name.c_str(), target, static_cast<DWORD>(std::size(target))) != 0) {
+      numbers.push_back(number);
+    }
+  }
+}
 
 }  // namespace
 
@@ -20,17 +73,32 @@ platform::ProbeResult probeLocalDevice(const std::string& name) {
 }
 
 std::string explainLocalAccess(const std::string& name) {
-  switch (probeLocalDevice(name)) {
-    case platform::ProbeResult::InUse:
-      return "in use by another program";
-    case platform::ProbeResult::Absent:
-      return "no such device";
-    default:
-      return std::string();
-  }
+  const std::unique_ptr<platform::CommApi> api = platform::createWindowsCommApi();
+  return platform::Win32SerialDevice::explainAccess(name, *api);
 }
 
 std::string defaultComDevice(int portNo) {
   if (portNo < 1 || portNo > kHighestComNumber) return std::string();
   return "COM" + std::to_string(portNo);
+}
+
+std::vector<int> systemComNumbers() {
+  std::vector<int> numbers;
+  addRegisteredPorts(numbers);
+  addDosDevicePorts(numbers);
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  // A port reachable by its name without a DOS device of its own (Wine's links to host
+  // devices): the probe finds it. A number without a port fails at once, without opening
+  // anything.
+  std::vector<int> probed;
+  for (int number = 1; number <= kHighestComNumber; ++number) {
+    if (std::binary_search(numbers.begin(), numbers.end(), number)) continue;
+    if (probeLocalDevice(defaultComDevice(number)) != platform::ProbeResult::Absent) {
+      probed.push_back(number);
+    }
+  }
+  numbers.insert(numbers.end(), probed.begin(), probed.end());
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
 }

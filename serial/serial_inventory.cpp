@@ -1,87 +1,128 @@
+// The parts of the serial inventory that are the same on every system: looking a device up
+// in the list, its order, and reading Windows' device ids (plain text, tested everywhere).
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "serial/com_ports.h"
 #include "serial/serial_inventory.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
-
 namespace platform {
-
-namespace fs = std::filesystem;
-
 namespace {
 
-// A sysfs attribute's first line; empty when absent.
-std::string readAttribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  if (!in || !std::getline(in, line)) return std::string();
-  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-  if (line.size() > 256) line.resize(256);
-  return line;
+bool equalNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
 }
 
-// The links of one folder under /dev/serial that lead to `target`, sorted.
-std::vector<std::string> linksTo(const fs::path& folder, const fs::path& target) {
-  std::vector<std::string> out;
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-    std::error_code linkError;
-    if (!entry.is_symlink(linkError)) continue;
-    const fs::path resolved = fs::weakly_canonical(entry.path(), linkError);
-    if (!linkError && resolved == target) out.push_back(entry.path().string());
+// The COM number of a name "COMn"; 0 for paths and other names.
+int comNumberOfDevice(const std::string& name) {
+  if (name.size() < 4 || !equalNoCase(name.substr(0, 3), "com")) return 0;
+  return comNumberOfName(name);
+}
+
+// The four hexadecimal digits after `key` ("VID_") where it begins a field of `id` (after
+// '\', '&' or '+'), in lower case; empty when there are none.
+std::string hexField(const std::string& id, const std::string& key) {
+  std::string upper(id);
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  });
+  for (size_t at = upper.find(key); at != std::string::npos; at = upper.find(key, at + 1)) {
+    if (at > 0 && upper[at - 1] != '\\' && upper[at - 1] != '&' && upper[at - 1] != '+') continue;
+    const size_t begin = at + key.size();
+    if (begin + 4 > id.size()) break;
+    std::string digits = id.substr(begin, 4);
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) {
+      return std::isxdigit(static_cast<unsigned char>(c));
+    });
+    const bool ends =
+        begin + 4 == id.size() || !std::isalnum(static_cast<unsigned char>(id[begin + 4]));
+    if (!hex || !ends) continue;
+    std::transform(digits.begin(), digits.end(), digits.begin(), [](char c) {
+      return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    return digits;
   }
-  std::sort(out.begin(), out.end());
-  return out;
+  return std::string();
 }
 
-// The USB device above an interface: the first folder upwards that has an idVendor.
-bool findUsbIdentity(fs::path folder, const fs::path& stop, UsbIdentity& identity) {
-  for (int depth = 0; depth < 16 && !folder.empty() && folder != stop; ++depth) {
-    std::error_code error;
-    if (fs::exists(folder / "idVendor", error)) {
-      identity.vendorId = readAttribute(folder / "idVendor");
-      identity.productId = readAttribute(folder / "idProduct");
-      identity.manufacturer = readAttribute(folder / "manufacturer");
-      identity.product = readAttribute(folder / "product");
-      identity.serial = readAttribute(folder / "serial");
-      return true;
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts(1);
+  for (char c : text) {
+    if (c == separator) {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
     }
-    if (folder == folder.parent_path()) break;
-    folder = folder.parent_path();
   }
-  return false;
+  return parts;
+}
+
+// The serial number in an instance id; empty where Windows made the id up.
+std::string serialOfInstanceId(const std::string& instanceId) {
+  const std::vector<std::string> parts = split(instanceId, '\\');
+  if (parts.size() < 2) return std::string();
+  std::string serial;
+  if (equalNoCase(parts[0], "FTDIBUS")) {
+    // VID_0403+PID_6001+<serial><channel letter>
+    const std::vector<std::string> fields = split(parts[1], '+');
+    if (fields.size() != 3 || fields[2].size() < 2) return std::string();
+    serial = fields[2];
+    const char channel = serial.back();
+    if (channel >= 'A' && channel <= 'D') serial.pop_back();
+  } else if (equalNoCase(parts[0], "USB") && parts.size() == 3) {
+    serial = parts[2];
+  }
+  if (serial.find('&') != std::string::npos) return std::string();
+  constexpr size_t kLongestSerial = 128;
+  if (serial.size() > kLongestSerial) serial.resize(kLongestSerial);
+  return serial;
 }
 
 }  // namespace
 
-std::vector<SerialDeviceInfo> listSerialDevices(const SerialInventoryRoots& roots) {
-  std::vector<SerialDeviceInfo> out;
-  const fs::path sysRoot = fs::weakly_canonical(fs::path(roots.sys));
-  const fs::path devRoot(roots.dev);
+const SerialDeviceInfo* findSerialDevice(const std::vector<SerialDeviceInfo>& devices,
+                                         const std::string& device) {
+  namespace fs = std::filesystem;
   std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(sysRoot / "class/tty", error)) {
-    const std::string name = entry.path().filename().string();
-    std::error_code linkError;
-    const fs::path deviceLink = entry.path() / "device";
-    if (!fs::exists(deviceLink, linkError)) continue;  // virtual terminals, ptys
-    const fs::path hardware = fs::canonical(deviceLink, linkError);
-    if (linkError) continue;
-    SerialDeviceInfo info;
-    const fs::path driver = fs::canonical(deviceLink / "driver", linkError);
-    if (!linkError) info.driver = driver.filename().string();
-    // The legacy UART driver registers placeholder ports on its own platform device.
-    if (hardware.filename() == "serial8250") continue;
-    info.device = (devRoot / name).string();
-    const fs::path target = fs::weakly_canonical(devRoot / name, linkError);
-    info.byId = linksTo(devRoot / "serial/by-id", target);
-    info.byPath = linksTo(devRoot / "serial/by-path", target);
-    info.usb = findUsbIdentity(hardware, sysRoot, info.identity);
-    out.push_back(std::move(info));
+  const bool path = device.starts_with("/");
+  const fs::path resolved = path ? fs::weakly_canonical(device, error) : fs::path();
+  for (const SerialDeviceInfo& info : devices) {
+    if (info.device == device) return &info;
+    if (!path) {
+      if (equalNoCase(info.device, device)) return &info;
+      continue;
+    }
+    std::error_code infoError;
+    const fs::path candidate = fs::weakly_canonical(info.device, infoError);
+    if (!error && !infoError && candidate == resolved) return &info;
   }
-  std::sort(out.begin(), out.end(), [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) {
-    return a.device < b.device;
-  });
-  return out;
+  return nullptr;
+}
+
+void sortSerialDevices(std::vector<SerialDeviceInfo>& devices) {
+  std::sort(devices.begin(), devices.end(),
+            [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) {
+              const int left = comNumberOfDevice(a.device);
+              const int right = comNumberOfDevice(b.device);
+              if ((left > 0) != (right > 0)) return left > 0;
+              if (left != right) return left < right;
+              return a.device < b.device;
+            });
+}
+
+bool parseWindowsDeviceIds(const std::string& hardwareId, const std::string& instanceId,
+                           UsbIdentity& identity) {
+  const std::string vendor = hexField(hardwareId, "VID_");
+  const std::string product = hexField(hardwareId, "PID_");
+  if (vendor.empty() || product.empty()) return false;
+  identity.vendorId = vendor;
+  identity.productId = product;
+  identity.serial = serialOfInstanceId(instanceId);
+  return true;
 }
 
 }  // namespace platform

@@ -157,6 +157,35 @@ ProbeResult Win32SerialDevice::probe(const std::string& name, CommApi& api) {
   return ProbeResult::Absent;
 }
 
+std::string Win32SerialDevice::explainAccess(const std::string& name, CommApi& api) {
+  if (api.createFile(win32DevicePath(name), CommApi::Access::None)) {
+    api.closeHandle();
+    return std::string();
+  }
+  const uint32_t error = api.lastError();
+  switch (error) {
+    case comm_error::kSharingViolation:
+      return "in use by another program";
+    case comm_error::kAccessDenied:
+      // Serial drivers refuse a second open with this code: nearly always another program
+      // (a terminal, another run) holds the port; rarely the port's rights keep this user out.
+      return "access denied: in use by another program (a terminal program, another "
+             "zelupdate), or this user has no rights to the port";
+    case comm_error::kFileNotFound:
+    case comm_error::kPathNotFound:
+      return "no such device";
+    case comm_error::kGenFailure:
+    case comm_error::kBadCommand:
+    case comm_error::kDeviceNotConnected:
+    case comm_error::kDeviceRemoved:
+      return "the device does not respond (adapter unplugged, or its driver failed: "
+             "replug the adapter) (error " +
+             std::to_string(error) + ")";
+    default:
+      return "cannot be opened (Windows error " + std::to_string(error) + ")";
+  }
+}
+
 bool Win32SerialDevice::open() {
   if (m_open) return true;
   m_disconnected = false;

@@ -50,6 +50,9 @@ class Win32SerialDevice : public SerialDevice {
 
   // Looks at a port without taking it (CreateFile without access rights, closed at once).
   static ProbeResult probe(const std::string& name, CommApi& api);
+  // Why the port cannot be opened now, as a phrase for the technician ("in use by another
+  // program", "no such device", ...), looked at the same way; empty when it can be.
+  static std::string explainAccess(const std::string& name, CommApi& api);
 
   const std::string& path() const { return m_path; }
 

@@ -377,6 +377,11 @@ TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
                                                         {"serial", "A10K7Q2B"}}) {
     std::ofstream(usb / name) << text << "\n";
   }
+  // The FTDI driver's default latency timer, which slows the echoed link: named, with advice.
+  std::ofstream(usb / "1-2:1.0/ttyUSB0/latency_timer") << "16\n";
+  fs::create_directories(root / "sys/bus/usb-serial/devices");
+  fs::create_directory_symlink(usb / "1-2:1.0/ttyUSB0",
+                               root / "sys/bus/usb-serial/devices/ttyUSB0");
   fs::create_directories(root / "dev/serial/by-id");
   fs::create_directories(root / "dev/serial/by-path");
   for (const char* tty : {"ttyUSB0", "ttyS0", "ttyS1", "tty1"}) {
@@ -408,7 +413,12 @@ TEST(Fleet, ports_all_lists_a_fake_sysfs_tree) {
                      "/ttyUSB0  ftdi_sio  USB 0403:6001  FTDI  \"FT232R\\xff\\u202e\"  serial "
                      "A10K7Q2B\n  " +
                      dev + "/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K7Q2B-if00-port0\n  " + dev +
-                     "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n");
+                     "/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0\n"
+                     "  latency timer 16 ms: the programming link runs several times slower than "
+                     "at 1 ms. zelupdate sets 1 ms while it holds the port; to keep 1 ms: echo 1 | "
+                     "sudo tee " +
+                     (root / "sys/bus/usb-serial/devices/ttyUSB0/latency_timer").string() +
+                     " (or: setserial " + dev + "/ttyUSB0 low_latency)\n");
 }
 
 // Every port is checked before anything starts; a bad one is a usage error that names it.

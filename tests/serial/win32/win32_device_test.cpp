@@ -183,6 +183,37 @@ TEST(Win32Probe, tells_free_taken_and_absent_apart_from_the_create_error) {
   }
 }
 
+// The reason a port will not open, from the same look as the probe's.
+TEST(Win32Probe, explains_why_a_port_cannot_be_opened) {
+  const struct {
+    uint32_t error;  // 0: CreateFile succeeds
+    const char* says;
+  } rows[] = {
+      {0, ""},
+      {err::kSharingViolation, "in use by another program"},
+      {err::kAccessDenied,
+       "access denied: in use by another program (a terminal program, "
+       "another zelupdate), or this user has no rights to the port"},
+      {err::kFileNotFound, "no such device"},
+      {err::kPathNotFound, "no such device"},
+      {err::kGenFailure,
+       "the device does not respond (adapter unplugged, or its driver failed: "
+       "replug the adapter) (error 31)"},
+      {err::kDeviceRemoved,
+       "the device does not respond (adapter unplugged, or its driver "
+       "failed: replug the adapter) (error 1617)"},
+      {1450, "cannot be opened (Windows error 1450)"},
+  };
+  for (const auto& row : rows) {
+    auto script = std::make_shared<CommScript>();
+    if (row.error != 0) script->failures["createFile"] = {row.error};
+    ScriptedCommApi api(script);
+    EXPECT_EQ(Win32SerialDevice::explainAccess("COM23", api), row.says) << row.error;
+    EXPECT_EQ(script->calls.front(), "createFile \\\\.\\COM23 none");
+    EXPECT_FALSE(script->open);
+  }
+}
+
 TEST_F(Win32Device, open_sets_the_read_and_write_contract_and_takes_the_port_alone) {
   script->dcb.BaudRate = 19200;
   script->dcb.Parity = kEvenParity;
