@@ -7,14 +7,10 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/pause.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 
 namespace platform::rfc2217 {
 namespace {
-
-// Waits shorter than this are paused on the high-resolution timer rather than in select().
-constexpr int64_t kShortWaitUs = 2000;
 
 int64_t monotonicMs() {
   using namespace std::chrono;
@@ -152,14 +148,6 @@ int64_t Socket::receive(uint8_t* data, size_t size) {
 }
 
 bool Socket::waitReadable(int64_t timeoutUs) {
-  // select() sleeps in steps of the system timer (1 ms or more), far longer than the byte
-  // times the echoed link waits for; a short wait is a high-resolution pause instead, with a
-  // look at the socket before and after.
-  if (timeoutUs > 0 && timeoutUs < kShortWaitUs) {
-    if (waitFor(handleOf(m_handle), true, 0)) return true;
-    pauseMicros(static_cast<uint64_t>(timeoutUs));
-    return waitFor(handleOf(m_handle), true, 0);
-  }
   return waitFor(handleOf(m_handle), true, timeoutUs);
 }
 
