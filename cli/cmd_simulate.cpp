@@ -78,8 +78,9 @@ int commandSimulate(const std::vector<std::string>& args, const CommonOptions&) 
       if (i + 1 < args.size() && args[i + 1].find('=') == std::string::npos &&
           !args[i + 1].starts_with("--")) {
         if (!parseListenAddress(args[++i], host, port))
-          return usageError("--rfc2217 takes [HOST:]PORT with a port from 0 (any free one) to 65535, not '" +
-                            args[i] + "'");
+          return usageError(
+              "--rfc2217 takes [HOST:]PORT with a port from 0 (any free one) to 65535, not '" +
+              args[i] + "'");
       }
     } else if (arg.find('=') != std::string::npos && !arg.starts_with("--")) {
       if (!options.empty()) options += ',';
