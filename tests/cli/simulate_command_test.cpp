@@ -2,6 +2,7 @@
 // where it listens on its first line, a dry run of a second zelupdate identifies its
 // instrument there, and Ctrl-C ends it with the instrument's report.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/timing.h"
@@ -31,20 +31,36 @@ TEST(SimulateCommand, ServesAnotherZelupdateUntilInterrupted) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     TempDir dir;
+    // Its output comes through a pipe, so that the test waits for the first line itself.
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
     const pid_t server = ::fork();
     ASSERT_GE(server, 0);
     if (server == 0) {
+      ::dup2(out[1], 1);
+      ::dup2(out[1], 2);
+      ::close(out[0]);
+      ::close(out[1]);
       const std::string command = "cd '" + dir.path() + "' && exec '" ZEL_PROGRAM "' simulate " +
-                                  row.how + " version=04.40,baud=19200 >served.txt 2>&1";
+                                  row.how + " version=04.40,baud=19200";
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    ::close(out[1]);
     std::string served;
+    const auto readSome = [&](int timeoutMs) {
+      pollfd entry{out[0], POLLIN, 0};
+      if (::poll(&entry, 1, timeoutMs) <= 0) return false;
+      char chunk[512];
+      const ssize_t got = ::read(out[0], chunk, sizeof chunk);
+      if (got <= 0) return false;
+      served.append(chunk, static_cast<size_t>(got));
+      return true;
+    };
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(testing_support::generousMs(1000));
-    while (served.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      served = dir.read("served.txt");
+    while (served.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline &&
+           readSome(static_cast<int>(testing_support::generousMs(1000)))) {
     }
     const std::string where = served.substr(0, served.find('\n'));
     EXPECT_TRUE(where.starts_with(row.firstLine)) << served;
@@ -59,10 +75,14 @@ TEST(SimulateCommand, ServesAnotherZelupdateUntilInterrupted) {
         << dir.read("run.txt");
 
     ::kill(server, SIGINT);
+    // The rest of its output up to its end (the pipe closes when it exits).
+    while (readSome(static_cast<int>(testing_support::generousMs(1000)))) {
+    }
+    ::close(out[0]);
     int serverStatus = 0;
     ASSERT_EQ(::waitpid(server, &serverStatus, 0), server);
     EXPECT_TRUE(WIFEXITED(serverStatus) && WEXITSTATUS(serverStatus) == 0);
-    const std::string report = dir.read("served.txt");
+    const std::string& report = served;
     EXPECT_NE(report.find("text commands: "), std::string::npos) << report;
     if (row.how[2] == 'r') {
       EXPECT_NE(report.find("client connected"), std::string::npos) << report;
