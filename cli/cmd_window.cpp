@@ -15,15 +15,19 @@
 #include "sim/simulator_support.h"
 #include "ui/history_view.h"
 
-#ifdef ZEL_HAVE_QT
+#if defined(ZEL_HAVE_QT)
 #include "frontends/qt/qt_host.h"
+#define ZEL_HAVE_WINDOW 1
+#elif defined(ZEL_HAVE_WIN32_WINDOW)
+#include "frontends/win32/win32_host.h"
+#define ZEL_HAVE_WINDOW 1
 #endif
 
 namespace {
 
 constexpr const char* kConsoleHint = "use `zelupdate run` for an update in the console";
 
-#ifdef ZEL_HAVE_QT
+#ifdef ZEL_HAVE_WINDOW
 // The port that the dialog starts with: the settings file's, as the session reads it.
 int startPortNumber(const std::string& settingsFile) {
   const int portNo = platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile);
@@ -60,17 +64,22 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
       return kExitUsage;
     }
   }
-#ifndef ZEL_HAVE_QT
+#ifndef ZEL_HAVE_WINDOW
   static_cast<void>(common);
   std::fprintf(stderr, "zelupdate: this program was built without the desktop window; %s\n",
                kConsoleHint);
   return kExitUsage;
 #else
+#ifdef ZEL_HAVE_QT
+  namespace host = ui::qt;
   if (!ui::qt::displayAvailable()) {
     std::fprintf(stderr, "zelupdate: no display for the desktop window (DISPLAY is not set); %s\n",
                  kConsoleHint);
     return kExitUsage;
   }
+#else
+  namespace host = ui::win32;
+#endif
   // A simulated instrument on the start port runs on the clock its speed option asks for;
   // a real device keeps the real clock.
   const std::string settingsFile = settingsFileFor(common);
@@ -81,10 +90,14 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     std::fprintf(stderr, "zelupdate: %s\n", clockError.c_str());
     return kExitUsage;
   }
-  const std::unique_ptr<ui::DialogHost> host =
-      ui::qt::createDialogHost({.transferBarId = kIdcTransferBar, .transferredBytes = [] {
-                                  return static_cast<uint64_t>(bytesSent);
-                                }});
+  const std::unique_ptr<ui::DialogHost> window =
+      host::createDialogHost({.transferBarId = kIdcTransferBar, .transferredBytes = [] {
+                                return static_cast<uint64_t>(bytesSent);
+                              }});
+#ifdef ZEL_HAVE_WIN32_WINDOW
+  // Started from the Start menu, the program's own console window would stand beside it.
+  ui::win32::releaseOwnConsole();
+#endif
   installHistoryProvider(common);
   CUpdateApp application;
   const std::string historyFile = historyFileFor(common);
@@ -92,7 +105,7 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     record.frontEnd = "window";
     keepServiceRecord(historyFile, record);
   };
-  const int status = application.run(*host, args, common.programPath);
+  const int status = application.run(*window, args, common.programPath);
   ui::setHistoryProvider({});
   return status;
 #endif

@@ -14,7 +14,8 @@ set(failures "")
 set(system_header_regex
     "^#include <((unistd|termios|fcntl|poll|signal|pwd|grp|dirent|netdb|strings|pthread|dlfcn|spawn|pty|sched|libgen|glob|fnmatch|syslog|ifaddrs|windows|winsock2|ws2tcpip|setupapi|io)\\.h|(sys|arpa|netinet|net|linux|asm)/)")
 set(system_header_places "^platform/posix/" "^platform/win32/" "^serial/termios/" "^serial/win32/"
-    "^serial/rfc2217/" "^serial/local_device_" "^serial/serial_inventory_")
+    "^serial/rfc2217/" "^serial/local_device_" "^serial/serial_inventory_"
+    "^frontends/win32/win32_")
 set(system_header_pure "^serial/rfc2217/rfc2217_codec\\.")
 function(system_header_may name result)
   set(${result} FALSE PARENT_SCOPE)

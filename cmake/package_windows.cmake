@@ -3,7 +3,6 @@
 #                                           the licence and the changelog, in one folder
 #   zelupdate-VERSION-win64-installer.exe  the same, installed by NSIS (makensis, Debian package nsis)
 find_program(ZEL_MAKENSIS makensis)
-find_program(ZEL_PANDOC pandoc)
 
 set(zel_win_name zelupdate-${PROJECT_VERSION}-win64)
 set(zel_win_stage ${CMAKE_BINARY_DIR}/packages/${zel_win_name})
@@ -17,13 +16,12 @@ set(zel_win_commands
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:zelupdate> ${zel_win_stage}/zelupdate.exe
     # Without its debugging information the program is a few MB instead of some 40.
     COMMAND ${CMAKE_STRIP} --strip-debug ${zel_win_stage}/zelupdate.exe
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/manual.md
-            ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
-            ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${zel_win_stage}
+    # The manual as a page that any browser opens (Windows has no viewer for Markdown), its
+    # source and its pictures, and the program's icon for the installer.
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/manual.md ${ZEL_MANUAL_PICTURES}
+            ${CMAKE_BINARY_DIR}/manual.html ${ZEL_ICON_FILE} ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+            ${zel_win_stage}
     COMMAND sh -c "sed 's/$/\\r/' '${CMAKE_SOURCE_DIR}/LICENSE' > '${zel_win_stage}/LICENSE.txt'"
-    # The manual as a page that any browser opens (Windows has no viewer for Markdown).
-    COMMAND ${ZEL_PANDOC} --standalone --metadata title=zelupdate --from gfm --to html5
-            -o ${zel_win_stage}/manual.html ${CMAKE_SOURCE_DIR}/docs/manual.md
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/packages
             ${CMAKE_COMMAND} -E tar cf ${zel_win_zip} --format=zip ${zel_win_name})
 set(zel_win_outputs ${zel_win_zip})
@@ -38,14 +36,14 @@ endif()
 add_custom_command(
   OUTPUT ${zel_win_outputs}
   ${zel_win_commands}
-  DEPENDS zelupdate ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi ${CMAKE_SOURCE_DIR}/LICENSE
+  DEPENDS zelupdate zel_manual_html ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi ${CMAKE_SOURCE_DIR}/LICENSE
           ${CMAKE_SOURCE_DIR}/docs/manual.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md
   VERBATIM)
-if(ZEL_PANDOC)
+if(ZEL_PANDOC AND ZEL_ICON_FILE)
   add_custom_target(package_windows DEPENDS ${zel_win_outputs})
 else()
   add_custom_target(package_windows
                     COMMAND ${CMAKE_COMMAND} -E echo
-                            "package_windows needs pandoc (Debian package pandoc) for the manual"
+                            "package_windows needs pandoc for the manual, rsvg-convert and icotool for the icon (Debian packages pandoc librsvg2-bin icoutils)"
                     COMMAND ${CMAKE_COMMAND} -E false)
 endif()

@@ -150,6 +150,14 @@ class Dialog {
   DialogWindow* m_window = nullptr;
 };
 
+// What the numbers line under a progress bar of a desktop window measures, as the console's
+// progress line does: the bar whose percent it shows (-1: none) and the bytes moved so far
+// (empty: no rate).
+struct ProgressSource {
+  int transferBarId = -1;
+  std::function<uint64_t()> transferredBytes;
+};
+
 // A front end that runs dialogs: builds the window from the template, calls onInitDialog,
 // shows it, routes events until endDialog, calls onDestroy and returns the end code. While a
 // dialog runs, the host installs its pumpMessages as the program's message pump hook

@@ -22,13 +22,6 @@ bool displayAvailable();
 
 // The host. The Qt application object is created on first use when the program has none;
 // call it only when displayAvailable() is true.
-// What the numbers line under a progress bar measures, as the console's progress line does:
-// the bar whose percent it shows (-1: none) and the bytes moved so far (empty: no rate).
-struct ProgressSource {
-  int transferBarId = -1;
-  std::function<uint64_t()> transferredBytes;
-};
-
 std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress = {});
 
 // Where the help is: the user's manual compiled into the program, as a Qt resource path

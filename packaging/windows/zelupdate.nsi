@@ -1,8 +1,8 @@
 ; The Windows installer of zelupdate, built with makensis from the staged files:
 ;   makensis -DVERSION=0.2.0 -DSTAGE=<folder with the files> -DOUTFILE=<setup.exe> zelupdate.nsi
 ; It installs into Program Files, adds Start menu entries and an uninstaller, and on request
-; puts the program's folder on the system PATH. "/S" installs silently; "/PATH=yes" together
-; with "/S" selects the PATH entry.
+; puts the program's folder on the system PATH. The Start menu's "zelupdate" opens the window.
+; "/S" installs silently; "/PATH=yes" together with "/S" selects the PATH entry.
 Unicode true
 ; A 64-bit installer for a 64-bit program (it also runs where only 64-bit programs do).
 Target amd64-unicode
@@ -28,6 +28,8 @@ RequestExecutionLevel admin
 BrandingText "${PRODUCT} ${VERSION}"
 
 !define MUI_ABORTWARNING
+!define MUI_ICON "${STAGE}\zelupdate.ico"
+!define MUI_UNICON "${STAGE}\zelupdate.ico"
 !insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE.txt"
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
@@ -47,12 +49,16 @@ Section "zelupdate (required)" SecProgram
   File "${STAGE}\manual.html"
   File "${STAGE}\window-run.png"
   File "${STAGE}\config.png"
+  File "${STAGE}\window-run-win32.png"
+  File "${STAGE}\config-win32.png"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The console program opens in a command window in the user's folder, with its own folder
-  ; found first.
+  ; The program without a command opens its window; the console program opens in a command
+  ; window in the user's folder, with its own folder found first.
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk" "$SYSDIR\cmd.exe" \
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk" "$INSTDIR\zelupdate.exe" "" \
+    "$INSTDIR\zelupdate.exe" 0
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate (command prompt).lnk" "$SYSDIR\cmd.exe" \
     '/k "set PATH=$INSTDIR;%PATH% && cd /d %USERPROFILE% && zelupdate --help"' "$INSTDIR\zelupdate.exe" 0
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\User's manual.lnk" "$INSTDIR\manual.html"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall zelupdate.lnk" "$INSTDIR\uninstall.exe"
@@ -118,6 +124,7 @@ Section "Uninstall"
     SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=2000
   ${EndIf}
   Delete "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk"
+  Delete "$SMPROGRAMS\${PRODUCT}\zelupdate (command prompt).lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\User's manual.lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\Uninstall zelupdate.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"
@@ -128,6 +135,8 @@ Section "Uninstall"
   Delete "$INSTDIR\manual.html"
   Delete "$INSTDIR\window-run.png"
   Delete "$INSTDIR\config.png"
+  Delete "$INSTDIR\window-run-win32.png"
+  Delete "$INSTDIR\config-win32.png"
   Delete "$INSTDIR\uninstall.exe"
   ; The settings file beside the program belongs to the user: it stays, and so does its folder.
   RMDir "$INSTDIR"

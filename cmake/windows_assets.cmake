@@ -1,0 +1,50 @@
+# What the Windows program carries besides its code, made at build time from the sources:
+#   zelupdate.ico   the program's icon (16 to 256 pixels) from packaging/zelupdate.svg, by
+#                   rsvg-convert (Debian package librsvg2-bin) and icotool (icoutils); in the
+#                   program's resources, its window, the task bar and the installer
+#   manual.html     the user's manual as a page that a browser opens, by pandoc, beside the
+#                   program with the manual's pictures: the window's Help opens it
+# Without the tools the program builds all the same: it takes the system's program icon, and
+# Help says that the manual is missing.
+find_program(ZEL_RSVG_CONVERT rsvg-convert)
+find_program(ZEL_ICOTOOL icotool)
+find_program(ZEL_PANDOC pandoc)
+
+set(ZEL_ICON_FILE "")
+if(ZEL_RSVG_CONVERT AND ZEL_ICOTOOL)
+  set(ZEL_ICON_FILE ${CMAKE_BINARY_DIR}/zelupdate.ico)
+  set(zel_icon_dir ${CMAKE_BINARY_DIR}/icon)
+  set(zel_icon_commands COMMAND ${CMAKE_COMMAND} -E make_directory ${zel_icon_dir})
+  set(zel_icon_small "")
+  foreach(size 16 24 32 48 64)
+    list(APPEND zel_icon_commands COMMAND ${ZEL_RSVG_CONVERT} -w ${size} -h ${size}
+         -o ${zel_icon_dir}/${size}.png ${CMAKE_SOURCE_DIR}/packaging/zelupdate.svg)
+    list(APPEND zel_icon_small ${zel_icon_dir}/${size}.png)
+  endforeach()
+  # The large picture stays PNG inside the icon file, as Windows Vista and later read it.
+  list(APPEND zel_icon_commands COMMAND ${ZEL_RSVG_CONVERT} -w 256 -h 256
+       -o ${zel_icon_dir}/256.png ${CMAKE_SOURCE_DIR}/packaging/zelupdate.svg
+       COMMAND ${ZEL_ICOTOOL} -c -o ${ZEL_ICON_FILE} ${zel_icon_small} -r ${zel_icon_dir}/256.png)
+  add_custom_command(OUTPUT ${ZEL_ICON_FILE} ${zel_icon_commands}
+                     DEPENDS ${CMAKE_SOURCE_DIR}/packaging/zelupdate.svg VERBATIM)
+  add_custom_target(zel_icon DEPENDS ${ZEL_ICON_FILE})
+else()
+  message(STATUS "rsvg-convert or icotool not found: zelupdate.exe takes the system's icon")
+endif()
+
+set(ZEL_MANUAL_PICTURES ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
+                        ${CMAKE_SOURCE_DIR}/docs/window-run-win32.png
+                        ${CMAKE_SOURCE_DIR}/docs/config-win32.png)
+if(ZEL_PANDOC)
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/manual.html
+    COMMAND ${ZEL_PANDOC} --standalone --metadata title=zelupdate --from gfm --to html5
+            -o ${CMAKE_BINARY_DIR}/manual.html ${CMAKE_SOURCE_DIR}/docs/manual.md
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/manual.md ${ZEL_MANUAL_PICTURES}
+            ${CMAKE_BINARY_DIR}
+    DEPENDS ${CMAKE_SOURCE_DIR}/docs/manual.md ${ZEL_MANUAL_PICTURES}
+    VERBATIM)
+  add_custom_target(zel_manual_html ALL DEPENDS ${CMAKE_BINARY_DIR}/manual.html)
+else()
+  message(STATUS "pandoc not found: no manual.html beside zelupdate.exe")
+endif()

@@ -1,0 +1,631 @@
+// The host's program-wide part: timers on the program's clock, the message pump and its
+// input guard, requests to end, the message boxes and the help.
+#include "frontends/win32/win32_host.h"
+
+// The system's headers, windows.h first.
+#include "frontends/win32/win32_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <optional>
+
+#include "frontends/win32/dialog_resource.h"
+#include "frontends/win32/win32_window.h"
+#include "platform/clock.h"
+#include "platform/message_pump.h"
+#include "platform/requests.h"
+#include "run/run_progress.h"
+
+namespace ui::win32 {
+namespace {
+
+// Real time between two looks at the program's clock for due timers and for requests to
+// end. Short, because the clock may run many times faster than real time.
+constexpr UINT kPollMs = 5;
+// Rounds in a row in which a pump may report dispatched events before it reports none, and
+// messages that one pump serves at most: a caller that pumps until nothing is pending always
+// comes back.
+constexpr int kMaxPumpRounds = 16;
+constexpr int kMaxMessagesPerPump = 256;
+// The program's icon in its resources.
+constexpr int kIconResource = 128;
+
+// The sections of the manual about each window: the main dialog, the configuration dialog
+// and the About box.
+struct HelpSection {
+  int dialogId;
+  const char* anchor;
+};
+constexpr HelpSection kHelpSections[] = {
+    {102, "the-main-window"},
+    {130, "the-configuration-dialog"},
+    {100, "the-main-window"},
+};
+
+struct Timer {
+  Win32DialogWindow* window;
+  int timerId;
+  uint64_t periodMicros;
+  uint64_t dueMicros;
+};
+
+struct Runtime {
+  std::vector<Win32DialogWindow*> windows;
+  std::vector<Timer> timers;
+  std::vector<HWND> boxes;
+  UINT_PTR poll = 0;
+  int pumpDepth = 0;
+  int pumpRounds = 0;
+  uint64_t dispatched = 0;
+  bool serving = false;
+  std::function<bool(const std::string&)> helpOpener;
+  std::function<void()> testPoll;
+  UINT_PTR testTimer = 0;
+  bool inTestPoll = false;
+};
+
+Runtime& state() {
+  static Runtime runtime;
+  return runtime;
+}
+
+uint64_t nowMicros() {
+  return platform::clock().nowMicros();
+}
+
+// Requests to end the program (Ctrl-Break, the console closing): the first is served at the
+// next pump or poll as a cancel; the second as the end of the program, after the windows
+// have written what must not be lost.
+int g_terminationsSeen = 0;
+bool g_terminationServed = false;
+constexpr unsigned kEndGraceSeconds = 2;
+std::unique_ptr<platform::RequestCatcher> g_requests;
+
+void serveTermination() {
+  Runtime& rt = state();
+  g_terminationsSeen += platform::takeAllRequests(platform::Request::Termination);
+  if (g_terminationsSeen >= 2) {
+    platform::cancelEndGrace();
+    const std::vector<Win32DialogWindow*> windows = rt.windows;
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
+    platform::endAsRequested();
+  }
+  if (g_terminationServed || g_terminationsSeen == 0 || rt.windows.empty()) return;
+  g_terminationServed = true;
+  rt.windows.back()->deliverTermination();
+}
+
+bool serveDueTimers() {
+  Runtime& rt = state();
+  // A tick handler that waits would serve the timers itself; one round at a time.
+  if (rt.serving) return false;
+  rt.serving = true;
+  bool fired = false;
+  const uint64_t now = nowMicros();
+  // Copies: a handler may set or kill timers.
+  const std::vector<Timer> timers = rt.timers;
+  for (const Timer& due : timers) {
+    if (due.dueMicros > now) continue;
+    bool stillSet = false;
+    for (Timer& t : rt.timers) {
+      if (t.window == due.window && t.timerId == due.timerId && t.dueMicros == due.dueMicros) {
+        t.dueMicros = now + t.periodMicros;
+        stillSet = true;
+      }
+    }
+    if (!stillSet) continue;
+    due.window->deliverTimer(due.timerId);
+    fired = true;
+  }
+  rt.serving = false;
+  return fired;
+}
+
+void CALLBACK pollTimers(HWND, UINT, UINT_PTR, DWORD) {
+  serveDueTimers();
+  serveTermination();
+}
+
+void CALLBACK pollTest(HWND, UINT, UINT_PTR, DWORD) {
+  Runtime& rt = state();
+  if (rt.inTestPoll || !rt.testPoll) return;
+  rt.inTestPoll = true;
+  // A copy: the poll may replace itself.
+  const std::function<void()> poll = rt.testPoll;
+  poll();
+  rt.inTestPoll = false;
+}
+
+bool isDialogClass(HWND window) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  return lstrcmpW(name, L"#32770") == 0;
+}
+
+bool isPushButton(HWND window) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (lstrcmpiW(name, L"Button") != 0) return false;
+  const LONG type = GetWindowLongW(window, GWL_STYLE) & BS_TYPEMASK;
+  return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+bool isUserInput(UINT message) {
+  switch (message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MOUSEWHEEL:
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_CHAR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Input to a window that waits beneath a long operation goes to its push buttons only: a
+// click on a mode button or a port would start work of its own in the middle of a run.
+// Escape and Enter stay the dialog's own keys.
+bool heldBack(const MSG& msg) {
+  if (!msg.hwnd || !isUserInput(msg.message)) return false;
+  if ((msg.message == WM_KEYDOWN || msg.message == WM_KEYUP || msg.message == WM_CHAR) &&
+      (msg.wParam == VK_ESCAPE || msg.wParam == VK_RETURN)) {
+    return false;
+  }
+  HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  for (Win32DialogWindow* window : state().windows) {
+    if (window->handle() != root) continue;
+    if (!window->inputHeldBack() || msg.hwnd == root) return false;
+    // The control itself, or a part of it (the edit of a combo box).
+    HWND control = msg.hwnd;
+    while (GetParent(control) && GetParent(control) != root) control = GetParent(control);
+    return !isPushButton(control);
+  }
+  return false;
+}
+
+void dispatch(MSG& msg) {
+  HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+  if (root && isDialogClass(root) && IsDialogMessageW(root, &msg)) return;
+  TranslateMessage(&msg);
+  DispatchMessageW(&msg);
+}
+
+// --- message boxes ---
+
+constexpr int kBoxTextId = 0xFFFF;
+constexpr int kBoxIconId = 20;
+
+struct BoxWindow {
+  std::string text;
+  std::string caption;
+  MessageBoxKind kind;
+  HWND owner;
+  std::function<void(MessageBoxAnswer)> answered;
+};
+
+BoxWindow* boxOf(HWND window) {
+  return reinterpret_cast<BoxWindow*>(GetWindowLongPtrW(window, DWLP_USER));
+}
+
+void finishBox(HWND window, std::optional<MessageBoxAnswer> answer) {
+  BoxWindow* box = boxOf(window);
+  if (!box) return;
+  SetWindowLongPtrW(window, DWLP_USER, 0);
+  std::unique_ptr<BoxWindow> owned(box);
+  std::erase(state().boxes, window);
+  if (box->owner) EnableWindow(box->owner, TRUE);
+  DestroyWindow(window);
+  if (box->owner) SetActiveWindow(box->owner);
+  if (answer && box->answered) box->answered(*answer);
+}
+
+// Lays the box out around its text: the icon at the left, the text beside it as wide as it
+// needs up to a bound, the buttons centred below.
+void layOutBox(HWND window, const BoxWindow& box) {
+  RECT unit{0, 0, 4, 8};
+  MapDialogRect(window, &unit);
+  const int baseX = std::max(1L, unit.right);
+  const int baseY = std::max(1L, unit.bottom);
+  const int margin = MulDiv(7, baseX, 4);
+  const int buttonWidth = MulDiv(50, baseX, 4);
+  const int buttonHeight = MulDiv(14, baseY, 8);
+  const int buttonGap = MulDiv(4, baseX, 4);
+  const bool icon = box.kind != MessageBoxKind::Question;
+  const int iconSize = icon ? GetSystemMetrics(SM_CXICON) : 0;
+
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+  const std::wstring text = wide(box.text);
+  RECT textRect{0, 0, std::min(MulDiv(240, baseX, 4), GetSystemMetrics(SM_CXSCREEN) * 3 / 5), 0};
+  DrawTextW(dc, text.c_str(), -1, &textRect,
+            DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+
+  const int textX = margin + (icon ? iconSize + margin : 0);
+  const int contentHeight = std::max<int>(textRect.bottom, iconSize);
+  const int textY = margin + (contentHeight - textRect.bottom) / 2;
+  const int buttons = box.kind == MessageBoxKind::Question ? 2 : 1;
+  const int buttonsWidth = buttons * buttonWidth + (buttons - 1) * buttonGap;
+  const int clientWidth = std::max<int>(textX + textRect.right + margin, buttonsWidth + 2 * margin);
+  const int buttonsY = margin + contentHeight + margin;
+  const int clientHeight = buttonsY + buttonHeight + margin;
+
+  if (icon) {
+    SetWindowPos(GetDlgItem(window, kBoxIconId), nullptr, margin, margin + (contentHeight - iconSize) / 2,
+                 iconSize, iconSize, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  SetWindowPos(GetDlgItem(window, kBoxTextId), nullptr, textX, textY, textRect.right,
+               textRect.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
+  int x = (clientWidth - buttonsWidth) / 2;
+  const int ids[2] = {box.kind == MessageBoxKind::Question ? IDYES : IDOK, IDNO};
+  for (int i = 0; i < buttons; ++i) {
+    SetWindowPos(GetDlgItem(window, ids[i]), nullptr, x, buttonsY, buttonWidth, buttonHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    x += buttonWidth + buttonGap;
+  }
+  RECT frame{0, 0, clientWidth, clientHeight};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)));
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK boxProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    SetWindowLongPtrW(window, DWLP_USER, lParam);
+    const auto* box = reinterpret_cast<BoxWindow*>(lParam);
+    SetDlgItemTextW(window, kBoxTextId, wide(box->text).c_str());
+    if (box->kind != MessageBoxKind::Question) {
+      HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(box->kind == MessageBoxKind::Stop ? 32513 : 32516));
+      SendDlgItemMessageW(window, kBoxIconId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+    } else {
+      // Neither Escape nor the title bar answers a question; one of the two buttons must.
+      EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    }
+    layOutBox(window, *box);
+    runtime::centre(window, box->owner);
+    // A question's default is No: Enter must not confirm what cannot be undone.
+    const int defaultId = box->kind == MessageBoxKind::Question ? IDNO : IDOK;
+    SendMessageW(window, DM_SETDEFID, static_cast<WPARAM>(defaultId), 0);
+    SetFocus(GetDlgItem(window, defaultId));
+    return FALSE;
+  }
+  BoxWindow* box = boxOf(window);
+  if (!box) return FALSE;
+  if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+    switch (LOWORD(wParam)) {
+      case IDOK:
+        finishBox(window, MessageBoxAnswer::Ok);
+        return TRUE;
+      case IDYES:
+        finishBox(window, MessageBoxAnswer::Yes);
+        return TRUE;
+      case IDNO:
+        finishBox(window, MessageBoxAnswer::No);
+        return TRUE;
+      case IDCANCEL:
+        if (box->kind != MessageBoxKind::Question) finishBox(window, MessageBoxAnswer::Ok);
+        return TRUE;
+      default:
+        return FALSE;
+    }
+  }
+  if (message == WM_CLOSE) {
+    if (box->kind != MessageBoxKind::Question) finishBox(window, MessageBoxAnswer::Ok);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// An item of a box; the box lays its items out once it knows its text's size.
+ResourceItem boxItem(int id, uint16_t classOrdinal, const char16_t* text, uint32_t itemStyle) {
+  ResourceItem item;
+  item.id = static_cast<uint32_t>(id);
+  item.classOrdinal = classOrdinal;
+  item.text = text;
+  item.rect = Rect{0, 0, 50, 14};
+  item.style = style::kChild | style::kVisible | itemStyle;
+  return item;
+}
+
+// The percent-encoded form of a path as a file address names it.
+std::string fileUrl(const std::wstring& path) {
+  std::string url = "file:///";
+  for (unsigned char c : utf8(std::u16string(path.begin(), path.end()))) {
+    if (c == '\\') {
+      url += '/';
+    } else if (std::isalnum(c) || c == '/' || c == ':' || c == '-' || c == '_' || c == '.' ||
+               c == '~') {
+      url += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 0x0F];
+    }
+  }
+  return url;
+}
+
+class Host final : public DialogHost {
+ public:
+  explicit Host(ProgressSource progress) : m_progress(std::move(progress)) {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+  }
+  int runModal(Dialog& dialog) override {
+    Win32DialogWindow window(dialog, m_progress);
+    return window.run(nullptr);
+  }
+
+ private:
+  ProgressSource m_progress;
+};
+
+}  // namespace
+
+HWND openMessageBox(const std::string& text, const std::string& caption, MessageBoxKind kind,
+                    HWND owner, std::function<void(MessageBoxAnswer)> answered) {
+  ResourceDialog dialog;
+  dialog.caption = utf16(caption);
+  dialog.size = Rect{0, 0, 180, 60};
+  dialog.style = style::kPopup | style::kCaption | style::kSysMenu | style::kDsModalFrame |
+                 style::kDsSetFont | style::kDsFixedSys | style::kDs3dLook;
+  if (kind != MessageBoxKind::Question) {
+    dialog.items.push_back(boxItem(kBoxIconId, kClassStatic, u"", style::kSsIcon));
+  }
+  dialog.items.push_back(boxItem(kBoxTextId, kClassStatic, u"", style::kSsNoPrefix));
+  if (kind == MessageBoxKind::Question) {
+    dialog.items.push_back(boxItem(IDYES, kClassButton, u"&Yes", style::kTabStop));
+    dialog.items.push_back(boxItem(IDNO, kClassButton, u"&No", style::kTabStop));
+  } else {
+    dialog.items.push_back(boxItem(IDOK, kClassButton, u"OK", style::kTabStop));
+  }
+  const std::vector<uint16_t> resource = buildDialogResource(dialog);
+  auto box = std::make_unique<BoxWindow>(BoxWindow{text, caption, kind, owner, std::move(answered)});
+  HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()),
+                                           owner, boxProcedure, reinterpret_cast<LPARAM>(box.get()));
+  if (!window) return nullptr;
+  box.release();  // the window owns it now; finishBox frees it
+  state().boxes.push_back(window);
+  if (owner) EnableWindow(owner, FALSE);
+  MessageBeep(kind == MessageBoxKind::Stop ? MB_ICONHAND
+                                           : (kind == MessageBoxKind::Information ? MB_ICONASTERISK
+                                                                                  : MB_OK));
+  ShowWindow(window, SW_SHOW);
+  SetForegroundWindow(window);
+  return window;
+}
+
+void closeMessageBox(HWND box) {
+  finishBox(box, std::nullopt);
+}
+
+const std::vector<HWND>& openMessageBoxes() {
+  return state().boxes;
+}
+
+bool boxFacts(HWND window, BoxFacts& facts) {
+  const BoxWindow* box = boxOf(window);
+  if (!box) return false;
+  facts = BoxFacts{box->text, box->caption, box->kind};
+  return true;
+}
+
+namespace runtime {
+
+void windowStarted(Win32DialogWindow* window) {
+  Runtime& rt = state();
+  if (rt.windows.empty()) {
+    g_requests = std::make_unique<platform::RequestCatcher>(
+        platform::RequestCatching{.interrupt = false,
+                                  .termination = true,
+                                  .secondTerminationEnds = true,
+                                  .secondTerminationGraceSeconds = kEndGraceSeconds});
+    rt.poll = SetTimer(nullptr, 0, kPollMs, pollTimers);
+    platform::setMessagePumpHook([] { return pump(); });
+    // The reboot wait shows its countdown at each of its tries, also between pumps.
+    setBoundedWaitHook([] {
+      for (Win32DialogWindow* w : state().windows) w->showProgressNumbers(false, true);
+    });
+  }
+  rt.windows.push_back(window);
+}
+
+void windowEnded(Win32DialogWindow* window) {
+  Runtime& rt = state();
+  std::erase_if(rt.timers, [window](const Timer& t) { return t.window == window; });
+  const auto it = std::find(rt.windows.begin(), rt.windows.end(), window);
+  if (it == rt.windows.end()) return;
+  rt.windows.erase(it);
+  if (rt.windows.empty()) {
+    platform::setMessagePumpHook({});
+    setBoundedWaitHook({});
+    if (rt.poll) KillTimer(nullptr, rt.poll);
+    rt.poll = 0;
+    g_requests.reset();
+    g_terminationsSeen = 0;
+    g_terminationServed = false;
+  }
+}
+
+const std::vector<Win32DialogWindow*>& windows() {
+  return state().windows;
+}
+
+void setTimer(Win32DialogWindow* window, int timerId, uint32_t periodMs) {
+  Runtime& rt = state();
+  const uint64_t period = static_cast<uint64_t>(periodMs == 0 ? 1 : periodMs) * 1000;
+  for (Timer& t : rt.timers) {
+    if (t.window == window && t.timerId == timerId) {
+      t.periodMicros = period;
+      t.dueMicros = nowMicros() + period;
+      return;
+    }
+  }
+  rt.timers.push_back(Timer{window, timerId, period, nowMicros() + period});
+}
+
+void killTimer(Win32DialogWindow* window, int timerId) {
+  std::erase_if(state().timers,
+                [&](const Timer& t) { return t.window == window && t.timerId == timerId; });
+}
+
+bool pump() {
+  Runtime& rt = state();
+  const uint64_t before = rt.dispatched;
+  ++rt.pumpDepth;
+  MSG msg;
+  for (int served = 0; served < kMaxMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
+       ++served) {
+    if (msg.message == WM_QUIT) {
+      // For the loop beneath, which ends the program.
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (heldBack(msg)) continue;
+    dispatch(msg);
+  }
+  serveDueTimers();
+  serveTermination();
+  --rt.pumpDepth;
+  if (rt.dispatched == before) {
+    rt.pumpRounds = 0;
+    return false;
+  }
+  if (++rt.pumpRounds > kMaxPumpRounds) {
+    rt.pumpRounds = 0;
+    return false;
+  }
+  return true;
+}
+
+int pumpDepth() {
+  return state().pumpDepth;
+}
+
+void countDispatch() {
+  ++state().dispatched;
+}
+
+bool terminationRequested() {
+  return g_terminationsSeen != 0 || platform::pendingRequests(platform::Request::Termination) != 0;
+}
+
+void runLoop(const std::function<bool()>& done) {
+  MSG msg;
+  while (!done()) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (got < 0) return;
+    dispatch(msg);
+  }
+}
+
+void centre(HWND window, HWND owner) {
+  RECT area{};
+  if (owner && IsWindowVisible(owner)) {
+    GetWindowRect(owner, &area);
+  } else {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  }
+  RECT own{};
+  GetWindowRect(window, &own);
+  const int width = own.right - own.left;
+  const int height = own.bottom - own.top;
+  const int x = std::max<int>(0, area.left + (area.right - area.left - width) / 2);
+  const int y = std::max<int>(0, area.top + (area.bottom - area.top - height) / 2);
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool openHelp(const std::string& url) {
+  Runtime& rt = state();
+  std::string anchor;
+  const size_t hash = url.find('#');
+  if (hash != std::string::npos) anchor = url.substr(hash + 1);
+  if (rt.helpOpener) return !url.empty() && rt.helpOpener(url);
+  HWND owner = rt.windows.empty() ? nullptr : rt.windows.back()->handle();
+  if (!url.empty()) {
+    const auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(owner, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (result > 32) return true;
+  }
+  // No browser took it: the manual's text in a window of the program.
+  return showHelpText(owner, anchor);
+}
+
+void setTestPoll(uint32_t periodMs, std::function<void()> poll) {
+  Runtime& rt = state();
+  if (rt.testTimer) KillTimer(nullptr, rt.testTimer);
+  rt.testTimer = 0;
+  rt.testPoll = std::move(poll);
+  if (rt.testPoll) rt.testTimer = SetTimer(nullptr, 0, std::max<UINT>(1, periodMs), pollTest);
+}
+
+HICON applicationIcon(int pixels) {
+  auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                            MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, pixels,
+                                            pixels, LR_SHARED));
+  return icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // the system's program icon
+}
+
+}  // namespace runtime
+
+std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress) {
+  return std::make_unique<Host>(std::move(progress));
+}
+
+std::wstring programFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    if (path.size() >= 32768) return {};
+    path.resize(path.size() * 2);
+  }
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::string helpUrlFor(int dialogId) {
+  const std::wstring page = programFolder() + L"manual.html";
+  if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  std::string url = fileUrl(page);
+  for (const HelpSection& section : kHelpSections) {
+    if (section.dialogId == dialogId) url += std::string("#") + section.anchor;
+  }
+  return url;
+}
+
+void setHelpOpener(std::function<bool(const std::string& url)> opener) {
+  state().helpOpener = std::move(opener);
+}
+
+void releaseOwnConsole() {
+  DWORD processes[2] = {};
+  // Only this program on its console: nobody started it from a prompt.
+  if (GetConsoleWindow() && GetConsoleProcessList(processes, 2) == 1) FreeConsole();
+}
+
+}  // namespace ui::win32

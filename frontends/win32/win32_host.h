@@ -1,0 +1,36 @@
+// The desktop window on Windows: the dialog toolkit's host on the system's own dialogs,
+// built in memory from the same templates as the other hosts.
+//
+// This header keeps the system's headers out of its includers.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ui/dialog_host.h"
+
+namespace ui::win32 {
+
+// The command id of the Help button, handled by the host itself: it opens the help.
+inline constexpr int kIdHelp = 57670;
+
+std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress = {});
+
+// The address the Help button opens for a dialog: the manual beside the program
+// (manual.html) at the section about that dialog's window
+// ("file:///C:/Program%20Files/zelupdate/manual.html#the-configuration-dialog"); empty when
+// the program has no manual beside it.
+std::string helpUrlFor(int dialogId);
+
+// Replaces the way a help address is opened (tests); an empty function restores the
+// program's own way (the user's browser, else the manual's text in a window of its own).
+// The function returns false when it could not open it.
+void setHelpOpener(std::function<bool(const std::string& url)> opener);
+
+// A program started from the Start menu or the Explorer gets a console window of its own,
+// which only stands in the way of the window: it is let go. A console that the program
+// shares with a command prompt stays.
+void releaseOwnConsole();
+
+}  // namespace ui::win32
