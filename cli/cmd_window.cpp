@@ -91,9 +91,8 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     return kExitUsage;
   }
   const std::unique_ptr<ui::DialogHost> window =
-      host::createDialogHost({.transferBarId = kIdcTransferBar, .transferredBytes = [] {
-                                return static_cast<uint64_t>(bytesSent);
-                              }});
+      host::createDialogHost({.transferBarId = kIdcTransferBar,
+                              .transferredBytes = [] { return static_cast<uint64_t>(bytesSent); }});
 #ifdef ZEL_HAVE_WIN32_WINDOW
   // Started from the Start menu, the program's own console window would stand beside it.
   ui::win32::releaseOwnConsole();

@@ -121,13 +121,13 @@ std::vector<uint16_t> buildDialogResource(const ResourceDialog& dialog) {
   putText(out, dialog.caption);
   if (dialog.style & style::kDsSetFont) {
     putWord(out, dialog.fontPoints);
-    putWord(out, 400);  // weight: normal
+    putWord(out, 400);     // weight: normal
     putWord(out, 0x0100);  // not italic; character set 1, the default
     putText(out, dialog.fontName);
   }
   for (const ResourceItem& item : dialog.items) {
     if (out.size() % 2 != 0) putWord(out, 0);  // each item on a 32-bit boundary
-    putDword(out, 0);  // help id
+    putDword(out, 0);                          // help id
     putDword(out, item.exStyle);
     putDword(out, item.style);
     putRect(out, item.rect);

@@ -263,8 +263,9 @@ void layOutBox(HWND window, const BoxWindow& box) {
   const int clientHeight = buttonsY + buttonHeight + margin;
 
   if (icon) {
-    SetWindowPos(GetDlgItem(window, kBoxIconId), nullptr, margin, margin + (contentHeight - iconSize) / 2,
-                 iconSize, iconSize, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(GetDlgItem(window, kBoxIconId), nullptr, margin,
+                 margin + (contentHeight - iconSize) / 2, iconSize, iconSize,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
   SetWindowPos(GetDlgItem(window, kBoxTextId), nullptr, textX, textY, textRect.right,
                textRect.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -288,7 +289,8 @@ INT_PTR CALLBACK boxProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
     const auto* box = reinterpret_cast<BoxWindow*>(lParam);
     SetDlgItemTextW(window, kBoxTextId, wide(box->text).c_str());
     if (box->kind != MessageBoxKind::Question) {
-      HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(box->kind == MessageBoxKind::Stop ? 32513 : 32516));
+      HICON icon =
+          LoadIconW(nullptr, MAKEINTRESOURCEW(box->kind == MessageBoxKind::Stop ? 32513 : 32516));
       SendDlgItemMessageW(window, kBoxIconId, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
     } else {
       // Neither Escape nor the title bar answers a question; one of the two buttons must.
@@ -395,17 +397,18 @@ HWND openMessageBox(const std::string& text, const std::string& caption, Message
     dialog.items.push_back(boxItem(IDOK, kClassButton, u"OK", style::kTabStop));
   }
   const std::vector<uint16_t> resource = buildDialogResource(dialog);
-  auto box = std::make_unique<BoxWindow>(BoxWindow{text, caption, kind, owner, std::move(answered)});
-  HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                           reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()),
-                                           owner, boxProcedure, reinterpret_cast<LPARAM>(box.get()));
+  auto box =
+      std::make_unique<BoxWindow>(BoxWindow{text, caption, kind, owner, std::move(answered)});
+  HWND window = CreateDialogIndirectParamW(
+      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()), owner,
+      boxProcedure, reinterpret_cast<LPARAM>(box.get()));
   if (!window) return nullptr;
   box.release();  // the window owns it now; finishBox frees it
   state().boxes.push_back(window);
   if (owner) EnableWindow(owner, FALSE);
-  MessageBeep(kind == MessageBoxKind::Stop ? MB_ICONHAND
-                                           : (kind == MessageBoxKind::Information ? MB_ICONASTERISK
-                                                                                  : MB_OK));
+  MessageBeep(kind == MessageBoxKind::Stop
+                  ? MB_ICONHAND
+                  : (kind == MessageBoxKind::Information ? MB_ICONASTERISK : MB_OK));
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
   return window;
@@ -580,9 +583,9 @@ void setTestPoll(uint32_t periodMs, std::function<void()> poll) {
 }
 
 HICON applicationIcon(int pixels) {
-  auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                            MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, pixels,
-                                            pixels, LR_SHARED));
+  auto icon =
+      static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource),
+                                    IMAGE_ICON, pixels, pixels, LR_SHARED));
   return icon ? icon : LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // the system's program icon
 }
 

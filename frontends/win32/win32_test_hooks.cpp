@@ -33,8 +33,8 @@ std::vector<std::string> itemTexts(HWND control, UINT count, UINT length, UINT t
   for (int i = 0; i < n; ++i) {
     const auto size = static_cast<int>(SendMessageW(control, length, static_cast<WPARAM>(i), 0));
     std::wstring buffer(static_cast<size_t>(std::max(0, size)) + 1, L'\0');
-    const auto got = static_cast<int>(
-        SendMessageW(control, text, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer.data())));
+    const auto got = static_cast<int>(SendMessageW(control, text, static_cast<WPARAM>(i),
+                                                   reinterpret_cast<LPARAM>(buffer.data())));
     buffer.resize(static_cast<size_t>(std::max(0, std::min(got, size))));
     out.push_back(utf8(std::u16string(buffer.begin(), buffer.end())));
   }
@@ -206,7 +206,8 @@ BoxState messageBox() {
 void answerMessageBox(MessageBoxAnswer answer) {
   HWND box = topBox();
   if (!box) return;
-  const int id = answer == MessageBoxAnswer::Yes ? IDYES : (answer == MessageBoxAnswer::No ? IDNO : IDOK);
+  const int id =
+      answer == MessageBoxAnswer::Yes ? IDYES : (answer == MessageBoxAnswer::No ? IDNO : IDOK);
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
@@ -231,7 +232,8 @@ std::vector<std::vector<std::string>> historyRows() {
       item.iSubItem = column;
       item.pszText = text;
       item.cchTextMax = 255;
-      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                   reinterpret_cast<LPARAM>(&item));
       cells.push_back(utf8(std::u16string(text, text + lstrlenW(text))));
     }
     rows.push_back(std::move(cells));
@@ -243,11 +245,13 @@ int historySelection() {
   HWND viewer = historyViewer();
   HWND list = viewer ? GetDlgItem(viewer, 102) : nullptr;
   if (!list) return -1;
-  return static_cast<int>(SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  return static_cast<int>(
+      SendMessageW(list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 void closeHistory() {
-  if (HWND viewer = historyViewer()) PostMessageW(viewer, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  if (HWND viewer = historyViewer())
+    PostMessageW(viewer, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 Picture picture(int dialogId) {

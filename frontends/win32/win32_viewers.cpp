@@ -75,8 +75,7 @@ struct HistoryState {
 };
 
 void fillTable(HWND list, const HistoryTable& table) {
-  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
-               LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+  SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   for (size_t column = 0; column < table.header.size(); ++column) {
     std::wstring title = wide(table.header[column]);
     LVCOLUMNW c{};
@@ -106,7 +105,8 @@ void fillTable(HWND list, const HistoryTable& table) {
     LVITEMW state{};
     state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     state.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(newest), reinterpret_cast<LPARAM>(&state));
+    SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(newest),
+                 reinterpret_cast<LPARAM>(&state));
     SendMessageW(list, LVM_ENSUREVISIBLE, static_cast<WPARAM>(newest), FALSE);
   }
 }
@@ -168,8 +168,8 @@ bool showHelpText(HWND owner, const std::string& anchor) {
                                 style::kEsMultiline | style::kEsReadOnly | style::kEsAutoVScroll |
                                     style::kVScroll | style::kTabStop,
                                 style::kExClientEdge));
-    dialog.items.push_back(item(IDCANCEL, kClassButton, nullptr, {363, 279, 50, 14},
-                                style::kTabStop, 0, u"Close"));
+    dialog.items.push_back(
+        item(IDCANCEL, kClassButton, nullptr, {363, 279, 50, 14}, style::kTabStop, 0, u"Close"));
     const std::vector<uint16_t> resource = buildDialogResource(dialog);
     // Owned by nobody: it stays open beside the window and does not hold it up.
     g_helpViewer = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
@@ -189,18 +189,19 @@ bool showHelpText(HWND owner, const std::string& anchor) {
 
 void runHistoryViewer(HWND owner, const HistoryTable& table) {
   ResourceDialog dialog = viewerDialog(u"History", Rect{0, 0, 480, 240});
-  dialog.items.push_back(item(kSourceId, kClassStatic, nullptr, {7, 7, 466, 18}, style::kSsNoPrefix));
-  dialog.items.push_back(item(kTableId, 0, kClassListView, {7, 28, 466, 184},
-                              style::kLvsReport | style::kLvsSingleSel | style::kLvsShowSelAlways |
-                                  style::kTabStop,
-                              style::kExClientEdge));
+  dialog.items.push_back(
+      item(kSourceId, kClassStatic, nullptr, {7, 7, 466, 18}, style::kSsNoPrefix));
+  dialog.items.push_back(
+      item(kTableId, 0, kClassListView, {7, 28, 466, 184},
+           style::kLvsReport | style::kLvsSingleSel | style::kLvsShowSelAlways | style::kTabStop,
+           style::kExClientEdge));
   dialog.items.push_back(
       item(IDCANCEL, kClassButton, nullptr, {423, 219, 50, 14}, style::kTabStop, 0, u"Close"));
   const std::vector<uint16_t> resource = buildDialogResource(dialog);
   HistoryState state{&table};
-  HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
-                                           reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()),
-                                           owner, historyProcedure, reinterpret_cast<LPARAM>(&state));
+  HWND window = CreateDialogIndirectParamW(
+      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()), owner,
+      historyProcedure, reinterpret_cast<LPARAM>(&state));
   if (!window) return;
   g_historyViewer = window;
   if (owner) EnableWindow(owner, FALSE);

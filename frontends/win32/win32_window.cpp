@@ -119,9 +119,9 @@ int Win32DialogWindow::run(HWND owner) {
   m_running = true;
   runtime::windowStarted(this);
   const std::vector<uint16_t> resource = buildDialogResource(resourceFor(m_template));
-  HWND window = CreateDialogIndirectParamW(
-      GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()), owner,
-      dialogProcedure, reinterpret_cast<LPARAM>(this));
+  HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()),
+                                           owner, dialogProcedure, reinterpret_cast<LPARAM>(this));
   if (!window) {
     // Nothing was initialised, so nothing is to be destroyed either.
     m_running = false;
@@ -169,9 +169,9 @@ void Win32DialogWindow::initialise(HWND window) {
         SendMessageW(item, PBM_SETRANGE32, 0, 100);
         break;
       case ControlKind::Icon:
-        SendMessageW(item, STM_SETICON,
-                     reinterpret_cast<WPARAM>(runtime::applicationIcon(GetSystemMetrics(SM_CXICON))),
-                     0);
+        SendMessageW(
+            item, STM_SETICON,
+            reinterpret_cast<WPARAM>(runtime::applicationIcon(GetSystemMetrics(SM_CXICON))), 0);
         break;
       default:
         break;
@@ -215,6 +215,11 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM /*l
       // The title bar's close button is a system command; the dialog decides.
       systemCommand(kSysCommandClose);
       return TRUE;
+    case WM_ENDSESSION:
+      // Windows is shutting down or the user logs off: the program ends when this returns,
+      // wherever it is. What must not be lost (the record of a run) is written now.
+      if (wParam) deliverEnd();
+      return TRUE;
     default:
       return FALSE;
   }
@@ -240,7 +245,8 @@ void Win32DialogWindow::command(int id, int code) {
     case ControlKind::PushButton:
     case ControlKind::RadioButton:
     case ControlKind::CheckBox:
-      if (code == BN_CLICKED) deliver([this, id] { m_dialog.onCommand(id, Notification::Clicked); });
+      if (code == BN_CLICKED)
+        deliver([this, id] { m_dialog.onCommand(id, Notification::Clicked); });
       break;
     case ControlKind::ListBox:
       if (code == LBN_SELCHANGE)

@@ -57,7 +57,6 @@ constexpr const char* kExitQuestion =
 constexpr const char* kNeedsExtension =
     "ERROR  \nATSC / DVB-T TV Digital Demodulator\nupdate not possible without memory extension";
 
-
 // Writes a picture of a window into the folder named by ZEL_SCREENSHOT_DIR, when set (the
 // pictures of the README are made this way).
 void screenshot(QWidget* window, const char* name) {

@@ -43,8 +43,8 @@ TEST(DemoWindowWin32, runs_a_whole_update_of_the_simulated_instrument_and_keeps_
       .check("lines", [&listAtEnd] { listAtEnd = hooks::listLines(kIddUpdate, kIdcStatusList); })
       .click(kIddUpdate, kIdcExit);
   driver.start();
-  std::vector<std::string> args = {"zelupdate", "demo", dir.file("demo"), "--window", "--speed",
-                                   "virtual"};
+  std::vector<std::string> args = {"zelupdate", "demo",    dir.file("demo"),
+                                   "--window",  "--speed", "virtual"};
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

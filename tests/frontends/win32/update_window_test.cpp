@@ -19,8 +19,8 @@
 #include "serial/com_ports.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
-#include "tests/frontends/window_run_lines.h"
 #include "tests/frontends/win32/window_driver.h"
+#include "tests/frontends/window_run_lines.h"
 #include "tests/support/temp_dir.h"
 #include "ui/history_view.h"
 
@@ -79,9 +79,10 @@ class UpdateWindowWin32 : public ::testing::Test {
   }
 
   int runWindow() {
-    auto host = ui::win32::createDialogHost(
-        {.transferBarId = kIdcTransferBar,
-         .transferredBytes = [] { return static_cast<uint64_t>(bytesSent); }});
+    auto host =
+        ui::win32::createDialogHost({.transferBarId = kIdcTransferBar, .transferredBytes = [] {
+                                       return static_cast<uint64_t>(bytesSent);
+                                     }});
     driver.start();
     const int result = host->runModal(*dialog);
     EXPECT_TRUE(driver.done());
@@ -116,7 +117,8 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
                EXPECT_FALSE(enabled(kIddUpdate, kIdcConfiguration));
                EXPECT_FALSE(enabled(kIddUpdate, kIdcCancel));
                EXPECT_TRUE(hooks::control(kIddUpdate, kIdcExit).defaultButton);
-               EXPECT_EQ(hooks::comboTexts(kIddUpdate, kIdcPortList), (Lines{"COM1", "COM10", "COM2"}));
+               EXPECT_EQ(hooks::comboTexts(kIddUpdate, kIdcPortList),
+                         (Lines{"COM1", "COM10", "COM2"}));
                EXPECT_EQ(hooks::comboSelection(kIddUpdate, kIdcPortList), 0);
                // Every control stands at its template rectangle (a drop-down list is as high
                // as the system makes it).
@@ -147,7 +149,8 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
                EXPECT_EQ(dialog->m_serialSettings.portNumber, 10);
                hooks::systemCommand(kIddUpdate, kSystemCommandClose);
              })
-      .check("the title bar's close did nothing", [] { EXPECT_TRUE(hooks::dialogShown(kIddUpdate)); })
+      .check("the title bar's close did nothing",
+             [] { EXPECT_TRUE(hooks::dialogShown(kIddUpdate)); })
       .check("about", [] { hooks::systemCommand(kIddUpdate, kIdmAboutBox); })
       .waitForDialog(kIddAbout)
       .click(kIddAbout, ui::kIdOk)
@@ -168,12 +171,11 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
       .click(kIddUpdate, kIdcHelp)
       .then("help asked for", [&helpAsked] { return !helpAsked.empty(); })
       // Escape ends the dialog while no run is active.
-      .then("escape",
-            [] {
-              if (!hooks::dialogHasInput(kIddUpdate)) return false;
-              hooks::pressKey(kVirtualKeyEscape);
-              return true;
-            });
+      .then("escape", [] {
+        if (!hooks::dialogHasInput(kIddUpdate)) return false;
+        hooks::pressKey(kVirtualKeyEscape);
+        return true;
+      });
   EXPECT_EQ(runWindow(), ui::kIdCancel);
   ui::win32::setHelpOpener({});
   ui::setHistoryProvider({});
@@ -207,9 +209,11 @@ TEST_P(ConfigurationRefusalWin32, keeps_the_dialog_open_until_a_valid_choice) {
       .waitForDialog(kIddConfig)
       .check("extension off", [] { EXPECT_FALSE(checked(kIddConfig, kIdcMemoryExtension)); })
       .click(kIddConfig, c.refusedOption)
-      .check("picture", [&c] {
-        if (c.refusedOption == kIdcOptionB10) win32_test::screenshot(kIddConfig, "config-win32.png");
-      })
+      .check("picture",
+             [&c] {
+               if (c.refusedOption == kIdcOptionB10)
+                 win32_test::screenshot(kIddConfig, "config-win32.png");
+             })
       .click(kIddConfig, ui::kIdOk)
       .answer(kNeedsExtension, Answer::Ok)
       .check("still open",
@@ -251,7 +255,8 @@ TEST_F(UpdateWindowWin32, a_whole_automatic_run_ends_with_the_lines_of_every_win
             [&] {
               EXPECT_TRUE(checked(kIddUpdate, kIdcAutomatic));
               EXPECT_FALSE(hooks::dialogShown(kIddConfig));
-              highestTransfer = std::max(highestTransfer, hooks::progressPos(kIddUpdate, kIdcTransferBar));
+              highestTransfer =
+                  std::max(highestTransfer, hooks::progressPos(kIddUpdate, kIdcTransferBar));
               busyMoved = busyMoved || hooks::progressPos(kIddUpdate, kIdcBusyBar) > 0;
               if (numbersAtHalf.empty() && highestTransfer >= 50)
                 numbersAtHalf = hooks::control(kIddUpdate, ui::kIdProgressNumbers).text;

@@ -69,7 +69,8 @@ std::string png(const hooks::Picture& picture) {
   std::string header;
   putBig(header, static_cast<uint32_t>(picture.width));
   putBig(header, static_cast<uint32_t>(picture.height));
-  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter, no interlace
+  header +=
+      std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB, deflate, no filter, no interlace
   std::string out = "\x89PNG\r\n\x1a\n";
   chunk(out, "IHDR", header);
   chunk(out, "IDAT", zlib);
