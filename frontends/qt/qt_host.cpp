@@ -13,10 +13,9 @@
 
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/qt_window.h"
-#include "platform/clock.h"
 #include "platform/message_pump.h"
-#include "platform/requests.h"
 #include "run/run_progress.h"
+#include "ui/host_services.h"
 
 namespace ui::qt {
 namespace {
@@ -40,13 +39,6 @@ constexpr HelpSection kHelpSections[] = {
     {102, "the-main-window"},
     {130, "the-configuration-dialog"},
     {100, "the-main-window"},
-};
-
-struct Timer {
-  QtDialogWindow* window;
-  int timerId;
-  uint64_t periodMicros;
-  uint64_t dueMicros;
 };
 
 // Holds back user input to a window's controls, other than its push buttons, while the
@@ -81,24 +73,20 @@ class InputGuard final : public QObject {
 
 struct Runtime {
   std::vector<QtDialogWindow*> windows;
-  std::vector<Timer> timers;
+  HostTimers timers;
+  HostTermination termination;
   QTimer* poll = nullptr;
   QTimer* signalPoll = nullptr;
   InputGuard* guard = nullptr;
   int pumpDepth = 0;
   int pumpRounds = 0;
   uint64_t dispatched = 0;
-  bool serving = false;
   std::function<bool(const std::string&)> helpOpener;
 };
 
 Runtime& state() {
   static Runtime runtime;
   return runtime;
-}
-
-uint64_t nowMicros() {
-  return platform::clock().nowMicros();
 }
 
 // The icon: an instrument's front with its screen and the arrow of a download.
@@ -156,47 +144,29 @@ class Host final : public DialogHost {
 namespace runtime {
 namespace {
 
-// Requests to end the program (SIGTERM, SIGHUP); the first is served at the next pump or
-// poll as a cancel; the second too, as the end of the program: the windows write what must
-// not be lost and the program ends by the signal (an alarm ends it should no pump or poll
-// come); a third ends it at once.
-int g_terminationsSeen = 0;
-bool g_terminationServed = false;
-constexpr unsigned kEndGraceSeconds = 2;
-std::unique_ptr<platform::RequestCatcher> g_requests;
-
-// The innermost window hears of the request as a system command; a window that does not
-// handle it ends as with its cancel. At a second request every window hears of the end,
+// The innermost window hears of a request to end as a system command; a window that does
+// not handle it ends as with its cancel. At a second request every window hears of the end,
 // innermost first, and the program ends.
 void serveTermination() {
   Runtime& rt = state();
-  g_terminationsSeen += platform::takeAllRequests(platform::Request::Termination);
-  if (g_terminationsSeen >= 2) {
-    // On the way out; the record's append is bounded by its own lock wait.
-    platform::cancelEndGrace();
-    const std::vector<QtDialogWindow*> windows = rt.windows;
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
-    platform::endAsRequested();
-  }
-  if (g_terminationServed || g_terminationsSeen == 0 || rt.windows.empty()) return;
-  g_terminationServed = true;
-  rt.windows.back()->deliverTermination();
+  rt.termination.serve(
+      !rt.windows.empty(), [&rt] { rt.windows.back()->deliverTermination(); },
+      [&rt] {
+        const std::vector<QtDialogWindow*> windows = rt.windows;
+        for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
+      });
 }
 
 }  // namespace
 
 bool terminationRequested() {
-  return g_terminationsSeen != 0 || platform::pendingRequests(platform::Request::Termination) != 0;
+  return state().termination.requested();
 }
 
 void windowStarted(QtDialogWindow* window) {
   Runtime& rt = state();
   if (rt.windows.empty()) {
-    g_requests = std::make_unique<platform::RequestCatcher>(
-        platform::RequestCatching{.interrupt = false,
-                                  .termination = true,
-                                  .secondTerminationEnds = true,
-                                  .secondTerminationGraceSeconds = kEndGraceSeconds});
+    rt.termination.start();
     if (!rt.signalPoll) {
       rt.signalPoll = new QTimer(QCoreApplication::instance());
       rt.signalPoll->setInterval(kTimerPollMs);
@@ -224,7 +194,7 @@ void windowStarted(QtDialogWindow* window) {
 
 void windowEnded(QtDialogWindow* window) {
   Runtime& rt = state();
-  std::erase_if(rt.timers, [window](const Timer& t) { return t.window == window; });
+  rt.timers.killAll(window);
   const auto it = std::find(rt.windows.begin(), rt.windows.end(), window);
   if (it == rt.windows.end()) return;
   rt.windows.erase(it);
@@ -233,58 +203,27 @@ void windowEnded(QtDialogWindow* window) {
     platform::setMessagePumpHook({});
     setBoundedWaitHook({});
     if (rt.signalPoll) rt.signalPoll->stop();
-    g_requests.reset();
-    g_terminationsSeen = 0;
-    g_terminationServed = false;
+    rt.termination.stop();
   }
 }
 
 void setTimer(QtDialogWindow* window, int timerId, uint32_t periodMs) {
   Runtime& rt = state();
-  const uint64_t period = static_cast<uint64_t>(periodMs == 0 ? 1 : periodMs) * 1000;
-  bool found = false;
-  for (Timer& t : rt.timers) {
-    if (t.window == window && t.timerId == timerId) {
-      t.periodMicros = period;
-      t.dueMicros = nowMicros() + period;
-      found = true;
-    }
-  }
-  if (!found) rt.timers.push_back(Timer{window, timerId, period, nowMicros() + period});
+  rt.timers.set(window, timerId, periodMs);
   if (rt.poll && !rt.poll->isActive()) rt.poll->start();
 }
 
 void killTimer(QtDialogWindow* window, int timerId) {
   Runtime& rt = state();
-  std::erase_if(rt.timers,
-                [&](const Timer& t) { return t.window == window && t.timerId == timerId; });
+  rt.timers.kill(window, timerId);
   if (rt.timers.empty() && rt.poll) rt.poll->stop();
 }
 
 bool serveDueTimers() {
-  Runtime& rt = state();
-  // A tick handler that waits would serve the timers itself; one round at a time.
-  if (rt.serving) return false;
-  rt.serving = true;
-  bool fired = false;
-  const uint64_t now = nowMicros();
-  // Copies: a handler may set or kill timers.
-  const std::vector<Timer> timers = rt.timers;
-  for (const Timer& due : timers) {
-    if (due.dueMicros > now) continue;
-    bool stillSet = false;
-    for (Timer& t : rt.timers) {
-      if (t.window == due.window && t.timerId == due.timerId && t.dueMicros == due.dueMicros) {
-        t.dueMicros = now + t.periodMicros;
-        stillSet = true;
-      }
-    }
-    if (!stillSet) continue;
-    due.window->deliverTimer(due.timerId);
-    fired = true;
-  }
-  rt.serving = false;
-  return fired;
+  // The window is one of the host's while its timers run: windowEnded kills them.
+  return state().timers.serveDue([](void* window, int timerId) {
+    static_cast<QtDialogWindow*>(window)->deliverTimer(timerId);
+  });
 }
 
 bool pump() {

@@ -15,10 +15,9 @@
 
 #include "frontends/win32/dialog_resource.h"
 #include "frontends/win32/win32_window.h"
-#include "platform/clock.h"
 #include "platform/message_pump.h"
-#include "platform/requests.h"
 #include "run/run_progress.h"
+#include "ui/host_services.h"
 
 namespace ui::win32 {
 namespace {
@@ -46,22 +45,15 @@ constexpr HelpSection kHelpSections[] = {
     {100, "the-main-window"},
 };
 
-struct Timer {
-  Win32DialogWindow* window;
-  int timerId;
-  uint64_t periodMicros;
-  uint64_t dueMicros;
-};
-
 struct Runtime {
   std::vector<Win32DialogWindow*> windows;
-  std::vector<Timer> timers;
+  HostTimers timers;
+  HostTermination termination;
   std::vector<HWND> boxes;
   UINT_PTR poll = 0;
   int pumpDepth = 0;
   int pumpRounds = 0;
   uint64_t dispatched = 0;
-  bool serving = false;
   std::function<bool(const std::string&)> helpOpener;
   std::function<void()> testPoll;
   UINT_PTR testTimer = 0;
@@ -73,56 +65,22 @@ Runtime& state() {
   return runtime;
 }
 
-uint64_t nowMicros() {
-  return platform::clock().nowMicros();
-}
-
-// Requests to end the program (Ctrl-Break, the console closing): the first is served at the
-// next pump or poll as a cancel; the second as the end of the program, after the windows
-// have written what must not be lost.
-int g_terminationsSeen = 0;
-bool g_terminationServed = false;
-constexpr unsigned kEndGraceSeconds = 2;
-std::unique_ptr<platform::RequestCatcher> g_requests;
-
+// The innermost window hears of a request to end as a system command; at a second request
+// every window hears of the end, innermost first, and the program ends.
 void serveTermination() {
   Runtime& rt = state();
-  g_terminationsSeen += platform::takeAllRequests(platform::Request::Termination);
-  if (g_terminationsSeen >= 2) {
-    platform::cancelEndGrace();
-    const std::vector<Win32DialogWindow*> windows = rt.windows;
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
-    platform::endAsRequested();
-  }
-  if (g_terminationServed || g_terminationsSeen == 0 || rt.windows.empty()) return;
-  g_terminationServed = true;
-  rt.windows.back()->deliverTermination();
+  rt.termination.serve(
+      !rt.windows.empty(), [&rt] { rt.windows.back()->deliverTermination(); },
+      [&rt] {
+        const std::vector<Win32DialogWindow*> windows = rt.windows;
+        for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
+      });
 }
 
 bool serveDueTimers() {
-  Runtime& rt = state();
-  // A tick handler that waits would serve the timers itself; one round at a time.
-  if (rt.serving) return false;
-  rt.serving = true;
-  bool fired = false;
-  const uint64_t now = nowMicros();
-  // Copies: a handler may set or kill timers.
-  const std::vector<Timer> timers = rt.timers;
-  for (const Timer& due : timers) {
-    if (due.dueMicros > now) continue;
-    bool stillSet = false;
-    for (Timer& t : rt.timers) {
-      if (t.window == due.window && t.timerId == due.timerId && t.dueMicros == due.dueMicros) {
-        t.dueMicros = now + t.periodMicros;
-        stillSet = true;
-      }
-    }
-    if (!stillSet) continue;
-    due.window->deliverTimer(due.timerId);
-    fired = true;
-  }
-  rt.serving = false;
-  return fired;
+  return state().timers.serveDue([](void* window, int timerId) {
+    static_cast<Win32DialogWindow*>(window)->deliverTimer(timerId);
+  });
 }
 
 void CALLBACK pollTimers(HWND, UINT, UINT_PTR, DWORD) {
@@ -434,11 +392,7 @@ namespace runtime {
 void windowStarted(Win32DialogWindow* window) {
   Runtime& rt = state();
   if (rt.windows.empty()) {
-    g_requests = std::make_unique<platform::RequestCatcher>(
-        platform::RequestCatching{.interrupt = false,
-                                  .termination = true,
-                                  .secondTerminationEnds = true,
-                                  .secondTerminationGraceSeconds = kEndGraceSeconds});
+    rt.termination.start();
     rt.poll = SetTimer(nullptr, 0, kPollMs, pollTimers);
     platform::setMessagePumpHook([] { return pump(); });
     // The reboot wait shows its countdown at each of its tries, also between pumps.
@@ -451,7 +405,7 @@ void windowStarted(Win32DialogWindow* window) {
 
 void windowEnded(Win32DialogWindow* window) {
   Runtime& rt = state();
-  std::erase_if(rt.timers, [window](const Timer& t) { return t.window == window; });
+  rt.timers.killAll(window);
   const auto it = std::find(rt.windows.begin(), rt.windows.end(), window);
   if (it == rt.windows.end()) return;
   rt.windows.erase(it);
@@ -460,9 +414,7 @@ void windowEnded(Win32DialogWindow* window) {
     setBoundedWaitHook({});
     if (rt.poll) KillTimer(nullptr, rt.poll);
     rt.poll = 0;
-    g_requests.reset();
-    g_terminationsSeen = 0;
-    g_terminationServed = false;
+    rt.termination.stop();
   }
 }
 
@@ -471,21 +423,11 @@ const std::vector<Win32DialogWindow*>& windows() {
 }
 
 void setTimer(Win32DialogWindow* window, int timerId, uint32_t periodMs) {
-  Runtime& rt = state();
-  const uint64_t period = static_cast<uint64_t>(periodMs == 0 ? 1 : periodMs) * 1000;
-  for (Timer& t : rt.timers) {
-    if (t.window == window && t.timerId == timerId) {
-      t.periodMicros = period;
-      t.dueMicros = nowMicros() + period;
-      return;
-    }
-  }
-  rt.timers.push_back(Timer{window, timerId, period, nowMicros() + period});
+  state().timers.set(window, timerId, periodMs);
 }
 
 void killTimer(Win32DialogWindow* window, int timerId) {
-  std::erase_if(state().timers,
-                [&](const Timer& t) { return t.window == window && t.timerId == timerId; });
+  state().timers.kill(window, timerId);
 }
 
 bool pump() {
@@ -526,7 +468,7 @@ void countDispatch() {
 }
 
 bool terminationRequested() {
-  return g_terminationsSeen != 0 || platform::pendingRequests(platform::Request::Termination) != 0;
+  return state().termination.requested();
 }
 
 void runLoop(const std::function<bool()>& done) {
