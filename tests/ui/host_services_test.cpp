@@ -20,7 +20,9 @@ TEST(HostTimers, fire_by_program_time_once_per_round_and_follow_their_handlers) 
   std::vector<std::string> fired;
   const auto serve = [&](const std::function<void(void*, int)>& extra = {}) {
     return timers.serveDue([&](void* window, int id) {
-      fired.push_back((window == &windowA ? "A" : "B") + std::to_string(id));
+      std::string name(1, window == &windowA ? 'A' : 'B');
+      name.append(std::to_string(id));
+      fired.push_back(name);
       if (extra) extra(window, id);
     });
   };
