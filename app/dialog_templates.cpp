@@ -23,7 +23,7 @@ const ui::DialogTemplate& aboutDialogTemplate() {
           {-1,
            ControlKind::StaticText,
            "Service tool of the ZEL test receivers",
-           {40, 25, 119, 8},
+           {40, 25, 170, 8},
            0},
           {ui::kIdOk,
            ControlKind::PushButton,

@@ -254,11 +254,11 @@ void closeHistory() {
     PostMessageW(viewer, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
-Picture picture(int dialogId) {
+namespace {
+
+Picture pictureOf(HWND hwnd) {
   Picture out;
-  Win32DialogWindow* window = shown(dialogId);
-  if (!window) return out;
-  HWND hwnd = window->handle();
+  if (!hwnd || !IsWindowVisible(hwnd)) return out;
   RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
   RECT r{};
   GetWindowRect(hwnd, &r);
@@ -291,6 +291,17 @@ Picture picture(int dialogId) {
   DeleteDC(memory);
   ReleaseDC(hwnd, source);
   return out;
+}
+
+}  // namespace
+
+Picture picture(int dialogId) {
+  Win32DialogWindow* window = shown(dialogId);
+  return pictureOf(window ? window->handle() : nullptr);
+}
+
+Picture messageBoxPicture() {
+  return pictureOf(topBox());
 }
 
 }  // namespace ui::win32::test_hooks

@@ -79,5 +79,7 @@ struct Picture {
   std::vector<uint32_t> pixels;
 };
 Picture picture(int dialogId);
+// The same of the message box that is open now.
+Picture messageBoxPicture();
 
 }  // namespace ui::win32::test_hooks

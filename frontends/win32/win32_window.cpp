@@ -168,13 +168,19 @@ void Win32DialogWindow::initialise(HWND window) {
       case ControlKind::ProgressBar:
         SendMessageW(item, PBM_SETRANGE32, 0, 100);
         break;
-      case ControlKind::Icon:
-        SendMessageW(
-            item, STM_SETICON,
-            reinterpret_cast<WPARAM>(runtime::applicationIcon(GetSystemMetrics(SM_CXICON))), 0);
-        break;
       default:
         break;
+    }
+  }
+  // The icon controls (they have no id of their own) show the program's icon.
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t name[16] = {};
+    GetClassNameW(child, name, 16);
+    if (lstrcmpiW(name, L"Static") == 0 &&
+        (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      SendMessageW(child, STM_SETICON,
+                   reinterpret_cast<WPARAM>(runtime::applicationIcon(GetSystemMetrics(SM_CXICON))),
+                   0);
     }
   }
   m_dialog.m_window = this;

@@ -153,6 +153,7 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
              [] { EXPECT_TRUE(hooks::dialogShown(kIddUpdate)); })
       .check("about", [] { hooks::systemCommand(kIddUpdate, kIdmAboutBox); })
       .waitForDialog(kIddAbout)
+      .check("about picture", [] { win32_test::screenshot(kIddAbout, "about-win32.png"); })
       .click(kIddAbout, ui::kIdOk)
       .then("about closed", [] { return !hooks::dialogShown(kIddAbout); })
       .check("history", [] { hooks::systemCommand(kIddUpdate, 0x0E00); })
@@ -215,6 +216,12 @@ TEST_P(ConfigurationRefusalWin32, keeps_the_dialog_open_until_a_valid_choice) {
                  win32_test::screenshot(kIddConfig, "config-win32.png");
              })
       .click(kIddConfig, ui::kIdOk)
+      .then("the refusal's picture",
+            [&c] {
+              if (!hooks::messageBox().shown) return false;
+              if (c.refusedOption == kIdcOptionB10) win32_test::boxScreenshot("refusal-win32.png");
+              return true;
+            })
       .answer(kNeedsExtension, Answer::Ok)
       .check("still open",
              [&c] {
@@ -308,7 +315,9 @@ TEST_F(UpdateWindowWin32, cancel_answered_no_after_30_s_leaves_the_run_unchanged
                 EXPECT_TRUE(box.noIsDefault);
               }
               // The engine goes on below the question, on the program clock.
-              return clock.nowMicros() >= opened + 30'000'000;
+              if (clock.nowMicros() < opened + 30'000'000) return false;
+              win32_test::boxScreenshot("question-win32.png");
+              return true;
             })
       .then("Enter answers No",
             [] {

@@ -80,8 +80,9 @@ std::string png(const hooks::Picture& picture) {
 
 }  // namespace
 
-void screenshot(int dialogId, const char* name) {
-  const hooks::Picture picture = hooks::picture(dialogId);
+namespace {
+
+void save(const hooks::Picture& picture, const char* name) {
   ASSERT_GT(picture.width, 0) << name;
   const char* dir = std::getenv("ZEL_SCREENSHOT_DIR");
   if (!dir || !*dir) return;
@@ -89,6 +90,16 @@ void screenshot(int dialogId, const char* name) {
   const std::string bytes = png(picture);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   EXPECT_TRUE(out.good()) << name;
+}
+
+}  // namespace
+
+void screenshot(int dialogId, const char* name) {
+  save(hooks::picture(dialogId), name);
+}
+
+void boxScreenshot(const char* name) {
+  save(hooks::messageBoxPicture(), name);
 }
 
 WindowDriver::WindowDriver(int timeoutMs) : m_timeoutMs(timeoutMs) {}

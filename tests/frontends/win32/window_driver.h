@@ -61,5 +61,7 @@ class WindowDriver {
 // Writes a picture of a dialog window into the folder named by ZEL_SCREENSHOT_DIR, when set
 // (the README's pictures are made this way); fails the test when there is no picture.
 void screenshot(int dialogId, const char* name);
+// The same of the message box that is open now.
+void boxScreenshot(const char* name);
 
 }  // namespace win32_test
