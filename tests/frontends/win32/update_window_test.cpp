@@ -14,6 +14,7 @@
 #include "frontends/win32/win32_test_hooks.h"
 #include "platform/clock.h"
 #include "platform/profile.h"
+#include "platform/requests.h"
 #include "run/run_progress.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
@@ -335,6 +336,20 @@ TEST_F(UpdateWindowWin32, cancel_answered_no_after_30_s_leaves_the_run_unchanged
   runWindow();
   EXPECT_TRUE(dialog->m_lastRunSucceeded);
   ASSERT_EQ(driver.boxes().size(), 1u);
+}
+
+// A request to end the program (Ctrl-Break, the console closing) acts as Cancel answered
+// Yes: the run ends with its lines, its boxes no longer wait for anyone, the window closes.
+TEST_F(UpdateWindowWin32, a_request_to_end_ends_the_run_with_its_lines_and_closes_the_window) {
+  driver.click(kIddUpdate, kIdcRun)
+      .then("programming", [] { return hasLine("Download processor firmware"); })
+      .check("request", [] { platform::postRequest(platform::Request::Termination); });
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+  EXPECT_EQ(cancelRequested, 1);
+  EXPECT_TRUE(hasLine("ERROR Download processor firmware (FFFF)"));
+  EXPECT_FALSE(hasLine("OK    Get checksum from target"));
+  EXPECT_FALSE(dialog->m_lastRunSucceeded);
+  EXPECT_EQ(dialog->m_recorder.m_record.outcome, "cancelled");
 }
 
 }  // namespace
