@@ -14,7 +14,6 @@
 #include <optional>
 
 #include "frontends/win32/dialog_resource.h"
-#include "frontends/win32/win32_window.h"
 #include "platform/message_pump.h"
 #include "run/run_progress.h"
 #include "ui/host_services.h"
