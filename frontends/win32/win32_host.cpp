@@ -504,12 +504,14 @@ bool openHelp(const std::string& url) {
   std::string anchor;
   const size_t hash = url.find('#');
   if (hash != std::string::npos) anchor = url.substr(hash + 1);
-  if (rt.helpOpener) return !url.empty() && rt.helpOpener(url);
   HWND owner = rt.windows.empty() ? nullptr : rt.windows.back()->handle();
   if (!url.empty()) {
-    const auto result = reinterpret_cast<INT_PTR>(
-        ShellExecuteW(owner, L"open", wide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
-    if (result > 32) return true;
+    if (rt.helpOpener) {
+      if (rt.helpOpener(url)) return true;
+    } else if (reinterpret_cast<INT_PTR>(ShellExecuteW(owner, L"open", wide(url).c_str(), nullptr,
+                                                       nullptr, SW_SHOWNORMAL)) > 32) {
+      return true;
+    }
   }
   // No browser took it: the manual's text in a window of the program.
   return showHelpText(owner, anchor);

@@ -23,9 +23,9 @@ std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress = {});
 // the program has no manual beside it.
 std::string helpUrlFor(int dialogId);
 
-// Replaces the way a help address is opened (tests); an empty function restores the
-// program's own way (the user's browser, else the manual's text in a window of its own).
-// The function returns false when it could not open it.
+// Replaces the user's browser as the way a help address is opened (tests); an empty function
+// restores it. The function returns false when it could not open it: the manual's text is
+// shown in a window of the program then.
 void setHelpOpener(std::function<bool(const std::string& url)> opener);
 
 // A program started from the Start menu or the Explorer gets a console window of its own,

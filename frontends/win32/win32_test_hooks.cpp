@@ -212,6 +212,23 @@ void answerMessageBox(MessageBoxAnswer answer) {
                reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
+std::string helpTextTopLine() {
+  HWND viewer = helpTextViewer();
+  HWND edit = viewer && IsWindowVisible(viewer) ? GetDlgItem(viewer, 100) : nullptr;
+  if (!edit) return {};
+  const auto line = static_cast<WPARAM>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+  wchar_t text[256] = {};
+  text[0] = 255;  // the buffer's size, as EM_GETLINE reads it
+  const auto length =
+      static_cast<int>(SendMessageW(edit, EM_GETLINE, line, reinterpret_cast<LPARAM>(text)));
+  return utf8(std::u16string(text, text + std::clamp(length, 0, 255)));
+}
+
+void closeHelpText() {
+  if (HWND viewer = helpTextViewer())
+    PostMessageW(viewer, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
 bool historyShown() {
   return historyViewer() && IsWindowVisible(historyViewer());
 }

@@ -71,6 +71,10 @@ std::vector<std::vector<std::string>> historyRows();
 int historySelection();
 void closeHistory();
 
+// The help's text window: the line at its top (empty when it is not open), and its closing.
+std::string helpTextTopLine();
+void closeHelpText();
+
 // A picture of a dialog window with its frame: width, height and the pixels, row by row
 // from the top, 0x00RRGGBB. Empty when the window is not shown.
 struct Picture {

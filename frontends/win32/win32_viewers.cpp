@@ -148,19 +148,21 @@ std::string readWhole(const std::wstring& path) {
 bool showHelpText(HWND owner, const std::string& anchor) {
   const std::string markdown = readWhole(programFolder() + L"manual.md");
   if (markdown.empty()) return false;
-  // The edit control breaks lines at CR LF only; the heading's line is where the view opens.
+  // The edit control breaks lines at CR LF only; the view opens at the heading's first
+  // character (the control wraps long lines, so its line numbers are not the file's).
   std::string text;
-  int line = 0;
-  int headingLine = -1;
+  size_t headingAt = 0;
+  bool headingFound = false;
   std::istringstream lines(markdown);
   for (std::string l; std::getline(lines, l);) {
     if (!l.empty() && l.back() == '\r') l.pop_back();
-    if (headingLine < 0 && !anchor.empty() && l.rfind('#', 0) == 0 &&
+    if (!headingFound && !anchor.empty() && l.rfind('#', 0) == 0 &&
         headingAnchor(l.substr(l.find_first_not_of('#'))) == anchor) {
-      headingLine = line;
+      headingFound = true;
+      headingAt = text.size();
     }
-    text += l + "\r\n";
-    ++line;
+    text += l;
+    text += "\r\n";
   }
   if (!g_helpViewer) {
     ResourceDialog dialog = viewerDialog(u"Help - manual.md", Rect{0, 0, 420, 300});
@@ -180,10 +182,13 @@ bool showHelpText(HWND owner, const std::string& anchor) {
   }
   HWND edit = GetDlgItem(g_helpViewer, kTextId);
   SetWindowTextW(edit, wide(text).c_str());
-  const auto first = static_cast<int>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
-  SendMessageW(edit, EM_LINESCROLL, 0, std::max(0, headingLine) - first);
+  // Shown first: the lines wrap anew once the scroll bar takes its room.
   ShowWindow(g_helpViewer, SW_SHOW);
   SetForegroundWindow(g_helpViewer);
+  const auto headingChar = static_cast<WPARAM>(wide(text.substr(0, headingAt)).size());
+  const auto headingLine = static_cast<int>(SendMessageW(edit, EM_LINEFROMCHAR, headingChar, 0));
+  const auto first = static_cast<int>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+  SendMessageW(edit, EM_LINESCROLL, 0, headingLine - first);
   return true;
 }
 
@@ -212,6 +217,10 @@ void runHistoryViewer(HWND owner, const HistoryTable& table) {
   g_historyViewer = nullptr;
   DestroyWindow(window);
   if (owner) SetActiveWindow(owner);
+}
+
+HWND helpTextViewer() {
+  return g_helpViewer;
 }
 
 HWND historyViewer() {

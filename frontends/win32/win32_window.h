@@ -168,6 +168,7 @@ HICON applicationIcon(int pixels);
 // The manual's text (manual.md beside the program) in a read-only window of its own, at the
 // heading with `anchor`, without a loop of its own. False when there is no manual.
 bool showHelpText(HWND owner, const std::string& anchor);
+HWND helpTextViewer();
 // The history table, modal, the newest row selected and in view.
 void runHistoryViewer(HWND owner, const HistoryTable& table);
 HWND historyViewer();

@@ -187,6 +187,24 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
   EXPECT_EQ(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 0, dir->file("zelupdate.ini")), 10);
 }
 
+// Where no browser takes the manual's page, Help shows the manual's text at the window's section.
+TEST_F(UpdateWindowWin32, help_without_a_browser_shows_the_manuals_text_at_the_section) {
+  ui::win32::setHelpOpener([](const std::string&) { return false; });
+  driver.click(kIddUpdate, kIdcHelp)
+      .then("the text at the section",
+            [] {
+              if (hooks::helpTextTopLine().empty()) return false;
+              EXPECT_EQ(hooks::helpTextTopLine(), "## The main window");
+              hooks::closeHelpText();
+              return true;
+            })
+      .then("closed", [] { return hooks::helpTextTopLine().empty(); })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  ui::win32::setHelpOpener({});
+  EXPECT_TRUE(driver.boxes().empty());
+}
+
 struct RefusalCase {
   const char* name;
   int refusedOption;
