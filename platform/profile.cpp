@@ -227,8 +227,7 @@ bool writePrivateProfileString(const std::string& section, const std::string& ke
   }
   std::vector<Line> lines = splitLines(contents);
   // New lines take the line end the file already uses.
-  std::string end = "\n";
-  if (!lines.empty() && lines.front().end == "\r\n") end = "\r\n";
+  const std::string end = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
 
   const std::string entry = std::string(trim(key)) + "=" + value;
   const Position position = locate(lines, section, key);
