@@ -5,79 +5,91 @@
 #include <vector>
 
 #include "app/flash_backup.h"
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "cli/console_run.h"
 #include "serial/com_ports.h"
 
 namespace {
 
-constexpr const char* kBackupUsage =
-    "usage: zelupdate backup [--port PORT] [--assume-yes] [--transcript FILE] DIR\n"
-    "  reads the processor flash areas an automatic update would erase into the new or empty\n"
-    "  folder DIR (one file per area and manifest.json, written last) and boots the instrument\n"
-    "  unchanged; the update's loader and transfer program are read from the current folder.\n"
-    "  The DSP module of an option cannot be read and is not saved.\n";
-constexpr const char* kRestoreUsage =
-    "usage: zelupdate restore [--port PORT] [--force] [--assume-yes] [--transcript FILE] DIR\n"
-    "  checks the backup in DIR (every file against its SHA-256), identifies the instrument and\n"
-    "  refuses another one (serial number or hardware word differ) unless --force; then erases\n"
-    "  the saved areas, programs them back, reads them back to verify, and reboots.\n";
-
-// The options both commands share; false after a usage message.
-bool parseBackupArgs(const char* command, const char* usage, const std::vector<std::string>& args,
-                     const CommonOptions& common, ConsoleRunRequest& request, std::string& folder,
-                     bool* force) {
-  const auto fail = [&](const std::string& detail) {
-    std::fprintf(stderr, "zelupdate %s: %s\n%s", command,
-                 platform::printablePortName(detail).c_str(), usage);
-    return false;
-  };
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size() && !args[i + 1].empty();
-    if (arg == "--port") {
-      if (!hasValue) return fail("--port needs a port");
-      request.port = runPortText(args[++i], settingsFileFor(common));
-      if (request.port.empty()) return fail("not a port: " + args[i]);
-    } else if (arg == "--assume-yes") {
-      request.assumeYes = true;
-    } else if (arg == "--transcript") {
-      if (!hasValue) return fail("--transcript needs a file name");
-      request.transcriptFile = args[++i];
-    } else if (arg == "--force" && force != nullptr) {
-      *force = true;
-    } else if (arg.starts_with("-") || !folder.empty() || arg.empty()) {
-      return fail("unknown argument: " + arg);
-    } else {
-      folder = arg;
-    }
+// What both commands share: the port, the answers, the transcript and the folder.
+class BackupFolderCommand : public Command {
+ public:
+  void define(CLI::App& app) override {
+    cli::addPortOption(app, m_port);
+    cli::addAssumeYesOption(app, m_request.assumeYes);
+    cli::addTranscriptOption(app, m_request.transcriptFile);
+    app.add_option("DIR", m_folder, "the backup folder")
+        ->type_name("")
+        ->check(cli::nameValue("a folder"));
   }
-  if (folder.empty()) return fail("no backup folder given");
-  return true;
-}
+
+  std::string check(const CommonOptions& common) override {
+    if (!m_port.empty()) {
+      if (std::string why = cli::takePort(m_port, settingsFileFor(common), m_request.port);
+          !why.empty()) {
+        return why;
+      }
+    }
+    if (m_folder.empty()) return "no backup folder given";
+    return std::string();
+  }
+
+  int run(const CommonOptions& common) override { return runInConsole(m_request, common); }
+
+ protected:
+  ConsoleRunRequest m_request;
+  std::string m_port;
+  std::string m_folder;
+};
+
+class BackupCommand final : public BackupFolderCommand {
+ public:
+  void define(CLI::App& app) override {
+    BackupFolderCommand::define(app);
+    app.footer(
+        "Reads the processor flash areas an automatic update would erase into the new or\n"
+        "empty folder DIR (a file per area, manifest.json written last) and boots the\n"
+        "instrument unchanged; the loader and transfer program come from the current\n"
+        "folder. An option's DSP module cannot be read and is not saved.");
+  }
+
+  std::string check(const CommonOptions& common) override {
+    if (std::string why = BackupFolderCommand::check(common); !why.empty()) return why;
+    if (const std::string problem = backupFolderProblem(m_folder); !problem.empty()) {
+      return platform::printablePortName(problem);
+    }
+    m_request.backupFolder = m_folder;
+    m_request.backupOnly = true;
+    return std::string();
+  }
+};
+
+class RestoreCommand final : public BackupFolderCommand {
+ public:
+  void define(CLI::App& app) override {
+    BackupFolderCommand::define(app);
+    app.add_flag("--force", m_request.restoreForce, "onto another instrument too (serial, hw)");
+    app.footer(
+        "Checks the backup in DIR (every file against its SHA-256), identifies the\n"
+        "instrument and refuses another one unless --force; then erases the saved areas,\n"
+        "programs them back, reads them back to verify, and reboots.");
+  }
+
+  std::string check(const CommonOptions& common) override {
+    if (std::string why = BackupFolderCommand::check(common); !why.empty()) return why;
+    m_request.restoreFolder = m_folder;
+    m_request.verify = true;
+    return std::string();
+  }
+};
 
 }  // namespace
 
-int commandBackup(const std::vector<std::string>& args, const CommonOptions& common) {
-  ConsoleRunRequest request;
-  if (!parseBackupArgs("backup", kBackupUsage, args, common, request, request.backupFolder,
-                       nullptr)) {
-    return kExitUsage;
-  }
-  if (const std::string problem = backupFolderProblem(request.backupFolder); !problem.empty()) {
-    std::fprintf(stderr, "zelupdate backup: %s\n", platform::printablePortName(problem).c_str());
-    return kExitUsage;
-  }
-  request.backupOnly = true;
-  return runInConsole(request, common);
+std::unique_ptr<Command> makeBackupCommand() {
+  return std::make_unique<BackupCommand>();
 }
 
-int commandRestore(const std::vector<std::string>& args, const CommonOptions& common) {
-  ConsoleRunRequest request;
-  if (!parseBackupArgs("restore", kRestoreUsage, args, common, request, request.restoreFolder,
-                       &request.restoreForce)) {
-    return kExitUsage;
-  }
-  request.verify = true;
-  return runInConsole(request, common);
+std::unique_ptr<Command> makeRestoreCommand() {
+  return std::make_unique<RestoreCommand>();
 }

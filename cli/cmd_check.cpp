@@ -4,33 +4,52 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_reader.h"
 #include "flash/config/config_writer.h"
 
-int commandCheck(const std::vector<std::string>& args, const CommonOptions&) {
-  std::string fileName = kConfigReadName;
-  if (args.size() > 1 || (!args.empty() && args[0].size() > 1 && args[0][0] == '-')) {
-    std::fprintf(stderr, "usage: zelupdate check [FILE]\n");
-    return kExitUsage;
-  }
-  if (!args.empty()) fileName = args[0];
+namespace {
 
-  std::string diagnosis;
-  int result = readProgrammingConfig(programmingJob, fileName, &diagnosis);
-  if (result != kConfigReadOk) {
-    // What the update shows, then where and why; the result stays the last line.
-    std::printf("ERROR - check ROMWRITE.CNF:  update aborted\n%s\nresult %d\n", diagnosis.c_str(),
-                result);
-    return kExitFailed;
+class CheckCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_option("FILE", m_fileName, "the file to check (default romwrite.cnf)")
+        ->type_name("")
+        ->check(cli::nameValue("a file name"));
+    app.footer(
+        "Prints \"Check OK !\", or the status lines of the failure and a last line\n"
+        "\"result N\" with the code in decimal. Exit status: 0 checked OK, 1 not, 2 usage\n"
+        "error.");
   }
-  std::string message;
-  result = checkProgrammingJob(programmingJob, message);
-  if (result != kCheckOk) {
-    std::printf("ERROR - check GENERAL:  update aborted\n%s\nresult %d\n", message.c_str(), result);
-    return kExitFailed;
+
+  int run(const CommonOptions&) override {
+    std::string diagnosis;
+    int result = readProgrammingConfig(programmingJob, m_fileName, &diagnosis);
+    if (result != kConfigReadOk) {
+      // What the update shows, then where and why; the result stays the last line.
+      std::printf("ERROR - check ROMWRITE.CNF:  update aborted\n%s\nresult %d\n", diagnosis.c_str(),
+                  result);
+      return kExitFailed;
+    }
+    std::string message;
+    result = checkProgrammingJob(programmingJob, message);
+    if (result != kCheckOk) {
+      std::printf("ERROR - check GENERAL:  update aborted\n%s\nresult %d\n", message.c_str(),
+                  result);
+      return kExitFailed;
+    }
+    std::printf("%s\n", message.c_str());
+    return kExitOk;
   }
-  std::printf("%s\n", message.c_str());
-  return kExitOk;
+
+ private:
+  std::string m_fileName = kConfigReadName;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeCheckCommand() {
+  return std::make_unique<CheckCommand>();
 }

@@ -6,22 +6,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "cli/console_run.h"
 #include "platform/path_text.h"
 #include "platform/profile.h"
 #include "platform/temp_files.h"
+#include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "sim/simulator_support.h"
 
 namespace {
 
-constexpr const char* kDemoUsage =
-    "usage: zelupdate demo [DIR] [--window] [--speed N|virtual]\n"
-    "       zelupdate demo --fleet N [DIR] [--speed N|virtual]   (N from 1 to 16, default 4)\n";
 // The simulated instrument: firmware 4.40 (booted between the two updates), memory
 // extension and option B20, reporting the sample set's release after its update; 20 times
 // real time by default, so that the progress can be watched.
@@ -49,11 +49,6 @@ std::vector<std::string> fleetPorts(int count, const std::string& speed) {
   return ports;
 }
 
-int usageError(const std::string& detail) {
-  std::fprintf(stderr, "zelupdate demo: %s\n%s", detail.c_str(), kDemoUsage);
-  return kExitUsage;
-}
-
 bool isSpeed(const std::string& text) {
   if (text == "virtual") return true;
   char* end = nullptr;
@@ -61,39 +56,62 @@ bool isSpeed(const std::string& text) {
   return !text.empty() && end && *end == '\0' && factor > 0 && factor <= 1e6;
 }
 
-}  // namespace
-
-int commandDemo(const std::vector<std::string>& args, const CommonOptions& common) {
-  std::string folder;
-  std::string speed = kDefaultSpeed;
-  bool window = false;
-  int fleet = 0;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--window") {
-      window = true;
-    } else if (arg == "--fleet") {
-      fleet = kDefaultFleet;
-      if (i + 1 < args.size() && !args[i + 1].empty() &&
-          args[i + 1].find_first_not_of("0123456789") == std::string::npos) {
-        fleet = std::atoi(args[++i].c_str());
-        if (fleet < 1 || fleet > kMaxFleet) {
-          return usageError("--fleet takes 1 to " + std::to_string(kMaxFleet) + " instruments");
-        }
-      }
-    } else if (arg == "--speed") {
-      if (i + 1 >= args.size() || !isSpeed(args[i + 1])) {
-        return usageError("--speed needs a factor above 0 or virtual");
-      }
-      speed = args[++i];
-    } else if (arg.rfind("-", 0) != 0 && folder.empty()) {
-      folder = arg;
-    } else {
-      return usageError("unknown argument: " + arg);
-    }
+class DemoCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_option("DIR", m_folder, "the sample set's folder (default: a new one)")
+        ->type_name("")
+        ->check(cli::nameValue("a folder"));
+    app.add_flag("--window", m_window, "in the desktop window, the instrument on COM1");
+    app.add_option("--speed", m_speed, "N times real time (20), or the virtual clock")
+        ->type_name("N|virtual")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+              if (isSpeed(value)) return std::string();
+              return "takes a factor above 0 or virtual, not '" +
+                     platform::printablePortName(value) + "'";
+            },
+            ""));
+    // --fleet alone means 4; a word after it that is no number is the folder.
+    app.add_option("--fleet", m_fleetText, "N instruments at once (1 to 16, default 4)")
+        ->type_name("[N]")
+        ->expected(0, 1);
   }
-  if (fleet > 0 && window) return usageError("--fleet runs in the console only");
 
+  std::string check(const CommonOptions&) override {
+    if (m_fleetText.has_value()) {
+      m_fleet = kDefaultFleet;
+      const std::string& text = *m_fleetText;
+      if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) {
+        const std::optional<long> count = cli::parseCount(text, 1, kMaxFleet);
+        if (!count) return "--fleet takes 1 to " + std::to_string(kMaxFleet) + " instruments";
+        m_fleet = static_cast<int>(*count);
+      } else if (!text.empty()) {
+        if (!m_folder.empty()) {
+          return "unexpected argument '" + platform::printablePortName(text) + "'";
+        }
+        m_folder = text;
+      }
+    }
+    if (m_fleet > 0 && m_window) return "--fleet runs in the console only";
+    return std::string();
+  }
+
+  int run(const CommonOptions& common) override;
+
+ private:
+  std::string m_folder;
+  std::string m_speed = kDefaultSpeed;
+  bool m_window = false;
+  std::optional<std::string> m_fleetText;
+  int m_fleet = 0;
+};
+
+int DemoCommand::run(const CommonOptions& common) {
+  std::string folder = m_folder;
+  const std::string& speed = m_speed;
+  const bool window = m_window;
+  const int fleet = m_fleet;
   std::error_code error;
   if (folder.empty()) {
     if (!platform::createTemporaryFolder("zelupdate-demo-", folder)) {
@@ -155,4 +173,10 @@ int commandDemo(const std::vector<std::string>& args, const CommonOptions& commo
   ConsoleRunRequest request;
   request.port = port;
   return runInConsole(request, demoCommon);
+}
+
+}  // namespace
+
+std::unique_ptr<Command> makeDemoCommand() {
+  return std::make_unique<DemoCommand>();
 }

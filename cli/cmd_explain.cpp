@@ -3,38 +3,56 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "flash/result_meaning.h"
+#include "serial/com_ports.h"
 
-int commandExplain(const std::vector<std::string>& args, const CommonOptions&) {
-  bool decimal = false;
-  std::vector<std::string> codes;
-  for (const std::string& arg : args) {
-    if (arg == "--decimal") {
-      decimal = true;
-    } else {
-      codes.push_back(arg);
+namespace {
+
+class ExplainCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_flag("--decimal", m_decimal, "CODE is in decimal, as check prints it");
+    app.add_option("CODE", m_text, "in hex as status lines show it (20113, FFFF)")->type_name("");
+  }
+
+  std::string check(const CommonOptions&) override {
+    if (m_text.empty()) return "no code given";
+    // A sign on a hex code, or anything else that is no number of the form asked for.
+    if (!parseResultCode(m_text, m_decimal, m_code)) {
+      return "not a result code in " + std::string(m_decimal ? "decimal" : "hex") + ": '" +
+             platform::printablePortName(m_text) + "'";
     }
+    return std::string();
   }
-  // Anything else that begins with "-" fails to parse: an unknown option, or a sign on a hex
-  // code.
-  int32_t code = 0;
-  if (codes.size() != 1 || !parseResultCode(codes[0], decimal, code)) {
-    std::fprintf(stderr,
-                 "usage: zelupdate explain [--decimal] CODE   (CODE in hex as status lines show "
-                 "it, e.g. 20113, 5101135, FFFF; in decimal with --decimal)\n");
-    return kExitUsage;
+
+  int run(const CommonOptions&) override {
+    const std::string explanation = explainResult(m_code);
+    if (explanation.empty()) {
+      std::printf("%s (decimal %d): not a result code of zelupdate\n", resultHex(m_code).c_str(),
+                  m_code);
+      // "check" prints its result in decimal: say so when the digits are a code read that way.
+      int32_t asDecimal = 0;
+      if (!m_decimal && parseResultCode(m_text, true, asDecimal) &&
+          !resultMeaning(asDecimal).empty()) {
+        std::printf("read as decimal (--decimal), %s is %s: %s\n", m_text.c_str(),
+                    resultHex(asDecimal).c_str(), resultMeaning(asDecimal).c_str());
+      }
+      return kExitFailed;
+    }
+    std::fputs(explanation.c_str(), stdout);
+    return kExitOk;
   }
-  const std::string explanation = explainResult(code);
-  if (explanation.empty()) {
-    std::printf("%s (decimal %d): not a result code of zelupdate\n", resultHex(code).c_str(), code);
-    // "check" prints its result in decimal: say so when the digits are a code read that way.
-    int32_t asDecimal = 0;
-    if (!decimal && parseResultCode(codes[0], true, asDecimal) && !resultMeaning(asDecimal).empty())
-      std::printf("read as decimal (--decimal), %s is %s: %s\n", codes[0].c_str(),
-                  resultHex(asDecimal).c_str(), resultMeaning(asDecimal).c_str());
-    return kExitFailed;
-  }
-  std::fputs(explanation.c_str(), stdout);
-  return kExitOk;
+
+ private:
+  bool m_decimal = false;
+  std::string m_text;
+  int32_t m_code = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makeExplainCommand() {
+  return std::make_unique<ExplainCommand>();
 }

@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "cli/fleet.h"
 #include "platform/path_text.h"
 #include "platform/program_path.h"
@@ -16,16 +17,7 @@
 
 namespace {
 
-constexpr const char* kFleetUsage =
-    "usage: zelupdate fleet [--jobs N] [--ports-file FILE] [--report FILE] [--verify] PORT...\n"
-    "  one automatic update per port, each in a child run of its own; the ports file holds\n"
-    "  one port per line (# starts a comment)\n";
 constexpr size_t kMaxPortsFile = 1 << 20;
-
-int usageError(const std::string& detail) {
-  std::fprintf(stderr, "zelupdate fleet: %s\n%s", detail.c_str(), kFleetUsage);
-  return kExitUsage;
-}
 
 // The ports of a ports file: one a line, blanks around it and everything after # dropped.
 bool readPortsFile(const std::string& path, std::vector<std::string>& ports, std::string& why) {
@@ -50,28 +42,20 @@ bool readPortsFile(const std::string& path, std::vector<std::string>& ports, std
 // valid options where it is a simulated instrument, and no two reaching one device (one line
 // driven by two runs fails both). Empty when all are fine, else the usage error.
 std::string checkPorts(const std::vector<std::string>& ports, const std::string& settingsFile) {
-  platform::loadComPortMapping(settingsFile);
   std::vector<std::pair<std::string, std::string>> seen;  // device, the port that named it
   for (const std::string& port : ports) {
-    const std::string shown = platform::printablePortName(port);
-    const std::string given = platform::commandLinePort(port);
-    if (given.empty()) {
-      return "not a port: " + shown + " (" + platform::comNumberRule() + ")";
-    }
+    std::string given;
+    if (std::string why = cli::takePort(port, settingsFile, given); !why.empty()) return why;
     const int number = platform::comNumberOfName(given);
     const std::string device = number > 0 ? platform::comPortDevice(number) : given;
-    if (device.starts_with("sim:")) {
-      // Each child has an instrument of its own, whatever its name: no device is shared.
-      if (const std::string why = sim::checkPortName(device); !why.empty()) {
-        return shown + ": " + platform::printablePortName(why);
-      }
-      continue;
-    }
+    // Each simulated instrument is one of its own, whatever its name: no device is shared.
+    if (device.starts_with("sim:")) continue;
     const std::string resolved = platform::resolvedPortDevice(given);
     for (const auto& [other, otherPort] : seen) {
       if (other != resolved) continue;
-      return "one device given twice: " + platform::printablePortName(otherPort) + " and " + shown +
-             " both reach " + platform::printablePortName(resolved);
+      return "one device given twice: " + platform::printablePortName(otherPort) + " and " +
+             platform::printablePortName(port) + " both reach " +
+             platform::printablePortName(resolved);
     }
     seen.emplace_back(resolved, port);
   }
@@ -100,50 +84,60 @@ std::string ownProgram(const CommonOptions& common) {
   return path.empty() ? common.programPath : path;
 }
 
-}  // namespace
+class FleetCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_option("--jobs", m_jobs, "at most N updates at once (default: all)")
+        ->type_name("N")
+        ->check(cli::countValue(1, 1024));
+    app.add_option("--ports-file", m_portsFile, "ports from FILE, one a line (# comment)")
+        ->type_name("FILE")
+        ->check(cli::nameValue("a file name"));
+    app.add_option("--report", m_options.reportFile,
+                   "every run's record as one JSON report in FILE")
+        ->type_name("FILE")
+        ->check(cli::nameValue("a file name"));
+    app.add_flag("--verify", m_options.verify, "read every image back in every run");
+    app.add_option("PORT", m_ports, "the instruments' ports, as run --port takes")
+        ->type_name("")
+        ->check(cli::nameValue("a port"));
+    app.footer(
+        "One automatic update per port, each a child run in a folder of its own under\n"
+        "./fleet-YYYYMMDD-HHMMSS/. Exit status: 0 every update succeeded, 1 not, 2 usage\n"
+        "error.");
+  }
 
-int commandFleet(const std::vector<std::string>& args, const CommonOptions& common) {
-  FleetOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size() && !args[i + 1].empty();
-    if (arg == "--jobs") {
-      char* end = nullptr;
-      const long jobs = hasValue ? std::strtol(args[i + 1].c_str(), &end, 10) : 0;
-      if (!hasValue || *end != '\0' || jobs < 1 || jobs > 1024) {
-        return usageError("--jobs needs a number from 1 to 1024");
-      }
-      options.jobs = static_cast<int>(jobs);
-      ++i;
-    } else if (arg == "--ports-file") {
-      if (!hasValue) return usageError("--ports-file needs a file name");
+  std::string check(const CommonOptions& common) override {
+    if (!m_jobs.empty())
+      m_options.jobs = static_cast<int>(cli::parseCount(m_jobs, 1, 1024).value_or(0));
+    if (!m_portsFile.empty()) {
       std::string why;
-      if (!readPortsFile(args[++i], options.ports, why)) {
-        return usageError("cannot read ports file " + platform::printablePortName(args[i]) + ": " +
-                          why);
+      if (!readPortsFile(m_portsFile, m_options.ports, why)) {
+        return "cannot read ports file " + platform::printablePortName(m_portsFile) + ": " + why;
       }
-    } else if (arg == "--report") {
-      if (!hasValue) return usageError("--report needs a file name");
-      options.reportFile = args[++i];
-    } else if (arg == "--verify") {
-      options.verify = true;
-    } else if (arg.starts_with("--")) {
-      return usageError("unknown argument: " + platform::printablePortName(arg));
-    } else {
-      options.ports.push_back(arg);
     }
-  }
-  if (options.ports.empty()) return usageError("no port given");
-  options.settingsFile = settingsFileFor(common);
-  if (const std::string refusal = checkPorts(options.ports, options.settingsFile);
-      !refusal.empty()) {
-    return usageError(refusal);
-  }
-  if (!options.reportFile.empty()) {
-    if (const std::string refusal = checkReportFile(options.reportFile); !refusal.empty()) {
-      return usageError(refusal);
+    m_options.ports.insert(m_options.ports.end(), m_ports.begin(), m_ports.end());
+    if (m_options.ports.empty()) return "no port given";
+    m_options.settingsFile = settingsFileFor(common);
+    if (std::string refusal = checkPorts(m_options.ports, m_options.settingsFile);
+        !refusal.empty()) {
+      return refusal;
     }
+    if (!m_options.reportFile.empty()) return checkReportFile(m_options.reportFile);
+    return std::string();
   }
+
+  int run(const CommonOptions& common) override;
+
+ private:
+  FleetOptions m_options;
+  std::string m_jobs;
+  std::string m_portsFile;
+  std::vector<std::string> m_ports;
+};
+
+int FleetCommand::run(const CommonOptions& common) {
+  FleetOptions& options = m_options;
   std::error_code error;
   const std::string here = platform::utf8FromPath(std::filesystem::current_path(error));
   options.program = ownProgram(common);
@@ -160,4 +154,10 @@ int commandFleet(const std::vector<std::string>& args, const CommonOptions& comm
         std::filesystem::absolute(platform::pathFromUtf8(options.reportFile), error));
   }
   return runFleet(options);
+}
+
+}  // namespace
+
+std::unique_ptr<Command> makeFleetCommand() {
+  return std::make_unique<FleetCommand>();
 }

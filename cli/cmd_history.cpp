@@ -6,14 +6,11 @@
 #include <vector>
 
 #include "app/service_record.h"
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "serial/com_ports.h"
 
 namespace {
-
-constexpr const char* kHistoryUsage =
-    "usage: zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] "
-    "[--history FILE]\n";
 
 // Texts from the file reach the terminal without control characters (C0, C1, the
 // bidirectional ones) or bytes that are not UTF-8: each shows as '?'.
@@ -117,40 +114,44 @@ void printTable(const std::vector<StoredRecord>& records) {
   }
 }
 
-}  // namespace
+class HistoryCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_option("--serial", m_filter.serial, "only the instrument with serial number S")
+        ->type_name("S")
+        ->check(cli::nameValue("a serial number"));
+    app.add_option("--port", m_filter.port, "only port P (COM5 also matches its device)")
+        ->type_name("P")
+        ->check(cli::nameValue("a port"));
+    app.add_option("--since", m_sinceText, "only the records from that day on")
+        ->type_name("YYYY-MM-DD")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+              std::time_t since = 0;
+              if (parseHistoryDate(value, since)) return std::string();
+              return "takes a date YYYY-MM-DD, not '" + printable(value) + "'";
+            },
+            ""));
+    app.add_flag("--json", m_json, "the records as the JSON lines stored");
+    app.footer("The history read is the one --history FILE names, else the default.");
+  }
 
-int commandHistory(const std::vector<std::string>& args, const CommonOptions& common) {
-  HistoryFilter filter;
-  bool json = false;
-  std::string path = common.historyFile.empty() ? defaultHistoryPath() : common.historyFile;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--json") {
-      json = true;
-      continue;
-    }
-    if ((arg == "--serial" || arg == "--port" || arg == "--since" || arg == "--history") &&
-        i + 1 < args.size()) {
-      const std::string& value = args[++i];
-      if (arg == "--serial") {
-        filter.serial = value;
-      } else if (arg == "--port") {
-        filter.port = value;
-      } else if (arg == "--history") {
-        path = value;
-      } else {
-        std::time_t since = 0;
-        if (!parseHistoryDate(value, since)) {
-          std::fprintf(stderr, "zelupdate: --since takes a date YYYY-MM-DD, not '%s'\n",
-                       printable(value).c_str());
-          return kExitUsage;
-        }
-        filter.since = since;
-      }
-      continue;
-    }
-    std::fputs(kHistoryUsage, stderr);
-    return kExitUsage;
+  int run(const CommonOptions& common) override;
+
+ private:
+  HistoryFilter m_filter;
+  std::string m_sinceText;
+  bool m_json = false;
+};
+
+int HistoryCommand::run(const CommonOptions& common) {
+  HistoryFilter filter = m_filter;
+  const bool json = m_json;
+  const std::string path = common.historyFile.empty() ? defaultHistoryPath() : common.historyFile;
+  if (!m_sinceText.empty()) {
+    std::time_t since = 0;
+    parseHistoryDate(m_sinceText, since);
+    filter.since = since;
   }
 
   // A COM number of --port reaches its device through the settings file's mapping.
@@ -177,4 +178,10 @@ int commandHistory(const std::vector<std::string>& args, const CommonOptions& co
   }
   printTable(records);
   return kExitOk;
+}
+
+}  // namespace
+
+std::unique_ptr<Command> makeHistoryCommand() {
+  return std::make_unique<HistoryCommand>();
 }

@@ -7,7 +7,8 @@
 
 #include "app/port_access.h"
 #include "app/port_list.h"
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "serial/com_ports.h"
 #include "serial/serial_inventory.h"
 
@@ -47,13 +48,9 @@ int listAllDevices() {
 
 }  // namespace
 
-int commandPorts(const std::vector<std::string>& args, const CommonOptions& common) {
-  if (args.size() == 1 && args.front() == "--all") return listAllDevices();
-  if (!args.empty()) {
-    std::fprintf(stderr, "zelupdate ports: unexpected argument '%s'\n",
-                 platform::printablePortName(args.front()).c_str());
-    return kExitUsage;
-  }
+namespace {
+
+int listComPorts(const CommonOptions& common) {
   const std::string settingsFile = settingsFileFor(common);
   platform::loadComPortMapping(settingsFile);
 
@@ -80,4 +77,24 @@ int commandPorts(const std::vector<std::string>& args, const CommonOptions& comm
   }
   if (dialoutHelps && everyPortDenied(entries)) std::fputs(kPortAccessHint, stdout);
   return kExitOk;
+}
+
+class PortsCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_flag("--all", m_all, "every serial device, stable names, adapter");
+  }
+
+  int run(const CommonOptions& common) override {
+    return m_all ? listAllDevices() : listComPorts(common);
+  }
+
+ private:
+  bool m_all = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Command> makePortsCommand() {
+  return std::make_unique<PortsCommand>();
 }

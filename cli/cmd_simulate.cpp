@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/command_line.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "platform/pseudo_terminal.h"
 #include "platform/requests.h"
 #include "serial/com_ports.h"
@@ -20,18 +22,8 @@
 
 namespace {
 
-constexpr const char* kSimulateUsage =
-    "usage: zelupdate simulate [--rfc2217 [HOST:]PORT | --pty] [KEY=VALUE,...]\n"
-    "  serves a simulated instrument (the options of a sim: port; speed=real by default)\n"
-    "  as an RFC 2217 terminal server (default 127.0.0.1:2001) or on a pseudo-terminal\n";
 constexpr const char* kDefaultHost = "127.0.0.1";
 constexpr uint16_t kDefaultPort = 2001;
-
-int usageError(const std::string& detail) {
-  std::fprintf(stderr, "zelupdate simulate: %s\n%s", platform::printablePortName(detail).c_str(),
-               kSimulateUsage);
-  return kExitUsage;
-}
 
 // "[HOST:]PORT", "[::1]:2001" for an IPv6 address; false when the port is no number from 0
 // to 65535.
@@ -61,48 +53,73 @@ void tell(const std::string& line) {
   std::fflush(stdout);
 }
 
-}  // namespace
+class SimulateCommand final : public Command {
+ public:
+  void define(CLI::App& app) override {
+    app.add_option("--rfc2217", m_address, "serve RFC 2217 there (127.0.0.1:2001; 0: any)")
+        ->type_name("[[HOST:]PORT]")
+        ->expected(0, 1);
+    app.add_flag("--pty", m_pty, "serve on a pseudo-terminal (no modem lines)");
+    app.add_option("KEY=VALUE", m_options, "a sim: port's options (speed=real by default)")
+        ->type_name("");
+    app.footer(
+        "The first line of output says where it listens; it serves one client at a time,\n"
+        "keeps one instrument across connections and ends on Ctrl-C with a report. The\n"
+        "KEY=VALUE options: zelupdate(1), SIMULATED INSTRUMENT.");
+  }
 
-int commandSimulate(const std::vector<std::string>& args, const CommonOptions&) {
-  bool pty = false;
-  bool network = false;
-  std::string host = kDefaultHost;
-  uint16_t port = kDefaultPort;
-  std::string options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--pty") {
-      pty = true;
-    } else if (arg == "--rfc2217") {
-      network = true;
-      if (i + 1 < args.size() && args[i + 1].find('=') == std::string::npos &&
-          !args[i + 1].starts_with("--")) {
-        if (!parseListenAddress(args[++i], host, port))
-          return usageError(
-              "--rfc2217 takes [HOST:]PORT with a port from 0 (any free one) to 65535, not '" +
-              args[i] + "'");
-      }
-    } else if (arg.find('=') != std::string::npos && !arg.starts_with("--")) {
-      if (!options.empty()) options += ',';
-      options += arg;
-    } else {
-      return usageError("unexpected argument '" + arg + "'");
+  std::string check(const CommonOptions&) override {
+    // --rfc2217 followed by an option of the instrument has no address of its own.
+    if (m_address && m_address->find('=') != std::string::npos) {
+      m_options.insert(m_options.begin(), *m_address);
+      m_address = std::string();
     }
+    if (m_address && !m_address->empty() && !parseListenAddress(*m_address, m_host, m_port)) {
+      return "--rfc2217 takes [HOST:]PORT with a port from 0 (any free one) to 65535, not '" +
+             platform::printablePortName(*m_address) + "'";
+    }
+    if (m_pty && m_address) return "--rfc2217 and --pty exclude each other";
+    std::string options;
+    for (const std::string& option : m_options) {
+      if (option.find('=') == std::string::npos) {
+        return "unexpected argument '" + platform::printablePortName(option) +
+               "' (the instrument's options are KEY=VALUE)";
+      }
+      if (!options.empty()) options += ',';
+      options += option;
+    }
+    // Served in real time unless a speed is asked for; the virtual clock only moves when this
+    // program waits, which a client in another program never makes it do.
+    std::string portName = std::string(sim::kPortPrefix) + options;
+    if (std::string error = sim::parseOptions(portName, m_parsed); !error.empty()) {
+      return platform::printablePortName(error);
+    }
+    if (options.find("speed=") == std::string::npos) {
+      portName += options.empty() ? "speed=real" : ",speed=real";
+      sim::parseOptions(portName, m_parsed);
+    }
+    if (m_parsed.speed == sim::SpeedMode::Virtual) {
+      return "speed=virtual cannot serve another program: use speed=real or a factor";
+    }
+    return std::string();
   }
-  if (pty && network) return usageError("--rfc2217 and --pty exclude each other");
 
-  // Served in real time unless a speed is asked for; the virtual clock only moves when this
-  // program waits, which a client in another program never makes it do.
-  sim::Options parsed;
-  std::string portName = std::string(sim::kPortPrefix) + options;
-  if (std::string error = sim::parseOptions(portName, parsed); !error.empty())
-    return usageError(error);
-  if (options.find("speed=") == std::string::npos) {
-    portName += options.empty() ? "speed=real" : ",speed=real";
-    sim::parseOptions(portName, parsed);
-  }
-  if (parsed.speed == sim::SpeedMode::Virtual)
-    return usageError("speed=virtual cannot serve another program: use speed=real or a factor");
+  int run(const CommonOptions& common) override;
+
+ private:
+  std::optional<std::string> m_address;
+  bool m_pty = false;
+  std::vector<std::string> m_options;
+  std::string m_host = kDefaultHost;
+  uint16_t m_port = kDefaultPort;
+  sim::Options m_parsed;
+};
+
+int SimulateCommand::run(const CommonOptions&) {
+  const bool pty = m_pty;
+  const std::string& host = m_host;
+  const uint16_t port = m_port;
+  sim::Options& parsed = m_parsed;
   sim::Instrument instrument(parsed);
   if (!instrument.stateError.empty()) {
     std::fprintf(stderr, "zelupdate simulate: %s\n", instrument.stateError.c_str());
@@ -147,4 +164,10 @@ int commandSimulate(const std::vector<std::string>& args, const CommonOptions&) 
   std::printf("%s", instrument.report().c_str());
   sim::uninstallClock();
   return kExitOk;
+}
+
+}  // namespace
+
+std::unique_ptr<Command> makeSimulateCommand() {
+  return std::make_unique<SimulateCommand>();
 }

@@ -2,10 +2,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "app/service_record.h"
+#include "app/update_app.h"
+#include "cli/command.h"
+#include "cli/command_options.h"
 #include "platform/debug_output.h"
 #include "platform/profile.h"
+#include "serial/com_ports.h"
 
 namespace {
 
@@ -15,67 +20,168 @@ constexpr const char* kUsage =
     "  zelupdate run [options]                       one Run in the console\n"
     "  zelupdate check [FILE]                        read and check a programming configuration\n"
     "                                                file (default romwrite.cnf)\n"
-    "  zelupdate generate --hw WORD [--port N] [--option-update [yes|no]]\n"
-    "  zelupdate generate --manual [--port N] [--memory-extension yes|no]\n"
-    "                     [--option none|B1|B10|B20] [--processor-firmware yes|no]\n"
-    "                     [--option-update [yes|no]]  write ROMWRITE.CNF\n"
-    "  zelupdate ports                               the COM port list with each device\n"
-    "  zelupdate ports --all                         every serial device, with stable names\n"
-    "                                                and adapter identity\n"
-    "  zelupdate demo [DIR] [--window] [--speed N|virtual]\n"
-    "                                                sample files in DIR (a new temporary folder\n"
+    "  zelupdate generate --hw WORD | --manual [options]\n"
+    "                                                write ROMWRITE.CNF as the automatic or the\n"
+    "                                                manual workflow does\n"
+    "  zelupdate ports [--all]                       the COM port list with each device; with\n"
+    "                                                --all every serial device, with stable\n"
+    "                                                names and adapter identity\n"
+    "  zelupdate demo [DIR] [options]                sample files in DIR (a new temporary folder\n"
     "                                                by default), then an automatic update of a\n"
-    "                                                simulated instrument there (N x real time,\n"
-    "                                                default 20)\n"
-    "  zelupdate demo --fleet N [DIR] [--speed N|virtual]\n"
-    "                                                N simulated instruments of different\n"
-    "                                                hardware at once (N up to 16, default 4)\n"
-    "  zelupdate fleet [--jobs N] [--ports-file FILE] [--report FILE] PORT...\n"
-    "                                                automatic updates of many instruments, a\n"
+    "                                                simulated instrument there\n"
+    "  zelupdate fleet [options] PORT...             automatic updates of many instruments, a\n"
     "                                                child run per port\n"
-    "  zelupdate history [--serial S] [--port P] [--since YYYY-MM-DD] [--json] [--history FILE]\n"
-    "                                                the service records, oldest first\n"
+    "  zelupdate history [options]                   the service records, oldest first\n"
     "  zelupdate explain [--decimal] CODE            the meaning of a result code (hex as status\n"
     "                                                lines show it)\n"
-    "  zelupdate backup [--port P] DIR               read the flash areas an update would erase\n"
+    "  zelupdate backup [options] DIR                read the flash areas an update would erase\n"
     "                                                into DIR, change nothing\n"
-    "  zelupdate restore [--port P] [--force] DIR    program a backup back (verified)\n"
-    "  zelupdate simulate [--rfc2217 [HOST:]PORT | --pty] [KEY=VALUE,...]\n"
-    "                                                serve a simulated instrument to other\n"
+    "  zelupdate restore [options] DIR               program a backup back (verified)\n"
+    "  zelupdate simulate [options] [KEY=VALUE,...]  serve a simulated instrument to other\n"
     "                                                programs\n"
-    "run options: --port PORT (COM number, device path, rfc2217://HOST:PORT or sim:...;\n"
-    "  default: the settings file's port), --manual, --memory-extension yes|no,\n"
-    "  --option none|B1|B10|B20, --processor-firmware yes|no, --option-update [yes|no],\n"
-    "  --assume-yes, --transcript FILE, --dry-run (identify and plan; the instrument is never\n"
-    "  switched into update mode), --verify (read every image back after its checksum and\n"
-    "  compare it byte for byte; the DSP module has no read command, so an option's image is\n"
-    "  judged by its checksum alone), --backup DIR (save the flash areas the update erases\n"
-    "  into the new or empty folder DIR first)\n"
-    "run exit status: 0 the run ended with its success message (a dry run: an update would be\n"
-    "  attempted), 1 it did not, 2 usage error\n"
-    "  or refused selections\n"
-    "common options: --trace FILE, --settings FILE, --history FILE, --no-history, --help,\n"
-    "  --version\n";
+    "  zelupdate help [COMMAND]                      this overview, or a command's options\n"
+    "Each command's options: zelupdate COMMAND --help (or -h, or zelupdate help COMMAND).\n"
+    "Options every command takes: --trace FILE, --settings FILE, --history FILE, --no-history,\n"
+    "  -h/--help; without a command: --version.\n"
+    "Exit status: 0 success, 1 the run or the check did not succeed, 2 usage error.\n";
 
-int runCommand(const std::string& command, const std::vector<std::string>& args,
-               const CommonOptions& common) {
-  if (command.empty()) return commandWindow(args, common);
-  if (command == "run") return commandRun(args, common);
-  if (command == "check") return commandCheck(args, common);
-  if (command == "generate") return commandGenerate(args, common);
-  if (command == "ports") return commandPorts(args, common);
-  if (command == "demo") return commandDemo(args, common);
-  if (command == "history") return commandHistory(args, common);
-  if (command == "explain") return commandExplain(args, common);
-  if (command == "fleet") return commandFleet(args, common);
-  if (command == "backup") return commandBackup(args, common);
-  if (command == "restore") return commandRestore(args, common);
-  if (command == "simulate") return commandSimulate(args, common);
-  std::fprintf(stderr, "zelupdate: unknown command '%s'\n%s", command.c_str(), kUsage);
+constexpr const char* kHelpCommand = "help";
+
+// Help lines are one per option: the names and value in this many columns, then the text.
+constexpr size_t kHelpColumn = 32;
+
+int usageError(const std::string& command, const std::string& reason) {
+  const std::string name = command.empty() ? "zelupdate" : "zelupdate " + command;
+  std::fprintf(stderr, "%s: %s (see %s --help)\n", name.c_str(), reason.c_str(), name.c_str());
   return kExitUsage;
 }
 
+// The parser of the whole command line: the options before any command, one subcommand per
+// command with its own and the common options, and help.
+class CommandLineParser {
+ public:
+  explicit CommandLineParser(CommonOptions& common) {
+    m_top.set_help_flag();
+    m_top.allow_extras();
+    // One command a line: a later word that names a command is an operand (a folder named
+    // "backup"), never a second command.
+    m_top.require_subcommand(0, 1);
+    m_top.add_flag("-h,--help", m_overview, "the overview of the commands");
+    m_top.add_flag("--version", m_version, "the program's version");
+    m_top.add_option("switches", m_switches, "the window's switches");
+    cli::addCommonOptions(m_top, common);
+    auto formatter = std::make_shared<CLI::Formatter>();
+    formatter->column_width(kHelpColumn);
+    m_top.formatter(formatter);
+    for (const CommandEntry& entry : commandTable()) {
+      CLI::App* app = m_top.add_subcommand(entry.name, entry.summary);
+      app->set_help_flag("-h,--help", "print this command's options and exit");
+      app->allow_extras();
+      std::unique_ptr<Command> command = entry.make();
+      command->define(*app);
+      cli::addCommonOptions(*app, common);
+      m_commands.emplace_back(app, std::move(command));
+    }
+    m_help = m_top.add_subcommand(kHelpCommand, "the overview, or the options of one command");
+    m_help->set_help_flag("-h,--help", "print this command's options and exit");
+    m_help->add_option("COMMAND", m_helpTopic, "the command whose options to print")->type_name("");
+    cli::addCommonOptions(*m_help, common);
+  }
+
+  CLI::App& top() { return m_top; }
+
+  // The command that the parse chose; nullptr for none (the window) or help.
+  Command* chosen(std::string& name) {
+    const CLI::App* selected = chosenApp();
+    for (auto& [app, command] : m_commands) {
+      if (app == selected) {
+        name = app->get_name();
+        return command.get();
+      }
+    }
+    return nullptr;
+  }
+
+  CLI::App* chosenApp() {
+    const std::vector<CLI::App*> apps = m_top.get_subcommands();
+    return apps.empty() ? nullptr : apps.front();
+  }
+
+  CLI::App* commandApp(const std::string& name) {
+    if (name == kHelpCommand) return m_help;
+    for (auto& [app, command] : m_commands) {
+      if (app->get_name() == name) return app;
+    }
+    return nullptr;
+  }
+
+  bool m_overview = false;
+  bool m_version = false;
+  std::vector<std::string> m_switches;
+  CLI::App* m_help = nullptr;
+  std::string m_helpTopic;
+
+ private:
+  CLI::App m_top{"firmware update of ZEL digital-TV test receivers", "zelupdate"};
+  std::vector<std::pair<CLI::App*, std::unique_ptr<Command>>> m_commands;
+};
+
+void printHelp(CLI::App& app) {
+  std::fputs(app.help("zelupdate").c_str(), stdout);
+}
+
+// What a parse error of CLI11 says, as one line in our words.
+std::string parseErrorReason(const CLI::ParseError& error) {
+  std::string text = error.what();
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  // "--port: At Most 1 required but received 2": an option that takes one value, twice.
+  if (const size_t at = text.find(": At Most 1 required"); at != std::string::npos) {
+    return text.substr(0, at) + " is given more than once";
+  }
+  // "Could not convert: --dry-run = maybe": a value given to an option that takes none.
+  constexpr std::string_view kConvert = "Could not convert: ";
+  if (text.starts_with(kConvert)) {
+    const std::string rest = text.substr(kConvert.size());
+    if (const size_t eq = rest.find(" = "); eq != std::string::npos) {
+      return rest.substr(0, eq) + " takes no value, not '" +
+             platform::printablePortName(rest.substr(eq + 3)) + "'";
+    }
+  }
+  return platform::printablePortName(text);
+}
+
+// The first word that no option or operand took.
+std::string extraWordReason(const std::vector<std::string>& remaining) {
+  const std::string& word = remaining.front();
+  const std::string shown = platform::printablePortName(word);
+  if (word.size() > 1 && word[0] == '-') return "unknown option '" + shown + "'";
+  return "unexpected argument '" + shown + "'";
+}
+
 }  // namespace
+
+std::span<const CommandEntry> commandTable() {
+  static const CommandEntry table[] = {
+      {"run", "one Run of the main dialog in the console, automatic or manual", makeRunCommand},
+      {"check", "read and check a programming configuration file as the update would",
+       makeCheckCommand},
+      {"generate", "write ROMWRITE.CNF as the automatic (--hw) or manual (--manual) update does",
+       makeGenerateCommand},
+      {"ports", "the COM port list with each device; --all: every serial device", makePortsCommand},
+      {"demo", "the sample update set in a folder, then a simulated instrument updated there",
+       makeDemoCommand},
+      {"fleet", "automatic updates of many instruments at once, a child run per port",
+       makeFleetCommand},
+      {"history", "the service records, oldest first", makeHistoryCommand},
+      {"explain", "the meaning of a result code", makeExplainCommand},
+      {"backup", "read the flash areas an update would erase into a folder, change nothing",
+       makeBackupCommand},
+      {"restore", "program a backup back into the instrument's flash, verified",
+       makeRestoreCommand},
+      {"simulate", "serve a simulated instrument to other programs", makeSimulateCommand},
+  };
+  return table;
+}
 
 std::string settingsFileFor(const CommonOptions& common) {
   if (!common.settingsFile.empty()) return common.settingsFile;
@@ -88,57 +194,149 @@ std::string historyFileFor(const CommonOptions& common) {
   return defaultHistoryPath();
 }
 
-int runCommandLine(int argc, char** argv) {
-  CommonOptions common;
-  common.programPath = argc > 0 ? argv[0] : "zelupdate";
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+int runCommandWords(const std::vector<std::string>& words, CommonOptions common) {
+  const CommonOptions given = common;
+  CommandLineParser parser(common);
+  std::string commandName;
+  if (const std::string problem = cli::valueWordProblem(parser.top(), words, &commandName);
+      !problem.empty()) {
+    return usageError(commandName, problem);
+  }
+  std::vector<std::string> reversed(words.rbegin(), words.rend());
+  try {
+    parser.top().parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    CLI::App* app = parser.chosenApp();
+    if (app == nullptr) {
+      std::fputs(kUsage, stdout);
+    } else {
+      printHelp(*app);
+    }
+    return kExitOk;
+  } catch (const CLI::ParseError& error) {
+    CLI::App* app = parser.chosenApp();
+    return usageError(app ? app->get_name() : std::string(), parseErrorReason(error));
+  }
+
+  CLI::App* app = parser.chosenApp();
+  const std::string appName = app ? app->get_name() : std::string();
+  if (const std::vector<std::string> extra = parser.top().remaining(true); !extra.empty()) {
+    return usageError(appName, extraWordReason(extra));
+  }
+  for (const std::string& word : parser.m_switches) {
+    // The window's switches stand alone; any other word there is a mistyped command.
+    if (app == nullptr && (word == kSwitchService || word == kSwitchNoIntermediateBoot)) continue;
+    const std::string shown = platform::printablePortName(word);
+    return usageError(
+        "", (word.starts_with("/") ? "unknown switch '" : "unknown command '") + shown + "'");
+  }
+  if (parser.m_overview) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (parser.m_version) {
+    std::printf("zelupdate %s\n", ZEL_VERSION);
+    return kExitOk;
+  }
+  if (app == parser.m_help) {
+    if (parser.m_helpTopic.empty()) {
       std::fputs(kUsage, stdout);
       return kExitOk;
     }
-    if (arg == "--version") {
-      std::printf("zelupdate %s\n", ZEL_VERSION);
-      return kExitOk;
+    CLI::App* topic = parser.commandApp(parser.m_helpTopic);
+    if (topic == nullptr) {
+      return usageError(kHelpCommand,
+                        "no command '" + platform::printablePortName(parser.m_helpTopic) + "'");
     }
-    if (arg == "--trace" || arg == "--settings" || arg == "--history") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-        std::fprintf(stderr, "zelupdate: %s needs a file name\n", arg.c_str());
-        return kExitUsage;
-      }
-      std::string& file = arg == "--trace"      ? common.traceFile
-                          : arg == "--settings" ? common.settingsFile
-                                                : common.historyFile;
-      file = argv[++i];
-      continue;
-    }
-    if (arg == "--no-history") {
-      common.noHistory = true;
-      continue;
-    }
-    args.push_back(arg);
+    printHelp(*topic);
+    return kExitOk;
   }
 
+  Command* command = parser.chosen(commandName);
+  if (command != nullptr) {
+    if (const std::string problem = command->check(common); !problem.empty()) {
+      return usageError(commandName, problem);
+    }
+  }
+
+  // The trace and the settings file of this command line; a nested command (the demo's
+  // fleet) keeps those of the line that started it.
+  const bool newTrace = common.traceFile != given.traceFile;
   std::string why;
-  if (!common.traceFile.empty() && !platform::setDebugOutputFile(common.traceFile, &why)) {
-    std::fprintf(stderr, "zelupdate: cannot create trace file %s: %s\n", common.traceFile.c_str(),
-                 why.c_str());
+  if (newTrace && !platform::setDebugOutputFile(common.traceFile, &why)) {
+    std::fprintf(stderr, "zelupdate: cannot create trace file %s: %s\n",
+                 platform::printablePortName(common.traceFile).c_str(), why.c_str());
     return kExitUsage;
   }
-  if (!common.settingsFile.empty()) platform::setSettingsFileOverride(common.settingsFile);
-
-  std::string command;
-  if (!args.empty() && args.front().rfind('/', 0) != 0 && args.front().rfind('-', 0) != 0) {
-    command = args.front();
-    args.erase(args.begin());
+  if (common.settingsFile != given.settingsFile) {
+    platform::setSettingsFileOverride(common.settingsFile);
   }
-  const int status = runCommand(command, args, common);
-  // A trace that could not be written is said once, at the end; the status stays the run's.
-  platform::setDebugOutputFile("");
-  if (const std::string error = platform::debugOutputWriteError(); !error.empty()) {
-    std::fprintf(stderr, "zelupdate: cannot write trace file %s: %s\n", common.traceFile.c_str(),
-                 error.c_str());
+
+  int status;
+  if (command != nullptr) {
+    status = command->run(common);
+  } else {
+    status = commandWindow(parser.m_switches, common);
+  }
+  if (newTrace) {
+    // A trace that could not be written is said once, at the end; the status stays the run's.
+    platform::setDebugOutputFile("");
+    if (const std::string error = platform::debugOutputWriteError(); !error.empty()) {
+      std::fprintf(stderr, "zelupdate: cannot write trace file %s: %s\n", common.traceFile.c_str(),
+                   error.c_str());
+    }
   }
   return status;
+}
+
+int runCommandLine(int argc, char** argv) {
+  CommonOptions common;
+  common.programPath = argc > 0 ? argv[0] : "zelupdate";
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+  return runCommandWords(words, common);
+}
+
+namespace {
+
+std::vector<std::string> withCommand(const char* name, const std::vector<std::string>& args) {
+  std::vector<std::string> words{name};
+  words.insert(words.end(), args.begin(), args.end());
+  return words;
+}
+
+}  // namespace
+
+int commandRun(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("run", args), common);
+}
+int commandCheck(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("check", args), common);
+}
+int commandGenerate(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("generate", args), common);
+}
+int commandPorts(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("ports", args), common);
+}
+int commandDemo(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("demo", args), common);
+}
+int commandHistory(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("history", args), common);
+}
+int commandExplain(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("explain", args), common);
+}
+int commandFleet(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("fleet", args), common);
+}
+int commandBackup(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("backup", args), common);
+}
+int commandRestore(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("restore", args), common);
+}
+int commandSimulate(const std::vector<std::string>& args, const CommonOptions& common) {
+  return runCommandWords(withCommand("simulate", args), common);
 }

@@ -36,11 +36,6 @@ struct ConsoleRunRequest {
   bool restoreForce = false;
 };
 
-// The port of --port as a run takes it: a COM number 1 to 15 (or COM1 to COM15, any case; a
-// higher number where the settings file's [PORTS] maps it to a device) as its digits, or a
-// device path, rfc2217://HOST:PORT or sim:... as given. Empty for anything else.
-std::string runPortText(const std::string& text, const std::string& settingsFile);
-
 // Runs it; the exit status (0 when the run ended with its success message, 1 when it did
 // not, 2 when the transcript cannot be created or the port's options are not valid, before
 // anything is sent).

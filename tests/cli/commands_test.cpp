@@ -201,7 +201,8 @@ TEST(Commands, simulate_usage_errors) {
       {{"--rfc2217", "2001", "--pty"}, "exclude each other"},
       {{"speed=virtual"}, "speed=virtual cannot serve"},
       {{"hw=0x11000", "colour=red"}, "colour"},
-      {{"--listen"}, "unexpected argument '--listen'"},
+      {{"--listen"}, "unknown option '--listen'"},
+      {{"hw"}, "unexpected argument 'hw' (the instrument's options are KEY=VALUE)"},
   };
   testing_support::TempDir dir;
   for (const Row& row : rows) {

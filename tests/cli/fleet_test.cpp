@@ -439,7 +439,9 @@ TEST(Fleet, usage_errors_start_nothing) {
     std::string says;
   } rows[] = {
       {{}, "no port given"},
-      {{"--jobs", "0", "sim:"}, "--jobs needs a number"},
+      {{"--jobs", "0", "sim:"}, "--jobs: takes a number from 1 to 1024, not '0'"},
+      {{"rfc2217://", "sim:"}, "not a network port: rfc2217://"},
+      {{"sim:", "rfc2217://h:99999"}, "not a network port: rfc2217://h:99999"},
       {{"--ports-file", "absent"}, "cannot read ports file absent"},
       {{"sim:", "not-a-port"}, "not a port: not-a-port (COM numbers are 1 to 15"},
       {{"COM0"}, "not a port: COM0"},

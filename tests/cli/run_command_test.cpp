@@ -292,7 +292,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: selections need --manual\n",
+       "zelupdate run: selections need --manual (see zelupdate run --help)\n",
        true,
        true},
       {"transcript that cannot be created",

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The manual page and the bash completion against the program's own usage: every command and
-# option that `zelupdate --help` (and each command's --help) shows is in the manual page and
-# is offered by the completion for its command; the completion's values and port names.
+# Each command's own --help, the manual page and the bash completion name the same options:
+# an option found in one and not in the others fails, for every command the overview lists.
+# Then the completion's values, and that every command's help and a usage error behave.
 # Usage: command_line_docs.sh PROGRAM MANPAGE COMPLETION
 set -uo pipefail
 program=$1
@@ -12,48 +12,29 @@ fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
 }
+sorted() { tr ' ' '\n' | sed '/^$/d' | sort -u | tr '\n' ' '; }
 
-usage=$("$program" --help) || fail "zelupdate --help failed"
-commands=$(sed -n 's/^  zelupdate \([a-z][a-z-]*\).*/\1/p' <<<"$usage" | sort -u)
+overview=$("$program" --help) || fail "zelupdate --help failed"
+commands=$(sed -n 's/^  zelupdate \([a-z][a-z-]*\).*/\1/p' <<<"$overview" | sort -u)
 [ -n "$commands" ] || fail "no commands found in zelupdate --help"
-for command in $commands; do
-  # A command's own --help, where it has one, may name more options.
-  usage+=$'\n'$("$program" "$command" --help 2>/dev/null)
-done
 
-# Options per command as the usage groups them: the lines of "  zelupdate COMMAND ..." and
-# those indented under them, and the blocks "COMMAND options:"; "common options:" belong to
-# every command.
-declare -A options_of
-section=""
-while IFS= read -r line; do
-  if [[ $line =~ ^\ \ zelupdate\ ([a-z][a-z-]*) ]]; then
-    section=${BASH_REMATCH[1]}
-  elif [[ $line =~ ^\ \ zelupdate ]]; then
-    section=window
-  elif [[ $line =~ ^([a-z]+)\ options: ]]; then
-    section=${BASH_REMATCH[1]}
-  elif [[ $line =~ ^[^\ ] ]]; then
-    section=""
-  fi
-  [ -n "$section" ] || continue
-  for option in $(grep -o -- '--[a-z][a-z0-9-]*' <<<"$line"); do
-    options_of[$section]+=" $option"
-  done
-done <<<"$usage"
-all_options=$(grep -o -- '--[a-z][a-z0-9-]*' <<<"$usage" | sort -u)
+# The options of a command's help: the names at the start of its option rows.
+help_options() {
+  sed -n 's/^  \(-[^ ]*\).*/\1/p' <<<"$1" | tr ',' '\n' | sorted
+}
 
-# The manual page: hyphens are written \- in its source.
+# The manual page, hyphens as typed: a command's options are those of its synopsis lines
+# (from ".B zelupdate COMMAND" to the next .br) and the common options.
 page=$(sed 's/\\-/-/g' "$manpage")
-for command in $commands; do
-  grep -Eq "^\.B zelupdate $command( |$)" <<<"$page" || fail "manual page: no synopsis of '$command'"
-  grep -A1 '^\.TP' <<<"$page" | grep -Eq "^\.B[IR]? \"?$command( |\"|$)" ||
-    fail "manual page: no entry for command '$command'"
-done
-for option in $all_options; do
-  grep -Eq -- "(^|[^a-z0-9-])$option([^a-z0-9-]|$)" <<<"$page" ||
-    fail "manual page: option $option is missing"
-done
+common_section=$(sed -n '/^\.SH COMMON OPTIONS/,/^\.SH /p' <<<"$page")
+common_options=$(grep -A1 '^\.TP' <<<"$common_section" | grep -Eo -- '--?[a-z][a-z0-9-]*' |
+  grep -vx -- '--version' | sorted)
+man_options() {
+  local synopsis
+  synopsis=$(sed -n '/^\.SH SYNOPSIS/,/^\.SH /p' <<<"$page" |
+    awk -v cmd="$1" '/^\.B zelupdate / { on = ($3 == cmd) } on { print } /^\.br/ { on = 0 }')
+  echo "$(grep -o -- '--[a-z][a-z0-9-]*' <<<"$synopsis") $common_options" | sorted
+}
 
 # The completion, as bash calls it for the words typed so far (the cursor at the last one).
 # shellcheck source=/dev/null
@@ -68,7 +49,39 @@ complete_words() {
   _zelupdate zelupdate "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
   printf '%s\n' "${COMPREPLY[@]}"
 }
-offers() {  # offers "WORDS TYPED" EXPECTED...
+
+# Every option of a command in all three, each a described entry of the manual page too.
+described=$(grep -A1 '^\.TP' <<<"$page" | grep -Eo -- '--?[a-z][a-z0-9-]*' | sort -u)
+option_count=0
+for command in $commands; do
+  usage=$("$program" "$command" --help) || fail "zelupdate $command --help failed"
+  [ "$("$program" "$command" -h)" = "$usage" ] || fail "zelupdate $command -h differs from --help"
+  [ "$("$program" help "$command")" = "$usage" ] || fail "zelupdate help $command differs"
+  grep -q "^Usage: zelupdate $command " <<<"$usage" || fail "zelupdate $command --help: no usage"
+  from_help=$(help_options "$usage")
+  from_man=$(man_options "$command")
+  from_completion=$(complete_words "zelupdate $command -" | sorted)
+  [ "$from_help" = "$from_man" ] ||
+    fail "$command: --help has [$from_help], the manual page [$from_man]"
+  [ "$from_help" = "$from_completion" ] ||
+    fail "$command: --help has [$from_help], the completion [$from_completion]"
+  for option in $from_help; do
+    grep -Fxq -- "$option" <<<"$described" || fail "manual page: no entry for $option"
+    option_count=$((option_count + 1))
+  done
+  # A usage error: exit 2 and one line that names the command.
+  err=$("$program" "$command" --no-such-option 2>&1 >/dev/null)
+  status=$?
+  [ "$status" -eq 2 ] || fail "zelupdate $command --no-such-option: exit $status, not 2"
+  [ "$(wc -l <<<"$err")" -eq 1 ] && [[ $err == "zelupdate $command: unknown option"* ]] ||
+    fail "zelupdate $command --no-such-option said: $err"
+done
+for command in $commands; do
+  grep -Eq "^\.B zelupdate $command( |$)" <<<"$page" || fail "manual page: no synopsis of '$command'"
+done
+grep -q '^\.SH SIMULATED INSTRUMENT' <<<"$page" || fail "manual page: no SIMULATED INSTRUMENT"
+
+offers() { # offers "WORDS TYPED" EXPECTED...
   local typed=$1 offered word
   shift
   offered=$(complete_words "$typed")
@@ -77,10 +90,7 @@ offers() {  # offers "WORDS TYPED" EXPECTED...
   done
 }
 offers "zelupdate " $commands
-for command in $commands; do
-  # shellcheck disable=SC2086
-  offers "zelupdate $command --" $(printf '%s\n' ${options_of[$command]:-} ${options_of[common]} | sort -u)
-done
+offers "zelupdate help " $commands
 offers "zelupdate ge" generate
 offers "zelupdate run --option " none B1 B10 B20
 offers "zelupdate run --memory-extension " yes no
@@ -90,7 +100,12 @@ offers "zelupdate generate --port " 1 15
 offers "zelupdate --settings x.ini run --d" --dry-run
 offers "zelupdate explain 41" 414 416
 offers "zelupdate explain F" FFFF
+offers "zelupdate explain --decimal 128" 1281
+offers "zelupdate explain --decimal -" -1 -2
 offers "zelupdate demo --speed " virtual
+offers "zelupdate run --backup /" /tmp
+offers "zelupdate backup /" /tmp
+offers "zelupdate restore /" /tmp
 for device in /dev/ttyS0 /dev/serial/by-id/*; do
   [ -e "$device" ] && offers "zelupdate run --port /dev/" "$device"
 done
@@ -100,4 +115,5 @@ if ((failures)); then
   echo "$failures failures"
   exit 1
 fi
-echo "manual page and completion cover $(wc -w <<<"$commands") commands and $(wc -w <<<"$all_options") options"
+echo "help, manual page and completion agree on $(wc -w <<<"$commands") commands and" \
+  "$option_count options"
