@@ -63,12 +63,45 @@ std::string backupFolderProblem(const std::string& folder) {
   return std::string();
 }
 
+std::string backupDestinationProblem(const std::string& folder, uint64_t bytes) {
+  if (std::string problem = backupFolderProblem(folder); !problem.empty()) return problem;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  // The folder itself, or the nearest one above it that exists: where it would be created.
+  fs::path existing = fs::absolute(platform::pathFromUtf8(folder), error);
+  while (!existing.empty() && !fs::exists(existing, error) && existing != existing.parent_path()) {
+    existing = existing.parent_path();
+  }
+  const std::string where = platform::utf8FromPath(existing);
+  if (!fs::is_directory(existing, error)) {
+    return folder + " cannot be created: " + where + " is not a folder";
+  }
+  if (!platform::userMayWrite(where)) {
+    return folder + " cannot be written: no permission to write in " + where +
+           " (or the file system is read-only)";
+  }
+  // The areas and their manifest (a few kilobytes).
+  constexpr uint64_t kManifestReserve = 64 * 1024;
+  const fs::space_info space = fs::space(existing, error);
+  if (!error && space.available < bytes + kManifestReserve) {
+    return "no room for the backup in " + where + ": it needs " +
+           std::to_string((bytes + kManifestReserve + 1023) / 1024) + " KiB, " +
+           std::to_string(space.available / 1024) + " KiB are free";
+  }
+  return std::string();
+}
+
 std::string manifestJson(const BackupManifest& manifest) {
   Json root = Json::object();
   root["backup"] = kBackupFormat;
   root["created"] = jsonString(manifest.created);
-  root["instrument"] = instrumentJson(manifest.instrument);
-  root["hw"] = hexText(manifest.hw);
+  if (manifest.identityKnown) {
+    root["instrument"] = instrumentJson(manifest.instrument);
+    root["hw"] = hexText(manifest.hw);
+  } else {
+    root["instrument"] = nullptr;
+    root["hw"] = nullptr;
+  }
   root["version"] = jsonString(manifest.version);
   Json& areas = root["areas"] = Json::array();
   for (const BackupArea& area : manifest.areas) {
@@ -99,10 +132,15 @@ std::string readBackup(const std::string& folder, BackupManifest& manifest) {
   const Json* version = jsonMember(root, "version");
   const Json* job = jsonMember(root, "job");
   const Json* areas = jsonMember(root, "areas");
-  if (!instrumentOfJson(jsonMember(root, "instrument"), manifest.instrument) ||
-      !hexValue(jsonMember(root, "hw"), manifest.hw) || version == nullptr ||
-      !version->is_string() || job == nullptr || !job->is_string() || areas == nullptr ||
-      !areas->is_array() || areas->empty() || areas->size() > static_cast<size_t>(kMaxJobEntries)) {
+  const Json* instrument = jsonMember(root, "instrument");
+  const Json* hw = jsonMember(root, "hw");
+  manifest.identityKnown =
+      !(instrument != nullptr && instrument->is_null() && hw != nullptr && hw->is_null());
+  if ((manifest.identityKnown &&
+       (!instrumentOfJson(instrument, manifest.instrument) || !hexValue(hw, manifest.hw))) ||
+      version == nullptr || !version->is_string() || job == nullptr || !job->is_string() ||
+      areas == nullptr || !areas->is_array() || areas->empty() ||
+      areas->size() > static_cast<size_t>(kMaxJobEntries)) {
     return manifestPath + " lacks a key or has one of the wrong kind";
   }
   manifest.created = jsonTextOf(created);
@@ -145,6 +183,7 @@ int32_t writeBackup(const std::string& folder, const ServiceRecordInstrument& in
   if (result != kResultOk) return result;
 
   manifest.created = platform::formatIsoUtc(std::time(nullptr));
+  manifest.identityKnown = instrument.hw.has_value();
   manifest.instrument = instrument;
   manifest.hw = instrument.hw.value_or(0);
   manifest.version = instrument.version;
@@ -192,14 +231,24 @@ std::string restoreJobText(const BackupManifest& manifest, std::vector<std::stri
 }
 
 bool stageRestoreFiles(const std::string& folder, const BackupManifest& manifest,
-                       const std::vector<std::string>& fileNames) {
+                       const std::vector<std::string>& fileNames, std::string* why) {
   for (size_t i = 0; i < manifest.areas.size() && i < fileNames.size(); ++i) {
     std::string contents;
+    std::string reason;
     const BackupArea& area = manifest.areas[i];
     // Checked once more as it is copied: what goes to the flash is what the manifest names.
-    if (!platform::readRegularFile(folder + "/" + area.file, kMaxAreaBytes, contents) ||
-        platform::sha256Hex(contents) != area.sha256 ||
-        !platform::writeFileWhole(fileNames[i], contents)) {
+    bool copied = false;
+    if (!platform::readRegularFile(folder + "/" + area.file, kMaxAreaBytes, contents, &reason)) {
+      reason = area.file + " cannot be read: " + reason;
+    } else if (platform::sha256Hex(contents) != area.sha256) {
+      reason = area.file + " changed since it was checked";
+    } else if (!platform::writeFileWhole(fileNames[i], contents, &reason)) {
+      reason = "cannot write " + fileNames[i] + ": " + reason;
+    } else {
+      copied = true;
+    }
+    if (!copied) {
+      if (why != nullptr) *why = reason;
       removeRestoreFiles(fileNames);
       return false;
     }

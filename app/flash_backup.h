@@ -19,6 +19,9 @@ inline constexpr const char* kRestoreFilePrefix = "RESTORE-";
 
 struct BackupManifest {
   std::string created;  // UTC, ISO 8601
+  // A backup made in manual mode knows no instrument: its manifest says so (null), and a
+  // restore asks before it goes on instead of comparing.
+  bool identityKnown = true;
   ServiceRecordInstrument instrument;
   uint32_t hw = 0;
   std::string version;
@@ -29,6 +32,10 @@ struct BackupManifest {
 // Why a folder cannot take a new backup (it exists and is not an empty folder); empty when
 // it can.
 std::string backupFolderProblem(const std::string& folder);
+// backupFolderProblem, and whether the folder can be created where it is missing, can be
+// written, and has room for `bytes` of areas and the manifest. Leaves nothing behind. Empty
+// when the backup can be written there.
+std::string backupDestinationProblem(const std::string& folder, uint64_t bytes);
 
 std::string manifestJson(const BackupManifest& manifest);
 
@@ -46,7 +53,7 @@ int32_t writeBackup(const std::string& folder, const ServiceRecordInstrument& in
 std::string restoreJobText(const BackupManifest& manifest, std::vector<std::string>& fileNames);
 
 // Copies the checked area files into the current folder under the staged names; false (with
-// the copies removed) when one cannot be written.
+// the copies removed and `why` naming the file and the reason) when one cannot be written.
 bool stageRestoreFiles(const std::string& folder, const BackupManifest& manifest,
-                       const std::vector<std::string>& fileNames);
+                       const std::vector<std::string>& fileNames, std::string* why = nullptr);
 void removeRestoreFiles(const std::vector<std::string>& fileNames);

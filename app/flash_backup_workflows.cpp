@@ -27,6 +27,9 @@ std::string hexText(uint32_t value) {
 
 // Bytes that reading `bytes` of flash moves from the host: the echo of every byte the
 // target sends, and the requests.
+// A ROMWRITE.CNF is a few hundred bytes; one far larger is kept as it is, not restored.
+constexpr size_t kMaxJobFileBytes = 1024 * 1024;
+
 uint32_t readTrafficBytes(uint64_t bytes) {
   return static_cast<uint32_t>(bytes + bytes / kUploadChunkSize * 16);
 }
@@ -104,19 +107,10 @@ int CUpdateDlg::runBackupOnly() {
   if (backupProcessorFlash(kProgrammingConfigFile, m_session.m_comm) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();
-    showBox(withDevice("Backup failed: the flash is unchanged.\nSwitch %s off and on."),
-            ui::MessageBoxKind::Stop);
+    showBox(withDevice(kBackupFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
-
-  reopenAtBootSettings();
-  addStatusLine(withDevice("Wait until %s is booted"));
-  if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
-    setStepStatus(0, 0);
-    return kAutomaticStopped;
-  }
-  setStepStatus(1, 0);
-  m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  if (auto stop = awaitReboot()) return *stop;
   stopProgressTimer();
   showBox("Backup successfully completed.", ui::MessageBoxKind::Information);
   return kAutomaticDone;
@@ -140,7 +134,21 @@ int CUpdateDlg::runRestore() {
   const ServiceRecordInstrument here =
       m_recorder.m_record.instrument.value_or(ServiceRecordInstrument{});
   const auto hw = static_cast<uint32_t>(m_session.hwInfo);
-  if (here.serial != manifest.instrument.serial || hw != manifest.hw) {
+  if (!manifest.identityKnown) {
+    // A backup made in manual mode names no instrument: the technician says whether it is
+    // this one's.
+    const std::string line = "the backup names no instrument (made in manual mode)";
+    if (!m_restoreForce &&
+        showBox(withDevice("The backup names no instrument: it was made in manual mode.\n"
+                           "Restore it onto this %s all the same?"),
+                ui::MessageBoxKind::Question) != ui::MessageBoxAnswer::Yes) {
+      addStatusLine("ERROR - " + line);
+      m_refused = true;
+      m_refusal = "Restore refused: " + line;
+      return kAutomaticStopped;
+    }
+    addStatusLine("Restore confirmed: " + line);
+  } else if (here.serial != manifest.instrument.serial || hw != manifest.hw) {
     const std::string line = "backup of serial " + manifest.instrument.serial + " (hw " +
                              hexText(manifest.hw) + "), instrument here: serial " + here.serial +
                              " (hw " + hexText(hw) + ")";
@@ -160,18 +168,45 @@ int CUpdateDlg::runRestore() {
   addStatusLine("Create configuration file for the restore");
   std::vector<std::string> stagedFiles;
   const std::string job = restoreJobText(manifest, stagedFiles);
-  if (!platform::writeFileWhole(kConfigFileName, job) ||
-      !stageRestoreFiles(m_restoreFolder, manifest, stagedFiles)) {
-    setStepStatus(0, 0);
+  // The folder's own ROMWRITE.CNF comes back when the restore ends: the restore's job names
+  // staged copies that do not outlive it.
+  std::string previousJob;
+  const bool hadJob = platform::readRegularFile(kConfigFileName, kMaxJobFileBytes, previousJob);
+  std::string why;
+  const bool jobWritten = platform::writeFileWhole(kConfigFileName, job, &why);
+  if (!jobWritten) {
+    why = std::string("cannot write ") + kConfigFileName + " in the current folder: " + why;
+  } else if (stageRestoreFiles(m_restoreFolder, manifest, stagedFiles, &why)) {
+    why.clear();
+  }
+  if (!why.empty()) {
+    markFailed(kResultConfigNotWritten);
+    addStatusLine("ERROR - " + why);
+    stopProgressTimer();
+    showBox("Restore failed before update mode: the flash is unchanged.\n" + why,
+            ui::MessageBoxKind::Stop);
+    if (jobWritten && (!hadJob || !platform::writeFileWhole(kConfigFileName, previousJob))) {
+      std::remove(kConfigFileName);
+    }
     return kAutomaticStopped;
   }
-  setStepStatus(1, 0);
-  // The staged copies go whatever the outcome.
+  markOk();
+  // The staged copies go whatever the outcome, and the folder's own job comes back.
   struct Unstage {
     std::vector<std::string>& files;
-    ~Unstage() { removeRestoreFiles(files); }
-  } unstage{stagedFiles};
+    bool hadJob;
+    const std::string& previousJob;
+    ~Unstage() {
+      removeRestoreFiles(files);
+      if (!hadJob || !platform::writeFileWhole(kConfigFileName, previousJob)) {
+        std::remove(kConfigFileName);
+      }
+    }
+  } unstage{stagedFiles, hadJob, previousJob};
   if (!preflightCheck(true, kOptionNone)) return kAutomaticStopped;
+  // The record lists the files as they were programmed: the staged copies are gone by its
+  // end.
+  m_recorder.noteFiles(updateFilesOf(&programmingJob, true, nullptr));
   uint64_t areaBytes = 0;
   for (const BackupArea& area : manifest.areas) areaBytes += area.bytes;
   expectedBytes = static_cast<uint32_t>(areaBytes) + readTrafficBytes(areaBytes);
@@ -180,18 +215,10 @@ int CUpdateDlg::runRestore() {
   if (m_session.startFlashUpdate(1) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();
-    showBox("Restore of the processor firmware failed,\nplease retry", ui::MessageBoxKind::Stop);
+    showBox(withDevice(kRestoreFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
-
-  reopenAtBootSettings();
-  addStatusLine(withDevice("Wait until %s is booted"));
-  if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
-    setStepStatus(0, 0);
-    return kAutomaticStopped;
-  }
-  setStepStatus(1, 0);
-  m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  if (auto stop = awaitReboot()) return *stop;
   stopProgressTimer();
   showBox("Restore successfully completed.\nEXIT update program.", ui::MessageBoxKind::Information);
   return kAutomaticDone;

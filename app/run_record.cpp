@@ -94,6 +94,7 @@ int32_t firstResultCode(const std::vector<std::string>& steps) {
 
 void CRunRecorder::begin(bool automatic, bool dryRun, int portNo) {
   m_record = ServiceRecord{};
+  m_notedFiles.reset();
   m_record.start = std::time(nullptr);
   m_startSeconds = platform::wallSeconds();
   m_record.host = hostName();
@@ -141,7 +142,7 @@ void CRunRecorder::finish(const RunEnd& end) {
       m_record.updated
           ? optionImageFile(optionKindOfName(m_record.updated->option).value_or(kOptionNone))
           : nullptr;
-  m_record.files = updateFilesOf(end.job, processor, option);
+  m_record.files = m_notedFiles ? *m_notedFiles : updateFilesOf(end.job, processor, option);
   m_record.statistics =
       ServiceRecordStatistics{static_cast<int64_t>(m_earlierBytesSent + end.bytesSent), end.packets,
                               end.packetErrors, end.packetRetries};

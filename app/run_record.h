@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,9 @@ class CRunRecorder {
   // Bytes sent in a phase whose counter is reset afterwards (the processor firmware before
   // the option's): counted into the record's statistics.
   void carryBytes(uint64_t bytes) { m_earlierBytesSent += bytes; }
+  // The update's files as they are now, for a run whose files do not outlive it (the
+  // restore's staged copies): the record lists these instead of what is left at its end.
+  void noteFiles(std::vector<ServiceRecordFile> files) { m_notedFiles = std::move(files); }
   // The end: outcome, result, steps, files and statistics; then handed over.
   void finish(const RunEnd& end);
 
@@ -75,5 +79,6 @@ class CRunRecorder {
 
  private:
   uint64_t m_earlierBytesSent = 0;
+  std::optional<std::vector<ServiceRecordFile>> m_notedFiles;
   double m_startSeconds = 0;
 };

@@ -1,4 +1,5 @@
 #include "app/update_dlg.h"
+#include "app/workflow_steps.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -346,7 +347,11 @@ void CUpdateDlg::withdrawQuestion() {
 int CUpdateDlg::stopForCancel() {
   noteFailureCode(kResultCancelled);
   stopProgressTimer();
-  showBox(kCancelledBox, ui::MessageBoxKind::Stop);
+  // The backup alone changes nothing; a restore has begun to erase and program.
+  const char* box = m_backupOnly               ? kBackupCancelledBox
+                    : !m_restoreFolder.empty() ? kRestoreCancelledBox
+                                               : kCancelledBox;
+  showBox(box == kCancelledBox ? std::string(box) : withDevice(box), ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
 }
 

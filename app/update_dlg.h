@@ -53,6 +53,21 @@ inline constexpr const char* kExitQuestion =
     "If update is running,\ndo not exit the program.\nExit anyway?";
 inline constexpr const char* kCancelledBox =
     "Update cancelled by the user.\nPlease retry in Manual Mode";
+// The backup's and the restore's own advice (%s: the device's name).
+inline constexpr const char* kBackupCancelledBox =
+    "Backup cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
+    "next run.";
+inline constexpr const char* kBackupFailedBox =
+    "Backup failed: the flash is unchanged.\nSwitch %s off and on, then run the backup again.";
+inline constexpr const char* kBackupBeforeUpdateFailedBox =
+    "Backup before the update failed:\nthe flash is unchanged, nothing was erased.\nSwitch %s "
+    "off and on, then retry.";
+inline constexpr const char* kRestoreCancelledBox =
+    "Restore cancelled by the user.\nThe processor firmware is incomplete.\nSwitch %s off and "
+    "on, then run the restore again.";
+inline constexpr const char* kRestoreFailedBox =
+    "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
+    "the restore again.";
 
 class CUpdateDlg : public ui::Dialog, public StatusListObserver {
  public:
@@ -124,6 +139,10 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // The reboot into the new firmware, the hardware word compared, and for an instrument
   // without an option a new look for one.
   std::optional<int> waitUntilBooted(uint32_t hw);
+  // The reboot that ends the transfer program: the line at the instrument's power-on
+  // settings, its answer awaited (710 without one, the cancel box on a cancel) and its
+  // version kept for the record.
+  std::optional<int> awaitReboot();
   std::optional<int> findOptionAfterUpdate();
   // The option's DSP firmware, where one is fitted: the option update's result.
   int updateOption();

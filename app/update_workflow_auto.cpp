@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/dialog_templates.h"
+#include "app/flash_backup.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/workflow_steps.h"
@@ -106,6 +107,19 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
     addStatusLine("ERROR - program file does not fit: update aborted");
     noteFailureCode(kCheckProgramNotErased);
     return refuse(message);
+  }
+  // The backup is read in update mode: a folder that cannot take it is said before.
+  if (processorUpdate && !m_backupFolder.empty()) {
+    uint64_t areaBytes = 0;
+    for (int i = 0; i < programmingJob.eraseCount && i < kMaxJobEntries; ++i) {
+      areaBytes += programmingJob.eraseAreas[i].length;
+    }
+    if (const std::string problem = backupDestinationProblem(m_backupFolder, areaBytes);
+        !problem.empty()) {
+      addStatusLine("ERROR - backup: " + problem);
+      noteFailureCode(kResultBackupWrite);
+      return refuse("Backup refused:\n" + problem);
+    }
   }
   const char* image = optionImageFile(optionKind);
   if (image == nullptr) return true;
@@ -277,24 +291,43 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
   if (m_session.startFlashUpdate(m_intermediateBoot) == 0) return std::nullopt;
   if (cancelRequested != 0) return stopForCancel();
   stopProgressTimer();
+  if (!m_backupFolder.empty() && !m_backupWritten) {
+    // The backup comes before the first erase: the flash holds the old firmware still.
+    showBox(withDevice(kBackupBeforeUpdateFailedBox), ui::MessageBoxKind::Stop);
+    return kAutomaticStopped;
+  }
   showBox("Update processor firmware failed,\nplease retry in Manual Mode",
           ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
 }
 
-std::optional<int> CUpdateDlg::waitUntilBooted(uint32_t hw) {
-  // The processor update has booted the instrument into its new firmware.
+std::optional<int> CUpdateDlg::awaitReboot() {
   reopenAtBootSettings();
   addStatusLine(withDevice("Wait until %s is booted"));
   if (m_session.getDeviceAnswer(kBootAnswerSeconds) != 0) {
-    // A cancel ends the run here: the processor firmware is in, the option is not begun.
     setStepStatus(0, cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
+    noteFailureCode(cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
     if (cancelRequested != 0) return stopForCancel();
     return kAutomaticStopped;
   }
   markOk();
   if (cancelRequested != 0) return stopForCancel();
   m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
+  return std::nullopt;
+}
+
+std::optional<int> CUpdateDlg::waitUntilBooted(uint32_t hw) {
+  // The processor update has booted the instrument into its new firmware. A cancel in the
+  // wait ends the run there: the processor firmware is in, the option is not begun.
+  if (auto stop = awaitReboot()) return *stop;
+  // The hardware word as the new firmware reports it, read without a status line of its
+  // own: an option that it no longer finds is not updated. A word that only gained bits is
+  // no loss (an option found only now is looked for below), and an unread one stands.
+  const int32_t before = m_session.hwInfo;
+  if (m_session.readHwInfo() == 0 &&
+      (hw & ~static_cast<uint32_t>(m_session.hwInfo)) == 0) {
+    m_session.hwInfo = before;
+  }
   if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
   addStatusLine("Update processor firmware successfully completed");
   if (m_updateSettings.optionKind == kOptionNone) return findOptionAfterUpdate();

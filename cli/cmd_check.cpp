@@ -40,6 +40,14 @@ class CheckCommand final : public Command {
                   result);
       return kExitFailed;
     }
+    // The update erases the job's areas before it programs: an image that runs past them is
+    // refused there, and so here.
+    std::string fit;
+    if (result = checkProgramsFitErasedFlash(programmingJob, fit); result != kCheckOk) {
+      std::printf("ERROR - program file does not fit: update aborted\n%s\nresult %d\n", fit.c_str(),
+                  result);
+      return kExitFailed;
+    }
     std::printf("%s\n", message.c_str());
     return kExitOk;
   }

@@ -199,3 +199,123 @@ TEST(BackupRestore, dry_run_plans_the_read_back_and_the_backup) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each way a backup, a restore or a run with either ends: its lines, its code in the record
+// and its outcome; nothing of update mode where the check can come before it.
+TEST(BackupRestore, every_end_has_its_code_and_its_advice) {
+  struct Row {
+    const char* name;
+    std::string prepare;  // shell commands in the folder before the run
+    const char* args;
+    int status;
+    std::vector<std::string> lines;  // in this order in the output
+    int32_t result;
+    const char* outcome;
+    bool updateMode;  // the instrument was switched into update mode
+  };
+  const std::string backup = "'" ZEL_PROGRAM
+                             "' --settings settings.ini --no-history backup --assume-yes bk "
+                             "--port sim:hw=0x11000,state=st >/dev/null";
+  const Row rows[] = {
+      {"a backup folder without room, before update mode",
+       "",
+       "run --assume-yes --backup /proc/zel-backup --port sim:hw=0x11000",
+       1,
+       {"ERROR - backup: no room for the backup in /proc: it needs 704 KiB", "Backup refused:"},
+       0x421,
+       "refused",
+       false},
+      {"the dry run checks the backup folder too",
+       "",
+       "run --dry-run --backup /proc/zel-backup --port sim:hw=0x11000",
+       1,
+       {"ERROR - backup: no room for the backup in /proc"},
+       0x421,
+       "refused",
+       false},
+      {"no answer after the backup's reboot",
+       "",
+       "backup --assume-yes bk --port sim:hw=0x11000,boot-time=3600",
+       1,
+       {"ERROR Wait until ZEL is booted (710)"},
+       0x710,
+       "failed",
+       true},
+      {"restore where ROMWRITE.CNF cannot be written",
+       backup + " && rm ROMWRITE.CNF && mkdir ROMWRITE.CNF",
+       "restore --assume-yes bk --port sim:hw=0x11000,state=st",
+       1,
+       {"ERROR Create configuration file for the restore",
+        "ERROR - cannot write ROMWRITE.CNF in the current folder: ",
+        "Restore failed before update mode: the flash is unchanged."},
+       0x702,
+       "failed",
+       false},
+      {"an option lost in the reboot",
+       "",
+       "run --assume-yes --port sim:version=04.40,hw=0x11000,hw-after=0x10000",
+       1,
+       {"OK    Wait until ZEL is booted\nERROR - B20 not detected\n[stop] Error - B20 not "
+        "detected."},
+       0x703,
+       "failed",
+       true},
+      {"a backup made in manual mode asks before its restore",
+       "'" ZEL_PROGRAM "' --settings settings.ini --no-history run --manual --assume-yes "
+       "--backup bk --port sim:hw=0x11000,state=st >/dev/null",
+       "restore --assume-yes bk --port sim:hw=0x11000,state=st",
+       0,
+       {"[question] The backup names no instrument: it was made in manual mode.",
+        "Restore confirmed: the backup names no instrument (made in manual mode)",
+        "Restore successfully completed."},
+       0,
+       "success",
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir(false);
+    ASSERT_EQ(sim::writeSampleUpdateFiles(dir.path()), 0);
+    if (!row.prepare.empty()) {
+      ASSERT_EQ(std::system(("cd '" + dir.path() + "' && " + row.prepare).c_str()), 0);
+    }
+    const Outcome run = zelupdate(dir, row.args);
+    EXPECT_EQ(run.status, row.status) << run.out;
+    size_t at = 0;
+    for (const std::string& line : row.lines) {
+      at = run.out.find(line, at);
+      EXPECT_NE(at, std::string::npos) << line << "\n" << run.out;
+      if (at == std::string::npos) break;
+    }
+    EXPECT_EQ(run.out.find("in update mode") != std::string::npos, row.updateMode) << run.out;
+    const ServiceRecord record = lastRecord(dir);
+    EXPECT_EQ(record.result, row.result);
+    EXPECT_EQ(record.outcome, row.outcome);
+  }
+}
+
+// After a restore the folder's job is the one it had, and the record names the staged
+// files it programmed with their size and SHA-256.
+TEST(BackupRestore, restore_leaves_the_folder_as_it_found_it) {
+  TempDir dir(false);
+  ASSERT_EQ(sim::writeSampleUpdateFiles(dir.path()), 0);
+  const std::string port = " --port sim:hw=0x10000,state=st";
+  ASSERT_EQ(zelupdate(dir, "backup --assume-yes bk" + port).status, 0);
+  ASSERT_EQ(zelupdate(dir, "generate --hw 0x10000 --port 7").status, 0);
+  const std::string job = dir.read("ROMWRITE.CNF");
+  ASSERT_EQ(zelupdate(dir, "restore --assume-yes bk" + port).status, 0);
+  EXPECT_EQ(dir.read("ROMWRITE.CNF"), job);
+  const ServiceRecord record = lastRecord(dir);
+  bool staged = false;
+  for (const ServiceRecordFile& file : record.files) {
+    if (file.name != "RESTORE-00050000.BIN") continue;
+    staged = true;
+    EXPECT_EQ(file.bytes, int64_t{0xA0000});
+    EXPECT_EQ(file.sha256.size(), 64u);
+  }
+  EXPECT_TRUE(staged);
+}
+
+}  // namespace

@@ -67,6 +67,14 @@ TEST(Commands, generate_then_check_in_an_update_folder) {
   EXPECT_EQ(checked.status, kExitOk);
   EXPECT_EQ(checked.out, "Check OK !\n");
 
+  // One byte past the area that the job erases for it: the update refuses it, so does check.
+  dir.writeSized("NO_DVBT.bin", 0xA0001);
+  checked = check(dir, {});
+  EXPECT_EQ(checked.status, kExitFailed);
+  EXPECT_EQ(checked.out,
+            "ERROR - program file does not fit: update aborted\nNO_DVBT.BIN is 655361 bytes; the "
+            "erased area 0x50000-0xEFFFF holds 655360\nresult 1541\n");
+
   dir.writeSized("NO_DVBT.bin", 0x100001);  // larger than the bank
   checked = check(dir, {});                 // romwrite.cnf by default
   EXPECT_EQ(checked.status, kExitFailed);

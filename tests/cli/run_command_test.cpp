@@ -764,10 +764,11 @@ TEST(RunCommandTest, an_image_that_does_not_fit_is_refused_before_update_mode) {
     EXPECT_NE(records[0].line.find("\"meaning\":\"" + image), std::string::npos) << records[0].line;
     EXPECT_GE(records[0].record.files.size(), 3u) << row.name;
     if (row.args.front() == "--dry-run" || row.image != std::string("NO_DVBT.bin")) continue;
-    // Hand-written jobs may program flash erased before: the check alone passes this one.
+    // The check refuses what the run refuses, with the same line.
     const Result check = runProgram(dir, {"check"});
-    EXPECT_EQ(check.status, 0) << row.name << "\n" << check.out;
-    EXPECT_EQ(check.out, "Check OK !\n") << row.name;
+    EXPECT_EQ(check.status, 1) << row.name << "\n" << check.out;
+    EXPECT_EQ(check.out.rfind("ERROR - program file does not fit: update aborted\n", 0), 0u)
+        << row.name;
   }
 }
 
