@@ -28,6 +28,8 @@ int commandExplain(const std::vector<std::string>& args, const CommonOptions&) {
   const std::string explanation = explainResult(code);
   if (explanation.empty()) {
     std::printf("%s (decimal %d): not a result code of zelupdate\n", resultHex(code).c_str(), code);
+    // A stage of a chunk with a code that stage never reports: both parts named.
+    std::fputs(explainStageMisread(code).c_str(), stdout);
     // "check" prints its result in decimal: say so when the digits are a code read that way.
     int32_t asDecimal = 0;
     if (!decimal && parseResultCode(codes[0], true, asDecimal) && !resultMeaning(asDecimal).empty())
