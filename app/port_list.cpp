@@ -27,3 +27,13 @@ std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPort
             [](const PortListEntry& a, const PortListEntry& b) { return a.text < b.text; });
   return entries;
 }
+
+std::string portListLine(const PortListEntry& entry, const std::string& problem) {
+  std::string line = entry.text;
+  // "COM7", "com7" or "\\.\COM7" name the entry's port itself; bare digits are no device.
+  const bool ownName = platform::comNumberOfName(entry.device) == entry.portNumber &&
+                       entry.device.find_first_not_of("0123456789") != std::string::npos;
+  if (!ownName && !entry.device.empty()) line += "  " + platform::printablePortName(entry.device);
+  if (!problem.empty()) line += ": " + platform::printablePortName(problem);
+  return line;
+}

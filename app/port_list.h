@@ -15,3 +15,9 @@ struct PortListEntry {
 // open. Sorted by text in plain character order, as the dialog's sorted list shows them (COM10
 // before COM2).
 std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen);
+
+// The line `zelupdate ports` prints for an entry: its text, then its device unless the
+// device is the entry's own COM name (Windows, or a [PORTS] mapping to "COMn"), then
+// ": problem" when there is one ("COM7 (access denied)  /dev/ttyUSB2: in use by ...",
+// "COM7: no such device"). Device and problem are shown as terminal text.
+std::string portListLine(const PortListEntry& entry, const std::string& problem);

@@ -32,6 +32,8 @@ class ExplainCommand final : public Command {
     if (explanation.empty()) {
       std::printf("%s (decimal %d): not a result code of zelupdate\n", resultHex(m_code).c_str(),
                   m_code);
+      // A stage of a chunk with a code that stage never reports: both parts named.
+      std::fputs(explainStageMisread(m_code).c_str(), stdout);
       // "check" prints its result in decimal: say so when the digits are a code read that way.
       int32_t asDecimal = 0;
       if (!m_decimal && parseResultCode(m_text, true, asDecimal) &&

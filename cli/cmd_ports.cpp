@@ -66,14 +66,11 @@ int listComPorts(const CommonOptions& common) {
   // A port without access says why; the dialout advice only where that group would help.
   bool dialoutHelps = false;
   for (const PortListEntry& entry : entries) {
-    const std::string device = platform::printablePortName(entry.device);
     const std::string problem = portAccessProblem(entry.device);
-    if (problem.empty() || entry.text.find("(access denied)") == std::string::npos) {
-      std::printf("%s  %s\n", entry.text.c_str(), device.c_str());
-      continue;
+    if (entry.text.find("(access denied)") != std::string::npos) {
+      dialoutHelps = dialoutHelps || problem.starts_with(kNotInDialout);
     }
-    dialoutHelps = dialoutHelps || problem.starts_with(kNotInDialout);
-    std::printf("%s  %s: %s\n", entry.text.c_str(), device.c_str(), problem.c_str());
+    std::printf("%s\n", portListLine(entry, problem).c_str());
   }
   if (dialoutHelps && everyPortDenied(entries)) std::fputs(kPortAccessHint, stdout);
   return kExitOk;

@@ -304,7 +304,7 @@ int Fleet::run() {
   m_result.end = std::time(nullptr);
   requests.reset();
 
-  m_table.say(fleetSummary(m_result));
+  m_table.say(fleetSummary(m_result, m_table.lineColumns()));
   if (!m_options.reportFile.empty()) {
     const std::string why = writeFleetReport(m_options.reportFile, m_result);
     if (!why.empty()) m_table.say("zelupdate fleet: " + why + "\n");

@@ -116,18 +116,39 @@ bool collectChildRecord(FleetRow& row, const platform::ChildExit& exit) {
   return haveRecord;
 }
 
-std::string fleetSummary(const FleetResult& fleet) {
-  size_t portWidth = 4;
+std::string fleetSummary(const FleetResult& fleet, size_t columns) {
+  constexpr size_t kInstrumentWidth = 12;
+  constexpr size_t kOutcomeWidth = 10;
+  constexpr size_t kMinResultWidth = 20;
+  std::vector<std::string> ports;
+  size_t longestPort = 4;
   size_t timeWidth = 6;
   for (const FleetRow& row : fleet.rows) {
-    portWidth = std::clamp(platform::printablePortName(row.port).size(), portWidth, kMaxPortWidth);
+    ports.push_back(platform::printablePortName(row.port));
+    longestPort = std::max(longestPort, textColumns(ports.back()));
     timeWidth = std::max(timeWidth, clockText(row.seconds()).size());
   }
+  // As wide as the longest port up to the table's widest; on a terminal, what the other
+  // columns leave, but never narrower than what tells the ports apart.
+  const size_t distinct = std::min(longestPort, distinctPortWidth(ports));
+  size_t portWidth = std::min(longestPort, std::max(kMaxPortWidth, distinct));
+  if (columns > 0) {
+    const size_t others = 1 + kInstrumentWidth + 1 + kOutcomeWidth + 1 + timeWidth + 1;
+    const size_t room = columns > others + kMinResultWidth ? columns - others - kMinResultWidth : 0;
+    portWidth = std::min(portWidth, std::max(room, std::max<size_t>(distinct, 4)));
+  }
+  const std::vector<std::string> fitted = fitPortNames(ports, portWidth);
+  // A row's end (its result) is cut at the terminal's edge, never wrapped.
+  const auto fitLine = [columns](std::string line) {
+    if (columns > 0 && textColumns(line) > columns) line = fitText(line, columns);
+    return line + "\n";
+  };
   std::string out = "\n";
-  out += fitText("PORT", portWidth) + " " + fitText("INSTRUMENT", 12) + " " +
-         fitText("OUTCOME", 10) + " " + fitText("TIME", timeWidth) + " RESULT\n";
+  out += fitLine(fitText("PORT", portWidth) + " " + fitText("INSTRUMENT", kInstrumentWidth) + " " +
+                 fitText("OUTCOME", kOutcomeWidth) + " " + fitText("TIME", timeWidth) + " RESULT");
   int succeeded = 0;
-  for (const FleetRow& row : fleet.rows) {
+  for (size_t i = 0; i < fleet.rows.size(); ++i) {
+    const FleetRow& row = fleet.rows[i];
     std::string instrument = row.model;
     if (!row.serial.empty()) instrument += (instrument.empty() ? "" : " ") + row.serial;
     std::string result;
@@ -141,9 +162,9 @@ std::string fleetSummary(const FleetResult& fleet) {
     } else if (runOutcomeOf(row.outcome) != RunOutcome::kSuccess && !row.record.steps.empty()) {
       result = row.record.steps.back();
     }
-    out += fitText(platform::printablePortName(row.port), portWidth) + " " +
-           fitText(instrument, 12) + " " + fitText(row.outcome, 10) + " " +
-           fitText(clockText(row.seconds()), timeWidth) + " " + result + "\n";
+    out += fitLine(fitted[i] + " " + fitText(instrument, kInstrumentWidth) + " " +
+                   fitText(row.outcome, kOutcomeWidth) + " " +
+                   fitText(clockText(row.seconds()), timeWidth) + " " + result);
     if (runOutcomeOf(row.outcome) == RunOutcome::kSuccess) ++succeeded;
   }
   out += std::to_string(succeeded) + " of " + std::to_string(fleet.rows.size()) +

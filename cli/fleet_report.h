@@ -2,6 +2,7 @@
 // left none), the summary printed at the end and the JSON report of the whole fleet.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "cli/fleet.h"
@@ -14,8 +15,9 @@
 bool collectChildRecord(FleetRow& row, const platform::ChildExit& exit);
 
 // The table after the run: port, instrument, outcome, time and result of each row, and how
-// many succeeded.
-std::string fleetSummary(const FleetResult& result);
+// many succeeded. With `columns` (a terminal's), no row is wider: the port column narrows
+// down to what still tells the ports apart, and a row's end is cut.
+std::string fleetSummary(const FleetResult& result, size_t columns = 0);
 
 // Writes the report of the whole fleet to reportFile: empty when done, else why not.
 std::string writeFleetReport(const std::string& reportFile, const FleetResult& result);

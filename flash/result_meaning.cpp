@@ -181,6 +181,20 @@ const char* stageText(ChunkStage stage) {
   return "";
 }
 
+// sendPacket reports a well-formed answer that is not the acknowledgement (an error answer
+// 0x20 0xF0 to a damaged request, ...) by the error mapping: 0x901 to 0x905.
+bool isErrorAnswerInPlaceOfAck(int32_t code) {
+  return code >= kResultTargetErrorF0 && code <= kResultUnexpectedAnswer;
+}
+
+// The codes a stage of a chunk really fails with, as the status line shows them.
+const char* stageCodes(ChunkStage stage) {
+  return stage == ChunkStage::kSend
+             ? "3, 4, 901 to 905 (an error answer in place of the acknowledgement) and those "
+               "of a packet without acknowledgement (5101135, 5201135, ...)"
+             : "113 and 115";
+}
+
 std::string codeForms(int32_t code) {
   return resultHex(code) + " (decimal " + std::to_string(code) + ")";
 }
@@ -234,7 +248,7 @@ bool decodeProgramDataCode(int32_t code, ChunkStage& stage, int32_t& baseCode) {
     if (candidate == ChunkStage::kSend) {
       UnacknowledgedPacket packet;
       fits = base32 == kResultPacketTooLong || base32 == kResultPacketNotWritten ||
-             decodeUnacknowledgedPacket(base32, packet);
+             isErrorAnswerInPlaceOfAck(base32) || decodeUnacknowledgedPacket(base32, packet);
     } else {
       fits = base32 == kResultAnswerIncomplete || base32 == kResultAnswerChecksum;
     }
@@ -324,6 +338,42 @@ std::string explainResult(int32_t code) {
   } else {
     text += std::string(findResultCode(base)->meaning) + "\n";
   }
-  text += "  " + std::string(findResultCode(base)->advice) + "\n";
+  const char* advice = findResultCode(base)->advice;
+  if (stage == ChunkStage::kSend && isErrorAnswerInPlaceOfAck(base)) {
+    // The last of the packet's tries was answered with an error answer; 0xF0 is the
+    // target's answer to a request whose checksum arrived wrong.
+    text +=
+        "  The target answered the last try of the chunk's packet with this in place of "
+        "its acknowledgement.\n";
+    if (base == kResultTargetErrorF0) advice = kCheckNoise;
+  }
+  text += "  " + std::string(advice) + "\n";
   return text;
+}
+
+std::string explainStageMisread(int32_t code) {
+  ChunkStage stage{};
+  int32_t base = 0;
+  if (!resultMeaning(code).empty()) return "";
+  for (const ChunkStage candidate :
+       {ChunkStage::kSend, ChunkStage::kAnswer, ChunkStage::kExtraReceive}) {
+    const int64_t rest =
+        static_cast<int64_t>(code) - static_cast<int64_t>(candidate) * kProgramSendFailed;
+    if (rest <= 0) continue;  // a stage part always comes with a failure below it
+    UnacknowledgedPacket packet;
+    const auto rest32 = static_cast<int32_t>(rest);
+    if (findResultCode(rest32) || decodeUnacknowledgedPacket(rest32, packet)) {
+      stage = candidate;
+      base = rest32;
+      break;
+    }
+  }
+  if (base == 0) return "";
+  std::string text = "  read as program data it would be\n    stage +" +
+                     resultHex(static_cast<int32_t>(stage) * kProgramSendFailed) + ": " +
+                     stageText(stage) + "\n    code " + resultHex(base) + ": " +
+                     resultMeaning(base) + "\n  but ";
+  if (base == kResultCancelled) return text + "a cancel keeps its own code, FFFF\n";
+  return text + stageText(stage) + " never fails with " + resultHex(base) + "; its codes are " +
+         stageCodes(stage) + "\n";
 }

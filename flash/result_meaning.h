@@ -37,9 +37,16 @@ bool decodeUnacknowledgedPacket(int32_t code, UnacknowledgedPacket& packet);
 // A chunk of program data that failed at one stage.
 enum class ChunkStage { kSend = 1, kAnswer = 2, kExtraReceive = 3 };
 // True when code is a program-data composite: a code the stage can fail with (the send:
-// 3, 4 or an unacknowledged packet; the answer and the extra receive: 275 or 277) plus
+// 3, 4, an error answer in place of the acknowledgement (0x901 to 0x905) or an
+// unacknowledged packet; the answer and the extra receive: 275 or 277) plus
 // stage * 0x10000.
 bool decodeProgramDataCode(int32_t code, ChunkStage& stage, int32_t& baseCode);
+
+// For a code that is none of ours but reads as a stage part (0x10000, 0x20000, 0x30000)
+// plus a code of the table or an unacknowledged packet: lines ending in "\n" that name both
+// parts and the codes that stage really fails with (a mistyped or misremembered code, such
+// as 10113, which the send of a chunk never reports). Empty for every other code.
+std::string explainStageMisread(int32_t code);
 
 // The code as the step status line shows it: upper-case hex of its 32 bits ("FFFF",
 // "FFFFFFFE" for -2).

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <string_view>
 
 #include "platform/profile.h"
 #include "serial/local_device.h"
@@ -16,6 +17,8 @@ namespace {
 constexpr const char* kPortsSection = "PORTS";
 // Highest number a mapping may name (the highest COM number Windows knows).
 constexpr int kMaxMappedPort = 255;
+// The prefix of Windows' device name space: "\\.\COM12".
+constexpr std::string_view kWin32DeviceSpace = "\\\\.\\";
 
 // Numbers mapped by the settings file or the program; an empty device hides the number.
 std::map<int, std::string>& overrides() {
@@ -92,9 +95,16 @@ void loadComPortMapping(const std::string& settingsFile) {
   }
 }
 
-int comNumberOfName(const std::string& name) {
+int comNumberOfName(const std::string& text) {
+  // Windows' device name space "\\.\COM7" (what CreateFile opens; needed there above COM9)
+  // is COM7 on both systems, so that a ports file or a setting written on Windows reads the
+  // same on Linux, where COM7 is the program's own number. Only with "COM" after it: "\\.\7"
+  // is no name Windows has.
+  const bool deviceSpace = text.starts_with(kWin32DeviceSpace);
+  const std::string name = deviceSpace ? text.substr(kWin32DeviceSpace.size()) : text;
   const bool prefixed = name.size() > 3 && (name[0] | 0x20) == 'c' && (name[1] | 0x20) == 'o' &&
                         (name[2] | 0x20) == 'm';
+  if (deviceSpace && !prefixed) return 0;
   const std::string digits = prefixed ? name.substr(3) : name;
   if (digits.empty() || digits.size() > 3 ||
       digits.find_first_not_of("0123456789") != std::string::npos) {

@@ -24,7 +24,8 @@ void resetComPortMapping();
 // Other keys are ignored. Entries not in the file keep their mapping.
 void loadComPortMapping(const std::string& settingsFile);
 
-// The COM number that a name gives: "5", "com5" or "COM5" (1 to 255); 0 for any other name.
+// The COM number that a name gives: "5", "com5", "COM5" or Windows' "\\.\COM5" (1 to 255);
+// 0 for any other name.
 int comNumberOfName(const std::string& name);
 
 // A port as the command line takes it (`run --port`, the ports of a fleet): a COM number 1

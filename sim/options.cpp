@@ -15,10 +15,6 @@ constexpr uint32_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 3840
 constexpr double kMaxBootTimeSeconds = 3600;
 constexpr uint64_t kMaxLatencyMs = 1000;
 
-const char* const kKnownKeys =
-    "model, maker, serial, version, hw, board, hw-after, version-after, baud, bits, parity, "
-    "stop, pace, chips, flash, latency, boot-time, resident, speed, fault, seed";
-
 std::vector<std::string_view> split(std::string_view text, char separator) {
   std::vector<std::string_view> parts;
   size_t begin = 0;
@@ -76,82 +72,94 @@ std::string badValue(std::string_view key, std::string_view value, const char* e
          expected + ")";
 }
 
+// The faults, by the kind of value they take. The message about an unknown fault is made
+// from these tables, so that it names every fault there is.
+struct FlagFault {
+  const char* name;
+  bool Faults::*member;
+};
+constexpr FlagFault kFlagFaults[] = {
+    {"silent", &Faults::silent},
+    {"no-ready", &Faults::noReady},
+    {"loader-reject", &Faults::loaderReject},
+    {"erase-fail", &Faults::eraseFail},
+    {"program-fail", &Faults::programFail},
+    {"checksum-off", &Faults::checksumOff},
+    {"dsp-erase-fail", &Faults::dspEraseFail},
+    {"dsp-checksum-off", &Faults::dspChecksumOff},
+    {"flash-corrupt", &Faults::flashCorrupt},
+};
+struct ProbabilityFault {
+  const char* name;
+  double Faults::*member;
+};
+constexpr ProbabilityFault kProbabilityFaults[] = {
+    {"noise", &Faults::noise},
+    {"noise-back", &Faults::noiseBack},
+    {"drop", &Faults::drop},
+};
+struct CountFault {
+  const char* name;
+  uint64_t max;
+  const char* expected;
+  void (*set)(Faults&, uint64_t);
+};
+constexpr CountFault kCountFaults[] = {
+    {"nack", UINT32_MAX, "a number of packets, e.g. nack=3",
+     [](Faults& faults, uint64_t count) { faults.nack = static_cast<uint32_t>(count); }},
+    {"unplug", UINT64_MAX, "a number of bytes, e.g. unplug=1000",
+     [](Faults& faults, uint64_t count) { faults.unplug = count; }},
+};
+
+std::string knownFaults() {
+  std::string names;
+  const auto add = [&names](const char* name, const char* value) {
+    names += (names.empty() ? "" : ", ") + std::string(name) + value;
+  };
+  for (const FlagFault& fault : kFlagFaults) add(fault.name, "");
+  for (const ProbabilityFault& fault : kProbabilityFaults) add(fault.name, "=P");
+  for (const CountFault& fault : kCountFaults) add(fault.name, "=N");
+  return names;
+}
+
+// One fault of the "+" list: NAME or NAME=VALUE.
+std::string parseFault(std::string_view item, Faults& faults) {
+  const size_t equals = item.find('=');
+  const std::string_view name = item.substr(0, equals);
+  const bool hasArgument = equals != std::string_view::npos;
+  const std::string_view argument = hasArgument ? item.substr(equals + 1) : std::string_view();
+  for (const FlagFault& fault : kFlagFaults) {
+    if (name != fault.name) continue;
+    if (hasArgument) return "sim port: fault \"" + std::string(name) + "\" takes no value";
+    faults.*fault.member = true;
+    return {};
+  }
+  for (const ProbabilityFault& fault : kProbabilityFaults) {
+    if (name != fault.name) continue;
+    double p = 0;
+    if (!parseDecimal(argument, p) || p < 0 || p > 1) {
+      return badValue(std::string("fault ") + fault.name, argument,
+                      "a probability from 0 to 1, e.g. noise=0.01");
+    }
+    faults.*fault.member = p;
+    return {};
+  }
+  for (const CountFault& fault : kCountFaults) {
+    if (name != fault.name) continue;
+    uint64_t count = 0;
+    if (!parseUnsigned(argument, fault.max, count)) {
+      return badValue(std::string("fault ") + fault.name, argument, fault.expected);
+    }
+    fault.set(faults, count);
+    return {};
+  }
+  return "sim port: unknown fault \"" + std::string(name) + "\" (known: " + knownFaults() + ")";
+}
+
 std::string parseFaults(std::string_view value, Faults& faults) {
   if (value.empty()) return badValue("fault", value, "fault names joined by +");
   for (std::string_view item : split(value, '+')) {
-    const size_t equals = item.find('=');
-    const std::string_view name = item.substr(0, equals);
-    const std::string_view argument =
-        equals == std::string_view::npos ? std::string_view() : item.substr(equals + 1);
-    const bool hasArgument = equals != std::string_view::npos;
-
-    struct Flag {
-      const char* name;
-      bool Faults::*member;
-    };
-    static constexpr Flag kFlags[] = {
-        {"silent", &Faults::silent},
-        {"no-ready", &Faults::noReady},
-        {"loader-reject", &Faults::loaderReject},
-        {"erase-fail", &Faults::eraseFail},
-        {"program-fail", &Faults::programFail},
-        {"checksum-off", &Faults::checksumOff},
-        {"dsp-erase-fail", &Faults::dspEraseFail},
-        {"dsp-checksum-off", &Faults::dspChecksumOff},
-        {"flash-corrupt", &Faults::flashCorrupt},
-    };
-    bool known = false;
-    for (const Flag& flag : kFlags) {
-      if (name != flag.name) continue;
-      if (hasArgument) {
-        return "sim port: fault \"" + std::string(name) + "\" takes no value";
-      }
-      faults.*flag.member = true;
-      known = true;
-    }
-    if (known) continue;
-
-    struct Probability {
-      const char* name;
-      double Faults::*member;
-    };
-    static constexpr Probability kProbabilities[] = {
-        {"noise", &Faults::noise},
-        {"noise-back", &Faults::noiseBack},
-        {"drop", &Faults::drop},
-    };
-    for (const Probability& probability : kProbabilities) {
-      if (name != probability.name) continue;
-      double p = 0;
-      if (!parseDecimal(argument, p) || p < 0 || p > 1) {
-        return badValue(std::string("fault ") + probability.name, argument,
-                        "a probability from 0 to 1, e.g. noise=0.01");
-      }
-      faults.*probability.member = p;
-      known = true;
-    }
-    if (known) continue;
-
-    uint64_t count = 0;
-    if (name == "nack") {
-      if (!parseUnsigned(argument, UINT32_MAX, count)) {
-        return badValue("fault nack", argument, "a number of packets, e.g. nack=3");
-      }
-      faults.nack = static_cast<uint32_t>(count);
-      continue;
-    }
-    if (name == "unplug") {
-      if (!parseUnsigned(argument, UINT64_MAX, count)) {
-        return badValue("fault unplug", argument, "a number of bytes, e.g. unplug=1000");
-      }
-      faults.unplug = count;
-      continue;
-    }
-    return "sim port: unknown fault \"" + std::string(name) +
-           "\" (known: silent, no-ready, loader-reject, erase-fail, program-fail, "
-           "checksum-off, dsp-erase-fail, dsp-checksum-off, flash-corrupt, nack=N, noise=P, "
-           "noise-back=P, "
-           "drop=P, unplug=N)";
+    if (std::string error = parseFault(item, faults); !error.empty()) return error;
   }
   return {};
 }
@@ -164,149 +172,194 @@ std::string parseText(std::string_view key, std::string_view value, std::string&
   return {};
 }
 
+// An enum read by its name (any case): `names` in the order of the enum's values. False
+// for any other text.
+template <typename Enum, size_t N>
+bool parseName(std::string_view value, const char* const (&names)[N], Enum& result) {
+  const std::string text = upper(value);
+  for (size_t i = 0; i < N; ++i) {
+    if (text == names[i]) {
+      result = static_cast<Enum>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The keys of a "sim:" port. Every key is read by its entry here, and the message about an
+// unknown key names them all from this table.
+struct Key {
+  const char* name;
+  std::string (*parse)(std::string_view key, std::string_view value, Options& options);
+};
+constexpr Key kKeys[] = {
+    {"model", [](std::string_view key, std::string_view value,
+                 Options& options) { return parseText(key, value, options.model); }},
+    {"maker", [](std::string_view key, std::string_view value,
+                 Options& options) { return parseText(key, value, options.maker); }},
+    {"serial", [](std::string_view key, std::string_view value,
+                  Options& options) { return parseText(key, value, options.serial); }},
+    {"version", [](std::string_view key, std::string_view value,
+                   Options& options) { return parseText(key, value, options.version); }},
+    {"hw",
+     [](std::string_view key, std::string_view value, Options& options) {
+       uint64_t number = 0;
+       if (!parseUnsigned(value, UINT32_MAX, number)) {
+         return badValue(key, value, "a 32-bit number, decimal or 0x hex");
+       }
+       options.hw = static_cast<uint32_t>(number);
+       return std::string();
+     }},
+    {"board",
+     [](std::string_view key, std::string_view value, Options& options) {
+       uint64_t number = 0;
+       if (!parseUnsigned(value, INT32_MAX, number)) {
+         return badValue(key, value, "a number, decimal or 0x hex");
+       }
+       options.board = static_cast<int32_t>(number);
+       return std::string();
+     }},
+    {"hw-after",
+     [](std::string_view key, std::string_view value, Options& options) {
+       uint64_t number = 0;
+       if (!parseUnsigned(value, UINT32_MAX, number)) {
+         return badValue(key, value, "a 32-bit number, decimal or 0x hex");
+       }
+       options.hwAfter = static_cast<uint32_t>(number);
+       return std::string();
+     }},
+    {"version-after",
+     [](std::string_view key, std::string_view value, Options& options) {
+       std::string text;
+       std::string error = parseText(key, value, text);
+       if (error.empty()) options.versionAfter = text;
+       return error;
+     }},
+    {"baud",
+     [](std::string_view key, std::string_view value, Options& options) {
+       uint64_t number = 0;
+       if (!parseUnsigned(value, UINT32_MAX, number) ||
+           !isSupportedBaudRate(static_cast<uint32_t>(number))) {
+         return badValue(key, value,
+                         "300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200");
+       }
+       options.baud = static_cast<uint32_t>(number);
+       return std::string();
+     }},
+    {"bits",
+     [](std::string_view key, std::string_view value, Options& options) {
+       if (value != "7" && value != "8") return badValue(key, value, "7 or 8");
+       options.bits = static_cast<uint8_t>(value[0] - '0');
+       return std::string();
+     }},
+    {"parity",
+     [](std::string_view key, std::string_view value, Options& options) {
+       static constexpr const char* kNames[] = {"NONE", "ODD", "EVEN"};  // SerialParity
+       if (!parseName(value, kNames, options.parity)) {
+         return badValue(key, value, "NONE, ODD or EVEN");
+       }
+       return std::string();
+     }},
+    {"stop",
+     [](std::string_view key, std::string_view value, Options& options) {
+       if (value != "1" && value != "2") return badValue(key, value, "1 or 2");
+       options.stopBits = static_cast<uint8_t>(value[0] - '0');
+       return std::string();
+     }},
+    {"pace",
+     [](std::string_view key, std::string_view value, Options& options) {
+       static constexpr const char* kNames[] = {"NONE", "XON", "ACK"};  // Pace
+       if (!parseName(value, kNames, options.pace)) return badValue(key, value, "NONE, XON or ACK");
+       return std::string();
+     }},
+    {"chips",
+     [](std::string_view key, std::string_view value, Options& options) {
+       const size_t slash = value.find('/');
+       uint64_t manufacturer = 0;
+       uint64_t device = 0;
+       if (slash == std::string_view::npos ||
+           !parseUnsigned("0x" + std::string(value.substr(0, slash)), 0xFF, manufacturer) ||
+           !parseUnsigned("0x" + std::string(value.substr(slash + 1)), 0xFF, device)) {
+         return badValue(key, value, "manufacturer/device code in hex, e.g. 89/BD");
+       }
+       options.chipManufacturer = static_cast<uint8_t>(manufacturer);
+       options.chipDevice = static_cast<uint8_t>(device);
+       return std::string();
+     }},
+    {"flash",
+     [](std::string_view key, std::string_view value, Options& options) {
+       if (value == "board") {
+         options.flash = FlashLayout::Board;
+       } else if (value == "any") {
+         options.flash = FlashLayout::Any;
+       } else {
+         return badValue(key, value, "board or any");
+       }
+       return std::string();
+     }},
+    {"latency",
+     [](std::string_view key, std::string_view value, Options& options) {
+       uint64_t number = 0;
+       if (!parseUnsigned(value, kMaxLatencyMs, number)) {
+         return badValue(key, value, "milliseconds from 0 to 1000");
+       }
+       options.latencyMs = static_cast<uint32_t>(number);
+       return std::string();
+     }},
+    {"boot-time",
+     [](std::string_view key, std::string_view value, Options& options) {
+       double seconds = 0;
+       if (!parseDecimal(value, seconds) || seconds < 0 || seconds > kMaxBootTimeSeconds) {
+         return badValue(key, value, "seconds from 0 to 3600");
+       }
+       options.bootTimeSeconds = seconds;
+       return std::string();
+     }},
+    {"resident",
+     [](std::string_view key, std::string_view value, Options& options) {
+       const std::string text = upper(value);
+       if (text != "YES" && text != "NO") return badValue(key, value, "yes or no");
+       options.resident = text == "YES";
+       return std::string();
+     }},
+    {"speed",
+     [](std::string_view key, std::string_view value, Options& options) {
+       double factor = 0;
+       if (value == "virtual") {
+         options.speed = SpeedMode::Virtual;
+       } else if (value == "real") {
+         options.speed = SpeedMode::Real;
+         options.speedFactor = 1;
+       } else if (parseDecimal(value, factor) && factor > 0 && factor <= 1e6) {
+         options.speed = SpeedMode::Factor;
+         options.speedFactor = factor;
+       } else {
+         return badValue(key, value, "virtual, real or a factor N > 0");
+       }
+       return std::string();
+     }},
+    {"fault", [](std::string_view, std::string_view value,
+                 Options& options) { return parseFaults(value, options.faults); }},
+    {"seed",
+     [](std::string_view key, std::string_view value, Options& options) {
+       uint64_t number = 0;
+       if (!parseUnsigned(value, UINT64_MAX, number)) {
+         return badValue(key, value, "a number, decimal or 0x hex");
+       }
+       options.seed = number;
+       return std::string();
+     }},
+    {"state", [](std::string_view key, std::string_view value,
+                 Options& options) { return parseText(key, value, options.stateFolder); }},
+};
+
 std::string parseItem(std::string_view key, std::string_view value, Options& options) {
-  uint64_t number = 0;
-  double decimal = 0;
-  if (key == "model") return parseText(key, value, options.model);
-  if (key == "maker") return parseText(key, value, options.maker);
-  if (key == "serial") return parseText(key, value, options.serial);
-  if (key == "version") return parseText(key, value, options.version);
-  if (key == "version-after") {
-    std::string text;
-    std::string error = parseText(key, value, text);
-    if (error.empty()) options.versionAfter = text;
-    return error;
+  for (const Key& known : kKeys) {
+    if (key == known.name) return known.parse(key, value, options);
   }
-  if (key == "hw" || key == "hw-after") {
-    if (!parseUnsigned(value, UINT32_MAX, number)) {
-      return badValue(key, value, "a 32-bit number, decimal or 0x hex");
-    }
-    if (key == "hw") {
-      options.hw = static_cast<uint32_t>(number);
-    } else {
-      options.hwAfter = static_cast<uint32_t>(number);
-    }
-    return {};
-  }
-  if (key == "board") {
-    if (!parseUnsigned(value, INT32_MAX, number)) {
-      return badValue(key, value, "a number, decimal or 0x hex");
-    }
-    options.board = static_cast<int32_t>(number);
-    return {};
-  }
-  if (key == "baud") {
-    if (!parseUnsigned(value, UINT32_MAX, number) ||
-        !isSupportedBaudRate(static_cast<uint32_t>(number))) {
-      return badValue(key, value,
-                      "300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600 or 115200");
-    }
-    options.baud = static_cast<uint32_t>(number);
-    return {};
-  }
-  if (key == "bits") {
-    if (value != "7" && value != "8") return badValue(key, value, "7 or 8");
-    options.bits = static_cast<uint8_t>(value[0] - '0');
-    return {};
-  }
-  if (key == "stop") {
-    if (value != "1" && value != "2") return badValue(key, value, "1 or 2");
-    options.stopBits = static_cast<uint8_t>(value[0] - '0');
-    return {};
-  }
-  if (key == "parity") {
-    const std::string text = upper(value);
-    if (text == "NONE") {
-      options.parity = SerialParity::None;
-    } else if (text == "ODD") {
-      options.parity = SerialParity::Odd;
-    } else if (text == "EVEN") {
-      options.parity = SerialParity::Even;
-    } else {
-      return badValue(key, value, "NONE, ODD or EVEN");
-    }
-    return {};
-  }
-  if (key == "pace") {
-    const std::string text = upper(value);
-    if (text == "NONE") {
-      options.pace = Pace::None;
-    } else if (text == "XON") {
-      options.pace = Pace::Xon;
-    } else if (text == "ACK") {
-      options.pace = Pace::Ack;
-    } else {
-      return badValue(key, value, "NONE, XON or ACK");
-    }
-    return {};
-  }
-  if (key == "chips") {
-    const size_t slash = value.find('/');
-    uint64_t manufacturer = 0;
-    uint64_t device = 0;
-    if (slash == std::string_view::npos ||
-        !parseUnsigned("0x" + std::string(value.substr(0, slash)), 0xFF, manufacturer) ||
-        !parseUnsigned("0x" + std::string(value.substr(slash + 1)), 0xFF, device)) {
-      return badValue(key, value, "manufacturer/device code in hex, e.g. 89/BD");
-    }
-    options.chipManufacturer = static_cast<uint8_t>(manufacturer);
-    options.chipDevice = static_cast<uint8_t>(device);
-    return {};
-  }
-  if (key == "flash") {
-    if (value == "board") {
-      options.flash = FlashLayout::Board;
-    } else if (value == "any") {
-      options.flash = FlashLayout::Any;
-    } else {
-      return badValue(key, value, "board or any");
-    }
-    return {};
-  }
-  if (key == "latency") {
-    if (!parseUnsigned(value, kMaxLatencyMs, number)) {
-      return badValue(key, value, "milliseconds from 0 to 1000");
-    }
-    options.latencyMs = static_cast<uint32_t>(number);
-    return {};
-  }
-  if (key == "boot-time") {
-    if (!parseDecimal(value, decimal) || decimal < 0 || decimal > kMaxBootTimeSeconds) {
-      return badValue(key, value, "seconds from 0 to 3600");
-    }
-    options.bootTimeSeconds = decimal;
-    return {};
-  }
-  if (key == "resident") {
-    const std::string text = upper(value);
-    if (text != "YES" && text != "NO") return badValue(key, value, "yes or no");
-    options.resident = text == "YES";
-    return {};
-  }
-  if (key == "speed") {
-    if (value == "virtual") {
-      options.speed = SpeedMode::Virtual;
-    } else if (value == "real") {
-      options.speed = SpeedMode::Real;
-      options.speedFactor = 1;
-    } else if (parseDecimal(value, decimal) && decimal > 0 && decimal <= 1e6) {
-      options.speed = SpeedMode::Factor;
-      options.speedFactor = decimal;
-    } else {
-      return badValue(key, value, "virtual, real or a factor N > 0");
-    }
-    return {};
-  }
-  if (key == "fault") return parseFaults(value, options.faults);
-  if (key == "state") return parseText(key, value, options.stateFolder);
-  if (key == "seed") {
-    if (!parseUnsigned(value, UINT64_MAX, number)) {
-      return badValue(key, value, "a number, decimal or 0x hex");
-    }
-    options.seed = number;
-    return {};
-  }
-  return "sim port: unknown option \"" + std::string(key) + "\" (known: " + kKnownKeys + ")";
+  std::string names;
+  for (const Key& known : kKeys) names += (names.empty() ? "" : ", ") + std::string(known.name);
+  return "sim port: unknown option \"" + std::string(key) + "\" (known: " + names + ")";
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "app/port_access.h"
+#include "app/port_list.h"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,43 @@ TEST(PortAccess, latency_warning_says_how_to_set_1_ms_where_the_timer_is_slow) {
     } else {
       EXPECT_NE(text.find(row.says), std::string::npos) << text;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// `zelupdate ports` names a port once: where the device is the entry's own COM name (Windows,
+// or a mapping to it) only the entry's text stands before the problem.
+TEST(PortList, a_line_names_the_port_and_its_device_once) {
+  struct Row {
+    PortListEntry entry;
+    const char* problem;
+    const char* line;
+  };
+  const Row rows[] = {
+      {{"COM7", 7, "/dev/ttyUSB2"}, "", "COM7  /dev/ttyUSB2"},
+      {{"COM7", 7, "COM7"}, "", "COM7"},
+      {{"COM7", 7, "com7"}, "", "COM7"},
+      {{"COM7", 7, "\\\\.\\COM7"}, "", "COM7"},
+      {{"COM7", 7, "COM7"}, "no such device", "COM7: no such device"},
+      {{"COM7 (access denied)", 7, "COM7"},
+       "in use by another program",
+       "COM7 (access denied): in use by another program"},
+      {{"COM7 (access denied)", 7, "/dev/pts/3"},
+       "in use by process 9 (minicom)",
+       "COM7 (access denied)  /dev/pts/3: in use by process 9 (minicom)"},
+      // Another number's port, and other kinds of device, are named.
+      {{"COM20", 20, "COM5"}, "", "COM20  COM5"},
+      {{"COM15", 15, "sim:hw=0x11000"}, "", "COM15  sim:hw=0x11000"},
+      // A process name is anyone's text: it cannot move the cursor.
+      {{"COM7 (access denied)", 7, "/dev/pts/3"},
+       "in use by process 9 (\x1b[2J)",
+       "COM7 (access denied)  /dev/pts/3: in use by process 9 (\\x1b[2J)"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(portListLine(row.entry, row.problem), row.line) << row.entry.device;
   }
 }
 

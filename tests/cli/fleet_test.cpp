@@ -28,6 +28,7 @@
 #include "cli/command_line.h"
 #include "cli/fleet.h"
 #include "cli/fleet_report.h"
+#include "cli/fleet_table.h"
 #include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "tests/support/temp_dir.h"
@@ -619,6 +620,84 @@ TEST(Fleet, the_summary_keeps_long_times_whole) {
       << summary;
   for (const auto& row : rows) EXPECT_NE(summary.find(row.line), std::string::npos) << summary;
   EXPECT_NE(summary.find("1 of 2 updates succeeded"), std::string::npos);
+}
+
+// Stable names of two adapters that differ only in their serial number, beside other
+// ports: the live table and the summary cut a name in its middle only, keep what tells
+// each port from the others, and fit the terminal.
+TEST(Fleet, long_port_names_stay_apart_at_every_width) {
+  const std::vector<std::string> ports = {
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ1-if00-port0",
+      "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KXYZ2-if00-port0",
+      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+      "/dev/serial/by-path/pci-0000:00:14.0-usb-0:3:1.0-port0", "COM5"};
+  FleetResult fleet;
+  fleet.folder = "fleet-x";
+  for (const std::string& port : ports) {
+    FleetRow& row = fleet.rows.emplace_back();
+    row.port = port;
+    row.model = "ZEL";
+    row.serial = "57";
+    row.state = FleetRow::State::Running;
+    row.step = "Download processor firmware";
+    row.percent = 40;
+    row.bytesPerSecond = 1900;
+    row.secondsLeft = 75;
+    row.outcome = "failed";
+    row.record.result = 0x20113;
+    row.record.resultMeaning = "program data: the receive of a chunk's answer failed";
+  }
+  const struct {
+    size_t columns;
+    const char* tableCell;    // the first port in the live table
+    const char* summaryCell;  // and in the summary
+  } rows[] = {
+      {60, "...1-if00-port0", "...1-if00-port0"},
+      {80, "...1-if00-port0", "/dev/serial/...1-if00-port0"},
+      {200, "/dev/serial/by-id/us...T_A10KXYZ1-if00-port0",
+       "/dev/serial/by-id/us...T_A10KXYZ1-if00-port0"},
+  };
+  // Each port's cell: the name whole, or its head and tail around "..."; none alike.
+  const auto expectApart = [&](const std::vector<std::string>& lines, size_t width) {
+    std::vector<std::string> cells;
+    for (size_t i = 0; i < ports.size(); ++i) {
+      std::string cell = lines[i + 1].substr(0, width);
+      cell.erase(cell.find_last_not_of(' ') + 1);
+      const size_t cut = cell.find("...");
+      if (cut == std::string::npos) {
+        EXPECT_EQ(cell, ports[i]);
+      } else {
+        EXPECT_TRUE(ports[i].starts_with(cell.substr(0, cut)) &&
+                    ports[i].ends_with(cell.substr(cut + 3)))
+            << cell;
+      }
+      EXPECT_EQ(std::count(cells.begin(), cells.end(), cell), 0) << cell;
+      cells.push_back(cell);
+    }
+    return cells;
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.columns);
+    // Both leave the terminal's last column free.
+    const std::vector<std::string> table = liveTableLines(fleet.rows, row.columns - 1, 0);
+    std::vector<std::string> summary;
+    std::string text = fleetSummary(fleet, row.columns - 1);
+    for (size_t at = 1; at < text.size();) {  // after the empty first line
+      const size_t end = text.find('\n', at);
+      summary.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    ASSERT_EQ(table.size(), ports.size() + 1);
+    ASSERT_EQ(summary.size(), ports.size() + 2);  // and the count of successes
+    summary.pop_back();
+    std::vector<std::string> every = table;
+    every.insert(every.end(), summary.begin(), summary.end());
+    for (const std::string& line : every) EXPECT_LT(textColumns(line), row.columns) << line;
+    const size_t tableWidth = table[0].find_first_not_of(' ', 4) - 1;
+    const size_t summaryWidth = summary[0].find_first_not_of(' ', 4) - 1;
+    EXPECT_EQ(expectApart(table, tableWidth)[0], row.tableCell);
+    EXPECT_EQ(expectApart(summary, summaryWidth)[0], row.summaryCell);
+  }
 }
 
 }  // namespace

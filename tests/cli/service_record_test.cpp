@@ -376,6 +376,7 @@ TEST(ServiceRecordCommands, explain_gives_the_meaning_or_says_it_has_none) {
       {{"--decimal", "1281"}, kExitOk, "501 (decimal 1281): syntax error"},
       {{"--decimal", "-2"}, kExitOk, "FFFFFFFE (decimal -2)"},
       {{"12345"}, kExitFailed, "12345 (decimal 74565): not a result code of zelupdate"},
+      {{"10113"}, kExitFailed, "    stage +10000: the send of a chunk\n    code 113: answer"},
       {{"1281"}, kExitFailed, "read as decimal (--decimal), 1281 is 501: syntax error"},
       {{"-2"}, kExitUsage, ""},  // a sign on a hex code
       {{"xyz"}, kExitUsage, ""},

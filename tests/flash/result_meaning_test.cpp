@@ -98,6 +98,9 @@ TEST(ResultMeaning, composite_codes_are_taken_apart) {
        "stage:     +30000"},
       {"10004", "program data: the send of a chunk failed: the packet could not be written",
        "base code: 4 (decimal 4)"},
+      // An error answer in place of the chunk's acknowledgement (0xF0: a damaged request).
+      {"10901", "the send of a chunk failed: error answer 0xF0", "a lower link speed may help"},
+      {"10905", "the send of a chunk failed: unexpected answer", "in place of its acknowledg"},
       // The send of a chunk without acknowledgement: both composite forms at once.
       {"5111135", "the send of a chunk failed: no valid acknowledgement of a packet after 5",
        "    receive phase: 1"},
@@ -132,6 +135,67 @@ TEST(ResultMeaning, composite_codes_are_taken_apart) {
     EXPECT_EQ(packet.tries, tries);
     EXPECT_EQ(packet.receivePhase, 2);
     EXPECT_EQ(packet.receiveCode, 275);
+  }
+}
+
+// Every code the user's manual shows, as an ERROR line or alone, is explained.
+TEST(ResultMeaning, every_code_of_the_manual_is_explained) {
+  const struct {
+    const char* shown;
+    const char* meaning;
+  } rows[] = {
+      {"ERROR Delete flash (414)", "failed to erase flash"},
+      {"ERROR Check ZEL in update mode (205)", "target not ready"},
+      {"ERROR Download bootloader (202)", "rejected the bootstrap loader"},
+      {"ERROR Download bootloader (204)", "bootstrap loader could not be sent"},
+      {"ERROR Download transfer program (316)", "part of the transfer program could not be"},
+      {"ERROR Download processor firmware (413)", "failed to program flash"},
+      {"ERROR Read back processor firmware (420)", "read back differs"},
+      {"ERROR Wait until ZEL is booted (FFFF)", "cancelled by the user"},
+      {"20113", "the receive of a chunk's answer failed: answer incomplete"},
+      {"10901", "the send of a chunk failed: error answer 0xF0"},
+      {"5111135", "the send of a chunk failed: no valid acknowledgement"},
+      {"701", "did not answer"},
+      {"702", "ROMWRITE.CNF could not be written"},
+      {"703", "another hardware word"},
+      {"605", "runs past the flash"},
+      {"710", "within 150 s"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shown);
+    int32_t code = 0;
+    ASSERT_TRUE(codeOfStatusLine(row.shown, code) || parseResultCode(row.shown, false, code));
+    EXPECT_NE(resultMeaning(code).find(row.meaning), std::string::npos) << resultMeaning(code);
+    EXPECT_FALSE(explainResult(code).empty());
+  }
+}
+
+// A code that is none of ours but reads as a stage of a chunk plus a known code: both parts
+// named, and the codes that stage really fails with.
+TEST(ResultMeaning, a_stage_with_a_code_it_never_reports_is_taken_apart) {
+  const struct {
+    const char* hex;
+    const char* part;  // empty: no such reading
+  } rows[] = {
+      {"10113", "never fails with 113; its codes are 3, 4, 901 to 905"},
+      {"10113", "    stage +10000: the send of a chunk\n    code 113: answer incomplete"},
+      {"20901", "the receive of a chunk's answer never fails with 901; its codes are 113 and 115"},
+      {"3FFFFFFF", ""},  // the rest is no code at all
+      {"1FFFF", "a cancel keeps its own code, FFFF"},
+      {"20113", ""},  // a code of ours: explained in full instead
+      {"10000", ""},  // a stage part alone
+      {"12345", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.hex);
+    int32_t code = 0;
+    ASSERT_TRUE(parseResultCode(row.hex, false, code));
+    const std::string text = explainStageMisread(code);
+    if (*row.part == '\0') {
+      EXPECT_EQ(text, "");
+    } else {
+      EXPECT_NE(text.find(row.part), std::string::npos) << text;
+    }
   }
 }
 

@@ -111,6 +111,28 @@ for device in /dev/ttyS0 /dev/serial/by-id/*; do
 done
 # (That the explain codes are the program's own is checked against its table by test_cli.)
 
+# The manual page's section SIMULATED INSTRUMENT has an entry for every key and every fault
+# that a sim: port reads, as the program lists them in its message about an unknown one.
+sim_section=$(sed -n '/^\.SH SIMULATED INSTRUMENT/,/^\.SH EXIT/p' <<<"$page")
+[ -n "$sim_section" ] || fail "manual page: no section SIMULATED INSTRUMENT"
+known_sim_names() {  # known_sim_names KEY=VALUE: the names listed after "known:"
+  "$program" simulate --pty "$1" 2>&1 | sed -n 's/.*(known: \([^)]*\)).*/\1/p' | tr ',' '\n' |
+    sed 's/^ *//; s/=.*//'
+}
+entries=$(grep -A1 '^\.TP' <<<"$sim_section")
+sim_keys=$(known_sim_names no-such-key=1)
+sim_faults=$(known_sim_names fault=no-such-fault)
+if [ -z "$sim_keys" ] || [ -z "$sim_faults" ]; then
+  fail "simulate does not list the sim: keys and faults"
+fi
+for key in $sim_keys; do
+  grep -Eq -- "(^\.B[IR]? |, )$key=" <<<"$entries" || fail "manual page: sim: key $key is missing"
+done
+for fault in $sim_faults; do
+  grep -Eq -- "^\.B[IR]? $fault(=| |$)" <<<"$entries" ||
+    fail "manual page: sim: fault $fault is missing"
+done
+
 if ((failures)); then
   echo "$failures failures"
   exit 1

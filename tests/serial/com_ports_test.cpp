@@ -56,4 +56,41 @@ TEST_F(ComPorts, ProgramAndSettingsFileMapNumbers) {
   EXPECT_EQ(platform::comPortDevice(3), "/dev/ttyS2");
 }
 
+// Windows' own form "\\\\.\\COMn" is COM n on both systems (a ports file written there reads
+// the same here); the command line takes every form of a number as its digits.
+TEST_F(ComPorts, NamesOfComNumbersAndCommandLinePorts) {
+  platform::setComPortDevice(20, "/dev/ttyS9");
+  struct Row {
+    const char* text;
+    int number;
+    const char* port;  // as the command line takes it; empty: refused
+  };
+  const Row rows[] = {
+      {"5", 5, "5"},
+      {"com5", 5, "5"},
+      {"COM15", 15, "15"},
+      {"\\\\.\\COM7", 7, "7"},
+      {"\\\\.\\com12", 12, "12"},
+      {"\\\\.\\COM20", 20, "20"},  // above 15: mapped
+      {"\\\\.\\COM16", 16, ""},    // above 15, neither mapped nor present
+      {"\\\\.\\7", 0, ""},         // Windows has no device named by digits alone
+      {"\\\\.\\COM", 0, ""},
+      {"\\\\.\\COM7x", 0, ""},
+      {"\\\\?\\COM7", 0, ""},  // another name space
+      {"\\\\.\\pipe\\zel", 0, ""},
+      {"COM256", 0, ""},
+      {"COM 5", 0, ""},
+      {"/dev/ttyUSB0", 0, "/dev/ttyUSB0"},
+      {"rfc2217://rack-4:2001", 0, "rfc2217://rack-4:2001"},
+      {"sim:hw=0x11000", 0, "sim:hw=0x11000"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(platform::comNumberOfName(row.text), row.number);
+    EXPECT_EQ(platform::commandLinePort(row.text), row.port);
+  }
+  // Two names of one port reach one device (a fleet refuses them together).
+  EXPECT_EQ(platform::resolvedPortDevice("\\\\.\\COM7"), platform::resolvedPortDevice("COM7"));
+}
+
 }  // namespace

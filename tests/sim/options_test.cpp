@@ -1,6 +1,10 @@
 // The options of a "sim:" port name.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "sim/options.h"
 #include "sim/registry.h"
 
@@ -80,6 +84,55 @@ TEST(SimOptionsTest, FaultsJoinedByPlus) {
   EXPECT_EQ(f.noiseBack, 1.0);
   EXPECT_EQ(f.drop, 0.0);
   EXPECT_EQ(f.unplug, 1000u);
+}
+
+// The message about an unknown key or fault names every one that is read (it once left out
+// "state"), each in the form it is written.
+TEST(SimOptionsTest, UnknownNamesAreAnsweredWithEveryKnownOne) {
+  const struct {
+    const char* unknown;
+    const char* every;  // an item of each name, joined by `separator`
+    char separator;
+    const char* prefix;  // before a name, to read it alone
+  } rows[] = {
+      {"sim:colour=red",
+       "model=1,maker=1,serial=1,version=1,hw=1,board=1,hw-after=1,version-after=1,baud=9600,"
+       "bits=8,parity=odd,stop=1,pace=ack,chips=1/2,flash=any,latency=1,boot-time=1,"
+       "resident=no,speed=2,fault=silent,seed=1,state=/tmp/kept",
+       ',', "sim:"},
+      {"sim:fault=explode",
+       "silent+no-ready+loader-reject+erase-fail+program-fail+checksum-off+dsp-erase-fail+"
+       "dsp-checksum-off+flash-corrupt+nack=3+noise=0.25+noise-back=1+drop=0+unplug=1000",
+       '+', "sim:fault="},
+  };
+  const auto namesOf = [](const std::string& list, const std::string& separator) {
+    std::vector<std::string> names;
+    for (size_t at = 0; at <= list.size();) {
+      const size_t end = std::min(list.find(separator, at), list.size());
+      const std::string item = list.substr(at, end - at);
+      names.push_back(item.substr(0, item.find('=')));
+      at = end + separator.size();
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.unknown);
+    sim::Options options;
+    ASSERT_EQ(sim::parseOptions(row.prefix + std::string(row.every), options), "");
+    const std::string message = sim::parseOptions(row.unknown, options);
+    const size_t open = message.find("(known: ");
+    ASSERT_NE(open, std::string::npos) << message;
+    const std::string listed = message.substr(open + 8, message.size() - open - 9);
+    EXPECT_EQ(namesOf(listed, ", "), namesOf(row.every, std::string(1, row.separator)));
+    // Each name listed is one that is read (its value may be wrong, its name is not).
+    for (const std::string& name : namesOf(listed, ", ")) {
+      EXPECT_EQ(
+          sim::parseOptions(row.prefix + name + "=x", options).find("\"" + name + "\" (known"),
+          std::string::npos)
+          << name;
+    }
+  }
 }
 
 TEST(SimOptionsTest, BadItemsAreNamed) {
