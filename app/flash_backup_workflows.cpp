@@ -129,12 +129,43 @@ int CUpdateDlg::runRestore() {
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
-  if (!connectAndIdentify()) return kAutomaticStopped;
+  // An instrument whose firmware an interrupted update or restore left incomplete answers
+  // nothing but shows update mode on its modem lines: it is not probed (its boot block would
+  // take the probing's text for a download), and the backup is its way back.
+  if (!m_session.m_comm.isOpen()) m_session.open();
+  const bool recovering = m_session.isZelInUpdateMode() != 0;
+  if (!recovering && !connectAndIdentify()) return kAutomaticStopped;
+  if (recovering) {
+    // The backup names the model that the status lines and boxes speak of.
+    if (manifest.identityKnown && manifest.instrument.model == kDeviceNameLum) {
+      deviceName = kDeviceNameLum;
+    } else {
+      deviceName = kDeviceNameZel;
+    }
+    // Its firmware is incomplete (an interrupted update or restore): the backup is the way
+    // back, though nothing tells whose backup this instrument takes.
+    addStatusLine(withDevice("%s waits in update mode: its identity cannot be checked"));
+    if (!m_restoreForce &&
+        showBox(withDevice("%s waits in update mode: its firmware is incomplete\n(an update "
+                           "or a restore was interrupted),\nand its identity cannot be "
+                           "checked.\nRestore the backup into it?"),
+                ui::MessageBoxKind::Question) != ui::MessageBoxAnswer::Yes) {
+      addStatusLine("ERROR - restore not confirmed");
+      m_refused = true;
+      m_refusal = "Restore not confirmed for an instrument whose identity cannot be checked";
+      return kAutomaticStopped;
+    }
+    m_recorder.m_record.recovered = true;
+    m_leftInUpdateMode = true;
+  }
 
   const ServiceRecordInstrument here =
       m_recorder.m_record.instrument.value_or(ServiceRecordInstrument{});
   const auto hw = static_cast<uint32_t>(m_session.hwInfo);
-  if (!manifest.identityKnown) {
+  if (recovering) {
+    addStatusLine("Restore into an unidentified instrument: backup of serial " +
+                  (manifest.identityKnown ? manifest.instrument.serial : std::string("unknown")));
+  } else if (!manifest.identityKnown) {
     // A backup made in manual mode names no instrument: the technician says whether it is
     // this one's.
     const std::string line = "the backup names no instrument (made in manual mode)";
@@ -211,7 +242,10 @@ int CUpdateDlg::runRestore() {
   for (const BackupArea& area : manifest.areas) areaBytes += area.bytes;
   expectedBytes = static_cast<uint32_t>(areaBytes) + readTrafficBytes(areaBytes);
 
-  if (auto stop = setInUpdateMode()) return *stop;
+  // An instrument found waiting in update mode is there already.
+  if (!recovering) {
+    if (auto stop = setInUpdateMode()) return *stop;
+  }
   if (m_session.startFlashUpdate(1) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();

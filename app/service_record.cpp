@@ -208,6 +208,7 @@ Json serviceRecordValue(const ServiceRecord& record) {
   }
   setText(line, "backup", record.backup);
   setText(line, "restore", record.restore);
+  if (record.recovered) line["recovered"] = true;
   return line;
 }
 
@@ -316,6 +317,9 @@ bool parseRecordLine(const std::string& line, ServiceRecord& record) {
   }
   record.backup = text(root, "backup");
   record.restore = text(root, "restore");
+  if (const Json* recovered = member(root, "recovered"); recovered && recovered->is_boolean()) {
+    record.recovered = recovered->get<bool>();
+  }
   return true;
 }
 

@@ -83,6 +83,7 @@ struct ServiceRecord {
   std::vector<uint32_t> differences;  // with "differs": the first differing addresses
   std::string backup;                 // the folder the flash was saved to before the erase
   std::string restore;                // the backup folder programmed back
+  bool recovered = false;  // restored into an instrument that waited in update mode, unidentified
 };
 
 // The instrument as the "instrument" object of a record, and read back from one (false when

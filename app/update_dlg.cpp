@@ -1,5 +1,4 @@
 #include "app/update_dlg.h"
-#include "app/workflow_steps.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,9 +7,11 @@
 #include "app/config_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
+#include "app/workflow_steps.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
+#include "flash/result_meaning.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
 #include "ui/message_box.h"
@@ -344,6 +345,44 @@ void CUpdateDlg::withdrawQuestion() {
   m_window->withdrawQuestion();
 }
 
+namespace {
+
+// A failure of the line rather than of the flash: a packet that never got through, at any
+// stage of a chunk.
+bool lineLost(int32_t code) {
+  ChunkStage stage{};
+  int32_t base = code;
+  if (decodeProgramDataCode(code, stage, base)) code = base;
+  UnacknowledgedPacket packet;
+  return decodeUnacknowledgedPacket(code, packet) || code == kResultAnswerIncomplete ||
+         code == kResultAnswerChecksum || code == kResultPortNotOpened;
+}
+
+// The status list shows that the processor flash was being erased or programmed and the
+// update did not complete: the firmware is incomplete.
+bool flashLeftIncomplete() {
+  bool erased = false;
+  for (const std::string& line : statusLines()) {
+    if (line.ends_with("Delete flash")) erased = true;
+    if (line.ends_with("Update processor firmware completed")) erased = false;
+  }
+  return erased;
+}
+
+}  // namespace
+
+void CUpdateDlg::sayNextStep(int32_t code) {
+  if (!m_leftInUpdateMode) return;
+  if (m_backupOnly) {
+    addStatusLine(withDevice(kBackupNextStep));
+    return;
+  }
+  // A failure of the flash itself has the update's own box; an update interrupted while the
+  // flash was incomplete (a cancel, a line that went dead) leaves it waiting in update mode.
+  const bool interrupted = cancelRequested != 0 || lineLost(code);
+  if (interrupted && flashLeftIncomplete()) addStatusLine(withDevice(kInterruptedNextStep));
+}
+
 int CUpdateDlg::stopForCancel() {
   noteFailureCode(kResultCancelled);
   stopProgressTimer();
@@ -352,6 +391,8 @@ int CUpdateDlg::stopForCancel() {
                     : !m_restoreFolder.empty() ? kRestoreCancelledBox
                                                : kCancelledBox;
   showBox(box == kCancelledBox ? std::string(box) : withDevice(box), ui::MessageBoxKind::Stop);
+  // The backup's and the restore's boxes say it themselves.
+  if (box == kCancelledBox) sayNextStep(kResultCancelled);
   return kAutomaticStopped;
 }
 

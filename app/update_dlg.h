@@ -65,6 +65,12 @@ inline constexpr const char* kBackupBeforeUpdateFailedBox =
 inline constexpr const char* kRestoreCancelledBox =
     "Restore cancelled by the user.\nThe processor firmware is incomplete.\nSwitch %s off and "
     "on, then run the restore again.";
+// The status line after an update's own box when the instrument was left in update mode.
+inline constexpr const char* kInterruptedNextStep =
+    "Next: switch %s off and on. If it then waits in update mode, its firmware is "
+    "incomplete: restore a backup (zelupdate restore DIR) or use the manual mode.";
+inline constexpr const char* kBackupNextStep =
+    "Next: switch %s off and on; the backup changed nothing in its flash.";
 inline constexpr const char* kRestoreFailedBox =
     "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
     "the restore again.";
@@ -196,6 +202,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   std::string m_restoreFolder;
   bool m_restoreForce = false;
   bool m_backupWritten = false;
+  // The instrument has been switched into update mode and has not come back from it: a run
+  // that ends now says what to do next.
+  bool m_leftInUpdateMode = false;
+  // The next step after an update that ended with the instrument in update mode.
+  void sayNextStep(int32_t code);
   // Sets up the engine's read back and backup for the Run that starts.
   void prepareReadBack();
   // The Run's keys verify, differences, backup and restore into the record.

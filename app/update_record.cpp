@@ -43,6 +43,7 @@ void CUpdateDlg::beginRecord(bool automatic) {
   m_refusal.clear();
   m_jobRead = false;
   m_jobLoaded = false;
+  m_leftInUpdateMode = false;
   clearFailureCode();
 }
 

@@ -278,6 +278,7 @@ std::optional<int> CUpdateDlg::setInUpdateMode() {
     return kAutomaticStopped;
   }
   markOk();
+  m_leftInUpdateMode = true;
   return std::nullopt;
 }
 
@@ -288,7 +289,8 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
   if (first == 0) return std::nullopt;
   noteFailureCode(first);
   if (cancelRequested != 0) return stopForCancel();
-  if (m_session.startFlashUpdate(m_intermediateBoot) == 0) return std::nullopt;
+  const int32_t second = m_session.startFlashUpdate(m_intermediateBoot);
+  if (second == 0) return std::nullopt;
   if (cancelRequested != 0) return stopForCancel();
   stopProgressTimer();
   if (!m_backupFolder.empty() && !m_backupWritten) {
@@ -298,6 +300,7 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
   }
   showBox("Update processor firmware failed,\nplease retry in Manual Mode",
           ui::MessageBoxKind::Stop);
+  sayNextStep(second);
   return kAutomaticStopped;
 }
 
@@ -308,9 +311,12 @@ std::optional<int> CUpdateDlg::awaitReboot() {
     setStepStatus(0, cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
     noteFailureCode(cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
     if (cancelRequested != 0) return stopForCancel();
+    // No box of its own: the line says what to do.
+    sayNextStep(kResultNoAnswerAfterBoot);
     return kAutomaticStopped;
   }
   markOk();
+  m_leftInUpdateMode = false;
   if (cancelRequested != 0) return stopForCancel();
   m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
   return std::nullopt;
@@ -324,8 +330,7 @@ std::optional<int> CUpdateDlg::waitUntilBooted(uint32_t hw) {
   // own: an option that it no longer finds is not updated. A word that only gained bits is
   // no loss (an option found only now is looked for below), and an unread one stands.
   const int32_t before = m_session.hwInfo;
-  if (m_session.readHwInfo() == 0 &&
-      (hw & ~static_cast<uint32_t>(m_session.hwInfo)) == 0) {
+  if (m_session.readHwInfo() == 0 && (hw & ~static_cast<uint32_t>(m_session.hwInfo)) == 0) {
     m_session.hwInfo = before;
   }
   if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;

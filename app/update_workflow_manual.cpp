@@ -56,6 +56,7 @@ void CUpdateDlg::runManualUpdate() {
     stopProgressTimer();
     showBox(kServiceMenuSteps, ui::MessageBoxKind::Stop);
     startProgressTimer();
+    m_leftInUpdateMode = true;
     if (const int32_t result = m_session.startFlashUpdate(m_intermediateBoot); result != 0) {
       noteFailureCode(result);
       if (cancelRequested != 0) {
@@ -65,6 +66,7 @@ void CUpdateDlg::runManualUpdate() {
       }
       stopProgressTimer();
       showBox("Update processor failed.\nPlease retry", ui::MessageBoxKind::Stop);
+      sayNextStep(result);
       processorOk = 0;
     } else if (m_intermediateBoot != 0) {
       char line[64];

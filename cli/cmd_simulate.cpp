@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/command.h"
@@ -52,6 +54,42 @@ void tell(const std::string& line) {
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
+
+constexpr const char* kPowerCycleLine = "power-cycle";
+constexpr const char* kStatusLine = "status";
+
+// The lines that arrive on standard input, read by a thread of their own (a read there may
+// wait for ever) and taken by the serving thread. The reader is left to the end of the
+// program, which ends it wherever it waits.
+class OperatorInput {
+ public:
+  OperatorInput() {
+    std::thread([state = m_state] {
+      char buffer[256];
+      while (std::fgets(buffer, sizeof buffer, stdin) != nullptr) {
+        std::string line = buffer;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        const std::lock_guard<std::mutex> lock(state->mutex);
+        if (state->lines.size() < kMaxPendingLines) state->lines.push_back(line);
+      }
+    }).detach();
+  }
+
+  std::vector<std::string> take() {
+    const std::lock_guard<std::mutex> lock(m_state->mutex);
+    std::vector<std::string> lines;
+    lines.swap(m_state->lines);
+    return lines;
+  }
+
+ private:
+  static constexpr size_t kMaxPendingLines = 64;
+  struct State {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+  };
+  std::shared_ptr<State> m_state = std::make_shared<State>();
+};
 
 class SimulateCommand final : public Command {
  public:
@@ -101,6 +139,7 @@ class SimulateCommand final : public Command {
     if (m_parsed.speed == sim::SpeedMode::Virtual) {
       return "speed=virtual cannot serve another program: use speed=real or a factor";
     }
+    if (!m_parsed.stateFolder.empty()) return sim::stateFolderProblem(m_parsed.stateFolder);
     return std::string();
   }
 
@@ -125,6 +164,8 @@ int SimulateCommand::run(const CommonOptions&) {
     std::fprintf(stderr, "zelupdate simulate: %s\n", instrument.stateError.c_str());
     return kExitFailed;
   }
+  // The client runs in real time: what it must meet is as long as at real speed.
+  if (parsed.speed == sim::SpeedMode::Factor) instrument.hostTimeFactor = parsed.speedFactor;
   sim::installClockFor(parsed);
 
   platform::RequestCatching catching;
@@ -135,6 +176,21 @@ int SimulateCommand::run(const CommonOptions&) {
            platform::pendingRequests(platform::Request::Termination) > 0;
   };
   hooks.tell = tell;
+  // Lines on standard input act on the instrument between exchanges.
+  OperatorInput input;
+  hooks.poll = [&input, &instrument] {
+    for (const std::string& line : input.take()) {
+      if (line == kPowerCycleLine) {
+        instrument.powerCycle();
+        tell("power cycle: the instrument is " + instrument.stateText());
+      } else if (line == kStatusLine) {
+        tell("the instrument is " + instrument.stateText());
+      } else if (!line.empty()) {
+        tell("unknown line '" + platform::printablePortName(line) + "': the lines are " +
+             kPowerCycleLine + " (switch the instrument off and on) and " + kStatusLine);
+      }
+    }
+  };
 
   if (pty) {
     platform::PseudoTerminal terminal;
@@ -145,6 +201,7 @@ int SimulateCommand::run(const CommonOptions&) {
       return kExitFailed;
     }
     tell(terminal.farName());
+    tell("the instrument is " + instrument.stateText());
     sim::servePseudoTerminal(instrument, terminal, hooks);
   } else {
     std::string error;
@@ -156,8 +213,13 @@ int SimulateCommand::run(const CommonOptions&) {
       sim::uninstallClock();
       return kExitFailed;
     }
-    const std::string shownHost = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    // No host: every interface, which clients on this machine reach as 0.0.0.0 too.
+    const std::string shownHost = host.empty()                          ? "0.0.0.0"
+                                  : host.find(':') != std::string::npos ? "[" + host + "]"
+                                                                        : host;
     tell("rfc2217://" + shownHost + ":" + std::to_string(listener.port()));
+    if (host.empty()) tell("listening on every interface of this machine");
+    tell("the instrument is " + instrument.stateText());
     sim::serveRfc2217(instrument, listener, hooks);
   }
   instrument.saveState();

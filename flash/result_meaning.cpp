@@ -314,16 +314,38 @@ std::string resultMeaning(int32_t code) {
   return "";
 }
 
+namespace {
+
+// What follows a failure while the instrument was in update mode: it may be left there, with
+// its firmware erased or half programmed.
+constexpr const char* kAfterUpdateMode =
+    "  If the instrument stays silent: switch it off and on. When it then waits in update mode "
+    "(its firmware incomplete), program a backup back with zelupdate restore DIR, or use the "
+    "manual mode.\n";
+
+// The codes set while the instrument is in update mode: the loader, the transfer program,
+// the packet link, erase, program, checksum and read back, the target's answers, the wait
+// after its boot, and a cancel.
+bool setInUpdateMode(int32_t code) {
+  const auto hex = static_cast<uint32_t>(code);
+  return (hex >= 0x110 && hex <= 0x420) || (hex >= 0x900 && hex <= 0x9FF) ||
+         code == kResultNoAnswerAfterBoot || code == kResultCancelled;
+}
+
+}  // namespace
+
 std::string explainResult(int32_t code) {
   if (const ResultCodeInfo* info = findResultCode(code)) {
     std::string text = codeForms(code) + ": " + info->meaning + "\n  set by: " + info->setBy + "\n";
     if (*info->advice) text += "  " + std::string(info->advice) + "\n";
+    if (setInUpdateMode(code)) text += kAfterUpdateMode;
     return text;
   }
   UnacknowledgedPacket packet;
   if (decodeUnacknowledgedPacket(code, packet)) {
     return codeForms(code) + ": no valid acknowledgement of a packet after all its tries\n" +
-           packetDetails(packet, "  ") + "  " + findResultCode(packet.receiveCode)->advice + "\n";
+           packetDetails(packet, "  ") + "  " + findResultCode(packet.receiveCode)->advice + "\n" +
+           kAfterUpdateMode;
   }
   ChunkStage stage{};
   int32_t base = 0;
@@ -347,7 +369,7 @@ std::string explainResult(int32_t code) {
         "its acknowledgement.\n";
     if (base == kResultTargetErrorF0) advice = kCheckNoise;
   }
-  text += "  " + std::string(advice) + "\n";
+  text += "  " + std::string(advice) + "\n" + kAfterUpdateMode;
   return text;
 }
 

@@ -77,6 +77,11 @@ Instrument::Instrument(const Options& opts)
   // A new instrument runs the firmware of its options; a kept one knows what it ran (its
   // flash may hold an update that has not booted yet).
   if (!kept) m_firmwareVersions.emplace(flashDigest(), m_version);
+  // Switched on with firmware that an update left incomplete, it waits in update mode.
+  if (!firmwareValid) {
+    m_mode = Mode::BootRom;
+    linkBaud = kBootRomBaud;
+  }
   saveState();
 }
 
@@ -294,7 +299,7 @@ void Instrument::sendPending() {
     transmit(byte, true);
     m_awaitingEcho = true;
     m_expectedEcho = byte;
-    m_echoDeadline = m_txFreeAt + kEchoTimeoutNs;
+    m_echoDeadline = m_txFreeAt + static_cast<Nanos>(kEchoTimeoutNs * hostTimeFactor);
   }
 }
 
@@ -340,9 +345,22 @@ void Instrument::startBoot() {
 }
 
 void Instrument::finishBoot() {
-  m_mode = Mode::Normal;
+  if (m_checksumSinceErase) firmwareValid = true;
+  startFirmware();
+}
+
+void Instrument::powerCycle() {
+  advance();
+  m_outbox.clear();
+  m_outIndex = 0;
+  m_awaitingEcho = false;
+  m_hostInput.clear();
+  ++counters.powerCycles;
+  startFirmware();
+}
+
+void Instrument::startFirmware() {
   resetReceivers();
-  bootedFromUpdate = true;
   qamMode = false;
   dsp.prepared = false;
   programmingPower = false;
@@ -350,6 +368,18 @@ void Instrument::finishBoot() {
   linkBaud = kBootRomBaud;
   addressUnit = 1;
   errorQueue.clear();
+  m_checksumSinceErase = false;
+  if (!firmwareValid) {
+    // The boot block finds no whole firmware: it waits in update mode for a loader.
+    m_outbox.clear();
+    m_outIndex = 0;
+    m_awaitingEcho = false;
+    m_mode = Mode::BootRom;
+    saveState();
+    return;
+  }
+  m_mode = Mode::Normal;
+  bootedFromUpdate = true;
   bootedFirmware();
   // It may come back as other hardware (hw-after), with the flash that goes with it.
   if (options.flash == FlashLayout::Board) installBoardFlash();
@@ -615,6 +645,25 @@ bool Instrument::dspAvailable() const {
   return (hw & kOptionB1) != 0 && (qamMode || dsp.prepared);
 }
 
+std::string Instrument::stateText() const {
+  switch (m_mode) {
+    case Mode::Normal:
+      return "running firmware " + m_version;
+    case Mode::Booting:
+      return "booting";
+    case Mode::BootRom:
+      return firmwareValid ? "in update mode, waiting for the bootstrap loader"
+                           : "in update mode with incomplete firmware, waiting for the "
+                             "bootstrap loader";
+    case Mode::LoaderWaitStart:
+    case Mode::Loader:
+      return "in update mode, running the bootstrap loader";
+    case Mode::TransferProgram:
+      return "in update mode, running its transfer program";
+  }
+  return "?";
+}
+
 std::string Instrument::report() const {
   char text[640];
   std::snprintf(text, sizeof text,
@@ -623,12 +672,14 @@ std::string Instrument::report() const {
                 "loaders: %u, transfer programs: %u\n"
                 "request packets: %u (bad checksum %u, dropped %u, program data %u)\n"
                 "packets sent: %u, echo errors: %u, missing echoes: %u\n"
-                "CMOS RAM deletes: %u, boots: %u\n",
+                "CMOS RAM deletes: %u, boots: %u, power cycles: %u\n"
+                "firmware: %s\n",
                 modeName(m_mode), counters.textCommands, counters.garbledBytes,
                 counters.loaderDownloads, counters.transferDownloads, counters.requestPackets,
                 counters.badChecksumPackets, counters.droppedPackets, counters.programPackets,
                 counters.answerPackets, counters.echoErrors, counters.echoTimeouts,
-                counters.cmosRamDeletes, counters.boots);
+                counters.cmosRamDeletes, counters.boots, counters.powerCycles,
+                firmwareValid ? "whole" : "incomplete (an update erased it and did not end)");
   std::string result = text;
   for (const auto& [fault, count] : faultsFired) {
     result += "fault " + fault + ": " + std::to_string(count) + "\n";

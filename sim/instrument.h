@@ -112,6 +112,7 @@ struct Counters {
   uint32_t echoTimeouts = 0;    // echoes that did not come back
   uint32_t cmosRamDeletes = 0;
   uint32_t boots = 0;
+  uint32_t powerCycles = 0;
 };
 
 struct DspModule {
@@ -178,6 +179,15 @@ class Instrument {
   bool dspFitted() const;
   // A few lines on what happened: counters and faults fired.
   std::string report() const;
+  // What it is doing, in a few words ("running firmware 04.41", "in update mode, waiting for
+  // the bootstrap loader", "in its transfer program").
+  std::string stateText() const;
+
+  // --- Power ---------------------------------------------------------------------------
+  // Switches it off and on: whatever ran stops; it starts its firmware, or, when the firmware
+  // is not valid (an update erased it and did not end), waits in update mode for the
+  // bootstrap loader and answers no text command. The line keeps a fault that killed it.
+  void powerCycle();
 
   Options options;
   SerialSettings serial;
@@ -194,6 +204,14 @@ class Instrument {
   uint32_t addressUnit = 1;           // bytes per target address (4 after a word-addressed loader)
   uint32_t linkBaud = kBootRomBaud;   // speed of the loader and the transfer program
   bool lineDead = false;              // after unplug=N
+  // Limits that the host must meet, the target's echo deadline and the silence after which
+  // it drops a partial packet, are stretched by this factor: a host that runs in real time
+  // beside an instrument on a faster clock (`simulate` with speed=N) meets them as a host
+  // meets them at real speed.
+  double hostTimeFactor = 1;
+  // The firmware's valid mark: cleared by the first erase of the processor flash, set again
+  // when an update ends with its checksum and the boot. Kept in the state folder.
+  bool firmwareValid = true;
   // Target addresses of the bytes that fault flash-corrupt changed, in order.
   std::vector<uint32_t> corruptedAddresses;
 
@@ -327,6 +345,10 @@ class Instrument {
   // Firmware seen running, by a digest of the flash: the version it reported.
   std::map<uint64_t, std::string> m_firmwareVersions;
   bool m_corruptedThisUpdate = false;  // flash-corrupt strikes once after each erase
+  bool m_checksumSinceErase = false;   // a checksum was taken after the flash was erased
+  // The start of the firmware after power-on or a boot: its own, or the boot block's update
+  // mode when the firmware is not valid.
+  void startFirmware();
   // True when a kept state was read.
   bool loadState();
   uint64_t flashDigest() const;

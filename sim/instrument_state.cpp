@@ -2,17 +2,21 @@
 // "state"), the firmware it has run, and the fault that corrupts what it programs.
 //
 // The folder holds "state" (one line of port options for the version, the hardware word and
-// the serial settings, then a "bank=START,TYPE,CHIPS,UNIT" line per flash bank and a
+// the serial settings, then a "bank=START,TYPE,CHIPS,UNIT" line per flash bank, the line
+// "firmware-valid=no" when an update left the firmware incomplete, and a
 // "firmware=DIGEST,VERSION" line per firmware seen running) and a "bank-XXXXXXXX.bin" file
 // per bank with its bytes.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "platform/path_text.h"
 #include "platform/whole_file.h"
 #include "sim/instrument.h"
+#include "sim/registry.h"
 
 namespace sim {
 namespace {
@@ -36,6 +40,19 @@ std::string hex32(uint32_t value) {
 }
 
 }  // namespace
+
+std::string stateFolderProblem(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path path = platform::pathFromUtf8(folder);
+  if (!fs::exists(path, error)) fs::create_directories(path, error);
+  if (!fs::is_directory(path, error)) {
+    return "state=" + folder + ": not a folder" +
+           (error ? " (" + error.message() + ")" : std::string());
+  }
+  if (!platform::userMayWrite(folder)) return "state=" + folder + ": the folder cannot be written";
+  return std::string();
+}
 
 uint64_t Instrument::flashDigest() const {
   uint64_t digest = kFnvOffset;
@@ -95,6 +112,7 @@ bool Instrument::loadState() {
   std::vector<FlashBank> keptBanks;
   std::map<uint64_t, std::string> firmware;
   Options kept;
+  bool valid = true;
   size_t lineStart = 0;
   bool first = true;
   while (lineStart < text.size()) {
@@ -130,6 +148,8 @@ bool Instrument::loadState() {
       }
       bank.bytes.assign(bytes.begin(), bytes.end());
       keptBanks.push_back(std::move(bank));
+    } else if (line == "firmware-valid=no") {
+      valid = false;
     } else if (std::sscanf(line.c_str(), "firmware=%llx,%n", &digest, &versionAt) == 1 &&
                versionAt > 0) {
       firmware[digest] = line.substr(static_cast<size_t>(versionAt));
@@ -144,6 +164,7 @@ bool Instrument::loadState() {
   serial.pace = kept.pace;
   banks = std::move(keptBanks);
   m_firmwareVersions = std::move(firmware);
+  firmwareValid = valid;
   return true;
 }
 
@@ -165,6 +186,8 @@ void Instrument::saveState() {
     platform::writeFileWhole(folder + bankFileName(bank.start),
                              std::string(bank.bytes.begin(), bank.bytes.end()));
   }
+  // The mark of firmware that an update left incomplete.
+  if (!firmwareValid) text += "firmware-valid=no\n";
   for (const auto& [digest, version] : m_firmwareVersions) {
     char line[96];
     std::snprintf(line, sizeof line, "firmware=%016" PRIX64 ",%s\n", digest, version.c_str());

@@ -104,7 +104,7 @@ void putLe32(std::vector<uint8_t>& data, uint32_t value) {
 // --- Boot ROM ------------------------------------------------------------------------
 
 void Instrument::receiveBootRom(uint8_t byte) {
-  m_rxSilenceAt = m_now + kReceiveSilenceNs;
+  m_rxSilenceAt = m_now + static_cast<Nanos>(kReceiveSilenceNs * hostTimeFactor);
   if (m_rx.empty() && m_rxExpected == 0) {
     m_rxExpected = 2u * byte + 2u;
     m_rx.push_back(byte);  // the length byte stays at the front
@@ -150,7 +150,7 @@ void Instrument::receiveBootRom(uint8_t byte) {
 // --- Loader --------------------------------------------------------------------------
 
 void Instrument::receiveLoader(uint8_t byte) {
-  m_rxSilenceAt = m_now + kReceiveSilenceNs;
+  m_rxSilenceAt = m_now + static_cast<Nanos>(kReceiveSilenceNs * hostTimeFactor);
   if (m_rxDiscard) return;
   m_rx.push_back(byte);
   if (m_rx.size() == kTransferHeaderBytes) {
@@ -186,7 +186,7 @@ void Instrument::receivePacketByte(uint8_t byte) {
     takeEcho(byte);
     return;
   }
-  m_rxSilenceAt = m_now + kReceiveSilenceNs;
+  m_rxSilenceAt = m_now + static_cast<Nanos>(kReceiveSilenceNs * hostTimeFactor);
   m_rx.push_back(byte);
   const size_t total = static_cast<size_t>(m_rx[0]) + 3;
   if (m_rx.size() < total) return;
@@ -345,6 +345,8 @@ void Instrument::handleRequest(const std::vector<uint8_t>& data) {
       return;
     case kCmdEndTransfer:
       transferProgramEnded = true;
+      // The update is over: with its checksum taken, the new firmware is whole.
+      if (m_checksumSinceErase) firmwareValid = true;
       queuePacket(readyAt, {kAnswerEndTransfer});
       return;
     default:
@@ -548,6 +550,7 @@ void Instrument::commandChecksum(const std::vector<uint8_t>& data, Nanos readyAt
     return;
   }
   uint32_t sum = bank->sum(bank->offsetOf(address), length);
+  if (!firmwareValid) m_checksumSinceErase = true;
   if (options.faults.checksumOff) {
     fire("checksum-off");
     sum += 1 + static_cast<uint32_t>(m_addressRandom.below(0xFFFF));
@@ -581,6 +584,13 @@ void Instrument::commandErase(const std::vector<uint8_t>& data, Nanos readyAt) {
     stopAt = offset + static_cast<int64_t>(m_addressRandom.below(length));
   }
   const uint32_t blocks = bank->erase(offset, length, stopAt);
+  // What ran from this flash is gone until an update ends with its checksum and boot; the
+  // mark is kept at once, so that a host killed now leaves an instrument that knows it.
+  m_checksumSinceErase = false;
+  if (firmwareValid) {
+    firmwareValid = false;
+    saveState();
+  }
   const Nanos work =
       static_cast<Nanos>(blocks + (stopAt >= 0 ? 1 : 0)) * bank->type->eraseBlockMs * kNanosPerMs;
   if (stopAt >= 0) {

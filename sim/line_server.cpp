@@ -213,6 +213,7 @@ bool Rfc2217Session::run(Listener& listener, const ServeHooks& hooks) {
   std::vector<uint8_t> data;
   for (;;) {
     if (hooks.stopAsked && hooks.stopAsked()) return false;
+    if (hooks.poll) hooks.poll();
     data.clear();
     uint8_t byte = 0;
     while (m_instrument.hostTakeByte(byte)) data.push_back(byte);
@@ -243,6 +244,7 @@ bool Rfc2217Session::run(Listener& listener, const ServeHooks& hooks) {
 
 void serveRfc2217(Instrument& instrument, Listener& listener, const ServeHooks& hooks) {
   while (!(hooks.stopAsked && hooks.stopAsked())) {
+    if (hooks.poll) hooks.poll();
     Socket client = listener.accept(kIdleWaitUs);
     if (!client.isOpen()) {
       instrument.advance();
@@ -253,7 +255,10 @@ void serveRfc2217(Instrument& instrument, Listener& listener, const ServeHooks& 
     Rfc2217Session session(instrument, std::move(client));
     const bool left = session.run(listener, hooks);
     instrument.hostClose();
-    if (hooks.tell) hooks.tell(left ? "client left" : "client dropped");
+    if (hooks.tell) {
+      hooks.tell(std::string(left ? "client left" : "client dropped") + "; the instrument is " +
+                 instrument.stateText());
+    }
   }
 }
 
@@ -275,6 +280,7 @@ void servePseudoTerminal(Instrument& instrument, platform::PseudoTerminal& termi
   applyFraming(framing);
   std::vector<uint8_t> out;
   while (!(hooks.stopAsked && hooks.stopAsked())) {
+    if (hooks.poll) hooks.poll();
     uint8_t byte = 0;
     while (instrument.hostTakeByte(byte)) out.push_back(byte);
     if (!out.empty()) {

@@ -21,6 +21,9 @@ struct ServeHooks {
   std::function<bool()> stopAsked;
   // One line of news for the user (a client came or left).
   std::function<void(const std::string&)> tell;
+  // Called between exchanges, on the serving thread: where the user's requests to the
+  // instrument (a power cycle) are carried out.
+  std::function<void()> poll;
 };
 
 // Serves clients of the listener one at a time until stopAsked: each connection opens the

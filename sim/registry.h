@@ -24,8 +24,12 @@ namespace sim {
 // The instrument behind a port name; nullptr when the options in the name are not valid
 // (checkPortName() tells why).
 std::shared_ptr<Instrument> instrumentFor(const std::string& portName);
-// Empty when the port name's options are valid, else the message for the user.
+// Empty when the port name's options are valid and its state folder (created when missing)
+// can be written, else the message for the user.
 std::string checkPortName(const std::string& portName);
+// Why a state folder cannot keep an instrument (not a folder, cannot be created or written);
+// empty when it can. Creates it when missing.
+std::string stateFolderProblem(const std::string& folder);
 // Forgets every instrument (tests): the next use of a name starts a fresh one at power-on.
 void resetInstruments();
 

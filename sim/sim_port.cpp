@@ -143,7 +143,9 @@ std::shared_ptr<Instrument> instrumentFor(const std::string& portName) {
 std::string checkPortName(const std::string& portName) {
   if (!isSimPortName(portName)) return "not a simulated port: \"" + portName + "\"";
   Options options;
-  return parseOptions(portName, options);
+  if (std::string error = parseOptions(portName, options); !error.empty()) return error;
+  if (options.stateFolder.empty()) return std::string();
+  return stateFolderProblem(options.stateFolder);
 }
 
 void resetInstruments() {
@@ -183,6 +185,8 @@ void installClockFor(const Options& options) {
 std::string installClockFor(const std::string& portName) {
   Options options;
   std::string error = parseOptions(portName, options);
+  if (error.empty() && !options.stateFolder.empty())
+    error = stateFolderProblem(options.stateFolder);
   if (error.empty()) installClockFor(options);
   return error;
 }

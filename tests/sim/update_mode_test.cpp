@@ -4,7 +4,9 @@
 
 #include <numeric>
 
+#include "sim/registry.h"
 #include "tests/sim/sim_fixture.h"
+#include "tests/support/temp_dir.h"
 
 namespace sim_testing {
 namespace {
@@ -580,6 +582,66 @@ TEST_F(UpdateModeTest, B1ModuleIsPoweredByQamModeOrByPrepare) {
   attach("sim:hw=0x10000");
   ASSERT_TRUE(enterTransferProgram());
   EXPECT_EQ(exchange({0x28}), (Bytes{0x20, 0xF4}));
+}
+
+// The firmware's valid mark: an erase clears it; switched off and on then, the instrument waits
+// in update mode and answers no text command, also as a new instrument from its state folder;
+// the end of the transfer program after a checksum sets it again.
+TEST_F(UpdateModeTest, PowerCycleAfterAnEraseFindsTheFirmwareIncomplete) {
+  testing_support::TempDir dir(false);
+  const std::string port = "sim:state=" + dir.file("st");
+  auto instrument = attach(port);
+  ASSERT_TRUE(enterTransferProgram());
+  prepareBank();
+  ASSERT_EQ(exchange(erase(kBank, 0x10000)), (Bytes{0xA7, 0x00}));
+  EXPECT_FALSE(instrument->firmwareValid);
+  EXPECT_NE(dir.read("st/state").find("firmware-valid=no"), std::string::npos);
+
+  struct Row {
+    const char* name;
+    bool newInstrument;  // from the state folder, as the next program finds it
+    sim::Mode mode;
+  };
+  const Row rows[] = {
+      {"power cycle", false, sim::Mode::BootRom},
+      {"switched on by the next program", true, sim::Mode::BootRom},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.newInstrument) {
+      comm.close();
+      sim::resetInstruments();
+      instrument = attach(port);
+    } else {
+      instrument->powerCycle();
+    }
+    EXPECT_EQ(instrument->mode(), row.mode);
+    ASSERT_TRUE(openAt(9600));
+    int cts = -1, dsr = -1;
+    ASSERT_TRUE(modemLines(cts, dsr));
+    EXPECT_EQ(cts, 0);
+    EXPECT_EQ(dsr, 1);
+    EXPECT_EQ(query("*IDN?"), "");
+  }
+
+  // Programmed, checked and ended: whole again, and a power cycle starts its firmware.
+  instrument->firmwareValid = false;
+  instrument->powerCycle();
+  ASSERT_TRUE(openAt(19200, 8, kParityEven));
+  ASSERT_TRUE(send(loaderDownload(115200)));
+  ASSERT_EQ(readRaw(1, 2000), (Bytes{'T'}));
+  ASSERT_TRUE(send(Bytes{'S'}));
+  ASSERT_TRUE(openAt(115200, 8, kParityEven));
+  ASSERT_TRUE(send(transferDownload(Bytes(64, 0x90))));
+  ASSERT_EQ(readRaw(1, 2000), (Bytes{'T'}));
+  prepareBank();
+  ASSERT_FALSE(exchange(checksum(kBank, 0x100)).empty());
+  EXPECT_FALSE(instrument->firmwareValid);  // not before the end
+  ASSERT_FALSE(exchange({0x49}).empty());
+  EXPECT_TRUE(instrument->firmwareValid);
+  instrument->powerCycle();
+  EXPECT_EQ(instrument->mode(), sim::Mode::Normal);
+  EXPECT_EQ(instrument->counters.powerCycles, 2u);  // this instrument's, since it was switched on
 }
 
 }  // namespace
