@@ -21,6 +21,7 @@ class BackupFolderCommand : public Command {
     cli::addTranscriptOption(app, m_request.transcriptFile);
     app.add_option("DIR", m_folder, "the backup folder")
         ->type_name("")
+        ->required()
         ->check(cli::nameValue("a folder"));
   }
 
@@ -28,10 +29,15 @@ class BackupFolderCommand : public Command {
     if (!m_port.empty()) {
       if (std::string why = cli::takePort(m_port, settingsFileFor(common), m_request.port);
           !why.empty()) {
-        return why;
+        return "--port: " + why;
       }
     }
     if (m_folder.empty()) return "no backup folder given";
+    if (!common.historyFile.empty() && !common.noHistory) {
+      if (std::string why = cli::outputFileProblem(common.historyFile); !why.empty()) {
+        return "--history: " + why;
+      }
+    }
     return std::string();
   }
 
@@ -56,7 +62,8 @@ class BackupCommand final : public BackupFolderCommand {
 
   std::string check(const CommonOptions& common) override {
     if (std::string why = BackupFolderCommand::check(common); !why.empty()) return why;
-    if (const std::string problem = backupFolderProblem(m_folder); !problem.empty()) {
+    // Room is known once the instrument's job is; whether the folder can be made is not.
+    if (const std::string problem = backupDestinationProblem(m_folder, 0); !problem.empty()) {
       return platform::printablePortName(problem);
     }
     m_request.backupFolder = m_folder;

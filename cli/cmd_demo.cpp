@@ -13,9 +13,11 @@
 #include "cli/command.h"
 #include "cli/command_options.h"
 #include "cli/console_run.h"
+#include "flash/config/config_writer.h"
 #include "platform/path_text.h"
 #include "platform/profile.h"
 #include "platform/temp_files.h"
+#include "platform/text_case.h"
 #include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "sim/simulator_support.h"
@@ -94,18 +96,49 @@ class DemoCommand final : public Command {
       }
     }
     if (m_fleet > 0 && m_window) return "--fleet runs in the console only";
+    if (m_window) {
+      if (std::string why = windowUnavailable(); !why.empty()) return why;
+    }
+    if (!m_folder.empty()) return folderProblem(m_folder);
     return std::string();
   }
 
   int run(const CommonOptions& common) override;
 
  private:
+  // Why the folder cannot take the sample set: not a folder, or one that holds update files
+  // of its own (a technician's set would be overwritten).
+  static std::string folderProblem(const std::string& folder);
+
   std::string m_folder;
   std::string m_speed = kDefaultSpeed;
   bool m_window = false;
   std::optional<std::string> m_fleetText;
   int m_fleet = 0;
 };
+
+std::string DemoCommand::folderProblem(const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path path = platform::pathFromUtf8(folder);
+  const std::string shown = platform::printablePortName(folder);
+  if (!fs::exists(path, error)) return std::string();
+  if (!fs::is_directory(path, error)) return shown + " is not a folder";
+  // A folder of an earlier demo is the demo's to write again; the technician's update set
+  // is not.
+  if (fs::exists(path / kDemoSettingsFile, error)) return std::string();
+  for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
+    const std::string name = platform::utf8FromPath(entry.path().filename());
+    bool ours = platform::equalNoCase(name, kConfigFileName);
+    for (const sim::SampleFile& file : sim::kSampleFiles)
+      ours = ours || platform::equalNoCase(name, file.name);
+    if (ours) {
+      return shown + " holds update files that the demo would replace (" +
+             platform::printablePortName(name) + "): give a new or empty folder";
+    }
+  }
+  return std::string();
+}
 
 int DemoCommand::run(const CommonOptions& common) {
   std::string folder = m_folder;
@@ -121,8 +154,9 @@ int DemoCommand::run(const CommonOptions& common) {
   } else {
     std::filesystem::create_directories(platform::pathFromUtf8(folder), error);
     if (error) {
-      std::fprintf(stderr, "zelupdate demo: cannot create folder %s\n", folder.c_str());
-      return kExitFailed;
+      std::fprintf(stderr, "zelupdate demo: cannot create folder %s: %s\n",
+                   platform::printablePortName(folder).c_str(), error.message().c_str());
+      return kExitUsage;
     }
   }
   folder = platform::utf8FromPath(std::filesystem::absolute(platform::pathFromUtf8(folder), error));

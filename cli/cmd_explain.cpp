@@ -14,7 +14,9 @@ class ExplainCommand final : public Command {
  public:
   void define(CLI::App& app) override {
     app.add_flag("--decimal", m_decimal, "CODE is in decimal, as check prints it");
-    app.add_option("CODE", m_text, "in hex as status lines show it (20113, FFFF)")->type_name("");
+    app.add_option("CODE", m_text, "in hex as status lines show it (20113, FFFF)")
+        ->type_name("")
+        ->required();
   }
 
   std::string check(const CommonOptions&) override {

@@ -123,7 +123,17 @@ class FleetCommand final : public Command {
         !refusal.empty()) {
       return refusal;
     }
-    if (!m_options.reportFile.empty()) return checkReportFile(m_options.reportFile);
+    if (!common.historyFile.empty() && !common.noHistory) {
+      if (std::string why = cli::outputFileProblem(common.historyFile); !why.empty()) {
+        return "--history: " + why;
+      }
+    }
+    if (!m_options.reportFile.empty()) {
+      if (std::string why = checkReportFile(m_options.reportFile); !why.empty()) return why;
+      if (std::string why = cli::outputFileProblem(m_options.reportFile); !why.empty()) {
+        return "cannot write the report: " + why;
+      }
+    }
     return std::string();
   }
 

@@ -50,7 +50,17 @@ class RunCommand final : public Command {
     if (!m_port.empty()) {
       if (std::string why = cli::takePort(m_port, settingsFileFor(common), m_request.port);
           !why.empty()) {
-        return why;
+        return "--port: " + why;
+      }
+    }
+    if (!common.historyFile.empty() && !common.noHistory) {
+      if (std::string why = cli::outputFileProblem(common.historyFile); !why.empty()) {
+        return "--history: " + why;
+      }
+    }
+    if (!m_request.fleetRecordFile.empty()) {
+      if (std::string why = cli::outputFileProblem(m_request.fleetRecordFile); !why.empty()) {
+        return "--fleet-record: " + why;
       }
     }
     if (m_selections.given() && !m_request.manual) return "selections need --manual";

@@ -108,11 +108,14 @@ class SimulateCommand final : public Command {
 
   std::string check(const CommonOptions&) override {
     // --rfc2217 followed by an option of the instrument has no address of its own.
-    if (m_address && m_address->find('=') != std::string::npos) {
+    if (m_address && m_address->find('=') != std::string::npos && !m_address->starts_with("=") &&
+        m_address->find('/') == std::string::npos) {
       m_options.insert(m_options.begin(), *m_address);
       m_address = std::string();
     }
-    if (m_address && !m_address->empty() && !parseListenAddress(*m_address, m_host, m_port)) {
+    const bool hostLike = !m_address || m_address->find_first_of("/=") == std::string::npos;
+    if (m_address && !m_address->empty() &&
+        (!hostLike || !parseListenAddress(*m_address, m_host, m_port))) {
       return "--rfc2217 takes [HOST:]PORT with a port from 0 (any free one) to 65535, not '" +
              platform::printablePortName(*m_address) + "'";
     }

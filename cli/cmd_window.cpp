@@ -57,6 +57,19 @@ void installHistoryProvider(const CommonOptions& common) {
 
 }  // namespace
 
+std::string windowUnavailable() {
+#ifndef ZEL_HAVE_WINDOW
+  return std::string("this program was built without the desktop window; ") + kConsoleHint;
+#elif defined(ZEL_HAVE_QT)
+  if (!ui::qt::displayAvailable()) {
+    return std::string("no display for the desktop window (DISPLAY is not set); ") + kConsoleHint;
+  }
+  return std::string();
+#else
+  return std::string();
+#endif
+}
+
 int commandWindow(const std::vector<std::string>& args, const CommonOptions& common) {
   for (const std::string& arg : args) {
     if (arg != kSwitchService && arg != kSwitchNoIntermediateBoot) {
@@ -64,19 +77,16 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
       return kExitUsage;
     }
   }
+  if (const std::string why = windowUnavailable(); !why.empty()) {
+    std::fprintf(stderr, "zelupdate: %s\n", why.c_str());
+    return kExitUsage;
+  }
 #ifndef ZEL_HAVE_WINDOW
   static_cast<void>(common);
-  std::fprintf(stderr, "zelupdate: this program was built without the desktop window; %s\n",
-               kConsoleHint);
   return kExitUsage;
 #else
 #ifdef ZEL_HAVE_QT
   namespace host = ui::qt;
-  if (!ui::qt::displayAvailable()) {
-    std::fprintf(stderr, "zelupdate: no display for the desktop window (DISPLAY is not set); %s\n",
-                 kConsoleHint);
-    return kExitUsage;
-  }
 #else
   namespace host = ui::win32;
 #endif

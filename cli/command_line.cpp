@@ -16,33 +16,32 @@ namespace {
 
 constexpr const char* kUsage =
     "usage:\n"
-    "  zelupdate [/Service] [/OhneZwischenbooten]   the desktop window\n"
-    "  zelupdate run [options]                       one Run in the console\n"
-    "  zelupdate check [FILE]                        read and check a programming configuration\n"
-    "                                                file (default romwrite.cnf)\n"
+    "  zelupdate [/Service] [/OhneZwischenbooten]  the desktop window\n"
+    "  zelupdate run [options]                one Run in the console\n"
+    "  zelupdate check [FILE]                 check a programming configuration file\n"
+    "                                         (default romwrite.cnf)\n"
     "  zelupdate generate --hw WORD | --manual [options]\n"
-    "                                                write ROMWRITE.CNF as the automatic or the\n"
-    "                                                manual workflow does\n"
-    "  zelupdate ports [--all]                       the COM port list with each device; with\n"
-    "                                                --all every serial device, with stable\n"
-    "                                                names and adapter identity\n"
-    "  zelupdate demo [DIR] [options]                sample files in DIR (a new temporary folder\n"
-    "                                                by default), then an automatic update of a\n"
-    "                                                simulated instrument there\n"
-    "  zelupdate fleet [options] PORT...             automatic updates of many instruments, a\n"
-    "                                                child run per port\n"
-    "  zelupdate history [options]                   the service records, oldest first\n"
-    "  zelupdate explain [--decimal] CODE            the meaning of a result code (hex as status\n"
-    "                                                lines show it)\n"
-    "  zelupdate backup [options] DIR                read the flash areas an update would erase\n"
-    "                                                into DIR, change nothing\n"
-    "  zelupdate restore [options] DIR               program a backup back (verified)\n"
-    "  zelupdate simulate [options] [KEY=VALUE,...]  serve a simulated instrument to other\n"
-    "                                                programs\n"
-    "  zelupdate help [COMMAND]                      this overview, or a command's options\n"
-    "Each command's options: zelupdate COMMAND --help (or -h, or zelupdate help COMMAND).\n"
-    "Options every command takes: --trace FILE, --settings FILE, --history FILE, --no-history,\n"
-    "  -h/--help; without a command: --version.\n"
+    "                                         write ROMWRITE.CNF as the automatic or the\n"
+    "                                         manual workflow does\n"
+    "  zelupdate ports [--all]                the COM port list with each device; --all:\n"
+    "                                         every serial device, with stable names\n"
+    "  zelupdate demo [DIR] [options]         the sample update set in DIR (default: a new\n"
+    "                                         temporary folder), then a simulated\n"
+    "                                         instrument updated there\n"
+    "  zelupdate fleet [options] PORT...      automatic updates of many instruments\n"
+    "  zelupdate history [options]            the service records, oldest first\n"
+    "  zelupdate explain [--decimal] CODE     what a result code means (hex, as status\n"
+    "                                         lines show it)\n"
+    "  zelupdate backup [options] DIR         save the flash an update would erase into\n"
+    "                                         DIR, change nothing\n"
+    "  zelupdate restore [options] DIR        program a backup back (verified)\n"
+    "  zelupdate simulate [options] [KEY=VALUE...]\n"
+    "                                         serve a simulated instrument to other\n"
+    "                                         programs\n"
+    "  zelupdate help [COMMAND]               this overview, or a command's options\n"
+    "A command's options: zelupdate COMMAND --help (or -h, or zelupdate help COMMAND).\n"
+    "Every command takes --trace FILE, --settings FILE, --history FILE, --no-history\n"
+    "and -h/--help; without a command: --version.\n"
     "Exit status: 0 success, 1 the run or the check did not succeed, 2 usage error.\n";
 
 constexpr const char* kHelpCommand = "help";
@@ -225,14 +224,24 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
   }
   for (const std::string& word : parser.m_switches) {
     // The window's switches stand alone; any other word there is a mistyped command.
-    if (app == nullptr && (word == kSwitchService || word == kSwitchNoIntermediateBoot)) continue;
+    const bool isSwitch = word == kSwitchService || word == kSwitchNoIntermediateBoot;
+    if (app == nullptr && isSwitch) continue;
     const std::string shown = platform::printablePortName(word);
+    if (isSwitch) return usageError("", shown + " is a switch of the window, not of a command");
     return usageError(
         "", (word.starts_with("/") ? "unknown switch '" : "unknown command '") + shown + "'");
   }
   if (parser.m_overview) {
-    std::fputs(kUsage, stdout);
+    // "zelupdate --help run": that command's help.
+    if (app != nullptr && app != parser.m_help) {
+      printHelp(*app);
+    } else {
+      std::fputs(kUsage, stdout);
+    }
     return kExitOk;
+  }
+  if (parser.m_version && app != nullptr) {
+    return usageError("", "--version takes no command ('" + app->get_name() + "')");
   }
   if (parser.m_version) {
     std::printf("zelupdate %s\n", ZEL_VERSION);

@@ -38,6 +38,9 @@ int commandBackup(const std::vector<std::string>& args, const CommonOptions& com
 int commandRestore(const std::vector<std::string>& args, const CommonOptions& common);
 int commandSimulate(const std::vector<std::string>& args, const CommonOptions& common);
 
+// Why the desktop window cannot open here (not built in, no display); empty when it can.
+std::string windowUnavailable();
+
 // The settings file in effect for these options.
 std::string settingsFileFor(const CommonOptions& common);
 // The history file that a run appends its record to: empty with --no-history.

@@ -2,9 +2,12 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app/config_dlg.h"
+#include "platform/path_text.h"
 #include "platform/text_case.h"
+#include "platform/whole_file.h"
 #include "serial/com_ports.h"
 #include "serial/rfc2217/rfc2217_device.h"
 #include "sim/registry.h"
@@ -96,6 +99,26 @@ std::string takePort(const std::string& text, const std::string& settingsFile, s
     if (const std::string why = sim::checkPortName(device); !why.empty()) {
       return shown(device) + ": " + shown(why);
     }
+  }
+  return std::string();
+}
+
+std::string outputFileProblem(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path file = fs::absolute(platform::pathFromUtf8(path), error);
+  const fs::file_status status = fs::status(file, error);
+  if (fs::exists(status)) {
+    if (!fs::is_regular_file(status)) return shown(path) + " is not a regular file";
+    if (!platform::userMayWrite(path)) return shown(path) + " cannot be written";
+    return std::string();
+  }
+  const fs::path folder = file.parent_path();
+  if (!fs::is_directory(folder, error)) {
+    return shown(path) + ": no folder " + shown(platform::utf8FromPath(folder));
+  }
+  if (!platform::userMayWrite(platform::utf8FromPath(folder))) {
+    return shown(path) + ": the folder cannot be written";
   }
   return std::string();
 }
@@ -223,9 +246,17 @@ std::string valueWordProblem(CLI::App& app, const std::vector<std::string>& word
       }
       continue;
     }
-    if (word.find('=') != std::string::npos) continue;  // --opt=VALUE: the value as written
+    if (const size_t equals = word.find('='); equals != std::string::npos) {
+      // --opt=VALUE: the value as written; an option that takes none takes none this way.
+      const std::string name = word.substr(0, equals);
+      const CLI::Option* option = current->get_option_no_throw(name);
+      if (option != nullptr && option->get_expected_max() == 0) {
+        return name + " takes no value, not '" + shown(word.substr(equals + 1)) + "'";
+      }
+      continue;
+    }
     const CLI::Option* option = current->get_option_no_throw(word);
-    if (option == nullptr || option->get_type_size_max() == 0) continue;  // unknown, or a flag
+    if (option == nullptr || option->get_expected_max() == 0) continue;  // unknown, or a flag
     const bool needed = option->get_expected_min() > 0;
     const std::string valueName = option->get_type_name();
     if (i + 1 >= words.size()) {
@@ -236,8 +267,13 @@ std::string valueWordProblem(CLI::App& app, const std::vector<std::string>& word
     const bool looksLikeOption = next.size() > 1 && next[0] == '-';
     if (looksLikeOption) {
       if (!needed) continue;  // an optional value: the next word is the next option
-      return word + " needs " + (valueName.empty() ? "a value" : valueName) + ", not the option '" +
-             shown(next) + "' (write " + word + "=" + shown(next) + " if that is meant)";
+      std::string problem = word + " needs " + (valueName.empty() ? "a value" : valueName) +
+                            ", not the option '" + shown(next) + "'";
+      // A file or folder may have such a name; no other value can.
+      if (valueName == "FILE" || valueName == "DIR") {
+        problem += " (write " + word + "=" + shown(next) + " if that is meant)";
+      }
+      return problem;
     }
     ++i;  // the value
   }

@@ -32,6 +32,12 @@ std::optional<long> parseCount(const std::string& text, long low, long high);
 // else the reason, naming the text given.
 std::string takePort(const std::string& text, const std::string& settingsFile, std::string& port);
 
+// Why a file that the run writes or appends to at its end (a record, a report) cannot be
+// written: a folder, a FIFO or a device in its place, no folder for it (none is made), no
+// right to write. Empty when it can be. Said before anything starts, so that nothing done
+// is lost for want of its record.
+std::string outputFileProblem(const std::string& path);
+
 // Checks that turn into a parse error naming the option; the same check wherever the kind is
 // taken.
 CLI::Validator yesNoValue();

@@ -168,6 +168,11 @@ std::string parseFaults(std::string_view value, Faults& faults) {
 // separate the options).
 std::string parseText(std::string_view key, std::string_view value, std::string& field) {
   if (value.empty()) return badValue(key, value, "a text that is not empty");
+  // The instrument answers with it on the line: printable characters only.
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return badValue(key, value, "printable characters");
+  }
   field = std::string(value);
   return {};
 }

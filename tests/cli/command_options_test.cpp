@@ -70,17 +70,20 @@ TEST(CommandOptions, a_value_never_begins_with_a_dash_unless_written_with_equals
       {{"run", "--transcript=--dry-run"}, ""},
       {{"run", "--port"}, "--port needs PORT"},
       {{"run", "--port", "-x"},
-       "--port needs PORT, not the option '-x' (write --port=-x if that is meant)"},
+       "--port needs PORT, not the option '-x'"},
       {{"--history", "--json", "run"},
        "--history needs FILE, not the option '--json' (write --history=--json if that is meant)"},
       {{"run", "--trace", "-"}, ""},  // standard error
       // An optional value: a word with a dash is the next option.
       {{"run", "--option-update", "--port", "COM1"}, ""},
       {{"run", "--option-update", "--port", "--x"},
-       "--port needs PORT, not the option '--x' (write --port=--x if that is meant)"},
+       "--port needs PORT, not the option '--x'"},
       // A value is never read as an option: "--port" is the transcript's name here.
       {{"run", "--transcript", "run", "--port", "COM1"}, ""},
       {{"run", "--", "--port"}, ""},
+      // An option that takes no value takes none written with "=" either.
+      {{"run", "--no-history=no"}, "--no-history takes no value, not 'no'"},
+      {{"--no-history=yes", "run"}, "--no-history takes no value, not 'yes'"},
       {{"run", "--no-such", "--port"}, "--port needs PORT"},
   };
   for (const Row& row : rows) {
@@ -134,6 +137,14 @@ TEST(CommandOptions, an_option_as_a_value_is_a_usage_error_of_every_command) {
        {"--manual", "--memory-extension", "maybe"},
        "zelupdate run: --memory-extension: takes yes or no, not 'maybe'"},
       {commandExplain, {"1", "2"}, "zelupdate explain: unexpected argument '2'"},
+      {commandExplain, {}, "zelupdate explain: CODE is required"},
+      {commandRun, {"--history", "/dev/null", "--port", "sim:"},
+       "zelupdate run: --history: /dev/null is not a regular file"},
+      {commandFleet, {"--report", "/dev/null", "sim:"},
+       "zelupdate fleet: cannot write the report: /dev/null is not a regular file"},
+      {commandRun, {"--fleet-record", "/no/such/folder/r", "--port", "sim:"},
+       "zelupdate run: --fleet-record: /no/such/folder/r: no folder /no/such/folder"},
+      {commandDemo, {"/dev/null"}, "zelupdate demo: /dev/null is not a folder"},
   };
   for (const Row& row : rows) {
     testing::internal::CaptureStdout();

@@ -359,7 +359,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: not a port: abc (COM numbers are 1 to 15",
+       "zelupdate run: --port: not a port: abc (COM numbers are 1 to 15",
        true,
        true},
       {"COM number 0",
@@ -367,7 +367,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: not a port: COM0 (",
+       "zelupdate run: --port: not a port: COM0 (",
        true,
        true},
       {"COM number beyond the list",
@@ -375,7 +375,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: not a port: com99 (",
+       "zelupdate run: --port: not a port: com99 (",
        true,
        true},
       {"control characters in a port name",
@@ -383,7 +383,7 @@ TEST(RunCommandTest, bad_input_ends_with_its_message_and_exit_status) {
        {},
        2,
        "",
-       "zelupdate run: not a port: \\x1b[2Jx (",
+       "zelupdate run: --port: not a port: \\x1b[2Jx (",
        true,
        true},
       // The run's own lines and boxes tell the rest, and it did not succeed.
@@ -1022,11 +1022,11 @@ TEST(RunCommandTest, each_run_appends_one_record_of_what_it_did) {
   EXPECT_EQ(planned.status, 0) << planned.out;
   EXPECT_NE(planned.out.find("\n  estimate  "), std::string::npos) << planned.out;
   EXPECT_EQ(dir.read("ROMWRITE.CNF"), "; the last run's job\n");
-  // A history that cannot be written is said, and the run's outcome stands.
+  // A history that cannot take the record is refused before anything starts.
   const Result full = runProgram(dir, {"--history", "/dev/full", "run", "--assume-yes", "--port",
                                        "sim:hw=0x11000,speed=virtual"});
-  EXPECT_EQ(full.status, 0) << full.err;
-  EXPECT_NE(full.err.find("cannot write the service record to /dev/full"), std::string::npos)
+  EXPECT_EQ(full.status, 2) << full.err;
+  EXPECT_NE(full.err.find("--history: /dev/full is not a regular file"), std::string::npos)
       << full.err;
 }
 
