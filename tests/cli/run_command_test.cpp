@@ -551,7 +551,8 @@ class TextPeer {
 };
 
 // A network port that cannot be used: the run ends in the cable box with 701 as before, and
-// a line of its own after the box says why; the record's result means that cause.
+// a line of its own after the box says why; the record's result means that cause, and the
+// port list marks the port with it.
 TEST(RunCommandTest, network_port_that_cannot_be_used_says_why) {
   testing_support::HangUpServer hangUp;
   testing_support::FullBacklog full;
@@ -560,14 +561,16 @@ TEST(RunCommandTest, network_port_that_cannot_be_used_says_why) {
     const char* what;
     std::string port;
     const char* cause;
+    const char* mark;
   };
   const Row rows[] = {
       {"nobody listens", loopback + std::to_string(testing_support::closedLoopbackPort()),
-       "connection refused"},
-      {"unknown name", "rfc2217://no-such-host.invalid:2001", "host not found"},
+       "connection refused", "refused"},
+      {"unknown name", "rfc2217://no-such-host.invalid:2001", "host not found", "host not found"},
       {"the server hangs up: another client holds its port",
-       loopback + std::to_string(hangUp.port()), "busy with another client"},
-      {"the listener's queue is full", loopback + std::to_string(full.port()), "no answer"},
+       loopback + std::to_string(hangUp.port()), "busy with another client", "busy"},
+      {"the listener's queue is full", loopback + std::to_string(full.port()), "no answer",
+       "no answer"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -599,6 +602,11 @@ TEST(RunCommandTest, network_port_that_cannot_be_used_says_why) {
     EXPECT_EQ(records[0].record.outcome, "failed");
     EXPECT_EQ(records[0].record.result.value_or(0), 0x701);
     EXPECT_EQ(records[0].record.resultMeaning, cause);
+
+    const Result ports = runProgram(dir, {"ports"});
+    EXPECT_NE(ports.out.find(std::string("COM9 (") + row.mark + ")  " + row.port + "\n"),
+              std::string::npos)
+        << ports.out;
   }
 }
 
