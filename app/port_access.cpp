@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "serial/com_ports.h"
 #include "serial/device_factory.h"
 
 bool everyPortDenied(const std::vector<PortListEntry>& entries) {
@@ -19,6 +20,46 @@ bool everyPortDenied(const std::vector<PortListEntry>& entries) {
 
 std::string portAccessProblem(const std::string& device) {
   return explainSerialAccess(device);
+}
+
+namespace {
+
+struct FailureTexts {
+  platform::PortFailure failure;
+  const char* text;  // after the failing step of a run
+  const char* mark;  // in the port list of `zelupdate ports`
+};
+
+constexpr FailureTexts kFailureTexts[] = {
+    {platform::PortFailure::Refused, "connection refused", "refused"},
+    {platform::PortFailure::HostNotFound, "host not found", "host not found"},
+    {platform::PortFailure::Busy, "busy with another client", "busy"},
+    {platform::PortFailure::NoAnswer, "no answer", "no answer"},
+};
+
+const FailureTexts* textsOf(platform::PortFailure failure) {
+  for (const FailureTexts& texts : kFailureTexts) {
+    if (texts.failure == failure) return &texts;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string portFailureText(platform::PortFailure failure) {
+  const FailureTexts* texts = textsOf(failure);
+  return texts ? texts->text : "";
+}
+
+std::string portFailureMark(platform::PortFailure failure) {
+  const FailureTexts* texts = textsOf(failure);
+  return texts ? texts->mark : "";
+}
+
+std::string portFailureLine(const std::string& device, platform::PortFailure failure) {
+  const std::string text = portFailureText(failure);
+  if (text.empty()) return text;
+  return platform::printablePortName(device) + ": " + text;
 }
 
 platform::SerialInventoryRoots serialInventoryRoots() {

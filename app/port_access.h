@@ -21,6 +21,17 @@ bool everyPortDenied(const std::vector<PortListEntry>& entries);
 // way, and for ports that are not device paths (network, simulated).
 std::string portAccessProblem(const std::string& device);
 
+// The cause of a network port's failure as a run says it after its failing step:
+// "connection refused", "host not found", "busy with another client", "no answer"; empty for
+// None.
+std::string portFailureText(platform::PortFailure failure);
+// The same as `zelupdate ports` marks the port's entry: "refused", "host not found", "busy",
+// "no answer"; empty for None.
+std::string portFailureMark(platform::PortFailure failure);
+// The status line that a run adds after the step whose open failed: "DEVICE: cause" (the
+// device as terminal text), "rfc2217://rack-4:2001: connection refused"; empty for None.
+std::string portFailureLine(const std::string& device, platform::PortFailure failure);
+
 // Where the serial inventory is read: /sys and /dev, or the fake trees that ZEL_SYSFS_ROOT and
 // ZEL_DEV_ROOT name (tests).
 platform::SerialInventoryRoots serialInventoryRoots();

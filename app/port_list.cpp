@@ -1,12 +1,16 @@
 #include "app/port_list.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "app/port_access.h"
 #include "serial/com_ports.h"
 #include "serial/comm.h"
 
-std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen) {
+namespace {
+
+// The dialog's list; with causes, ports that cannot be used and whose backend tells why are
+// marked with that cause and kept.
+std::vector<PortListEntry> listPorts(int sessionPortNumber, bool sessionPortOpen, bool withCauses) {
   std::vector<PortListEntry> entries;
   CComm probe;  // asks without taking any port
   // COM1 to COM15 as always, then the ports the system has above them (Windows numbers USB
@@ -15,17 +19,32 @@ std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPort
   for (int portNo = 1; portNo <= platform::kMaxComPort; ++portNo) numbers.push_back(portNo);
   for (int portNo : platform::presentHighComNumbers()) numbers.push_back(portNo);
   for (int portNo : numbers) {
-    const int existing = probe.checkCommExisting(portNo);
-    if (existing != 0 && existing != 1) continue;
+    platform::PortFailure failure = platform::PortFailure::None;
+    const int existing = probe.checkCommExisting(portNo, &failure);
+    const std::string mark = withCauses ? portFailureMark(failure) : std::string();
+    if (existing != 0 && existing != 1 && mark.empty()) continue;
     const bool ownOpenPort = portNo == sessionPortNumber && sessionPortOpen;
-    char text[32];
-    std::snprintf(text, sizeof text,
-                  existing == 0 || ownOpenPort ? "COM%d" : "COM%d (access denied)", portNo);
-    entries.push_back({text, portNo, platform::comPortDevice(portNo)});
+    std::string text = "COM" + std::to_string(portNo);
+    if (!mark.empty()) {
+      text += " (" + mark + ")";
+    } else if (existing != 0 && !ownOpenPort) {
+      text += " (access denied)";
+    }
+    entries.push_back({text, portNo, platform::comPortDevice(portNo), failure});
   }
   std::sort(entries.begin(), entries.end(),
             [](const PortListEntry& a, const PortListEntry& b) { return a.text < b.text; });
   return entries;
+}
+
+}  // namespace
+
+std::vector<PortListEntry> buildPortList(int sessionPortNumber, bool sessionPortOpen) {
+  return listPorts(sessionPortNumber, sessionPortOpen, false);
+}
+
+std::vector<PortListEntry> buildPortReport() {
+  return listPorts(0, false, true);
 }
 
 std::string portListLine(const PortListEntry& entry, const std::string& problem) {

@@ -135,6 +135,8 @@ void CRunRecorder::finish(const RunEnd& end) {
     if (code != 0 && !end.refusal.empty()) m_record.resultMeaning = oneLine(end.refusal);
   } else {
     m_record.outcome = runOutcomeText(RunOutcome::kFailed);
+    // The code says that the instrument was not reached; the port's cause says why.
+    if (code != 0 && !end.portFailure.empty()) m_record.resultMeaning = end.portFailure;
   }
   m_record.result = code;
   const bool processor = m_record.updated && m_record.updated->processor;

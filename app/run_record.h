@@ -44,6 +44,9 @@ struct RunEnd {
   std::vector<std::string> steps;
   // The code of the first failing step that noted one; 0 for none.
   int32_t firstFailure = 0;
+  // Why the port could not be used, as the run's status line says it; empty where unknown.
+  // A failed run's result means this.
+  std::string portFailure = std::string();
   // The job the run read (its files are listed), or nullptr.
   const ProgrammingJob* job = nullptr;
   uint64_t bytesSent = 0;

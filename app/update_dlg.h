@@ -110,6 +110,9 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   bool m_refused = false;
   // What stopped a refused run, as its stop box said it; empty for none.
   std::string m_refusal;
+  // Why the port could not be used, as the status line after the failing step says it
+  // ("rfc2217://rack-4:2001: connection refused"); empty where its backend cannot tell.
+  std::string m_portFailure;
   // programmingJob holds the job that this run read (and checked: m_jobLoaded).
   bool m_jobRead = false;
   bool m_jobLoaded = false;
@@ -217,6 +220,9 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // Identification of the instrument as the automatic update starts it; false after its
   // failure lines.
   bool connectAndIdentify();
+  // After a step whose port would not open: the cause that the port's backend found, on a
+  // status line of its own, kept for the record (nothing where it cannot tell).
+  void notePortFailure();
 
   // The open question is taken away unanswered.
   void withdrawQuestion();

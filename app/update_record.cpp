@@ -41,6 +41,7 @@ void CUpdateDlg::beginRecord(bool automatic) {
   m_plan.clear();
   m_refused = false;
   m_refusal.clear();
+  m_portFailure.clear();
   m_jobRead = false;
   m_jobLoaded = false;
   m_leftInUpdateMode = false;
@@ -59,6 +60,7 @@ void CUpdateDlg::finishRecord() {
   end.cancelled = cancelRequested != 0;
   end.refused = m_refused;
   end.refusal = m_refusal;
+  end.portFailure = m_portFailure;
   end.steps = statusLines();
   end.firstFailure = firstFailureCode();
   end.job = m_jobRead ? &programmingJob : nullptr;

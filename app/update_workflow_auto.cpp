@@ -7,6 +7,7 @@
 
 #include "app/dialog_templates.h"
 #include "app/flash_backup.h"
+#include "app/port_access.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/workflow_steps.h"
@@ -16,6 +17,7 @@
 #include "flash/result_codes.h"
 #include "platform/host_files.h"
 #include "platform/whole_file.h"
+#include "serial/com_ports.h"
 
 namespace {
 
@@ -235,6 +237,7 @@ bool CUpdateDlg::connectAndIdentify() {
     showBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
             ui::MessageBoxKind::Stop);
     markFailed(kResultInstrumentNotReached);
+    notePortFailure();
     m_session.restorePortParameter();
     return false;
   }
@@ -256,6 +259,16 @@ bool CUpdateDlg::connectAndIdentify() {
   markOk();
   noteIdentification();
   return true;
+}
+
+void CUpdateDlg::notePortFailure() {
+  if (cancelRequested != 0) return;
+  const CComm& port = m_session.m_comm;
+  const std::string line =
+      portFailureLine(platform::comPortDevice(port.m_portNo), port.openFailure());
+  if (line.empty()) return;
+  addStatusLine(line);
+  m_portFailure = line;
 }
 
 std::optional<int> CUpdateDlg::createConfigurationFile(uint32_t hw) {

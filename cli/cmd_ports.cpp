@@ -54,8 +54,9 @@ int listComPorts(const CommonOptions& common) {
   const std::string settingsFile = settingsFileFor(common);
   platform::loadComPortMapping(settingsFile);
 
-  // No session holds a port here, so every port in use shows as such.
-  const std::vector<PortListEntry> entries = buildPortList(0, false);
+  // No session holds a port here, so every port in use shows as such; a network port that
+  // cannot be used says why.
+  const std::vector<PortListEntry> entries = buildPortReport();
 
   if (entries.empty()) {
     std::printf(

@@ -100,11 +100,12 @@ uint32_t lineBoundMs(int32_t readTimeoutMs, int32_t baudRate, uint32_t size) {
 
 CComm::~CComm() = default;
 
-int CComm::checkCommExisting(int32_t portNo) {
+int CComm::checkCommExisting(int32_t portNo, platform::PortFailure* failure) {
   TraceScope scope(&m_trace, "checkCommExisting");
+  if (failure) *failure = platform::PortFailure::None;
   const std::string device = platform::comPortDevice(portNo);
   if (device.empty()) return -1;
-  switch (probeSerialDevice(device)) {
+  switch (probeSerialDevice(device, failure)) {
     case platform::ProbeResult::Free:
       return 0;
     case platform::ProbeResult::InUse:
@@ -124,14 +125,17 @@ int CComm::open() {
   // Only a port that the probe reports free is opened; one that exists but refuses is
   // retried, one in use or absent is not tried at all.
   std::unique_ptr<platform::SerialDevice> device;
-  if (checkCommExisting(m_portNo) == 0) {
+  if (checkCommExisting(m_portNo, &m_openFailure) == 0) {
     const std::string name = platform::comPortDevice(m_portNo);
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
       std::unique_ptr<platform::SerialDevice> candidate = createSerialDevice(name);
       if (candidate && candidate->open()) {
+        m_openFailure = platform::PortFailure::None;
         device = std::move(candidate);
         break;
       }
+      // The last attempt's cause stands.
+      if (candidate) m_openFailure = candidate->openFailure();
       platform::sleepMs(kOpenRetryPauseMs);
       if (waitAbandoned()) break;
     }

@@ -43,9 +43,13 @@ class CComm {
   bool isOpen() const { return m_port != nullptr; }
 
   // 0 free, 1 in use or access denied, -1 absent. Does not touch this object's port.
-  int checkCommExisting(int32_t portNo);
+  // `failure`, where given, gets the backend's cause when the port is not free.
+  int checkCommExisting(int32_t portNo, platform::PortFailure* failure = nullptr);
   // 0 success, 1 failure. An open port is closed first.
   int open();
+  // Why the last open() failed, where the port's backend can tell (a network port: refused,
+  // host not found, busy, no answer); None after a success and where it cannot.
+  platform::PortFailure openFailure() const { return m_openFailure; }
   void close();
   // Nonzero on success.
   int writeBufferToPort(const void* data, uint32_t size);
@@ -63,4 +67,6 @@ class CComm {
 
  private:
   bool waitAbandoned() const { return m_waitHook && m_waitHook(); }
+
+  platform::PortFailure m_openFailure = platform::PortFailure::None;
 };

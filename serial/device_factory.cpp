@@ -38,12 +38,16 @@ std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& de
   return createLocalDevice(deviceName);
 }
 
-platform::ProbeResult probeSerialDevice(const std::string& deviceName) {
+platform::ProbeResult probeSerialDevice(const std::string& deviceName,
+                                        platform::PortFailure* failure) {
+  if (failure) *failure = platform::PortFailure::None;
   if (deviceName.empty()) return platform::ProbeResult::Absent;
   if (const RegisteredFactory* factory = registeredFactoryFor(deviceName)) {
     return factory->probe ? factory->probe(deviceName) : platform::ProbeResult::Free;
   }
-  if (platform::isNetworkPortName(deviceName)) return platform::Rfc2217Device::probe(deviceName);
+  if (platform::isNetworkPortName(deviceName)) {
+    return platform::Rfc2217Device::probe(deviceName, failure);
+  }
   return probeLocalDevice(deviceName);
 }
 

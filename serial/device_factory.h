@@ -11,7 +11,10 @@
 #include "serial/serial_device.h"
 
 std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& deviceName);
-platform::ProbeResult probeSerialDevice(const std::string& deviceName);
+// `failure`, where given, gets the backend's cause of a port that is not free (see
+// platform::PortFailure; None where the backend cannot tell).
+platform::ProbeResult probeSerialDevice(const std::string& deviceName,
+                                        platform::PortFailure* failure = nullptr);
 // Why this user cannot open the port now, as one phrase that its backend works out: for a
 // local device "permission denied: you are not in group dialout (sudo usermod -aG dialout
 // $USER, then log in again)" (only where the node's group is dialout and the user is not in

@@ -16,6 +16,7 @@ class ForwardingSerialDevice : public SerialDevice {
       : m_inner(std::move(inner)) {}
 
   bool open() override { return m_inner->open(); }
+  PortFailure openFailure() const override { return m_inner->openFailure(); }
   void close() override { m_inner->close(); }
   bool isOpen() const override { return m_inner->isOpen(); }
   bool setQueueSizes(uint32_t in, uint32_t out) override { return m_inner->setQueueSizes(in, out); }

@@ -37,6 +37,18 @@ struct LineSettings {
 // What a probe finds out about a port without taking it.
 enum class ProbeResult { Free, InUse, Absent };
 
+// Why a port could not be used, where its backend can tell: the network backend says what
+// its connection met. None where nothing stood in the way, and for backends that cannot say
+// more than the probe's result (a local port explains itself by its device node).
+enum class PortFailure : uint8_t {
+  None,
+  Refused,       // the host answered that nobody listens on that port
+  HostNotFound,  // the name could not be looked up within the connect time-out
+  Busy,          // the server accepted and then hung up or refused the serial port option:
+                 // it lends its port to another client
+  NoAnswer,      // nothing answered within the connect time-out (or the host is unreachable)
+};
+
 enum class ReadResult { Byte, Empty, Failed };
 
 class SerialDevice {
@@ -45,6 +57,8 @@ class SerialDevice {
 
   // Opens the device for exclusive use. False when it is absent, taken or not accessible.
   virtual bool open() = 0;
+  // Why the last open() failed, where the backend can tell; None otherwise.
+  virtual PortFailure openFailure() const { return PortFailure::None; }
   // Releases the device; harmless when it is not open.
   virtual void close() = 0;
   virtual bool isOpen() const = 0;

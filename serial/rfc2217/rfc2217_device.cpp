@@ -138,18 +138,22 @@ Rfc2217Device::~Rfc2217Device() {
   close();
 }
 
-ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
+ProbeResult Rfc2217Device::probe(const std::string& deviceName, PortFailure* failure) {
+  PortFailure ignored = PortFailure::None;
+  PortFailure& why = failure ? *failure : ignored;
+  why = PortFailure::None;
   std::string host;
   uint16_t port = 0;
   if (!parseNetworkPortName(deviceName, host, port)) return ProbeResult::Absent;
   // A connection of our own, kept from a close, is the port waiting for us.
   if (ConnectionPark::shared().holds(deviceName)) return ProbeResult::Free;
-  Socket socket = Socket::connect(host, port, kProbeConnectTimeoutMs);
+  Socket socket = Socket::connect(host, port, kProbeConnectTimeoutMs, &why);
   if (!socket.isOpen()) return ProbeResult::Absent;
-  // A server whose port is lent to another client accepts, may say why, and hangs up. One
-  // that serves us answers a query of the baud rate (which changes nothing on its port):
-  // then the probe need not wait out the drop window. A server that says nothing within
-  // the window is taken as free, as before.
+  // A server whose port is lent to another client accepts, may say why, and hangs up (or
+  // refuses the COM-PORT-OPTION, as the open would find). One that serves us answers a
+  // query of the baud rate (which changes nothing on its port): then the probe need not
+  // wait out the drop window. A server that says nothing within the window is taken as
+  // free, as before.
   std::vector<uint8_t> out;
   appendNegotiation(out, kWill, kOptionComPort);
   appendBaudRate(out, 0);
@@ -174,8 +178,13 @@ ProbeResult Rfc2217Device::probe(const std::string& deviceName) {
     for (const TelnetEvent& event : decoded.events) {
       if (event.kind == TelnetEvent::Kind::ComPort && event.code == kSetBaudRate + kServerOffset)
         answered = true;
+      if (event.kind == TelnetEvent::Kind::Negotiation && event.verb == kDont &&
+          event.option == kOptionComPort)
+        result = ProbeResult::InUse;
     }
+    if (result == ProbeResult::InUse) break;
   }
+  if (result == ProbeResult::InUse) why = PortFailure::Busy;
   if (answered) {
     // A graceful end, so that the server has released its port when an open follows.
     socket.shutdownSend();
@@ -216,6 +225,7 @@ void Rfc2217Device::resetState() {
 bool Rfc2217Device::open() {
   if (m_socket.isOpen()) return true;
   resetState();
+  m_openFailure = PortFailure::None;
   std::string host;
   uint16_t port = 0;
   if (!parseNetworkPortName(m_name, host, port)) {
@@ -223,7 +233,7 @@ bool Rfc2217Device::open() {
     return false;
   }
   if (resume()) return true;
-  Socket socket = Socket::connect(host, port, kConnectTimeoutMs);
+  Socket socket = Socket::connect(host, port, kConnectTimeoutMs, &m_openFailure);
   if (!socket.isOpen()) return false;
   // The programming link echoes byte by byte: every byte goes out at once.
   socket.setNoDelay();
@@ -231,9 +241,13 @@ bool Rfc2217Device::open() {
   m_socket = std::move(socket);
   m_socket.quickAck();
   if (!negotiate(monotonicMs() + kNegotiationTimeoutMs)) {
+    // A server that hangs up or refuses the option serves another client; one that lets
+    // the negotiation run out is no terminal server, or one that does not answer.
+    const bool busy = m_disconnected || m_comPortRefused;
+    m_openFailure = busy ? PortFailure::Busy : PortFailure::NoAnswer;
     m_socket.close();
     resetState();
-    errno = EBUSY;
+    errno = busy ? EBUSY : ETIMEDOUT;
     return false;
   }
   return true;

@@ -60,10 +60,15 @@ class Rfc2217Device : public SerialDevice {
 
   // Connects within a short bound and disconnects. Absent: not a valid name, unknown host,
   // refused, unreachable or no answer. InUse: the server accepted and dropped the
-  // connection at once (its port is held by another client). Free otherwise.
-  static ProbeResult probe(const std::string& deviceName);
+  // connection at once, or refused the COM-PORT-OPTION (its port is held by another
+  // client). Free otherwise. `failure` gets the cause of Absent and InUse (None for a name
+  // that is not valid).
+  static ProbeResult probe(const std::string& deviceName, PortFailure* failure = nullptr);
 
   bool open() override;
+  // After a failed open: what the connection met. Busy when the server hung up or refused
+  // the COM-PORT-OPTION during the negotiation, NoAnswer when it stayed silent.
+  PortFailure openFailure() const override { return m_openFailure; }
   void close() override;
   bool isOpen() const override { return m_socket.isOpen(); }
 
@@ -133,6 +138,7 @@ class Rfc2217Device : public SerialDevice {
 
   std::string m_name;
   rfc2217::Socket m_socket;
+  PortFailure m_openFailure = PortFailure::None;
   bool m_disconnected = false;
   rfc2217::TelnetDecoder m_decoder;
   // Negotiated options.

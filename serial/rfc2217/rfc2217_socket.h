@@ -5,7 +5,7 @@
 //
 // Contract:
 //  - A connection is non-blocking and is closed with its object (moving hands it over).
-//  - Nothing waits beyond the bound it is given: the connect (after the name lookup), and
+//  - Nothing waits beyond the bound it is given: the connect (with its name lookup), and
 //    each wait for room or for bytes. A transfer never waits; it hands over or takes what the
 //    socket can now.
 //  - Errors are folded into what the backend acts on: a transfer that cannot go on now is
@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "serial/serial_device.h"
 
 namespace platform::rfc2217 {
 
@@ -29,10 +31,12 @@ class Socket {
   Socket& operator=(const Socket&) = delete;
 
   // A connection to the first address of `host` (a name or an IPv4 or IPv6 address) that
-  // accepts within timeoutMs, counted from when the name has been looked up (the lookup is
-  // the system's, with its own time-outs). A closed Socket when none does: unknown host,
-  // refused, unreachable or no answer in time.
-  static Socket connect(const std::string& host, uint16_t port, int timeoutMs);
+  // accepts within timeoutMs, the name lookup included (a lookup still running then is left
+  // to end on its own). A closed Socket when none does, with the reason in `failure`:
+  // HostNotFound (unknown name, or no answer from the name service in time), Refused (an
+  // address refused and none accepted), NoAnswer (no answer in time, or unreachable).
+  static Socket connect(const std::string& host, uint16_t port, int timeoutMs,
+                        PortFailure* failure = nullptr);
 
   bool isOpen() const { return m_handle != kNoHandle; }
   void close();

@@ -12,8 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <utility>
 
+#include "serial/rfc2217/rfc2217_bounded_call.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 
 namespace platform::rfc2217 {
@@ -28,6 +30,42 @@ int remainingMs(int64_t deadlineMs) {
   const int64_t left = deadlineMs - monotonicMs();
   if (left <= 0) return 0;
   return left > 60000 ? 60000 : static_cast<int>(left);
+}
+
+// The addresses of a name, freed with the list.
+struct AddressList {
+  addrinfo* first = nullptr;
+  AddressList() = default;
+  AddressList(const AddressList&) = delete;
+  AddressList& operator=(const AddressList&) = delete;
+  ~AddressList() {
+    if (first) ::freeaddrinfo(first);
+  }
+};
+
+// The stream addresses of host:port; none when the name is unknown or its lookup takes
+// longer than timeoutMs. An address written as one needs no lookup; a name is looked up on a
+// helper thread (getaddrinfo waits out each name server's time-outs), which keeps the list
+// shared until it ends.
+std::shared_ptr<const AddressList> lookUp(const std::string& host, uint16_t port, int timeoutMs) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  const std::string service = std::to_string(port);
+  auto numeric = std::make_shared<AddressList>();
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &numeric->first) == 0) return numeric;
+  numeric->first = nullptr;
+  hints.ai_flags = AI_NUMERICSERV;
+  auto named = std::make_shared<AddressList>();
+  const bool answered = callWithin(
+      [named, host, service, hints] {
+        if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &named->first) != 0) {
+          named->first = nullptr;
+        }
+      },
+      timeoutMs);
+  return answered ? named : std::make_shared<AddressList>();
 }
 
 }  // namespace
@@ -53,36 +91,39 @@ void Socket::close() {
 }
 
 // Non-blocking from the start, so that the connect itself can be bounded by a poll.
-Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port);
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) return {};
+Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs,
+                       PortFailure* failure) {
+  PortFailure why = PortFailure::None;
   const int64_t deadline = monotonicMs() + timeoutMs;
+  const std::shared_ptr<const AddressList> addresses = lookUp(host, port, timeoutMs);
   int result = -1;
-  for (addrinfo* address = found; address && result < 0; address = address->ai_next) {
+  if (!addresses->first) why = PortFailure::HostNotFound;
+  for (addrinfo* address = addresses->first; address && result < 0; address = address->ai_next) {
     const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address->ai_protocol);
     if (fd < 0) continue;
-    bool connected = ::connect(fd, address->ai_addr, address->ai_addrlen) == 0;
-    if (!connected && errno == EINPROGRESS) {
+    int error = ::connect(fd, address->ai_addr, address->ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
       pollfd entry{fd, POLLOUT, 0};
+      error = ETIMEDOUT;
       if (::poll(&entry, 1, remainingMs(deadline)) == 1) {
-        int error = 0;
         socklen_t length = sizeof error;
-        connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
       }
     }
-    if (connected) {
+    if (error == 0) {
       result = fd;
+      why = PortFailure::None;
     } else {
       ::close(fd);
+      // One address that refused is the telling answer; the others may be unreachable.
+      if (why != PortFailure::Refused) {
+        why = error == ECONNREFUSED ? PortFailure::Refused : PortFailure::NoAnswer;
+      }
     }
   }
-  ::freeaddrinfo(found);
+  if (result < 0 && why == PortFailure::None) why = PortFailure::NoAnswer;
+  if (failure) *failure = why;
   return result < 0 ? Socket() : Socket(result);
 }
 

@@ -4,9 +4,11 @@
 #include <ws2tcpip.h>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <utility>
 
+#include "serial/rfc2217/rfc2217_bounded_call.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 
 namespace platform::rfc2217 {
@@ -54,6 +56,51 @@ bool waitFor(SOCKET socket, bool read, int64_t timeoutUs) {
          FD_ISSET(socket, &set);
 }
 
+// True when a connect under way has ended in failure (it shows in the exception set).
+bool connectFailed(SOCKET socket) {
+  fd_set failed;
+  FD_ZERO(&failed);
+  FD_SET(socket, &failed);
+  timeval now{0, 0};
+  return ::select(0, nullptr, nullptr, &failed, &now) > 0 && FD_ISSET(socket, &failed);
+}
+
+// The addresses of a name, freed with the list.
+struct AddressList {
+  addrinfo* first = nullptr;
+  AddressList() = default;
+  AddressList(const AddressList&) = delete;
+  AddressList& operator=(const AddressList&) = delete;
+  ~AddressList() {
+    if (first) ::freeaddrinfo(first);
+  }
+};
+
+// The stream addresses of host:port; none when the name is unknown or its lookup takes
+// longer than timeoutMs. An address written as one needs no lookup; a name is looked up on a
+// helper thread (getaddrinfo waits out each name server's time-outs), which keeps the list
+// shared until it ends.
+std::shared_ptr<const AddressList> lookUp(const std::string& host, uint16_t port, int timeoutMs) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+  const std::string service = std::to_string(port);
+  auto numeric = std::make_shared<AddressList>();
+  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &numeric->first) == 0) return numeric;
+  numeric->first = nullptr;
+  hints.ai_flags = AI_NUMERICSERV;
+  auto named = std::make_shared<AddressList>();
+  const bool answered = callWithin(
+      [named, host, service, hints] {
+        if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &named->first) != 0) {
+          named->first = nullptr;
+        }
+      },
+      timeoutMs);
+  return answered ? named : std::make_shared<AddressList>();
+}
+
 }  // namespace
 
 Socket::~Socket() {
@@ -77,41 +124,51 @@ void Socket::close() {
 }
 
 // Non-blocking from the start, so that the connect itself is bounded by a wait.
-Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs) {
+Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs,
+                       PortFailure* failure) {
+  if (failure) *failure = PortFailure::NoAnswer;
   if (!winsockStarted()) return {};
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port);
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) return {};
+  PortFailure why = PortFailure::None;
   const int64_t deadline = monotonicMs() + timeoutMs;
+  const std::shared_ptr<const AddressList> addresses = lookUp(host, port, timeoutMs);
   SOCKET result = INVALID_SOCKET;
-  for (addrinfo* address = found; address && result == INVALID_SOCKET; address = address->ai_next) {
+  if (!addresses->first) why = PortFailure::HostNotFound;
+  for (addrinfo* address = addresses->first; address && result == INVALID_SOCKET;
+       address = address->ai_next) {
     const SOCKET socket =
         ::WSASocketW(address->ai_family, address->ai_socktype, address->ai_protocol, nullptr, 0,
                      WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET) continue;
     u_long nonBlocking = 1;
     ::ioctlsocket(socket, FIONBIO, &nonBlocking);
-    bool connected =
-        ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0;
-    if (!connected && ::WSAGetLastError() == WSAEWOULDBLOCK &&
-        waitFor(socket, false, remainingUs(deadline))) {
-      int error = 0;
-      int length = sizeof error;
-      connected = ::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
-                               &length) == 0 &&
-                  error == 0;
+    int error = ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0
+                    ? 0
+                    : ::WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+      error = WSAETIMEDOUT;
+      // A connect that ends, accepted or not, shows in one of the sets: its error then says
+      // which.
+      if (waitFor(socket, false, remainingUs(deadline)) || connectFailed(socket)) {
+        int length = sizeof error;
+        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+            0) {
+          error = ::WSAGetLastError();
+        }
+      }
     }
-    if (connected) {
+    if (error == 0) {
       result = socket;
+      why = PortFailure::None;
     } else {
       ::closesocket(socket);
+      // One address that refused is the telling answer; the others may be unreachable.
+      if (why != PortFailure::Refused) {
+        why = error == WSAECONNREFUSED ? PortFailure::Refused : PortFailure::NoAnswer;
+      }
     }
   }
-  ::freeaddrinfo(found);
+  if (result == INVALID_SOCKET && why == PortFailure::None) why = PortFailure::NoAnswer;
+  if (failure) *failure = why;
   return result == INVALID_SOCKET ? Socket() : Socket(static_cast<intptr_t>(result));
 }
 

@@ -43,6 +43,8 @@ struct PortListCase {
   int sessionPort;
   bool sessionOpen;
   std::vector<std::string> texts;
+  // What `zelupdate ports` lists instead, where it differs.
+  std::vector<std::string> report = {};
 };
 
 const PortListCase kPortListCases[] = {
@@ -60,6 +62,13 @@ const PortListCase kPortListCases[] = {
     {"own_port_closed_is_marked", {{3, "busy:x"}}, 3, false, {"COM3 (access denied)"}},
     // Numbers above 15 never appear, and a hidden number has no entry.
     {"only_numbers_up_to_15", {{15, "sim:"}, {16, "sim:"}}, 1, false, {"COM15"}},
+    // The dialog keeps its texts; the report names the cause of a network port.
+    {"network_port_that_cannot_be_used",
+     {{3, "busy:x"}, {9, "rfc2217://no-such-host.invalid:2001"}},
+     1,
+     false,
+     {"COM3 (access denied)"},
+     {"COM3 (access denied)", "COM9 (host not found)"}},
 };
 
 class PortListCases : public PortListTest, public ::testing::WithParamInterface<PortListCase> {};
@@ -73,6 +82,11 @@ TEST_P(PortListCases, texts) {
     EXPECT_EQ(entry.device, platform::comPortDevice(entry.portNumber));
   }
   EXPECT_EQ(texts, c.texts);
+  if (!c.report.empty()) {
+    texts.clear();
+    for (const PortListEntry& entry : buildPortReport()) texts.push_back(entry.text);
+    EXPECT_EQ(texts, c.report);
+  }
   platform::setComPortDevice(16, "");
 }
 

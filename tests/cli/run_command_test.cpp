@@ -37,6 +37,7 @@
 #include "serial/com_ports.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
+#include "tests/support/loopback_servers.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
 
@@ -548,6 +549,66 @@ class TextPeer {
   std::vector<std::string> m_lines;
   std::thread m_thread;
 };
+
+// A network port that cannot be used: the run ends in the cable box with 701 as before, and
+// a line of its own after the box says why; the record's result means that cause, and the
+// port list marks the port with it.
+TEST(RunCommandTest, network_port_that_cannot_be_used_says_why) {
+  testing_support::HangUpServer hangUp;
+  testing_support::FullBacklog full;
+  const std::string loopback = "rfc2217://127.0.0.1:";
+  struct Row {
+    const char* what;
+    std::string port;
+    const char* cause;
+    const char* mark;
+  };
+  const Row rows[] = {
+      {"nobody listens", loopback + std::to_string(testing_support::closedLoopbackPort()),
+       "connection refused", "refused"},
+      {"unknown name", "rfc2217://no-such-host.invalid:2001", "host not found", "host not found"},
+      {"the server hangs up: another client holds its port",
+       loopback + std::to_string(hangUp.port()), "busy with another client", "busy"},
+      {"the listener's queue is full", loopback + std::to_string(full.port()), "no answer",
+       "no answer"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.port == loopback + std::to_string(full.port()) && !full.ok()) continue;
+    TempDir dir(false);
+    dir.write("settings.ini", "[PORTS]\nCOM9=" + row.port + "\n");
+    const Result run =
+        runProgram(dir, {"run", "--assume-yes", "--port", row.port, "--transcript", "t.txt"});
+    EXPECT_EQ(run.status, 1);
+    const std::string cause = row.port + ": " + row.cause;
+    const std::vector<std::string> transcript = linesOf(dir.read("t.txt"));
+    const std::vector<std::string> steps = replayTranscript(transcript);
+    ASSERT_EQ(steps.size(), 2u) << run.out;
+    EXPECT_TRUE(steps[0].starts_with("ERROR Autoconnect with ")) << steps[0];
+    EXPECT_EQ(steps[1], cause);
+    // After the box, which stays as it is.
+    const auto box = std::find_if(transcript.begin(), transcript.end(), [](const auto& line) {
+      return line.starts_with("! stop ERROR -\\ncheck RS232 cable,\\ncheck ") &&
+             line.ends_with(" on,\\ncheck COM port.");
+    });
+    const auto said = std::find(transcript.begin(), transcript.end(), "+ " + cause);
+    EXPECT_LT(box, said);
+    EXPECT_NE(said, transcript.end());
+    EXPECT_LT(run.out.find("check COM port."), run.out.find(cause + "\n")) << run.out;
+    EXPECT_NE(run.out.find(cause + "\n"), std::string::npos) << run.out;
+
+    const std::vector<StoredRecord> records = recordsOf(dir);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].record.outcome, "failed");
+    EXPECT_EQ(records[0].record.result.value_or(0), 0x701);
+    EXPECT_EQ(records[0].record.resultMeaning, cause);
+
+    const Result ports = runProgram(dir, {"ports"});
+    EXPECT_NE(ports.out.find(std::string("COM9 (") + row.mark + ")  " + row.port + "\n"),
+              std::string::npos)
+        << ports.out;
+  }
+}
 
 TEST(RunCommandTest, pseudo_terminal_run_fails_at_the_update_mode_check_each_time) {
   TempDir dir(false);

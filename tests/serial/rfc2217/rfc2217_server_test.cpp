@@ -24,12 +24,14 @@
 #include "sim/instrument.h"
 #include "sim/registry.h"
 #include "tests/serial/rfc2217/scripted_server.h"
+#include "tests/support/loopback_servers.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/timing.h"
 
 namespace net_test {
 namespace {
 
+using platform::PortFailure;
 using platform::ProbeResult;
 using platform::ReadResult;
 using platform::Rfc2217Device;
@@ -407,6 +409,68 @@ TEST(NetworkPort, ProbeTellsFreeInUseAndAbsent) {
   EXPECT_EQ(probeSerialDevice(server.portName()), ProbeResult::InUse);
   Rfc2217Device second(server.portName());
   EXPECT_FALSE(second.open());
+  holder.close();
+}
+
+// Each reason a network port cannot be used reaches the port class as its own cause: from
+// the probe that precedes every open, and from the Telnet negotiation of an open.
+TEST(NetworkPort, EachCauseOfAPortThatCannotBeUsedIsTold) {
+  testing_support::HangUpServer hangUp;
+  ScriptedServer holding{ServerScript{}};
+  Rfc2217Device holder(holding.portName());
+  ASSERT_TRUE(holder.open());
+  ServerScript muteScript;
+  muteScript.mute = true;
+  ScriptedServer mute(muteScript);
+  testing_support::FullBacklog full;
+  const std::string loopback = "rfc2217://127.0.0.1:";
+  struct Row {
+    const char* what;
+    std::string name;
+    ProbeResult probe;
+    PortFailure failure;
+    // The open's own negotiation finds the cause too (a probe that lets the port through
+    // is followed by an open).
+    bool negotiated;
+  };
+  const Row rows[] = {
+      {"nobody listens", loopback + std::to_string(testing_support::closedLoopbackPort()),
+       ProbeResult::Absent, PortFailure::Refused, false},
+      {"unknown name", "rfc2217://no-such-host.invalid:2001", ProbeResult::Absent,
+       PortFailure::HostNotFound, false},
+      {"a server that hangs up", loopback + std::to_string(hangUp.port()), ProbeResult::InUse,
+       PortFailure::Busy, true},
+      {"a server that holds another client", holding.portName(), ProbeResult::InUse,
+       PortFailure::Busy, true},
+      // The system drops the request: no refusal, no answer within the bound.
+      {"a listener with a full queue", loopback + std::to_string(full.port()), ProbeResult::Absent,
+       PortFailure::NoAnswer, false},
+      // Accepts and says nothing: the probe lets it through, the negotiation runs out.
+      {"a server that never answers", mute.portName(), ProbeResult::Free, PortFailure::NoAnswer,
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.name == loopback + std::to_string(full.port()) && !full.ok()) continue;
+    PortFailure probed = PortFailure::Busy;
+    EXPECT_EQ(probeSerialDevice(row.name, &probed), row.probe);
+    EXPECT_EQ(probed, row.probe == ProbeResult::Free ? PortFailure::None : row.failure);
+    if (row.probe != ProbeResult::Free) {
+      // A run's open: the probe's cause, without an attempt to open.
+      MappedPort mapped(row.name);
+      CComm port;
+      port.m_portNo = kNetPort;
+      const int64_t start = realMs();
+      EXPECT_NE(port.open(), 0);
+      EXPECT_LT(realMs() - start, generousMs(1000));
+      EXPECT_EQ(port.openFailure(), row.failure);
+    }
+    if (row.negotiated) {
+      Rfc2217Device device(row.name);
+      EXPECT_FALSE(device.open());
+      EXPECT_EQ(device.openFailure(), row.failure);
+    }
+  }
   holder.close();
 }
 

@@ -1,6 +1,7 @@
 // The socket of the network backend and the park of kept connections, against plain
-// sockets on loopback: a connect ends within its bound, bytes and the end of the stream pass
-// both ways, and a kept connection that nobody takes is closed in time.
+// sockets on loopback: a connect ends within its bound and says why it failed, bytes and the
+// end of the stream pass both ways, and a kept connection that nobody takes is closed in
+// time.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -8,15 +9,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 
+#include "serial/rfc2217/rfc2217_bounded_call.h"
 #include "serial/rfc2217/rfc2217_park.h"
 #include "serial/rfc2217/rfc2217_socket.h"
+#include "tests/support/loopback_servers.h"
 
 namespace net_test {
 namespace {
 
+using platform::PortFailure;
+using platform::rfc2217::callWithin;
 using platform::rfc2217::ConnectionPark;
 using platform::rfc2217::ParkedConnection;
 using platform::rfc2217::Socket;
@@ -55,36 +63,93 @@ bool readsEnd(int fd) {
   return ::poll(&entry, 1, kEventWaitMs) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
 }
 
-TEST(NetworkSocket, ConnectEndsWithinItsBound) {
+TEST(NetworkSocket, ConnectEndsWithinItsBoundAndSaysWhy) {
   Listener listening;
   uint16_t unused = 0;
   {
     Listener closed;
     unused = closed.port;
   }
+  testing_support::FullBacklog full;
   struct Row {
     const char* what;
     const char* host;
     uint16_t port;
     int timeoutMs;
     bool opens;
+    // Its cause; None with `opens` false: whichever the network on the way gives.
+    PortFailure failure;
   };
   const Row rows[] = {
-      {"listening", "127.0.0.1", listening.port, 1000, true},
-      {"nobody listens: refused", "127.0.0.1", unused, 1000, false},
-      // Never routed: no answer (or unreachable at once), so the bound ends the wait.
-      {"no answer", "192.0.2.1", 2001, 100, false},
+      {"listening", "127.0.0.1", listening.port, 1000, true, PortFailure::None},
+      {"listening, by name", "localhost", listening.port, 1000, true, PortFailure::None},
+      {"nobody listens: refused", "127.0.0.1", unused, 1000, false, PortFailure::Refused},
+      // Never routed: no answer (or unreachable, or refused by a firewall, at once), so the
+      // bound ends the wait.
+      {"not routed", "192.0.2.1", 2001, 100, false, PortFailure::None},
+      // The listener's queue is full: the request is dropped, never refused.
+      {"full queue", "127.0.0.1", full.port(), 300, false, PortFailure::NoAnswer},
+      // The reserved top-level domain that no name service resolves.
+      {"unknown name", "no-such-host.invalid", 2001, 1000, false, PortFailure::HostNotFound},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
+    if (row.port == full.port() && !full.ok()) continue;
     const int64_t start = realMs();
-    const Socket socket = Socket::connect(row.host, row.port, row.timeoutMs);
+    PortFailure failure = PortFailure::Busy;  // overwritten by every connect
+    const Socket socket = Socket::connect(row.host, row.port, row.timeoutMs, &failure);
     EXPECT_EQ(socket.isOpen(), row.opens);
+    if (row.opens || row.failure != PortFailure::None) {
+      EXPECT_EQ(failure, row.failure);
+    } else {
+      EXPECT_NE(failure, PortFailure::None);
+    }
     // Far above the bound: a connect that ignored it would wait for the system's own
     // time-out, minutes.
     EXPECT_LT(realMs() - start, row.timeoutMs + 3000);
   }
-  EXPECT_FALSE(Socket::connect("no-such-host.invalid", 2001, 1000).isOpen());
+}
+
+// The name lookup runs on a helper thread so that a name service that does not answer
+// cannot hold the connect past its bound.
+TEST(NetworkSocket, CallWithinReturnsAtItsBoundAndLeavesTheCallToFinish) {
+  struct Row {
+    const char* what;
+    bool blocks;
+    int timeoutMs;
+  };
+  const Row rows[] = {
+      {"returns at once", false, 1000},
+      {"blocks past the bound", true, 50},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    const auto result = std::make_shared<std::atomic<int>>(0);
+    const auto ended = std::make_shared<std::promise<void>>();
+    std::future<void> callEnded = ended->get_future();
+    const bool blocks = row.blocks;
+    const int64_t start = realMs();
+    const bool returned = callWithin(
+        [released, result, ended, blocks] {
+          if (blocks) released.wait();
+          *result = 42;
+          ended->set_value();
+        },
+        row.timeoutMs);
+    EXPECT_EQ(returned, !row.blocks);
+    EXPECT_LT(realMs() - start, row.timeoutMs + 1000);
+    // A call that returned in time has written its result; one left behind goes on
+    // with its shares once it can.
+    if (!row.blocks) {
+      EXPECT_EQ(result->load(), 42);
+    }
+    release.set_value();
+    EXPECT_EQ(callEnded.wait_for(std::chrono::milliseconds(kEventWaitMs)),
+              std::future_status::ready);
+    EXPECT_EQ(result->load(), 42);
+  }
 }
 
 TEST(NetworkSocket, BytesAndTheEndOfTheStreamPassBothWays) {
