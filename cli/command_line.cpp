@@ -214,7 +214,12 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     return kExitOk;
   } catch (const CLI::ParseError& error) {
     CLI::App* app = parser.chosenApp();
-    return usageError(app ? app->get_name() : std::string(), parseErrorReason(error));
+    const std::string name = app ? app->get_name() : std::string();
+    // A mistyped option explains a missing operand better than the operand's absence.
+    if (const std::vector<std::string> extra = parser.top().remaining(true); !extra.empty()) {
+      return usageError(name, extraWordReason(extra));
+    }
+    return usageError(name, parseErrorReason(error));
   }
 
   CLI::App* app = parser.chosenApp();

@@ -21,6 +21,15 @@ constexpr int kOutputPollMs = 100;
 
 std::once_flag g_atExitOnce;
 
+// A program started in the background (`zelupdate fleet ... &`) that touched its terminal
+// would be stopped by the shell (SIGTTIN, SIGTTOU) and never finish: it leaves the terminal
+// alone until it is in the foreground.
+bool inBackground(int fd) {
+  if (::isatty(fd) != 1) return false;
+  const pid_t foreground = ::tcgetpgrp(fd);
+  return foreground >= 0 && foreground != ::getpgrp();
+}
+
 }  // namespace
 
 bool isTerminal(int fd) {
@@ -42,7 +51,7 @@ struct RawKeys::Saved {
 
 RawKeys::RawKeys(int fd) : m_fd(fd) {
   termios settings{};
-  if (::tcgetattr(fd, &settings) != 0) return;
+  if (inBackground(fd) || ::tcgetattr(fd, &settings) != 0) return;
   m_saved = new Saved{settings, !posix::terminalToRestore()};
   // A program that ends by exit() while the keys are raw still leaves the terminal usable.
   std::call_once(g_atExitOnce, [] { std::atexit(posix::restoreTerminal); });
@@ -65,6 +74,8 @@ RawKeys::~RawKeys() {
 }
 
 InputWait waitForInput(int fd, int timeoutMs) {
+  // In the background the terminal's keys are not ours: only a wake-up ends the wait.
+  if (inBackground(fd)) fd = -1;
   pollfd entries[2] = {{fd, POLLIN, 0}, {posix::wakeFd(), POLLIN, 0}};
   const nfds_t count = entries[1].fd >= 0 ? 2 : 1;
   const int ready = ::poll(entries, count, timeoutMs < 0 ? 0 : timeoutMs);
@@ -76,6 +87,7 @@ InputWait waitForInput(int fd, int timeoutMs) {
 }
 
 int readInput(int fd, char* buffer, size_t maxBytes) {
+  if (inBackground(fd)) return -1;
   pollfd entry{fd, POLLIN, 0};
   if (::poll(&entry, 1, 0) <= 0) return -1;
   for (;;) {
