@@ -319,3 +319,52 @@ TEST(BackupRestore, restore_leaves_the_folder_as_it_found_it) {
 }
 
 }  // namespace
+
+namespace {
+
+// An update whose line went dead in the middle of programming leaves the instrument with
+// incomplete firmware: it waits in update mode and answers no command (the next run ends
+// with 701); a restore from the backup made before, or the manual mode, brings it back.
+TEST(BackupRestore, an_interrupted_update_is_brought_back) {
+  struct Row {
+    const char* name;
+    const char* recover;
+    const char* line;  // in the recovery's output
+    bool flashIsBackup;
+  };
+  const Row rows[] = {
+      {"restore from the backup", "restore --assume-yes bk",
+       "ZEL waits in update mode: its identity cannot be checked", true},
+      {"the manual mode", "run --manual --assume-yes", "OK    Download processor firmware", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir dir(false);
+    ASSERT_EQ(sim::writeSampleUpdateFiles(dir.path()), 0);
+    const std::string port = " --port sim:hw=0x10000,state=st";
+    ASSERT_EQ(zelupdate(dir, "backup --assume-yes bk" + port).status, 0);
+    const std::string backup = dir.read("bk/flash-00050000.bin");
+
+    // The line dies after the erase, in the middle of the firmware's download.
+    Outcome run =
+        zelupdate(dir, "run --assume-yes --port sim:hw=0x10000,state=st,fault=unplug=200000");
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(dir.read("st/state").find("firmware-valid=no"), std::string::npos);
+    run = zelupdate(dir, "run --assume-yes" + port);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(lastRecord(dir).result, 0x701);
+
+    const Outcome recovered = zelupdate(dir, std::string(row.recover) + port);
+    EXPECT_EQ(recovered.status, 0) << recovered.out;
+    EXPECT_NE(recovered.out.find(row.line), std::string::npos) << recovered.out;
+    EXPECT_EQ(lastRecord(dir).recovered, row.flashIsBackup);
+    if (row.flashIsBackup) {
+      EXPECT_EQ(flashOf(dir, "st", backup.size()), backup);
+    }
+    // It answers again, with whole firmware.
+    EXPECT_EQ(dir.read("st/state").find("firmware-valid=no"), std::string::npos);
+    EXPECT_EQ(zelupdate(dir, "run --dry-run" + port).status, 0);
+  }
+}
+
+}  // namespace

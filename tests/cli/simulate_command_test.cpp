@@ -33,20 +33,26 @@ TEST(SimulateCommand, ServesAnotherZelupdateUntilInterrupted) {
     TempDir dir;
     // Its output comes through a pipe, so that the test waits for the first line itself.
     int out[2];
+    int in[2];  // its standard input: the operator's lines
     ASSERT_EQ(::pipe(out), 0);
+    ASSERT_EQ(::pipe(in), 0);
     const pid_t server = ::fork();
     ASSERT_GE(server, 0);
     if (server == 0) {
       ::dup2(out[1], 1);
       ::dup2(out[1], 2);
+      ::dup2(in[0], 0);
       ::close(out[0]);
       ::close(out[1]);
+      ::close(in[0]);
+      ::close(in[1]);
       const std::string command = "cd '" + dir.path() + "' && exec '" ZEL_PROGRAM "' simulate " +
                                   row.how + " version=04.40,baud=19200";
       ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(out[1]);
+    ::close(in[0]);
     std::string served;
     const auto readSome = [&](int timeoutMs) {
       pollfd entry{out[0], POLLIN, 0};
@@ -74,6 +80,23 @@ TEST(SimulateCommand, ServesAnotherZelupdateUntilInterrupted) {
     EXPECT_NE(dir.read("run.txt").find("Current software version ZEL: 04.40"), std::string::npos)
         << dir.read("run.txt");
 
+    // The operator switches it off and on from standard input; a line it does not know is
+    // answered with those it knows.
+    const std::string lines = "power-cycle\nbogus\n";
+    ASSERT_EQ(::write(in[1], lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+    const auto told = std::chrono::steady_clock::now() +
+                      std::chrono::milliseconds(testing_support::generousMs(2000));
+    while (served.find("unknown line 'bogus'") == std::string::npos &&
+           std::chrono::steady_clock::now() < told &&
+           readSome(static_cast<int>(testing_support::generousMs(1000)))) {
+    }
+    EXPECT_NE(served.find("power cycle: the instrument is running firmware 04.40"),
+              std::string::npos)
+        << served;
+    EXPECT_NE(served.find("unknown line 'bogus': the lines are power-cycle"), std::string::npos)
+        << served;
+    ::close(in[1]);
+
     ::kill(server, SIGINT);
     // The rest of its output up to its end (the pipe closes when it exits).
     while (readSome(static_cast<int>(testing_support::generousMs(1000)))) {
@@ -84,6 +107,7 @@ TEST(SimulateCommand, ServesAnotherZelupdateUntilInterrupted) {
     EXPECT_TRUE(WIFEXITED(serverStatus) && WEXITSTATUS(serverStatus) == 0);
     const std::string& report = served;
     EXPECT_NE(report.find("text commands: "), std::string::npos) << report;
+    EXPECT_NE(report.find("power cycles: 1"), std::string::npos) << report;
     if (row.how[2] == 'r') {
       EXPECT_NE(report.find("client connected"), std::string::npos) << report;
     }
