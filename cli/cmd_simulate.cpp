@@ -55,6 +55,12 @@ void tell(const std::string& line) {
   std::fflush(stdout);
 }
 
+std::string shownFactor(double factor) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", factor);
+  return text;
+}
+
 constexpr const char* kPowerCycleLine = "power-cycle";
 constexpr const char* kStatusLine = "status";
 
@@ -140,7 +146,14 @@ class SimulateCommand final : public Command {
       sim::parseOptions(portName, m_parsed);
     }
     if (m_parsed.speed == sim::SpeedMode::Virtual) {
-      return "speed=virtual cannot serve another program: use speed=real or a factor";
+      return "speed=virtual cannot serve another program: use speed=real or a factor up to 1";
+    }
+    // The client runs in real time: it cannot keep pace with an instrument that runs faster
+    // (the DSP module's exchanges fail), so the factor must not exceed real time.
+    if (m_parsed.speed == sim::SpeedMode::Factor && m_parsed.speedFactor > 1) {
+      return "speed=" + shownFactor(m_parsed.speedFactor) +
+             ": a client in another program runs in real time and cannot keep pace with an "
+             "instrument faster than that; use speed=real or a factor up to 1";
     }
     if (!m_parsed.stateFolder.empty()) return sim::stateFolderProblem(m_parsed.stateFolder);
     return std::string();

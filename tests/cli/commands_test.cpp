@@ -208,6 +208,9 @@ TEST(Commands, simulate_usage_errors) {
       {{"--rfc2217", "[::1]2001"}, "takes [HOST:]PORT"},
       {{"--rfc2217", "2001", "--pty"}, "exclude each other"},
       {{"speed=virtual"}, "speed=virtual cannot serve"},
+      // A client in real time cannot keep pace with a faster instrument.
+      {{"speed=20"}, "speed=20: a client in another program runs in real time"},
+      {{"state=/proc/zel-state"}, "state=/proc/zel-state: not a folder"},
       {{"hw=0x11000", "colour=red"}, "colour"},
       {{"--listen"}, "unknown option '--listen'"},
       {{"hw"}, "unexpected argument 'hw' (the instrument's options are KEY=VALUE)"},
