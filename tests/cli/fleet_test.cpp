@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,11 +29,19 @@
 #include "cli/command_line.h"
 #include "cli/fleet.h"
 #include "cli/fleet_report.h"
+#include "platform/time_text.h"
 #include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::string simPort(int serial, const std::string& extra = "") {
   return "sim:version=04.40,hw=0x10020,serial=" + std::to_string(serial) + extra;
@@ -590,6 +599,78 @@ TEST(Fleet, a_long_reboot_is_not_taken_for_a_hang) {
   ::close(options.outputFd);
   ASSERT_EQ(result.rows.size(), 1u);
   EXPECT_EQ(result.rows[0].outcome, "success") << result.rows[0].why;
+}
+
+// A fleet whose children end at once without a word, in `work`, with the update files of
+// `updateFolder`: what the fleet makes of its folders is all these runs leave.
+FleetResult quickFleet(const testing_support::TempDir& work, const std::string& updateFolder,
+                       const std::vector<std::string>& ports) {
+  work.write("ends", "#!/bin/sh\nexit 0\n");
+  ::chmod(work.file("ends").c_str(), 0755);
+  FleetOptions options;
+  options.ports = ports;
+  options.program = work.file("ends");
+  options.updateFolder = updateFolder;
+  options.workFolder = work.path();
+  options.outputFd = ::open("/dev/null", O_WRONLY);
+  options.catchSignals = false;
+  FleetResult result;
+  runFleet(options, &result);
+  ::close(options.outputFd);
+  return result;
+}
+
+// Two fleets of the same second never share a folder: the second's name taken (by another
+// fleet's folder, or by anything else) is passed over for the next number, and what holds
+// the name is left as it was.
+TEST(Fleet, each_fleet_makes_a_folder_of_its_own) {
+  // The fleet starts within this many seconds of the test, however busy the machine.
+  constexpr int kSeconds = 5;
+  const struct {
+    const char* name;
+    std::vector<std::string> taken;  // the endings of the names that are taken
+    bool takenByFile;
+    const char* ending;
+  } rows[] = {
+      {"a free name", {}, false, ""},
+      {"another fleet of the same second", {""}, false, "-2"},
+      {"two others", {"", "-2"}, false, "-3"},
+      {"a file of that name", {""}, true, "-2"},
+  };
+  for (const auto& row : rows) {
+    testing_support::TempDir work(false);
+    work.write("IMAGE.BIN", "image");
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> takenNames;
+    for (std::time_t second = now; second < now + kSeconds; ++second) {
+      for (const std::string& ending : row.taken) {
+        const std::string name = "fleet-" + platform::formatUtcStamp(second) + ending;
+        takenNames.push_back(name);
+        if (row.takenByFile) {
+          work.write(name, "taken");
+        } else {
+          fs::create_directory(work.file(name));
+          work.write(name + "/taken", "taken");
+        }
+      }
+    }
+    const FleetResult result = quickFleet(work, work.path(), {"sim:serial=1", "sim:serial=2"});
+    ASSERT_LT(result.start, now + kSeconds) << row.name;
+    EXPECT_EQ(result.folder,
+              work.file("fleet-" + platform::formatUtcStamp(result.start) + row.ending))
+        << row.name;
+    for (const FleetRow& fleetRow : result.rows) {
+      EXPECT_EQ(fs::path(fleetRow.folder).parent_path(), result.folder) << row.name;
+      EXPECT_EQ(readWhole(fleetRow.folder + "/IMAGE.BIN"), "image") << row.name;
+    }
+    for (const std::string& name : takenNames) {
+      const std::string kept = row.takenByFile ? work.read(name) : work.read(name + "/taken");
+      EXPECT_EQ(kept, "taken") << row.name << " " << name;
+      if (!row.takenByFile) {
+        EXPECT_EQ(std::distance(fs::directory_iterator(work.file(name)), {}), 1) << name;
+      }
+    }
+  }
 }
 
 // Times as the progress line writes them, an hour and more included: the summary's time
