@@ -673,6 +673,48 @@ TEST(Fleet, each_fleet_makes_a_folder_of_its_own) {
   }
 }
 
+// Each child's folder holds the update files themselves, never symbolic links (Windows
+// refuses them): hard links where the update folder shares the fleet's file system, copies
+// where it does not (/dev/shm, where it is a file system apart). An update file that is a
+// symbolic link brings the file it names.
+TEST(Fleet, child_folders_hold_the_update_files_as_hard_links_or_copies) {
+  char shmTemplate[] = "/dev/shm/zelupdate-fleet-XXXXXX";
+  const char* shm = ::mkdtemp(shmTemplate);
+  testing_support::TempDir work(false);
+  const struct {
+    const char* name;
+    std::string updateFolder;
+  } rows[] = {
+      {"beside the fleet", work.file("set")},
+      {"on another file system", shm ? shm : work.file("set-2")},
+  };
+  for (const auto& row : rows) {
+    fs::create_directories(row.updateFolder);
+    std::ofstream(row.updateFolder + "/NO_DVBT.bin") << "firmware";
+    work.write("elsewhere.bin", "dsp");
+    fs::create_symlink(work.file("elsewhere.bin"), row.updateFolder + "/ATSC.BIN");
+    const FleetResult result = quickFleet(work, row.updateFolder, {"sim:serial=3"});
+    ASSERT_EQ(result.rows.size(), 1u) << row.name;
+    const std::string child = result.rows[0].folder;
+    for (const char* name : {"NO_DVBT.bin", "ATSC.BIN"}) {
+      const std::string source = row.updateFolder + "/" + name;
+      const std::string placed = child + "/" + name;
+      struct stat placedInfo {
+      }, sourceInfo{}, folderInfo{};
+      ASSERT_EQ(::lstat(placed.c_str(), &placedInfo), 0) << row.name << " " << name;
+      ASSERT_EQ(::stat(source.c_str(), &sourceInfo), 0);
+      ASSERT_EQ(::stat(child.c_str(), &folderInfo), 0);
+      EXPECT_TRUE(S_ISREG(placedInfo.st_mode)) << row.name << " " << name;
+      EXPECT_EQ(readWhole(placed), readWhole(source)) << row.name << " " << name;
+      // The same file where one file system holds both, a copy where the link was refused.
+      const bool sameFile =
+          placedInfo.st_dev == sourceInfo.st_dev && placedInfo.st_ino == sourceInfo.st_ino;
+      EXPECT_EQ(sameFile, sourceInfo.st_dev == folderInfo.st_dev) << row.name << " " << name;
+    }
+  }
+  if (shm) fs::remove_all(shm);
+}
+
 // Times as the progress line writes them, an hour and more included: the summary's time
 // column widens for them rather than cutting them.
 TEST(Fleet, the_summary_keeps_long_times_whole) {
