@@ -77,7 +77,7 @@ int CUpdateDlg::runBackupOnly() {
   if (const std::string problem = backupFolderProblem(m_backupFolder); !problem.empty()) {
     addStatusLine("ERROR - backup: " + problem);
     m_refused = true;
-    showBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
+    showLastBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
   if (!connectAndIdentify()) return kAutomaticStopped;
@@ -104,8 +104,8 @@ int CUpdateDlg::runBackupOnly() {
   if (backupProcessorFlash(kProgrammingConfigFile, m_session.m_comm) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();
-    showBox(withDevice("Backup failed: the flash is unchanged.\nSwitch %s off and on."),
-            ui::MessageBoxKind::Stop);
+    showLastBox(withDevice("Backup failed: the flash is unchanged.\nSwitch %s off and on."),
+                ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
 
@@ -118,7 +118,7 @@ int CUpdateDlg::runBackupOnly() {
   setStepStatus(1, 0);
   m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
   stopProgressTimer();
-  showBox("Backup successfully completed.", ui::MessageBoxKind::Information);
+  showLastBox("Backup successfully completed.", ui::MessageBoxKind::Information, true);
   return kAutomaticDone;
 }
 
@@ -131,7 +131,7 @@ int CUpdateDlg::runRestore() {
     setStepStatus(0, 0);
     addStatusLine("ERROR - " + problem);
     m_refused = true;
-    showBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
+    showLastBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
@@ -147,9 +147,9 @@ int CUpdateDlg::runRestore() {
     if (!m_restoreForce) {
       addStatusLine("ERROR - another instrument: " + line);
       m_refused = true;
-      showBox("Restore refused: the backup is of another instrument.\n" + line +
-                  "\n(--force restores it all the same)",
-              ui::MessageBoxKind::Stop);
+      showLastBox("Restore refused: the backup is of another instrument.\n" + line +
+                      "\n(--force restores it all the same)",
+                  ui::MessageBoxKind::Stop);
       return kAutomaticStopped;
     }
     addStatusLine("Restore forced: " + line);
@@ -180,7 +180,8 @@ int CUpdateDlg::runRestore() {
   if (m_session.startFlashUpdate(1) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();
-    showBox("Restore of the processor firmware failed,\nplease retry", ui::MessageBoxKind::Stop);
+    showLastBox("Restore of the processor firmware failed,\nplease retry",
+                ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
 
@@ -193,6 +194,7 @@ int CUpdateDlg::runRestore() {
   setStepStatus(1, 0);
   m_recorder.m_record.versionAfter = instrumentOfIdentification(m_session.idnString).version;
   stopProgressTimer();
-  showBox("Restore successfully completed.\nEXIT update program.", ui::MessageBoxKind::Information);
+  showLastBox("Restore successfully completed.\nEXIT update program.",
+              ui::MessageBoxKind::Information, true);
   return kAutomaticDone;
 }

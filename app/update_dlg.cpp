@@ -215,6 +215,13 @@ ui::MessageBoxAnswer CUpdateDlg::showBox(const std::string& text, ui::MessageBox
   return ui::messageBox(*m_window, text, kind);
 }
 
+ui::MessageBoxAnswer CUpdateDlg::showLastBox(const std::string& text, ui::MessageBoxKind kind,
+                                             bool succeeded, const StepsAfterLastBox& after) {
+  if (succeeded) m_lastRunSucceeded = true;
+  if (m_running != 0 && !m_recorder.m_written) finishRecord(after);
+  return showBox(text, kind);
+}
+
 void CUpdateDlg::run() {
   ui::DialogWindow& w = *m_window;
   for (int id : kRunControls) w.enable(id, false);
@@ -256,13 +263,12 @@ void CUpdateDlg::run() {
       m_lastRunSucceeded = true;
     } else if (result == kAutomaticDone) {
       stopProgressTimer();
-      showBox("Update successfully completed.\nEXIT update program.",
-              ui::MessageBoxKind::Information);
-      m_lastRunSucceeded = true;
+      showLastBox("Update successfully completed.\nEXIT update program.",
+                  ui::MessageBoxKind::Information, true);
     } else if (result == kOptionChecksumMismatch) {
       stopProgressTimer();
-      showBox("Update option failed,\nplease retry in Manual mode",
-              ui::MessageBoxKind::Information);
+      showLastBox("Update option failed,\nplease retry in Manual mode",
+                  ui::MessageBoxKind::Information);
     }
     m_session.setRs232Parameter();
     m_session.restorePortParameter();
@@ -284,7 +290,9 @@ void CUpdateDlg::run() {
   m_transferPercent = 0;
   w.progressSetPos(kIdcBusyBar, 0);
   w.progressSetPos(kIdcTransferBar, 0);
-  finishRecord();
+  // A run that ended without a box of its own (a refusal by lines alone, a dry run, a failed
+  // step) keeps its record now.
+  if (!m_recorder.m_written) finishRecord();
   if (m_terminating) w.endDialog(ui::kIdCancel);
 }
 
@@ -346,7 +354,7 @@ void CUpdateDlg::withdrawQuestion() {
 int CUpdateDlg::stopForCancel() {
   noteFailureCode(kResultCancelled);
   stopProgressTimer();
-  showBox(kCancelledBox, ui::MessageBoxKind::Stop);
+  showLastBox(kCancelledBox, ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
 }
 

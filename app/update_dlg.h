@@ -54,6 +54,13 @@ inline constexpr const char* kExitQuestion =
 inline constexpr const char* kCancelledBox =
     "Update cancelled by the user.\nPlease retry in Manual Mode";
 
+// Status-list changes that a workflow makes after its last box, as it always has: the
+// record, kept before that box, takes them already.
+struct StepsAfterLastBox {
+  int32_t failedStepCode = 0;  // markFailed(failedStepCode) follows the box; 0: nothing
+  std::string line;            // a line added after the box; empty: none
+};
+
 class CUpdateDlg : public ui::Dialog, public StatusListObserver {
  public:
   explicit CUpdateDlg(const std::string& programPath);
@@ -158,10 +165,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // box, the progress timer stopped. Returns false.
   bool refuse(const std::string& reason);
   // The service record: started by Run, the instrument noted when identified, finished and
-  // handed over when the run ends.
+  // handed over once, when the run's outcome is known: before its last box, else when Run
+  // ends.
   void beginRecord(bool automatic);
   void noteIdentification();
-  void finishRecord();
+  void finishRecord(const StepsAfterLastBox& after = {});
   // The dry run's end: the job written to a temporary file, read and checked, and the plan.
   // False when the run stops (its lines and box shown).
   bool planDryRun(uint32_t hw);
@@ -195,6 +203,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   void stopProgressTimer();
   // A box through the message box observers.
   ui::MessageBoxAnswer showBox(const std::string& text, ui::MessageBoxKind kind);
+  // The run's last box. Its outcome is known: the record is finished and handed over before
+  // the box is shown, so that a program closed or killed while the box waits has kept it.
+  // `succeeded`: the run ends with its success message.
+  ui::MessageBoxAnswer showLastBox(const std::string& text, ui::MessageBoxKind kind,
+                                   bool succeeded = false, const StepsAfterLastBox& after = {});
 
   // --- status list mirror ---
   void statusLineAdded(int index, const std::string& text) override;

@@ -124,7 +124,7 @@ bool CUpdateDlg::refuse(const std::string& reason) {
   m_refused = true;
   m_refusal = reason;
   stopProgressTimer();
-  showBox(reason, ui::MessageBoxKind::Stop);
+  showLastBox(reason, ui::MessageBoxKind::Stop);
   return false;
 }
 
@@ -160,8 +160,8 @@ int CUpdateDlg::checkSoftwareVersion() {
       idn.size() > kVersionTextLength ? idn.substr(idn.size() - kVersionTextLength) : idn;
   if (m_session.m_swVersion < kMinAutomaticSwVersion) {
     m_refused = true;
-    showBox("Software version lower than 3.08.\nOnly Manual mode is possible",
-            ui::MessageBoxKind::Stop);
+    showLastBox("Software version lower than 3.08.\nOnly Manual mode is possible",
+                ui::MessageBoxKind::Stop);
     return 0;
   }
   char text[256];
@@ -183,7 +183,7 @@ int CUpdateDlg::checkHardwareAfterUpdate(uint32_t expected) {
       break;
     }
   }
-  showBox(box, ui::MessageBoxKind::Stop);
+  showLastBox(box, ui::MessageBoxKind::Stop);
   return 1;
 }
 
@@ -218,8 +218,10 @@ bool CUpdateDlg::connectAndIdentify() {
   addStatusLine(withDevice("Autoconnect with %s"));
   port.m_writeTimeout = kProbeWriteTimeoutMs;
   if (m_session.autoConnect() == 0) {
-    showBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
-            ui::MessageBoxKind::Stop);
+    // The step's ERROR mark has always followed the box.
+    showLastBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
+                ui::MessageBoxKind::Stop, false,
+                {.failedStepCode = kResultInstrumentNotReached, .line = ""});
     markFailed(kResultInstrumentNotReached);
     m_session.restorePortParameter();
     return false;
@@ -277,8 +279,8 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
   if (m_session.startFlashUpdate(m_intermediateBoot) == 0) return std::nullopt;
   if (cancelRequested != 0) return stopForCancel();
   stopProgressTimer();
-  showBox("Update processor firmware failed,\nplease retry in Manual Mode",
-          ui::MessageBoxKind::Stop);
+  showLastBox("Update processor firmware failed,\nplease retry in Manual Mode",
+              ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
 }
 

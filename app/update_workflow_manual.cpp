@@ -18,6 +18,8 @@ constexpr const char* kRemoteSettingsSteps =
     "ZEL settings before update:\n- press hardkey SETUP\n- press softkey REMOTE...\n- press "
     "softkey RS232...\n- BAUDRATE 9600\n- DATABITS 8\n- PARITY NO\n- STOPBIT 1\n- HANDSHAKE "
     "XON/XOFF.";
+constexpr const char* kOptionStoppedLine =
+    "Option update stopped because processor firmware download failed";
 
 }  // namespace
 
@@ -64,7 +66,9 @@ void CUpdateDlg::runManualUpdate() {
         return;
       }
       stopProgressTimer();
-      showBox("Update processor failed.\nPlease retry", ui::MessageBoxKind::Stop);
+      // The option, when chosen, is not begun: the line that says so follows the box.
+      showLastBox("Update processor failed.\nPlease retry", ui::MessageBoxKind::Stop, false,
+                  {.failedStepCode = 0, .line = s.optionUpdate != 0 ? kOptionStoppedLine : ""});
       processorOk = 0;
     } else if (m_intermediateBoot != 0) {
       char line[64];
@@ -72,8 +76,8 @@ void CUpdateDlg::runManualUpdate() {
       addStatusLine(line);
       stopProgressTimer();
       if (s.optionUpdate == 0) {
-        showBox("Update processor\nsuccessfully completed.\nEXIT update program.",
-                ui::MessageBoxKind::Information);
+        showLastBox("Update processor\nsuccessfully completed.\nEXIT update program.",
+                    ui::MessageBoxKind::Information, true);
         succeeded = true;
       } else {
         showBox(
@@ -88,7 +92,7 @@ void CUpdateDlg::runManualUpdate() {
     succeeded = false;
     if (s.processorFirmware == 0) m_intermediateBoot = 1;
     if (processorOk == 0) {
-      addStatusLine("Option update stopped because processor firmware download failed");
+      addStatusLine(kOptionStoppedLine);
       m_lastRunSucceeded = false;
       return;
     }
@@ -120,13 +124,14 @@ void CUpdateDlg::runManualUpdate() {
     noteFailureCode(result);
     if (result == 0) {
       stopProgressTimer();
-      showBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information);
+      showLastBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information,
+                  true);
       succeeded = true;
     } else if (cancelRequested != 0) {
       stopForCancel();
     } else {
       stopProgressTimer();
-      showBox("Update option failed,\nplease retry", ui::MessageBoxKind::Stop);
+      showLastBox("Update option failed,\nplease retry", ui::MessageBoxKind::Stop);
     }
   }
   m_lastRunSucceeded = succeeded;

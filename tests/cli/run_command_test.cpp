@@ -623,6 +623,36 @@ TEST(RunCommandTest, ctrl_c_on_the_terminal_asks_and_yes_ends_the_run) {
   EXPECT_EQ(transcript.find("Update successfully completed"), std::string::npos);
 }
 
+// The record is kept before the last box: a program killed while that box waits for Enter
+// on its terminal leaves its record in the history, with the run's outcome.
+TEST(RunCommandTest, killed_at_the_last_box_the_run_has_kept_its_record) {
+  const struct {
+    const char* name;
+    const char* port;
+    const char* box;
+    const char* outcome;
+  } rows[] = {
+      {"success", "sim:hw=0x11000", "[info] Update successfully completed.", "success"},
+      {"failure", "sim:hw=0x11000,fault=erase-fail", "[stop] Update processor firmware failed,",
+       "failed"},
+      {"refusal", "sim:version=03.07", "[stop] Software version lower than 3.08.", "refused"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    TerminalProgram run(dir, {"run", "--port", std::string(row.port) + ",speed=virtual"});
+    ASSERT_TRUE(run.waitFor(row.box)) << row.name << "\n" << run.output();
+    ASSERT_TRUE(run.waitFor("Press Enter ")) << row.name << "\n" << run.output();
+    ::kill(run.pid(), SIGKILL);
+    EXPECT_EQ(run.finish(), -1) << row.name;
+    const std::vector<StoredRecord> records = recordsOf(dir);
+    ASSERT_EQ(records.size(), 1u) << row.name;
+    EXPECT_EQ(records[0].record.outcome, row.outcome) << row.name;
+    EXPECT_EQ(records[0].record.frontEnd, "console") << row.name;
+    ASSERT_FALSE(records[0].record.steps.empty()) << row.name;
+  }
+}
+
 // Everything a run needs is checked before the instrument is switched into update mode: a
 // failure ends the run (exit 1) with the line and the box of the check, and neither
 // SENSE:SWUP nor a front-panel instruction reaches the instrument or the user.
