@@ -49,8 +49,8 @@ void CUpdateDlg::onInitDialog() {
   }
   clearStatusList();
   w.checkRadioButton(kIdcAutomatic, kIdcManual, kIdcAutomatic);
-  w.progressSetRange(kIdcBusyBar, 0, 100);
-  w.progressSetRange(kIdcTransferBar, 0, 100);
+  w.progressSetRange(kIdcBusyBar, 0, kBusyPositions);
+  w.progressSetRange(kIdcTransferBar, 0, kTransferBarEnd);
 
   // The settings file may map COM numbers to other devices before the ports are listed.
   platform::loadComPortMapping(m_iniPath);
@@ -123,7 +123,7 @@ void CUpdateDlg::onCommand(int controlId, ui::Notification notification) {
 }
 
 void CUpdateDlg::onTimer(int timerId) {
-  if (timerId != kProgressTimerId) return;
+  if (timerId != kProgressTimerId || m_progressComplete) return;
   ui::DialogWindow& w = *m_window;
   if (++m_busyPosition >= kBusyPositions) m_busyPosition = 0;
   if (expectedBytes != 0) {
@@ -209,6 +209,22 @@ void CUpdateDlg::stopProgressTimer() {
   m_window->killTimer(kProgressTimerId);
 }
 
+void CUpdateDlg::beginOptionProgress(bool prepared) {
+  m_recorder.carryBytes(bytesSent);
+  bytesSent = 0;
+  m_transferPercent = 0;
+  m_window->progressSetPos(kIdcTransferBar, 0);
+  computeExpectedOptionBytes(prepared);
+}
+
+void CUpdateDlg::completeProgress() {
+  m_progressComplete = true;
+  m_busyPosition = kBusyPositions;
+  m_transferPercent = kTransferBarEnd;
+  m_window->progressSetPos(kIdcBusyBar, kBusyPositions);
+  m_window->progressSetPos(kIdcTransferBar, kTransferBarEnd);
+}
+
 ui::MessageBoxAnswer CUpdateDlg::showBox(const std::string& text, ui::MessageBoxKind kind) {
   // A box of the run supersedes a question still open: the user answers what is shown now.
   withdrawQuestion();
@@ -217,7 +233,10 @@ ui::MessageBoxAnswer CUpdateDlg::showBox(const std::string& text, ui::MessageBox
 
 ui::MessageBoxAnswer CUpdateDlg::showLastBox(const std::string& text, ui::MessageBoxKind kind,
                                              bool succeeded, const StepsAfterLastBox& after) {
-  if (succeeded) m_lastRunSucceeded = true;
+  if (succeeded) {
+    m_lastRunSucceeded = true;
+    completeProgress();
+  }
   if (m_running != 0 && !m_recorder.m_written) finishRecord(after);
   return showBox(text, kind);
 }
@@ -228,6 +247,7 @@ void CUpdateDlg::run() {
   w.enable(kIdcCancel, true);
   clearStatusList();
   m_lastRunSucceeded = false;
+  m_progressComplete = false;
 
   m_running = 1;
   m_session.m_comm.m_portNo = std::max(m_serialSettings.portNumber, 1);

@@ -25,6 +25,7 @@ inline constexpr const char* kPacketCountFormat = "Pkt-Count:\t %5i";
 inline constexpr const char* kPacketErrorsFormat = "Pkt-Errors:\t%5i";
 inline constexpr const char* kPacketRetriesFormat = "Pkt-Retrys:\t%5i";
 inline constexpr int16_t kBusyPositions = 100;
+inline constexpr int16_t kTransferBarEnd = 100;
 // Lines of the status list in view.
 inline constexpr int kStatusLinesInView = 6;
 
@@ -76,7 +77,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   int m_timerActive = 0;
   int16_t m_busyPosition = 0;
   int16_t m_transferPercent = 0;
+  // The bytes the current phase (the processor's, the option's) is expected to move: the
+  // transfer bar's full scale.
   uint32_t expectedBytes = 0;
+  // The run succeeded: the bars stand at their end; ticks no longer move them.
+  bool m_progressComplete = false;
   // True when the last Run ended with its success message (a manual run that updates
   // nothing: when the configuration file was written). The console's exit status.
   bool m_lastRunSucceeded = false;
@@ -139,7 +144,9 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // --- helpers of the workflows ---
   void selectOptionKind(uint32_t hw);
   void computeExpectedBytes(uint32_t hw);
-  void computeExpectedOptionBytes();
+  // The option's phase: its DSP image and, when the target is `prepared` anew (after a boot),
+  // the loader and the transfer program.
+  void computeExpectedOptionBytes(bool prepared);
   static uint32_t fileSizeOf(const std::string& name);
   static int fileExists(const std::string& name);
   void reopenAtBootSettings();
@@ -201,6 +208,12 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
 
   void startProgressTimer();
   void stopProgressTimer();
+  // The option update is a phase of its own: the transfer bar starts again from 0 on the
+  // option's scale, the bytes so far counted into the record.
+  void beginOptionProgress(bool prepared);
+  // The run succeeded: both bars at their end (the transfer bar last), whatever the expected
+  // bytes guessed.
+  void completeProgress();
   // A box through the message box observers.
   ui::MessageBoxAnswer showBox(const std::string& text, ui::MessageBoxKind kind);
   // The run's last box. Its outcome is known: the record is finished and handed over before

@@ -2,6 +2,7 @@
 // this way, write the programming job for its hardware, update the processor firmware and,
 // where an option is fitted, the option's DSP firmware.
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -9,10 +10,12 @@
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/workflow_steps.h"
+#include "dsp/dsp_programming.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
+#include "flash/target_commands.h"
 #include "platform/host_files.h"
 #include "platform/whole_file.h"
 
@@ -58,7 +61,6 @@ void CUpdateDlg::selectOptionKind(uint32_t hw) {
 
 void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
   const UpdateSettings& s = m_updateSettings;
-  const char* image = optionImageFile(s.optionKind);
   if (m_window->isChecked(kIdcAutomatic)) {
     expectedBytes =
         (hw & kHwMemoryExtension) ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
@@ -69,15 +71,24 @@ void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
           s.memoryExtension != 0 ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
     }
   }
-  // A read back and a backup move the processor flash's bytes once more each.
+  // A read back and a backup move the processor flash's bytes once more each. The option's
+  // image has a phase and a scale of its own.
   expectedBytes += expectedBytes * ((m_verify ? 1 : 0) + (m_backupFolder.empty() ? 0 : 1));
-  if (image != nullptr) expectedBytes += fileSizeOf(image);
 }
 
-void CUpdateDlg::computeExpectedOptionBytes() {
+void CUpdateDlg::computeExpectedOptionBytes(bool prepared) {
   expectedBytes = 0;
   const char* image = optionImageFile(m_updateSettings.optionKind);
-  if (m_window->isChecked(kIdcAutomatic) && image != nullptr) expectedBytes = fileSizeOf(image);
+  if (image == nullptr) return;
+  uint64_t bytes = dspProgrammingHostBytes(fileSizeOf(image));
+  // The files of the job read for this run (its option job names the same).
+  const auto named = [](const char* file) {
+    return file[0] != '\0' && std::strcmp(file, kNoFile) != 0;
+  };
+  const ProgrammingJob& job = programmingJob;
+  if (prepared && named(job.bootstrapLoaderFile)) bytes += kLoaderDownloadBytes;
+  if (prepared && named(job.transferFile)) bytes += fileDownloadBytes(fileSizeOf(job.transferFile));
+  expectedBytes = static_cast<uint32_t>(bytes);
 }
 
 uint32_t CUpdateDlg::fileSizeOf(const std::string& name) {
@@ -314,11 +325,7 @@ std::optional<int> CUpdateDlg::findOptionAfterUpdate() {
   const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
   selectOptionKind(hwAfter);
   m_recorder.m_record.updated->option = optionKindName(m_updateSettings.optionKind);
-  m_recorder.carryBytes(bytesSent);
-  bytesSent = 0;
-  m_transferPercent = 0;
-  m_window->progressSetPos(kIdcTransferBar, 0);
-  computeExpectedOptionBytes();
+  beginOptionProgress(true);
   addStatusLine("Create configuration file after download processor firmware");
   if (writeAutomaticConfiguration(hwAfter, m_updateSettings.optionUpdate != 0,
                                   m_session.m_comm.m_portNo) == kConfigNotCreated) {
@@ -332,6 +339,7 @@ std::optional<int> CUpdateDlg::findOptionAfterUpdate() {
 int CUpdateDlg::updateOption() {
   if (m_updateSettings.optionKind == kOptionNone) return kAutomaticDone;
   if (cancelRequested != 0) return stopForCancel();
+  beginOptionProgress(m_intermediateBoot != 0);
   if (m_intermediateBoot != 0) {
     // The instrument runs its firmware again and is prepared once more.
     if (m_updateSettings.optionKind == kOptionB1) m_session.powerOnDspB1();

@@ -119,6 +119,7 @@ void CUpdateDlg::runManualUpdate() {
         }
       }
     }
+    beginOptionProgress(m_intermediateBoot != 0);
     startProgressTimer();
     const int32_t result = m_session.startFlashUpdate(s.optionKind, m_intermediateBoot);
     noteFailureCode(result);
