@@ -80,7 +80,7 @@ int CUpdateDlg::runBackupOnly() {
   if (const std::string problem = backupFolderProblem(m_backupFolder); !problem.empty()) {
     addStatusLine("ERROR - backup: " + problem);
     m_refused = true;
-    showBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
+    showLastBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
   if (!connectAndIdentify()) return kAutomaticStopped;
@@ -107,12 +107,12 @@ int CUpdateDlg::runBackupOnly() {
   if (backupProcessorFlash(kProgrammingConfigFile, m_session.m_comm) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();
-    showBox(withDevice(kBackupFailedBox), ui::MessageBoxKind::Stop);
+    showLastBox(withDevice(kBackupFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
   if (auto stop = awaitReboot()) return *stop;
   stopProgressTimer();
-  showBox("Backup successfully completed.", ui::MessageBoxKind::Information);
+  showLastBox("Backup successfully completed.", ui::MessageBoxKind::Information, true);
   return kAutomaticDone;
 }
 
@@ -125,7 +125,7 @@ int CUpdateDlg::runRestore() {
     setStepStatus(0, 0);
     addStatusLine("ERROR - " + problem);
     m_refused = true;
-    showBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
+    showLastBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
   setStepStatus(1, 0);
@@ -186,9 +186,9 @@ int CUpdateDlg::runRestore() {
     if (!m_restoreForce) {
       addStatusLine("ERROR - another instrument: " + line);
       m_refused = true;
-      showBox("Restore refused: the backup is of another instrument.\n" + line +
-                  "\n(--force restores it all the same)",
-              ui::MessageBoxKind::Stop);
+      showLastBox("Restore refused: the backup is of another instrument.\n" + line +
+                      "\n(--force restores it all the same)",
+                  ui::MessageBoxKind::Stop);
       return kAutomaticStopped;
     }
     addStatusLine("Restore forced: " + line);
@@ -214,8 +214,8 @@ int CUpdateDlg::runRestore() {
     markFailed(kResultConfigNotWritten);
     addStatusLine("ERROR - " + why);
     stopProgressTimer();
-    showBox("Restore failed before update mode: the flash is unchanged.\n" + why,
-            ui::MessageBoxKind::Stop);
+    showLastBox("Restore failed before update mode: the flash is unchanged.\n" + why,
+                ui::MessageBoxKind::Stop);
     if (jobWritten && (!hadJob || !platform::writeFileWhole(kConfigFileName, previousJob))) {
       std::remove(kConfigFileName);
     }
@@ -249,11 +249,12 @@ int CUpdateDlg::runRestore() {
   if (m_session.startFlashUpdate(1) != 0) {
     if (cancelRequested != 0) return stopForCancel();
     stopProgressTimer();
-    showBox(withDevice(kRestoreFailedBox), ui::MessageBoxKind::Stop);
+    showLastBox(withDevice(kRestoreFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
   if (auto stop = awaitReboot()) return *stop;
   stopProgressTimer();
-  showBox("Restore successfully completed.\nEXIT update program.", ui::MessageBoxKind::Information);
+  showLastBox("Restore successfully completed.\nEXIT update program.",
+              ui::MessageBoxKind::Information, true);
   return kAutomaticDone;
 }

@@ -51,8 +51,8 @@ void CUpdateDlg::onInitDialog() {
   }
   clearStatusList();
   w.checkRadioButton(kIdcAutomatic, kIdcManual, kIdcAutomatic);
-  w.progressSetRange(kIdcBusyBar, 0, 100);
-  w.progressSetRange(kIdcTransferBar, 0, 100);
+  w.progressSetRange(kIdcBusyBar, 0, kBusyPositions);
+  w.progressSetRange(kIdcTransferBar, 0, kTransferBarEnd);
 
   // The settings file may map COM numbers to other devices before the ports are listed.
   platform::loadComPortMapping(m_iniPath);
@@ -125,7 +125,7 @@ void CUpdateDlg::onCommand(int controlId, ui::Notification notification) {
 }
 
 void CUpdateDlg::onTimer(int timerId) {
-  if (timerId != kProgressTimerId) return;
+  if (timerId != kProgressTimerId || m_progressComplete) return;
   ui::DialogWindow& w = *m_window;
   if (++m_busyPosition >= kBusyPositions) m_busyPosition = 0;
   if (expectedBytes != 0) {
@@ -211,10 +211,36 @@ void CUpdateDlg::stopProgressTimer() {
   m_window->killTimer(kProgressTimerId);
 }
 
+void CUpdateDlg::beginOptionProgress(bool prepared) {
+  m_recorder.carryBytes(bytesSent);
+  bytesSent = 0;
+  m_transferPercent = 0;
+  m_window->progressSetPos(kIdcTransferBar, 0);
+  computeExpectedOptionBytes(prepared);
+}
+
+void CUpdateDlg::completeProgress() {
+  m_progressComplete = true;
+  m_busyPosition = kBusyPositions;
+  m_transferPercent = kTransferBarEnd;
+  m_window->progressSetPos(kIdcBusyBar, kBusyPositions);
+  m_window->progressSetPos(kIdcTransferBar, kTransferBarEnd);
+}
+
 ui::MessageBoxAnswer CUpdateDlg::showBox(const std::string& text, ui::MessageBoxKind kind) {
   // A box of the run supersedes a question still open: the user answers what is shown now.
   withdrawQuestion();
   return ui::messageBox(*m_window, text, kind);
+}
+
+ui::MessageBoxAnswer CUpdateDlg::showLastBox(const std::string& text, ui::MessageBoxKind kind,
+                                             bool succeeded, const StepsAfterLastBox& after) {
+  if (succeeded) {
+    m_lastRunSucceeded = true;
+    completeProgress();
+  }
+  if (m_running != 0 && !m_recorder.m_written) finishRecord(after);
+  return showBox(text, kind);
 }
 
 void CUpdateDlg::run() {
@@ -223,6 +249,7 @@ void CUpdateDlg::run() {
   w.enable(kIdcCancel, true);
   clearStatusList();
   m_lastRunSucceeded = false;
+  m_progressComplete = false;
 
   m_running = 1;
   m_session.m_comm.m_portNo = std::max(m_serialSettings.portNumber, 1);
@@ -258,13 +285,12 @@ void CUpdateDlg::run() {
       m_lastRunSucceeded = true;
     } else if (result == kAutomaticDone) {
       stopProgressTimer();
-      showBox("Update successfully completed.\nEXIT update program.",
-              ui::MessageBoxKind::Information);
-      m_lastRunSucceeded = true;
+      showLastBox("Update successfully completed.\nEXIT update program.",
+                  ui::MessageBoxKind::Information, true);
     } else if (result == kOptionChecksumMismatch) {
       stopProgressTimer();
-      showBox("Update option failed,\nplease retry in Manual mode",
-              ui::MessageBoxKind::Information);
+      showLastBox("Update option failed,\nplease retry in Manual mode",
+                  ui::MessageBoxKind::Information);
     }
     m_session.setRs232Parameter();
     m_session.restorePortParameter();
@@ -286,7 +312,9 @@ void CUpdateDlg::run() {
   m_transferPercent = 0;
   w.progressSetPos(kIdcBusyBar, 0);
   w.progressSetPos(kIdcTransferBar, 0);
-  finishRecord();
+  // A run that ended without a box of its own (a refusal by lines alone, a dry run, a failed
+  // step) keeps its record now.
+  if (!m_recorder.m_written) finishRecord();
   if (m_terminating) w.endDialog(ui::kIdCancel);
 }
 
@@ -386,13 +414,14 @@ void CUpdateDlg::sayNextStep(int32_t code) {
 int CUpdateDlg::stopForCancel() {
   noteFailureCode(kResultCancelled);
   stopProgressTimer();
-  // The backup alone changes nothing; a restore has begun to erase and program.
+  // The backup alone changes nothing; a restore has begun to erase and program. Their boxes
+  // say what to do next; after an update's own box the line says it, written before the box
+  // so that the record has it.
   const char* box = m_backupOnly               ? kBackupCancelledBox
                     : !m_restoreFolder.empty() ? kRestoreCancelledBox
                                                : kCancelledBox;
-  showBox(box == kCancelledBox ? std::string(box) : withDevice(box), ui::MessageBoxKind::Stop);
-  // The backup's and the restore's boxes say it themselves.
   if (box == kCancelledBox) sayNextStep(kResultCancelled);
+  showLastBox(box == kCancelledBox ? std::string(box) : withDevice(box), ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
 }
 

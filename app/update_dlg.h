@@ -25,6 +25,7 @@ inline constexpr const char* kPacketCountFormat = "Pkt-Count:\t %5i";
 inline constexpr const char* kPacketErrorsFormat = "Pkt-Errors:\t%5i";
 inline constexpr const char* kPacketRetriesFormat = "Pkt-Retrys:\t%5i";
 inline constexpr int16_t kBusyPositions = 100;
+inline constexpr int16_t kTransferBarEnd = 100;
 // Lines of the status list in view.
 inline constexpr int kStatusLinesInView = 6;
 
@@ -75,6 +76,13 @@ inline constexpr const char* kRestoreFailedBox =
     "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
     "the restore again.";
 
+// Status-list changes that a workflow makes after its last box, as it always has: the
+// record, kept before that box, takes them already.
+struct StepsAfterLastBox {
+  int32_t failedStepCode = 0;  // markFailed(failedStepCode) follows the box; 0: nothing
+  std::string line;            // a line added after the box; empty: none
+};
+
 class CUpdateDlg : public ui::Dialog, public StatusListObserver {
  public:
   explicit CUpdateDlg(const std::string& programPath);
@@ -90,7 +98,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   int m_timerActive = 0;
   int16_t m_busyPosition = 0;
   int16_t m_transferPercent = 0;
+  // The bytes the current phase (the processor's, the option's) is expected to move: the
+  // transfer bar's full scale.
   uint32_t expectedBytes = 0;
+  // The run succeeded: the bars stand at their end; ticks no longer move them.
+  bool m_progressComplete = false;
   // True when the last Run ended with its success message (a manual run that updates
   // nothing: when the configuration file was written). The console's exit status.
   bool m_lastRunSucceeded = false;
@@ -160,7 +172,9 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // --- helpers of the workflows ---
   void selectOptionKind(uint32_t hw);
   void computeExpectedBytes(uint32_t hw);
-  void computeExpectedOptionBytes();
+  // The option's phase: its DSP image and, when the target is `prepared` anew (after a boot),
+  // the loader and the transfer program.
+  void computeExpectedOptionBytes(bool prepared);
   static uint32_t fileSizeOf(const std::string& name);
   static int fileExists(const std::string& name);
   void reopenAtBootSettings();
@@ -186,10 +200,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // box, the progress timer stopped. Returns false.
   bool refuse(const std::string& reason);
   // The service record: started by Run, the instrument noted when identified, finished and
-  // handed over when the run ends.
+  // handed over once, when the run's outcome is known: before its last box, else when Run
+  // ends.
   void beginRecord(bool automatic);
   void noteIdentification();
-  void finishRecord();
+  void finishRecord(const StepsAfterLastBox& after = {});
   // The dry run's end: the job written to a temporary file, read and checked, and the plan.
   // False when the run stops (its lines and box shown).
   bool planDryRun(uint32_t hw);
@@ -229,8 +244,19 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
 
   void startProgressTimer();
   void stopProgressTimer();
+  // The option update is a phase of its own: the transfer bar starts again from 0 on the
+  // option's scale, the bytes so far counted into the record.
+  void beginOptionProgress(bool prepared);
+  // The run succeeded: both bars at their end (the transfer bar last), whatever the expected
+  // bytes guessed.
+  void completeProgress();
   // A box through the message box observers.
   ui::MessageBoxAnswer showBox(const std::string& text, ui::MessageBoxKind kind);
+  // The run's last box. Its outcome is known: the record is finished and handed over before
+  // the box is shown, so that a program closed or killed while the box waits has kept it.
+  // `succeeded`: the run ends with its success message.
+  ui::MessageBoxAnswer showLastBox(const std::string& text, ui::MessageBoxKind kind,
+                                   bool succeeded = false, const StepsAfterLastBox& after = {});
 
   // --- status list mirror ---
   void statusLineAdded(int index, const std::string& text) override;

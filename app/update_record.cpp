@@ -5,6 +5,7 @@
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/update_plan.h"
+#include "app/workflow_steps.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
@@ -53,7 +54,7 @@ void CUpdateDlg::noteIdentification() {
                         m_session.m_boardNumber);
 }
 
-void CUpdateDlg::finishRecord() {
+void CUpdateDlg::finishRecord(const StepsAfterLastBox& after) {
   noteReadBack();
   RunEnd end;
   end.succeeded = m_lastRunSucceeded;
@@ -63,6 +64,12 @@ void CUpdateDlg::finishRecord() {
   end.portFailure = m_portFailure;
   end.steps = statusLines();
   end.firstFailure = firstFailureCode();
+  if (after.failedStepCode != 0 && !end.steps.empty()) {
+    const FailedStep failed = failedStep(after.failedStepCode);
+    end.steps.back() = stepStatusLine(end.steps.back(), 0, failed.lineCode);
+    if (end.firstFailure == 0) end.firstFailure = failed.recordCode;
+  }
+  if (!after.line.empty()) end.steps.push_back(after.line);
   end.job = m_jobRead ? &programmingJob : nullptr;
   end.bytesSent = bytesSent;
   end.packets = packetCount;

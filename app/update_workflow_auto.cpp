@@ -2,6 +2,7 @@
 // this way, write the programming job for its hardware, update the processor firmware and,
 // where an option is fitted, the option's DSP firmware.
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -11,10 +12,12 @@
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/workflow_steps.h"
+#include "dsp/dsp_programming.h"
 #include "flash/config/config_check.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
+#include "flash/target_commands.h"
 #include "platform/host_files.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
@@ -61,7 +64,6 @@ void CUpdateDlg::selectOptionKind(uint32_t hw) {
 
 void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
   const UpdateSettings& s = m_updateSettings;
-  const char* image = optionImageFile(s.optionKind);
   if (m_window->isChecked(kIdcAutomatic)) {
     expectedBytes =
         (hw & kHwMemoryExtension) ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
@@ -72,15 +74,24 @@ void CUpdateDlg::computeExpectedBytes(uint32_t hw) {
           s.memoryExtension != 0 ? kExpectedBytesWithExtension : kExpectedBytesWithoutExtension;
     }
   }
-  // A read back and a backup move the processor flash's bytes once more each.
+  // A read back and a backup move the processor flash's bytes once more each. The option's
+  // image has a phase and a scale of its own.
   expectedBytes += expectedBytes * ((m_verify ? 1 : 0) + (m_backupFolder.empty() ? 0 : 1));
-  if (image != nullptr) expectedBytes += fileSizeOf(image);
 }
 
-void CUpdateDlg::computeExpectedOptionBytes() {
+void CUpdateDlg::computeExpectedOptionBytes(bool prepared) {
   expectedBytes = 0;
   const char* image = optionImageFile(m_updateSettings.optionKind);
-  if (m_window->isChecked(kIdcAutomatic) && image != nullptr) expectedBytes = fileSizeOf(image);
+  if (image == nullptr) return;
+  uint64_t bytes = dspProgrammingHostBytes(fileSizeOf(image));
+  // The files of the job read for this run (its option job names the same).
+  const auto named = [](const char* file) {
+    return file[0] != '\0' && std::strcmp(file, kNoFile) != 0;
+  };
+  const ProgrammingJob& job = programmingJob;
+  if (prepared && named(job.bootstrapLoaderFile)) bytes += kLoaderDownloadBytes;
+  if (prepared && named(job.transferFile)) bytes += fileDownloadBytes(fileSizeOf(job.transferFile));
+  expectedBytes = static_cast<uint32_t>(bytes);
 }
 
 uint32_t CUpdateDlg::fileSizeOf(const std::string& name) {
@@ -140,7 +151,7 @@ bool CUpdateDlg::refuse(const std::string& reason) {
   m_refused = true;
   m_refusal = reason;
   stopProgressTimer();
-  showBox(reason, ui::MessageBoxKind::Stop);
+  showLastBox(reason, ui::MessageBoxKind::Stop);
   return false;
 }
 
@@ -176,8 +187,8 @@ int CUpdateDlg::checkSoftwareVersion() {
       idn.size() > kVersionTextLength ? idn.substr(idn.size() - kVersionTextLength) : idn;
   if (m_session.m_swVersion < kMinAutomaticSwVersion) {
     m_refused = true;
-    showBox("Software version lower than 3.08.\nOnly Manual mode is possible",
-            ui::MessageBoxKind::Stop);
+    showLastBox("Software version lower than 3.08.\nOnly Manual mode is possible",
+                ui::MessageBoxKind::Stop);
     return 0;
   }
   char text[256];
@@ -199,7 +210,7 @@ int CUpdateDlg::checkHardwareAfterUpdate(uint32_t expected) {
       break;
     }
   }
-  showBox(box, ui::MessageBoxKind::Stop);
+  showLastBox(box, ui::MessageBoxKind::Stop);
   return 1;
 }
 
@@ -234,8 +245,10 @@ bool CUpdateDlg::connectAndIdentify() {
   addStatusLine(withDevice("Autoconnect with %s"));
   port.m_writeTimeout = kProbeWriteTimeoutMs;
   if (m_session.autoConnect() == 0) {
-    showBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
-            ui::MessageBoxKind::Stop);
+    // The step's ERROR mark has always followed the box.
+    showLastBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
+                ui::MessageBoxKind::Stop, false,
+                {.failedStepCode = kResultInstrumentNotReached, .line = ""});
     markFailed(kResultInstrumentNotReached);
     notePortFailure();
     m_session.restorePortParameter();
@@ -308,12 +321,12 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
   stopProgressTimer();
   if (!m_backupFolder.empty() && !m_backupWritten) {
     // The backup comes before the first erase: the flash holds the old firmware still.
-    showBox(withDevice(kBackupBeforeUpdateFailedBox), ui::MessageBoxKind::Stop);
+    showLastBox(withDevice(kBackupBeforeUpdateFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
-  showBox("Update processor firmware failed,\nplease retry in Manual Mode",
-          ui::MessageBoxKind::Stop);
   sayNextStep(second);
+  showLastBox("Update processor firmware failed,\nplease retry in Manual Mode",
+              ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
 }
 
@@ -363,11 +376,7 @@ std::optional<int> CUpdateDlg::findOptionAfterUpdate() {
   const uint32_t hwAfter = static_cast<uint32_t>(m_session.hwInfo);
   selectOptionKind(hwAfter);
   m_recorder.m_record.updated->option = optionKindName(m_updateSettings.optionKind);
-  m_recorder.carryBytes(bytesSent);
-  bytesSent = 0;
-  m_transferPercent = 0;
-  m_window->progressSetPos(kIdcTransferBar, 0);
-  computeExpectedOptionBytes();
+  beginOptionProgress(true);
   addStatusLine("Create configuration file after download processor firmware");
   if (writeAutomaticConfiguration(hwAfter, m_updateSettings.optionUpdate != 0,
                                   m_session.m_comm.m_portNo) == kConfigNotCreated) {
@@ -381,6 +390,7 @@ std::optional<int> CUpdateDlg::findOptionAfterUpdate() {
 int CUpdateDlg::updateOption() {
   if (m_updateSettings.optionKind == kOptionNone) return kAutomaticDone;
   if (cancelRequested != 0) return stopForCancel();
+  beginOptionProgress(m_intermediateBoot != 0);
   if (m_intermediateBoot != 0) {
     // The instrument runs its firmware again and is prepared once more.
     if (m_updateSettings.optionKind == kOptionB1) m_session.powerOnDspB1();

@@ -18,6 +18,8 @@ constexpr const char* kRemoteSettingsSteps =
     "ZEL settings before update:\n- press hardkey SETUP\n- press softkey REMOTE...\n- press "
     "softkey RS232...\n- BAUDRATE 9600\n- DATABITS 8\n- PARITY NO\n- STOPBIT 1\n- HANDSHAKE "
     "XON/XOFF.";
+constexpr const char* kOptionStoppedLine =
+    "Option update stopped because processor firmware download failed";
 
 }  // namespace
 
@@ -65,8 +67,10 @@ void CUpdateDlg::runManualUpdate() {
         return;
       }
       stopProgressTimer();
-      showBox("Update processor failed.\nPlease retry", ui::MessageBoxKind::Stop);
       sayNextStep(result);
+      // The option, when chosen, is not begun: the line that says so follows the box.
+      showLastBox("Update processor failed.\nPlease retry", ui::MessageBoxKind::Stop, false,
+                  {.failedStepCode = 0, .line = s.optionUpdate != 0 ? kOptionStoppedLine : ""});
       processorOk = 0;
     } else if (m_intermediateBoot != 0) {
       char line[64];
@@ -74,8 +78,8 @@ void CUpdateDlg::runManualUpdate() {
       addStatusLine(line);
       stopProgressTimer();
       if (s.optionUpdate == 0) {
-        showBox("Update processor\nsuccessfully completed.\nEXIT update program.",
-                ui::MessageBoxKind::Information);
+        showLastBox("Update processor\nsuccessfully completed.\nEXIT update program.",
+                    ui::MessageBoxKind::Information, true);
         succeeded = true;
       } else {
         showBox(
@@ -90,7 +94,7 @@ void CUpdateDlg::runManualUpdate() {
     succeeded = false;
     if (s.processorFirmware == 0) m_intermediateBoot = 1;
     if (processorOk == 0) {
-      addStatusLine("Option update stopped because processor firmware download failed");
+      addStatusLine(kOptionStoppedLine);
       m_lastRunSucceeded = false;
       return;
     }
@@ -117,18 +121,20 @@ void CUpdateDlg::runManualUpdate() {
         }
       }
     }
+    beginOptionProgress(m_intermediateBoot != 0);
     startProgressTimer();
     const int32_t result = m_session.startFlashUpdate(s.optionKind, m_intermediateBoot);
     noteFailureCode(result);
     if (result == 0) {
       stopProgressTimer();
-      showBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information);
+      showLastBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information,
+                  true);
       succeeded = true;
     } else if (cancelRequested != 0) {
       stopForCancel();
     } else {
       stopProgressTimer();
-      showBox("Update option failed,\nplease retry", ui::MessageBoxKind::Stop);
+      showLastBox("Update option failed,\nplease retry", ui::MessageBoxKind::Stop);
     }
   }
   m_lastRunSucceeded = succeeded;

@@ -21,9 +21,21 @@ inline void markOk() {
   setStepStatus(1, 0);
 }
 
+// What markFailed(code) does to a step: the code its line shows (0: none) and the code the
+// run's record takes.
+struct FailedStep {
+  int32_t lineCode;
+  int32_t recordCode;
+};
+inline FailedStep failedStep(int32_t code) {
+  if (cancelRequested != 0) return {kResultCancelled, kResultCancelled};
+  return {0, code};
+}
+
 // A failed step whose line carries no code: the run's record takes this one. A step that
 // failed because the user cancelled (its wait was abandoned) shows the cancel's code.
 inline void markFailed(int32_t code) {
-  setStepStatus(0, cancelRequested != 0 ? kResultCancelled : 0);
-  noteFailureCode(cancelRequested != 0 ? kResultCancelled : code);
+  const FailedStep failed = failedStep(code);
+  setStepStatus(0, failed.lineCode);
+  noteFailureCode(failed.recordCode);
 }

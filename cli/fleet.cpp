@@ -9,6 +9,7 @@
 #include "cli/fleet_children.h"
 #include "cli/fleet_report.h"
 #include "cli/fleet_table.h"
+#include "platform/folder_files.h"
 #include "platform/path_text.h"
 #include "platform/requests.h"
 #include "platform/terminal.h"
@@ -26,6 +27,8 @@ constexpr size_t kMaxAnswer = 16;
 // this soon; otherwise the silence bound needs no more than a slow tick.
 constexpr int kEndingTickMs = 20;
 constexpr int kIdleTickMs = 1000;
+// The numbered names tried after the first before the fleet gives up.
+constexpr int kMaxFleetFolderNumber = 1000;
 
 std::string folderNameFor(size_t index, const std::string& port) {
   char prefix[32];
@@ -37,6 +40,34 @@ std::string folderNameFor(size_t index, const std::string& port) {
     if (name.size() >= 64) break;
   }
   return name;
+}
+
+// The folder of a fleet started at `start`: fleet-YYYYMMDD-HHMMSS, or with -2, -3, ... after
+// it where another fleet of the same second (or anything else) has the name. Made here, by
+// a create that fails on a name that is taken, so that two fleets never share a folder and
+// overwrite each other's runs. False, with `why`, when none can be made.
+bool makeFleetFolder(const std::string& workFolder, std::time_t start, std::string& folder,
+                     std::string& why) {
+  const std::string first =
+      platform::utf8FromPath(platform::pathFromUtf8(workFolder) /
+                             platform::pathFromUtf8("fleet-" + platform::formatUtcStamp(start)));
+  folder = first;
+  for (int number = 1; number <= kMaxFleetFolderNumber; ++number) {
+    if (number > 1) folder = first + "-" + std::to_string(number);
+    std::string problem;
+    switch (platform::createNewFolder(folder, &problem)) {
+      case platform::NewFolder::Created:
+        return true;
+      case platform::NewFolder::Exists:
+        continue;
+      case platform::NewFolder::Failed:
+        why = "cannot create " + folder + ": " + problem;
+        return false;
+    }
+  }
+  why = "cannot create " + first + ": the name and " + std::to_string(kMaxFleetFolderNumber - 1) +
+        " numbered ones are taken";
+  return false;
 }
 
 class Fleet {
@@ -79,6 +110,8 @@ class Fleet {
   bool m_questionOpen = false;
   bool m_inputOpen = true;
   std::string m_answer;
+  // Why the fleet has no folder of its own; every run then fails with it, none starts.
+  std::string m_folderProblem;
 };
 
 void Fleet::start(size_t index) {
@@ -87,9 +120,9 @@ void Fleet::start(size_t index) {
   row.startUtc = std::time(nullptr);
   row.state = FleetRow::State::Running;
   row.step = "starting";
-  std::string why;
+  std::string why = m_folderProblem;
   auto child = std::make_unique<FleetChild>();
-  if (!prepareChildFolder(m_options, row.folder, why) ||
+  if (!why.empty() || !prepareChildFolder(m_options, row.folder, why) ||
       !child->start(childRunArguments(m_options, row.port, row.folder), row.folder, &why)) {
     row.why = why;
     finish(index, platform::ChildExit{});
@@ -270,9 +303,7 @@ void Fleet::wait() {
 
 int Fleet::run() {
   m_result.start = std::time(nullptr);
-  m_result.folder = platform::utf8FromPath(
-      platform::pathFromUtf8(m_options.workFolder) /
-      platform::pathFromUtf8("fleet-" + platform::formatUtcStamp(m_result.start)));
+  makeFleetFolder(m_options.workFolder, m_result.start, m_result.folder, m_folderProblem);
   for (size_t i = 0; i < m_options.ports.size(); ++i) {
     FleetRow row;
     row.port = m_options.ports[i];

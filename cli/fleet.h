@@ -19,8 +19,8 @@ struct FleetOptions {
   std::vector<std::string> ports;  // as given; one child each
   int jobs = 0;                    // children at once; 0: all
   std::string program;             // the zelupdate executable the children run
-  std::string updateFolder;        // whose update files each child's folder links to
-  std::string workFolder;          // where fleet-YYYYMMDD-HHMMSS/ is created
+  std::string updateFolder;        // whose update files each child's folder holds
+  std::string workFolder;          // where fleet-YYYYMMDD-HHMMSS[-N]/ is created
   std::string settingsFile;        // copied into each child's folder when it exists
   // Each child appends its own record here (so a fleet that is killed loses none); the
   // fleet appends one only for a child that left none. Empty: no history.
@@ -59,7 +59,7 @@ struct FleetRow {
 
 struct FleetResult {
   std::vector<FleetRow> rows;
-  std::string folder;  // fleet-YYYYMMDD-HHMMSS
+  std::string folder;  // fleet-YYYYMMDD-HHMMSS, -N added where that was taken
   std::time_t start = 0, end = 0;
   int status = 0;  // 0 when every update succeeded, 1 otherwise
 };

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/update_dlg.h"
+#include "platform/folder_files.h"
 #include "platform/path_text.h"
 #include "serial/com_ports.h"
 
@@ -40,8 +41,17 @@ bool prepareChildFolder(const FleetOptions& options, const std::string& folder, 
   for (const fs::directory_entry& entry :
        fs::directory_iterator(platform::pathFromUtf8(options.updateFolder), error)) {
     if (!isUpdateFile(entry, settingsName)) continue;
-    std::error_code linkError;
-    fs::create_symlink(fs::absolute(entry.path()), folderPath / entry.path().filename(), linkError);
+    // Hard links cost no room and keep the update folder's files as they are: a run writes
+    // a file only whole, under a new name renamed over the old one, so it never writes
+    // through a link into the file the other runs read.
+    const std::string name = platform::utf8FromPath(entry.path().filename());
+    std::string problem;
+    if (platform::placeLinkOrCopy(platform::utf8FromPath(entry.path()),
+                                  platform::utf8FromPath(folderPath / entry.path().filename()),
+                                  &problem) == platform::PlacedFile::Failed) {
+      why = "cannot put " + name + " into " + folder + ": " + problem;
+      return false;
+    }
   }
   if (!options.settingsFile.empty() &&
       fs::is_regular_file(platform::pathFromUtf8(options.settingsFile), error)) {

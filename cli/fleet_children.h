@@ -1,4 +1,4 @@
-// The child runs of a fleet: each a `zelupdate run` in a folder of its own that links to the
+// The child runs of a fleet: each a `zelupdate run` in a folder of its own that holds the
 // update files, its output read line by line, and a bound on how long it may stay silent.
 #pragma once
 
@@ -16,7 +16,8 @@ inline constexpr const char* kChildTranscriptFile = "transcript.txt";
 inline constexpr const char* kChildJobFile = "ROMWRITE.CNF";  // the job it wrote
 inline constexpr const char* kChildSettingsFile = "zelupdate.ini";
 
-// Makes the child's folder: links to the update files, its own copy of the settings file.
+// Makes the child's folder: the update files as hard links or, where the file system refuses
+// those, as copies; its own copy of the settings file. False, with `why`, when one is missing.
 bool prepareChildFolder(const FleetOptions& options, const std::string& folder, std::string& why);
 
 // The command line of the child run for a port.

@@ -17,6 +17,20 @@ constexpr uint32_t kDspReadBufferSize = (kDspWordsPerPacket + 1) * 4;  // 244 by
 constexpr uint32_t kDspWriteRequestSize = 1 + 4 + kDspDataAreaSize;    // 245 bytes
 constexpr uint32_t kDspStatusAnswerSize = 5;                           // code, status
 constexpr uint32_t kDspChecksumAnswerSize = 9;                         // code, sum, status
+constexpr uint32_t kDspPrepareRequestSize = 1;                         // command
+constexpr uint32_t kDspPrepareAnswerSize = 1;                          // code
+constexpr uint32_t kDspEraseRequestSize = 5;                           // command, word count
+constexpr uint32_t kDspChecksumRequestSize = 1;                        // command
+// Every packet's length byte and 16-bit sum; the acknowledgement's two data bytes.
+constexpr uint32_t kPacketFrameSize = 3;
+constexpr uint32_t kAcknowledgementSize = 2;
+
+// The host's bytes of one DSP command: its request, then the echo of the acknowledgement and
+// of the answer that follow it.
+constexpr uint64_t exchangeHostBytes(uint32_t request, uint32_t answer) {
+  return (request + kPacketFrameSize) + (kAcknowledgementSize + kPacketFrameSize) +
+         (answer + kPacketFrameSize);
+}
 
 // Receives a DSP answer into answerPacket and judges its code; answers shorter than their
 // fixed part are unexpected (their fields would be left-overs of an older answer).
@@ -103,17 +117,27 @@ int32_t dspAttempt(std::FILE* file, CComm& port) {
 
 }  // namespace
 
+uint64_t dspProgrammingHostBytes(uint64_t imageBytes) {
+  const uint64_t words = imageBytes / 4;
+  const uint64_t packets = (words + kDspWordsPerPacket - 1) / kDspWordsPerPacket;
+  return exchangeHostBytes(kDspPrepareRequestSize, kDspPrepareAnswerSize) +
+         exchangeHostBytes(kDspEraseRequestSize, kDspStatusAnswerSize) +
+         packets * exchangeHostBytes(kDspWriteRequestSize, kDspStatusAnswerSize) +
+         exchangeHostBytes(kDspChecksumRequestSize, kDspChecksumAnswerSize);
+}
+
 int32_t dspPrepare(CComm& port) {
   commandPacket[0] = kCmdDspPrepare;
-  const int32_t result = sendPacket(commandPacket, 1, port);
+  const int32_t result =
+      sendPacket(commandPacket, static_cast<int32_t>(kDspPrepareRequestSize), port);
   if (result != kResultOk) return result;
-  return receiveDspAnswer(kCmdDspPrepare, 1, port);
+  return receiveDspAnswer(kCmdDspPrepare, kDspPrepareAnswerSize, port);
 }
 
 int32_t dspErase(uint32_t wordCount, CComm& port) {
   commandPacket[0] = kCmdDspErase;
   put32(&commandPacket[1], wordCount);
-  int32_t result = sendPacket(commandPacket, 5, port);
+  int32_t result = sendPacket(commandPacket, static_cast<int32_t>(kDspEraseRequestSize), port);
   if (result != kResultOk) return result;
   // The module erases before it answers; the answer waits in the port meanwhile. The wait
   // serves the window; a cancel only shortens it, the next packet operation reports it.
@@ -140,7 +164,7 @@ int32_t dspWriteData(const uint32_t* words, uint32_t count, CComm& port) {
 
 int32_t dspGetChecksum(uint32_t& checksum, CComm& port) {
   commandPacket[0] = kCmdDspGetChecksum;
-  int32_t result = sendPacket(commandPacket, 1, port);
+  int32_t result = sendPacket(commandPacket, static_cast<int32_t>(kDspChecksumRequestSize), port);
   if (result != kResultOk) return result;
   result = receiveDspAnswer(kCmdDspGetChecksum, kDspChecksumAnswerSize, port);
   if (result != kResultOk) return result;

@@ -13,6 +13,11 @@ inline constexpr uint32_t kDspDataAreaSize = kDspWordsPerPacket * 4;  // 240 byt
 inline constexpr int32_t kDspAttempts = 4;
 inline constexpr uint32_t kDspEraseWaitMs = 5000;
 
+// The bytes the host writes while one attempt programs an image of `imageBytes`: each
+// request with its frame, and its echo of every byte the module answers. The full scale of
+// the option update's transfer bar.
+uint64_t dspProgrammingHostBytes(uint64_t imageBytes);
+
 // 0 success; kResultDspFailed (no image chosen, not readable, four failed attempts, cancel
 // between attempts); kResultDspChecksumMismatch.
 int32_t programDspOption(CComm& port, int32_t optionKind);

@@ -61,15 +61,15 @@ void setStepStatus(int32_t ok, int32_t code) {
   const int last = statusLineCount() - 1;
   const std::string line = statusLineText(last);
   deleteStatusLine(last);
-  if (ok == 1) {
-    addStatusLine("OK    " + line);
-  } else if (code == 0) {
-    addStatusLine("ERROR " + line);
-  } else {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(static_cast<uint32_t>(code)));
-    addStatusLine("ERROR " + line + " (" + hex + ")");
-  }
+  addStatusLine(stepStatusLine(line, ok, code));
+}
+
+std::string stepStatusLine(const std::string& line, int32_t ok, int32_t code) {
+  if (ok == 1) return "OK    " + line;
+  if (code == 0) return "ERROR " + line;
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%lX", static_cast<unsigned long>(static_cast<uint32_t>(code)));
+  return "ERROR " + line + " (" + hex + ")";
 }
 
 int32_t waitWithMessages(uint32_t milliseconds) {

@@ -18,9 +18,11 @@ inline constexpr int32_t kProcessorLinkTimeoutMs = 5000;
 // code of the first failing step.
 int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd);
 
-// Rewrites the last status line: ok -> "OK    " + line; else code 0 -> "ERROR " + line;
-// else "ERROR <line> (<code in hex>)".
+// Rewrites the last status line as stepStatusLine marks it.
 void setStepStatus(int32_t ok, int32_t code);
+// A step's line with its outcome: ok -> "OK    " + line; else code 0 -> "ERROR " + line;
+// else "ERROR <line> (<code in hex>)".
+std::string stepStatusLine(const std::string& line, int32_t ok, int32_t code);
 
 // The code of a run's first failing step, for its record. A failing step notes its code
 // here; only the first non-zero code of a run is kept, so a retry that fails otherwise does

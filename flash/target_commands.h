@@ -51,6 +51,13 @@ inline constexpr uint8_t kProgramFailedMark = 'C';
 inline constexpr uint8_t kEraseFailedMark = 'A';
 
 inline constexpr uint32_t kLoaderImageSize = 512;
+// The bytes the host writes to download the bootstrap loader (its length byte, the image and
+// the go byte), and a file of `bytes` with downloadFile (its length, two addresses, the file
+// and the checksum): what a target's preparation moves.
+inline constexpr uint32_t kLoaderDownloadBytes = 1 + kLoaderImageSize + 1;
+constexpr uint64_t fileDownloadBytes(uint64_t bytes) {
+  return 3 * 4 + bytes + 2;
+}
 inline constexpr uint32_t kFileDownloadPiece = 256;
 inline constexpr uint32_t kProgramChunkSize = 240;
 inline constexpr uint32_t kUploadChunkSize = 240;

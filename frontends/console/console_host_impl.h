@@ -147,7 +147,14 @@ struct ConsoleHost::Impl {
   // ends by the signal, with the output written and the terminal as it was.
   [[noreturn]] void endProgram();
   void tick(ConsoleWindow& window);
+  // The progress line's parts from the window's bars and texts, the moved bytes sampled
+  // first when `sample`.
+  ProgressLine progressLineOf(ConsoleWindow& window, bool sample);
   void drawProgress(ConsoleWindow& window, bool sample);
+  // The transfer bar has reached its end: its progress line is shown at once whether a timer
+  // runs or not, on a terminal as a line of its own that stays above what follows (the run's
+  // last box), as a plain line without regard to how recently the last one came.
+  void showProgressEnd(ConsoleWindow& window);
 
   // The plain progress line of progressLines: when it changed, or after a second of program
   // time, so that a reader can tell a quiet wait from a hung run; never more often than a
@@ -155,7 +162,7 @@ struct ConsoleHost::Impl {
   std::string plainProgress;
   uint64_t plainProgressMicros = 0;
   std::chrono::steady_clock::time_point plainProgressShown;
-  void printProgressLine(const ProgressLine& line);
+  void printProgressLine(const ProgressLine& line, bool always = false);
 };
 
 }  // namespace ui

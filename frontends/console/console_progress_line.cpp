@@ -79,12 +79,12 @@ void ConsoleHost::Impl::endOutput() {
   flush();
 }
 
-void ConsoleHost::Impl::printProgressLine(const ProgressLine& line) {
+void ConsoleHost::Impl::printProgressLine(const ProgressLine& line, bool always) {
   const std::string text = progressProtocolLine(line);
   const uint64_t now = platform::clock().nowMicros();
   const auto shown = std::chrono::steady_clock::now();
-  if (shown - plainProgressShown < kPlainProgressGap) return;
-  if (text == plainProgress && now - plainProgressMicros < 1000000) return;
+  if (!always && shown - plainProgressShown < kPlainProgressGap) return;
+  if (!always && text == plainProgress && now - plainProgressMicros < 1000000) return;
   plainProgress = text;
   plainProgressMicros = now;
   plainProgressShown = shown;
@@ -93,9 +93,7 @@ void ConsoleHost::Impl::printProgressLine(const ProgressLine& line) {
   flush();
 }
 
-void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
-  const bool plainLines = options.progressLines && !outputTerminal;
-  if ((!outputTerminal && !plainLines) || window.timers().empty()) return;
+ProgressLine ConsoleHost::Impl::progressLineOf(ConsoleWindow& window, bool sample) {
   ProgressLine line;
   if (const ConsoleWindow::Control* busy = window.find(options.busyBarId)) {
     const int span = std::max(1, busy->high - busy->low);
@@ -119,6 +117,13 @@ void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
     line.bytesPerSecond = numbers.bytesPerSecond;
     line.secondsLeft = numbers.secondsLeft;
   }
+  return line;
+}
+
+void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
+  const bool plainLines = options.progressLines && !outputTerminal;
+  if ((!outputTerminal && !plainLines) || window.timers().empty()) return;
+  const ProgressLine line = progressLineOf(window, sample);
   if (plainLines) {
     printProgressLine(line);
     return;
@@ -130,6 +135,23 @@ void ConsoleHost::Impl::drawProgress(ConsoleWindow& window, bool sample) {
   pending += "\r" + progressText + "\x1b[K";
   progressShown = true;
   flush();
+}
+
+void ConsoleHost::Impl::showProgressEnd(ConsoleWindow& window) {
+  const bool plainLines = options.progressLines && !outputTerminal;
+  if (!outputTerminal && !plainLines) return;
+  const ProgressLine line = progressLineOf(window, true);
+  if (plainLines) {
+    printProgressLine(line, true);
+    return;
+  }
+  const size_t width = columns();
+  beginOutput();
+  pending += formatProgressLine(line, width > 1 ? width - 1 : width) + "\n";
+  forgetLastLine();
+  // A tick that follows draws its line anew below this one.
+  progressText.clear();
+  endOutput();
 }
 
 }  // namespace ui

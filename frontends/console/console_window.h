@@ -167,7 +167,15 @@ class ConsoleWindow : public DialogWindow {
     }
   }
   void progressSetPos(int id, int pos) override {
-    if (Control* c = get(id)) c->pos = std::clamp(pos, c->low, std::max(c->low, c->high));
+    Control* c = get(id);
+    if (!c) return;
+    const int before = c->pos;
+    c->pos = std::clamp(pos, c->low, std::max(c->low, c->high));
+    // The end of a transfer is shown when it is reached: a run stops its timer before its
+    // last box, so no tick would show it.
+    if (id == m_host.options.transferBarId && c->pos == c->high && c->pos != before) {
+      m_host.showProgressEnd(*this);
+    }
   }
   int progressPos(int id) const override {
     const Control* c = find(id);

@@ -642,11 +642,17 @@ void QtDialogWindow::progressSetRange(int id, int low, int high) {
 void QtDialogWindow::progressSetPos(int id, int pos) {
   auto* bar = qobject_cast<QProgressBar*>(control(id));
   if (!bar) return;
+  const int before = bar->value();
   bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
   // An empty bar (the run has ended, or a new transfer begins) takes the numbers of the
   // last transfer with it; a tick of a run writes them anew.
   if (id == m_progress.transferBarId && bar->value() == bar->minimum()) {
     if (auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers))) line->clear();
+  }
+  // A full bar (the run succeeded) shows its numbers at once: the run stops its timer before
+  // its last box, so no tick would.
+  if (id == m_progress.transferBarId && bar->value() == bar->maximum() && before != bar->value()) {
+    showProgressNumbers(true, true);
   }
 }
 

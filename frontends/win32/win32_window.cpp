@@ -483,11 +483,17 @@ void Win32DialogWindow::progressSetPos(int id, int pos) {
   const int low = static_cast<int>(SendMessageW(item, PBM_GETRANGE, TRUE, 0));
   const int high = static_cast<int>(SendMessageW(item, PBM_GETRANGE, FALSE, 0));
   const int value = std::clamp(pos, low, std::max(low, high));
-  SendMessageW(item, PBM_SETPOS, static_cast<WPARAM>(value), 0);
+  const int before =
+      static_cast<int>(SendMessageW(item, PBM_SETPOS, static_cast<WPARAM>(value), 0));
   // An empty bar (the run has ended, or a new transfer begins) takes the numbers of the
   // last transfer with it; a tick of a run writes them anew.
   if (id == m_progress.transferBarId && value == low) {
     if (HWND line = control(kIdProgressNumbers)) SetWindowTextW(line, L"");
+  }
+  // A full bar (the run succeeded) shows its numbers at once: the run stops its timer before
+  // its last box, so no tick would.
+  if (id == m_progress.transferBarId && value == high && before != value) {
+    showProgressNumbers(true, true);
   }
 }
 

@@ -234,7 +234,9 @@ TEST_F(AppTest, option_seen_after_the_update_restarts_the_transfer_bar) {
   EXPECT_EQ(highestBeforeReboot, kPercentCap);
   EXPECT_GE(firstAfterNewFile, 0);
   EXPECT_LT(firstAfterNewFile, 10);
-  EXPECT_EQ(dialog->expectedBytes, 0x7000u);  // OFDM.BIN alone is the full scale now
+  // The option's phase is the full scale now: OFDM.BIN's 120 packets, after the boot with the
+  // loader and the transfer program again.
+  EXPECT_EQ(dialog->expectedBytes, 13u + 21 + 120 * 261 + 21 + 514 + 6144 + 14);
 }
 
 TEST_F(AppTest, first_processor_attempt_fails_and_the_second_succeeds) {

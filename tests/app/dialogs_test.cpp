@@ -8,6 +8,7 @@
 #include "app/config_dlg.h"
 #include "app/port_list.h"
 #include "app/update_app.h"
+#include "flash/config/programming_job.h"
 #include "platform/profile.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
@@ -334,14 +335,15 @@ TEST_F(AppTest, expected_bytes_by_mode_and_selections) {
     int optionKind;
     uint32_t bytes;
   };
+  // The processor's phase alone: the option's image (ATSC.BIN, QAM.BIN, OFDM.BIN) has a scale
+  // of its own.
   const Row rows[] = {
-      {true, 0x10000, 1, 1, 0, 0xB0000},
-      {true, 0x0, 1, 1, 2, 0x80000 + 0x5000},      // ATSC.BIN
-      {true, 0x20000, 0, 0, 1, 0xB0000 + 0x6000},  // QAM.BIN
-      {false, 0x0, 1, 1, 3, 0xB0000 + 0x7000},
-      {false, 0x30000, 0, 1, 0, 0x80000},
-      {false, 0x30000, 1, 0, 2, 0x5000},
+      {true, 0x10000, 1, 1, 0, 0xB0000},  {true, 0x0, 1, 1, 2, 0x80000},
+      {true, 0x20000, 0, 0, 1, 0xB0000},  {false, 0x0, 1, 1, 3, 0xB0000},
+      {false, 0x30000, 0, 1, 0, 0x80000}, {false, 0x30000, 1, 0, 2, 0},
   };
+  std::snprintf(programmingJob.bootstrapLoaderFile, kFileNameSize, "ROMWRITE.URL");
+  std::snprintf(programmingJob.transferFile, kFileNameSize, "ROMWRITE.TRA");
   host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
     for (const Row& row : rows) {
       w.checkRadioButton(kIdcAutomatic, kIdcManual, row.automatic ? kIdcAutomatic : kIdcManual);
@@ -350,11 +352,16 @@ TEST_F(AppTest, expected_bytes_by_mode_and_selections) {
       dialog->m_updateSettings.optionKind = row.optionKind;
       dialog->computeExpectedBytes(row.hw);
       EXPECT_EQ(dialog->expectedBytes, row.bytes) << row.hw << " " << row.optionKind;
-      dialog->computeExpectedOptionBytes();
-      const uint32_t option = row.optionKind == 0 || !row.automatic
-                                  ? 0
-                                  : CUpdateDlg::fileSizeOf(optionImageFile(row.optionKind));
+      // The option's phase: the packets of its image, after a boot also the loader (514
+      // bytes written) and the transfer program (6144 bytes and 14 around them).
+      const uint32_t image =
+          row.optionKind == 0 ? 0 : CUpdateDlg::fileSizeOf(optionImageFile(row.optionKind));
+      const uint32_t packets = (image / 4 + 59) / 60;
+      const uint32_t option = row.optionKind == 0 ? 0 : 13 + 21 + packets * 261 + 21;
+      dialog->computeExpectedOptionBytes(false);
       EXPECT_EQ(dialog->expectedBytes, option);
+      dialog->computeExpectedOptionBytes(true);
+      EXPECT_EQ(dialog->expectedBytes, option == 0 ? 0 : option + 514 + 6144 + 14);
     }
     // A missing image adds nothing.
     std::remove("OFDM.BIN");

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,11 +30,19 @@
 #include "cli/fleet.h"
 #include "cli/fleet_report.h"
 #include "cli/fleet_table.h"
+#include "platform/time_text.h"
 #include "serial/com_ports.h"
 #include "sim/sample_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+namespace fs = std::filesystem;
+
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 std::string simPort(int serial, const std::string& extra = "") {
   return "sim:version=04.40,hw=0x10020,serial=" + std::to_string(serial) + extra;
@@ -591,6 +600,120 @@ TEST(Fleet, a_long_reboot_is_not_taken_for_a_hang) {
   ::close(options.outputFd);
   ASSERT_EQ(result.rows.size(), 1u);
   EXPECT_EQ(result.rows[0].outcome, "success") << result.rows[0].why;
+}
+
+// A fleet whose children end at once without a word, in `work`, with the update files of
+// `updateFolder`: what the fleet makes of its folders is all these runs leave.
+FleetResult quickFleet(const testing_support::TempDir& work, const std::string& updateFolder,
+                       const std::vector<std::string>& ports) {
+  work.write("ends", "#!/bin/sh\nexit 0\n");
+  ::chmod(work.file("ends").c_str(), 0755);
+  FleetOptions options;
+  options.ports = ports;
+  options.program = work.file("ends");
+  options.updateFolder = updateFolder;
+  options.workFolder = work.path();
+  options.outputFd = ::open("/dev/null", O_WRONLY);
+  options.catchSignals = false;
+  FleetResult result;
+  runFleet(options, &result);
+  ::close(options.outputFd);
+  return result;
+}
+
+// Two fleets of the same second never share a folder: the second's name taken (by another
+// fleet's folder, or by anything else) is passed over for the next number, and what holds
+// the name is left as it was.
+TEST(Fleet, each_fleet_makes_a_folder_of_its_own) {
+  // The fleet starts within this many seconds of the test, however busy the machine.
+  constexpr int kSeconds = 5;
+  const struct {
+    const char* name;
+    std::vector<std::string> taken;  // the endings of the names that are taken
+    bool takenByFile;
+    const char* ending;
+  } rows[] = {
+      {"a free name", {}, false, ""},
+      {"another fleet of the same second", {""}, false, "-2"},
+      {"two others", {"", "-2"}, false, "-3"},
+      {"a file of that name", {""}, true, "-2"},
+  };
+  for (const auto& row : rows) {
+    testing_support::TempDir work(false);
+    work.write("IMAGE.BIN", "image");
+    const std::time_t now = std::time(nullptr);
+    std::vector<std::string> takenNames;
+    for (std::time_t second = now; second < now + kSeconds; ++second) {
+      for (const std::string& ending : row.taken) {
+        const std::string name = "fleet-" + platform::formatUtcStamp(second) + ending;
+        takenNames.push_back(name);
+        if (row.takenByFile) {
+          work.write(name, "taken");
+        } else {
+          fs::create_directory(work.file(name));
+          work.write(name + "/taken", "taken");
+        }
+      }
+    }
+    const FleetResult result = quickFleet(work, work.path(), {"sim:serial=1", "sim:serial=2"});
+    ASSERT_LT(result.start, now + kSeconds) << row.name;
+    EXPECT_EQ(result.folder,
+              work.file("fleet-" + platform::formatUtcStamp(result.start) + row.ending))
+        << row.name;
+    for (const FleetRow& fleetRow : result.rows) {
+      EXPECT_EQ(fs::path(fleetRow.folder).parent_path(), result.folder) << row.name;
+      EXPECT_EQ(readWhole(fleetRow.folder + "/IMAGE.BIN"), "image") << row.name;
+    }
+    for (const std::string& name : takenNames) {
+      const std::string kept = row.takenByFile ? work.read(name) : work.read(name + "/taken");
+      EXPECT_EQ(kept, "taken") << row.name << " " << name;
+      if (!row.takenByFile) {
+        EXPECT_EQ(std::distance(fs::directory_iterator(work.file(name)), {}), 1) << name;
+      }
+    }
+  }
+}
+
+// Each child's folder holds the update files themselves, never symbolic links (Windows
+// refuses them): hard links where the update folder shares the fleet's file system, copies
+// where it does not (/dev/shm, where it is a file system apart). An update file that is a
+// symbolic link brings the file it names.
+TEST(Fleet, child_folders_hold_the_update_files_as_hard_links_or_copies) {
+  char shmTemplate[] = "/dev/shm/zelupdate-fleet-XXXXXX";
+  const char* shm = ::mkdtemp(shmTemplate);
+  testing_support::TempDir work(false);
+  const struct {
+    const char* name;
+    std::string updateFolder;
+  } rows[] = {
+      {"beside the fleet", work.file("set")},
+      {"on another file system", shm ? shm : work.file("set-2")},
+  };
+  for (const auto& row : rows) {
+    fs::create_directories(row.updateFolder);
+    std::ofstream(row.updateFolder + "/NO_DVBT.bin") << "firmware";
+    work.write("elsewhere.bin", "dsp");
+    fs::create_symlink(work.file("elsewhere.bin"), row.updateFolder + "/ATSC.BIN");
+    const FleetResult result = quickFleet(work, row.updateFolder, {"sim:serial=3"});
+    ASSERT_EQ(result.rows.size(), 1u) << row.name;
+    const std::string child = result.rows[0].folder;
+    for (const char* name : {"NO_DVBT.bin", "ATSC.BIN"}) {
+      const std::string source = row.updateFolder + "/" + name;
+      const std::string placed = child + "/" + name;
+      struct stat placedInfo {
+      }, sourceInfo{}, folderInfo{};
+      ASSERT_EQ(::lstat(placed.c_str(), &placedInfo), 0) << row.name << " " << name;
+      ASSERT_EQ(::stat(source.c_str(), &sourceInfo), 0);
+      ASSERT_EQ(::stat(child.c_str(), &folderInfo), 0);
+      EXPECT_TRUE(S_ISREG(placedInfo.st_mode)) << row.name << " " << name;
+      EXPECT_EQ(readWhole(placed), readWhole(source)) << row.name << " " << name;
+      // The same file where one file system holds both, a copy where the link was refused.
+      const bool sameFile =
+          placedInfo.st_dev == sourceInfo.st_dev && placedInfo.st_ino == sourceInfo.st_ino;
+      EXPECT_EQ(sameFile, sourceInfo.st_dev == folderInfo.st_dev) << row.name << " " << name;
+    }
+  }
+  if (shm) fs::remove_all(shm);
 }
 
 // Times as the progress line writes them, an hour and more included: the summary's time

@@ -684,6 +684,98 @@ TEST(RunCommandTest, ctrl_c_on_the_terminal_asks_and_yes_ends_the_run) {
   EXPECT_EQ(transcript.find("Update successfully completed"), std::string::npos);
 }
 
+// The record is kept before the last box: a program killed while that box waits for Enter
+// on its terminal leaves its record in the history, with the run's outcome.
+TEST(RunCommandTest, killed_at_the_last_box_the_run_has_kept_its_record) {
+  const struct {
+    const char* name;
+    const char* port;
+    const char* box;
+    const char* outcome;
+  } rows[] = {
+      {"success", "sim:hw=0x11000", "[info] Update successfully completed.", "success"},
+      {"failure", "sim:hw=0x11000,fault=erase-fail", "[stop] Update processor firmware failed,",
+       "failed"},
+      {"refusal", "sim:version=03.07", "[stop] Software version lower than 3.08.", "refused"},
+  };
+  for (const auto& row : rows) {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    TerminalProgram run(dir, {"run", "--port", std::string(row.port) + ",speed=virtual"});
+    ASSERT_TRUE(run.waitFor(row.box)) << row.name << "\n" << run.output();
+    ASSERT_TRUE(run.waitFor("Press Enter ")) << row.name << "\n" << run.output();
+    ::kill(run.pid(), SIGKILL);
+    EXPECT_EQ(run.finish(), -1) << row.name;
+    const std::vector<StoredRecord> records = recordsOf(dir);
+    ASSERT_EQ(records.size(), 1u) << row.name;
+    EXPECT_EQ(records[0].record.outcome, row.outcome) << row.name;
+    EXPECT_EQ(records[0].record.frontEnd, "console") << row.name;
+    ASSERT_FALSE(records[0].record.steps.empty()) << row.name;
+  }
+}
+
+// The transfer bar's percents that a terminal was shown ("[====>   ]  42 %"), each with the
+// place in the output where it stands.
+std::vector<std::pair<size_t, int>> drawnPercents(const std::string& out) {
+  std::vector<std::pair<size_t, int>> found;
+  for (size_t at = out.find(" %"); at != std::string::npos; at = out.find(" %", at + 2)) {
+    size_t digits = at;
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(out[digits - 1]))) --digits;
+    size_t blanks = digits;
+    while (blanks > 0 && out[blanks - 1] == ' ') --blanks;
+    if (digits == at || blanks == digits || blanks == 0 || out[blanks - 1] != ']') continue;
+    found.emplace_back(at, std::stoi(out.substr(digits, at - digits)));
+  }
+  return found;
+}
+
+// A run that succeeded shows its progress at the end when its box comes: on a terminal the
+// last progress line, left standing above the box, at 100 %, after the option's phase rose
+// again from near 0; for a program reading plain lines, "progress 100" last.
+TEST(RunCommandTest, progress_stands_at_its_end_at_the_success_box) {
+  const std::string port = "sim:hw=0x11000,speed=virtual";
+  const std::string box = "[info] Update successfully completed.";
+  {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    TerminalProgram run(dir, {"run", "--port", port});
+    ASSERT_TRUE(run.waitFor("Press Enter ")) << run.output();
+    // What the terminal shows while the box waits is all this looks at.
+    ::kill(run.pid(), SIGKILL);
+    run.finish();
+    const std::string& out = run.output();
+    const size_t boxAt = out.find(box);
+    const size_t optionAt = out.find("Update Option(B20)");
+    ASSERT_NE(boxAt, std::string::npos);
+    ASSERT_NE(optionAt, std::string::npos);
+    std::vector<int> option;
+    int last = -1;
+    for (const auto& [at, percent] : drawnPercents(out)) {
+      if (at > boxAt) break;
+      last = percent;
+      if (at > optionAt) option.push_back(percent);
+    }
+    EXPECT_EQ(last, 100) << out;
+    EXPECT_EQ(out.find("\r\n", out.rfind(" %", boxAt)) + 2, boxAt) << "the 100 % line stays";
+    ASSERT_GE(option.size(), 3u) << out;
+    EXPECT_LE(*std::min_element(option.begin(), option.end() - 1), 10);
+    EXPECT_GE(*std::max_element(option.begin(), option.end() - 1), 80);
+    EXPECT_EQ(std::count(option.begin(), option.end(), 100), 1);
+  }
+  {
+    TempDir dir(false);
+    writeUpdateSet(dir);
+    const Result result =
+        runProgram(dir, {"run", "--assume-yes", "--progress-lines", "--port", port});
+    ASSERT_EQ(result.status, 0) << result.out;
+    const size_t boxAt = result.out.find(box);
+    ASSERT_NE(boxAt, std::string::npos) << result.out;
+    const size_t lastProgress = result.out.rfind("\nprogress ", boxAt);
+    ASSERT_NE(lastProgress, std::string::npos) << result.out;
+    EXPECT_EQ(result.out.substr(lastProgress + 1, 13), "progress 100 ") << result.out;
+  }
+}
+
 // Everything a run needs is checked before the instrument is switched into update mode: a
 // failure ends the run (exit 1) with the line and the box of the check, and neither
 // SENSE:SWUP nor a front-panel instruction reaches the instrument or the user.

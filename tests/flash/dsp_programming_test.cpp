@@ -83,6 +83,21 @@ TEST(DspProgramming, BytesAfterTheLastWholeWordAreNeitherSentNorSummed) {
   EXPECT_EQ(packets[2], hostPacket("\x2A" + le32(1) + le32(1) + string(236, '\0')));
 }
 
+// The option update's full scale is what one good attempt writes: every request with its
+// frame and the echo of each answer byte, whatever is left of the last packet.
+TEST(DspProgramming, HostBytesOfAnAttemptAreKnownBeforehand) {
+  for (const size_t bytes : {size_t{0}, size_t{6}, size_t{240}, size_t{241}, size_t{1000}}) {
+    TempDir dir;
+    const Bytes img = image(bytes);
+    dir.write("QAM.BIN", img);
+    LinkFixture f;
+    f.line->replies = goodAttempt(img);
+    const uint32_t before = bytesSent;
+    EXPECT_EQ(programDspOption(f.port, kOptionB1), kResultOk) << bytes;
+    EXPECT_EQ(bytesSent - before, dspProgrammingHostBytes(bytes)) << bytes;
+  }
+}
+
 TEST(DspProgramming, FailingEraseIsTriedFourTimes) {
   TempDir dir;
   dir.write("QAM.BIN", image(8));

@@ -266,6 +266,8 @@ TEST_F(UpdateWindowWin32, a_whole_automatic_run_ends_with_the_lines_of_every_win
   bool busyMoved = false;
   bool pictureTaken = false;
   std::string numbersAtHalf;
+  // The numbers line while the success box is up.
+  std::string numbersAtBox;
   driver.waitForDialog(kIddUpdate)
       .click(kIddUpdate, kIdcRun)
       .then("running", [] { return hasLine("Update processor firmware"); })
@@ -296,7 +298,9 @@ TEST_F(UpdateWindowWin32, a_whole_automatic_run_ends_with_the_lines_of_every_win
                 win32_test::screenshot(kIddUpdate, "window-run-win32.png");
                 pictureTaken = true;
               }
-              return hooks::messageBox().shown;
+              if (!hooks::messageBox().shown) return false;
+              numbersAtBox = hooks::control(kIddUpdate, ui::kIdProgressNumbers).text;
+              return true;
             })
       .answer(window_test::kDone, Answer::Ok)
       .then("idle again", [] { return enabled(kIddUpdate, kIdcRun); })
@@ -312,7 +316,9 @@ TEST_F(UpdateWindowWin32, a_whole_automatic_run_ends_with_the_lines_of_every_win
   runWindow();
   EXPECT_TRUE(dialog->m_lastRunSucceeded);
   EXPECT_TRUE(busyMoved);
-  EXPECT_EQ(highestTransfer, kPercentCap);
+  // Held at the cap while the run went on; at its end when the success box came.
+  EXPECT_EQ(highestTransfer, kTransferBarEnd);
+  EXPECT_EQ(numbersAtBox.rfind("100 %   ", 0), 0u) << numbersAtBox;
   EXPECT_TRUE(pictureTaken);
   // "52 %   4.7 kB/s   0:41 left   0:30 elapsed"
   EXPECT_NE(numbersAtHalf.find(" %   "), std::string::npos) << numbersAtHalf;
