@@ -235,9 +235,9 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // Identification of the instrument as the automatic update starts it; false after its
   // failure lines.
   bool connectAndIdentify();
-  // After a step whose port would not open: the cause that the port's backend found, on a
-  // status line of its own, kept for the record (nothing where it cannot tell).
-  void notePortFailure();
+  // After a step whose port would not open: the line that names the cause the port's backend
+  // found, kept for the record; empty where it cannot tell. The caller adds the line.
+  std::string notePortFailure();
 
   // The open question is taken away unanswered.
   void withdrawQuestion();

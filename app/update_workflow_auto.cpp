@@ -245,12 +245,14 @@ bool CUpdateDlg::connectAndIdentify() {
   addStatusLine(withDevice("Autoconnect with %s"));
   port.m_writeTimeout = kProbeWriteTimeoutMs;
   if (m_session.autoConnect() == 0) {
-    // The step's ERROR mark has always followed the box.
+    // The step's ERROR mark has always followed the box, and the port's cause follows it;
+    // the record, kept before the box, has both.
+    const std::string cause = notePortFailure();
     showLastBox(withDevice("ERROR -\ncheck RS232 cable,\ncheck %s on,\ncheck COM port."),
                 ui::MessageBoxKind::Stop, false,
-                {.failedStepCode = kResultInstrumentNotReached, .line = ""});
+                {.failedStepCode = kResultInstrumentNotReached, .line = cause});
     markFailed(kResultInstrumentNotReached);
-    notePortFailure();
+    if (!cause.empty()) addStatusLine(cause);
     m_session.restorePortParameter();
     return false;
   }
@@ -274,14 +276,11 @@ bool CUpdateDlg::connectAndIdentify() {
   return true;
 }
 
-void CUpdateDlg::notePortFailure() {
-  if (cancelRequested != 0) return;
+std::string CUpdateDlg::notePortFailure() {
+  if (cancelRequested != 0) return std::string();
   const CComm& port = m_session.m_comm;
-  const std::string line =
-      portFailureLine(platform::comPortDevice(port.m_portNo), port.openFailure());
-  if (line.empty()) return;
-  addStatusLine(line);
-  m_portFailure = line;
+  m_portFailure = portFailureLine(platform::comPortDevice(port.m_portNo), port.openFailure());
+  return m_portFailure;
 }
 
 std::optional<int> CUpdateDlg::createConfigurationFile(uint32_t hw) {
