@@ -122,7 +122,18 @@ class HistoryCommand final : public Command {
         ->check(cli::nameValue("a serial number"));
     app.add_option("--port", m_filter.port, "only port P (COM5 also matches its device)")
         ->type_name("P")
-        ->check(cli::nameValue("a port"));
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+              // Any form a run takes, whether or not the port is there now: records outlive
+              // devices and mappings.
+              const bool named = value.starts_with("/") || value.starts_with("rfc2217://") ||
+                                 value.starts_with("sim:");
+              if (named || platform::comNumberOfName(value) > 0) return std::string();
+              return "takes a port as run --port does (COM5, a device path, rfc2217://..., "
+                     "sim:...), not '" +
+                     printable(value) + "'";
+            },
+            ""));
     app.add_option("--since", m_sinceText, "only the records from that day on")
         ->type_name("YYYY-MM-DD")
         ->check(CLI::Validator(

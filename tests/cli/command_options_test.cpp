@@ -146,6 +146,9 @@ TEST(CommandOptions, an_option_as_a_value_is_a_usage_error_of_every_command) {
        {"--fleet-record", "/no/such/folder/r", "--port", "sim:"},
        "zelupdate run: --fleet-record: /no/such/folder/r: no folder /no/such/folder"},
       {commandDemo, {"/dev/null"}, "zelupdate demo: /dev/null is not a folder"},
+      {commandHistory,
+       {"--port", "COM0"},
+       "zelupdate history: --port: takes a port as run --port does"},
   };
   for (const Row& row : rows) {
     testing::internal::CaptureStdout();
