@@ -12,6 +12,7 @@
 #include "app/workflow_steps.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
+#include "flash/programming_link.h"
 #include "flash/read_back.h"
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
@@ -116,6 +117,14 @@ int CUpdateDlg::runBackupOnly() {
   return kAutomaticDone;
 }
 
+bool CUpdateDlg::confirmed(const std::string& question) {
+  if (showBox(question, ui::MessageBoxKind::Question) != ui::MessageBoxAnswer::Yes) return false;
+  // A request to end that came while the question waited answered it as without a terminal:
+  // it is served now, before anything is sent.
+  pumpMessages();
+  return cancelRequested == 0;
+}
+
 int CUpdateDlg::runRestore() {
   m_recorder.m_record.updated = ServiceRecordUpdated{true, ""};
   // The backup is checked whole before the instrument is touched.
@@ -146,16 +155,14 @@ int CUpdateDlg::runRestore() {
     // back, though nothing tells whose backup this instrument takes.
     addStatusLine(withDevice("%s waits in update mode: its identity cannot be checked"));
     if (!m_restoreForce &&
-        showBox(withDevice("%s waits in update mode: its firmware is incomplete\n(an update "
-                           "or a restore was interrupted),\nand its identity cannot be "
-                           "checked.\nRestore the backup into it?"),
-                ui::MessageBoxKind::Question) != ui::MessageBoxAnswer::Yes) {
+        !confirmed(withDevice("%s waits in update mode: its firmware is incomplete\n(an update "
+                              "or a restore was interrupted),\nand its identity cannot be "
+                              "checked.\nRestore the backup into it?"))) {
       addStatusLine("ERROR - restore not confirmed");
       m_refused = true;
       m_refusal = "Restore not confirmed for an instrument whose identity cannot be checked";
       return kAutomaticStopped;
     }
-    m_recorder.m_record.recovered = true;
     m_leftInUpdateMode = true;
   }
 
@@ -170,9 +177,8 @@ int CUpdateDlg::runRestore() {
     // this one's.
     const std::string line = "the backup names no instrument (made in manual mode)";
     if (!m_restoreForce &&
-        showBox(withDevice("The backup names no instrument: it was made in manual mode.\n"
-                           "Restore it onto this %s all the same?"),
-                ui::MessageBoxKind::Question) != ui::MessageBoxAnswer::Yes) {
+        !confirmed(withDevice("The backup names no instrument: it was made in manual mode.\n"
+                              "Restore it onto this %s all the same?"))) {
       addStatusLine("ERROR - " + line);
       m_refused = true;
       m_refusal = "Restore refused: " + line;
@@ -254,6 +260,8 @@ int CUpdateDlg::runRestore() {
   }
   if (auto stop = awaitReboot()) return *stop;
   stopProgressTimer();
+  // Brought back: what the record says of a restore into an unidentified instrument.
+  m_recorder.m_record.recovered = recovering;
   showLastBox("Restore successfully completed.\nEXIT update program.",
               ui::MessageBoxKind::Information, true);
   return kAutomaticDone;

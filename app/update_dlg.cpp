@@ -391,15 +391,16 @@ bool lineLost(int32_t code) {
 bool flashLeftIncomplete() {
   bool erased = false;
   for (const std::string& line : statusLines()) {
-    if (line.ends_with("Delete flash")) erased = true;
-    if (line.ends_with("Update processor firmware completed")) erased = false;
+    // The step's line, whatever its mark ("OK    ", "ERROR ", a code after it).
+    if (line.find("Delete flash") != std::string::npos) erased = true;
+    if (line.find("Update processor firmware completed") != std::string::npos) erased = false;
   }
   return erased;
 }
 
 }  // namespace
 
-void CUpdateDlg::sayNextStep(int32_t code) {
+void CUpdateDlg::sayNextStep(int32_t code, int32_t earlierCode) {
   if (!m_leftInUpdateMode) return;
   if (m_backupOnly) {
     addStatusLine(withDevice(kBackupNextStep));
@@ -407,7 +408,7 @@ void CUpdateDlg::sayNextStep(int32_t code) {
   }
   // A failure of the flash itself has the update's own box; an update interrupted while the
   // flash was incomplete (a cancel, a line that went dead) leaves it waiting in update mode.
-  const bool interrupted = cancelRequested != 0 || lineLost(code);
+  const bool interrupted = cancelRequested != 0 || lineLost(code) || lineLost(earlierCode);
   if (interrupted && flashLeftIncomplete()) addStatusLine(withDevice(kInterruptedNextStep));
 }
 
@@ -417,9 +418,11 @@ int CUpdateDlg::stopForCancel() {
   // The backup alone changes nothing; a restore has begun to erase and program. Their boxes
   // say what to do next; after an update's own box the line says it, written before the box
   // so that the record has it.
-  const char* box = m_backupOnly               ? kBackupCancelledBox
-                    : !m_restoreFolder.empty() ? kRestoreCancelledBox
-                                               : kCancelledBox;
+  const char* box =
+      m_backupOnly ? kBackupCancelledBox
+      : !m_restoreFolder.empty()
+          ? (flashLeftIncomplete() ? kRestoreCancelledBox : kRestoreCancelledUnchangedBox)
+          : kCancelledBox;
   if (box == kCancelledBox) sayNextStep(kResultCancelled);
   showLastBox(box == kCancelledBox ? std::string(box) : withDevice(box), ui::MessageBoxKind::Stop);
   return kAutomaticStopped;

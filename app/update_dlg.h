@@ -72,6 +72,12 @@ inline constexpr const char* kInterruptedNextStep =
     "incomplete: restore a backup (zelupdate restore DIR) or use the manual mode.";
 inline constexpr const char* kBackupNextStep =
     "Next: switch %s off and on; the backup changed nothing in its flash.";
+inline constexpr const char* kNoAnswerAfterBootNextStep =
+    "Next: switch %s off and on. Its processor firmware is in; an option that was to be "
+    "updated is not: update it alone in the manual mode.";
+inline constexpr const char* kRestoreCancelledUnchangedBox =
+    "Restore cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
+    "next run.";
 inline constexpr const char* kRestoreFailedBox =
     "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
     "the restore again.";
@@ -224,11 +230,13 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // that ends now says what to do next.
   bool m_leftInUpdateMode = false;
   // The next step after an update that ended with the instrument in update mode.
-  void sayNextStep(int32_t code);
+  void sayNextStep(int32_t code, int32_t earlierCode = 0);
   // Sets up the engine's read back and backup for the Run that starts.
   void prepareReadBack();
   // The Run's keys verify, differences, backup and restore into the record.
   void noteReadBack();
+  // A question to the technician that a request to end answers No.
+  bool confirmed(const std::string& question);
   // The backup command's and the restore command's runs; results as runAutomaticUpdate.
   int runBackupOnly();
   int runRestore();

@@ -116,7 +116,9 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
   if (!m_jobLoaded) return refuse(message);
   // The processor update erases the job's areas before it programs: an image that runs
   // past them would leave the instrument erased for nothing.
-  if (processorUpdate && checkProgramsFitErasedFlash(programmingJob, message) != kCheckOk) {
+  // (A backup alone programs nothing: its images need not fit.)
+  if (processorUpdate && !m_backupOnly &&
+      checkProgramsFitErasedFlash(programmingJob, message) != kCheckOk) {
     addStatusLine("ERROR - program file does not fit: update aborted");
     noteFailureCode(kCheckProgramNotErased);
     return refuse(message);
@@ -323,7 +325,8 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
     showLastBox(withDevice(kBackupBeforeUpdateFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
-  sayNextStep(second);
+  // A line that went dead in the first try fails the second at once, with another code.
+  sayNextStep(second, first);
   showLastBox("Update processor firmware failed,\nplease retry in Manual Mode",
               ui::MessageBoxKind::Stop);
   return kAutomaticStopped;
@@ -337,7 +340,11 @@ std::optional<int> CUpdateDlg::awaitReboot() {
     noteFailureCode(cancelRequested != 0 ? kResultCancelled : kResultNoAnswerAfterBoot);
     if (cancelRequested != 0) return stopForCancel();
     // No box of its own: the line says what to do.
-    sayNextStep(kResultNoAnswerAfterBoot);
+    if (m_backupOnly || !m_restoreFolder.empty()) {
+      sayNextStep(kResultNoAnswerAfterBoot);
+    } else {
+      addStatusLine(withDevice(kNoAnswerAfterBootNextStep));
+    }
     return kAutomaticStopped;
   }
   markOk();
