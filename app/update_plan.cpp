@@ -18,22 +18,21 @@ double lineSeconds(double bytes, double baud) {
   return baud > 0 ? bytes * kBitsPerCharacter / baud : 0.0;
 }
 
-// Length byte and checksum of every packet; the target's packets cross the line twice,
-// since each of their bytes waits for the host's echo.
+// Length byte and checksum of every packet.
 constexpr double kPacketFrameBytes = 3;
 // The transfer program's length, two addresses and checksum.
 constexpr double kTransferFrameBytes = 14;
-// A program-data request: command, bus, chip, address, count; the acknowledgement (2 data
-// bytes) and the answer (2) that follow it.
+// A program-data request: command, bus, chip, address, count; then what the target sends:
+// the acknowledgement (2 data bytes) and the answer (2).
 constexpr double kProgramPacketBytes = 9 + kPacketFrameBytes;
-constexpr double kProgramAnswerBytes = 2 * ((2 + kPacketFrameBytes) + (2 + kPacketFrameBytes));
+constexpr double kProgramAnswerBytes = (2 + kPacketFrameBytes) + (2 + kPacketFrameBytes);
 // A DSP write request: command and address; its acknowledgement and status answer (5).
 constexpr double kDspPacketBytes = 5 + kPacketFrameBytes;
-constexpr double kDspAnswerBytes = 2 * ((2 + kPacketFrameBytes) + (5 + kPacketFrameBytes));
+constexpr double kDspAnswerBytes = (2 + kPacketFrameBytes) + (5 + kPacketFrameBytes);
 // An upload request (command, bus, address, count), its acknowledgement, and the answer's
 // header (code, address, count) around the data.
 constexpr double kUploadRequestBytes = 10 + kPacketFrameBytes;
-constexpr double kUploadAnswerBytes = 2 * (2 + kPacketFrameBytes) + 2 * (10 + kPacketFrameBytes);
+constexpr double kUploadAnswerBytes = (2 + kPacketFrameBytes) + (10 + kPacketFrameBytes);
 // The target's turnaround and programming time per packet, beyond what the line takes.
 constexpr double kPacketTurnaroundSeconds = 0.00035;
 // The target sums the programmed image for its checksum at about a microsecond a byte.
@@ -42,12 +41,26 @@ constexpr double kDspChecksumSeconds = 0.05;
 // An instrument boots its new firmware in about this time.
 constexpr double kBootSeconds = 20;
 
-// Data sent in packets of chunk bytes, each with its fixed part and its answers.
+// The link after the loader has switched it: its speed, and what each byte the target sends
+// waits for its echo beyond the line's time.
+struct Link {
+  double baud;
+  double echoWaitSeconds;
+};
+
+// Bytes the target sends: each crosses the line, its echo crosses back, and the echo's delays
+// pass before the target sends the next one.
+double targetBytesSeconds(double bytes, const Link& link) {
+  return 2 * lineSeconds(bytes, link.baud) + bytes * link.echoWaitSeconds;
+}
+
+// Data sent in packets of chunk bytes, each with its fixed part and the target's answers. The
+// target echoes the host's bytes as they come, so these cross the line once.
 double packetSeconds(double bytes, uint32_t chunk, double packetBytes, double answerBytes,
-                     double baud) {
+                     const Link& link) {
   const double packets = std::ceil(bytes / chunk);
-  return lineSeconds(bytes + packets * (packetBytes + answerBytes), baud) +
-         packets * kPacketTurnaroundSeconds;
+  return lineSeconds(bytes + packets * packetBytes, link.baud) +
+         targetBytesSeconds(packets * answerBytes, link) + packets * kPacketTurnaroundSeconds;
 }
 
 // Typical data-sheet erase times of the flash chips: one block of one chip (the chips of a
@@ -106,11 +119,17 @@ uint64_t eraseAreaBytes(const ProgrammingJob& job) {
 
 }  // namespace
 
-double uploadSeconds(double bytes, double baud) {
+double echoWaitSeconds(const EchoDelays& delays) {
+  return (kHostEchoTurnaroundMs + delays.adapterLatencyMs + delays.networkRoundTripMs) / 1000;
+}
+
+double uploadSeconds(double bytes, double baud, const EchoDelays& echo) {
   const double packets = std::max(1.0, std::ceil(bytes / kUploadChunkSize));
-  // The data crosses the line twice: each byte the target sends waits for its echo. The
-  // target reads the flash at about a microsecond a byte.
-  return lineSeconds(2 * bytes + packets * (kUploadRequestBytes + kUploadAnswerBytes), baud) +
+  const Link link{baud, echoWaitSeconds(echo)};
+  // The data comes from the target and waits for its echo byte by byte. The target reads the
+  // flash at about a microsecond a byte.
+  return lineSeconds(packets * kUploadRequestBytes, baud) +
+         targetBytesSeconds(bytes + packets * kUploadAnswerBytes, link) +
          packets * kPacketTurnaroundSeconds + bytes * kChecksumSecondsPerByte;
 }
 
@@ -118,6 +137,7 @@ double estimatedUpdateSeconds(const UpdatePlanInput& input) {
   if (input.job == nullptr) return 0;
   const ProgrammingJob& job = *input.job;
   const double baud = job.baud;
+  const Link link{baud, echoWaitSeconds(input.echo)};
   double seconds = 0;
   // Loader and transfer program go out once per update, twice when the instrument boots
   // between the processor and the option update.
@@ -130,20 +150,20 @@ double estimatedUpdateSeconds(const UpdatePlanInput& input) {
       seconds += preparations * lineSeconds(bytes + kTransferFrameBytes, baud);
     } else if (file.role == "program") {
       seconds +=
-          packetSeconds(bytes, kProgramChunkSize, kProgramPacketBytes, kProgramAnswerBytes, baud);
+          packetSeconds(bytes, kProgramChunkSize, kProgramPacketBytes, kProgramAnswerBytes, link);
       // The target adds up what it programmed for the checksum.
       seconds += bytes * kChecksumSecondsPerByte;
-      if (input.verify) seconds += uploadSeconds(bytes, baud);
+      if (input.verify) seconds += uploadSeconds(bytes, baud, input.echo);
     } else if (file.role == "option") {
       seconds += kDspEraseWaitMs / 1000.0 + kDspChecksumSeconds;
-      seconds += packetSeconds(bytes, kDspDataAreaSize, kDspPacketBytes, kDspAnswerBytes, baud);
+      seconds += packetSeconds(bytes, kDspDataAreaSize, kDspPacketBytes, kDspAnswerBytes, link);
     }
   }
   for (int i = 0; i < job.eraseCount && i < kMaxJobEntries; ++i) {
     seconds += eraseSeconds(job, job.eraseAreas[i]);
   }
   if (!input.backupFolder.empty())
-    seconds += uploadSeconds(static_cast<double>(eraseAreaBytes(job)), baud);
+    seconds += uploadSeconds(static_cast<double>(eraseAreaBytes(job)), baud, input.echo);
   if (input.intermediateBoot) seconds += kBootSeconds;
   if (input.intermediateBoot) seconds += input.dspPowerOnWaitMs / 1000.0;
   return seconds;

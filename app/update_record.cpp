@@ -2,6 +2,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/port_echo_delays.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/update_plan.h"
@@ -107,6 +108,9 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
   input.intermediateBoot = m_intermediateBoot != 0;
   input.verify = m_verify;
   input.backupFolder = m_backupFolder;
+  // The port is still open from the identification.
+  input.echo = portEchoDelays(platform::comPortDevice(m_session.m_comm.m_portNo),
+                              m_session.m_comm.m_port.get());
   m_plan = updatePlanLines(input);
   return true;
 }

@@ -3,18 +3,30 @@
 // and then the real automatic update of the same instrument, each in the console front
 // end. Prints per variant the estimate, the simulated seconds from the switch into update
 // mode to the run's last status line, and the estimate's error.
+//
+// With --real, one variant (B20 without a boot between, the instrument's defaults otherwise)
+// at real speed, where every byte the instrument sends waits for the host's real echo: on a
+// sim: port in this process, or with --network through `zelupdate simulate --rfc2217` on
+// loopback; --verify reads the image back. (A pseudo-terminal of `zelupdate simulate --pty`
+// has no modem lines, so the update cannot switch the instrument into update mode there.)
+//
+//   bench_dry_run_estimate [--real [--verify] [--network]]
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "cli/command_line.h"
 #include "cli/console_run.h"
+#include "platform/child_process.h"
 #include "platform/clock.h"
 #include "run/run_state.h"
 #include "sim/simulator_support.h"
@@ -88,9 +100,125 @@ double estimateIn(const std::string& outputFile) {
   return -1;
 }
 
+// The instrument's options of the real-speed variant.
+constexpr const char* kRealInstrument = "hw=0x11000";
+// The server prints where it listens within this time.
+constexpr int kServerStartMs = 5000;
+
+// `zelupdate simulate` serving the real-speed variant on loopback over RFC 2217. Its first
+// line names the port.
+class SimulateServer {
+ public:
+  bool start(std::string& port) {
+    const std::vector<std::string> argv = {ZEL_PROGRAM, "simulate", "--rfc2217", "0",
+                                           kRealInstrument};
+    std::string why;
+    if (!m_child.start(argv, std::string(), &why)) {
+      std::fprintf(stderr, "cannot start %s: %s\n", ZEL_PROGRAM, why.c_str());
+      return false;
+    }
+    std::string output;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerStartMs);
+    while (output.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
+      char chunk[256];
+      const int got = m_child.readOutput(chunk, sizeof chunk);
+      if (got < 0) break;
+      if (got == 0) platform::waitForChildren({&m_child}, -1, 100);
+      output.append(chunk, static_cast<size_t>(std::max(got, 0)));
+    }
+    if (output.find('\n') == std::string::npos) {
+      std::fprintf(stderr, "the simulator said no port: %s\n", output.c_str());
+      return false;
+    }
+    port = output.substr(0, output.find('\n'));
+    return true;
+  }
+  ~SimulateServer() {
+    if (!m_child.running()) return;
+    m_child.terminate();
+    platform::ChildExit ended;
+    m_child.wait(true, ended);
+  }
+
+ private:
+  platform::ChildProcess m_child;
+};
+
+struct Outcome {
+  double estimate = -1;
+  double measured = 0;
+  bool failed = false;
+};
+
+// The dry run and then the update on one port.
+Outcome planAndUpdate(ConsoleRunRequest request, const CommonOptions& common) {
+  Outcome outcome;
+  request.assumeYes = true;
+  request.dryRun = true;
+  outcome.failed = runQuietly(request, common, "dry-run.txt") != 0;
+  outcome.estimate = estimateIn("dry-run.txt");
+  UpdateClock clock;
+  addStatusListObserver(&clock);
+  request.dryRun = false;
+  outcome.failed = runQuietly(request, common, "run.txt") != 0 || outcome.failed;
+  removeStatusListObserver(&clock);
+  outcome.measured = clock.seconds();
+  return outcome;
+}
+
+double errorPercent(const Outcome& outcome) {
+  return outcome.measured > 0 ? (outcome.estimate - outcome.measured) / outcome.measured * 100 : 0;
+}
+
+int virtualVariants(const CommonOptions& common) {
+  std::printf("%-20s %10s %10s %8s\n", "variant", "estimate", "simulated", "error");
+  double worst = 0;
+  for (const Variant& variant : kVariants) {
+    ConsoleRunRequest request;
+    request.port = variant.instrument;
+    const Outcome outcome = planAndUpdate(request, common);
+    const double error = errorPercent(outcome);
+    worst = std::max(worst, std::fabs(error));
+    std::printf("%-20s %9.0fs %9.1fs %+7.1f%%%s\n", variant.name, outcome.estimate,
+                outcome.measured, error, outcome.failed ? "  (a run failed)" : "");
+  }
+  std::printf("largest error %.1f %%\n", worst);
+  return 0;
+}
+
+int realVariant(const CommonOptions& common, bool verify, bool network) {
+  ConsoleRunRequest request;
+  request.verify = verify;
+  SimulateServer server;
+  if (network) {
+    if (!server.start(request.port)) return 1;
+  } else {
+    request.port = std::string("sim:") + kRealInstrument + ",speed=real";
+  }
+  std::printf("%s%s at real speed\n", request.port.c_str(), verify ? " with --verify" : "");
+  std::fflush(stdout);
+  const Outcome outcome = planAndUpdate(request, common);
+  std::printf("estimate %.0f s, measured %.1f s, error %+.1f %%%s\n", outcome.estimate,
+              outcome.measured, errorPercent(outcome), outcome.failed ? "  (a run failed)" : "");
+  return outcome.failed ? 1 : 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bool real = false, verify = false, network = false, unknown = false;
+  for (int i = 1; i < argc && !unknown; ++i) {
+    bool* flag = std::strcmp(argv[i], "--real") == 0      ? &real
+                 : std::strcmp(argv[i], "--verify") == 0  ? &verify
+                 : std::strcmp(argv[i], "--network") == 0 ? &network
+                                                          : nullptr;
+    unknown = flag == nullptr;
+    if (flag) *flag = true;
+  }
+  if (unknown || (argc > 1 && !real)) {
+    std::fprintf(stderr, "usage: %s [--real [--verify] [--network]]\n", argv[0]);
+    return 2;
+  }
   installSimulatorBackend();
   char folder[] = "/tmp/zel_estimate_XXXXXX";
   if (!::mkdtemp(folder) || writeSampleUpdateSet(folder) != 0 || ::chdir(folder) != 0) {
@@ -101,29 +229,5 @@ int main() {
   common.programPath = "zelupdate";
   common.settingsFile = std::string(folder) + "/zelupdate.ini";
   common.noHistory = true;
-
-  std::printf("%-20s %10s %10s %8s\n", "variant", "estimate", "simulated", "error");
-  double worst = 0;
-  for (const Variant& variant : kVariants) {
-    ConsoleRunRequest request;
-    request.port = variant.instrument;
-    request.assumeYes = true;
-    request.dryRun = true;
-    const int planned = runQuietly(request, common, "dry-run.txt");
-    const double estimate = estimateIn("dry-run.txt");
-
-    UpdateClock clock;
-    addStatusListObserver(&clock);
-    request.dryRun = false;
-    const int updated = runQuietly(request, common, "run.txt");
-    removeStatusListObserver(&clock);
-
-    const double simulated = clock.seconds();
-    const double error = simulated > 0 ? (estimate - simulated) / simulated * 100 : 0;
-    worst = std::max(worst, std::fabs(error));
-    std::printf("%-20s %9.0fs %9.1fs %+7.1f%%%s\n", variant.name, estimate, simulated, error,
-                planned == 0 && updated == 0 ? "" : "  (a run failed)");
-  }
-  std::printf("largest error %.1f %%\n", worst);
-  return 0;
+  return real ? realVariant(common, verify, network) : virtualVariants(common);
 }

@@ -33,6 +33,7 @@ class ForwardingSerialDevice : public SerialDevice {
   bool setRts() override { return m_inner->setRts(); }
   bool setDtr() override { return m_inner->setDtr(); }
   bool clearDtr() override { return m_inner->clearDtr(); }
+  ReceiveDelays receiveDelays() const override { return m_inner->receiveDelays(); }
 
  protected:
   std::unique_ptr<SerialDevice> m_inner;

@@ -51,6 +51,15 @@ enum class PortFailure : uint8_t {
 
 enum class ReadResult { Byte, Empty, Failed };
 
+// What holds up a byte from the far end on its way to this program, beyond its time on the
+// line, as far as the device knows it (0: none, or unknown). Where the far end sends its next
+// byte only once this program's echo of the last one is back (the programming link), every
+// byte it sends costs this much once more.
+struct ReceiveDelays {
+  uint32_t adapterLatencyUs = 0;    // the host's adapter holds received bytes this long
+  uint32_t networkRoundTripUs = 0;  // a network port: a request to the server and its answer
+};
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
@@ -88,6 +97,10 @@ class SerialDevice {
   virtual bool setRts() = 0;
   virtual bool setDtr() = 0;
   virtual bool clearDtr() = 0;
+
+  // Meaningful while the device is open; a local port's adapter is known to the serial
+  // inventory instead (serial/serial_inventory.h).
+  virtual ReceiveDelays receiveDelays() const { return {}; }
 };
 
 }  // namespace platform

@@ -103,6 +103,11 @@ const SerialDeviceInfo* findSerialDevice(const std::vector<SerialDeviceInfo>& de
   return nullptr;
 }
 
+int latencyWhileHeldMs(const SerialDeviceInfo& info) {
+  if (info.latencyMs < 0) return 0;
+  return info.latencyLoweredWhileOpen ? std::min(info.latencyMs, kLowLatencyMs) : info.latencyMs;
+}
+
 void sortSerialDevices(std::vector<SerialDeviceInfo>& devices) {
   std::sort(devices.begin(), devices.end(),
             [](const SerialDeviceInfo& a, const SerialDeviceInfo& b) {

@@ -40,6 +40,14 @@ struct SerialDeviceInfo {
   bool latencyLoweredWhileOpen = false;
 };
 
+// What low-latency mode sets an adapter's latency timer to.
+inline constexpr int kLowLatencyMs = 1;
+
+// The latency timer in effect while this program holds the port, in ms: at most
+// kLowLatencyMs where the backend's low-latency mode lowers it, else latencyMs; 0 where the
+// port has none or it is unknown.
+int latencyWhileHeldMs(const SerialDeviceInfo& info);
+
 // Where the lists are read: the roots are parameters so that a fake tree can stand in
 // (Linux only; Windows asks the system).
 struct SerialInventoryRoots {

@@ -96,6 +96,12 @@ class SimDevice : public platform::SerialDevice {
   bool setRts() override { return setLine(&Instrument::hostSetRts, true); }
   bool setDtr() override { return setLine(&Instrument::hostSetDtr, true); }
   bool clearDtr() override { return setLine(&Instrument::hostSetDtr, false); }
+  // The adapter of the `latency` option; the line itself is in-process.
+  platform::ReceiveDelays receiveDelays() const override {
+    platform::ReceiveDelays delays;
+    delays.adapterLatencyUs = m_instrument->options.latencyMs * 1000;
+    return delays;
+  }
 
  private:
   bool setLine(void (Instrument::*set)(bool), bool on) {

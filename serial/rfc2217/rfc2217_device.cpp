@@ -217,6 +217,7 @@ void Rfc2217Device::resetState() {
   m_purgingInput = false;
   m_settings = LineSettings{};
   m_lineFreeAtUs = 0;
+  m_roundTripUs = 0;
   m_pendingOutput.clear();
   m_inputHead = 0;
   m_inputCount = 0;
@@ -283,10 +284,12 @@ bool Rfc2217Device::negotiate(int64_t deadlineMs) {
   appendComPort(out, kSetControl, kControlDtrOn);
   appendComPort(out, kSetControl, kControlRtsOn);
   appendBaudRate(out, 0);
+  const int64_t askedAtUs = monotonicUs();
   if (!send(out, deadlineMs)) return false;
   const uint8_t codes[4] = {kSetBaudRate, kSetDataSize, kSetParity, kSetStopSize};
   for (size_t i = 0; i < 4; ++i) {
     if (!awaitAnswer(codes[i], before[i], deadlineMs)) return false;
+    if (i == 0) noteRoundTrip(askedAtUs);
   }
   if (!awaitAnswer(kSetBaudRate, before[0] + 1, deadlineMs)) return false;
   // The mask is confirmed by its own answer or by the notification that some servers send
@@ -349,6 +352,7 @@ bool Rfc2217Device::park() {
   parked.modemLinesAbsent = m_modemLinesAbsent;
   parked.modemLineAnswered = m_modemLineAnswered;
   parked.settings = m_settings;
+  parked.roundTripUs = m_roundTripUs;
   ConnectionPark::shared().put(std::move(parked), kParkMs);
   resetState();
   return true;
@@ -365,6 +369,7 @@ bool Rfc2217Device::resume() {
   m_modemLinesAbsent = parked.modemLinesAbsent;
   m_modemLineAnswered = parked.modemLineAnswered;
   m_settings = parked.settings;
+  m_roundTripUs = parked.roundTripUs;
   // What came while the port was closed is lost, as on a closed local port; a connection
   // that broke meanwhile is replaced by a new one.
   pump(0);
@@ -382,9 +387,13 @@ bool Rfc2217Device::resume() {
   std::vector<uint8_t> out;
   appendComPort(out, kSetModemStateMask, kModemStateMask);
   const int64_t deadline = monotonicMs() + kNegotiationTimeoutMs;
+  const int64_t askedAtUs = monotonicUs();
   if (send(out, deadline)) {
     while (answerCount(kSetModemStateMask) + answerCount(kNotifyModemState) == before) {
       if (remainingMs(deadline) <= 0 || !pump(remainingMs(deadline))) break;
+    }
+    if (answerCount(kSetModemStateMask) + answerCount(kNotifyModemState) != before) {
+      noteRoundTrip(askedAtUs);
     }
   }
   modemLine(kControlDtrOn, kModemLineAnswerMs);
@@ -395,6 +404,19 @@ bool Rfc2217Device::resume() {
     return false;
   }
   return true;
+}
+
+void Rfc2217Device::noteRoundTrip(int64_t askedAtUs) {
+  // The smallest sample: a busy moment of either machine makes one longer, never shorter.
+  const int64_t took = std::max<int64_t>(1, monotonicUs() - askedAtUs);
+  if (took > UINT32_MAX) return;
+  if (m_roundTripUs == 0 || took < m_roundTripUs) m_roundTripUs = static_cast<uint32_t>(took);
+}
+
+ReceiveDelays Rfc2217Device::receiveDelays() const {
+  ReceiveDelays delays;
+  delays.networkRoundTripUs = m_roundTripUs;
+  return delays;
 }
 
 void Rfc2217Device::markDisconnected() {

@@ -87,6 +87,11 @@ class Rfc2217Device : public SerialDevice {
   bool setRts() override;
   bool setDtr() override;
   bool clearDtr() override;
+  // The network's round trip: the smallest time from a request sent at an open (the
+  // negotiation's queries, the modem-state mask of a kept connection) to the server's answer
+  // that this connection has seen. It counts the server's turnaround as well: each byte the
+  // server's port receives waits for that much before this program's echo is back there.
+  ReceiveDelays receiveDelays() const override;
 
   // True once the connection broke while open.
   bool disconnected() const { return m_disconnected; }
@@ -131,6 +136,8 @@ class Rfc2217Device : public SerialDevice {
   // waits for its answer.
   bool modemLine(uint8_t value, int waitMs);
   bool heldNow() const;
+  // Takes the time from `askedAtUs` to now as a round trip to the server.
+  void noteRoundTrip(int64_t askedAtUs);
   void markDisconnected();
   void resetState();
 
@@ -160,6 +167,7 @@ class Rfc2217Device : public SerialDevice {
   LineSettings m_settings{};
   // Real time at which the bytes written so far will have left the server's serial line.
   int64_t m_lineFreeAtUs = 0;
+  uint32_t m_roundTripUs = 0;  // the smallest round trip seen; 0: none yet
   std::vector<uint8_t> m_pendingOutput;
   std::vector<uint8_t> m_input;  // ring buffer of received data bytes
   size_t m_inputHead = 0;

@@ -37,6 +37,7 @@ struct ParkedConnection {
   bool modemLinesAbsent = false;
   bool modemLineAnswered = false;
   LineSettings settings{};
+  uint32_t roundTripUs = 0;  // the smallest round trip seen on the connection; 0: none yet
 };
 
 class ConnectionPark {

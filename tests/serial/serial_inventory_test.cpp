@@ -76,3 +76,23 @@ TEST(SerialInventory, order_and_lookup) {
 }
 
 }  // namespace
+
+// The latency that every echoed byte of the programming link waits for while the port is held.
+TEST(SerialInventory, latency_while_held) {
+  const struct {
+    int latencyMs;
+    bool lowered;
+    int expected;
+  } rows[] = {
+      {16, true, 1},    // Linux' FTDI driver at its default: low-latency mode makes it 1 ms
+      {16, false, 16},  // Windows' FTDI driver: the device's parameters stand
+      {2, false, 2},   {0, true, 0},  // already below what low-latency mode sets
+      {-1, false, 0},                 // no latency timer (a built-in UART, a CDC adapter)
+  };
+  for (const auto& row : rows) {
+    SerialDeviceInfo info;
+    info.latencyMs = row.latencyMs;
+    info.latencyLoweredWhileOpen = row.lowered;
+    EXPECT_EQ(platform::latencyWhileHeldMs(info), row.expected) << row.latencyMs << row.lowered;
+  }
+}

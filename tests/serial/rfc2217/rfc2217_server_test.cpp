@@ -384,6 +384,30 @@ TEST(NetworkPort, ReopenKeepsTheConnectionWithTheLinesDroppedInBetween) {
   port.close();
 }
 
+// The round trip to the server is taken from an answer of the open, and a reopen that takes
+// over the kept connection keeps the smallest one seen.
+TEST(NetworkPort, RoundTripIsKnownFromTheOpenAndKeptOverAReopen) {
+  ServerScript script;
+  ScriptedServer server(script);
+  MappedPort mapped(server.portName());
+  CComm port;
+  port.m_portNo = kNetPort;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(port.open(), 0);
+  const auto opening = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - start);
+  const uint32_t first = port.m_port->receiveDelays().networkRoundTripUs;
+  EXPECT_GT(first, 0u);
+  // One answer of the open, not the whole open with its several exchanges.
+  EXPECT_LT(first, opening.count());
+  port.m_baudRate = 19200;
+  ASSERT_EQ(port.open(), 0);
+  const uint32_t again = port.m_port->receiveDelays().networkRoundTripUs;
+  EXPECT_GT(again, 0u);
+  EXPECT_LE(again, first);
+  port.close();
+}
+
 TEST(NetworkPort, ProbeTellsFreeInUseAndAbsent) {
   ServerScript script;
   ScriptedServer server(script);
