@@ -33,11 +33,7 @@ class BackupFolderCommand : public Command {
       }
     }
     if (m_folder.empty()) return "no backup folder given";
-    if (!common.historyFile.empty() && !common.noHistory) {
-      if (std::string why = cli::outputFileProblem(common.historyFile); !why.empty()) {
-        return "--history: " + why;
-      }
-    }
+    if (std::string why = cli::historyFileProblem(common); !why.empty()) return why;
     return std::string();
   }
 

@@ -123,11 +123,7 @@ class FleetCommand final : public Command {
         !refusal.empty()) {
       return refusal;
     }
-    if (!common.historyFile.empty() && !common.noHistory) {
-      if (std::string why = cli::outputFileProblem(common.historyFile); !why.empty()) {
-        return "--history: " + why;
-      }
-    }
+    if (std::string why = cli::historyFileProblem(common); !why.empty()) return why;
     if (!m_options.reportFile.empty()) {
       if (std::string why = checkReportFile(m_options.reportFile); !why.empty()) return why;
       if (std::string why = cli::outputFileProblem(m_options.reportFile); !why.empty()) {

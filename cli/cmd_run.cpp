@@ -53,11 +53,7 @@ class RunCommand final : public Command {
         return "--port: " + why;
       }
     }
-    if (!common.historyFile.empty() && !common.noHistory) {
-      if (std::string why = cli::outputFileProblem(common.historyFile); !why.empty()) {
-        return "--history: " + why;
-      }
-    }
+    if (std::string why = cli::historyFileProblem(common); !why.empty()) return why;
     if (!m_request.fleetRecordFile.empty()) {
       if (std::string why = cli::outputFileProblem(m_request.fleetRecordFile); !why.empty()) {
         return "--fleet-record: " + why;

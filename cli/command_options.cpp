@@ -123,6 +123,12 @@ std::string outputFileProblem(const std::string& path) {
   return std::string();
 }
 
+std::string historyFileProblem(const CommonOptions& common) {
+  if (common.historyFile.empty() || common.noHistory) return std::string();
+  const std::string why = outputFileProblem(common.historyFile);
+  return why.empty() ? why : "--history: " + why;
+}
+
 CLI::Validator yesNoValue() {
   return valueCheck("yes or no", [](const std::string& v) { return parseYesNo(v).has_value(); });
 }

@@ -37,6 +37,9 @@ std::string takePort(const std::string& text, const std::string& settingsFile, s
 // right to write. Empty when it can be. Said before anything starts, so that nothing done
 // is lost for want of its record.
 std::string outputFileProblem(const std::string& path);
+// outputFileProblem for the history named by --history, as "--history: ..."; empty when none
+// is named (the default one's folder is made) or no record is kept.
+std::string historyFileProblem(const CommonOptions& common);
 
 // Checks that turn into a parse error naming the option; the same check wherever the kind is
 // taken.
