@@ -203,8 +203,8 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   bool preflightCheck(bool processorUpdate, int32_t optionKind,
                       const char* configFile = kProgrammingConfigFile);
   // The run stops before update mode: the reason kept for the record and shown in a stop
-  // box, the progress timer stopped. Returns false.
-  bool refuse(const std::string& reason);
+  // box, the progress timer stopped, then the line of `after` added. Returns false.
+  bool refuse(const std::string& reason, const StepsAfterLastBox& after = {});
   // The service record: started by Run, the instrument noted when identified, finished and
   // handed over once, when the run's outcome is known: before its last box, else when Run
   // ends.

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/dialog_templates.h"
 #include "app/flash_backup.h"
 #include "app/port_access.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
+#include "app/update_set_folder.h"
 #include "app/workflow_steps.h"
 #include "dsp/dsp_programming.h"
 #include "flash/config/config_check.h"
@@ -47,6 +49,15 @@ constexpr LostOption kLostOptions[] = {
 };
 constexpr const char* kLostUnknownOption =
     "ERROR - Bxx not detected.\nProcessor Hardware update failed.\nPlease retry in Manual Mode.";
+
+// The end of the check's message about an update file that is missing or empty
+// ("Bootstraploader ROMWRITE.URL not accessible").
+constexpr std::string_view kNotAccessible = " not accessible";
+
+// After the box about an update file that could not be read: where it was looked for.
+StepsAfterLastBox folderLookedIn() {
+  return {.failedStepCode = 0, .line = "Update files looked for in " + currentFolderText()};
+}
 
 }  // namespace
 
@@ -113,7 +124,10 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
   m_jobLoaded = loaded == 0;
   // A job that fails its check was read: the record lists the files it names.
   m_jobRead = m_jobLoaded || loaded == kCheckJobInvalid;
-  if (!m_jobLoaded) return refuse(message);
+  if (!m_jobLoaded) {
+    const bool missingFile = message.ends_with(kNotAccessible);
+    return refuse(message, missingFile ? folderLookedIn() : StepsAfterLastBox{});
+  }
   // The processor update erases the job's areas before it programs: an image that runs
   // past them would leave the instrument erased for nothing.
   // (A backup alone programs nothing: its images need not fit.)
@@ -146,14 +160,15 @@ bool CUpdateDlg::preflightCheck(bool processorUpdate, int32_t optionKind, const 
   if (platform::regularFileSize(path, bytes) && bytes > 0 && reader.open(path)) return true;
   addStatusLine("ERROR - DSP file could not be opened");
   noteFailureCode(kResultDspFailed);
-  return refuse(std::string("DSP file ") + image + " not accessible");
+  return refuse(std::string("DSP file ") + image + " not accessible", folderLookedIn());
 }
 
-bool CUpdateDlg::refuse(const std::string& reason) {
+bool CUpdateDlg::refuse(const std::string& reason, const StepsAfterLastBox& after) {
   m_refused = true;
   m_refusal = reason;
   stopProgressTimer();
-  showLastBox(reason, ui::MessageBoxKind::Stop);
+  showLastBox(reason, ui::MessageBoxKind::Stop, false, after);
+  if (!after.line.empty()) addStatusLine(after.line);
   return false;
 }
 

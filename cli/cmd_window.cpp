@@ -1,5 +1,6 @@
 // zelupdate without a command: the main dialog in the desktop window.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,13 +8,18 @@
 #include "app/dialog_templates.h"
 #include "app/service_record.h"
 #include "app/update_app.h"
+#include "app/update_set_folder.h"
 #include "cli/command_line.h"
 #include "cli/console_run.h"
+#include "platform/path_text.h"
 #include "platform/profile.h"
+#include "platform/program_path.h"
+#include "platform/user_folders.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "sim/simulator_support.h"
 #include "ui/history_view.h"
+#include "ui/update_set_folder.h"
 
 #if defined(ZEL_HAVE_QT)
 #include "frontends/qt/qt_host.h"
@@ -53,6 +59,39 @@ void installHistoryProvider(const CommonOptions& common) {
     return table;
   });
 }
+
+// A file named relative to the folder the program was started in, as an absolute path: the
+// window moves into its update set folder.
+std::string absoluteFile(const std::string& file) {
+  if (file.empty() || file == "-") return file;
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::absolute(platform::pathFromUtf8(file), error);
+  return error ? file : platform::utf8FromPath(path);
+}
+
+// The update set folder: decided and entered before the dialog starts, then offered in the
+// window's system menu. Returns the folder's keeper, which the menu uses while it lives.
+std::unique_ptr<CUpdateSetFolder> enterUpdateSetFolder(const std::string& settingsFile) {
+  auto folder = std::make_unique<CUpdateSetFolder>();
+  folder->m_settingsFile = settingsFile;
+  StartFolderInputs in;
+  in.settingsFile = settingsFile;
+  in.current = currentFolderText();
+  const std::string setting =
+      platform::getPrivateProfileString(kWindowSection, kUpdateSetFolderKey, "", settingsFile);
+  in.setting = absoluteFile(setting);
+  const std::filesystem::path program = platform::pathFromUtf8(platform::programPath());
+  if (program.has_parent_path()) in.programFolder = platform::utf8FromPath(program.parent_path());
+  in.userFolder = platform::userUpdateSetFolder();
+  const std::string problem = folder->start(in);
+  CUpdateSetFolder* keeper = folder.get();
+  ui::setUpdateSetFolderService(
+      {.folder = [keeper] { return keeper->m_folder; },
+       .use = [keeper](const std::string& chosen) { return keeper->choose(absoluteFile(chosen)); },
+       .startProblem = problem,
+       .chooser = {}});
+  return folder;
+}
 #endif
 
 }  // namespace
@@ -90,9 +129,14 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
 #else
   namespace host = ui::win32;
 #endif
+  // The settings and history files stay where they were named once the window has moved into
+  // its update set folder.
+  CommonOptions fixed = common;
+  fixed.historyFile = absoluteFile(common.historyFile);
+  const std::string settingsFile = absoluteFile(settingsFileFor(common));
+  platform::setSettingsFileOverride(settingsFile);
   // A simulated instrument on the start port runs on the clock its speed option asks for;
   // a real device keeps the real clock.
-  const std::string settingsFile = settingsFileFor(common);
   platform::loadComPortMapping(settingsFile);
   const std::string clockError =
       installClockForDevice(platform::comPortDevice(startPortNumber(settingsFile)));
@@ -100,6 +144,7 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
     std::fprintf(stderr, "zelupdate: %s\n", clockError.c_str());
     return kExitUsage;
   }
+  const std::unique_ptr<CUpdateSetFolder> updateSetFolder = enterUpdateSetFolder(settingsFile);
   const std::unique_ptr<ui::DialogHost> window =
       host::createDialogHost({.transferBarId = kIdcTransferBar,
                               .transferredBytes = [] { return static_cast<uint64_t>(bytesSent); }});
@@ -107,15 +152,16 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
   // Started from the Start menu, the program's own console window would stand beside it.
   ui::win32::releaseOwnConsole();
 #endif
-  installHistoryProvider(common);
+  installHistoryProvider(fixed);
   CUpdateApp application;
-  const std::string historyFile = historyFileFor(common);
+  const std::string historyFile = historyFileFor(fixed);
   application.m_recordRun = [&historyFile](ServiceRecord& record) {
     record.frontEnd = "window";
     keepServiceRecord(historyFile, record);
   };
   const int status = application.run(*window, args, common.programPath);
   ui::setHistoryProvider({});
+  ui::setUpdateSetFolderService({});
   return status;
 #endif
 }

@@ -53,6 +53,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/zelupdate.bash-completion
 # The manual beside its pictures, as its links name them; the window shows its own copy.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/manual.md ${CMAKE_SOURCE_DIR}/docs/window-run.png
               ${CMAKE_SOURCE_DIR}/docs/config.png ${CMAKE_SOURCE_DIR}/docs/window-run-win32.png
+              ${CMAKE_SOURCE_DIR}/docs/window-menu.png ${CMAKE_SOURCE_DIR}/docs/window-menu-win32.png
               ${zel_pkg}/copyright ${zel_pkg}/changelog.gz
               ${zel_pkg}/changelog.Debian.gz
         DESTINATION ${zel_doc})

@@ -34,7 +34,9 @@ endif()
 
 set(ZEL_MANUAL_PICTURES ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
                         ${CMAKE_SOURCE_DIR}/docs/window-run-win32.png
-                        ${CMAKE_SOURCE_DIR}/docs/config-win32.png)
+                        ${CMAKE_SOURCE_DIR}/docs/config-win32.png
+                        ${CMAKE_SOURCE_DIR}/docs/window-menu.png
+                        ${CMAKE_SOURCE_DIR}/docs/window-menu-win32.png)
 if(ZEL_PANDOC)
   add_custom_command(
     OUTPUT ${CMAKE_BINARY_DIR}/manual.html

@@ -5,7 +5,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -19,14 +21,17 @@
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QTextOption>
+#include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <optional>
 
 #include "frontends/qt/qt_host.h"
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/text_viewers.h"
 #include "platform/clock.h"
 #include "ui/history_view.h"
+#include "ui/update_set_folder.h"
 
 namespace ui::qt {
 namespace {
@@ -43,6 +48,8 @@ constexpr int kLabelGapUnits = 12;
 constexpr int kRowSlackUnits = 4;
 // The context menu's entry for the service history (not a command of the dialog).
 constexpr int kHistoryMenuCommand = -2;
+// The context menu's entry for the update set folder.
+constexpr int kUpdateSetFolderMenuCommand = -3;
 // Group boxes draw their frame through the middle of the title, so the frame encloses what
 // the template places below the title's top.
 constexpr const char* kGroupBoxStyle =
@@ -99,6 +106,14 @@ class RadioButton final : public QRadioButton {
  protected:
   void nextCheckState() override { setChecked(true); }
 };
+
+// The desktop's folder chooser, opened at `start`; the folder in the system's spelling.
+std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) {
+  const QString chosen =
+      QFileDialog::getExistingDirectory(parent, QStringLiteral("Update set folder"), qs(start));
+  if (chosen.isEmpty()) return std::nullopt;
+  return QDir::toNativeSeparators(chosen).toStdString();
+}
 
 // Where a sorted list puts a new text: after every entry that is not greater, in plain
 // character order.
@@ -323,6 +338,14 @@ int QtDialogWindow::run() {
   m_dialog.onInitDialog();
   if (!m_ended) {
     QDialog::show();
+    // The main window (the one with entries of its own in the system menu) says once why the
+    // update set folder wanted could not be used, when it has appeared.
+    if (!m_menuEntries.empty() && !updateSetFolderService().startProblem.empty()) {
+      QTimer::singleShot(0, this, [this] {
+        sayUpdateSetFolderProblem(
+            *this, [this](const std::string& start) { return chooseFolder(this, start); });
+      });
+    }
     QEventLoop loop;
     m_loop = &loop;
     loop.exec();
@@ -437,11 +460,23 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
   const HistoryProvider& history = historyProvider();
   if (!m_menuEntries.empty() && history)
     addEntry(QStringLiteral("&History..."), kHistoryMenuCommand);
+  // The update set folder, which cannot change while a run goes on.
+  const UpdateSetFolderService& folder = updateSetFolderService();
+  if (!m_menuEntries.empty() && folder.folder) {
+    addEntry(qs(updateSetFolderMenuText(folder.folder())), kUpdateSetFolderMenuCommand);
+    menu.actions().back()->setObjectName(QStringLiteral("updateSetFolder"));
+    menu.actions().back()->setEnabled(!inputHeldBack());
+  }
   if (menu.isEmpty()) return;
   menu.exec(event->globalPos());
   // The command runs once the menu has gone, as a system menu's does.
   if (chosen == kHistoryMenuCommand) {
     runHistoryViewer(this, history());
+  } else if (chosen == kUpdateSetFolderMenuCommand) {
+    if (!inputHeldBack()) {
+      chooseUpdateSetFolder(*this,
+                            [this](const std::string& start) { return chooseFolder(this, start); });
+    }
   } else if (chosen != 0) {
     systemCommand(chosen);
   }

@@ -321,4 +321,70 @@ Picture messageBoxPicture() {
   return pictureOf(topBox());
 }
 
+namespace {
+
+// What the timer inside the menu's own loop found.
+struct MenuCapture {
+  HWND dialog = nullptr;
+  Picture picture;
+  std::vector<bool> enabled;
+};
+MenuCapture* g_menuCapture = nullptr;
+
+void CALLBACK captureOpenMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+  MenuCapture* capture = g_menuCapture;
+  HWND popup = FindWindowW(L"#32768", nullptr);
+  if (!capture || !popup || !IsWindowVisible(popup)) return;
+  KillTimer(nullptr, timer);
+  HMENU menu = GetSystemMenu(capture->dialog, FALSE);
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+    if (!(state & MF_SEPARATOR)) capture->enabled.push_back(!(state & (MF_GRAYED | MF_DISABLED)));
+  }
+  const Picture window = pictureOf(capture->dialog);
+  const Picture shown = pictureOf(popup);
+  RECT w{};
+  RECT m{};
+  GetWindowRect(capture->dialog, &w);
+  GetWindowRect(popup, &m);
+  Picture& out = capture->picture;
+  out.width = std::max(w.right, m.right) - w.left;
+  out.height = std::max(w.bottom, m.bottom) - w.top;
+  out.pixels.assign(static_cast<size_t>(out.width) * static_cast<size_t>(out.height), 0x00808080u);
+  const auto place = [&out](const Picture& part, int left, int top) {
+    for (int y = 0; y < part.height; ++y) {
+      for (int x = 0; x < part.width; ++x) {
+        const int tx = left + x;
+        const int ty = top + y;
+        if (tx < 0 || ty < 0 || tx >= out.width || ty >= out.height) continue;
+        out.pixels[static_cast<size_t>(ty) * static_cast<size_t>(out.width) +
+                   static_cast<size_t>(tx)] =
+            part.pixels[static_cast<size_t>(y) * static_cast<size_t>(part.width) +
+                        static_cast<size_t>(x)];
+      }
+    }
+  };
+  place(window, 0, 0);
+  place(shown, m.left - w.left, m.top - w.top);
+  EndMenu();
+}
+
+}  // namespace
+
+Picture systemMenuPicture(int dialogId, std::vector<bool>* enabled) {
+  Win32DialogWindow* window = shown(dialogId);
+  if (!window) return {};
+  MenuCapture capture;
+  capture.dialog = window->handle();
+  g_menuCapture = &capture;
+  // The menu runs a loop of its own until it is closed: a timer dispatched inside that loop
+  // takes the picture and closes it.
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, captureOpenMenu);
+  SendMessageW(capture.dialog, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+  KillTimer(nullptr, timer);
+  g_menuCapture = nullptr;
+  if (enabled) *enabled = capture.enabled;
+  return capture.picture;
+}
+
 }  // namespace ui::win32::test_hooks

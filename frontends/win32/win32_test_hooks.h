@@ -85,5 +85,9 @@ struct Picture {
 Picture picture(int dialogId);
 // The same of the message box that is open now.
 Picture messageBoxPicture();
+// The dialog with its system menu opened (as Alt+Space opens it), the menu drawn where it
+// stands over the window; the menu is closed again. `enabled` (when given) gets each entry's
+// state as the menu showed it, in the order of systemMenuTexts.
+Picture systemMenuPicture(int dialogId, std::vector<bool>* enabled = nullptr);
 
 }  // namespace ui::win32::test_hooks

@@ -1,6 +1,7 @@
 #include "frontends/win32/win32_window.h"
 
 #include <commctrl.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <optional>
@@ -8,6 +9,7 @@
 #include "frontends/win32/dialog_resource.h"
 #include "frontends/win32/win32_host.h"
 #include "platform/clock.h"
+#include "ui/update_set_folder.h"
 
 namespace ui::win32 {
 namespace {
@@ -15,7 +17,44 @@ namespace {
 // The system command of the "History..." entry (system commands below 0xF000 are the
 // program's own; the dialogs use the low ones).
 constexpr UINT kHistoryCommand = 0x0E00;
+// The system command of the "Update set folder: FOLDER..." entry.
+constexpr UINT kUpdateSetFolderCommand = 0x0E10;
 constexpr UINT kSystemCommandMask = 0xFFF0;
+// Posted to the main window once it is shown: the update set folder's start problem is due.
+constexpr UINT kSayFolderProblemMessage = WM_APP + 0x10;
+
+// The shell's folder chooser (the file dialog in its folder mode), opened at `start`.
+std::optional<std::string> chooseFolder(HWND owner, const std::string& start) {
+  // The dialog is a COM object of this thread; COM stays as it was found.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  std::optional<std::string> chosen;
+  IFileOpenDialog* dialog = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_PPV_ARGS(&dialog)))) {
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    dialog->SetTitle(L"Update set folder");
+    IShellItem* folder = nullptr;
+    if (!start.empty() && SUCCEEDED(SHCreateItemFromParsingName(wide(start).c_str(), nullptr,
+                                                                IID_PPV_ARGS(&folder)))) {
+      dialog->SetFolder(folder);
+      folder->Release();
+    }
+    IShellItem* result = nullptr;
+    if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&result))) {
+      PWSTR path = nullptr;
+      if (SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path) {
+        chosen = utf8(std::u16string(path, path + lstrlenW(path)));
+      }
+      CoTaskMemFree(path);
+      result->Release();
+    }
+    dialog->Release();
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return chosen;
+}
 
 // Where a sorted list puts a new text: after every entry that is not greater, in plain
 // character order.
@@ -134,6 +173,8 @@ int Win32DialogWindow::run(HWND owner) {
     runtime::centre(window, owner);
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
+    if (!m_menuEntries.empty() && !updateSetFolderService().startProblem.empty())
+      PostMessageW(window, kSayFolderProblemMessage, 0, 0);
     runtime::runLoop([this] { return m_ended; });
     if (owner) EnableWindow(owner, TRUE);
   }
@@ -189,12 +230,44 @@ void Win32DialogWindow::initialise(HWND window) {
   if (!m_ended && !m_menuEntries.empty() && historyProvider()) {
     AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING, kHistoryCommand, L"&History...");
   }
+  if (!m_ended && !m_menuEntries.empty() && updateSetFolderService().folder) {
+    AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING, kUpdateSetFolderCommand, L"");
+    refreshFolderEntry();
+  }
 }
 
-INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+void Win32DialogWindow::refreshFolderEntry() {
+  const UpdateSetFolderService& service = updateSetFolderService();
+  if (!m_hwnd || !service.folder) return;
+  HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+  const std::wstring text = wide(updateSetFolderMenuText(service.folder()));
+  ModifyMenuW(menu, kUpdateSetFolderCommand, MF_BYCOMMAND | MF_STRING, kUpdateSetFolderCommand,
+              text.c_str());
+  // The folder cannot change while a run goes on.
+  EnableMenuItem(menu, kUpdateSetFolderCommand,
+                 MF_BYCOMMAND | (inputHeldBack() ? MF_GRAYED : MF_ENABLED));
+}
+
+void Win32DialogWindow::chooseFolderEntry() {
+  if (inputHeldBack()) return;
+  chooseUpdateSetFolder(*this,
+                        [this](const std::string& start) { return chooseFolder(m_hwnd, start); });
+  refreshFolderEntry();
+}
+
+INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       initialise(reinterpret_cast<HWND>(wParam));
+      return TRUE;
+    case WM_INITMENUPOPUP:
+      // The system menu opens: its folder entry names the folder in use, greyed during a run.
+      if (HIWORD(lParam)) refreshFolderEntry();
+      return FALSE;
+    case kSayFolderProblemMessage:
+      sayUpdateSetFolderProblem(
+          *this, [this](const std::string& start) { return chooseFolder(m_hwnd, start); });
+      refreshFolderEntry();
       return TRUE;
     case WM_COMMAND:
       command(LOWORD(wParam), HIWORD(wParam));
@@ -207,6 +280,10 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM /*l
       }
       if (command == kHistoryCommand) {
         if (const HistoryProvider& history = historyProvider()) runHistoryViewer(m_hwnd, history());
+        return TRUE;
+      }
+      if (command == kUpdateSetFolderCommand) {
+        chooseFolderEntry();
         return TRUE;
       }
       for (const MenuEntry& entry : m_menuEntries) {

@@ -101,6 +101,9 @@ class Win32DialogWindow final : public DialogWindow {
   void command(int id, int code);
   void systemCommand(int command);
   void openHelp();
+  // The system menu's update set folder entry: its text and state, and its choice.
+  void refreshFolderEntry();
+  void chooseFolderEntry();
   void deliver(const std::function<void()>& handler);
   const ControlTemplate* templateOf(int id) const;
 

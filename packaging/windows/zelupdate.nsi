@@ -51,6 +51,8 @@ Section "zelupdate (required)" SecProgram
   File "${STAGE}\config.png"
   File "${STAGE}\window-run-win32.png"
   File "${STAGE}\config-win32.png"
+  File "${STAGE}\window-menu.png"
+  File "${STAGE}\window-menu-win32.png"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The program without a command opens its window; the console program opens in a command
@@ -137,6 +139,8 @@ Section "Uninstall"
   Delete "$INSTDIR\config.png"
   Delete "$INSTDIR\window-run-win32.png"
   Delete "$INSTDIR\config-win32.png"
+  Delete "$INSTDIR\window-menu.png"
+  Delete "$INSTDIR\window-menu-win32.png"
   Delete "$INSTDIR\uninstall.exe"
   ; The settings file beside the program belongs to the user: it stays, and so does its folder.
   RMDir "$INSTDIR"

@@ -27,4 +27,8 @@ std::string userStateFolder() {
   return baseFolder("XDG_STATE_HOME", "/.local/state", "/tmp") + "/zelupdate";
 }
 
+std::string userUpdateSetFolder() {
+  return std::string();
+}
+
 }  // namespace platform

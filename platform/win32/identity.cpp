@@ -1,12 +1,17 @@
 // Who runs the program, on which computer, from which file, in which time zone, and where
 // the user's files of the program live: from the Windows calls and the user's environment.
 #include <time.h>
+// After windows.h (win32_shared.h): the known folders of the shell.
+#include "platform/win32/win32_shared.h"
+// clang-format off
+#include <knownfolders.h>
+#include <shlobj.h>
+// clang-format on
 
 #include "platform/host_identity.h"
 #include "platform/program_path.h"
 #include "platform/time_text.h"
 #include "platform/user_folders.h"
-#include "platform/win32/win32_shared.h"
 
 namespace platform {
 namespace {
@@ -66,6 +71,24 @@ std::string userConfigFolder() {
 std::string userStateFolder() {
   const std::string folder = userConfigFolder();
   return folder.empty() ? homeFolder() + "\\zelupdate" : folder;
+}
+
+std::string userUpdateSetFolder() {
+  // The Documents known folder, where the user has put it; %USERPROFILE%\Documents when the
+  // shell cannot tell.
+  std::string documents;
+  PWSTR path = nullptr;
+  if (::SHGetKnownFolderPath(FOLDERID_Documents, KF_FLAG_DEFAULT, nullptr, &path) == S_OK &&
+      path != nullptr) {
+    documents = win32::narrow(path);
+  }
+  ::CoTaskMemFree(path);
+  if (documents.empty()) {
+    const std::string profile = homeFolder();
+    if (profile.empty()) return std::string();
+    documents = profile + "\\Documents";
+  }
+  return documents + "\\zelupdate";
 }
 
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -29,6 +30,7 @@
 
 #include "app/dialog_templates.h"
 #include "app/update_dlg.h"
+#include "app/update_set_folder.h"
 #include "flash/result_codes.h"
 #include "frontends/qt/qt_host.h"
 #include "platform/clock.h"
@@ -41,6 +43,7 @@
 #include "tests/frontends/window_run_lines.h"
 #include "tests/support/temp_dir.h"
 #include "ui/history_view.h"
+#include "ui/update_set_folder.h"
 
 namespace {
 
@@ -66,6 +69,56 @@ void screenshot(QWidget* window, const char* name) {
   const QByteArray dir = qgetenv("ZEL_SCREENSHOT_DIR");
   if (dir.isEmpty()) return;
   EXPECT_TRUE(image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name))));
+}
+
+// The same of a window with its context menu open, the title bar drawn above it as a window
+// manager would (offscreen there is none).
+void menuScreenshot(QWidget* window, QMenu* menu, const char* name) {
+  ASSERT_NE(window, nullptr);
+  ASSERT_NE(menu, nullptr);
+  const QImage body = window->grab().toImage();
+  const QImage popup = menu->grab().toImage();
+  const int title = QFontMetrics(window->font()).height() + 10;
+  const QPoint at = menu->pos() - window->mapToGlobal(QPoint(0, 0)) + QPoint(0, title);
+  QImage image(std::max(body.width(), at.x() + popup.width()),
+               std::max(title + body.height(), at.y() + popup.height()), QImage::Format_RGB32);
+  image.fill(window->palette().color(QPalette::Window));
+  QPainter painter(&image);
+  painter.fillRect(0, 0, body.width(), title, window->palette().color(QPalette::Highlight));
+  const QPixmap icon = window->windowIcon().pixmap(title - 6, title - 6);
+  painter.drawPixmap(4, 3, icon);
+  painter.setPen(window->palette().color(QPalette::HighlightedText));
+  QFont bold = window->font();
+  bold.setBold(true);
+  painter.setFont(bold);
+  painter.drawText(QRect(title + 4, 0, body.width() - title - 8, title), Qt::AlignVCenter,
+                   window->windowTitle());
+  painter.drawImage(0, title, body);
+  painter.drawImage(at, popup);
+  painter.end();
+  const QByteArray dir = qgetenv("ZEL_SCREENSHOT_DIR");
+  if (dir.isEmpty()) return;
+  EXPECT_TRUE(image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name))));
+}
+
+// The texts of the context menu open now, and its update set folder entry.
+Lines menuTexts(QMenu* menu, QAction** folderEntry) {
+  Lines texts;
+  for (QAction* action : menu->actions()) {
+    if (action->isSeparator()) continue;
+    texts.push_back(action->text().toStdString());
+    if (action->objectName() == "updateSetFolder") *folderEntry = action;
+  }
+  return texts;
+}
+
+void openContextMenu() {
+  QTimer::singleShot(0, [] {
+    QWidget* window = qt_test::dialogWindow(kIddUpdate);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(40, 60),
+                            window->mapToGlobal(QPoint(40, 60)));
+    QApplication::sendEvent(window, &event);
+  });
 }
 
 Lines listLines(int dialogId, int id) {
@@ -618,6 +671,77 @@ TEST_F(UpdateWindow, reads_at_a_glance_and_opens_help_and_history_inside_the_pro
       .click(kIddUpdate, kIdcExit);
   runWindow();
   ui::setHistoryProvider({});
+}
+
+// The update set folder in the system menu: a folder of the settings file that cannot be
+// used is said when the window opens; the entry names the folder in use, cannot be chosen
+// while a run goes on, and afterwards switches to the folder chosen and keeps it.
+TEST_F(UpdateWindow, the_system_menu_names_the_update_set_folder_and_switches_it) {
+  CUpdateSetFolder folder;
+  folder.m_settingsFile = dir->file("zelupdate.ini");
+  dir->write("gone", "a file, not a folder");
+  const std::string problem = folder.start({.setting = dir->file("gone"),
+                                            .current = dir->path(),
+                                            .programFolder = "",
+                                            .userFolder = "",
+                                            .settingsFile = folder.m_settingsFile});
+  ASSERT_NE(problem, "");
+  QDir(QString::fromStdString(dir->path())).mkdir(QStringLiteral("chosen"));
+  std::vector<std::string> opensAt;
+  ui::setUpdateSetFolderService(
+      {.folder = [&folder] { return folder.m_folder; },
+       .use = [&folder](const std::string& chosen) { return folder.choose(chosen); },
+       .startProblem = problem,
+       .chooser = [this, &opensAt](const std::string& start) -> std::optional<std::string> {
+         opensAt.push_back(start);
+         return dir->file("chosen");
+       }});
+  ui::setHistoryProvider([] { return ui::HistoryTable{}; });
+  driver.waitForDialog(kIddUpdate)
+      .answer(problem + "\n\nChoose another update set folder?", Box::No)
+      .click(kIddUpdate, kIdcRun)
+      .then("running", [] { return hasLine("Update processor firmware"); })
+      .check("context menu during the run", openContextMenu)
+      .then("the entry greyed",
+            [this] {
+              auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+              if (!menu) return false;
+              QAction* entry = nullptr;
+              EXPECT_EQ(menuTexts(menu, &entry), (Lines{kAboutMenuText, "&History...",
+                                                        ui::updateSetFolderMenuText(dir->path())}));
+              EXPECT_TRUE(entry && !entry->isEnabled());
+              QTimer::singleShot(0, menu, &QMenu::close);
+              return true;
+            })
+      .answer(kDone, Box::Ok)
+      .check("context menu after the run", openContextMenu)
+      .then("the entry chosen",
+            [] {
+              auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+              if (!menu) return false;
+              QAction* entry = nullptr;
+              menuTexts(menu, &entry);
+              EXPECT_TRUE(entry && entry->isEnabled());
+              menuScreenshot(qt_test::dialogWindow(kIddUpdate), menu, "window-menu.png");
+              QTimer::singleShot(0, [menu, entry] {
+                entry->trigger();
+                menu->close();
+              });
+              return true;
+            })
+      .then("the folder switched",
+            [] { return QDir::currentPath().endsWith(QStringLiteral("/chosen")); })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  ui::setUpdateSetFolderService({});
+  ui::setHistoryProvider({});
+  EXPECT_EQ(opensAt, Lines{dir->path()});
+  EXPECT_EQ(folder.m_folder, dir->file("chosen"));
+  EXPECT_EQ(platform::getPrivateProfileString("Window", "UpdateSetFolder", "",
+                                              dir->file("zelupdate.ini")),
+            dir->file("chosen"));
+  // The run wrote its job in the folder in use at the time.
+  EXPECT_NE(dir->read("ROMWRITE.CNF"), "");
 }
 
 TEST_F(UpdateWindow, cancel_answered_no_goes_on_and_yes_stops_the_next_run) {

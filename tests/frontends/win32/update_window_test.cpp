@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/dialog_templates.h"
 #include "app/update_dlg.h"
+#include "app/update_set_folder.h"
 #include "frontends/win32/win32_host.h"
 #include "frontends/win32/win32_test_hooks.h"
 #include "platform/clock.h"
+#include "platform/path_text.h"
 #include "platform/profile.h"
 #include "platform/requests.h"
 #include "run/run_progress.h"
@@ -24,6 +27,7 @@
 #include "tests/frontends/window_run_lines.h"
 #include "tests/support/temp_dir.h"
 #include "ui/history_view.h"
+#include "ui/update_set_folder.h"
 
 namespace {
 
@@ -188,6 +192,70 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
 }
 
 // Where no browser takes the manual's page, Help shows the manual's text at the window's section.
+// The update set folder in the system menu: it names the folder in use, is greyed while a run
+// goes on, and afterwards switches to the folder chosen and keeps it.
+TEST_F(UpdateWindowWin32, the_system_menu_names_the_update_set_folder_and_switches_it) {
+  CUpdateSetFolder folder;
+  folder.m_settingsFile = dir->file("zelupdate.ini");
+  ASSERT_EQ(folder.start({.setting = "",
+                          .current = currentFolderText(),
+                          .programFolder = "",
+                          .userFolder = "",
+                          .settingsFile = folder.m_settingsFile}),
+            "");
+  const std::string chosen = currentFolderText() + "\\chosen";
+  ASSERT_TRUE(std::filesystem::create_directory(platform::pathFromUtf8(chosen)));
+  ui::setUpdateSetFolderService(
+      {.folder = [&folder] { return folder.m_folder; },
+       .use = [&folder](const std::string& picked) { return folder.choose(picked); },
+       .startProblem = "",
+       .chooser = [&chosen](const std::string&) -> std::optional<std::string> { return chosen; }});
+  ui::setHistoryProvider([] { return ui::HistoryTable{}; });
+  const std::string entry = ui::updateSetFolderMenuText(folder.m_folder);
+  ASSERT_EQ(entry.rfind("Update set folder: ", 0), 0u);
+  driver.waitForDialog(kIddUpdate)
+      .check("the entry beside About",
+             [&entry] {
+               const Lines menu = hooks::systemMenuTexts(kIddUpdate);
+               ASSERT_GE(menu.size(), 3u);
+               EXPECT_EQ(Lines(menu.end() - 3, menu.end()),
+                         (Lines{kAboutMenuText, "&History...", entry}));
+             })
+      .click(kIddUpdate, kIdcRun)
+      .then("running", [] { return hasLine("Update processor firmware"); })
+      .check("greyed during the run",
+             [] {
+               std::vector<bool> enabled;
+               hooks::systemMenuPicture(kIddUpdate, &enabled);
+               ASSERT_FALSE(enabled.empty());
+               EXPECT_FALSE(enabled.back());
+             })
+      .answer(window_test::kDone, Answer::Ok)
+      .then("idle again", [] { return enabled(kIddUpdate, kIdcRun); })
+      .check("the menu's picture",
+             [] {
+               std::vector<bool> enabled;
+               win32_test::systemMenuScreenshot(kIddUpdate, "window-menu-win32.png", &enabled);
+               ASSERT_FALSE(enabled.empty());
+               EXPECT_TRUE(enabled.back());
+               hooks::systemCommand(kIddUpdate, 0x0E10);
+             })
+      .then("the folder switched", [&folder, &chosen] { return folder.m_folder == chosen; })
+      .check("the entry follows",
+             [&chosen] {
+               EXPECT_EQ(hooks::systemMenuTexts(kIddUpdate).back(),
+                         ui::updateSetFolderMenuText(chosen));
+             })
+      .click(kIddUpdate, kIdcExit);
+  runWindow();
+  ui::setUpdateSetFolderService({});
+  ui::setHistoryProvider({});
+  EXPECT_EQ(currentFolderText(), chosen);
+  EXPECT_EQ(platform::getPrivateProfileString("Window", "UpdateSetFolder", "",
+                                              dir->file("zelupdate.ini")),
+            chosen);
+}
+
 TEST_F(UpdateWindowWin32, help_without_a_browser_shows_the_manuals_text_at_the_section) {
   ui::win32::setHelpOpener([](const std::string&) { return false; });
   driver.click(kIddUpdate, kIdcHelp)

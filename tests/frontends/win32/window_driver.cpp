@@ -102,6 +102,10 @@ void boxScreenshot(const char* name) {
   save(hooks::messageBoxPicture(), name);
 }
 
+void systemMenuScreenshot(int dialogId, const char* name, std::vector<bool>* enabled) {
+  save(hooks::systemMenuPicture(dialogId, enabled), name);
+}
+
 WindowDriver::WindowDriver(int timeoutMs) : m_timeoutMs(timeoutMs) {}
 
 WindowDriver::~WindowDriver() {

@@ -63,5 +63,7 @@ class WindowDriver {
 void screenshot(int dialogId, const char* name);
 // The same of the message box that is open now.
 void boxScreenshot(const char* name);
+// The dialog with its system menu open; `enabled` as systemMenuPicture gives it.
+void systemMenuScreenshot(int dialogId, const char* name, std::vector<bool>* enabled);
 
 }  // namespace win32_test
