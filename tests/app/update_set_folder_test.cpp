@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "platform/path_text.h"
 #include "platform/profile.h"
 #include "tests/support/temp_dir.h"
 
@@ -155,7 +156,9 @@ TEST(UpdateSetFolder, a_chosen_folder_is_checked_entered_and_kept) {
                           .settingsFile = folder.m_settingsFile}),
             "");
   EXPECT_EQ(fs::current_path(), fs::path(dir.file("set")));
-  EXPECT_EQ(currentFolderText(), dir.file("set"));
+  // In the system's own spelling: "C:\...\set" on Windows.
+  EXPECT_EQ(currentFolderText(),
+            platform::utf8FromPath(platform::pathFromUtf8(dir.file("set")).make_preferred()));
 
   for (const char* bad : {"missing", "file"}) {
     const ui::FolderChoice choice = folder.choose(dir.file(bad));
