@@ -102,6 +102,14 @@ void boxScreenshot(const char* name) {
   save(hooks::messageBoxPicture(), name);
 }
 
+void historyScreenshot(const char* name) {
+  save(hooks::historyPicture(), name);
+}
+
+void helpTextScreenshot(const char* name) {
+  save(hooks::helpTextPicture(), name);
+}
+
 WindowDriver::WindowDriver(int timeoutMs) : m_timeoutMs(timeoutMs) {}
 
 WindowDriver::~WindowDriver() {

@@ -63,5 +63,8 @@ class WindowDriver {
 void screenshot(int dialogId, const char* name);
 // The same of the message box that is open now.
 void boxScreenshot(const char* name);
+// The same of the history and of the help's text window.
+void historyScreenshot(const char* name);
+void helpTextScreenshot(const char* name);
 
 }  // namespace win32_test
