@@ -149,7 +149,8 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
       host::createDialogHost({.transferBarId = kIdcTransferBar,
                               .transferredBytes = [] { return static_cast<uint64_t>(bytesSent); }});
 #ifdef ZEL_HAVE_WIN32_WINDOW
-  // Started from the Start menu, the program's own console window would stand beside it.
+  // zelupdate.exe opened from the Explorer gets a console window of its own, which would stand
+  // beside the window (the Start menu starts zelupdatew.exe, which has none).
   ui::win32::releaseOwnConsole();
 #endif
   installHistoryProvider(fixed);

@@ -10,6 +10,8 @@
 #include "cli/command_options.h"
 #include "platform/debug_output.h"
 #include "platform/profile.h"
+#include "platform/program_path.h"
+#include "platform/text_case.h"
 #include "serial/com_ports.h"
 
 namespace {
@@ -48,6 +50,16 @@ constexpr const char* kHelpCommand = "help";
 
 // Help lines are one per option: the names and value in this many columns, then the text.
 constexpr size_t kHelpColumn = 32;
+
+// zelupdatew.exe asked for a command or for help, which print into a console it does not have.
+int windowOnlyRefusal(const std::string& what) {
+  std::fprintf(stderr,
+               "zelupdatew.exe opens the window only. '%s' belongs to the console program: type "
+               "\"zelupdate %s\" in a command prompt (\"zelupdate --help\" lists every "
+               "command).\n",
+               what.c_str(), what.c_str());
+  return kExitUsage;
+}
 
 int usageError(const std::string& command, const std::string& reason) {
   const std::string name = command.empty() ? "zelupdate" : "zelupdate " + command;
@@ -206,6 +218,7 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     parser.top().parse(reversed);
   } catch (const CLI::CallForHelp&) {
     CLI::App* app = parser.chosenApp();
+    if (common.windowOnly) return windowOnlyRefusal(app ? app->get_name() + " --help" : "--help");
     if (app == nullptr) {
       std::fputs(kUsage, stdout);
     } else {
@@ -235,6 +248,9 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     if (isSwitch) return usageError("", shown + " is a switch of the window, not of a command");
     return usageError(
         "", (word.starts_with("/") ? "unknown switch '" : "unknown command '") + shown + "'");
+  }
+  if (common.windowOnly && (app != nullptr || parser.m_overview)) {
+    return windowOnlyRefusal(app ? app->get_name() : "--help");
   }
   if (parser.m_overview) {
     // "zelupdate --help run": that command's help.
@@ -303,11 +319,42 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
   return status;
 }
 
-int runCommandLine(int argc, char** argv) {
+namespace {
+
+bool endsWithNoCase(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() &&
+         platform::equalNoCase(std::string_view(text).substr(text.size() - end.size()), end);
+}
+
+// The program's own file where the system tells it and it ends in ".exe" (the settings file
+// lies beside it): a program typed as "zelupdate" at a prompt has "zelupdate" as argv[0], and
+// would otherwise take another settings file than when typed as "zelupdate.exe".
+CommonOptions optionsOf(int argc, char** argv, std::vector<std::string>& words) {
   CommonOptions common;
-  common.programPath = argc > 0 ? argv[0] : "zelupdate";
-  std::vector<std::string> words;
+  const std::string self = platform::programPath();
+  common.programPath = endsWithNoCase(self, ".exe") ? self : argc > 0 ? argv[0] : "zelupdate";
   for (int i = 1; i < argc; ++i) words.emplace_back(argv[i]);
+  return common;
+}
+
+}  // namespace
+
+std::string consoleProgramPath(const std::string& programPath) {
+  if (!endsWithNoCase(programPath, "zelupdatew.exe")) return programPath;
+  return programPath.substr(0, programPath.size() - 5) + programPath.substr(programPath.size() - 4);
+}
+
+int runCommandLine(int argc, char** argv) {
+  std::vector<std::string> words;
+  const CommonOptions common = optionsOf(argc, argv, words);
+  return runCommandWords(words, common);
+}
+
+int runWindowCommandLine(int argc, char** argv) {
+  std::vector<std::string> words;
+  CommonOptions common = optionsOf(argc, argv, words);
+  common.programPath = consoleProgramPath(common.programPath);
+  common.windowOnly = true;
   return runCommandWords(words, common);
 }
 

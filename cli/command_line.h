@@ -19,10 +19,20 @@ struct CommonOptions {
   std::string settingsFile;  // --settings FILE
   std::string historyFile;   // --history FILE: the service records' file
   bool noHistory = false;    // --no-history: keep no record of the run
+  bool windowOnly = false;   // zelupdatew.exe: the window alone, no console command
 };
 
 // Parses and runs the whole command line; returns the exit status.
 int runCommandLine(int argc, char** argv);
+// The command line of zelupdatew.exe, the program without a console: the window with its
+// switches and the common options, or --version. A command or help is refused with a line
+// that names the console program. Its settings file is the console program's
+// (zelupdate.ini beside it).
+int runWindowCommandLine(int argc, char** argv);
+
+// The console program that stands beside the window program: "...\zelupdatew.exe" ->
+// "...\zelupdate.exe" (any case); any other path as it is.
+std::string consoleProgramPath(const std::string& programPath);
 
 // The commands; args are the arguments after the command word.
 int commandWindow(const std::vector<std::string>& args, const CommonOptions& common);

@@ -51,7 +51,7 @@ install(FILES ${zel_pkg}/zelupdate.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/zelupdate.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zelupdate)
 # The manual beside its pictures, as its links name them; the window shows its own copy.
-install(FILES ${CMAKE_SOURCE_DIR}/docs/manual.md ${CMAKE_SOURCE_DIR}/docs/window-run.png
+install(FILES ${ZEL_HELP_DIR}/manual.md ${CMAKE_SOURCE_DIR}/docs/window-run.png
               ${CMAKE_SOURCE_DIR}/docs/config.png ${CMAKE_SOURCE_DIR}/docs/window-run-win32.png
               ${CMAKE_SOURCE_DIR}/docs/window-menu.png ${CMAKE_SOURCE_DIR}/docs/window-menu-win32.png
               ${zel_pkg}/copyright ${zel_pkg}/changelog.gz

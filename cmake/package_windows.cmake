@@ -1,6 +1,8 @@
 # The Windows packages, made by the target package_windows in the cross build:
-#   zelupdate-VERSION-win64.zip            the program, the user's manual with its pictures,
-#                                           the licence and the changelog, in one folder
+#   zelupdate-VERSION-win64.zip            the console program zelupdate.exe, the window program
+#                                           zelupdatew.exe, the user's manual (page with its
+#                                           pictures, plain text), the licence and the changelog,
+#                                           in one folder
 #   zelupdate-VERSION-win64-installer.exe  the same, installed by NSIS (makensis, Debian package nsis)
 find_program(ZEL_MAKENSIS makensis)
 
@@ -13,13 +15,17 @@ set(zel_win_installer ${CMAKE_BINARY_DIR}/packages/${zel_win_name}-installer.exe
 set(zel_win_commands
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${zel_win_stage}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zel_win_stage}
+    # The console program and the window program (no console window beside it).
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:zelupdate> ${zel_win_stage}/zelupdate.exe
-    # Without its debugging information the program is a few MB instead of some 40.
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:zelupdatew> ${zel_win_stage}/zelupdatew.exe
+    # Without their debugging information the programs are a few MB instead of some 40.
     COMMAND ${CMAKE_STRIP} --strip-debug ${zel_win_stage}/zelupdate.exe
-    # The manual as a page that any browser opens (Windows has no viewer for Markdown), its
-    # source and its pictures, and the program's icon for the installer.
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/manual.md ${ZEL_MANUAL_PICTURES}
-            ${CMAKE_BINARY_DIR}/manual.html ${ZEL_ICON_FILE} ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+    COMMAND ${CMAKE_STRIP} --strip-debug ${zel_win_stage}/zelupdatew.exe
+    # The manual as Windows users read it: a page that any browser opens (Windows has no
+    # viewer for Markdown) with its pictures, and its plain text; and the program's icon for
+    # the installer.
+    COMMAND ${CMAKE_COMMAND} -E copy ${ZEL_MANUAL_PICTURES} ${CMAKE_BINARY_DIR}/manual.html
+            ${CMAKE_BINARY_DIR}/manual.txt ${ZEL_ICON_FILE} ${CMAKE_SOURCE_DIR}/CHANGELOG.md
             ${zel_win_stage}
     COMMAND sh -c "sed 's/$/\\r/' '${CMAKE_SOURCE_DIR}/LICENSE' > '${zel_win_stage}/LICENSE.txt'"
     COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/packages
@@ -36,7 +42,7 @@ endif()
 add_custom_command(
   OUTPUT ${zel_win_outputs}
   ${zel_win_commands}
-  DEPENDS zelupdate zel_manual_html ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi ${CMAKE_SOURCE_DIR}/LICENSE
+  DEPENDS zelupdate zelupdatew zel_manual_html ${CMAKE_SOURCE_DIR}/packaging/windows/zelupdate.nsi ${CMAKE_SOURCE_DIR}/LICENSE
           ${CMAKE_SOURCE_DIR}/docs/manual.md ${CMAKE_SOURCE_DIR}/CHANGELOG.md
   VERBATIM)
 if(ZEL_PANDOC AND ZEL_ICON_FILE)

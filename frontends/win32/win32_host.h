@@ -33,4 +33,15 @@ void setHelpOpener(std::function<bool(const std::string& url)> opener);
 // shares with a command prompt stays.
 void releaseOwnConsole();
 
+// zelupdatew.exe has no console: from here on, what the program writes to standard output and
+// standard error is shown in message boxes as it comes (standard error's with the stop sign),
+// one box per message. False when that could not be set up.
+bool showOutputInMessageBoxes();
+// Ends that: every text written so far is shown, and this returns when its box is answered.
+void finishOutputMessageBoxes();
+// Replaces the message box as the way the texts are shown (tests); called from another thread.
+// An empty function restores the message box.
+using OutputBoxShower = std::function<void(const std::string& text, bool error)>;
+void setOutputBoxShower(OutputBoxShower show);
+
 }  // namespace ui::win32

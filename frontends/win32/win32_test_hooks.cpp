@@ -229,6 +229,74 @@ void closeHelpText() {
     PostMessageW(viewer, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
+HelpTextLook helpTextLook() {
+  HelpTextLook look;
+  HWND viewer = helpTextViewer();
+  HWND edit = viewer ? GetDlgItem(viewer, 100) : nullptr;
+  if (!edit) return look;
+  DWORD start = 0;
+  DWORD end = 0;
+  SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  look.selectedChars = static_cast<int>(end - start);
+  HDC dc = GetDC(edit);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  // TMPF_FIXED_PITCH set means a variable pitch (the name says the opposite).
+  if (GetTextMetricsW(dc, &metrics))
+    look.fixedWidthFont = !(metrics.tmPitchAndFamily & TMPF_FIXED_PITCH);
+  SelectObject(dc, old);
+  ReleaseDC(edit, dc);
+  return look;
+}
+
+namespace {
+
+int drawnWidth(HWND window, const std::wstring& text) {
+  HDC dc = GetDC(window);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  return size.cx;
+}
+
+}  // namespace
+
+std::vector<HistoryColumn> historyColumns() {
+  std::vector<HistoryColumn> columns;
+  HWND viewer = historyViewer();
+  HWND list = viewer ? GetDlgItem(viewer, 102) : nullptr;
+  if (!list) return columns;
+  HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+  const auto count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+  const auto rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int column = 0; column < count; ++column) {
+    HistoryColumn c;
+    c.width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, column, 0));
+    wchar_t text[256] = {};
+    HDITEMW item{};
+    item.mask = HDI_TEXT;
+    item.pszText = text;
+    item.cchTextMax = 255;
+    SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item));
+    const int margins = 6 * GetSystemMetrics(SM_CXEDGE);
+    c.headerNeeds = drawnWidth(header, text) + margins;
+    for (int row = 0; row < rows; ++row) {
+      wchar_t cell[256] = {};
+      LVITEMW get{};
+      get.iSubItem = column;
+      get.pszText = cell;
+      get.cchTextMax = 255;
+      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                   reinterpret_cast<LPARAM>(&get));
+      c.widestCellNeeds = std::max(c.widestCellNeeds, drawnWidth(list, cell) + margins);
+    }
+    columns.push_back(c);
+  }
+  return columns;
+}
+
 bool historyShown() {
   return historyViewer() && IsWindowVisible(historyViewer());
 }
@@ -385,6 +453,14 @@ Picture systemMenuPicture(int dialogId, std::vector<bool>* enabled) {
   g_menuCapture = nullptr;
   if (enabled) *enabled = capture.enabled;
   return capture.picture;
+}
+
+Picture historyPicture() {
+  return pictureOf(historyViewer());
+}
+
+Picture helpTextPicture() {
+  return pictureOf(helpTextViewer());
 }
 
 }  // namespace ui::win32::test_hooks

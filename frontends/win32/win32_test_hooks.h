@@ -74,6 +74,22 @@ void closeHistory();
 // The help's text window: the line at its top (empty when it is not open), and its closing.
 std::string helpTextTopLine();
 void closeHelpText();
+// Its text as shown: how many characters are selected, and whether its font is fixed-width.
+struct HelpTextLook {
+  int selectedChars = 0;
+  bool fixedWidthFont = false;
+};
+HelpTextLook helpTextLook();
+
+// The history's columns: each one's width, and the room that its header's text and its
+// widest cell need as the header and the list draw them (the text and 3 edges on each side
+// of it), in pixels.
+struct HistoryColumn {
+  int width = 0;
+  int headerNeeds = 0;
+  int widestCellNeeds = 0;
+};
+std::vector<HistoryColumn> historyColumns();
 
 // A picture of a dialog window with its frame: width, height and the pixels, row by row
 // from the top, 0x00RRGGBB. Empty when the window is not shown.
@@ -89,5 +105,8 @@ Picture messageBoxPicture();
 // stands over the window; the menu is closed again. `enabled` (when given) gets each entry's
 // state as the menu showed it, in the order of systemMenuTexts.
 Picture systemMenuPicture(int dialogId, std::vector<bool>* enabled = nullptr);
+// The same of the history and of the help's text window.
+Picture historyPicture();
+Picture helpTextPicture();
 
 }  // namespace ui::win32::test_hooks

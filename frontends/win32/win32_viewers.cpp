@@ -18,9 +18,29 @@ namespace {
 constexpr int kTextId = 100;
 constexpr int kSourceId = 101;
 constexpr int kTableId = 102;
+// The room a history column takes beside its text: the width of this text.
+constexpr const char* kColumnMargins = "MM";
 
 HWND g_helpViewer = nullptr;
 HWND g_historyViewer = nullptr;
+
+// The help's text window in dialog units: room for the text's 90 columns in its font.
+constexpr Rect kHelpViewerSize{0, 0, 440, 320};
+constexpr int kHelpFontPoints = 9;
+
+// A fixed-width font for the manual's text, made once and kept for the program's life.
+HFONT helpFont(HWND window) {
+  static HFONT font = nullptr;
+  if (!font) {
+    HDC dc = GetDC(window);
+    const int height = -MulDiv(kHelpFontPoints, GetDeviceCaps(dc, LOGPIXELSY), 72);
+    ReleaseDC(window, dc);
+    font = CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       FIXED_PITCH | FF_MODERN, L"Consolas");
+  }
+  return font;
+}
 
 // The anchor of a heading as the manual's links name it: lower case, blanks to '-', other
 // punctuation dropped ("The desktop window" -> "the-desktop-window").
@@ -97,8 +117,20 @@ void fillTable(HWND list, const HistoryTable& table) {
                    reinterpret_cast<LPARAM>(&cell));
     }
   }
+  // Each column as wide as its header and its widest cell, measured in the list's font (its
+  // header draws in the same), with room for the margins both draw around a text.
+  const auto textWidth = [list](const std::string& text) {
+    const std::wstring w = wide(text);
+    return static_cast<int>(
+        SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(w.c_str())));
+  };
+  const int margins = textWidth(kColumnMargins);
   for (size_t column = 0; column < table.header.size(); ++column) {
-    SendMessageW(list, LVM_SETCOLUMNWIDTH, column, LVSCW_AUTOSIZE_USEHEADER);
+    int widest = textWidth(table.header[column]);
+    for (const std::vector<std::string>& cells : table.rows) {
+      if (column < cells.size()) widest = std::max(widest, textWidth(cells[column]));
+    }
+    SendMessageW(list, LVM_SETCOLUMNWIDTH, column, MAKELPARAM(widest + margins, 0));
   }
   if (!table.rows.empty()) {
     const int newest = static_cast<int>(table.rows.size()) - 1;
@@ -146,46 +178,58 @@ std::string readWhole(const std::wstring& path) {
 }  // namespace
 
 bool showHelpText(HWND owner, const std::string& anchor) {
-  const std::string markdown = readWhole(programFolder() + L"manual.md");
-  if (markdown.empty()) return false;
-  // The edit control breaks lines at CR LF only; the view opens at the heading's first
-  // character (the control wraps long lines, so its line numbers are not the file's).
+  // The manual's plain text, made at build time from the Windows reading of the manual.
+  const std::string plain = readWhole(programFolder() + L"manual.txt");
+  if (plain.empty()) return false;
+  // The edit control breaks lines at CR LF only. A heading is a line of its own between empty
+  // lines; the view opens at the first whose anchor is the section's.
   std::string text;
   size_t headingAt = 0;
-  bool headingFound = false;
-  std::istringstream lines(markdown);
+  bool headingFound = anchor.empty();
+  bool afterEmptyLine = true;
+  std::istringstream lines(plain);
   for (std::string l; std::getline(lines, l);) {
     if (!l.empty() && l.back() == '\r') l.pop_back();
-    if (!headingFound && !anchor.empty() && l.rfind('#', 0) == 0 &&
-        headingAnchor(l.substr(l.find_first_not_of('#'))) == anchor) {
+    if (!headingFound && afterEmptyLine && !l.empty() && l.front() != ' ' &&
+        headingAnchor(l) == anchor) {
       headingFound = true;
       headingAt = text.size();
     }
+    afterEmptyLine = l.empty();
     text += l;
     text += "\r\n";
   }
   if (!g_helpViewer) {
-    ResourceDialog dialog = viewerDialog(u"Help - manual.md", Rect{0, 0, 420, 300});
-    dialog.items.push_back(item(kTextId, kClassEdit, nullptr, {7, 7, 406, 266},
+    ResourceDialog dialog = viewerDialog(u"Help - zelupdate user's manual", kHelpViewerSize);
+    // Lines as the text has them (its tables are laid out for a fixed-width font): long ones
+    // scroll sideways rather than wrap.
+    dialog.items.push_back(item(kTextId, kClassEdit, nullptr,
+                                {7, 7, kHelpViewerSize.width - 14, kHelpViewerSize.height - 34},
                                 style::kEsMultiline | style::kEsReadOnly | style::kEsAutoVScroll |
-                                    style::kVScroll | style::kTabStop,
+                                    ES_AUTOHSCROLL | WS_HSCROLL | style::kVScroll | style::kTabStop,
                                 style::kExClientEdge));
-    dialog.items.push_back(
-        item(IDCANCEL, kClassButton, nullptr, {363, 279, 50, 14}, style::kTabStop, 0, u"Close"));
+    dialog.items.push_back(item(IDCANCEL, kClassButton, nullptr,
+                                {kHelpViewerSize.width - 57, kHelpViewerSize.height - 21, 50, 14},
+                                style::kTabStop, 0, u"Close"));
     const std::vector<uint16_t> resource = buildDialogResource(dialog);
     // Owned by nobody: it stays open beside the window and does not hold it up.
     g_helpViewer = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                               reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()),
                                               nullptr, helpProcedure, 0);
     if (!g_helpViewer) return false;
+    SendDlgItemMessageW(g_helpViewer, kTextId, WM_SETFONT,
+                        reinterpret_cast<WPARAM>(helpFont(g_helpViewer)), FALSE);
     runtime::centre(g_helpViewer, owner);
   }
   HWND edit = GetDlgItem(g_helpViewer, kTextId);
   SetWindowTextW(edit, wide(text).c_str());
-  // Shown first: the lines wrap anew once the scroll bar takes its room.
   ShowWindow(g_helpViewer, SW_SHOW);
   SetForegroundWindow(g_helpViewer);
+  // The focus on Close: a dialog that gives an edit control the focus selects its whole text.
+  SendMessageW(g_helpViewer, WM_NEXTDLGCTL,
+               reinterpret_cast<WPARAM>(GetDlgItem(g_helpViewer, IDCANCEL)), TRUE);
   const auto headingChar = static_cast<WPARAM>(wide(text.substr(0, headingAt)).size());
+  SendMessageW(edit, EM_SETSEL, headingChar, static_cast<LPARAM>(headingChar));
   const auto headingLine = static_cast<int>(SendMessageW(edit, EM_LINEFROMCHAR, headingChar, 0));
   const auto first = static_cast<int>(SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0));
   SendMessageW(edit, EM_LINESCROLL, 0, headingLine - first);

@@ -1,7 +1,8 @@
 ; The Windows installer of zelupdate, built with makensis from the staged files:
 ;   makensis -DVERSION=0.2.0 -DSTAGE=<folder with the files> -DOUTFILE=<setup.exe> zelupdate.nsi
 ; It installs into Program Files, adds Start menu entries and an uninstaller, and on request
-; puts the program's folder on the system PATH. The Start menu's "zelupdate" opens the window.
+; puts the program's folder on the system PATH. The Start menu's "zelupdate" opens the window
+; (zelupdatew.exe, without a console window); zelupdate.exe is the console program.
 ; "/S" installs silently; "/PATH=yes" together with "/S" selects the PATH entry.
 Unicode true
 ; A 64-bit installer for a 64-bit program (it also runs where only 64-bit programs do).
@@ -43,9 +44,10 @@ Section "zelupdate (required)" SecProgram
   SetShellVarContext all
   SetOutPath "$INSTDIR"
   File "${STAGE}\zelupdate.exe"
+  File "${STAGE}\zelupdatew.exe"
   File "${STAGE}\LICENSE.txt"
   File "${STAGE}\CHANGELOG.md"
-  File "${STAGE}\manual.md"
+  File "${STAGE}\manual.txt"
   File "${STAGE}\manual.html"
   File "${STAGE}\window-run.png"
   File "${STAGE}\config.png"
@@ -55,11 +57,11 @@ Section "zelupdate (required)" SecProgram
   File "${STAGE}\window-menu-win32.png"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  ; The program without a command opens its window; the console program opens in a command
-  ; window in the user's folder, with its own folder found first.
+  ; The window program opens the window, with no console window beside it; the console
+  ; program opens in a command window in the user's folder, with its own folder found first.
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
-  CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk" "$INSTDIR\zelupdate.exe" "" \
-    "$INSTDIR\zelupdate.exe" 0
+  CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk" "$INSTDIR\zelupdatew.exe" "" \
+    "$INSTDIR\zelupdatew.exe" 0
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate (command prompt).lnk" "$SYSDIR\cmd.exe" \
     '/k "set PATH=$INSTDIR;%PATH% && cd /d %USERPROFILE% && zelupdate --help"' "$INSTDIR\zelupdate.exe" 0
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\User's manual.lnk" "$INSTDIR\manual.html"
@@ -130,9 +132,13 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${PRODUCT}\User's manual.lnk"
   Delete "$SMPROGRAMS\${PRODUCT}\Uninstall zelupdate.lnk"
   RMDir "$SMPROGRAMS\${PRODUCT}"
+  ; What the installer put there, file by file (an earlier version's manual.md too); never a
+  ; file the program or the user wrote.
   Delete "$INSTDIR\zelupdate.exe"
+  Delete "$INSTDIR\zelupdatew.exe"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\CHANGELOG.md"
+  Delete "$INSTDIR\manual.txt"
   Delete "$INSTDIR\manual.md"
   Delete "$INSTDIR\manual.html"
   Delete "$INSTDIR\window-run.png"
@@ -142,7 +148,8 @@ Section "Uninstall"
   Delete "$INSTDIR\window-menu.png"
   Delete "$INSTDIR\window-menu-win32.png"
   Delete "$INSTDIR\uninstall.exe"
-  ; The settings file beside the program belongs to the user: it stays, and so does its folder.
+  ; The settings file beside the program belongs to the user: it stays, and so does its folder;
+  ; an empty folder goes.
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

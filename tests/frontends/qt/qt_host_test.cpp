@@ -440,6 +440,12 @@ TEST(QtHost, help_opens_the_manual_inside_the_program_at_the_section_of_the_wind
     ASSERT_NE(viewer, nullptr);
     auto* browser = viewer->findChild<QTextBrowser*>();
     EXPECT_EQ(browser->textCursor().block().text().toStdString(), row.heading) << row.dialogId;
+    // The Linux reading: the passages for Windows stay hidden, markers and all.
+    const QString text = browser->toPlainText();
+    for (const char* hidden : {"<!--", "-->", "LOCALAPPDATA", "zelupdatew.exe opens"}) {
+      EXPECT_FALSE(text.contains(QLatin1String(hidden))) << hidden;
+    }
+    EXPECT_TRUE(text.contains(QLatin1String("~/.local/state/zelupdate/history.jsonl")));
     // Its pictures come from inside the program as well.
     const QVariant picture =
         browser->document()->resource(QTextDocument::ImageResource, QUrl("window-run.png"));

@@ -171,6 +171,12 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
                 EXPECT_EQ(rows[1][1], "success");
               }
               EXPECT_EQ(hooks::historySelection(), 1);
+              // Every column shows its header and its cells whole.
+              for (const hooks::HistoryColumn& column : hooks::historyColumns()) {
+                EXPECT_GE(column.width, column.headerNeeds);
+                EXPECT_GE(column.width, column.widestCellNeeds);
+              }
+              win32_test::historyScreenshot("history-win32.png");
               hooks::closeHistory();
               return true;
             })
@@ -262,7 +268,12 @@ TEST_F(UpdateWindowWin32, help_without_a_browser_shows_the_manuals_text_at_the_s
       .then("the text at the section",
             [] {
               if (hooks::helpTextTopLine().empty()) return false;
-              EXPECT_EQ(hooks::helpTextTopLine(), "## The main window");
+              // The manual's plain text, nothing of it selected, in a font that keeps its
+              // tables' columns.
+              EXPECT_EQ(hooks::helpTextTopLine(), "The main window");
+              EXPECT_EQ(hooks::helpTextLook().selectedChars, 0);
+              EXPECT_TRUE(hooks::helpTextLook().fixedWidthFont);
+              win32_test::helpTextScreenshot("help-text-win32.png");
               hooks::closeHelpText();
               return true;
             })

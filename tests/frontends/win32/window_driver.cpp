@@ -106,6 +106,14 @@ void systemMenuScreenshot(int dialogId, const char* name, std::vector<bool>* ena
   save(hooks::systemMenuPicture(dialogId, enabled), name);
 }
 
+void historyScreenshot(const char* name) {
+  save(hooks::historyPicture(), name);
+}
+
+void helpTextScreenshot(const char* name) {
+  save(hooks::helpTextPicture(), name);
+}
+
 WindowDriver::WindowDriver(int timeoutMs) : m_timeoutMs(timeoutMs) {}
 
 WindowDriver::~WindowDriver() {

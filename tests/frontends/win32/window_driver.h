@@ -65,5 +65,8 @@ void screenshot(int dialogId, const char* name);
 void boxScreenshot(const char* name);
 // The dialog with its system menu open; `enabled` as systemMenuPicture gives it.
 void systemMenuScreenshot(int dialogId, const char* name, std::vector<bool>* enabled);
+// The same of the history and of the help's text window.
+void historyScreenshot(const char* name);
+void helpTextScreenshot(const char* name);
 
 }  // namespace win32_test
