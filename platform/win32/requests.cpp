@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -288,6 +289,9 @@ void cancelEndGrace() {
 
 void endAsRequested() {
   cancelEndGrace();
+  // Text held for the console (platform::Utf8Console) is written before the end.
+  std::fflush(stdout);
+  std::fflush(stderr);
   win32::restoreConsole();
   ::ExitProcess(kEndedExitCode);
 }

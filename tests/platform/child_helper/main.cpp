@@ -39,8 +39,9 @@ int waitForTheEndRequest(bool hold, const std::string& file = "") {
   bool asked = false;
   for (int slice = 0; slice < kWaitSlices; ++slice) {
     if (!asked && platform::pendingRequests(platform::Request::Termination) > 0) {
-      say(kOut, "asked to end\n");
+      // Into the file first: with its parent gone, writing to its output may end it.
       if (!file.empty()) platform::writeFileWhole(file, "asked to end\n");
+      say(kOut, "asked to end\n");
       if (!hold) return kAskedToEnd;
       asked = true;
     }
