@@ -115,7 +115,7 @@ std::string manifestJson(const BackupManifest& manifest) {
 }
 
 std::string readBackup(const std::string& folder, BackupManifest& manifest) {
-  const std::string manifestPath = folder + "/" + kBackupManifestName;
+  const std::string manifestPath = platform::joinPath(folder, kBackupManifestName);
   std::string text;
   std::string why;
   if (!platform::readRegularFile(manifestPath, kMaxManifestBytes, text, &why)) {
@@ -165,7 +165,8 @@ std::string readBackup(const std::string& folder, BackupManifest& manifest) {
              backupFileName(area.start);
     }
     std::string contents;
-    if (!platform::readRegularFile(folder + "/" + area.file, kMaxAreaBytes, contents, &why)) {
+    if (!platform::readRegularFile(platform::joinPath(folder, area.file), kMaxAreaBytes, contents,
+                                   &why)) {
       return area.file + " cannot be read: " + why;
     }
     if (contents.size() != area.bytes || platform::sha256Hex(contents) != area.sha256) {
@@ -190,11 +191,12 @@ int32_t writeBackup(const std::string& folder, const ServiceRecordInstrument& in
   std::string why;
   const bool jobRead = platform::readRegularFile(platform::resolveHostFile(kProgrammingConfigFile),
                                                  kMaxManifestBytes, manifest.job, &why);
-  if (jobRead &&
-      platform::writeFileWhole(folder + "/" + kBackupManifestName, manifestJson(manifest), &why)) {
+  if (jobRead && platform::writeFileWhole(platform::joinPath(folder, kBackupManifestName),
+                                          manifestJson(manifest), &why)) {
     return kResultOk;
   }
-  for (const BackupArea& area : manifest.areas) std::remove((folder + "/" + area.file).c_str());
+  for (const BackupArea& area : manifest.areas)
+    std::remove((platform::joinPath(folder, area.file)).c_str());
   addStatusLine("ERROR - backup manifest: " + why);
   return kResultBackupWrite;
 }
@@ -238,7 +240,8 @@ bool stageRestoreFiles(const std::string& folder, const BackupManifest& manifest
     const BackupArea& area = manifest.areas[i];
     // Checked once more as it is copied: what goes to the flash is what the manifest names.
     bool copied = false;
-    if (!platform::readRegularFile(folder + "/" + area.file, kMaxAreaBytes, contents, &reason)) {
+    if (!platform::readRegularFile(platform::joinPath(folder, area.file), kMaxAreaBytes, contents,
+                                   &reason)) {
       reason = area.file + " cannot be read: " + reason;
     } else if (platform::sha256Hex(contents) != area.sha256) {
       reason = area.file + " changed since it was checked";

@@ -7,6 +7,7 @@
 
 #include "flash/result_meaning.h"
 #include "platform/host_identity.h"
+#include "platform/path_text.h"
 #include "platform/time_text.h"
 #include "platform/user_folders.h"
 #include "platform/whole_file.h"
@@ -235,7 +236,7 @@ bool instrumentOfJson(const Json* object, ServiceRecordInstrument& instrument) {
 }
 
 std::string defaultHistoryPath() {
-  return platform::userStateFolder() + "/history.jsonl";
+  return platform::joinPath(platform::userStateFolder(), "history.jsonl");
 }
 
 bool appendRecord(const std::string& path, const ServiceRecord& record, std::string* why) {

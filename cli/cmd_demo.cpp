@@ -174,9 +174,10 @@ int DemoCommand::run(const CommonOptions& common) {
   // The demo keeps its settings in its folder: the technician's own file stays as it is.
   const std::string port = kDemoInstrument + speed;
   CommonOptions demoCommon = common;
-  demoCommon.settingsFile = folder + "/" + kDemoSettingsFile;
+  demoCommon.settingsFile = platform::joinPath(folder, kDemoSettingsFile);
   // Simulated instruments stay out of the technician's history unless it is named.
-  if (common.historyFile.empty()) demoCommon.historyFile = folder + "/" + kDemoHistoryFile;
+  if (common.historyFile.empty())
+    demoCommon.historyFile = platform::joinPath(folder, kDemoHistoryFile);
   platform::setSettingsFileOverride(demoCommon.settingsFile);
 
   if (fleet > 0) {

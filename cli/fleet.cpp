@@ -307,7 +307,7 @@ int Fleet::run() {
   for (size_t i = 0; i < m_options.ports.size(); ++i) {
     FleetRow row;
     row.port = m_options.ports[i];
-    row.folder = m_result.folder + "/" + folderNameFor(i, row.port);
+    row.folder = platform::joinPath(m_result.folder, folderNameFor(i, row.port));
     m_rows.push_back(row);
   }
   m_children.resize(m_rows.size());

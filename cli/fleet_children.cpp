@@ -69,12 +69,13 @@ std::vector<std::string> childRunArguments(const FleetOptions& options, const st
                                            const std::string& folder) {
   // The child appends its record to the fleet's history itself, under the history's lock,
   // and keeps a copy in its folder for the report.
-  std::vector<std::string> args = {options.program,  "run",
-                                   "--assume-yes",   "--progress-lines",
-                                   "--port",         port,
-                                   "--settings",     folder + "/" + kChildSettingsFile,
-                                   "--fleet-record", folder + "/" + kChildRecordFile,
-                                   "--transcript",   folder + "/" + kChildTranscriptFile};
+  std::vector<std::string> args = {
+      options.program,  "run",
+      "--assume-yes",   "--progress-lines",
+      "--port",         port,
+      "--settings",     platform::joinPath(folder, kChildSettingsFile),
+      "--fleet-record", platform::joinPath(folder, kChildRecordFile),
+      "--transcript",   platform::joinPath(folder, kChildTranscriptFile)};
   if (options.verify) args.push_back("--verify");
   if (options.historyFile.empty()) {
     args.push_back("--no-history");

@@ -47,15 +47,15 @@ ServiceRecord recordForSilentChild(FleetRow& row, const platform::ChildExit& exi
   if (record.program.empty()) record.program = programNameAndVersion();
   if (record.mode.empty()) record.mode = "automatic";
   record.port = row.port;
-  record.steps = stepsOf(row.folder + "/" + kChildTranscriptFile);
+  record.steps = stepsOf(platform::joinPath(row.folder, kChildTranscriptFile));
   if (record.updated) {
     // The job the child wrote for this instrument names the files it was about to program;
     // they are this folder's files (the child's folder only links to them).
     ProgrammingJob job;
     std::string message;
-    const bool haveJob =
-        readProgrammingConfig(job, row.folder + "/" + kChildJobFile) == kConfigReadOk &&
-        checkProgrammingJob(job, message) == 0;
+    const bool haveJob = readProgrammingConfig(
+                             job, platform::joinPath(row.folder, kChildJobFile)) == kConfigReadOk &&
+                         checkProgrammingJob(job, message) == 0;
     record.files = updateFilesOf(
         haveJob ? &job : nullptr, record.updated->processor,
         optionImageFile(optionKindOfName(record.updated->option).value_or(kOptionNone)));
@@ -84,7 +84,8 @@ bool collectChildRecord(FleetRow& row, const platform::ChildExit& exit) {
   ServiceRecord record;
   std::string text;
   bool haveRecord = false;
-  if (platform::readRegularFile(row.folder + "/" + kChildRecordFile, kMaxRecordBytes, text)) {
+  if (platform::readRegularFile(platform::joinPath(row.folder, kChildRecordFile), kMaxRecordBytes,
+                                text)) {
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {

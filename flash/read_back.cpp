@@ -7,6 +7,7 @@
 #include "flash/result_codes.h"
 #include "flash/target_commands.h"
 #include "platform/host_files.h"
+#include "platform/path_text.h"
 #include "platform/sha256.h"
 #include "platform/whole_file.h"
 #include "run/run_state.h"
@@ -73,7 +74,7 @@ int32_t backupEraseAreas(const ProgrammingJob& job, const std::string& folder,
     result =
         uploadToMemory(erase.start, erase.length, job.architecture, job.processor, bytes, port);
     if (result != kResultOk) break;
-    if (!platform::writeFileWhole(folder + "/" + area.file, bytes)) {
+    if (!platform::writeFileWhole(platform::joinPath(folder, area.file), bytes)) {
       result = kResultBackupWrite;
       break;
     }
@@ -85,7 +86,8 @@ int32_t backupEraseAreas(const ProgrammingJob& job, const std::string& folder,
     return kResultOk;
   }
   // A backup is whole or absent: what was written of it goes again.
-  for (const BackupArea& written : areas) std::remove((folder + "/" + written.file).c_str());
+  for (const BackupArea& written : areas)
+    std::remove((platform::joinPath(folder, written.file)).c_str());
   areas.clear();
   setStepStatus(0, result);
   return result;

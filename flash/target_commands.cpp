@@ -41,9 +41,9 @@ bool uploadFileWritable(const std::string& path) {
   if (std::filesystem::exists(status) &&
       (!std::filesystem::is_regular_file(status) || !platform::userMayWrite(path)))
     return false;
-  const size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  // The folder as the system splits the path (on Windows at "\\" as well as "/").
+  const std::string parent = platform::utf8FromPath(platform::pathFromUtf8(path).parent_path());
+  const std::string folder = parent.empty() ? "." : parent;
   return std::filesystem::is_directory(platform::pathFromUtf8(folder), error) &&
          platform::userMayWrite(folder);
 }

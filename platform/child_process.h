@@ -1,7 +1,8 @@
 // Child processes whose output the program follows (the fleet's runs): started with their
 // standard output and error on one pipe and nothing on their input, in a folder of their
-// own; ended on request; and ended by the system when the program itself dies, so that no
-// child goes on programming an instrument that nobody watches.
+// own; ended on request; and asked to end, as by terminate(), when the program itself dies
+// (killed or crashed), so that no child goes on programming an instrument that nobody
+// watches, and each ends its run as a cancel that keeps its record.
 #pragma once
 
 #include <cstddef>
@@ -54,7 +55,8 @@ class ChildProcess {
   bool wait(bool block, ChildExit& exit);
 
   // What the system keeps beside the numbers (on Windows: the process, its job, the event
-  // that asks it to end, the read in progress); nothing on POSIX.
+  // that asks it to end, the handle of this process it watches, the read in progress);
+  // nothing on POSIX.
   struct Native;
 
  private:

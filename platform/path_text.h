@@ -14,5 +14,11 @@ namespace platform {
 std::filesystem::path pathFromUtf8(const std::string& text);
 // The path's name as UTF-8 text, for messages, records and the other platform calls.
 std::string utf8FromPath(const std::filesystem::path& path);
+// `name` inside `folder` (none: name alone), joined with the system's separator, so that a
+// path that is printed reads as the system writes it ("C:\\...\\zelupdate\\history.jsonl").
+inline std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return utf8FromPath(pathFromUtf8(folder) / pathFromUtf8(name));
+}
 
 }  // namespace platform

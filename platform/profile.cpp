@@ -269,7 +269,7 @@ std::string settingsFilePath(const std::string& programPath) {
   }
   const std::string folder = userConfigFolder();
   if (folder.empty()) return kSettingsFileName;  // nowhere better: the current folder
-  return folder + "/" + kSettingsFileName;
+  return joinPath(folder, kSettingsFileName);
 }
 
 void setSettingsFileOverride(const std::string& file) {

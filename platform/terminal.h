@@ -63,4 +63,25 @@ class ClosedOutputTolerated {
   Saved* m_saved;
 };
 
+// While the object lives, the program's UTF-8 text reaches a console as UTF-8 (on Windows the
+// console's output code page is UTF-8, where it would show "PrÃ¼fstand" for "Prüfstand",
+// and the standard streams on the console pass their bytes unchanged, a line in one piece);
+// the code page before comes back when the object goes, when the program ends on a request
+// (platform/requests.h), and when Ctrl-C or the closing of the console ends it. Pipes and
+// files get the same bytes as before. Nothing to do on POSIX, where text is bytes.
+class Utf8Console {
+ public:
+  Utf8Console();
+  ~Utf8Console();
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
+  // Whether the console's code page was changed (false without a console, or where it was
+  // UTF-8 already).
+  bool changed() const { return m_saved != nullptr; }
+
+ private:
+  struct Saved;
+  Saved* m_saved = nullptr;
+};
+
 }  // namespace platform

@@ -105,9 +105,10 @@ void Instrument::corruptProgrammed(FlashBank& bank, uint32_t offset, uint32_t co
 
 bool Instrument::loadState() {
   if (options.stateFolder.empty()) return false;
-  const std::string folder = options.stateFolder + "/";
+  const std::string& folder = options.stateFolder;
   std::string text;
-  if (!platform::readRegularFile(folder + kStateFile, kMaxStateFileBytes, text)) return false;
+  if (!platform::readRegularFile(platform::joinPath(folder, kStateFile), kMaxStateFileBytes, text))
+    return false;
 
   std::vector<FlashBank> keptBanks;
   std::map<uint64_t, std::string> firmware;
@@ -136,8 +137,9 @@ bool Instrument::loadState() {
       const ChipType* chipType = findChipType(static_cast<uint8_t>(type));
       std::string bytes;
       if (chipType == nullptr || unit == 0 ||
-          !platform::readRegularFile(folder + bankFileName(static_cast<uint32_t>(start)),
-                                     kMaxBankFileBytes, bytes)) {
+          !platform::readRegularFile(
+              platform::joinPath(folder, bankFileName(static_cast<uint32_t>(start))),
+              kMaxBankFileBytes, bytes)) {
         stateError = "bank " + hex32(static_cast<uint32_t>(start)) + " cannot be read";
         return false;
       }
@@ -171,7 +173,7 @@ bool Instrument::loadState() {
 void Instrument::saveState() {
   // A folder that could not be read is left as it was, for the user to look at.
   if (options.stateFolder.empty() || !stateError.empty()) return;
-  const std::string folder = options.stateFolder + "/";
+  const std::string& folder = options.stateFolder;
   std::string text =
       "version=" + m_version + ",hw=" + hex32(m_hw) + ",baud=" + std::to_string(serial.baud) +
       ",bits=" + std::to_string(serial.bits) + ",parity=" + parityText(serial.parity) +
@@ -183,7 +185,7 @@ void Instrument::saveState() {
                   static_cast<unsigned>(bank.addressUnit));
     text += line;
     // The bytes first: a state line never names a bank file that is not there.
-    platform::writeFileWhole(folder + bankFileName(bank.start),
+    platform::writeFileWhole(platform::joinPath(folder, bankFileName(bank.start)),
                              std::string(bank.bytes.begin(), bank.bytes.end()));
   }
   // The mark of firmware that an update left incomplete.
@@ -193,7 +195,7 @@ void Instrument::saveState() {
     std::snprintf(line, sizeof line, "firmware=%016" PRIX64 ",%s\n", digest, version.c_str());
     text += line;
   }
-  platform::writeFileWhole(folder + kStateFile, text);
+  platform::writeFileWhole(platform::joinPath(folder, kStateFile), text);
 }
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/host_files.h"
+#include "platform/path_text.h"
 #include "sim/random.h"
 
 namespace sim {
@@ -27,9 +28,8 @@ std::vector<uint8_t> contentsOf(const SampleFile& file) {
 }  // namespace
 
 int writeSampleUpdateFiles(const std::string& folder) {
-  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
   for (const SampleFile& file : kSampleFiles) {
-    std::FILE* out = platform::openHostFile(prefix + file.name, "wb");
+    std::FILE* out = platform::openHostFile(platform::joinPath(folder, file.name), "wb");
     if (out == nullptr) return 1;
     const std::vector<uint8_t> bytes = contentsOf(file);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();

@@ -131,4 +131,11 @@ ClosedOutputTolerated::~ClosedOutputTolerated() {
   delete m_saved;
 }
 
+// The terminal takes the program's bytes as they are.
+struct Utf8Console::Saved {};
+
+Utf8Console::Utf8Console() = default;
+
+Utf8Console::~Utf8Console() = default;
+
 }  // namespace platform

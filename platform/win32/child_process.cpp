@@ -1,9 +1,13 @@
 // Child processes through CreateProcessW. Each child has no console (Ctrl-C at the console
 // reaches the parent alone), its output on an overlapped named pipe (so that the parent can
 // wait on it with the wake event), the null device as its input, and lives in a job object of
-// its own that ends it, and whatever it started, when the job's last handle closes: by kill(),
-// or by the system when the parent dies. terminate() sets an event of the child's own that it
-// inherits; its platform/requests catcher finds the handle in ZEL_END_EVENT.
+// its own, through which kill() ends it and whatever it started. terminate() sets an event of
+// the child's own that it inherits; its platform/requests catcher finds the handle in
+// ZEL_END_EVENT. The child also inherits a handle of this process (ZEL_PARENT_PROCESS) and
+// takes this program's death as a request to end, as SIGTERM does on POSIX: a run whose fleet
+// is killed ends as a cancel and keeps its record, and nothing goes on programming an
+// instrument that nobody watches. Only while the child is held suspended does its job end it
+// with this program, since it cannot watch anything before it runs.
 #include "platform/child_process.h"
 
 #include <windows.h>
@@ -30,6 +34,7 @@ constexpr DWORD kBlockingWaitMs = 30000;
 // A wait that includes a pipe or more handles than one wait takes is cut into slices.
 constexpr DWORD kSliceMs = 20;
 constexpr wchar_t kEndEventVariable[] = L"ZEL_END_EVENT";
+constexpr wchar_t kParentVariable[] = L"ZEL_PARENT_PROCESS";
 
 std::atomic<unsigned> g_pipeNumber{0};
 
@@ -60,22 +65,30 @@ void appendQuoted(const std::string& arg, std::wstring& line) {
   line += L'"';
 }
 
-// The parent's environment with the child's end event in it (one of the parent's own, if
-// it had one, taken out).
-std::vector<wchar_t> childEnvironment(HANDLE endEvent) {
+std::wstring handleText(HANDLE handle) {
+  return std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+}
+
+// The parent's environment with the child's end event and this process's handle in it (the
+// parent's own ones, if it had them, taken out).
+std::vector<wchar_t> childEnvironment(HANDLE endEvent, HANDLE parent) {
   std::vector<wchar_t> block;
-  const std::wstring prefix = std::wstring(kEndEventVariable) + L"=";
+  const std::wstring endPrefix = std::wstring(kEndEventVariable) + L"=";
+  const std::wstring parentPrefix = std::wstring(kParentVariable) + L"=";
   if (wchar_t* strings = ::GetEnvironmentStringsW()) {
     for (const wchar_t* entry = strings; *entry; entry += wcslen(entry) + 1) {
-      if (::_wcsnicmp(entry, prefix.c_str(), prefix.size()) == 0) continue;
+      if (::_wcsnicmp(entry, endPrefix.c_str(), endPrefix.size()) == 0 ||
+          ::_wcsnicmp(entry, parentPrefix.c_str(), parentPrefix.size()) == 0) {
+        continue;
+      }
       block.insert(block.end(), entry, entry + wcslen(entry) + 1);
     }
     ::FreeEnvironmentStringsW(strings);
   }
-  const std::wstring ours =
-      prefix +
-      std::to_wstring(static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(endEvent)));
-  block.insert(block.end(), ours.c_str(), ours.c_str() + ours.size() + 1);
+  for (const std::wstring& ours :
+       {endPrefix + handleText(endEvent), parentPrefix + handleText(parent)}) {
+    block.insert(block.end(), ours.c_str(), ours.c_str() + ours.size() + 1);
+  }
   block.push_back(L'\0');
   return block;
 }
@@ -91,6 +104,7 @@ struct ChildProcess::Native {
   HANDLE process = nullptr;
   HANDLE job = nullptr;
   HANDLE endEvent = nullptr;
+  HANDLE parent = nullptr;  // this process, as the child inherits it
   HANDLE pipe = nullptr;
   OVERLAPPED read{};  // its event is what m_output names
   bool reading = false;
@@ -113,7 +127,7 @@ bool startRead(ChildProcess::Native& native) {
 }
 
 // Closes what a child left (a read in progress waits for its cancel, since it writes into
-// the buffer); closing the job ends whatever the child left running.
+// the buffer).
 void release(ChildProcess::Native* native) {
   if (!native) return;
   if (native->reading) {
@@ -125,6 +139,7 @@ void release(ChildProcess::Native* native) {
   closeHandle(native->read.hEvent);
   closeHandle(native->process);
   closeHandle(native->endEvent);
+  closeHandle(native->parent);
   closeHandle(native->job);
   delete native;
 }
@@ -185,23 +200,29 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
   native->read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   native->endEvent = ::CreateEventW(&inherited, TRUE, FALSE, nullptr);
   native->job = ::CreateJobObjectW(nullptr, nullptr);
+  // SYNCHRONIZE alone: the child may wait for this process's end and do nothing else to it.
+  const bool parentTaken =
+      ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                        &native->parent, SYNCHRONIZE, TRUE, 0);
   const auto closeChildEnds = [&] {
     closeHandle(childOutput);
     closeHandle(childInput);
   };
   if (childOutput == INVALID_HANDLE_VALUE || childInput == INVALID_HANDLE_VALUE ||
-      !native->read.hEvent || !native->endEvent || !native->job) {
+      !native->read.hEvent || !native->endEvent || !native->job || !parentTaken) {
     const DWORD error = ::GetLastError();
     closeChildEnds();
     return abandon("cannot start: " + errorText(error));
   }
+  // Until it runs, the child cannot watch this process: should this one die before then, the
+  // job's close ends it.
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   ::SetInformationJobObject(native->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 
-  // The child inherits its three handles and no other (not the pipes of its brothers,
+  // The child inherits its four handles and no other (not the pipes of its brothers,
   // which would keep their output open after they end).
-  HANDLE handles[3] = {childInput, childOutput, native->endEvent};
+  HANDLE handles[4] = {childInput, childOutput, native->endEvent, native->parent};
   SIZE_T listBytes = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
   std::vector<char> listStore(listBytes);
@@ -219,7 +240,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
 
   std::wstring line;
   for (const std::string& arg : argv) appendQuoted(arg, line);
-  std::vector<wchar_t> environment = childEnvironment(native->endEvent);
+  std::vector<wchar_t> environment = childEnvironment(native->endEvent, native->parent);
   // Suspended until it is in its job, so that nothing it starts escapes the job.
   const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS |
                       CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
@@ -241,6 +262,10 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
   }
   ::ResumeThread(info.hThread);
   ::CloseHandle(info.hThread);
+  // Running, it watches this process itself: this program's death no longer ends it at once
+  // but asks it to end, so that its run ends as a cancel and keeps its record.
+  limits.BasicLimitInformation.LimitFlags = 0;
+  ::SetInformationJobObject(native->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   native->process = info.hProcess;
   m_native = native;
   m_process = info.dwProcessId;

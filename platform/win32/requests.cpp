@@ -1,13 +1,16 @@
 // Requests to stop through the console's control handler: Ctrl-C is the interrupt; Ctrl-Break,
 // the closing of the console, the user's logoff and the shutdown are the request to end. A
 // child of the fleet has no console: its parent asks it to end through an event of its own,
-// whose handle the child inherits and finds in ZEL_END_EVENT. The handler (it runs on a
-// thread of its own) only counts and sets the wake event; the pump does the rest.
+// whose handle the child inherits and finds in ZEL_END_EVENT, and the parent's death (the
+// handle of the parent's process in ZEL_PARENT_PROCESS) is a request to end as well. The
+// handler (it runs on a thread of its own) only counts and sets the wake event; the pump
+// does the rest.
 #include "platform/requests.h"
 
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
@@ -24,6 +27,7 @@ constexpr UINT kEndedExitCode = 0xC000013A;
 // than a few seconds anyway.
 constexpr DWORD kCloseHoldMs = 20000;
 constexpr wchar_t kEndEventVariable[] = L"ZEL_END_EVENT";
+constexpr wchar_t kParentVariable[] = L"ZEL_PARENT_PROCESS";
 
 std::atomic<int> g_interrupts{0};
 std::atomic<int> g_terminations{0};
@@ -38,12 +42,13 @@ int g_catchers = 0;
 HANDLE g_wake = nullptr;
 std::once_flag g_wakeOnce;
 HANDLE g_graceCancel = nullptr;
-std::once_flag g_endEventOnce;
+std::once_flag g_parentOnce;
 
 // Console handles and modes to put back; few are ever changed (the keys, the output).
 constexpr int kMaxConsoles = 4;
 std::atomic<HANDLE> g_consoles[kMaxConsoles] = {};
 std::atomic<DWORD> g_consoleModes[kMaxConsoles] = {};
+std::atomic<UINT> g_outputCodePage{0};
 
 std::atomic<int>& counter(Request kind) {
   return kind == Request::Interrupt ? g_interrupts : g_terminations;
@@ -100,33 +105,68 @@ BOOL WINAPI onControl(DWORD type) {
   return TRUE;
 }
 
-// The parent's request to end, for as long as the program runs; one that nobody catches
-// ends the program, as the request to end would from the console.
-DWORD WINAPI watchEndEvent(LPVOID event) {
-  const HANDLE handle = static_cast<HANDLE>(event);
-  for (;;) {
-    if (::WaitForSingleObject(handle, INFINITE) != WAIT_OBJECT_0) return 0;
-    ::ResetEvent(handle);
+// The handles a child of the fleet inherited: its parent's request to end and its parent's
+// process; either may be missing.
+struct ParentHandles {
+  HANDLE endEvent = nullptr;
+  HANDLE parent = nullptr;
+};
+
+// The parent's requests to end and its death, for as long as the program runs; a request
+// that nobody catches ends the program, as the request to end would from the console. The
+// parent's death counts once: its handle stays signalled.
+DWORD WINAPI watchParent(LPVOID given) {
+  const ParentHandles handles = *static_cast<ParentHandles*>(given);
+  delete static_cast<ParentHandles*>(given);
+  HANDLE waited[2];
+  DWORD count = 0;
+  if (handles.endEvent) waited[count++] = handles.endEvent;
+  if (handles.parent) waited[count++] = handles.parent;
+  while (count > 0) {
+    const DWORD result = ::WaitForMultipleObjects(count, waited, FALSE, INFINITE);
+    if (result >= WAIT_OBJECT_0 + count) return 0;
+    const HANDLE signalled = waited[result - WAIT_OBJECT_0];
+    if (signalled == handles.parent) {
+      ::CloseHandle(handles.parent);
+      waited[result - WAIT_OBJECT_0] = waited[--count];
+    } else {
+      ::ResetEvent(signalled);
+    }
     if (g_terminationCatchers.load() == 0) endAtOnce();
     countTermination();
   }
+  return 0;
 }
 
-// Takes the handle the parent passed, and takes the variable out of the environment, so
-// that a program this one starts does not read a number that means nothing there.
-void startWatchingEndEvent() {
+// A handle the parent passed in `variable`, taken out of the environment so that a program
+// this one starts does not read a number that means nothing there; null when there is none.
+HANDLE inheritedHandle(const wchar_t* variable) {
   wchar_t text[32] = {};
-  const DWORD length = ::GetEnvironmentVariableW(kEndEventVariable, text, 32);
-  if (length == 0 || length >= 32) return;
-  ::SetEnvironmentVariableW(kEndEventVariable, nullptr);
+  const DWORD length = ::GetEnvironmentVariableW(variable, text, 32);
+  if (length == 0 || length >= 32) return nullptr;
+  ::SetEnvironmentVariableW(variable, nullptr);
   wchar_t* end = nullptr;
   const unsigned long long value = std::wcstoull(text, &end, 10);
-  if (end == text || *end != L'\0' || value == 0) return;
-  const HANDLE event = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  if (end == text || *end != L'\0' || value == 0) return nullptr;
+  const HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
   DWORD flags = 0;
-  if (!::GetHandleInformation(event, &flags)) return;  // not inherited after all
-  const HANDLE watcher = ::CreateThread(nullptr, 0, watchEndEvent, event, 0, nullptr);
-  if (watcher) ::CloseHandle(watcher);
+  if (!::GetHandleInformation(handle, &flags)) return nullptr;  // not inherited after all
+  return handle;
+}
+
+void startWatchingParent() {
+  auto* handles =
+      new ParentHandles{inheritedHandle(kEndEventVariable), inheritedHandle(kParentVariable)};
+  if (!handles->endEvent && !handles->parent) {
+    delete handles;
+    return;
+  }
+  const HANDLE watcher = ::CreateThread(nullptr, 0, watchParent, handles, 0, nullptr);
+  if (watcher) {
+    ::CloseHandle(watcher);
+  } else {
+    delete handles;
+  }
 }
 
 }  // namespace
@@ -169,11 +209,16 @@ void forgetConsoleToRestore(HANDLE console) {
   }
 }
 
+void setCodePageToRestore(UINT codePage) {
+  g_outputCodePage.store(codePage);
+}
+
 void restoreConsole() {
   for (int i = 0; i < kMaxConsoles; ++i) {
     const HANDLE console = g_consoles[i].load();
     if (console) ::SetConsoleMode(console, g_consoleModes[i].load());
   }
+  if (const UINT codePage = g_outputCodePage.load()) ::SetConsoleOutputCP(codePage);
 }
 
 }  // namespace win32
@@ -187,7 +232,7 @@ struct RequestCatcher::Saved {
 
 RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
   win32::wakeEvent();  // before the handler may set it
-  if (catching.termination) std::call_once(g_endEventOnce, startWatchingEndEvent);
+  if (catching.termination) std::call_once(g_parentOnce, startWatchingParent);
   if (g_catchers++ == 0) ::SetConsoleCtrlHandler(onControl, TRUE);
   m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
   m_saved->graceSeconds = g_graceSeconds.exchange(catching.secondTerminationGraceSeconds);
@@ -244,6 +289,9 @@ void cancelEndGrace() {
 
 void endAsRequested() {
   cancelEndGrace();
+  // Text held for the console (platform::Utf8Console) is written before the end.
+  std::fflush(stdout);
+  std::fflush(stderr);
   win32::restoreConsole();
   ::ExitProcess(kEndedExitCode);
 }

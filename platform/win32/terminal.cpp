@@ -1,12 +1,15 @@
 // The console's terminal on Windows: console modes, console input records and the screen
 // buffer's window. Output that is a console draws its progress line with virtual-terminal
 // sequences; where the console cannot take them it counts as no terminal, and the console
-// run prints plain lines. Pipes are polled in short slices, since they cannot be waited on.
+// run prints plain lines. Text goes to a console under the UTF-8 code page while a
+// Utf8Console lives. Pipes are polled in short slices, since they cannot be waited on.
 #include "platform/terminal.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -207,6 +210,9 @@ int readInput(int fd, char* buffer, size_t maxBytes) {
 bool writeOutput(int fd, const std::string& bytes) {
   const HANDLE handle = win32::handleOf(fd);
   if (handle == INVALID_HANDLE_VALUE) return false;
+  // What the C library holds for the same stream goes first.
+  if (fd == 1) std::fflush(stdout);
+  if (fd == 2) std::fflush(stderr);
   size_t done = 0;
   while (done < bytes.size()) {
     const size_t rest = bytes.size() - done;
@@ -228,5 +234,89 @@ struct ClosedOutputTolerated::Saved {};
 ClosedOutputTolerated::ClosedOutputTolerated() : m_saved(nullptr) {}
 
 ClosedOutputTolerated::~ClosedOutputTolerated() = default;
+
+struct Utf8Console::Saved {
+  UINT codePage = 0;
+  HANDLE stop = nullptr;
+  HANDLE flusher = nullptr;
+};
+
+namespace {
+
+// Last in the chain of control handlers (registered before any catcher of requests): a Ctrl-C
+// or close that nobody caught ends the program once this returns, so the console gets its
+// code page back here.
+BOOL WINAPI restoreBeforeTheEnd(DWORD) {
+  win32::restoreConsole();
+  return FALSE;
+}
+
+// Text for the console leaves its stream's buffer this often, and before anything else is
+// written to the console or read from it.
+constexpr DWORD kConsoleFlushMs = 50;
+constexpr size_t kConsoleBufferBytes = 65536;
+
+DWORD WINAPI flushConsoleStreams(LPVOID stop) {
+  while (::WaitForSingleObject(static_cast<HANDLE>(stop), kConsoleFlushMs) == WAIT_TIMEOUT) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+  }
+  return 0;
+}
+
+bool isConsoleOutput(int fd) {
+  const HANDLE handle = win32::handleOf(fd);
+  DWORD mode = 0;
+  return consoleMode(handle, mode) && isScreenBuffer(handle);
+}
+
+}  // namespace
+
+Utf8Console::Utf8Console() {
+  const UINT before = ::GetConsoleOutputCP();  // 0 without a console
+  if (before == 0) return;
+  // The console takes a UTF-8 character whole only when its bytes come in one write, and the
+  // C library would convert the bytes of a text-mode stream itself: a stream on the console
+  // passes bytes unchanged and is buffered, so that a line leaves in one piece.
+  bool any = false;
+  for (std::FILE* stream : {stdout, stderr}) {
+    const int fd = ::_fileno(stream);
+    if (!isConsoleOutput(fd)) continue;
+    std::fflush(stream);
+    ::_setmode(fd, _O_BINARY);
+    std::setvbuf(stream, nullptr, _IOFBF, kConsoleBufferBytes);
+    any = true;
+  }
+  if (!any) return;
+  m_saved = new Saved{before, ::CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+  if (m_saved->stop) {
+    m_saved->flusher = ::CreateThread(nullptr, 0, flushConsoleStreams, m_saved->stop, 0, nullptr);
+  }
+  if (before != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) {
+    win32::setCodePageToRestore(before);
+    restoreAtExit();
+    ::SetConsoleCtrlHandler(restoreBeforeTheEnd, TRUE);
+  } else {
+    m_saved->codePage = 0;
+  }
+}
+
+Utf8Console::~Utf8Console() {
+  if (!m_saved) return;
+  if (m_saved->flusher) {
+    ::SetEvent(m_saved->stop);
+    ::WaitForSingleObject(m_saved->flusher, INFINITE);  // it ends within one flush
+    ::CloseHandle(m_saved->flusher);
+  }
+  if (m_saved->stop) ::CloseHandle(m_saved->stop);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (m_saved->codePage != 0) {
+    ::SetConsoleCtrlHandler(restoreBeforeTheEnd, FALSE);
+    win32::setCodePageToRestore(0);
+    ::SetConsoleOutputCP(m_saved->codePage);
+  }
+  delete m_saved;
+}
 
 }  // namespace platform

@@ -21,6 +21,9 @@ void drainWake();
 // when a mode is kept for that handle already (the first is the one to put back).
 bool setConsoleToRestore(HANDLE console, DWORD mode);
 void forgetConsoleToRestore(HANDLE console);
+// The console's output code page before the program set it (0: it was not changed), put
+// back by restoreConsole too.
+void setCodePageToRestore(UINT codePage);
 void restoreConsole();
 
 // Texts inside the program are UTF-8; Windows' own calls take UTF-16.

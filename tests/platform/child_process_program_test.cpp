@@ -8,6 +8,7 @@
 
 #include "platform/child_process.h"
 #include "platform/requests.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -114,6 +115,27 @@ TEST(ChildProgram, the_request_to_end_reaches_its_child_alone_and_kill_ends_at_o
     EXPECT_EQ(exit.cause.empty(), row.exited) << row.mode;
     EXPECT_FALSE(other.wait(false, exit));  // still waiting: the request was not its
   }
+}
+
+// A parent that dies (killed: nothing of its own cleaned up) leaves no child running: the
+// child takes the death as a request to end, so that it can end its work as a cancel.
+TEST(ChildProgram, a_child_whose_parent_dies_is_asked_to_end_and_ends) {
+  Folder folder;
+  const std::string said = (std::filesystem::path(folder.path()) / "said.txt").string();
+  platform::ChildProcess parent;
+  ASSERT_TRUE(parent.start(helper({"orphan", said}), "", nullptr));
+  EXPECT_EQ(outputOf(parent), "started\n");
+  platform::ChildExit exit;
+  ASSERT_TRUE(parent.wait(true, exit));
+  EXPECT_TRUE(exit.exited) << exit.cause;
+  // The child's word comes through a file, since its output went with its parent.
+  std::string text;
+  for (int waited = 0; waited < kBoundMs && text.empty(); waited += 50) {
+    platform::waitForChildren({}, -1, 50);
+    std::string why;
+    platform::readRegularFile(said, 100, text, &why);
+  }
+  EXPECT_EQ(text, "asked to end\n");
 }
 
 TEST(ChildProgram, a_missing_program_or_folder_fails_at_the_start_with_its_reason) {

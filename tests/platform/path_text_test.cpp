@@ -32,6 +32,26 @@ const NameRow kNames[] = {
     {u8"plain", u"plain"},
 };
 
+// A path that is printed reads as the system writes it: on Windows with "\\".
+TEST(PathText, a_name_joins_its_folder_with_the_systems_separator) {
+#ifdef _WIN32
+  const std::string sep = "\\";
+#else
+  const std::string sep = "/";
+#endif
+  const struct {
+    std::string folder, name, joined;
+  } rows[] = {
+      {"", "history.jsonl", "history.jsonl"},
+      {utf8(u8"Prüfstand Süd"), "zelupdate.ini", utf8(u8"Prüfstand Süd") + sep + "zelupdate.ini"},
+      {"work" + sep, "record.jsonl", "work" + sep + "record.jsonl"},  // not doubled
+      {"a/b", "c", "a/b" + sep + "c"},  // a separator given stays as given
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(platform::joinPath(row.folder, row.name), row.joined) << row.folder;
+  }
+}
+
 TEST(PathText, names_outside_ascii_reach_the_disk_as_they_are_and_come_back) {
   std::string base;
   ASSERT_TRUE(platform::createTemporaryFolder("zel-names-", base));

@@ -7,6 +7,9 @@
 //                        (exit 4 when nobody asks within a minute)
 //   hold                 "waiting", then "asked to end" without ending: a second request
 //                        ends it as the system would
+//   orphan FILE          starts `wait-into FILE`, says "started" and dies at once, as a
+//                        killed process does (nothing of its own is cleaned up)
+//   wait-into FILE       as wait, but says "asked to end" into FILE (its output may be gone)
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -14,6 +17,7 @@
 #include "platform/child_process.h"
 #include "platform/requests.h"
 #include "platform/terminal.h"
+#include "platform/whole_file.h"
 
 namespace {
 
@@ -29,12 +33,14 @@ void say(int fd, const std::string& text) {
   platform::writeOutput(fd, text);
 }
 
-int waitForTheEndRequest(bool hold) {
+int waitForTheEndRequest(bool hold, const std::string& file = "") {
   platform::RequestCatcher catcher({.secondTerminationEnds = hold});
   say(kOut, "waiting\n");
   bool asked = false;
   for (int slice = 0; slice < kWaitSlices; ++slice) {
     if (!asked && platform::pendingRequests(platform::Request::Termination) > 0) {
+      // Into the file first: with its parent gone, writing to its output may end it.
+      if (!file.empty()) platform::writeFileWhole(file, "asked to end\n");
       say(kOut, "asked to end\n");
       if (!hold) return kAskedToEnd;
       asked = true;
@@ -70,6 +76,23 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "wait" || mode == "hold") return waitForTheEndRequest(mode == "hold");
-  say(kErr, "usage: print OUT ERR CODE | input | folder | args A... | wait | hold\n");
+  if (mode == "wait-into" && argc == 3) return waitForTheEndRequest(false, argv[2]);
+  if (mode == "orphan" && argc == 3) {
+    auto* child = new platform::ChildProcess;  // never ended here: its parent just dies
+    if (!child->start({argv[0], "wait-into", argv[2]}, "", nullptr)) return 1;
+    char buffer[64];
+    std::string seen;
+    while (seen.find("waiting\n") == std::string::npos) {
+      const int n = child->readOutput(buffer, sizeof buffer);
+      if (n < 0) return 1;
+      if (n > 0) seen.append(buffer, static_cast<size_t>(n));
+      if (n == 0) platform::waitForChildren({child}, -1, kWaitSliceMs);
+    }
+    say(kOut, "started\n");
+    std::_Exit(0);
+  }
+  say(kErr,
+      "usage: print OUT ERR CODE | input | folder | args A... | wait | hold | orphan FILE | "
+      "wait-into FILE\n");
   return 2;
 }
