@@ -106,7 +106,7 @@ int CUpdateDlg::runBackupOnly() {
   if (auto stop = setInUpdateMode()) return *stop;
   addStatusLine("Preparing backup environment");
   if (backupProcessorFlash(kProgrammingConfigFile, m_session.m_comm) != 0) {
-    if (cancelRequested != 0) return stopForCancel();
+    if (cancelConfirmedAfterFailure()) return stopForCancel();
     stopProgressTimer();
     showLastBox(withDevice(kBackupFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
@@ -253,7 +253,7 @@ int CUpdateDlg::runRestore() {
     if (auto stop = setInUpdateMode()) return *stop;
   }
   if (m_session.startFlashUpdate(1) != 0) {
-    if (cancelRequested != 0) return stopForCancel();
+    if (cancelConfirmedAfterFailure()) return stopForCancel();
     stopProgressTimer();
     showLastBox(withDevice(kRestoreFailedBox), ui::MessageBoxKind::Stop);
     return kAutomaticStopped;

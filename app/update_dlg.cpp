@@ -12,6 +12,7 @@
 #include "flash/programming_link.h"
 #include "flash/result_codes.h"
 #include "flash/result_meaning.h"
+#include "platform/clock.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
 #include "ui/message_box.h"
@@ -410,6 +411,15 @@ void CUpdateDlg::sayNextStep(int32_t code, int32_t earlierCode) {
   // flash was incomplete (a cancel, a line that went dead) leaves it waiting in update mode.
   const bool interrupted = cancelRequested != 0 || lineLost(code) || lineLost(earlierCode);
   if (interrupted && flashLeftIncomplete()) addStatusLine(withDevice(kInterruptedNextStep));
+}
+
+bool CUpdateDlg::cancelConfirmedAfterFailure() {
+  constexpr uint32_t kAnswerPollMs = 20;
+  while (m_questionOpen && m_running != 0 && cancelRequested == 0) {
+    pumpMessages();
+    if (m_questionOpen) platform::sleepMs(kAnswerPollMs);
+  }
+  return cancelRequested != 0;
 }
 
 int CUpdateDlg::stopForCancel() {

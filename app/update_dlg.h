@@ -196,6 +196,9 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   // The run stops because the user cancelled it: timer stopped, the cancel box shown.
   // Returns kAutomaticStopped.
   int stopForCancel();
+  // Waits while the cancel question is open: a failure that came while the user read it is
+  // not followed by more work on the instrument before the answer.
+  bool cancelConfirmedAfterFailure();
   // Before the instrument is switched into update mode: the job just written is read and
   // checked as the processor update will, its images must fit the flash it erases when
   // the processor firmware is updated, and the option image of the run must be a non-empty

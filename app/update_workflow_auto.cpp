@@ -330,7 +330,7 @@ std::optional<int> CUpdateDlg::updateProcessorFirmware() {
   const int32_t first = m_session.startFlashUpdate(m_intermediateBoot);
   if (first == 0) return std::nullopt;
   noteFailureCode(first);
-  if (cancelRequested != 0) return stopForCancel();
+  if (cancelConfirmedAfterFailure()) return stopForCancel();
   const int32_t second = m_session.startFlashUpdate(m_intermediateBoot);
   if (second == 0) return std::nullopt;
   if (cancelRequested != 0) return stopForCancel();
@@ -419,6 +419,6 @@ int CUpdateDlg::updateOption() {
   }
   const int result = m_session.startFlashUpdate(m_updateSettings.optionKind, m_intermediateBoot);
   noteFailureCode(result);
-  if (result != 0 && cancelRequested != 0) return stopForCancel();
+  if (result != 0 && cancelConfirmedAfterFailure()) return stopForCancel();
   return result;
 }

@@ -61,7 +61,7 @@ void CUpdateDlg::runManualUpdate() {
     m_leftInUpdateMode = true;
     if (const int32_t result = m_session.startFlashUpdate(m_intermediateBoot); result != 0) {
       noteFailureCode(result);
-      if (cancelRequested != 0) {
+      if (cancelConfirmedAfterFailure()) {
         stopForCancel();
         m_lastRunSucceeded = false;
         return;
@@ -130,7 +130,7 @@ void CUpdateDlg::runManualUpdate() {
       showLastBox("Update of option\nsuccessfully completed.", ui::MessageBoxKind::Information,
                   true);
       succeeded = true;
-    } else if (cancelRequested != 0) {
+    } else if (cancelConfirmedAfterFailure()) {
       stopForCancel();
     } else {
       stopProgressTimer();
