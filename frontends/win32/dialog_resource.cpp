@@ -62,7 +62,8 @@ ResourceItem itemFor(const ControlTemplate& control, bool firstRadioOfGroup) {
       // Sorted lists are kept in order by the host (plain character order, which the system's
       // own sorting does not use).
       item.classOrdinal = kClassListBox;
-      s |= style::kLbsNotify | style::kLbsNoIntegralHeight | style::kTabStop;
+      // A line wider than the list (a long next step) scrolls sideways; the bar shows only then.
+      s |= style::kLbsNotify | style::kLbsNoIntegralHeight | style::kTabStop | style::kHScroll;
       if (control.style & kStyleBorder) item.exStyle |= style::kExClientEdge;
       break;
     case ControlKind::ComboBox:

@@ -20,6 +20,7 @@ inline constexpr uint32_t kVisible = 0x10000000u;
 inline constexpr uint32_t kDisabled = 0x08000000u;
 inline constexpr uint32_t kCaption = 0x00C00000u;
 inline constexpr uint32_t kVScroll = 0x00200000u;
+inline constexpr uint32_t kHScroll = 0x00100000u;
 inline constexpr uint32_t kSysMenu = 0x00080000u;
 inline constexpr uint32_t kGroup = 0x00020000u;
 inline constexpr uint32_t kTabStop = 0x00010000u;

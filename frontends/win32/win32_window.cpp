@@ -436,7 +436,10 @@ bool Win32DialogWindow::isChecked(int id) const {
 // --- list box ---
 
 void Win32DialogWindow::listReset(int id) {
-  if (HWND item = control(id)) SendMessageW(item, LB_RESETCONTENT, 0, 0);
+  if (HWND item = control(id)) {
+    SendMessageW(item, LB_RESETCONTENT, 0, 0);
+    SendMessageW(item, LB_SETHORIZONTALEXTENT, 0, 0);
+  }
 }
 
 int Win32DialogWindow::listAdd(int id, const std::string& text) {
@@ -446,8 +449,23 @@ int Win32DialogWindow::listAdd(int id, const std::string& text) {
   if (templateOf(id)->style & kStyleSorted) {
     index = sortedPosition(index, text, [this, id](int i) { return listText(id, i); });
   }
+  const std::wstring line = wide(text);
   const LRESULT at = SendMessageW(item, LB_INSERTSTRING, static_cast<WPARAM>(index),
-                                  reinterpret_cast<LPARAM>(wide(text).c_str()));
+                                  reinterpret_cast<LPARAM>(line.c_str()));
+  // The list scrolls sideways as far as its widest line, measured in its own font.
+  if (HDC dc = GetDC(item)) {
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(item, WM_GETFONT, 0, 0));
+    const HGDIOBJ before = font ? SelectObject(dc, font) : nullptr;
+    SIZE size{};
+    if (GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size)) {
+      const LRESULT extent = SendMessageW(item, LB_GETHORIZONTALEXTENT, 0, 0);
+      const LONG wanted = size.cx + 2 * GetSystemMetrics(SM_CXEDGE);
+      if (wanted > extent)
+        SendMessageW(item, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(wanted), 0);
+    }
+    if (before) SelectObject(dc, before);
+    ReleaseDC(item, dc);
+  }
   return at < 0 ? -1 : static_cast<int>(at);
 }
 
