@@ -188,6 +188,35 @@ TEST_F(UpdateWindowWin32, starts_with_the_template_and_keeps_its_title_bar_from_
 }
 
 // Where no browser takes the manual's page, Help shows the manual's text at the window's section.
+TEST_F(UpdateWindowWin32, port_plugged_in_after_the_start_shows_when_the_list_opens) {
+  driver.waitForDialog(kIddUpdate)
+      .then("COM5 plugged in, the list opened",
+            [] {
+              platform::setComPortDevice(5, "sim:hw=0x10800");
+              hooks::openComboList(kIddUpdate, kIdcPortList);
+              return true;
+            })
+      .check("COM5 listed, COM1 still selected",
+             [] {
+               EXPECT_EQ(hooks::comboTexts(kIddUpdate, kIdcPortList),
+                         (Lines{"COM1", "COM10", "COM2", "COM5"}));
+               EXPECT_EQ(hooks::comboSelection(kIddUpdate, kIdcPortList), 0);
+             })
+      .then("COM5 removed, Windows tells the window",
+            [] {
+              platform::setComPortDevice(5, "");
+              hooks::tellDeviceChange(kIddUpdate, false);
+              return true;
+            })
+      .check("COM5 gone",
+             [] {
+               EXPECT_EQ(hooks::comboTexts(kIddUpdate, kIdcPortList),
+                         (Lines{"COM1", "COM10", "COM2"}));
+             })
+      .click(kIddUpdate, kIdcExit);
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+}
+
 TEST_F(UpdateWindowWin32, help_without_a_browser_shows_the_manuals_text_at_the_section) {
   ui::win32::setHelpOpener([](const std::string&) { return false; });
   driver.click(kIddUpdate, kIdcHelp)
