@@ -1,8 +1,5 @@
 // The TCP connection of the network serial backend on Winsock (Windows): the same bounds as
-// on Linux, with select() for the waits. select() takes microseconds, but its time-out ends
-// on a coarser tick: the system's on Windows, the wine server's millisecond under Wine, where
-// a wait of 1.04 ms (one byte at 9600 baud, as the echo waits for it to leave) lasts 2.3 ms.
-// So a timed wait hands its last part to the program's pause, which keeps to the microsecond.
+// on Linux, with select() for the waits (it takes microseconds, as the echo needs).
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -11,7 +8,6 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/pause.h"
 #include "serial/rfc2217/rfc2217_bounded_call.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 
@@ -44,19 +40,8 @@ SOCKET handleOf(intptr_t handle) {
   return static_cast<SOCKET>(handle);
 }
 
-// The part of a timed wait that select() may overrun: the wine server's millisecond tick,
-// rounded up, and its own delay.
-constexpr int64_t kSelectOverrunUs = 2000;
-
-int64_t monotonicUs() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// One select() of up to timeoutUs for the socket being readable (read) or writable (!read):
-// false when it timed out. `ready` tells whether the socket is; a connect that failed ends
-// the wait too, in the exception set.
-bool selectFor(SOCKET socket, bool read, int64_t timeoutUs, bool& ready) {
+// Waits up to timeoutUs until the socket is readable (read) or writable (!read).
+bool waitFor(SOCKET socket, bool read, int64_t timeoutUs) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(socket, &set);
@@ -65,30 +50,10 @@ bool selectFor(SOCKET socket, bool read, int64_t timeoutUs, bool& ready) {
   FD_SET(socket, &failed);
   if (timeoutUs < 0) timeoutUs = 0;
   timeval wait{static_cast<long>(timeoutUs / 1000000), static_cast<long>(timeoutUs % 1000000)};
-  const int count =
-      ::select(0, read ? &set : nullptr, read ? nullptr : &set, read ? nullptr : &failed, &wait);
-  ready = count > 0 && FD_ISSET(socket, &set);
-  return count != 0;
-}
-
-// Waits up to timeoutUs until the socket is readable (read) or writable (!read): select()
-// for the whole milliseconds that leave its overrun before the end, where the socket wakes
-// it at once; the rest a pause, then a last look. Bytes that come in that rest wait at most
-// the rest (a wait that short is the time of bytes on the line, or the end of a longer one).
-// A wait shorter than the overrun is the pause and the look alone: every Winsock call is a
-// round trip to the wine server under Wine, which on a busy machine may wait for a turn.
-bool waitFor(SOCKET socket, bool read, int64_t timeoutUs) {
-  bool ready = false;
-  const int64_t end = monotonicUs() + timeoutUs;
-  const int64_t selectUs = (timeoutUs - kSelectOverrunUs) / 1000 * 1000;
-  if (timeoutUs <= 0 || selectUs > 0) {
-    if (selectFor(socket, read, selectUs > 0 ? selectUs : 0, ready)) return ready;
-  }
-  const int64_t restUs = end - monotonicUs();
-  if (restUs <= 0) return false;
-  platform::pauseMicros(static_cast<uint64_t>(restUs));
-  selectFor(socket, read, 0, ready);
-  return ready;
+  // A connect that fails shows in the exception set, not the write set.
+  return ::select(0, read ? &set : nullptr, read ? nullptr : &set, read ? nullptr : &failed,
+                  &wait) > 0 &&
+         FD_ISSET(socket, &set);
 }
 
 // True when a connect under way has ended in failure (it shows in the exception set).
