@@ -85,6 +85,16 @@ void CUpdateDlg::fillPortList() {
   w.comboSetSelection(kIdcPortList, selected);
 }
 
+void CUpdateDlg::refreshPortList() {
+  // A run holds its port and waits on its line: the probes of every port would hold it up.
+  if (m_running != 0) return;
+  fillPortList();
+}
+
+void CUpdateDlg::onDevicesChanged() {
+  refreshPortList();
+}
+
 void CUpdateDlg::onPortSelected() {
   const int selected = m_window->comboSelection(kIdcPortList);
   if (selected < 0) return;
@@ -96,6 +106,8 @@ void CUpdateDlg::onPortSelected() {
 
 void CUpdateDlg::onCommand(int controlId, ui::Notification notification) {
   if (controlId == kIdcPortList) {
+    // Ports plugged in or removed since the list was filled show when it opens.
+    if (notification == ui::Notification::DropDown) refreshPortList();
     if (notification == ui::Notification::SelectionChanged) onPortSelected();
     return;
   }

@@ -140,6 +140,7 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   void onInitDialog() override;
   void onCommand(int controlId, ui::Notification notification) override;
   void onTimer(int timerId) override;
+  void onDevicesChanged() override;
   // Escape: ends the dialog only while no run is active.
   void onCancel() override;
   bool onSystemCommand(int command) override;
@@ -151,7 +152,11 @@ class CUpdateDlg : public ui::Dialog, public StatusListObserver {
   void exitProgram();
   // The configuration dialog with copies of both records; OK takes them back.
   void openConfiguration();
+  // The ports as they are now, the session's port selected (entry 0 when it is not among
+  // them: the session keeps its port, which is selected again once it is back).
   void fillPortList();
+  // fillPortList again when the list opens or a device came or went, except during a run.
+  void refreshPortList();
   void onPortSelected();
 
   // --- workflows ---

@@ -23,7 +23,9 @@ enum class MessageBoxKind : uint8_t {
 };
 enum class MessageBoxAnswer : uint8_t { Ok, Yes, No };
 
-enum class Notification : uint8_t { Clicked, SelectionChanged };
+// DropDown: a combo box's list is about to open, before the user sees its entries (the
+// dialog may fill it again).
+enum class Notification : uint8_t { Clicked, SelectionChanged, DropDown };
 
 // System commands that a host delivers to Dialog::onSystemCommand.
 inline constexpr int kSysCommandClose = 0xF060;  // title bar close button, Alt+F4
@@ -134,8 +136,12 @@ class Dialog {
 
   // The window and its controls exist, before it is shown.
   virtual void onInitDialog() {}
-  // A control other than OK (1) and Cancel (2) was clicked or changed its selection.
+  // A control other than OK (1) and Cancel (2) was clicked, changed its selection or is
+  // about to open its list.
   virtual void onCommand(int /*controlId*/, Notification /*notification*/) {}
+  // A device came or went (the system tells the window where it can: Windows, when a port
+  // is plugged in or removed).
+  virtual void onDevicesChanged() {}
   virtual void onTimer(int /*timerId*/) {}
   // OK (id 1, or Enter when OK is the default button): the standard OK ends with kIdOk.
   virtual void onOk() { m_window->endDialog(kIdOk); }

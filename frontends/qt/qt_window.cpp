@@ -115,6 +115,22 @@ std::optional<std::string> chooseFolder(QWidget* parent, const std::string& star
   return QDir::toNativeSeparators(chosen).toStdString();
 }
 
+// A drop-down list that tells the dialog before it opens, so that the dialog can fill it
+// again (the ports plugged in since).
+class DropDownCombo final : public QComboBox {
+ public:
+  DropDownCombo(QWidget* parent, std::function<void()> aboutToOpen)
+      : QComboBox(parent), m_aboutToOpen(std::move(aboutToOpen)) {}
+
+  void showPopup() override {
+    m_aboutToOpen();
+    QComboBox::showPopup();
+  }
+
+ private:
+  std::function<void()> m_aboutToOpen;
+};
+
 // Where a sorted list puts a new text: after every entry that is not greater, in plain
 // character order.
 template <typename TextAt>
@@ -280,7 +296,9 @@ QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
       break;
     }
     case ControlKind::ComboBox: {
-      auto* combo = new QComboBox(this);
+      auto* combo = new DropDownCombo(this, [this, id = control.id] {
+        deliver([this, id] { m_dialog.onCommand(id, Notification::DropDown); });
+      });
       combo->setEditable(false);
       combo->setMaxVisibleItems(std::max(1, control.rect.height / 8));
       // activated comes from the user only; a selection set by the dialog stays silent.

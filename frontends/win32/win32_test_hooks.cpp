@@ -4,6 +4,7 @@
 #include "frontends/win32/win32_window.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <algorithm>
 
@@ -167,6 +168,21 @@ void chooseComboItem(int dialogId, int controlId, int index) {
   SendMessageW(item, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   PostMessageW(window->handle(), WM_COMMAND, MAKEWPARAM(controlId, CBN_SELCHANGE),
                reinterpret_cast<LPARAM>(item));
+}
+
+void openComboList(int dialogId, int controlId) {
+  Win32DialogWindow* window = shown(dialogId);
+  HWND item = window ? window->control(controlId) : nullptr;
+  if (!item) return;
+  SendMessageW(item, CB_SHOWDROPDOWN, TRUE, 0);
+  SendMessageW(item, CB_SHOWDROPDOWN, FALSE, 0);
+}
+
+void tellDeviceChange(int dialogId, bool arrived) {
+  Win32DialogWindow* window = shown(dialogId);
+  if (!window) return;
+  SendMessageW(window->handle(), WM_DEVICECHANGE,
+               arrived ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, 0);
 }
 
 void pressKey(int virtualKey) {

@@ -49,6 +49,10 @@ std::vector<std::string> systemMenuTexts(int dialogId);
 void click(int dialogId, int controlId);
 // The user picks an item of a combo box.
 void chooseComboItem(int dialogId, int controlId, int index);
+// Opens a combo box's list (it tells the dialog first) and closes it again.
+void openComboList(int dialogId, int controlId);
+// Tells the dialog's window that a device came (arrived) or went, as Windows does.
+void tellDeviceChange(int dialogId, bool arrived);
 // A key pressed in the window that has the input (a dialog or a box).
 void pressKey(int virtualKey);
 // A command of the window's system menu (its title bar).

@@ -1,6 +1,7 @@
 #include "frontends/win32/win32_window.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <shobjidl.h>
 
 #include <algorithm>
@@ -298,6 +299,11 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPa
       // The title bar's close button is a system command; the dialog decides.
       systemCommand(kSysCommandClose);
       return TRUE;
+    case WM_DEVICECHANGE:
+      // Windows tells every top-level window when a port is plugged in or removed.
+      if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)
+        deliver([this] { m_dialog.onDevicesChanged(); });
+      return TRUE;
     case WM_ENDSESSION:
       // Windows is shutting down or the user logs off: the program ends when this returns,
       // wherever it is. What must not be lost (the record of a run) is written now.
@@ -339,6 +345,9 @@ void Win32DialogWindow::command(int id, int code) {
       // Sent for the user's choice only: a selection set by the dialog stays silent.
       if (code == CBN_SELCHANGE)
         deliver([this, id] { m_dialog.onCommand(id, Notification::SelectionChanged); });
+      // Before the list opens: the dialog may fill it again.
+      if (code == CBN_DROPDOWN)
+        deliver([this, id] { m_dialog.onCommand(id, Notification::DropDown); });
       break;
     default:
       break;

@@ -5,6 +5,12 @@
 // timer, since a timer that two threads set at once would wake only one of them at the right
 // time. The wait is checked against the performance counter and taken up again when the
 // timer fired early, so that the pause is never shorter than asked.
+//
+// Under Wine a waitable timer (high resolution or not) fires on the wine server's
+// millisecond tick: a pause of 50 us lasts 1.1 ms there, and a run that waits for every
+// byte on the line takes far longer than on Windows. Wine's NtDelayExecution waits in the
+// host's own select(), to the microsecond, so there the pause waits with it instead. On
+// Windows that call counts in system ticks (1 to 15.6 ms), which is why it is Wine's only.
 #include "platform/pause.h"
 #include "platform/win32/win32_shared.h"
 
@@ -14,6 +20,17 @@ namespace {
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
+
+// NtDelayExecution where the program runs under Wine (ntdll then has wine_get_version);
+// nullptr on Windows.
+using DelayExecution = LONG(NTAPI*)(BOOLEAN alertable, PLARGE_INTEGER interval);
+
+DelayExecution wineDelay() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  if (!ntdll || !::GetProcAddress(ntdll, "wine_get_version")) return nullptr;
+  return reinterpret_cast<DelayExecution>(
+      reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtDelayExecution")));
+}
 
 class ThreadTimer {
  public:
@@ -62,6 +79,7 @@ void pauseMicros(uint64_t micros) {
   constexpr uint64_t kLongest = uint64_t{1} << 36;  // about 19 hours
   if (micros > kLongest) micros = kLongest;
   static const int64_t frequency = counterFrequency();
+  static const DelayExecution delay = wineDelay();
   thread_local ThreadTimer timer;
 
   // The deadline in counter ticks, rounded up.
@@ -73,6 +91,9 @@ void pauseMicros(uint64_t micros) {
     // Ticks to 100 ns units, rounded up.
     const int64_t units =
         left / frequency * 10000000 + (left % frequency * 10000000 + frequency - 1) / frequency;
+    LARGE_INTEGER interval;
+    interval.QuadPart = -units;  // negative: relative to now
+    if (delay && delay(FALSE, &interval) >= 0) continue;
     if (!timer.wait(units)) {
       ::Sleep(static_cast<DWORD>((units + 9999) / 10000));
     }

@@ -118,6 +118,95 @@ TEST_F(PortListTest, dialog_lists_com10_before_com2_selects_the_stored_port_and_
   EXPECT_EQ(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 0, dir->file("zelupdate.ini")), 2);
 }
 
+// The list follows the ports: each step changes the ports (an empty device: the port is
+// gone), then opens the list (or, as Windows does, tells the window that a device came or
+// went) and sees what it offers and which entry is selected.
+struct PortChangeStep {
+  std::vector<std::pair<int, const char*>> changes;
+  std::vector<std::string> texts;
+  std::string selected;
+  bool deviceChange = false;  // the window is told, the list is not opened
+};
+
+struct PortChangeCase {
+  const char* name;
+  std::vector<int> ports;  // present when the window opens
+  int storedPort;
+  std::vector<PortChangeStep> steps;
+  int portAtEnd;  // the session's port, written back at the end
+};
+
+const PortChangeCase kPortChangeCases[] = {
+    {"plugged_in_port_appears_and_the_selection_stays",
+     {1, 10},
+     10,
+     {{{{2, "sim:seed=2"}}, {"COM1", "COM10", "COM2"}, "COM10"}},
+     10},
+    {"removed_port_goes", {1, 2, 10}, 1, {{{{10, ""}}, {"COM1", "COM2"}, "COM1"}}, 1},
+    {"port_taken_by_another_program_is_marked",
+     {1},
+     1,
+     {{{{3, "busy:x"}}, {"COM1", "COM3 (access denied)"}, "COM1"}},
+     1},
+    // The session keeps a port that went away, as it keeps one absent at the start: the list
+    // shows its first entry, and the port is selected again once it is back.
+    {"selected_port_removed_and_plugged_in_again",
+     {1, 2},
+     2,
+     {{{{2, ""}}, {"COM1"}, "COM1"}, {{{2, "sim:seed=2"}}, {"COM1", "COM2"}, "COM2"}},
+     2},
+    {"every_port_removed_leaves_no_selection", {5}, 5, {{{{5, ""}}, {}, ""}}, 5},
+    {"windows_device_change_fills_the_closed_list",
+     {1},
+     1,
+     {{{{12, "sim:seed=12"}}, {"COM1", "COM12"}, "COM1", true}},
+     1},
+};
+
+class PortChangeCases : public PortListTest,
+                        public ::testing::WithParamInterface<PortChangeCase> {};
+
+TEST_P(PortChangeCases, list_follows_the_ports) {
+  const PortChangeCase& c = GetParam();
+  for (int port : c.ports) platform::setComPortDevice(port, "sim:seed=" + std::to_string(port));
+  dir->write("zelupdate.ini", "[DEVICE]\nPORT_NO=" + std::to_string(c.storedPort) + "\n");
+  host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
+    for (const PortChangeStep& step : c.steps) {
+      for (const auto& [port, device] : step.changes) platform::setComPortDevice(port, device);
+      if (step.deviceChange) {
+        dialog->onDevicesChanged();
+      } else {
+        w.dropDown(kIdcPortList);
+      }
+      const ControlState* list = w.control(kIdcPortList);
+      EXPECT_EQ(list->items, step.texts);
+      EXPECT_EQ(list->selection < 0 ? "" : list->items.at(list->selection), step.selected);
+    }
+  });
+  runDialog();
+  EXPECT_EQ(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 0, dir->file("zelupdate.ini")),
+            c.portAtEnd);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ports, PortChangeCases, ::testing::ValuesIn(kPortChangeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(PortListTest, list_is_not_probed_again_during_a_run) {
+  platform::setComPortDevice(1, "sim:seed=1");
+  dir->write("zelupdate.ini", "[DEVICE]\nPORT_NO=1\n");
+  std::vector<std::string> texts;
+  host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
+    platform::setComPortDevice(2, "sim:seed=2");
+    dialog->m_running = 1;  // as between Run and the run's end
+    w.dropDown(kIdcPortList);
+    dialog->onDevicesChanged();
+    texts = w.control(kIdcPortList)->items;
+    dialog->m_running = 0;
+  });
+  runDialog();
+  EXPECT_EQ(texts, (std::vector<std::string>{"COM1"}));
+}
+
 // --- main dialog ----------------------------------------------------------------------
 
 TEST_F(AppTest, start_state_system_menu_and_close) {

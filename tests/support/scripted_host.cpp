@@ -74,6 +74,12 @@ void ScriptedWindow::select(int id, int index) {
   m_dialog.onCommand(id, ui::Notification::SelectionChanged);
 }
 
+void ScriptedWindow::dropDown(int id) {
+  ControlState* c = find(id);
+  if (c == nullptr || !c->enabled || !c->visible) return;
+  m_dialog.onCommand(id, ui::Notification::DropDown);
+}
+
 void ScriptedWindow::escape() {
   m_dialog.onCancel();
 }

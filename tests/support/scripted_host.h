@@ -46,6 +46,8 @@ class ScriptedWindow : public ui::DialogWindow {
   void click(int id);
   // Picks a combo entry and notifies the dialog.
   void select(int id, int index);
+  // Opens a combo's list (the dialog is told first), as a click on its arrow does.
+  void dropDown(int id);
   void escape();
   void systemCommand(int command);
 

@@ -252,6 +252,26 @@ class UpdateWindow : public ::testing::Test {
   qt_test::WindowDriver driver;
 };
 
+TEST_F(UpdateWindow, port_plugged_in_after_the_start_shows_when_the_list_opens) {
+  driver.waitForDialog(kIddUpdate)
+      .then("COM5 plugged in, the list opened",
+            [] {
+              platform::setComPortDevice(5, "sim:hw=0x10800");
+              controlAs<QComboBox>(kIddUpdate, kIdcPortList)->showPopup();
+              return true;
+            })
+      .check("COM5 listed, COM1 still selected",
+             [] {
+               auto* ports = controlAs<QComboBox>(kIddUpdate, kIdcPortList);
+               EXPECT_EQ(comboTexts(kIddUpdate, kIdcPortList),
+                         (Lines{"COM1", "COM10", "COM2", "COM5"}));
+               EXPECT_EQ(ports->currentText(), "COM1");
+               ports->hidePopup();
+             })
+      .click(kIddUpdate, kIdcExit);
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+}
+
 TEST_F(UpdateWindow, starts_in_automatic_mode_with_the_ports_of_the_settings_file) {
   driver.waitForDialog(kIddUpdate)
       .check("start state",

@@ -262,6 +262,35 @@ TEST_F(UpdateWindowWin32, the_system_menu_names_the_update_set_folder_and_switch
             chosen);
 }
 
+TEST_F(UpdateWindowWin32, port_plugged_in_after_the_start_shows_when_the_list_opens) {
+  driver.waitForDialog(kIddUpdate)
+      .then("COM5 plugged in, the list opened",
+            [] {
+              platform::setComPortDevice(5, "sim:hw=0x10800");
+              hooks::openComboList(kIddUpdate, kIdcPortList);
+              return true;
+            })
+      .check("COM5 listed, COM1 still selected",
+             [] {
+               EXPECT_EQ(hooks::comboTexts(kIddUpdate, kIdcPortList),
+                         (Lines{"COM1", "COM10", "COM2", "COM5"}));
+               EXPECT_EQ(hooks::comboSelection(kIddUpdate, kIdcPortList), 0);
+             })
+      .then("COM5 removed, Windows tells the window",
+            [] {
+              platform::setComPortDevice(5, "");
+              hooks::tellDeviceChange(kIddUpdate, false);
+              return true;
+            })
+      .check("COM5 gone",
+             [] {
+               EXPECT_EQ(hooks::comboTexts(kIddUpdate, kIdcPortList),
+                         (Lines{"COM1", "COM10", "COM2"}));
+             })
+      .click(kIddUpdate, kIdcExit);
+  EXPECT_EQ(runWindow(), ui::kIdCancel);
+}
+
 TEST_F(UpdateWindowWin32, help_without_a_browser_shows_the_manuals_text_at_the_section) {
   ui::win32::setHelpOpener([](const std::string&) { return false; });
   driver.click(kIddUpdate, kIdcHelp)
