@@ -79,7 +79,13 @@ std::unique_ptr<CUpdateSetFolder> enterUpdateSetFolder(const std::string& settin
   in.current = currentFolderText();
   const std::string setting =
       platform::getPrivateProfileString(kWindowSection, kUpdateSetFolderKey, "", settingsFile);
-  in.setting = absoluteFile(setting);
+  // A relative folder in the settings file is read from the settings file's own folder, so
+  // that it names the same folder however the window was started.
+  std::filesystem::path settingPath = platform::pathFromUtf8(setting);
+  const std::filesystem::path settingsFolder = platform::pathFromUtf8(settingsFile).parent_path();
+  if (!setting.empty() && settingPath.is_relative() && !settingsFolder.empty())
+    settingPath = settingsFolder / settingPath;
+  in.setting = setting.empty() ? setting : absoluteFile(platform::utf8FromPath(settingPath));
   const std::filesystem::path program = platform::pathFromUtf8(platform::programPath());
   if (program.has_parent_path()) in.programFolder = platform::utf8FromPath(program.parent_path());
   in.userFolder = platform::userUpdateSetFolder();

@@ -34,10 +34,9 @@ else()
   message(STATUS "rsvg-convert or icotool not found: zelupdate.exe takes the system's icon")
 endif()
 
-set(ZEL_MANUAL_PICTURES ${CMAKE_SOURCE_DIR}/docs/window-run.png ${CMAKE_SOURCE_DIR}/docs/config.png
-                        ${CMAKE_SOURCE_DIR}/docs/window-run-win32.png
+# The Windows reading of the manual shows the Windows windows only.
+set(ZEL_MANUAL_PICTURES ${CMAKE_SOURCE_DIR}/docs/window-run-win32.png
                         ${CMAKE_SOURCE_DIR}/docs/config-win32.png
-                        ${CMAKE_SOURCE_DIR}/docs/window-menu.png
                         ${CMAKE_SOURCE_DIR}/docs/window-menu-win32.png)
 if(ZEL_PANDOC)
   # The manual as Windows users read it (cmake/manual_for_system.cmake keeps the passages for

@@ -49,11 +49,9 @@ Section "zelupdate (required)" SecProgram
   File "${STAGE}\CHANGELOG.md"
   File "${STAGE}\manual.txt"
   File "${STAGE}\manual.html"
-  File "${STAGE}\window-run.png"
-  File "${STAGE}\config.png"
+  File "${STAGE}\zelupdate.ico"
   File "${STAGE}\window-run-win32.png"
   File "${STAGE}\config-win32.png"
-  File "${STAGE}\window-menu.png"
   File "${STAGE}\window-menu-win32.png"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
@@ -63,7 +61,7 @@ Section "zelupdate (required)" SecProgram
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate.lnk" "$INSTDIR\zelupdatew.exe" "" \
     "$INSTDIR\zelupdatew.exe" 0
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\zelupdate (command prompt).lnk" "$SYSDIR\cmd.exe" \
-    '/k "set PATH=$INSTDIR;%PATH% && cd /d %USERPROFILE% && zelupdate --help"' "$INSTDIR\zelupdate.exe" 0
+    '/k "set "PATH=$INSTDIR;%PATH%" && cd /d %USERPROFILE% && zelupdate --help"' "$INSTDIR\zelupdate.exe" 0
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\User's manual.lnk" "$INSTDIR\manual.html"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall zelupdate.lnk" "$INSTDIR\uninstall.exe"
 
@@ -143,6 +141,7 @@ Section "Uninstall"
   Delete "$INSTDIR\manual.html"
   Delete "$INSTDIR\window-run.png"
   Delete "$INSTDIR\config.png"
+  Delete "$INSTDIR\zelupdate.ico"
   Delete "$INSTDIR\window-run-win32.png"
   Delete "$INSTDIR\config-win32.png"
   Delete "$INSTDIR\window-menu.png"
