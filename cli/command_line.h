@@ -1,5 +1,6 @@
-// The command line of zelupdate: the desktop window, one console Run, and the service
-// commands check, generate, ports and demo.
+// The command line of zelupdate: the desktop window without a command; one console Run
+// (run); the service commands check, generate, ports, demo, fleet, history, explain, backup,
+// restore and simulate; and help.
 #pragma once
 
 #include <string>

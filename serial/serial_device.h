@@ -1,7 +1,9 @@
 // The serial device: the operations the port class needs from the operating system,
 // each with the effect of its Windows counterpart. Backends: termios (real ports and
-// pseudo-terminals, platform/termios_device.*) and the line to the simulated instrument
-// (sim/). The port class and everything above it include only this header.
+// pseudo-terminals on Linux, serial/termios/), the Windows communications API
+// (serial/win32/), a port of a terminal server over the network (serial/rfc2217/) and the
+// line to the simulated instrument (sim/). The port class and everything above it include
+// only this header.
 #pragma once
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // escaping, subnegotiations) with the COM-PORT-OPTION that carries the line settings, modem
 // lines and purges of the far port. Pure functions of their input, so that tests feed them
 // every split and every malformed stream, and a fuzzer reaches them directly; the socket
-// lives in platform/rfc2217_device.*.
+// lives in serial/rfc2217/rfc2217_device.* and the per-system rfc2217_socket_*.cpp.
 #pragma once
 
 #include <cstddef>
