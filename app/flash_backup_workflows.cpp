@@ -96,7 +96,7 @@ int CUpdateDlg::runBackupOnly() {
     markFailed(kResultConfigNotWritten);
     return kAutomaticStopped;
   }
-  setStepStatus(1, 0);
+  markOk();
   if (!preflightCheck(true, kOptionNone)) return kAutomaticStopped;
   uint64_t areaBytes = 0;
   for (int i = 0; i < programmingJob.eraseCount; ++i)
@@ -137,7 +137,7 @@ int CUpdateDlg::runRestore() {
     showLastBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
     return kAutomaticStopped;
   }
-  setStepStatus(1, 0);
+  markOk();
   // An instrument whose firmware an interrupted update or restore left incomplete answers
   // nothing but shows update mode on its modem lines: it is not probed (its boot block would
   // take the probing's text for a download), and the backup is its way back.

@@ -96,7 +96,7 @@ bool CUpdateDlg::planDryRun(uint32_t hw) {
     addStatusLine("ERROR - " + why);
     return false;
   }
-  setStepStatus(1, 0);
+  markOk();
   const bool checked = preflightCheck(true, m_updateSettings.optionKind, path.c_str());
   removeJobFile(path);
   if (!checked) return false;

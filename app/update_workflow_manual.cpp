@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/update_dlg.h"
+#include "app/workflow_steps.h"
 #include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "flash/result_codes.h"
@@ -117,7 +118,7 @@ void CUpdateDlg::runManualUpdate() {
           stopProgressTimer();
           showBox(kRemoteSettingsSteps, ui::MessageBoxKind::Stop);
         } else {
-          setStepStatus(1, 0);
+          markOk();
         }
       }
     }
