@@ -267,6 +267,17 @@ HelpTextLook helpTextLook() {
 
 namespace {
 
+// A cell of a list view, up to 255 characters.
+std::wstring cellText(HWND list, int row, int column) {
+  wchar_t text[256] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text;
+  item.cchTextMax = 255;
+  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return std::wstring(text, text + lstrlenW(text));
+}
+
 int drawnWidth(HWND window, const std::wstring& text) {
   HDC dc = GetDC(window);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
@@ -299,14 +310,8 @@ std::vector<HistoryColumn> historyColumns() {
     const int margins = 6 * GetSystemMetrics(SM_CXEDGE);
     c.headerNeeds = drawnWidth(header, text) + margins;
     for (int row = 0; row < rows; ++row) {
-      wchar_t cell[256] = {};
-      LVITEMW get{};
-      get.iSubItem = column;
-      get.pszText = cell;
-      get.cchTextMax = 255;
-      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&get));
-      c.widestCellNeeds = std::max(c.widestCellNeeds, drawnWidth(list, cell) + margins);
+      c.widestCellNeeds =
+          std::max(c.widestCellNeeds, drawnWidth(list, cellText(list, row, column)) + margins);
     }
     columns.push_back(c);
   }
@@ -328,14 +333,8 @@ std::vector<std::vector<std::string>> historyRows() {
   for (int row = 0; row < count; ++row) {
     std::vector<std::string> cells;
     for (int column = 0; column < columns; ++column) {
-      wchar_t text[256] = {};
-      LVITEMW item{};
-      item.iSubItem = column;
-      item.pszText = text;
-      item.cchTextMax = 255;
-      SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                   reinterpret_cast<LPARAM>(&item));
-      cells.push_back(utf8(std::u16string(text, text + lstrlenW(text))));
+      const std::wstring text = cellText(list, row, column);
+      cells.push_back(utf8(std::u16string(text.begin(), text.end())));
     }
     rows.push_back(std::move(cells));
   }
