@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "app/hex_text.h"
 #include "app/json_text.h"
 #include "flash/config/programming_job.h"
 #include "flash/result_codes.h"
@@ -20,12 +21,6 @@ namespace {
 
 constexpr size_t kMaxManifestBytes = 1024 * 1024;
 constexpr size_t kMaxAreaBytes = 64 * 1024 * 1024;
-
-std::string hexText(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%" PRIX32, value);
-  return text;
-}
 
 bool hexValue(const Json* value, uint32_t& out) {
   if (value == nullptr || !value->is_string()) return false;

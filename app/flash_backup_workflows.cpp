@@ -7,6 +7,7 @@
 
 #include "app/dialog_templates.h"
 #include "app/flash_backup.h"
+#include "app/hex_text.h"
 #include "app/run_record.h"
 #include "app/update_dlg.h"
 #include "app/workflow_steps.h"
@@ -19,12 +20,6 @@
 #include "platform/whole_file.h"
 
 namespace {
-
-std::string hexText(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-  return text;
-}
 
 // Bytes that reading `bytes` of flash moves from the host: the echo of every byte the
 // target sends, and the requests.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/hex_text.h"
 #include "flash/result_meaning.h"
 #include "platform/host_identity.h"
 #include "platform/path_text.h"
@@ -20,12 +21,6 @@ namespace {
 constexpr int kLockWaitMs = 5000;
 // Far more than years of records; beyond it the history is not read into memory.
 constexpr size_t kMaxHistoryBytes = size_t{512} << 20;
-
-std::string hexText(uint32_t value) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%X", static_cast<unsigned>(value));
-  return buffer;
-}
 
 // Sets the members that are known: empty texts and unset values are left out.
 void setText(Json& object, const char* name, const std::string& value) {

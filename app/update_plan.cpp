@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/hex_text.h"
 #include "app/run_record.h"
 #include "dsp/dsp_programming.h"
 #include "flash/programming_link.h"
@@ -92,12 +93,6 @@ int64_t bytesOf(const ServiceRecordFile& file) {
 
 std::string sizeText(const ServiceRecordFile& file) {
   return file.bytes ? std::to_string(*file.bytes) + " bytes" : "not readable";
-}
-
-std::string hexText(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-  return text;
 }
 
 std::string durationText(double seconds) {
