@@ -60,6 +60,12 @@ class ChildProcess {
   struct Native;
 
  private:
+  // The system's part of start() (nothing runs yet) and of the end (the child has been
+  // waited for).
+  bool startNative(const std::vector<std::string>& argv, const std::string& folder,
+                   std::string& why);
+  void releaseNative();
+
   int64_t m_process = -1;
   intptr_t m_output = -1;
   Native* m_native = nullptr;

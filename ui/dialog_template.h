@@ -67,6 +67,8 @@ struct DialogTemplate {
 // Standard control ids and dialog results.
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
+// The Help button, which the desktop hosts handle themselves: they open the manual.
+inline constexpr int kIdHelp = 57670;
 // A static text that a host fills with the run's progress numbers (run/run_progress.h)
 // while a timer of its dialog runs and during a bounded wait; the dialog never writes it.
 inline constexpr int kIdProgressNumbers = 1094;

@@ -15,7 +15,7 @@
 #include "frontends/qt/qt_window.h"
 #include "platform/message_pump.h"
 #include "run/run_progress.h"
-#include "ui/host_services.h"
+#include "ui/host_runtime.h"
 
 namespace ui::qt {
 namespace {
@@ -23,8 +23,6 @@ namespace {
 // Real time between two looks at the program's clock for due timers while the event loop
 // waits. Short, because the clock may run many times faster than real time.
 constexpr int kTimerPollMs = 5;
-// Rounds in a row in which a pump may report dispatched events before it reports none.
-constexpr int kMaxPumpRounds = 16;
 
 // The user's manual as a resource of the program (docs/manual.md, with its pictures beside it).
 constexpr const char* kManualResource = ":/help/manual.md";
@@ -72,16 +70,10 @@ class InputGuard final : public QObject {
 };
 
 struct Runtime {
-  std::vector<QtDialogWindow*> windows;
-  HostTimers timers;
-  HostTermination termination;
+  HostRuntime host;
   QTimer* poll = nullptr;
   QTimer* signalPoll = nullptr;
   InputGuard* guard = nullptr;
-  int pumpDepth = 0;
-  int pumpRounds = 0;
-  uint64_t dispatched = 0;
-  std::function<bool(const std::string&)> helpOpener;
 };
 
 Runtime& state() {
@@ -144,122 +136,70 @@ class Host final : public DialogHost {
 namespace runtime {
 namespace {
 
-// The innermost window hears of a request to end as a system command; a window that does
-// not handle it ends as with its cancel. At a second request every window hears of the end,
-// innermost first, and the program ends.
-void serveTermination() {
+QTimer* pollTimer(const std::function<void()>& serve) {
+  auto* timer = new QTimer(QCoreApplication::instance());
+  timer->setInterval(kTimerPollMs);
+  QObject::connect(timer, &QTimer::timeout, serve);
+  return timer;
+}
+
+// The first window starts the looks at the requests to end and installs the program's
+// message pump hook and the input guard; the last one stops and removes them. The timers
+// are looked at while any is set.
+void firstWindowStarted() {
   Runtime& rt = state();
-  rt.termination.serve(
-      !rt.windows.empty(), [&rt] { rt.windows.back()->deliverTermination(); },
-      [&rt] {
-        const std::vector<QtDialogWindow*> windows = rt.windows;
-        for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
-      });
+  if (!rt.signalPoll) rt.signalPoll = pollTimer([] { state().host.serveTermination(); });
+  rt.signalPoll->start();
+  if (!rt.poll) rt.poll = pollTimer([] { state().host.serveDueTimers(); });
+  if (!rt.guard) {
+    rt.guard = new InputGuard;
+    rt.guard->setParent(QCoreApplication::instance());
+    QCoreApplication::instance()->installEventFilter(rt.guard);
+  }
+  platform::setMessagePumpHook([] { return pump(); });
+  // The reboot wait shows its countdown at each of its tries, also between pumps.
+  setBoundedWaitHook([] { state().host.showProgressNumbersNow(); });
+}
+
+void lastWindowEnded() {
+  platform::setMessagePumpHook({});
+  setBoundedWaitHook({});
+  if (state().signalPoll) state().signalPoll->stop();
+}
+
+void timersChanged() {
+  Runtime& rt = state();
+  if (!rt.poll) return;
+  if (rt.host.timers.empty()) {
+    rt.poll->stop();
+  } else if (!rt.poll->isActive()) {
+    rt.poll->start();
+  }
 }
 
 }  // namespace
 
-bool terminationRequested() {
-  return state().termination.requested();
-}
-
-void windowStarted(QtDialogWindow* window) {
-  Runtime& rt = state();
-  if (rt.windows.empty()) {
-    rt.termination.start();
-    if (!rt.signalPoll) {
-      rt.signalPoll = new QTimer(QCoreApplication::instance());
-      rt.signalPoll->setInterval(kTimerPollMs);
-      QObject::connect(rt.signalPoll, &QTimer::timeout, [] { serveTermination(); });
-    }
-    rt.signalPoll->start();
-    if (!rt.poll) {
-      rt.poll = new QTimer(QCoreApplication::instance());
-      rt.poll->setInterval(kTimerPollMs);
-      QObject::connect(rt.poll, &QTimer::timeout, [] { serveDueTimers(); });
-    }
-    if (!rt.guard) {
-      rt.guard = new InputGuard;
-      rt.guard->setParent(QCoreApplication::instance());
-      QCoreApplication::instance()->installEventFilter(rt.guard);
-    }
-    platform::setMessagePumpHook([] { return pump(); });
-    // The reboot wait shows its countdown at each of its tries, also between pumps.
-    setBoundedWaitHook([] {
-      for (QtDialogWindow* w : state().windows) w->showProgressNumbers(false, true);
-    });
+HostRuntime& host() {
+  HostRuntime& host = state().host;
+  if (!host.firstWindowStarted) {
+    host.firstWindowStarted = firstWindowStarted;
+    host.lastWindowEnded = lastWindowEnded;
+    host.timersChanged = timersChanged;
   }
-  rt.windows.push_back(window);
-}
-
-void windowEnded(QtDialogWindow* window) {
-  Runtime& rt = state();
-  rt.timers.killAll(window);
-  const auto it = std::find(rt.windows.begin(), rt.windows.end(), window);
-  if (it == rt.windows.end()) return;
-  rt.windows.erase(it);
-  if (rt.timers.empty() && rt.poll) rt.poll->stop();
-  if (rt.windows.empty()) {
-    platform::setMessagePumpHook({});
-    setBoundedWaitHook({});
-    if (rt.signalPoll) rt.signalPoll->stop();
-    rt.termination.stop();
-  }
-}
-
-void setTimer(QtDialogWindow* window, int timerId, uint32_t periodMs) {
-  Runtime& rt = state();
-  rt.timers.set(window, timerId, periodMs);
-  if (rt.poll && !rt.poll->isActive()) rt.poll->start();
-}
-
-void killTimer(QtDialogWindow* window, int timerId) {
-  Runtime& rt = state();
-  rt.timers.kill(window, timerId);
-  if (rt.timers.empty() && rt.poll) rt.poll->stop();
-}
-
-bool serveDueTimers() {
-  // The window is one of the host's while its timers run: windowEnded kills them.
-  return state().timers.serveDue([](void* window, int timerId) {
-    static_cast<QtDialogWindow*>(window)->deliverTimer(timerId);
-  });
+  return host;
 }
 
 bool pump() {
-  Runtime& rt = state();
-  const uint64_t before = rt.dispatched;
-  ++rt.pumpDepth;
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
-  serveDueTimers();
-  serveTermination();
-  --rt.pumpDepth;
-  if (rt.dispatched == before) {
-    rt.pumpRounds = 0;
-    return false;
-  }
-  if (++rt.pumpRounds > kMaxPumpRounds) {
-    rt.pumpRounds = 0;
-    return false;
-  }
-  return true;
-}
-
-int pumpDepth() {
-  return state().pumpDepth;
-}
-
-void countDispatch() {
-  ++state().dispatched;
+  return state().host.pump([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
 }
 
 bool openHelp(const std::string& url) {
-  const Runtime& rt = state();
-  return rt.helpOpener && rt.helpOpener(url);
+  const HostRuntime& host = state().host;
+  return host.helpOpener && host.helpOpener(url);
 }
 
 bool helpOpenerInstalled() {
-  return static_cast<bool>(state().helpOpener);
+  return static_cast<bool>(state().host.helpOpener);
 }
 
 QIcon applicationIcon() {
@@ -310,7 +250,7 @@ std::string helpUrlFor(int dialogId) {
 }
 
 void setHelpOpener(std::function<bool(const std::string& url)> opener) {
-  state().helpOpener = std::move(opener);
+  state().host.helpOpener = std::move(opener);
 }
 
 }  // namespace ui::qt

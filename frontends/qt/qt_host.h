@@ -14,7 +14,7 @@
 namespace ui::qt {
 
 // The command id of the Help button, handled by the host itself: it opens the help.
-inline constexpr int kIdHelp = 57670;
+using ui::kIdHelp;
 
 // True when a window can be shown: a display server is named (DISPLAY, WAYLAND_DISPLAY) or
 // a Qt platform is chosen explicitly (QT_QPA_PLATFORM, e.g. offscreen).

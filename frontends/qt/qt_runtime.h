@@ -6,34 +6,20 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/host_runtime.h"
+
 namespace ui::qt {
 
 class QtDialogWindow;
 
 namespace runtime {
 
-// A window starts or ends its modal run: the first installs the program's message pump
-// hook and the input guard, the last removes them. Ending also kills the window's timers.
-void windowStarted(QtDialogWindow* window);
-void windowEnded(QtDialogWindow* window);
+// The state of the host's windows, with the toolkit's parts installed.
+HostRuntime& host();
 
-// Timers run on platform::clock(), so that on the virtual clock they fire by virtual time.
-// A tick that is overdue fires once; the next is due a period after it.
-void setTimer(QtDialogWindow* window, int timerId, uint32_t periodMs);
-void killTimer(QtDialogWindow* window, int timerId);
-// Fires the timers that are due. True when one fired.
-bool serveDueTimers();
-
-// Dispatches the pending events and the due timers once. True when a handler of a dialog
-// ran; false after a bounded number of rounds in a row, so that a caller that pumps until
-// nothing is pending always comes back.
+// Dispatches the pending events, the due timers and the requests to end once (see
+// HostRuntime::pump).
 bool pump();
-// How many pumps are running on the call stack.
-int pumpDepth();
-// The program was asked to end (SIGTERM, SIGHUP): boxes no longer wait for a user.
-bool terminationRequested();
-// A handler of a dialog is about to run.
-void countDispatch();
 
 // Opens a help address with the opener that setHelpOpener installed; false when it could
 // not. Without one the windows show the help themselves.

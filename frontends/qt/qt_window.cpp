@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "frontends/qt/qt_controls.h"
 #include "frontends/qt/qt_host.h"
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/text_viewers.h"
@@ -38,10 +39,6 @@ namespace {
 
 // Marks the widgets that stand for template controls, for the input guard.
 constexpr const char* kControlProperty = "zelControl";
-// Tab stops of static texts: every eight average character widths.
-constexpr int kTabStopChars = 8;
-// The icon control's picture.
-constexpr int kIconPixels = 32;
 // A label stands beside a combo box when the box begins at most this far (dialog units)
 // right of it, on rows that overlap.
 constexpr int kLabelGapUnits = 12;
@@ -50,62 +47,6 @@ constexpr int kRowSlackUnits = 4;
 constexpr int kHistoryMenuCommand = -2;
 // The context menu's entry for the update set folder.
 constexpr int kUpdateSetFolderMenuCommand = -3;
-// Group boxes draw their frame through the middle of the title, so the frame encloses what
-// the template places below the title's top.
-constexpr const char* kGroupBoxStyle =
-    "QGroupBox { border: 1px solid palette(mid); border-radius: 3px; margin-top: 0.6em; }"
-    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 7px;"
-    " padding: 0 3px; }";
-
-QString qs(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
-// A static text that expands tabs and breaks long lines at word boundaries.
-class StaticText final : public QLabel {
- public:
-  StaticText(const QString& text, bool centred, QWidget* parent)
-      : QLabel(text, parent), m_centred(centred) {}
-  int tabStop = 0;
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    painter.setPen(
-        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    QTextOption option(m_centred ? Qt::AlignHCenter | Qt::AlignTop : Qt::AlignLeft | Qt::AlignTop);
-    option.setWrapMode(QTextOption::WordWrap);
-    if (tabStop > 0) option.setTabStopDistance(tabStop);
-    painter.drawText(QRectF(rect()), text(), option);
-  }
-
- private:
-  bool m_centred;
-};
-
-// While the dialog changes a list itself, the list's selection signals are not the user's.
-constexpr const char* kQuietProperty = "zelQuiet";
-class QuietList {
- public:
-  explicit QuietList(QListWidget* list) : m_list(list) {
-    m_list->setProperty(kQuietProperty, true);
-  }
-  ~QuietList() { m_list->setProperty(kQuietProperty, false); }
-  QuietList(const QuietList&) = delete;
-  QuietList& operator=(const QuietList&) = delete;
-
- private:
-  QListWidget* m_list;
-};
-
-// An auto radio button: a click always checks it; the window unchecks its group mates.
-class RadioButton final : public QRadioButton {
- public:
-  using QRadioButton::QRadioButton;
-
- protected:
-  void nextCheckState() override { setChecked(true); }
-};
 
 // The desktop's folder chooser, opened at `start`; the folder in the system's spelling.
 std::optional<std::string> chooseFolder(QWidget* parent, const std::string& start) {
@@ -115,46 +56,10 @@ std::optional<std::string> chooseFolder(QWidget* parent, const std::string& star
   return QDir::toNativeSeparators(chosen).toStdString();
 }
 
-// A drop-down list that tells the dialog before it opens, so that the dialog can fill it
-// again (the ports plugged in since).
-class DropDownCombo final : public QComboBox {
- public:
-  DropDownCombo(QWidget* parent, std::function<void()> aboutToOpen)
-      : QComboBox(parent), m_aboutToOpen(std::move(aboutToOpen)) {}
-
-  void showPopup() override {
-    m_aboutToOpen();
-    QComboBox::showPopup();
-  }
-
- private:
-  std::function<void()> m_aboutToOpen;
-};
-
-// Where a sorted list puts a new text: after every entry that is not greater, in plain
-// character order.
-template <typename TextAt>
-int sortedPosition(int count, const std::string& text, TextAt textAt) {
-  int low = 0;
-  int high = count;
-  while (low < high) {
-    const int mid = (low + high) / 2;
-    if (textAt(mid) <= text) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  return low;
-}
-
 }  // namespace
 
 QtDialogWindow::QtDialogWindow(Dialog& dialog, QWidget* parent, ProgressSource progress)
-    : QDialog(parent),
-      m_dialog(dialog),
-      m_template(dialog.dialogTemplate()),
-      m_progress(std::move(progress)) {
+    : QDialog(parent), HostedWindow(dialog, runtime::host(), std::move(progress)) {
   setObjectName(QString::number(m_template.id));
   setWindowTitle(qs(m_template.caption));
   setWindowIcon(runtime::applicationIcon());
@@ -180,7 +85,7 @@ QtDialogWindow::QtDialogWindow(Dialog& dialog, QWidget* parent, ProgressSource p
 }
 
 QtDialogWindow::~QtDialogWindow() {
-  runtime::windowEnded(this);
+  m_runtime.windowEnded(this);
 }
 
 void QtDialogWindow::buildControls() {
@@ -235,108 +140,12 @@ void QtDialogWindow::alignLabelsAndButtons() {
 }
 
 QWidget* QtDialogWindow::createControl(const ControlTemplate& control) {
-  const QString text = qs(control.text);
-  const Rect pixels = toPixels(control.rect, m_units);
-  QWidget* widget = nullptr;
-  switch (control.kind) {
-    case ControlKind::GroupBox:
-      widget = new QGroupBox(text, this);
-      widget->setStyleSheet(QString::fromLatin1(kGroupBoxStyle));
-      break;
-    case ControlKind::StaticText: {
-      auto* label = new StaticText(text, (control.style & kStyleCentered) != 0, this);
-      label->tabStop = kTabStopChars * m_units.averageCharWidth;
-      widget = label;
-      break;
-    }
-    case ControlKind::PushButton: {
-      auto* button = new QPushButton(text, this);
-      button->setAutoDefault(false);
-      button->setDefault((control.style & kStyleDefaultButton) != 0);
-      connect(button, &QPushButton::clicked, this, [this, id = control.id] { buttonClicked(id); });
-      widget = button;
-      break;
-    }
-    case ControlKind::RadioButton: {
-      auto* button = new RadioButton(text, this);
-      // The dialog object decides which buttons of a group are checked.
-      button->setAutoExclusive(false);
-      connect(button, &QRadioButton::clicked, this, [this, id = control.id] { radioClicked(id); });
-      widget = button;
-      break;
-    }
-    case ControlKind::CheckBox: {
-      auto* box = new QCheckBox(text, this);
-      connect(box, &QCheckBox::clicked, this, [this, id = control.id] {
-        deliver([this, id] { m_dialog.onCommand(id, Notification::Clicked); });
-      });
-      widget = box;
-      break;
-    }
-    case ControlKind::ListBox: {
-      auto* list = new QListWidget(this);
-      // Lines begin with "OK    " or "ERROR ": in a fixed-width font their texts line up.
-      QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-      fixed.setStyleHint(QFont::Monospace);
-      fixed.setPointSize(font().pointSize());
-      list->setFont(fixed);
-      list->setSortingEnabled((control.style & kStyleSorted) != 0);
-      list->setSelectionMode(QAbstractItemView::SingleSelection);
-      list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-      list->setUniformItemSizes(true);
-      list->setVerticalScrollBarPolicy((control.style & kStyleVScroll) ? Qt::ScrollBarAsNeeded
-                                                                       : Qt::ScrollBarAlwaysOff);
-      if (!(control.style & kStyleBorder)) list->setFrameShape(QFrame::NoFrame);
-      connect(list, &QListWidget::itemSelectionChanged, this, [this, list, id = control.id] {
-        // Only the user's selection notifies, as in a list box that notifies its parent.
-        if (list->property(kQuietProperty).toBool()) return;
-        deliver([this, id] { m_dialog.onCommand(id, Notification::SelectionChanged); });
-      });
-      widget = list;
-      break;
-    }
-    case ControlKind::ComboBox: {
-      auto* combo = new DropDownCombo(this, [this, id = control.id] {
-        deliver([this, id] { m_dialog.onCommand(id, Notification::DropDown); });
-      });
-      combo->setEditable(false);
-      combo->setMaxVisibleItems(std::max(1, control.rect.height / 8));
-      // activated comes from the user only; a selection set by the dialog stays silent.
-      connect(combo, &QComboBox::activated, this, [this, id = control.id](int) {
-        deliver([this, id] { m_dialog.onCommand(id, Notification::SelectionChanged); });
-      });
-      widget = combo;
-      break;
-    }
-    case ControlKind::ProgressBar: {
-      auto* bar = new QProgressBar(this);
-      bar->setRange(0, 100);
-      bar->setValue(0);
-      bar->setTextVisible(false);
-      widget = bar;
-      break;
-    }
-    case ControlKind::Icon: {
-      auto* icon = new QLabel(this);
-      icon->setPixmap(runtime::applicationIcon().pixmap(kIconPixels, kIconPixels));
-      icon->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-      widget = icon;
-      break;
-    }
-  }
-  int width = pixels.width;
-  int height = pixels.height;
-  // A drop-down list's template height includes its open list; the closed box is as high
-  // as its font needs.
-  if (control.kind == ControlKind::ComboBox) height = widget->sizeHint().height();
-  // Buttons of one size in the template are one size on the screen, wherever they stand
-  // (edges rounded one by one would differ by a pixel).
-  if (control.kind == ControlKind::PushButton) {
-    width = mulDiv(control.rect.width, m_units.averageCharWidth, 4);
-    height = mulDiv(control.rect.height, m_units.charHeight, 8);
-  }
-  widget->setGeometry(pixels.x, pixels.y, width, height);
-  return widget;
+  const int id = control.id;
+  // An auto radio button unchecks its group mates before the dialog hears of the click.
+  ControlNotify notify = [this, id](Notification notification) { route(id, notification); };
+  if (control.kind == ControlKind::RadioButton)
+    notify = [this, id](Notification) { radioClicked(id); };
+  return makeControl(this, control, m_units, std::move(notify));
 }
 
 QWidget* QtDialogWindow::control(int id) const {
@@ -344,21 +153,12 @@ QWidget* QtDialogWindow::control(int id) const {
   return it == m_controls.end() ? nullptr : it->second;
 }
 
-bool QtDialogWindow::inputHeldBack() const {
-  return m_running && runtime::pumpDepth() > m_pumpDepthAtStart;
-}
-
 int QtDialogWindow::run() {
-  m_pumpDepthAtStart = runtime::pumpDepth();
-  m_running = true;
-  runtime::windowStarted(this);
-  m_dialog.m_window = this;
-  m_dialog.onInitDialog();
+  beginRun();
+  initialiseDialog();
   if (!m_ended) {
     QDialog::show();
-    // The main window (the one with entries of its own in the system menu) says once why the
-    // update set folder wanted could not be used, when it has appeared.
-    if (!m_menuEntries.empty() && !updateSetFolderService().startProblem.empty()) {
+    if (saysUpdateSetFolderProblem()) {
       QTimer::singleShot(0, this, [this] {
         sayUpdateSetFolderProblem(
             *this, [this](const std::string& start) { return chooseFolder(this, start); });
@@ -370,33 +170,8 @@ int QtDialogWindow::run() {
     m_loop = nullptr;
   }
   hide();
-  m_running = false;
-  runtime::windowEnded(this);
-  m_dialog.onDestroy();
-  m_dialog.m_window = nullptr;
+  endRun();
   return m_result;
-}
-
-void QtDialogWindow::deliver(const std::function<void()>& handler) {
-  if (!m_running || m_ended) return;
-  runtime::countDispatch();
-  handler();
-}
-
-void QtDialogWindow::buttonClicked(int id) {
-  if (id == kIdHelp) {
-    openHelp();
-    return;
-  }
-  deliver([this, id] {
-    if (id == kIdOk) {
-      m_dialog.onOk();
-    } else if (id == kIdCancel) {
-      m_dialog.onCancel();
-    } else {
-      m_dialog.onCommand(id, Notification::Clicked);
-    }
-  });
 }
 
 void QtDialogWindow::openHelp() {
@@ -425,39 +200,21 @@ void QtDialogWindow::radioClicked(int id) {
       if (other != id) setCheck(other, false);
     }
   }
-  deliver([this, id] { m_dialog.onCommand(id, Notification::Clicked); });
-}
-
-void QtDialogWindow::systemCommand(int command) {
-  deliver([this, command] {
-    // An unhandled Close takes its usual course: the dialog's cancel.
-    if (!m_dialog.onSystemCommand(command) && command == kSysCommandClose) m_dialog.onCancel();
-  });
-}
-
-void QtDialogWindow::deliverTermination() {
-  withdrawQuestion();
-  deliver([this] {
-    if (!m_dialog.onSystemCommand(kSysCommandTerminate)) m_dialog.onCancel();
-  });
-}
-
-void QtDialogWindow::deliverEnd() {
-  m_dialog.onSystemCommand(kSysCommandTerminateNow);
+  route(id, Notification::Clicked);
 }
 
 void QtDialogWindow::closeEvent(QCloseEvent* event) {
   // The title bar's close button is a system command; the dialog decides.
   event->ignore();
-  systemCommand(kSysCommandClose);
+  routeSystemCommand(kSysCommandClose);
 }
 
 void QtDialogWindow::reject() {
-  deliver([this] { m_dialog.onCancel(); });
+  route(kIdCancel, Notification::Clicked);
 }
 
 void QtDialogWindow::accept() {
-  deliver([this] { m_dialog.onOk(); });
+  route(kIdOk, Notification::Clicked);
 }
 
 void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
@@ -475,13 +232,11 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
     addEntry(qs(entry.text), entry.command);
   }
   // The service history stands beside the dialog's own entries (the About box).
-  const HistoryProvider& history = historyProvider();
-  if (!m_menuEntries.empty() && history)
-    addEntry(QStringLiteral("&History..."), kHistoryMenuCommand);
+  if (offersHistory()) addEntry(QStringLiteral("&History..."), kHistoryMenuCommand);
   // The update set folder, which cannot change while a run goes on.
-  const UpdateSetFolderService& folder = updateSetFolderService();
-  if (!m_menuEntries.empty() && folder.folder) {
-    addEntry(qs(updateSetFolderMenuText(folder.folder())), kUpdateSetFolderMenuCommand);
+  if (offersUpdateSetFolder()) {
+    addEntry(qs(updateSetFolderMenuText(updateSetFolderService().folder())),
+             kUpdateSetFolderMenuCommand);
     menu.actions().back()->setObjectName(QStringLiteral("updateSetFolder"));
     menu.actions().back()->setEnabled(!inputHeldBack());
   }
@@ -489,14 +244,14 @@ void QtDialogWindow::contextMenuEvent(QContextMenuEvent* event) {
   menu.exec(event->globalPos());
   // The command runs once the menu has gone, as a system menu's does.
   if (chosen == kHistoryMenuCommand) {
-    runHistoryViewer(this, history());
+    runHistoryViewer(this, historyProvider()());
   } else if (chosen == kUpdateSetFolderMenuCommand) {
     if (!inputHeldBack()) {
       chooseUpdateSetFolder(*this,
                             [this](const std::string& start) { return chooseFolder(this, start); });
     }
   } else if (chosen != 0) {
-    systemCommand(chosen);
+    routeSystemCommand(chosen);
   }
 }
 
@@ -697,16 +452,7 @@ void QtDialogWindow::progressSetPos(int id, int pos) {
   if (!bar) return;
   const int before = bar->value();
   bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
-  // An empty bar (the run has ended, or a new transfer begins) takes the numbers of the
-  // last transfer with it; a tick of a run writes them anew.
-  if (id == m_progress.transferBarId && bar->value() == bar->minimum()) {
-    if (auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers))) line->clear();
-  }
-  // A full bar (the run succeeded) shows its numbers at once: the run stops its timer before
-  // its last box, so no tick would.
-  if (id == m_progress.transferBarId && bar->value() == bar->maximum() && before != bar->value()) {
-    showProgressNumbers(true, true);
-  }
+  progressMoved(id, before, bar->value(), bar->minimum(), bar->maximum());
 }
 
 int QtDialogWindow::progressPos(int id) const {
@@ -716,35 +462,28 @@ int QtDialogWindow::progressPos(int id) const {
 
 // --- window ---
 
-void QtDialogWindow::setTimer(int timerId, uint32_t periodMs) {
-  runtime::setTimer(this, timerId, periodMs);
+bool QtDialogWindow::progressRange(int id, int& low, int& high) const {
+  auto* bar = qobject_cast<QProgressBar*>(control(id));
+  if (!bar) return false;
+  low = bar->minimum();
+  high = bar->maximum();
+  return true;
 }
 
-void QtDialogWindow::killTimer(int timerId) {
-  runtime::killTimer(this, timerId);
+bool QtDialogWindow::hasControl(int id) const {
+  return control(id) != nullptr;
 }
 
-void QtDialogWindow::deliverTimer(int timerId) {
-  deliver([this, timerId] { m_dialog.onTimer(timerId); });
-  showProgressNumbers(true, false);
+void QtDialogWindow::paintNow(int id) {
+  if (QWidget* widget = control(id)) widget->repaint();
 }
 
-void QtDialogWindow::showProgressNumbers(bool sample, bool paintNow) {
-  auto* line = qobject_cast<QLabel*>(control(kIdProgressNumbers));
-  if (!line || !m_running) return;
-  int percent = -1;
-  if (auto* bar = qobject_cast<QProgressBar*>(control(m_progress.transferBarId))) {
-    const int span = std::max(1, bar->maximum() - bar->minimum());
-    percent = (std::max(bar->value(), bar->minimum()) - bar->minimum()) * 100 / span;
-  }
+std::string QtDialogWindow::progressNumbersText(bool sample, int percent) {
   const uint64_t now = platform::clock().nowMicros();
   if (sample && m_progress.transferredBytes) {
     m_meter.sample(now, m_progress.transferredBytes(), percent);
   }
-  const QString text = qs(formatProgressNumbers(m_meter.numbers(now)));
-  if (text == line->text()) return;
-  line->setText(text);
-  if (paintNow) line->repaint();
+  return formatProgressNumbers(m_meter.numbers(now));
 }
 
 namespace {
@@ -780,12 +519,7 @@ void setUpBox(QMessageBox& box, const std::string& text, const std::string& capt
 
 MessageBoxAnswer QtDialogWindow::showMessageBox(const std::string& text, const std::string& caption,
                                                 MessageBoxKind kind) {
-  // A box of its own supersedes an open question.
-  withdrawQuestion();
-  // Asked to end: nobody may be left to read it, and the run must come to its end.
-  if (runtime::terminationRequested()) {
-    return kind == MessageBoxKind::Question ? MessageBoxAnswer::Yes : MessageBoxAnswer::Ok;
-  }
+  if (const std::optional<MessageBoxAnswer> answer = answerWithoutBox(kind)) return *answer;
   QMessageBox box(isHidden() ? nullptr : this);
   setUpBox(box, text, caption, kind);
   box.setWindowModality(Qt::ApplicationModal);
@@ -828,9 +562,7 @@ int QtDialogWindow::runModal(Dialog& dialog) {
   return child.run();
 }
 
-void QtDialogWindow::endDialog(int result) {
-  m_result = result;
-  m_ended = true;
+void QtDialogWindow::wakeLoop() {
   if (m_loop) m_loop->exit(0);
 }
 
@@ -840,10 +572,6 @@ void QtDialogWindow::repaint() {
 
 bool QtDialogWindow::pumpMessages() {
   return runtime::pump();
-}
-
-void QtDialogWindow::appendSystemMenuItem(int command, const std::string& text) {
-  m_menuEntries.push_back(MenuEntry{command, text});
 }
 
 void QtDialogWindow::removeSystemMenuClose() {

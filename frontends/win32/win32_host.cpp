@@ -16,7 +16,7 @@
 #include "frontends/win32/dialog_resource.h"
 #include "platform/message_pump.h"
 #include "run/run_progress.h"
-#include "ui/host_services.h"
+#include "ui/host_runtime.h"
 
 namespace ui::win32 {
 namespace {
@@ -24,10 +24,8 @@ namespace {
 // Real time between two looks at the program's clock for due timers and for requests to
 // end. Short, because the clock may run many times faster than real time.
 constexpr UINT kPollMs = 5;
-// Rounds in a row in which a pump may report dispatched events before it reports none, and
-// messages that one pump serves at most: a caller that pumps until nothing is pending always
+// Messages that one pump serves at most: a caller that pumps until nothing is pending always
 // comes back.
-constexpr int kMaxPumpRounds = 16;
 constexpr int kMaxMessagesPerPump = 256;
 // The program's icon in its resources.
 constexpr int kIconResource = 128;
@@ -45,18 +43,9 @@ constexpr HelpSection kHelpSections[] = {
 };
 
 struct Runtime {
-  std::vector<Win32DialogWindow*> windows;
-  HostTimers timers;
-  HostTermination termination;
+  HostRuntime host;
   std::vector<HWND> boxes;
   UINT_PTR poll = 0;
-  int pumpDepth = 0;
-  int pumpRounds = 0;
-  uint64_t dispatched = 0;
-  std::function<bool(const std::string&)> helpOpener;
-  std::function<void()> testPoll;
-  UINT_PTR testTimer = 0;
-  bool inTestPoll = false;
 };
 
 Runtime& state() {
@@ -64,37 +53,9 @@ Runtime& state() {
   return runtime;
 }
 
-// The innermost window hears of a request to end as a system command; at a second request
-// every window hears of the end, innermost first, and the program ends.
-void serveTermination() {
-  Runtime& rt = state();
-  rt.termination.serve(
-      !rt.windows.empty(), [&rt] { rt.windows.back()->deliverTermination(); },
-      [&rt] {
-        const std::vector<Win32DialogWindow*> windows = rt.windows;
-        for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->deliverEnd();
-      });
-}
-
-bool serveDueTimers() {
-  return state().timers.serveDue([](void* window, int timerId) {
-    static_cast<Win32DialogWindow*>(window)->deliverTimer(timerId);
-  });
-}
-
 void CALLBACK pollTimers(HWND, UINT, UINT_PTR, DWORD) {
-  serveDueTimers();
-  serveTermination();
-}
-
-void CALLBACK pollTest(HWND, UINT, UINT_PTR, DWORD) {
-  Runtime& rt = state();
-  if (rt.inTestPoll || !rt.testPoll) return;
-  rt.inTestPoll = true;
-  // A copy: the poll may replace itself.
-  const std::function<void()> poll = rt.testPoll;
-  poll();
-  rt.inTestPoll = false;
+  state().host.serveDueTimers();
+  state().host.serveTermination();
 }
 
 bool isDialogClass(HWND window) {
@@ -140,7 +101,8 @@ bool heldBack(const MSG& msg) {
     return false;
   }
   HWND root = GetAncestor(msg.hwnd, GA_ROOT);
-  for (Win32DialogWindow* window : state().windows) {
+  for (HostedWindow* hosted : state().host.windows) {
+    const auto* window = static_cast<Win32DialogWindow*>(hosted);
     if (window->handle() != root) continue;
     if (!window->inputHeldBack() || msg.hwnd == root) return false;
     // The control itself, or a part of it (the edit of a combo box).
@@ -388,86 +350,57 @@ bool boxFacts(HWND window, BoxFacts& facts) {
 
 namespace runtime {
 
-void windowStarted(Win32DialogWindow* window) {
+namespace {
+
+// The first window starts the look at the timers and the requests to end, and installs the
+// program's message pump hook; the last one stops and removes them.
+void firstWindowStarted() {
+  state().poll = SetTimer(nullptr, 0, kPollMs, pollTimers);
+  platform::setMessagePumpHook([] { return pump(); });
+  // The reboot wait shows its countdown at each of its tries, also between pumps.
+  setBoundedWaitHook([] { state().host.showProgressNumbersNow(); });
+}
+
+void lastWindowEnded() {
   Runtime& rt = state();
-  if (rt.windows.empty()) {
-    rt.termination.start();
-    rt.poll = SetTimer(nullptr, 0, kPollMs, pollTimers);
-    platform::setMessagePumpHook([] { return pump(); });
-    // The reboot wait shows its countdown at each of its tries, also between pumps.
-    setBoundedWaitHook([] {
-      for (Win32DialogWindow* w : state().windows) w->showProgressNumbers(false, true);
-    });
+  platform::setMessagePumpHook({});
+  setBoundedWaitHook({});
+  if (rt.poll) KillTimer(nullptr, rt.poll);
+  rt.poll = 0;
+}
+
+}  // namespace
+
+HostRuntime& host() {
+  HostRuntime& host = state().host;
+  if (!host.firstWindowStarted) {
+    host.firstWindowStarted = firstWindowStarted;
+    host.lastWindowEnded = lastWindowEnded;
   }
-  rt.windows.push_back(window);
+  return host;
 }
 
-void windowEnded(Win32DialogWindow* window) {
-  Runtime& rt = state();
-  rt.timers.killAll(window);
-  const auto it = std::find(rt.windows.begin(), rt.windows.end(), window);
-  if (it == rt.windows.end()) return;
-  rt.windows.erase(it);
-  if (rt.windows.empty()) {
-    platform::setMessagePumpHook({});
-    setBoundedWaitHook({});
-    if (rt.poll) KillTimer(nullptr, rt.poll);
-    rt.poll = 0;
-    rt.termination.stop();
+std::vector<Win32DialogWindow*> windows() {
+  std::vector<Win32DialogWindow*> all;
+  for (HostedWindow* window : state().host.windows) {
+    all.push_back(static_cast<Win32DialogWindow*>(window));
   }
-}
-
-const std::vector<Win32DialogWindow*>& windows() {
-  return state().windows;
-}
-
-void setTimer(Win32DialogWindow* window, int timerId, uint32_t periodMs) {
-  state().timers.set(window, timerId, periodMs);
-}
-
-void killTimer(Win32DialogWindow* window, int timerId) {
-  state().timers.kill(window, timerId);
+  return all;
 }
 
 bool pump() {
-  Runtime& rt = state();
-  const uint64_t before = rt.dispatched;
-  ++rt.pumpDepth;
-  MSG msg;
-  for (int served = 0; served < kMaxMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);
-       ++served) {
-    if (msg.message == WM_QUIT) {
-      // For the loop beneath, which ends the program.
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
+  return state().host.pump([] {
+    MSG msg;
+    for (int served = 0;
+         served < kMaxMessagesPerPump && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++served) {
+      if (msg.message == WM_QUIT) {
+        // For the loop beneath, which ends the program.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        break;
+      }
+      if (!heldBack(msg)) dispatch(msg);
     }
-    if (heldBack(msg)) continue;
-    dispatch(msg);
-  }
-  serveDueTimers();
-  serveTermination();
-  --rt.pumpDepth;
-  if (rt.dispatched == before) {
-    rt.pumpRounds = 0;
-    return false;
-  }
-  if (++rt.pumpRounds > kMaxPumpRounds) {
-    rt.pumpRounds = 0;
-    return false;
-  }
-  return true;
-}
-
-int pumpDepth() {
-  return state().pumpDepth;
-}
-
-void countDispatch() {
-  ++state().dispatched;
-}
-
-bool terminationRequested() {
-  return state().termination.requested();
+  });
 }
 
 void runLoop(const std::function<bool()>& done) {
@@ -500,11 +433,12 @@ void centre(HWND window, HWND owner) {
 }
 
 bool openHelp(const std::string& url) {
-  Runtime& rt = state();
+  const HostRuntime& rt = state().host;
   std::string anchor;
   const size_t hash = url.find('#');
   if (hash != std::string::npos) anchor = url.substr(hash + 1);
-  HWND owner = rt.windows.empty() ? nullptr : rt.windows.back()->handle();
+  HWND owner =
+      rt.windows.empty() ? nullptr : static_cast<Win32DialogWindow*>(rt.windows.back())->handle();
   if (!url.empty()) {
     if (rt.helpOpener) {
       if (rt.helpOpener(url)) return true;
@@ -515,14 +449,6 @@ bool openHelp(const std::string& url) {
   }
   // No browser took it: the manual's text in a window of the program.
   return showHelpText(owner, anchor);
-}
-
-void setTestPoll(uint32_t periodMs, std::function<void()> poll) {
-  Runtime& rt = state();
-  if (rt.testTimer) KillTimer(nullptr, rt.testTimer);
-  rt.testTimer = 0;
-  rt.testPoll = std::move(poll);
-  if (rt.testPoll) rt.testTimer = SetTimer(nullptr, 0, std::max<UINT>(1, periodMs), pollTest);
 }
 
 HICON applicationIcon(int pixels) {
@@ -565,7 +491,7 @@ std::string helpUrlFor(int dialogId) {
 }
 
 void setHelpOpener(std::function<bool(const std::string& url)> opener) {
-  state().helpOpener = std::move(opener);
+  state().host.helpOpener = std::move(opener);
 }
 
 void releaseOwnConsole() {

@@ -13,7 +13,7 @@
 namespace ui::win32 {
 
 // The command id of the Help button, handled by the host itself: it opens the help.
-inline constexpr int kIdHelp = 57670;
+using ui::kIdHelp;
 
 std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress = {});
 

@@ -1,13 +1,15 @@
 // The two read-only viewers of the Windows window: the manual's text, when no browser opens
-// its page, and the service history as a table.
+// its page, and the service history as a table; and the shell's folder chooser.
 // The system's headers, windows.h first.
 #include "frontends/win32/win32_window.h"
 
 #include <commctrl.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <cctype>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "frontends/win32/dialog_resource.h"
@@ -269,6 +271,38 @@ HWND helpTextViewer() {
 
 HWND historyViewer() {
   return g_historyViewer;
+}
+
+std::optional<std::string> chooseFolder(HWND owner, const std::string& start) {
+  // The dialog is a COM object of this thread; COM stays as it was found.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  std::optional<std::string> chosen;
+  IFileOpenDialog* dialog = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_PPV_ARGS(&dialog)))) {
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    dialog->SetTitle(L"Update set folder");
+    IShellItem* folder = nullptr;
+    if (!start.empty() && SUCCEEDED(SHCreateItemFromParsingName(wide(start).c_str(), nullptr,
+                                                                IID_PPV_ARGS(&folder)))) {
+      dialog->SetFolder(folder);
+      folder->Release();
+    }
+    IShellItem* result = nullptr;
+    if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&result))) {
+      PWSTR path = nullptr;
+      if (SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path) {
+        chosen = utf8(std::u16string(path, path + lstrlenW(path)));
+      }
+      CoTaskMemFree(path);
+      result->Release();
+    }
+    dialog->Release();
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  return chosen;
 }
 
 }  // namespace ui::win32

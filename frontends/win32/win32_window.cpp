@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 #include <dbt.h>
-#include <shobjidl.h>
 
 #include <algorithm>
 #include <optional>
@@ -23,56 +22,6 @@ constexpr UINT kUpdateSetFolderCommand = 0x0E10;
 constexpr UINT kSystemCommandMask = 0xFFF0;
 // Posted to the main window once it is shown: the update set folder's start problem is due.
 constexpr UINT kSayFolderProblemMessage = WM_APP + 0x10;
-
-// The shell's folder chooser (the file dialog in its folder mode), opened at `start`.
-std::optional<std::string> chooseFolder(HWND owner, const std::string& start) {
-  // The dialog is a COM object of this thread; COM stays as it was found.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  std::optional<std::string> chosen;
-  IFileOpenDialog* dialog = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
-                                 IID_PPV_ARGS(&dialog)))) {
-    FILEOPENDIALOGOPTIONS options = 0;
-    dialog->GetOptions(&options);
-    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
-    dialog->SetTitle(L"Update set folder");
-    IShellItem* folder = nullptr;
-    if (!start.empty() && SUCCEEDED(SHCreateItemFromParsingName(wide(start).c_str(), nullptr,
-                                                                IID_PPV_ARGS(&folder)))) {
-      dialog->SetFolder(folder);
-      folder->Release();
-    }
-    IShellItem* result = nullptr;
-    if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&result))) {
-      PWSTR path = nullptr;
-      if (SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path) {
-        chosen = utf8(std::u16string(path, path + lstrlenW(path)));
-      }
-      CoTaskMemFree(path);
-      result->Release();
-    }
-    dialog->Release();
-  }
-  if (SUCCEEDED(com)) CoUninitialize();
-  return chosen;
-}
-
-// Where a sorted list puts a new text: after every entry that is not greater, in plain
-// character order.
-template <typename TextAt>
-int sortedPosition(int count, const std::string& text, TextAt textAt) {
-  int low = 0;
-  int high = count;
-  while (low < high) {
-    const int mid = (low + high) / 2;
-    if (textAt(mid) <= text) {
-      low = mid + 1;
-    } else {
-      high = mid;
-    }
-  }
-  return low;
-}
 
 std::string itemText(HWND control, UINT lengthMessage, UINT textMessage, int index) {
   const LRESULT length = SendMessageW(control, lengthMessage, static_cast<WPARAM>(index), 0);
@@ -146,18 +95,16 @@ std::string textOf(HWND window) {
 }
 
 Win32DialogWindow::Win32DialogWindow(Dialog& dialog, ProgressSource progress)
-    : m_dialog(dialog), m_template(dialog.dialogTemplate()), m_progress(std::move(progress)) {}
+    : HostedWindow(dialog, runtime::host(), std::move(progress)) {}
 
 Win32DialogWindow::~Win32DialogWindow() {
-  runtime::windowEnded(this);
+  m_runtime.windowEnded(this);
   if (m_hwnd) DestroyWindow(m_hwnd);
   if (m_fixedFont) DeleteObject(m_fixedFont);
 }
 
 int Win32DialogWindow::run(HWND owner) {
-  m_pumpDepthAtStart = runtime::pumpDepth();
-  m_running = true;
-  runtime::windowStarted(this);
+  beginRun();
   const std::vector<uint16_t> resource = buildDialogResource(resourceFor(m_template));
   HWND window = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
                                            reinterpret_cast<LPCDLGTEMPLATEW>(resource.data()),
@@ -165,7 +112,7 @@ int Win32DialogWindow::run(HWND owner) {
   if (!window) {
     // Nothing was initialised, so nothing is to be destroyed either.
     m_running = false;
-    runtime::windowEnded(this);
+    m_runtime.windowEnded(this);
     if (m_dialog.m_window == this) m_dialog.m_window = nullptr;
     return kIdCancel;
   }
@@ -174,17 +121,13 @@ int Win32DialogWindow::run(HWND owner) {
     runtime::centre(window, owner);
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
-    if (!m_menuEntries.empty() && !updateSetFolderService().startProblem.empty())
-      PostMessageW(window, kSayFolderProblemMessage, 0, 0);
+    if (saysUpdateSetFolderProblem()) PostMessageW(window, kSayFolderProblemMessage, 0, 0);
     runtime::runLoop([this] { return m_ended; });
     if (owner) EnableWindow(owner, TRUE);
   }
   withdrawQuestion();
   ShowWindow(window, SW_HIDE);
-  m_running = false;
-  runtime::windowEnded(this);
-  m_dialog.onDestroy();
-  m_dialog.m_window = nullptr;
+  endRun();
   DestroyWindow(window);
   m_hwnd = nullptr;
   if (owner) SetActiveWindow(owner);
@@ -225,13 +168,12 @@ void Win32DialogWindow::initialise(HWND window) {
                    0);
     }
   }
-  m_dialog.m_window = this;
-  m_dialog.onInitDialog();
+  initialiseDialog();
   // The service history stands beside the dialog's own entries (the About box).
-  if (!m_ended && !m_menuEntries.empty() && historyProvider()) {
+  if (!m_ended && offersHistory()) {
     AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING, kHistoryCommand, L"&History...");
   }
-  if (!m_ended && !m_menuEntries.empty() && updateSetFolderService().folder) {
+  if (!m_ended && offersUpdateSetFolder()) {
     AppendMenuW(GetSystemMenu(window, FALSE), MF_STRING, kUpdateSetFolderCommand, L"");
     refreshFolderEntry();
   }
@@ -273,31 +215,11 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPa
     case WM_COMMAND:
       command(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
-    case WM_SYSCOMMAND: {
-      const UINT command = static_cast<UINT>(wParam) & kSystemCommandMask;
-      if (command == SC_CLOSE) {
-        systemCommand(kSysCommandClose);
-        return TRUE;
-      }
-      if (command == kHistoryCommand) {
-        if (const HistoryProvider& history = historyProvider()) runHistoryViewer(m_hwnd, history());
-        return TRUE;
-      }
-      if (command == kUpdateSetFolderCommand) {
-        chooseFolderEntry();
-        return TRUE;
-      }
-      for (const MenuEntry& entry : m_menuEntries) {
-        if ((static_cast<UINT>(entry.command) & kSystemCommandMask) == command) {
-          systemCommand(entry.command);
-          return TRUE;
-        }
-      }
-      return FALSE;  // moving the window and the rest take their usual course
-    }
+    case WM_SYSCOMMAND:
+      return systemCommand(static_cast<UINT>(wParam) & kSystemCommandMask) ? TRUE : FALSE;
     case WM_CLOSE:
       // The title bar's close button is a system command; the dialog decides.
-      systemCommand(kSysCommandClose);
+      routeSystemCommand(kSysCommandClose);
       return TRUE;
     case WM_DEVICECHANGE:
       // Windows tells every top-level window when a port is plugged in or removed.
@@ -314,18 +236,32 @@ INT_PTR Win32DialogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPa
   }
 }
 
+bool Win32DialogWindow::systemCommand(UINT command) {
+  if (command == SC_CLOSE) {
+    routeSystemCommand(kSysCommandClose);
+    return true;
+  }
+  if (command == kHistoryCommand) {
+    if (const HistoryProvider& history = historyProvider()) runHistoryViewer(m_hwnd, history());
+    return true;
+  }
+  if (command == kUpdateSetFolderCommand) {
+    chooseFolderEntry();
+    return true;
+  }
+  for (const MenuEntry& entry : m_menuEntries) {
+    if ((static_cast<UINT>(entry.command) & kSystemCommandMask) == command) {
+      routeSystemCommand(entry.command);
+      return true;
+    }
+  }
+  return false;  // moving the window and the rest take their usual course
+}
+
 void Win32DialogWindow::command(int id, int code) {
-  if (id == kIdHelp && code == BN_CLICKED) {
-    openHelp();
-    return;
-  }
   // Escape (IDCANCEL) and Enter (IDOK or the default button) come without a control too.
-  if (id == kIdOk && code == BN_CLICKED) {
-    deliver([this] { m_dialog.onOk(); });
-    return;
-  }
-  if (id == kIdCancel && code == BN_CLICKED) {
-    deliver([this] { m_dialog.onCancel(); });
+  if ((id == kIdHelp || id == kIdOk || id == kIdCancel) && code == BN_CLICKED) {
+    route(id, Notification::Clicked);
     return;
   }
   const ControlTemplate* control = templateOf(id);
@@ -334,42 +270,20 @@ void Win32DialogWindow::command(int id, int code) {
     case ControlKind::PushButton:
     case ControlKind::RadioButton:
     case ControlKind::CheckBox:
-      if (code == BN_CLICKED)
-        deliver([this, id] { m_dialog.onCommand(id, Notification::Clicked); });
+      if (code == BN_CLICKED) route(id, Notification::Clicked);
       break;
     case ControlKind::ListBox:
-      if (code == LBN_SELCHANGE)
-        deliver([this, id] { m_dialog.onCommand(id, Notification::SelectionChanged); });
+      if (code == LBN_SELCHANGE) route(id, Notification::SelectionChanged);
       break;
     case ControlKind::ComboBox:
       // Sent for the user's choice only: a selection set by the dialog stays silent.
-      if (code == CBN_SELCHANGE)
-        deliver([this, id] { m_dialog.onCommand(id, Notification::SelectionChanged); });
+      if (code == CBN_SELCHANGE) route(id, Notification::SelectionChanged);
       // Before the list opens: the dialog may fill it again.
-      if (code == CBN_DROPDOWN)
-        deliver([this, id] { m_dialog.onCommand(id, Notification::DropDown); });
+      if (code == CBN_DROPDOWN) route(id, Notification::DropDown);
       break;
     default:
       break;
   }
-}
-
-void Win32DialogWindow::systemCommand(int command) {
-  deliver([this, command] {
-    // An unhandled Close takes its usual course: the dialog's cancel.
-    if (!m_dialog.onSystemCommand(command) && command == kSysCommandClose) m_dialog.onCancel();
-  });
-}
-
-void Win32DialogWindow::deliverTermination() {
-  withdrawQuestion();
-  deliver([this] {
-    if (!m_dialog.onSystemCommand(kSysCommandTerminate)) m_dialog.onCancel();
-  });
-}
-
-void Win32DialogWindow::deliverEnd() {
-  m_dialog.onSystemCommand(kSysCommandTerminateNow);
 }
 
 void Win32DialogWindow::openHelp() {
@@ -382,12 +296,6 @@ void Win32DialogWindow::openHelp() {
       m_template.caption, MessageBoxKind::Stop);
 }
 
-void Win32DialogWindow::deliver(const std::function<void()>& handler) {
-  if (!m_running || m_ended) return;
-  runtime::countDispatch();
-  handler();
-}
-
 const ControlTemplate* Win32DialogWindow::templateOf(int id) const {
   return id == -1 ? nullptr : m_template.control(id);
 }
@@ -395,10 +303,6 @@ const ControlTemplate* Win32DialogWindow::templateOf(int id) const {
 HWND Win32DialogWindow::control(int id) const {
   if (!m_hwnd || !templateOf(id)) return nullptr;
   return GetDlgItem(m_hwnd, id);
-}
-
-bool Win32DialogWindow::inputHeldBack() const {
-  return m_running && runtime::pumpDepth() > m_pumpDepthAtStart;
 }
 
 // --- any control ---
@@ -589,16 +493,7 @@ void Win32DialogWindow::progressSetPos(int id, int pos) {
   const int value = std::clamp(pos, low, std::max(low, high));
   const int before =
       static_cast<int>(SendMessageW(item, PBM_SETPOS, static_cast<WPARAM>(value), 0));
-  // An empty bar (the run has ended, or a new transfer begins) takes the numbers of the
-  // last transfer with it; a tick of a run writes them anew.
-  if (id == m_progress.transferBarId && value == low) {
-    if (HWND line = control(kIdProgressNumbers)) SetWindowTextW(line, L"");
-  }
-  // A full bar (the run succeeded) shows its numbers at once: the run stops its timer before
-  // its last box, so no tick would.
-  if (id == m_progress.transferBarId && value == high && before != value) {
-    showProgressNumbers(true, true);
-  }
+  progressMoved(id, before, value, low, high);
 }
 
 int Win32DialogWindow::progressPos(int id) const {
@@ -608,48 +503,34 @@ int Win32DialogWindow::progressPos(int id) const {
 
 // --- window ---
 
-void Win32DialogWindow::setTimer(int timerId, uint32_t periodMs) {
-  runtime::setTimer(this, timerId, periodMs);
+bool Win32DialogWindow::progressRange(int id, int& low, int& high) const {
+  HWND bar = control(id);
+  if (!bar) return false;
+  low = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+  high = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+  return true;
 }
 
-void Win32DialogWindow::killTimer(int timerId) {
-  runtime::killTimer(this, timerId);
+bool Win32DialogWindow::hasControl(int id) const {
+  return control(id) != nullptr;
 }
 
-void Win32DialogWindow::deliverTimer(int timerId) {
-  deliver([this, timerId] { m_dialog.onTimer(timerId); });
-  showProgressNumbers(true, false);
+void Win32DialogWindow::paintNow(int id) {
+  if (HWND item = control(id)) UpdateWindow(item);
 }
 
-void Win32DialogWindow::showProgressNumbers(bool sample, bool paintNow) {
-  HWND line = control(kIdProgressNumbers);
-  if (!line || !m_running) return;
-  int percent = -1;
-  if (HWND bar = control(m_progress.transferBarId)) {
-    const int low = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
-    const int high = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
-    const int value = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
-    percent = (std::max(value, low) - low) * 100 / std::max(1, high - low);
-  }
+std::string Win32DialogWindow::progressNumbersText(bool sample, int percent) {
   const uint64_t now = platform::clock().nowMicros();
   if (sample && m_progress.transferredBytes) {
     m_meter.sample(now, m_progress.transferredBytes(), percent);
   }
-  const std::string text = formatProgressNumbers(m_meter.numbers(now));
-  if (text == textOf(line)) return;
-  SetWindowTextW(line, wide(text).c_str());
-  if (paintNow) UpdateWindow(line);
+  return formatProgressNumbers(m_meter.numbers(now));
 }
 
 MessageBoxAnswer Win32DialogWindow::showMessageBox(const std::string& text,
                                                    const std::string& caption,
                                                    MessageBoxKind kind) {
-  // A box of its own supersedes an open question.
-  withdrawQuestion();
-  // Asked to end: nobody may be left to read it, and the run must come to its end.
-  if (runtime::terminationRequested()) {
-    return kind == MessageBoxKind::Question ? MessageBoxAnswer::Yes : MessageBoxAnswer::Ok;
-  }
+  if (const std::optional<MessageBoxAnswer> answer = answerWithoutBox(kind)) return *answer;
   HWND owner = m_hwnd && IsWindowVisible(m_hwnd) ? m_hwnd : nullptr;
   std::optional<MessageBoxAnswer> answer;
   HWND box = openMessageBox(text, caption, kind, owner,
@@ -685,10 +566,8 @@ int Win32DialogWindow::runModal(Dialog& dialog) {
   return child.run(m_hwnd);
 }
 
-void Win32DialogWindow::endDialog(int result) {
-  m_result = result;
-  m_ended = true;
-  // Wakes the window's loop, which may be waiting for the next message.
+void Win32DialogWindow::wakeLoop() {
+  // The window's loop may be waiting for the next message.
   if (m_hwnd) PostMessageW(m_hwnd, WM_NULL, 0, 0);
 }
 
@@ -701,7 +580,7 @@ bool Win32DialogWindow::pumpMessages() {
 }
 
 void Win32DialogWindow::appendSystemMenuItem(int command, const std::string& text) {
-  m_menuEntries.push_back(MenuEntry{command, text});
+  HostedWindow::appendSystemMenuItem(command, text);
   if (!m_hwnd) return;
   HMENU menu = GetSystemMenu(m_hwnd, FALSE);
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);

@@ -13,19 +13,21 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "run/run_progress.h"
 #include "ui/dialog_host.h"
 #include "ui/history_view.h"
+#include "ui/hosted_window.h"
 
 namespace ui::win32 {
 
 std::wstring wide(const std::string& text);
 std::string textOf(HWND window);
 
-class Win32DialogWindow final : public DialogWindow {
+class Win32DialogWindow final : public HostedWindow {
  public:
   Win32DialogWindow(Dialog& dialog, ProgressSource progress);
   ~Win32DialogWindow() override;
@@ -36,12 +38,8 @@ class Win32DialogWindow final : public DialogWindow {
   // the program's main window) until endDialog; returns its end code.
   int run(HWND owner);
   HWND handle() const { return m_hwnd; }
-  int templateId() const { return m_template.id; }
   // The control of an id of the template; nullptr for any other id.
   HWND control(int id) const;
-  // True while user input to the controls other than push buttons is held back: the
-  // dialog is in a long operation that serves only the timer, painting and buttons.
-  bool inputHeldBack() const;
 
   // --- DialogWindow ---
   void setText(int id, const std::string& text) override;
@@ -72,8 +70,6 @@ class Win32DialogWindow final : public DialogWindow {
   void progressSetRange(int id, int low, int high) override;
   void progressSetPos(int id, int pos) override;
   int progressPos(int id) const override;
-  void setTimer(int timerId, uint32_t periodMs) override;
-  void killTimer(int timerId) override;
   MessageBoxAnswer showMessageBox(const std::string& text, const std::string& caption,
                                   MessageBoxKind kind) override;
   // Opened over the window without a loop of its own: the answer arrives as an event that
@@ -82,47 +78,34 @@ class Win32DialogWindow final : public DialogWindow {
                    std::function<void(MessageBoxAnswer)> answered) override;
   void withdrawQuestion() override;
   int runModal(Dialog& dialog) override;
-  void endDialog(int result) override;
   void repaint() override;
   bool pumpMessages() override;
   void appendSystemMenuItem(int command, const std::string& text) override;
   void removeSystemMenuClose() override;
-
-  // The host's timer and request services call these.
-  void deliverTimer(int timerId);
-  void showProgressNumbers(bool sample, bool paintNow);
-  void deliverTermination();
-  void deliverEnd();
 
   INT_PTR handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
  private:
   void initialise(HWND window);
   void command(int id, int code);
-  void systemCommand(int command);
-  void openHelp();
+  bool systemCommand(UINT command);
   // The system menu's update set folder entry: its text and state, and its choice.
   void refreshFolderEntry();
   void chooseFolderEntry();
-  void deliver(const std::function<void()>& handler);
   const ControlTemplate* templateOf(int id) const;
 
-  Dialog& m_dialog;
-  const DialogTemplate& m_template;
-  ProgressSource m_progress;
+  // --- HostedWindow ---
+  void openHelp() override;
+  void wakeLoop() override;
+  bool progressRange(int id, int& low, int& high) const override;
+  bool hasControl(int id) const override;
+  void paintNow(int id) override;
+  std::string progressNumbersText(bool sample, int percent) override;
+
   ProgressMeter m_meter;
   HWND m_hwnd = nullptr;
   HFONT m_fixedFont = nullptr;
-  struct MenuEntry {
-    int command;
-    std::string text;
-  };
-  std::vector<MenuEntry> m_menuEntries;
   HWND m_question = nullptr;
-  bool m_running = false;
-  bool m_ended = false;
-  int m_result = kIdCancel;
-  int m_pumpDepthAtStart = 0;
 };
 
 // --- message boxes ---
@@ -145,15 +128,13 @@ bool boxFacts(HWND box, BoxFacts& facts);
 // --- the host's state ---
 namespace runtime {
 
-void windowStarted(Win32DialogWindow* window);
-void windowEnded(Win32DialogWindow* window);
-const std::vector<Win32DialogWindow*>& windows();
-void setTimer(Win32DialogWindow* window, int timerId, uint32_t periodMs);
-void killTimer(Win32DialogWindow* window, int timerId);
+// The state of the host's windows, with the toolkit's parts installed.
+HostRuntime& host();
+// The windows that run, the innermost last.
+std::vector<Win32DialogWindow*> windows();
+// Dispatches the pending messages, the due timers and the requests to end once (see
+// HostRuntime::pump).
 bool pump();
-int pumpDepth();
-void countDispatch();
-bool terminationRequested();
 // Serves the thread's messages until `done` is true: the loop of every modal window.
 void runLoop(const std::function<bool()>& done);
 // Puts a window in the middle of its owner (of the work area when it has none).
@@ -161,7 +142,6 @@ void centre(HWND window, HWND owner);
 // Opens the help address: with the opener of setHelpOpener, else in the user's browser, else
 // the manual's text in a window. False when none could.
 bool openHelp(const std::string& url);
-void setTestPoll(uint32_t periodMs, std::function<void()> poll);
 HICON applicationIcon(int pixels);
 
 }  // namespace runtime
@@ -175,6 +155,9 @@ HWND helpTextViewer();
 // The history table, modal, the newest row selected and in view.
 void runHistoryViewer(HWND owner, const HistoryTable& table);
 HWND historyViewer();
+// The shell's folder chooser (the file dialog in its folder mode), opened at `start`; nothing
+// when the user cancels it.
+std::optional<std::string> chooseFolder(HWND owner, const std::string& start);
 // The folder of the program's own file, with its closing backslash.
 std::wstring programFolder();
 

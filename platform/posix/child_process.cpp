@@ -57,22 +57,16 @@ void closeBoth(int pipe[2]) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-  if (running()) {
-    kill();
-    ChildExit ignored;
-    wait(true, ignored);
-  }
+void ChildProcess::releaseNative() {
   if (m_output >= 0) ::close(static_cast<int>(m_output));
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& folder,
-                         std::string* why) {
-  const auto fail = [why](const std::string& text) {
-    if (why) *why = text;
+bool ChildProcess::startNative(const std::vector<std::string>& argv, const std::string& folder,
+                               std::string& why) {
+  const auto fail = [&why](const std::string& text) {
+    why = text;
     return false;
   };
-  if (running() || argv.empty()) return fail("nothing to start");
   std::vector<std::string> args = argv;
   std::vector<char*> pointers;
   for (std::string& arg : args) pointers.push_back(arg.data());

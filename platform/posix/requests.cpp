@@ -13,38 +13,18 @@
 #include <mutex>
 
 #include "platform/posix/posix_shared.h"
+#include "platform/request_counts.h"
 
 namespace platform {
 namespace {
 
-constexpr int kMaxPendingInterrupts = 16;
-
-std::atomic<int> g_interrupts{0};
-std::atomic<int> g_terminations{0};
-// Requests to end since catching began, taken or not: the second one may end the program.
-std::atomic<int> g_terminationsSeen{0};
-std::atomic<bool> g_secondTerminationEnds{false};
-std::atomic<unsigned> g_graceSeconds{0};
 // The signal of the last request to end, which endAsRequested raises.
 std::atomic<int> g_endSignal{SIGTERM};
-int g_catchers = 0;
-
 int g_wake[2] = {-1, -1};
 std::once_flag g_wakeOnce;
 
 std::atomic<int> g_restoreFd{-1};
 termios g_restoreSettings{};
-
-std::atomic<int>& counter(Request kind) {
-  return kind == Request::Interrupt ? g_interrupts : g_terminations;
-}
-
-void countInterrupt() {
-  int pending = g_interrupts.load();
-  while (pending < kMaxPendingInterrupts &&
-         !g_interrupts.compare_exchange_weak(pending, pending + 1)) {
-  }
-}
 
 void endBySignal(int signal) {
   posix::restoreTerminal();
@@ -60,20 +40,18 @@ void onGraceOver(int) {
 void onSignal(int signal) {
   const int saved = errno;
   if (signal == SIGINT) {
-    countInterrupt();
+    request_counts::countInterrupt();
   } else {
     g_endSignal.store(signal);
-    g_terminations.fetch_add(1);
-    const int before = g_terminationsSeen.fetch_add(1);
-    if (before > 0 && g_secondTerminationEnds.load()) {
-      const unsigned grace = g_graceSeconds.load();
-      if (before > 1 || grace == 0) endBySignal(signal);
+    const request_counts::TerminationCounted counted = request_counts::countTermination();
+    if (counted.endNow) endBySignal(signal);
+    if (counted.startGrace) {
       posix::restoreTerminal();
       struct sigaction over {};
       over.sa_handler = onGraceOver;
       sigemptyset(&over.sa_mask);
       ::sigaction(SIGALRM, &over, nullptr);
-      ::alarm(grace);
+      ::alarm(counted.graceSeconds);
     }
   }
   posix::wake();
@@ -127,15 +105,12 @@ struct RequestCatcher::Saved {
   struct sigaction hangUp {};
   bool interruptCaught = false;
   bool terminationCaught = false;
-  bool secondTerminationEnds = false;
-  unsigned graceSeconds = 0;
+  request_counts::CatchSettings settings;
 };
 
 RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
   posix::wakeFd();  // before any handler may write to it
-  ++g_catchers;
-  m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
-  m_saved->graceSeconds = g_graceSeconds.exchange(catching.secondTerminationGraceSeconds);
+  request_counts::beginCatching(catching, m_saved->settings);
   struct sigaction action {};
   action.sa_handler = onSignal;
   sigemptyset(&action.sa_mask);
@@ -157,40 +132,12 @@ RequestCatcher::~RequestCatcher() {
     ::sigaction(SIGTERM, &m_saved->terminate, nullptr);
     ::sigaction(SIGHUP, &m_saved->hangUp, nullptr);
   }
-  g_secondTerminationEnds = m_saved->secondTerminationEnds;
-  g_graceSeconds = m_saved->graceSeconds;
-  if (--g_catchers == 0) {
-    // Requests of a run that has ended are not left for the next one.
-    g_interrupts = 0;
-    g_terminations = 0;
-    g_terminationsSeen = 0;
-  }
+  request_counts::endCatching(m_saved->settings);
   delete m_saved;
 }
 
-int pendingRequests(Request kind) {
-  return counter(kind).load();
-}
-
-bool takeRequest(Request kind) {
-  std::atomic<int>& count = counter(kind);
-  int pending = count.load();
-  while (pending > 0) {
-    if (count.compare_exchange_weak(pending, pending - 1)) return true;
-  }
-  return false;
-}
-
-int takeAllRequests(Request kind) {
-  return counter(kind).exchange(0);
-}
-
 void postRequest(Request kind) {
-  if (kind == Request::Interrupt) {
-    countInterrupt();
-  } else {
-    g_terminations.fetch_add(1);
-  }
+  request_counts::countPosted(kind);
   posix::wakeFd();
   posix::wake();
 }

@@ -146,83 +146,82 @@ void release(ChildProcess::Native* native) {
 
 }  // namespace
 
-ChildProcess::~ChildProcess() {
-  if (running()) {
-    kill();
-    ChildExit ignored;
-    wait(true, ignored);
+namespace {
+
+// A folder that cannot be entered fails the start before anything is created.
+bool folderEnterable(const std::string& folder, std::string& why) {
+  if (folder.empty()) return true;
+  const DWORD attributes = ::GetFileAttributesW(widen(folder).c_str());
+  DWORD error = ERROR_SUCCESS;
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    error = ::GetLastError();
+  } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    error = ERROR_DIRECTORY;
   }
-  release(m_native);
+  if (error == ERROR_SUCCESS) return true;
+  why = "cannot enter " + folder + ": " + errorText(error);
+  return false;
 }
 
-bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& folder,
-                         std::string* why) {
-  const auto fail = [why](const std::string& text) {
-    if (why) *why = text;
-    return false;
-  };
-  if (running() || argv.empty()) return fail("nothing to start");
-  const std::wstring program = widen(argv[0]);
-  const std::wstring directory = widen(folder);
-  if (!folder.empty()) {
-    const DWORD attributes = ::GetFileAttributesW(directory.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      return fail("cannot enter " + folder + ": " + errorText(::GetLastError()));
-    }
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return fail("cannot enter " + folder + ": " + errorText(ERROR_DIRECTORY));
-    }
+// The child's ends of its input and output, which it inherits.
+struct ChildEnds {
+  HANDLE input = nullptr;
+  HANDLE output = nullptr;
+  ~ChildEnds() {
+    closeHandle(input);
+    closeHandle(output);
   }
-  release(m_native);  // of a child started before
-  m_native = nullptr;
-  m_output = -1;
-  auto* native = new Native;
-  const auto abandon = [&](const std::string& text) {
-    release(native);
-    return fail(text);
-  };
+};
 
-  // The output: the parent's end overlapped, the child's end inherited.
+// The output pipe (the parent's end overlapped, the child's end inherited), the null device
+// as the child's input, the read's event, the child's end event, its job and the handle of
+// this process that the child inherits.
+bool createHandles(ChildProcess::Native& native, ChildEnds& ends, std::string& why) {
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   wchar_t name[96];
   std::swprintf(name, 96, L"\\\\.\\pipe\\zelupdate-child-%lu-%u", ::GetCurrentProcessId(),
                 g_pipeNumber.fetch_add(1));
-  native->pipe = ::CreateNamedPipeW(
+  native.pipe = ::CreateNamedPipeW(
       name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBytes, kPipeBytes, 0, nullptr);
-  if (native->pipe == INVALID_HANDLE_VALUE) {
-    native->pipe = nullptr;
-    return abandon("cannot create a pipe: " + errorText(::GetLastError()));
+  if (native.pipe == INVALID_HANDLE_VALUE) {
+    native.pipe = nullptr;
+    why = "cannot create a pipe: " + errorText(::GetLastError());
+    return false;
   }
-  HANDLE childOutput = ::CreateFileW(name, GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
-  HANDLE childInput = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    &inherited, OPEN_EXISTING, 0, nullptr);
-  native->read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  native->endEvent = ::CreateEventW(&inherited, TRUE, FALSE, nullptr);
-  native->job = ::CreateJobObjectW(nullptr, nullptr);
+  ends.output = ::CreateFileW(name, GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+  ends.input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                             OPEN_EXISTING, 0, nullptr);
+  native.read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  native.endEvent = ::CreateEventW(&inherited, TRUE, FALSE, nullptr);
+  native.job = ::CreateJobObjectW(nullptr, nullptr);
   // SYNCHRONIZE alone: the child may wait for this process's end and do nothing else to it.
   const bool parentTaken =
       ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
-                        &native->parent, SYNCHRONIZE, TRUE, 0);
-  const auto closeChildEnds = [&] {
-    closeHandle(childOutput);
-    closeHandle(childInput);
-  };
-  if (childOutput == INVALID_HANDLE_VALUE || childInput == INVALID_HANDLE_VALUE ||
-      !native->read.hEvent || !native->endEvent || !native->job || !parentTaken) {
-    const DWORD error = ::GetLastError();
-    closeChildEnds();
-    return abandon("cannot start: " + errorText(error));
+                        &native.parent, SYNCHRONIZE, TRUE, 0);
+  if (ends.output != INVALID_HANDLE_VALUE && ends.input != INVALID_HANDLE_VALUE &&
+      native.read.hEvent && native.endEvent && native.job && parentTaken) {
+    return true;
   }
-  // Until it runs, the child cannot watch this process: should this one die before then, the
-  // job's close ends it.
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  ::SetInformationJobObject(native->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  why = "cannot start: " + errorText(::GetLastError());
+  return false;
+}
 
-  // The child inherits its four handles and no other (not the pipes of its brothers,
-  // which would keep their output open after they end).
-  HANDLE handles[4] = {childInput, childOutput, native->endEvent, native->parent};
+// Whether the job's close ends the child: only until the child runs and can watch this
+// process itself.
+void endWithJob(HANDLE job, bool ends) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = ends ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+  ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+// Creates the child suspended, so that nothing it starts escapes the job it is put in next.
+// It inherits its four handles and no other (not the pipes of its brothers, which would keep
+// their output open after they end).
+bool createSuspended(const std::vector<std::string>& argv, const std::string& folder,
+                     const ChildProcess::Native& native, const ChildEnds& ends,
+                     PROCESS_INFORMATION& info, std::string& why) {
+  HANDLE handles[4] = {ends.input, ends.output, native.endEvent, native.parent};
   SIZE_T listBytes = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listBytes);
   std::vector<char> listStore(listBytes);
@@ -233,39 +232,75 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::string
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-  startup.StartupInfo.hStdInput = childInput;
-  startup.StartupInfo.hStdOutput = childOutput;
-  startup.StartupInfo.hStdError = childOutput;
+  startup.StartupInfo.hStdInput = ends.input;
+  startup.StartupInfo.hStdOutput = ends.output;
+  startup.StartupInfo.hStdError = ends.output;
   startup.lpAttributeList = listed ? list : nullptr;
 
   std::wstring line;
   for (const std::string& arg : argv) appendQuoted(arg, line);
-  std::vector<wchar_t> environment = childEnvironment(native->endEvent, native->parent);
-  // Suspended until it is in its job, so that nothing it starts escapes the job.
+  std::vector<wchar_t> environment = childEnvironment(native.endEvent, native.parent);
+  const std::wstring program = widen(argv[0]);
+  const std::wstring directory = widen(folder);
   const DWORD flags = CREATE_SUSPENDED | CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS |
                       CREATE_NEW_PROCESS_GROUP | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
-  PROCESS_INFORMATION info{};
   const BOOL created = ::CreateProcessW(
       program.c_str(), line.data(), nullptr, nullptr, TRUE, flags, environment.data(),
       folder.empty() ? nullptr : directory.c_str(), &startup.StartupInfo, &info);
   const DWORD createError = ::GetLastError();
   if (listed) ::DeleteProcThreadAttributeList(list);
-  closeChildEnds();
-  if (!created) return abandon("cannot run " + argv[0] + ": " + errorText(createError));
-  if (!::AssignProcessToJobObject(native->job, info.hProcess)) {
-    // A child that could outlive the parent is not run.
+  if (!created) why = "cannot run " + argv[0] + ": " + errorText(createError);
+  return created;
+}
+
+// Puts the suspended child in its job and lets it run; a child that could outlive the
+// parent is not run.
+bool runInJob(HANDLE job, const PROCESS_INFORMATION& info, const std::string& program,
+              std::string& why) {
+  if (!::AssignProcessToJobObject(job, info.hProcess)) {
     const DWORD error = ::GetLastError();
     ::TerminateProcess(info.hProcess, kKilledExitCode);
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
-    return abandon("cannot tie " + argv[0] + " to this program's life: " + errorText(error));
+    why = "cannot tie " + program + " to this program's life: " + errorText(error);
+    return false;
   }
   ::ResumeThread(info.hThread);
   ::CloseHandle(info.hThread);
+  return true;
+}
+
+}  // namespace
+
+void ChildProcess::releaseNative() {
+  release(m_native);
+  m_native = nullptr;
+}
+
+bool ChildProcess::startNative(const std::vector<std::string>& argv, const std::string& folder,
+                               std::string& why) {
+  if (!folderEnterable(folder, why)) return false;
+  releaseNative();  // of a child started before
+  m_output = -1;
+  auto* native = new Native;
+  PROCESS_INFORMATION info{};
+  bool created = false;
+  {
+    ChildEnds ends;  // closed once the child has them
+    created = createHandles(*native, ends, why);
+    // Until it runs, the child cannot watch this process: should this one die before then,
+    // the job's close ends it.
+    if (created) endWithJob(native->job, true);
+    created = created && createSuspended(argv, folder, *native, ends, info, why);
+  }
+  const bool started = created && runInJob(native->job, info, argv[0], why);
+  if (!started) {
+    release(native);
+    return false;
+  }
   // Running, it watches this process itself: this program's death no longer ends it at once
   // but asks it to end, so that its run ends as a cancel and keeps its record.
-  limits.BasicLimitInformation.LimitFlags = 0;
-  ::SetInformationJobObject(native->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  endWithJob(native->job, false);
   native->process = info.hProcess;
   m_native = native;
   m_process = info.dwProcessId;

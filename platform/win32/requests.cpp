@@ -14,12 +14,12 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/request_counts.h"
 #include "platform/win32/win32_shared.h"
 
 namespace platform {
 namespace {
 
-constexpr int kMaxPendingInterrupts = 16;
 // What a console program that Ctrl-C or Ctrl-Break ended returns (STATUS_CONTROL_C_EXIT).
 constexpr UINT kEndedExitCode = 0xC000013A;
 // After a close, logoff or shutdown the system ends the program once the handler returns,
@@ -29,16 +29,9 @@ constexpr DWORD kCloseHoldMs = 20000;
 constexpr wchar_t kEndEventVariable[] = L"ZEL_END_EVENT";
 constexpr wchar_t kParentVariable[] = L"ZEL_PARENT_PROCESS";
 
-std::atomic<int> g_interrupts{0};
-std::atomic<int> g_terminations{0};
-std::atomic<int> g_terminationsSeen{0};
-std::atomic<bool> g_secondTerminationEnds{false};
-std::atomic<unsigned> g_graceSeconds{0};
 // Live catchers that catch each kind; the handler passes a kind nobody catches on.
 std::atomic<int> g_interruptCatchers{0};
 std::atomic<int> g_terminationCatchers{0};
-int g_catchers = 0;
-
 HANDLE g_wake = nullptr;
 std::once_flag g_wakeOnce;
 HANDLE g_graceCancel = nullptr;
@@ -49,17 +42,6 @@ constexpr int kMaxConsoles = 4;
 std::atomic<HANDLE> g_consoles[kMaxConsoles] = {};
 std::atomic<DWORD> g_consoleModes[kMaxConsoles] = {};
 std::atomic<UINT> g_outputCodePage{0};
-
-std::atomic<int>& counter(Request kind) {
-  return kind == Request::Interrupt ? g_interrupts : g_terminations;
-}
-
-void countInterrupt() {
-  int pending = g_interrupts.load();
-  while (pending < kMaxPendingInterrupts &&
-         !g_interrupts.compare_exchange_weak(pending, pending + 1)) {
-  }
-}
 
 [[noreturn]] void endAtOnce() {
   win32::restoreConsole();
@@ -75,11 +57,10 @@ DWORD WINAPI graceTimer(LPVOID seconds) {
 
 // Counts a request to end; the second one may end the program (see RequestCatching).
 void countTermination() {
-  g_terminations.fetch_add(1);
-  const int before = g_terminationsSeen.fetch_add(1);
-  if (before > 0 && g_secondTerminationEnds.load()) {
-    const unsigned grace = g_graceSeconds.load();
-    if (before > 1 || grace == 0) endAtOnce();
+  const request_counts::TerminationCounted counted = request_counts::countTermination();
+  if (counted.endNow) endAtOnce();
+  if (counted.startGrace) {
+    const unsigned grace = counted.graceSeconds;
     win32::restoreConsole();
     ::ResetEvent(g_graceCancel);
     const HANDLE timer =
@@ -93,7 +74,7 @@ void countTermination() {
 BOOL WINAPI onControl(DWORD type) {
   if (type == CTRL_C_EVENT) {
     if (g_interruptCatchers.load() == 0) return FALSE;
-    countInterrupt();
+    request_counts::countInterrupt();
     win32::wake();
     return TRUE;
   }
@@ -226,16 +207,15 @@ void restoreConsole() {
 struct RequestCatcher::Saved {
   bool interruptCaught = false;
   bool terminationCaught = false;
-  bool secondTerminationEnds = false;
-  unsigned graceSeconds = 0;
+  request_counts::CatchSettings settings;
 };
 
 RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Saved) {
   win32::wakeEvent();  // before the handler may set it
   if (catching.termination) std::call_once(g_parentOnce, startWatchingParent);
-  if (g_catchers++ == 0) ::SetConsoleCtrlHandler(onControl, TRUE);
-  m_saved->secondTerminationEnds = g_secondTerminationEnds.exchange(catching.secondTerminationEnds);
-  m_saved->graceSeconds = g_graceSeconds.exchange(catching.secondTerminationGraceSeconds);
+  if (request_counts::beginCatching(catching, m_saved->settings)) {
+    ::SetConsoleCtrlHandler(onControl, TRUE);
+  }
   m_saved->interruptCaught = catching.interrupt;
   m_saved->terminationCaught = catching.termination;
   if (catching.interrupt) ++g_interruptCatchers;
@@ -245,41 +225,12 @@ RequestCatcher::RequestCatcher(const RequestCatching& catching) : m_saved(new Sa
 RequestCatcher::~RequestCatcher() {
   if (m_saved->interruptCaught) --g_interruptCatchers;
   if (m_saved->terminationCaught) --g_terminationCatchers;
-  g_secondTerminationEnds = m_saved->secondTerminationEnds;
-  g_graceSeconds = m_saved->graceSeconds;
-  if (--g_catchers == 0) {
-    ::SetConsoleCtrlHandler(onControl, FALSE);
-    // Requests of a run that has ended are not left for the next one.
-    g_interrupts = 0;
-    g_terminations = 0;
-    g_terminationsSeen = 0;
-  }
+  if (request_counts::endCatching(m_saved->settings)) ::SetConsoleCtrlHandler(onControl, FALSE);
   delete m_saved;
 }
 
-int pendingRequests(Request kind) {
-  return counter(kind).load();
-}
-
-bool takeRequest(Request kind) {
-  std::atomic<int>& count = counter(kind);
-  int pending = count.load();
-  while (pending > 0) {
-    if (count.compare_exchange_weak(pending, pending - 1)) return true;
-  }
-  return false;
-}
-
-int takeAllRequests(Request kind) {
-  return counter(kind).exchange(0);
-}
-
 void postRequest(Request kind) {
-  if (kind == Request::Interrupt) {
-    countInterrupt();
-  } else {
-    g_terminations.fetch_add(1);
-  }
+  request_counts::countPosted(kind);
   win32::wake();
 }
 

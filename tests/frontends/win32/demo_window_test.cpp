@@ -9,7 +9,7 @@
 #include "app/dialog_templates.h"
 #include "app/service_record.h"
 #include "cli/command_line.h"
-#include "frontends/win32/win32_test_hooks.h"
+#include "frontends/win32/test_hooks/win32_test_hooks.h"
 #include "platform/profile.h"
 #include "run/run_state.h"
 #include "serial/com_ports.h"

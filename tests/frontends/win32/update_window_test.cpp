@@ -13,7 +13,7 @@
 #include "app/update_dlg.h"
 #include "app/update_set_folder.h"
 #include "frontends/win32/win32_host.h"
-#include "frontends/win32/win32_test_hooks.h"
+#include "frontends/win32/test_hooks/win32_test_hooks.h"
 #include "platform/clock.h"
 #include "platform/path_text.h"
 #include "platform/profile.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "frontends/win32/win32_test_hooks.h"
+#include "frontends/win32/test_hooks/win32_test_hooks.h"
 
 namespace win32_test {
 namespace hooks = ui::win32::test_hooks;

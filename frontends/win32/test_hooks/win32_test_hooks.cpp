@@ -1,4 +1,4 @@
-#include "frontends/win32/win32_test_hooks.h"
+#include "frontends/win32/test_hooks/win32_test_hooks.h"
 
 // The system's headers, windows.h first.
 #include "frontends/win32/win32_window.h"
@@ -47,10 +47,37 @@ HWND topBox() {
   return boxes.empty() ? nullptr : boxes.back();
 }
 
+// The poll: a timer of the thread, which every loop of the host (its dialogs, its boxes and
+// the pumps of a long operation) dispatches, and the system's own loops too.
+struct Poll {
+  std::function<void()> poll;
+  UINT_PTR timer = 0;
+  bool inPoll = false;
+};
+
+Poll& pollState() {
+  static Poll state;
+  return state;
+}
+
+void CALLBACK pollNow(HWND, UINT, UINT_PTR, DWORD) {
+  Poll& state = pollState();
+  if (state.inPoll || !state.poll) return;
+  state.inPoll = true;
+  // A copy: the poll may replace itself.
+  const std::function<void()> poll = state.poll;
+  poll();
+  state.inPoll = false;
+}
+
 }  // namespace
 
 void setPoll(uint32_t periodMs, std::function<void()> poll) {
-  runtime::setTestPoll(periodMs, std::move(poll));
+  Poll& state = pollState();
+  if (state.timer) KillTimer(nullptr, state.timer);
+  state.timer = 0;
+  state.poll = std::move(poll);
+  if (state.poll) state.timer = SetTimer(nullptr, 0, std::max<UINT>(1, periodMs), pollNow);
 }
 
 bool dialogShown(int dialogId) {
