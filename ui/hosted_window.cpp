@@ -6,6 +6,28 @@
 #include "ui/update_set_folder.h"
 
 namespace ui {
+namespace {
+
+// The sections of the manual about each window: the main dialog, the configuration dialog
+// and the About box.
+struct HelpSection {
+  int dialogId;
+  const char* anchor;
+};
+constexpr HelpSection kHelpSections[] = {
+    {102, "the-main-window"},
+    {130, "the-configuration-dialog"},
+    {100, "the-main-window"},
+};
+
+}  // namespace
+
+const char* helpSectionOf(int dialogId) {
+  for (const HelpSection& section : kHelpSections) {
+    if (section.dialogId == dialogId) return section.anchor;
+  }
+  return nullptr;
+}
 
 HostedWindow::HostedWindow(Dialog& dialog, HostRuntime& runtime, ProgressSource progress)
     : m_dialog(dialog),

@@ -111,6 +111,10 @@ class HostedWindow : public DialogWindow {
   int m_pumpDepthAtStart = 0;
 };
 
+// The anchor of the manual's section about a dialog's window ("the-configuration-dialog");
+// nullptr for a dialog the manual has no section of its own for.
+const char* helpSectionOf(int dialogId);
+
 // Where a sorted list puts a new text: after every entry that is not greater, in plain
 // character order.
 template <typename TextAt>

@@ -27,18 +27,6 @@ constexpr int kTimerPollMs = 5;
 // The user's manual as a resource of the program (docs/manual.md, with its pictures beside it).
 constexpr const char* kManualResource = ":/help/manual.md";
 
-// The sections of the manual about each window: the main dialog, the configuration dialog
-// and the About box.
-struct HelpSection {
-  int dialogId;
-  const char* anchor;
-};
-constexpr HelpSection kHelpSections[] = {
-    {102, "the-main-window"},
-    {130, "the-configuration-dialog"},
-    {100, "the-main-window"},
-};
-
 // Holds back user input to a window's controls, other than its push buttons, while the
 // window waits beneath a long operation: a click on a mode button or a port would start
 // work of its own in the middle of a run.
@@ -243,9 +231,7 @@ std::string helpUrlFor(int dialogId) {
   const std::string path = helpFilePath();
   if (path.empty()) return {};
   QUrl url(QStringLiteral("qrc") + QString::fromStdString(path));
-  for (const HelpSection& section : kHelpSections) {
-    if (section.dialogId == dialogId) url.setFragment(QString::fromLatin1(section.anchor));
-  }
+  if (const char* anchor = helpSectionOf(dialogId)) url.setFragment(QString::fromLatin1(anchor));
   return url.toString().toStdString();
 }
 

@@ -30,18 +30,6 @@ constexpr int kMaxMessagesPerPump = 256;
 // The program's icon in its resources.
 constexpr int kIconResource = 128;
 
-// The sections of the manual about each window: the main dialog, the configuration dialog
-// and the About box.
-struct HelpSection {
-  int dialogId;
-  const char* anchor;
-};
-constexpr HelpSection kHelpSections[] = {
-    {102, "the-main-window"},
-    {130, "the-configuration-dialog"},
-    {100, "the-main-window"},
-};
-
 struct Runtime {
   HostRuntime host;
   std::vector<HWND> boxes;
@@ -484,9 +472,7 @@ std::string helpUrlFor(int dialogId) {
   const std::wstring page = programFolder() + L"manual.html";
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
   std::string url = fileUrl(page);
-  for (const HelpSection& section : kHelpSections) {
-    if (section.dialogId == dialogId) url += std::string("#") + section.anchor;
-  }
+  if (const char* anchor = helpSectionOf(dialogId)) url += std::string("#") + anchor;
   return url;
 }
 
