@@ -242,19 +242,19 @@ int checkBankChips(ProgrammingJob& job, const JobShape& shape, std::string& mess
 }
 
 // The first pair of regions of which one starts or ends inside the other, as "A from .. to ..
-// is overlapping B from .. to ..", named by nameOf and placed by firstOf and lastOf.
-template <typename Region, typename Name, typename First, typename Last>
-int checkApart(const Region* regions, int count, Name nameOf, First firstOf, Last lastOf,
-               std::string& message) {
+// is overlapping B from .. to ..", by the regions' name, first and last address.
+template <typename Region, size_t N>
+int checkApart(const Region* regions, int count, const char (Region::*name)[N],
+               uint32_t Region::*first, uint32_t Region::*last, std::string& message) {
   for (int i = 0; i < count; ++i) {
     const Region& a = regions[i];
     for (int j = 0; j < count; ++j) {
       const Region& b = regions[j];
       if (i == j) continue;
-      if (inside(firstOf(a), firstOf(b), lastOf(b)) || inside(lastOf(a), firstOf(b), lastOf(b))) {
-        return fail(message, format("%s from %lX to %lX  is overlapping  %s from %lX to %lX",
-                                    nameOf(a), hex(firstOf(a)), hex(lastOf(a)), nameOf(b),
-                                    hex(firstOf(b)), hex(lastOf(b))));
+      if (inside(a.*first, b.*first, b.*last) || inside(a.*last, b.*first, b.*last)) {
+        return fail(message,
+                    format("%s from %lX to %lX  is overlapping  %s from %lX to %lX", a.*name,
+                           hex(a.*first), hex(a.*last), b.*name, hex(b.*first), hex(b.*last)));
       }
     }
   }
@@ -262,10 +262,8 @@ int checkApart(const Region* regions, int count, Name nameOf, First firstOf, Las
 }
 
 int checkBanksApart(ProgrammingJob& job, const JobShape&, std::string& message) {
-  return checkApart(
-      job.banks, job.bankCount, [](const MemoryBank& bank) { return bank.chipName; },
-      [](const MemoryBank& bank) { return bank.start; },
-      [](const MemoryBank& bank) { return bank.end; }, message);
+  return checkApart(job.banks, job.bankCount, &MemoryBank::chipName, &MemoryBank::start,
+                    &MemoryBank::end, message);
 }
 
 // Every erase area lies in one bank, in whole erase blocks of its chips; it takes the bank's
@@ -328,10 +326,8 @@ int checkProgramFiles(ProgrammingJob& job, const JobShape& shape, std::string& m
 }
 
 int checkProgramsApart(ProgrammingJob& job, const JobShape&, std::string& message) {
-  return checkApart(
-      job.programs, job.programCount, [](const ProgramFile& program) { return program.fileName; },
-      [](const ProgramFile& program) { return program.address; },
-      [](const ProgramFile& program) { return program.end; }, message);
+  return checkApart(job.programs, job.programCount, &ProgramFile::fileName, &ProgramFile::address,
+                    &ProgramFile::end, message);
 }
 
 // Every program file lies wholly in one bank; it takes the bank's data.
