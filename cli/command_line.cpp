@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "app/service_record.h"
@@ -205,9 +206,15 @@ std::string historyFileFor(const CommonOptions& common) {
   return defaultHistoryPath();
 }
 
-int runCommandWords(const std::vector<std::string>& words, CommonOptions common) {
-  const CommonOptions given = common;
-  CommandLineParser parser(common);
+namespace {
+
+// Each step of a command line below either answers the line itself (a usage error, help, the
+// version), with the exit status, or lets it go on (no value).
+
+// Parses the words into the parser and common; a parse that fails or asks for help is
+// answered here.
+std::optional<int> parseWords(CommandLineParser& parser, const std::vector<std::string>& words,
+                              const CommonOptions& common) {
   std::string commandName;
   if (const std::string problem = cli::valueWordProblem(parser.top(), words, &commandName);
       !problem.empty()) {
@@ -234,7 +241,12 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     }
     return usageError(name, parseErrorReason(error));
   }
+  return std::nullopt;
+}
 
+// Words that no option or operand took, and the window's switches given to a command or
+// mistyped.
+std::optional<int> checkLeftoverWords(CommandLineParser& parser) {
   CLI::App* app = parser.chosenApp();
   const std::string appName = app ? app->get_name() : std::string();
   if (const std::vector<std::string> extra = parser.top().remaining(true); !extra.empty()) {
@@ -249,6 +261,12 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     return usageError(
         "", (word.starts_with("/") ? "unknown switch '" : "unknown command '") + shown + "'");
   }
+  return std::nullopt;
+}
+
+// --help, --version and the help command; zelupdatew.exe refuses what prints into a console.
+std::optional<int> answerHelpOrVersion(CommandLineParser& parser, const CommonOptions& common) {
+  CLI::App* app = parser.chosenApp();
   if (common.windowOnly && (app != nullptr || parser.m_overview)) {
     return windowOnlyRefusal(app ? app->get_name() : "--help");
   }
@@ -268,29 +286,24 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     std::printf("zelupdate %s\n", ZEL_VERSION);
     return kExitOk;
   }
-  if (app == parser.m_help) {
-    if (parser.m_helpTopic.empty()) {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    CLI::App* topic = parser.commandApp(parser.m_helpTopic);
-    if (topic == nullptr) {
-      return usageError(kHelpCommand,
-                        "no command '" + platform::printablePortName(parser.m_helpTopic) + "'");
-    }
-    printHelp(*topic);
+  if (app != parser.m_help) return std::nullopt;
+  if (parser.m_helpTopic.empty()) {
+    std::fputs(kUsage, stdout);
     return kExitOk;
   }
-
-  Command* command = parser.chosen(commandName);
-  if (command != nullptr) {
-    if (const std::string problem = command->check(common); !problem.empty()) {
-      return usageError(commandName, problem);
-    }
+  CLI::App* topic = parser.commandApp(parser.m_helpTopic);
+  if (topic == nullptr) {
+    return usageError(kHelpCommand,
+                      "no command '" + platform::printablePortName(parser.m_helpTopic) + "'");
   }
+  printHelp(*topic);
+  return kExitOk;
+}
 
-  // The trace and the settings file of this command line; a nested command (the demo's
-  // fleet) keeps those of the line that started it.
+// Runs the command (nullptr: the window) with the trace and the settings file of this command
+// line; a nested command (the demo's fleet) keeps those of the line that started it, given.
+int runWithTrace(CommandLineParser& parser, Command* command, const CommonOptions& common,
+                 const CommonOptions& given) {
   const bool newTrace = common.traceFile != given.traceFile;
   std::string why;
   if (newTrace && !platform::setDebugOutputFile(common.traceFile, &why)) {
@@ -302,12 +315,8 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     platform::setSettingsFileOverride(common.settingsFile);
   }
 
-  int status;
-  if (command != nullptr) {
-    status = command->run(common);
-  } else {
-    status = commandWindow(parser.m_switches, common);
-  }
+  const int status =
+      command != nullptr ? command->run(common) : commandWindow(parser.m_switches, common);
   if (newTrace) {
     // A trace that could not be written is said once, at the end; the status stays the run's.
     platform::setDebugOutputFile("");
@@ -317,6 +326,24 @@ int runCommandWords(const std::vector<std::string>& words, CommonOptions common)
     }
   }
   return status;
+}
+
+}  // namespace
+
+int runCommandWords(const std::vector<std::string>& words, CommonOptions common) {
+  const CommonOptions given = common;
+  CommandLineParser parser(common);
+  if (const std::optional<int> status = parseWords(parser, words, common)) return *status;
+  if (const std::optional<int> status = checkLeftoverWords(parser)) return *status;
+  if (const std::optional<int> status = answerHelpOrVersion(parser, common)) return *status;
+  std::string commandName;
+  Command* command = parser.chosen(commandName);
+  if (command != nullptr) {
+    if (const std::string problem = command->check(common); !problem.empty()) {
+      return usageError(commandName, problem);
+    }
+  }
+  return runWithTrace(parser, command, common, given);
 }
 
 namespace {

@@ -1,6 +1,7 @@
-// The command line of zelupdate: the desktop window without a command; one console Run
-// (run); the service commands check, generate, ports, demo, fleet, history, explain, backup,
-// restore and simulate; and help.
+// The command line of zelupdate: without a command the desktop window (with its switches) or
+// --version; one console Run (run); the service commands check, generate, ports, demo, fleet,
+// history, explain, backup, restore and simulate; and help. zelupdatew.exe, the program
+// without a console, takes the window's part alone.
 #pragma once
 
 #include <string>
@@ -35,7 +36,8 @@ int runWindowCommandLine(int argc, char** argv);
 // "...\zelupdate.exe" (any case); any other path as it is.
 std::string consoleProgramPath(const std::string& programPath);
 
-// The commands; args are the arguments after the command word.
+// The commands (the window's: without a command word); args are the words after the command
+// word.
 int commandWindow(const std::vector<std::string>& args, const CommonOptions& common);
 int commandRun(const std::vector<std::string>& args, const CommonOptions& common);
 int commandCheck(const std::vector<std::string>& args, const CommonOptions& common);

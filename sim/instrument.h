@@ -126,8 +126,8 @@ class Instrument {
  public:
   explicit Instrument(const Options& options);
 
-  // --- The host's end of the line (the serial device forwards to these) -------------
-  // Only one host end can be open at a time.
+  // --- The host's end of the line (sim/instrument_line.cpp) ---------------------------
+  // The serial device forwards to these. Only one host end can be open at a time.
   bool hostOpen();
   void hostClose();
   bool hostIsOpen() const { return m_hostOpen; }
@@ -149,7 +149,7 @@ class Instrument {
   void hostSetRts(bool on) { m_hostRts = on; }
   void hostSetDtr(bool on) { m_hostDtr = on; }
 
-  // --- The simulated operator --------------------------------------------------------
+  // --- The simulated operator (sim/instrument_operator.cpp) --------------------------
   // Carries out the front-panel steps that a message box of the manual workflow asks
   // for, once the box is acknowledged: PRESET / SERVICE / FIRMWARE UPDATE puts the
   // instrument into update mode; SETUP / REMOTE / RS232 with the listed values sets its
@@ -242,7 +242,7 @@ class Instrument {
   Nanos nextTimer() const;
   void fireTimers();
 
-  // Line.
+  // Line (sim/instrument_line.cpp).
   Framing instrumentFraming() const;
   Framing hostFraming() const;
   bool countLineByte();
@@ -272,7 +272,7 @@ class Instrument {
   void answer(const std::string& text);
   bool applySetting(const std::string& what, const std::string& value);
 
-  // Update mode (sim/instrument_target.cpp).
+  // Update mode: boot ROM, loader and packet protocol (sim/instrument_target.cpp).
   void receiveBootRom(uint8_t byte);
   void receiveLoader(uint8_t byte);
   void receivePacketByte(uint8_t byte);
@@ -282,12 +282,12 @@ class Instrument {
   void handleRequest(const std::vector<uint8_t>& data);
   void queuePacket(Nanos readyAt, const std::vector<uint8_t>& data, bool rebootAfter = false);
   void queueErrorAnswer(Nanos readyAt, uint8_t error);
+  // The flash commands and the flash of the board (sim/instrument_flash.cpp).
   void commandEpromType(const std::vector<uint8_t>& data, Nanos readyAt);
   void commandUpload(const std::vector<uint8_t>& data, Nanos readyAt);
   void commandProgram(const std::vector<uint8_t>& data, Nanos readyAt);
   void commandChecksum(const std::vector<uint8_t>& data, Nanos readyAt);
   void commandErase(const std::vector<uint8_t>& data, Nanos readyAt);
-  void commandDsp(const std::vector<uint8_t>& data, Nanos readyAt);
   FlashBank* bankHolding(uint32_t address);
   uint64_t oldContentsSeed(uint32_t start) const;
   // flash=any: the board's own bank, when it holds the address and no named bank overlaps.
@@ -296,11 +296,15 @@ class Instrument {
   void installBoardFlash();
   // The error byte for a flash request on `lengthBytes` bytes from `address` with this bus
   // width and (when not 0) chip type; 0 when the flash there takes it. `bank` is the bank.
+  // needsPower: a request that identifies, erases or programs chips, refused as busy
+  // without programming voltage.
   uint8_t checkFlashRequest(uint8_t busWidth, uint8_t chipType, uint32_t address,
-                            uint64_t lengthBytes, FlashBank*& bank);
+                            uint64_t lengthBytes, bool needsPower, FlashBank*& bank);
   // The chip type that the chips of a bank identify as (the chips option changes what they
   // report); nullptr when the codes are of no known type.
   const ChipType* identifiedType(const FlashBank& bank) const;
+  // The DSP module's commands (sim/instrument_dsp.cpp).
+  void commandDsp(const std::vector<uint8_t>& data, Nanos readyAt);
 
   // Host end.
   bool m_hostOpen = false;

@@ -191,6 +191,16 @@ bool parseName(std::string_view value, const char* const (&names)[N], Enum& resu
   return false;
 }
 
+// A whole number up to max, decimal or 0x hex, into field as a Number.
+template <typename Number, typename Field>
+std::string parseNumber(std::string_view key, std::string_view value, uint64_t max,
+                        const char* expected, Field& field) {
+  uint64_t number = 0;
+  if (!parseUnsigned(value, max, number)) return badValue(key, value, expected);
+  field = static_cast<Number>(number);
+  return {};
+}
+
 // The keys of a "sim:" port. Every key is read by its entry here, and the message about an
 // unknown key names them all from this table.
 struct Key {
@@ -208,30 +218,18 @@ constexpr Key kKeys[] = {
                    Options& options) { return parseText(key, value, options.version); }},
     {"hw",
      [](std::string_view key, std::string_view value, Options& options) {
-       uint64_t number = 0;
-       if (!parseUnsigned(value, UINT32_MAX, number)) {
-         return badValue(key, value, "a 32-bit number, decimal or 0x hex");
-       }
-       options.hw = static_cast<uint32_t>(number);
-       return std::string();
+       return parseNumber<uint32_t>(key, value, UINT32_MAX, "a 32-bit number, decimal or 0x hex",
+                                    options.hw);
      }},
     {"board",
      [](std::string_view key, std::string_view value, Options& options) {
-       uint64_t number = 0;
-       if (!parseUnsigned(value, INT32_MAX, number)) {
-         return badValue(key, value, "a number, decimal or 0x hex");
-       }
-       options.board = static_cast<int32_t>(number);
-       return std::string();
+       return parseNumber<int32_t>(key, value, INT32_MAX, "a number, decimal or 0x hex",
+                                   options.board);
      }},
     {"hw-after",
      [](std::string_view key, std::string_view value, Options& options) {
-       uint64_t number = 0;
-       if (!parseUnsigned(value, UINT32_MAX, number)) {
-         return badValue(key, value, "a 32-bit number, decimal or 0x hex");
-       }
-       options.hwAfter = static_cast<uint32_t>(number);
-       return std::string();
+       return parseNumber<uint32_t>(key, value, UINT32_MAX, "a 32-bit number, decimal or 0x hex",
+                                    options.hwAfter);
      }},
     {"version-after",
      [](std::string_view key, std::string_view value, Options& options) {
@@ -304,12 +302,8 @@ constexpr Key kKeys[] = {
      }},
     {"latency",
      [](std::string_view key, std::string_view value, Options& options) {
-       uint64_t number = 0;
-       if (!parseUnsigned(value, kMaxLatencyMs, number)) {
-         return badValue(key, value, "milliseconds from 0 to 1000");
-       }
-       options.latencyMs = static_cast<uint32_t>(number);
-       return std::string();
+       return parseNumber<uint32_t>(key, value, kMaxLatencyMs, "milliseconds from 0 to 1000",
+                                    options.latencyMs);
      }},
     {"boot-time",
      [](std::string_view key, std::string_view value, Options& options) {
@@ -347,12 +341,8 @@ constexpr Key kKeys[] = {
                  Options& options) { return parseFaults(value, options.faults); }},
     {"seed",
      [](std::string_view key, std::string_view value, Options& options) {
-       uint64_t number = 0;
-       if (!parseUnsigned(value, UINT64_MAX, number)) {
-         return badValue(key, value, "a number, decimal or 0x hex");
-       }
-       options.seed = number;
-       return std::string();
+       return parseNumber<uint64_t>(key, value, UINT64_MAX, "a number, decimal or 0x hex",
+                                    options.seed);
      }},
     {"state", [](std::string_view key, std::string_view value,
                  Options& options) { return parseText(key, value, options.stateFolder); }},

@@ -146,53 +146,64 @@ int fail(std::string& message, std::string text) {
   return kCheckJobInvalid;
 }
 
-}  // namespace
+// What every check of a job reads from its processor and architecture.
+struct JobShape {
+  uint32_t unit;   // bytes per target address
+  uint32_t chips;  // chips side by side in a bank
+  bool wordFiles;  // file lengths must be whole 32-bit words
+};
 
-int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
-  const uint32_t unit = addressUnit(job);
-  const uint32_t chips = chipsPerBank(job);
-  const bool wordFiles = job.processor == TMS320C30;
-  deriveCounts(job, unit);
+// Each check below returns kCheckOk, or kCheckJobInvalid with the message of the first
+// inconsistency it finds; a later check may rely on what an earlier one derived.
 
-  // The value is shown as the file holds it (unsigned), not as a negative number. A rate
-  // whose divisor does not fit the loader's byte (300 would go out as 128) is refused too.
+// The value is shown as the file holds it (unsigned), not as a negative number. A rate
+// whose divisor does not fit the loader's byte (300 would go out as 128) is refused too.
+int checkBaudRate(ProgrammingJob& job, const JobShape&, std::string& message) {
   if (job.baud == 0 || kLoaderClockRate % job.baud != 0 ||
       kLoaderClockRate / job.baud > kMaxLoaderDivisor) {
     return fail(message,
                 format("Baudrate %lu not available", static_cast<unsigned long>(job.baud)));
   }
+  return kCheckOk;
+}
 
-  if (!isNone(job.bootstrapLoaderFile)) {
-    uint32_t length = 0;
-    if (!hostFileLength(job.bootstrapLoaderFile, length) || length == 0) {
-      return fail(message, format("Bootstraploader %s not accessible", job.bootstrapLoaderFile));
-    }
-    if (length > kMaxLoaderLength) {
-      return fail(message, format("Bootstraploader %s too long\nMax. lenght = %X Bytes",
-                                  job.bootstrapLoaderFile, kMaxLoaderLength));
-    }
-    if (wordFiles && length % kLengthGranule != 0) {
-      return fail(message, format("Length of bootstraploader %s must be devisible by 4",
-                                  job.bootstrapLoaderFile));
-    }
+int checkBootstrapLoader(ProgrammingJob& job, const JobShape& shape, std::string& message) {
+  if (isNone(job.bootstrapLoaderFile)) return kCheckOk;
+  uint32_t length = 0;
+  if (!hostFileLength(job.bootstrapLoaderFile, length) || length == 0) {
+    return fail(message, format("Bootstraploader %s not accessible", job.bootstrapLoaderFile));
   }
-
-  if (!isNone(job.transferFile)) {
-    uint32_t length = 0;
-    if (!hostFileLength(job.transferFile, length) || length == 0) {
-      return fail(message, format("Transferprogram %s not accessible", job.transferFile));
-    }
-    job.transferLength = static_cast<int32_t>(length);
-    job.transferEnd = regionEnd(job.transferLoadAddress, length, unit);
-    if (wordFiles && length % kLengthGranule != 0) {
-      return fail(message,
-                  format("Length of transferprogram %s must be devisible by 4", job.transferFile));
-    }
+  if (length > kMaxLoaderLength) {
+    return fail(message, format("Bootstraploader %s too long\nMax. lenght = %X Bytes",
+                                job.bootstrapLoaderFile, kMaxLoaderLength));
   }
+  if (shape.wordFiles && length % kLengthGranule != 0) {
+    return fail(message, format("Length of bootstraploader %s must be devisible by 4",
+                                job.bootstrapLoaderFile));
+  }
+  return kCheckOk;
+}
 
-  // The transfer program runs from RAM: no bank may share an address with it. Besides a
-  // bank whose first or last address lies in the program's range, a program that lies
-  // wholly inside a bank is refused too.
+// Measures the transfer program and derives the end of its load range.
+int checkTransferProgram(ProgrammingJob& job, const JobShape& shape, std::string& message) {
+  if (isNone(job.transferFile)) return kCheckOk;
+  uint32_t length = 0;
+  if (!hostFileLength(job.transferFile, length) || length == 0) {
+    return fail(message, format("Transferprogram %s not accessible", job.transferFile));
+  }
+  job.transferLength = static_cast<int32_t>(length);
+  job.transferEnd = regionEnd(job.transferLoadAddress, length, shape.unit);
+  if (shape.wordFiles && length % kLengthGranule != 0) {
+    return fail(message,
+                format("Length of transferprogram %s must be devisible by 4", job.transferFile));
+  }
+  return kCheckOk;
+}
+
+// The transfer program runs from RAM: no bank may share an address with it. Besides a
+// bank whose first or last address lies in the program's range, a program that lies
+// wholly inside a bank is refused too.
+int checkTransferOutsideBanks(ProgrammingJob& job, const JobShape&, std::string& message) {
   const bool transferRange =
       !isNone(job.transferFile) && job.transferLoadAddress <= job.transferEnd;
   for (int i = 0; i < job.bankCount; ++i) {
@@ -206,7 +217,11 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
                                   hex(bank.start), hex(bank.end)));
     }
   }
+  return kCheckOk;
+}
 
+// Gives every bank its chip's name and codes; its length must be that of its chips.
+int checkBankChips(ProgrammingJob& job, const JobShape& shape, std::string& message) {
   for (int i = 0; i < job.bankCount; ++i) {
     MemoryBank& bank = job.banks[i];
     const FlashChipInfo* chip = findFlashChip(bank.chipType);
@@ -218,30 +233,47 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
     bank.manufacturerCode = chip->manufacturerCode;
     bank.deviceCode = chip->deviceCode;
     bank.chipClass = chip->chipClass;
-    if (bank.length != chip->size * chips) {
+    if (bank.length != chip->size * shape.chips) {
       return fail(message, format("A bank of %s at address %lX must have a length of %lX bytes",
-                                  bank.chipName, hex(bank.start), hex(chip->size * chips)));
+                                  bank.chipName, hex(bank.start), hex(chip->size * shape.chips)));
     }
   }
+  return kCheckOk;
+}
 
-  for (int i = 0; i < job.bankCount; ++i) {
-    const MemoryBank& a = job.banks[i];
-    for (int j = 0; j < job.bankCount; ++j) {
-      const MemoryBank& b = job.banks[j];
+// The first pair of regions of which one starts or ends inside the other, as "A from .. to ..
+// is overlapping B from .. to ..", by the regions' name, first and last address.
+template <typename Region, size_t N>
+int checkApart(const Region* regions, int count, const char (Region::*name)[N],
+               uint32_t Region::*first, uint32_t Region::*last, std::string& message) {
+  for (int i = 0; i < count; ++i) {
+    const Region& a = regions[i];
+    for (int j = 0; j < count; ++j) {
+      const Region& b = regions[j];
       if (i == j) continue;
-      if (inside(a.start, b.start, b.end) || inside(a.end, b.start, b.end)) {
+      if (inside(a.*first, b.*first, b.*last) || inside(a.*last, b.*first, b.*last)) {
         return fail(message,
-                    format("%s from %lX to %lX  is overlapping  %s from %lX to %lX", a.chipName,
-                           hex(a.start), hex(a.end), b.chipName, hex(b.start), hex(b.end)));
+                    format("%s from %lX to %lX  is overlapping  %s from %lX to %lX", a.*name,
+                           hex(a.*first), hex(a.*last), b.*name, hex(b.*first), hex(b.*last)));
       }
     }
   }
+  return kCheckOk;
+}
 
+int checkBanksApart(ProgrammingJob& job, const JobShape&, std::string& message) {
+  return checkApart(job.banks, job.bankCount, &MemoryBank::chipName, &MemoryBank::start,
+                    &MemoryBank::end, message);
+}
+
+// Every erase area lies in one bank, in whole erase blocks of its chips; it takes the bank's
+// data.
+int checkEraseAreas(ProgrammingJob& job, const JobShape& shape, std::string& message) {
   for (int i = 0; i < job.eraseCount; ++i) {
     EraseArea& area = job.eraseAreas[i];
     const MemoryBank* holder = nullptr;
     // An area whose end wrapped past the top of the address space lies in no bank.
-    if (!regionWraps(area.start, area.length, unit)) {
+    if (!regionWraps(area.start, area.length, shape.unit)) {
       for (int b = 0; b < job.bankCount && !holder; ++b) {
         const MemoryBank& bank = job.banks[b];
         if (bank.start <= area.start && area.end <= bank.end) holder = &bank;
@@ -255,19 +287,23 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
     area.bankStart = holder->start;
     area.bankEnd = holder->end;
     area.bankChipType = holder->chipType;
-    const uint32_t block = findFlashChip(holder->chipType)->eraseBlockSize * chips;
+    const uint32_t block = findFlashChip(holder->chipType)->eraseBlockSize * shape.chips;
     if (area.length % block != 0) {
       return fail(message,
                   format("Cannot erase %lX bytes at address %lX on %s\nEraseable blocksize = "
                          "%lX Bytes",
                          hex(area.length), hex(area.start), area.bankChipName, hex(block)));
     }
-    if ((area.start - holder->start) % (block / unit) != 0) {
+    if ((area.start - holder->start) % (block / shape.unit) != 0) {
       return fail(message, format("Cannot erase a block on %s beginning at %lX", area.bankChipName,
                                   hex(area.start)));
     }
   }
+  return kCheckOk;
+}
 
+// Measures every program file and derives its end address.
+int checkProgramFiles(ProgrammingJob& job, const JobShape& shape, std::string& message) {
   for (int i = 0; i < job.programCount; ++i) {
     ProgramFile& program = job.programs[i];
     // A file that an upload writes first need not exist yet: it takes the upload's length.
@@ -280,29 +316,25 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
     } else if (!hostFileLength(program.fileName, program.length) || program.length == 0) {
       return fail(message, format("Programfile %s not accessible", program.fileName));
     }
-    program.end = regionEnd(program.address, program.length, unit);
-    if (wordFiles && program.length % kLengthGranule != 0) {
+    program.end = regionEnd(program.address, program.length, shape.unit);
+    if (shape.wordFiles && program.length % kLengthGranule != 0) {
       return fail(message,
                   format("Length of programfile %s must be devisible by 4", program.fileName));
     }
   }
+  return kCheckOk;
+}
 
-  for (int i = 0; i < job.programCount; ++i) {
-    const ProgramFile& a = job.programs[i];
-    for (int j = 0; j < job.programCount; ++j) {
-      const ProgramFile& b = job.programs[j];
-      if (i == j) continue;
-      if (inside(a.address, b.address, b.end) || inside(a.end, b.address, b.end)) {
-        return fail(message,
-                    format("%s from %lX to %lX  is overlapping  %s from %lX to %lX", a.fileName,
-                           hex(a.address), hex(a.end), b.fileName, hex(b.address), hex(b.end)));
-      }
-    }
-  }
+int checkProgramsApart(ProgrammingJob& job, const JobShape&, std::string& message) {
+  return checkApart(job.programs, job.programCount, &ProgramFile::fileName, &ProgramFile::address,
+                    &ProgramFile::end, message);
+}
 
+// Every program file lies wholly in one bank; it takes the bank's data.
+int checkProgramsInBanks(ProgrammingJob& job, const JobShape& shape, std::string& message) {
   for (int i = 0; i < job.programCount; ++i) {
     ProgramFile& program = job.programs[i];
-    const bool wraps = regionWraps(program.address, program.length, unit);
+    const bool wraps = regionWraps(program.address, program.length, shape.unit);
     for (int b = 0; b < job.bankCount; ++b) {
       const MemoryBank& bank = job.banks[b];
       if (!inside(program.address, bank.start, bank.end)) continue;
@@ -321,7 +353,27 @@ int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
                                   program.fileName, hex(program.address), hex(program.end)));
     }
   }
+  return kCheckOk;
+}
 
+using JobCheck = int (*)(ProgrammingJob&, const JobShape&, std::string&);
+
+// The checks in the order in which their messages are reported: the first that fails ends
+// the check.
+constexpr JobCheck kJobChecks[] = {
+    checkBaudRate,      checkBootstrapLoader, checkTransferProgram, checkTransferOutsideBanks,
+    checkBankChips,     checkBanksApart,      checkEraseAreas,      checkProgramFiles,
+    checkProgramsApart, checkProgramsInBanks,
+};
+
+}  // namespace
+
+int checkProgrammingJob(ProgrammingJob& job, std::string& message) {
+  const JobShape shape{addressUnit(job), chipsPerBank(job), job.processor == TMS320C30};
+  deriveCounts(job, shape.unit);
+  for (const JobCheck check : kJobChecks) {
+    if (const int result = check(job, shape, message); result != kCheckOk) return result;
+  }
   message = kCheckOkMessage;
   return kCheckOk;
 }
