@@ -15,8 +15,6 @@
 #include "app/workflows/workflow_steps.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
-#include "flash/result_codes.h"
-#include "flash/result_meaning.h"
 #include "platform/clock.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
