@@ -115,6 +115,17 @@ void CRunRecorder::identified(const std::string& answer, uint32_t hw, int boardN
   m_record.instrument = instrument;
 }
 
+void CRunRecorder::noteVerify(const std::string& verdict, std::vector<uint32_t> differences) {
+  m_record.verify = verdict;
+  m_record.differences = std::move(differences);
+}
+
+void CRunRecorder::noteBackupAndRestore(const std::string& backupFolder,
+                                        const std::string& restoreFolder) {
+  if (!backupFolder.empty()) m_record.backup = backupFolder;
+  if (!restoreFolder.empty()) m_record.restore = restoreFolder;
+}
+
 void CRunRecorder::finish(const RunEnd& end) {
   m_record.end = std::time(nullptr);
   m_record.durationSeconds = platform::wallSeconds() - m_startSeconds;

@@ -69,6 +69,28 @@ class CRunRecorder {
   // The update's files as they are now, for a run whose files do not outlive it (the
   // restore's staged copies): the record lists these instead of what is left at its end.
   void noteFiles(std::vector<ServiceRecordFile> files) { m_notedFiles = std::move(files); }
+  // What the Run updates: the processor firmware, and the option by its name ("": none).
+  void noteUpdated(bool processor, const std::string& option) {
+    m_record.updated = ServiceRecordUpdated{processor, option};
+  }
+  // The option that the processor update's new firmware reported.
+  void noteOption(const std::string& option) {
+    if (m_record.updated) m_record.updated->option = option;
+  }
+  // The version that the instrument's identification answer reports after its reboot.
+  void noteVersionAfter(const std::string& answer) {
+    m_record.versionAfter = instrumentOfIdentification(answer).version;
+  }
+  // A restore into an instrument that waited in update mode, unidentified, brought it back.
+  void noteRecovered(bool recovered) { m_record.recovered = recovered; }
+  // The read back's verdict ("ok", "differs" with the first differing addresses, "" when
+  // not reached), the backup's folder and the restore's folder; empty folders: none.
+  void noteVerify(const std::string& verdict, std::vector<uint32_t> differences = {});
+  void noteBackupAndRestore(const std::string& backupFolder, const std::string& restoreFolder);
+  // The identified instrument, or one with empty fields.
+  ServiceRecordInstrument instrument() const {
+    return m_record.instrument.value_or(ServiceRecordInstrument{});
+  }
   // The end: outcome, result, steps, files and statistics; then handed over.
   void finish(const RunEnd& end);
 

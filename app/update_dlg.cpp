@@ -7,11 +7,14 @@
 #include "app/config_dlg.h"
 #include "app/dialog_templates.h"
 #include "app/port_list.h"
-#include "app/workflow_steps.h"
+#include "app/workflows/automatic_update.h"
+#include "app/workflows/backup_run.h"
+#include "app/workflows/manual_update.h"
+#include "app/workflows/restore_run.h"
+#include "app/workflows/run_steps.h"
+#include "app/workflows/workflow_steps.h"
 #include "flash/processor_update.h"
 #include "flash/programming_link.h"
-#include "flash/result_codes.h"
-#include "flash/result_meaning.h"
 #include "platform/clock.h"
 #include "platform/profile.h"
 #include "serial/com_ports.h"
@@ -224,12 +227,17 @@ void CUpdateDlg::stopProgressTimer() {
   m_window->killTimer(kProgressTimerId);
 }
 
-void CUpdateDlg::beginOptionProgress(bool prepared) {
-  m_recorder.carryBytes(bytesSent);
-  bytesSent = 0;
+void CUpdateDlg::countTimerRunning() {
+  m_timerActive = 1;
+}
+
+void CUpdateDlg::setExpectedBytes(uint32_t bytes) {
+  expectedBytes = bytes;
+}
+
+void CUpdateDlg::restartTransferBar() {
   m_transferPercent = 0;
   m_window->progressSetPos(kIdcTransferBar, 0);
-  computeExpectedOptionBytes(prepared);
 }
 
 void CUpdateDlg::completeProgress() {
@@ -275,38 +283,13 @@ void CUpdateDlg::run() {
 
   const bool automatic = w.isChecked(kIdcAutomatic);
   beginRecord(automatic);
-  prepareReadBack();
+  RunContext context = runContext();
+  prepareReadBack(context, w.isChecked(kIdcVerify));
   // While a step of the workflow waits for the instrument's answer (the reboot, a silent
   // line), the window is served, and a confirmed cancel ends that wait at once.
   m_session.m_comm.m_waitHook = [] { return pumpMessages() != 0; };
   if (automatic) {
-    m_session.storePortParameter();
-    // What the instrument reports is this run's alone: the manual selections stay the
-    // configuration dialog's.
-    const UpdateSettings manualSelections = m_updateSettings;
-    const int result = m_backupOnly               ? runBackupOnly()
-                       : !m_restoreFolder.empty() ? runRestore()
-                                                  : runAutomaticUpdate();
-    // The instrument's own settings are sent back below whether or not it was cancelled.
-    m_session.m_comm.m_waitHook = nullptr;
-    m_updateSettings = manualSelections;
-    if (result == kAutomaticDone && (m_backupOnly || !m_restoreFolder.empty())) {
-      // Their own success box has been shown.
-      m_lastRunSucceeded = true;
-    } else if (result == kAutomaticDone && m_dryRun) {
-      // The plan is the dry run's whole result: the instrument was never switched over.
-      m_lastRunSucceeded = true;
-    } else if (result == kAutomaticDone) {
-      stopProgressTimer();
-      showLastBox("Update successfully completed.\nEXIT update program.",
-                  ui::MessageBoxKind::Information, true);
-    } else if (result == kOptionChecksumMismatch) {
-      stopProgressTimer();
-      showLastBox("Update option failed,\nplease retry in Manual mode",
-                  ui::MessageBoxKind::Information);
-    }
-    m_session.setRs232Parameter();
-    m_session.restorePortParameter();
+    runAutomaticMode();
   } else {
     runManualUpdate();
   }
@@ -329,6 +312,89 @@ void CUpdateDlg::run() {
   // step) keeps its record now.
   if (!m_recorder.m_written) finishRecord();
   if (m_terminating) w.endDialog(ui::kIdCancel);
+}
+
+void CUpdateDlg::runAutomaticMode() {
+  m_session.storePortParameter();
+  // What the instrument reports is this run's alone: the manual selections stay the
+  // configuration dialog's.
+  const UpdateSettings manualSelections = m_updateSettings;
+  RunContext context = runContext();
+  const int result = m_runRequest.backupOnly               ? BackupRun(context).run()
+                     : !m_runRequest.restoreFolder.empty() ? RestoreRun(context).run()
+                                                           : runAutomaticUpdate();
+  // The instrument's own settings are sent back below whether or not it was cancelled.
+  m_session.m_comm.m_waitHook = nullptr;
+  m_updateSettings = manualSelections;
+  if (result == kAutomaticDone &&
+      (m_runRequest.backupOnly || !m_runRequest.restoreFolder.empty())) {
+    // Their own success box has been shown.
+    m_lastRunSucceeded = true;
+  } else if (result == kAutomaticDone && m_runRequest.dryRun) {
+    // The plan is the dry run's whole result: the instrument was never switched over.
+    m_lastRunSucceeded = true;
+  } else if (result == kAutomaticDone) {
+    stopProgressTimer();
+    showLastBox("Update successfully completed.\nEXIT update program.",
+                ui::MessageBoxKind::Information, true, {});
+  } else if (result == kOptionChecksumMismatch) {
+    stopProgressTimer();
+    showLastBox("Update option failed,\nplease retry in Manual mode",
+                ui::MessageBoxKind::Information);
+  }
+  m_session.setRs232Parameter();
+  m_session.restorePortParameter();
+}
+
+RunContext CUpdateDlg::runContext() {
+  return RunContext{.host = *this,
+                    .session = m_session,
+                    .settings = m_updateSettings,
+                    .intermediateBoot = m_intermediateBoot,
+                    .request = m_runRequest,
+                    .state = m_workflow,
+                    .record = m_recorder};
+}
+
+int CUpdateDlg::runAutomaticUpdate() {
+  RunContext context = runContext();
+  return AutomaticUpdate(context).run();
+}
+
+void CUpdateDlg::runManualUpdate() {
+  RunContext context = runContext();
+  m_lastRunSucceeded = ManualUpdate(context).run();
+}
+
+void CUpdateDlg::beginRecord(bool automatic) {
+  m_recorder.begin(automatic, m_runRequest.dryRun, m_session.m_comm.m_portNo);
+  m_workflow = WorkflowState{};
+  clearFailureCode();
+}
+
+void CUpdateDlg::finishRecord(const StepsAfterLastBox& after) {
+  RunContext context = runContext();
+  noteReadBack(context);
+  RunEnd end;
+  end.succeeded = m_lastRunSucceeded;
+  end.cancelled = cancelRequested != 0;
+  end.refused = m_workflow.refused;
+  end.refusal = m_workflow.refusal;
+  end.portFailure = m_workflow.portFailure;
+  end.steps = statusLines();
+  end.firstFailure = firstFailureCode();
+  if (after.failedStepCode != 0 && !end.steps.empty()) {
+    const FailedStep failed = failedStep(after.failedStepCode);
+    end.steps.back() = stepStatusLine(end.steps.back(), 0, failed.lineCode);
+    if (end.firstFailure == 0) end.firstFailure = failed.recordCode;
+  }
+  if (!after.line.empty()) end.steps.push_back(after.line);
+  end.job = m_workflow.jobRead ? &programmingJob : nullptr;
+  end.bytesSent = bytesSent;
+  end.packets = packetCount;
+  end.packetErrors = packetErrors;
+  end.packetRetries = packetRetries;
+  m_recorder.finish(end);
 }
 
 void CUpdateDlg::cancel() {
@@ -386,45 +452,6 @@ void CUpdateDlg::withdrawQuestion() {
   m_window->withdrawQuestion();
 }
 
-namespace {
-
-// A failure of the line rather than of the flash: a packet that never got through, at any
-// stage of a chunk.
-bool lineLost(int32_t code) {
-  ChunkStage stage{};
-  int32_t base = code;
-  if (decodeProgramDataCode(code, stage, base)) code = base;
-  UnacknowledgedPacket packet;
-  return decodeUnacknowledgedPacket(code, packet) || code == kResultAnswerIncomplete ||
-         code == kResultAnswerChecksum || code == kResultPortNotOpened;
-}
-
-// The status list shows that the processor flash was being erased or programmed and the
-// update did not complete: the firmware is incomplete.
-bool flashLeftIncomplete() {
-  bool erased = false;
-  for (const std::string& line : statusLines()) {
-    // The step's line, whatever its mark ("OK    ", "ERROR ", a code after it).
-    if (line.find("Delete flash") != std::string::npos) erased = true;
-    if (line.find("Update processor firmware completed") != std::string::npos) erased = false;
-  }
-  return erased;
-}
-
-}  // namespace
-
-void CUpdateDlg::sayNextStep(int32_t code, int32_t earlierCode) {
-  if (!m_leftInUpdateMode) return;
-  if (m_backupOnly) {
-    addStatusLine(withDevice(kBackupNextStep));
-    return;
-  }
-  // A failure of the flash itself has the update's own box; an update interrupted while the
-  // flash was incomplete (a cancel, a line that went dead) leaves it waiting in update mode.
-  const bool interrupted = cancelRequested != 0 || lineLost(code) || lineLost(earlierCode);
-  if (interrupted && flashLeftIncomplete()) addStatusLine(withDevice(kInterruptedNextStep));
-}
-
 bool CUpdateDlg::cancelConfirmedAfterFailure() {
   constexpr uint32_t kAnswerPollMs = 20;
   while (m_questionOpen && m_running != 0 && cancelRequested == 0) {
@@ -432,22 +459,6 @@ bool CUpdateDlg::cancelConfirmedAfterFailure() {
     if (m_questionOpen) platform::sleepMs(kAnswerPollMs);
   }
   return cancelRequested != 0;
-}
-
-int CUpdateDlg::stopForCancel() {
-  noteFailureCode(kResultCancelled);
-  stopProgressTimer();
-  // The backup alone changes nothing; a restore has begun to erase and program. Their boxes
-  // say what to do next; after an update's own box the line says it, written before the box
-  // so that the record has it.
-  const char* box =
-      m_backupOnly ? kBackupCancelledBox
-      : !m_restoreFolder.empty()
-          ? (flashLeftIncomplete() ? kRestoreCancelledBox : kRestoreCancelledUnchangedBox)
-          : kCancelledBox;
-  if (box == kCancelledBox) sayNextStep(kResultCancelled);
-  showLastBox(box == kCancelledBox ? std::string(box) : withDevice(box), ui::MessageBoxKind::Stop);
-  return kAutomaticStopped;
 }
 
 void CUpdateDlg::statusLineAdded(int /*index*/, const std::string& text) {

@@ -157,8 +157,9 @@ struct RunResult {
   int32_t option = -1;
 };
 
-// One processor update and one option update at the adapter latency given.
-RunResult runUpdates(uint32_t latencyMs, bool show) {
+// One processor update (with the extras given) and one option update at the adapter latency
+// given.
+RunResult runUpdates(uint32_t latencyMs, bool show, const ProcessorUpdateExtras& extras = {}) {
   for (Phase& phase : g_phases) phase = Phase{phase.name, phase.line, phase.baud};
   g_bytesToTarget = 0;
   g_bytesFromTarget = 0;
@@ -189,7 +190,7 @@ RunResult runUpdates(uint32_t latencyMs, bool show) {
   platform::sleepMs(100);
 
   const uint64_t updateStart = platform::clock().nowMicros();
-  result.processor = updateProcessorFirmware("romwrite.cnf", port, 0);
+  result.processor = updateProcessorFirmware("romwrite.cnf", port, 0, extras);
   const uint64_t processorEnd = platform::clock().nowMicros();
   result.option = result.processor == 0 ? updateOption("romwrite.cnf", port, kOptionB20, 0) : -1;
   const uint64_t optionEnd = platform::clock().nowMicros();
@@ -252,13 +253,13 @@ int main(int argc, char** argv) {
       [](const std::string& name) { return probeSerialDevice(name.substr(6)); });
 
   const std::string backupFolder = std::string(folder) + "/backup";
-  processorUpdateExtras.verify = true;
-  processorUpdateExtras.beforeErase = [&backupFolder](CComm& port) {
+  ProcessorUpdateExtras extras;
+  extras.verify = true;
+  extras.beforeErase = [&backupFolder](CComm& port) {
     std::vector<BackupArea> areas;
     return backupEraseAreas(programmingJob, backupFolder, areas, port);
   };
-  const RunResult result = runUpdates(0, show);
-  processorUpdateExtras = ProcessorUpdateExtras{};
+  const RunResult result = runUpdates(0, show, extras);
   std::remove((backupFolder + "/" + backupFileName(0x50000)).c_str());
   rmdir(backupFolder.c_str());
   std::printf("\n%-18s %10s %12s %12s %12s %7s\n", "phase", "sim s", "to target", "from target",

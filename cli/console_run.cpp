@@ -176,7 +176,7 @@ void explainFailedSteps(const ServiceRecord& record) {
 }
 
 // What the read back found and where the backup went, after the run.
-void printReadBack(const ServiceRecord& record) {
+void printReadBack(const ServiceRecord& record, const ReadBackReport& readBack) {
   if (record.verify && *record.verify == "differs") {
     std::string line = "read back differs at";
     for (uint32_t address : record.differences) {
@@ -184,7 +184,7 @@ void printReadBack(const ServiceRecord& record) {
       std::snprintf(text, sizeof text, " %X", static_cast<unsigned>(address));
       line += text;
     }
-    line += " (" + std::to_string(readBackReport.differingBytes) + " bytes differ)";
+    line += " (" + std::to_string(readBack.differingBytes) + " bytes differ)";
     std::printf("%s\n", line.c_str());
   } else if (record.verify && *record.verify == "ok") {
     std::printf("read back: every image equals its file\n");
@@ -269,11 +269,11 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   ui::ConsoleHost host(options);
 
   CConsoleUpdateDlg dialog(common.programPath, request);
-  dialog.m_dryRun = request.dryRun;
-  dialog.m_backupFolder = request.backupFolder;
-  dialog.m_backupOnly = request.backupOnly;
-  dialog.m_restoreFolder = request.restoreFolder;
-  dialog.m_restoreForce = request.restoreForce;
+  dialog.m_runRequest.dryRun = request.dryRun;
+  dialog.m_runRequest.backupFolder = request.backupFolder;
+  dialog.m_runRequest.backupOnly = request.backupOnly;
+  dialog.m_runRequest.restoreFolder = request.restoreFolder;
+  dialog.m_runRequest.restoreForce = request.restoreForce;
   const std::string historyFile = historyFileFor(common);
   bool recorded = false;
   dialog.m_recorder.m_recordRun = [&](ServiceRecord& record) {
@@ -287,9 +287,9 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   host.postCommand(kIdcRun);
   host.postCommand(kIdcExit);
   host.runModal(dialog);
-  for (const std::string& line : dialog.m_plan) std::printf("%s\n", line.c_str());
+  for (const std::string& line : dialog.m_workflow.plan) std::printf("%s\n", line.c_str());
   if (!dialog.m_lastRunSucceeded) explainFailedSteps(dialog.m_recorder.m_record);
-  printReadBack(dialog.m_recorder.m_record);
+  printReadBack(dialog.m_recorder.m_record, dialog.m_workflow.readBack);
   if (recorded) std::printf("%s\n", recordKeptLine(historyFile).c_str());
   std::fflush(stdout);
   transcript.close();

@@ -149,40 +149,28 @@ int32_t prepareUpdateTarget(const char* configFileName, CComm& port, int32_t rea
   return kResultOk;
 }
 
-int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd) {
-  int32_t result = prepareUpdateTarget(configFileName, port, kProcessorLinkTimeoutMs);
-  if (result != kResultOk) return result;
-  const ProgrammingJob& job = programmingJob;
-  std::string message;
-  readBackReport = ReadBackReport{};
+namespace {
 
-  // Areas to keep are saved before anything is erased.
+// Areas to keep are saved before anything is erased.
+int32_t uploadKeptAreas(const ProgrammingJob& job, CComm& port) {
   for (int i = 0; i < job.uploadCount; ++i) {
     const UploadArea& upload = job.uploads[i];
-    result = uploadToFile(upload.start, upload.length, job.architecture, job.processor,
-                          upload.fileName, port);
+    const int32_t result = uploadToFile(upload.start, upload.length, job.architecture,
+                                        job.processor, upload.fileName, port);
     if (result != 0) return stopWith("ERROR - upload: update aborted", result);
   }
+  return kResultOk;
+}
 
-  // A backup is taken whole before anything is erased, or the update does not start.
-  if (processorUpdateExtras.beforeErase) {
-    result = processorUpdateExtras.beforeErase(port);
-    if (result != kResultOk) return result;
-  }
-
-  addStatusLine("Update processor firmware");
-  const bool flashWork = job.bankCount + job.eraseCount > 0;
-
-  // Identification and erasing run with the programming voltage on.
-  if (flashWork) {
-    result = programmingPowerOn(port);
-    if (result != 0) return stopWith("ERROR - EPROM: programming power on, update aborted", result);
-  }
+// Each bank's chip must be the one the job names, with the programming voltage on.
+int32_t checkEpromTypes(const ProgrammingJob& job, CComm& port) {
+  std::string message;
   for (int i = 0; i < job.bankCount; ++i) {
     const MemoryBank& bank = job.banks[i];
     uint8_t manufacturer[4] = {};
     uint8_t device[4] = {};
-    result = getEpromType(bank.start, job.architecture, bank.chipType, manufacturer, device, port);
+    int32_t result =
+        getEpromType(bank.start, job.architecture, bank.chipType, manufacturer, device, port);
     if (result != 0) {
       addStatusLine(formatLine("Get manufactuer returnwert %d!!!", result));
       return stopWith("ERROR - get EPROM type, update aborted", result);
@@ -191,64 +179,106 @@ int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t
     if (result != 0)
       return stopWith("ERROR - check EPROM, maybe too less memory, update aborted", result);
   }
+  return kResultOk;
+}
+
+int32_t deleteFlash(const ProgrammingJob& job, CComm& port) {
   for (int i = 0; i < job.eraseCount; ++i) {
     const EraseArea& area = job.eraseAreas[i];
     addStatusLine("Delete flash");
     uint32_t failAddress = 0;
-    result =
+    const int32_t result =
         eraseFlash(job.architecture, area.bankChipType, area.start, area.length, failAddress, port);
     if (result != 0) return stepFails(result);
     setStepStatus(1, 0);
   }
+  return kResultOk;
+}
+
+// Identification and erasing run with the programming voltage on.
+int32_t identifyAndDeleteFlash(const ProgrammingJob& job, CComm& port) {
+  const bool flashWork = job.bankCount + job.eraseCount > 0;
+  int32_t result = kResultOk;
+  if (flashWork) {
+    result = programmingPowerOn(port);
+    if (result != 0) return stopWith("ERROR - EPROM: programming power on, update aborted", result);
+  }
+  result = checkEpromTypes(job, port);
+  if (result == kResultOk) result = deleteFlash(job, port);
+  if (result != kResultOk) return result;
   if (flashWork) {
     result = programmingPowerOff(port);
     if (result != 0) return stopWith("ERROR - programming power off: update aborted", result);
   }
+  return kResultOk;
+}
 
-  // Each image with the voltage switched on around it, then verified with it off.
+// The image with the voltage switched on around it; the host's checksum of what it sent.
+int32_t downloadProcessorFirmware(const ProgrammingJob& job, const ProgramFile& program,
+                                  uint32_t& hostSum, CComm& port) {
+  int32_t result = programmingPowerOn(port);
+  if (result != 0) return stopWith("ERROR - programming power on: update aborted", result);
+  addStatusLine("Download processor firmware");
+  uint32_t failAddress = 0;
+  result = programFile(program.fileName, program.address, job.architecture, job.processor,
+                       program.bankChipType, failAddress, hostSum, port);
+  if (result != 0) return stepFails(result);
+  setStepStatus(1, 0);
+  result = programmingPowerOff(port);
+  if (result != 0) return stopWith("ERROR - programming power off: update aborted", result);
+  return kResultOk;
+}
+
+int32_t getChecksumFromTarget(const ProgrammingJob& job, const ProgramFile& program,
+                              uint32_t hostSum, CComm& port) {
+  addStatusLine("Get checksum from target");
+  uint32_t targetSum = 0;
+  const int32_t result =
+      getTargetChecksum(job.architecture, program.address, program.length, targetSum, port);
+  if (result != 0) return stepFails(result);
+  setStepStatus(1, 0);
+  if (targetSum != hostSum)
+    return stopWith("ERROR - test checksum: update aborted", kResultChecksumMismatch);
+  return kResultOk;
+}
+
+// Two errors that cancel out in the sum are found only byte for byte.
+int32_t readBackProcessorFirmware(const ProgrammingJob& job, const ProgramFile& program,
+                                  ReadBackReport& report, CComm& port) {
+  addStatusLine("Read back processor firmware");
+  const size_t before = report.differences.size();
+  const int32_t result =
+      readBackImage(job, program, port, report.differences, report.differingBytes);
+  if (result != 0) return stepFails(result);
+  if (report.differences.size() > before) {
+    setStepStatus(0, kResultReadBackDiffers);
+    return stopWith(formatLine("ERROR - read back differs at %lX: update aborted",
+                               static_cast<unsigned long>(report.differences[before])),
+                    kResultReadBackDiffers);
+  }
+  setStepStatus(1, 0);
+  return kResultOk;
+}
+
+// Each image programmed, its checksum compared and, when asked, read back.
+int32_t programImages(const ProgrammingJob& job, bool verify, ReadBackReport& report, CComm& port) {
   for (int i = 0; i < job.programCount; ++i) {
     const ProgramFile& program = job.programs[i];
-    result = programmingPowerOn(port);
-    if (result != 0) return stopWith("ERROR - programming power on: update aborted", result);
-
-    addStatusLine("Download processor firmware");
-    uint32_t failAddress = 0;
     uint32_t hostSum = 0;
-    result = programFile(program.fileName, program.address, job.architecture, job.processor,
-                         program.bankChipType, failAddress, hostSum, port);
-    if (result != 0) return stepFails(result);
-    setStepStatus(1, 0);
-
-    result = programmingPowerOff(port);
-    if (result != 0) return stopWith("ERROR - programming power off: update aborted", result);
-
-    addStatusLine("Get checksum from target");
-    uint32_t targetSum = 0;
-    result = getTargetChecksum(job.architecture, program.address, program.length, targetSum, port);
-    if (result != 0) return stepFails(result);
-    setStepStatus(1, 0);
-    if (targetSum != hostSum)
-      return stopWith("ERROR - test checksum: update aborted", kResultChecksumMismatch);
-
-    // Two errors that cancel out in the sum are found only byte for byte.
-    if (processorUpdateExtras.verify) {
-      addStatusLine("Read back processor firmware");
-      ReadBackReport& report = readBackReport;
-      const size_t before = report.differences.size();
-      result = readBackImage(job, program, port, report.differences, report.differingBytes);
-      if (result != 0) return stepFails(result);
-      if (report.differences.size() > before) {
-        setStepStatus(0, kResultReadBackDiffers);
-        return stopWith(formatLine("ERROR - read back differs at %lX: update aborted",
-                                   static_cast<unsigned long>(report.differences[before])),
-                        kResultReadBackDiffers);
-      }
-      setStepStatus(1, 0);
-    }
+    int32_t result = downloadProcessorFirmware(job, program, hostSum, port);
+    if (result == kResultOk) result = getChecksumFromTarget(job, program, hostSum, port);
+    if (result == kResultOk && verify)
+      result = readBackProcessorFirmware(job, program, report, port);
+    if (result != kResultOk) return result;
   }
-  readBackReport.verified = processorUpdateExtras.verify;
+  report.verified = verify;
+  return kResultOk;
+}
 
-  if (flashWork) {
+// The transfer program ends, CMOS RAM is cleared and, when asked, the target boots.
+int32_t completeUpdate(const ProgrammingJob& job, int32_t bootAtEnd, CComm& port) {
+  int32_t result = kResultOk;
+  if (job.bankCount + job.eraseCount > 0) {
     result = endTransferProgram(port);
     if (result != 0) return stopWith("ERROR - transfer programm end: update aborted", result);
   }
@@ -262,4 +292,29 @@ int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t
   if (result != 0)
     return stopWith(formatLine("ERROR - %s could not be booted", deviceName), result);
   return kResultOk;
+}
+
+}  // namespace
+
+int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd,
+                                const ProcessorUpdateExtras& extras, ReadBackReport* report) {
+  int32_t result = prepareUpdateTarget(configFileName, port, kProcessorLinkTimeoutMs);
+  if (result != kResultOk) return result;
+  // The report is this try's: a second try that gets this far starts it again.
+  ReadBackReport unused;
+  ReadBackReport& found = report != nullptr ? *report : unused;
+  found = ReadBackReport{};
+  const ProgrammingJob& job = programmingJob;
+  result = uploadKeptAreas(job, port);
+  if (result != kResultOk) return result;
+  // A backup is taken whole before anything is erased, or the update does not start.
+  if (extras.beforeErase) {
+    result = extras.beforeErase(port);
+    if (result != kResultOk) return result;
+  }
+  addStatusLine("Update processor firmware");
+  result = identifyAndDeleteFlash(job, port);
+  if (result == kResultOk) result = programImages(job, extras.verify, found, port);
+  if (result == kResultOk) result = completeUpdate(job, bootAtEnd, port);
+  return result;
 }

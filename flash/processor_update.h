@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "serial/comm.h"
 
@@ -12,11 +14,30 @@ inline constexpr int32_t kReadyTests = 7;
 inline constexpr uint32_t kReadyPollMs = 500;
 inline constexpr int32_t kProcessorLinkTimeoutMs = 5000;
 
+// What a processor update does besides erasing and programming, as its caller asks for it.
+struct ProcessorUpdateExtras {
+  // Each image is read back after its checksum and compared byte for byte.
+  bool verify = false;
+  // Called once the transfer program runs, before the first erase; a non-zero code ends the
+  // update before anything is erased (its status lines are the callee's).
+  std::function<int32_t(CComm&)> beforeErase;
+};
+
+// What the read back of a processor update found.
+struct ReadBackReport {
+  bool verified = false;              // every image was read back and compared
+  std::vector<uint32_t> differences;  // first differing target addresses, ascending
+  uint64_t differingBytes = 0;
+};
+
 // Reads and checks the job, opens the link, waits for the target, downloads loader and
-// transfer program, uploads, identifies, erases, programs and verifies, ends the transfer
+// transfer program, uploads, calls extras.beforeErase, identifies, erases, programs and
+// verifies (read back when extras.verify, found into *report when given), ends the transfer
 // program, clears CMOS RAM and, when bootAtEnd is non-zero, boots the target. 0 or the
 // code of the first failing step.
-int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd);
+int32_t updateProcessorFirmware(const char* configFileName, CComm& port, int32_t bootAtEnd,
+                                const ProcessorUpdateExtras& extras = {},
+                                ReadBackReport* report = nullptr);
 
 // Rewrites the last status line as stepStatusLine marks it.
 void setStepStatus(int32_t ok, int32_t code);

@@ -12,9 +12,6 @@
 #include "platform/whole_file.h"
 #include "run/run_state.h"
 
-ProcessorUpdateExtras processorUpdateExtras;
-ReadBackReport readBackReport;
-
 namespace {
 
 // An image larger than any flash bank of the job is not one the check let through.
@@ -93,11 +90,12 @@ int32_t backupEraseAreas(const ProgrammingJob& job, const std::string& folder,
   return result;
 }
 
-int32_t backupProcessorFlash(const char* configFileName, CComm& port) {
+int32_t backupProcessorFlash(const char* configFileName, CComm& port,
+                             const ProcessorUpdateExtras& extras) {
   int32_t result = prepareUpdateTarget(configFileName, port, kProcessorLinkTimeoutMs);
   if (result != kResultOk) return result;
-  if (processorUpdateExtras.beforeErase) {
-    result = processorUpdateExtras.beforeErase(port);
+  if (extras.beforeErase) {
+    result = extras.beforeErase(port);
     if (result != kResultOk) return result;
   }
   // The flash is as it was: the transfer program ends and the instrument boots it again.

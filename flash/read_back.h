@@ -4,34 +4,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "flash/config/programming_job.h"
+#include "flash/processor_update.h"
 #include "serial/comm.h"
 
 // The differing addresses that a read back reports (the first ones; the count is kept).
 inline constexpr size_t kMaxReportedDifferences = 16;
-
-// What a processor update does besides erasing and programming. Set by the application
-// before the run; the update sequence reads it.
-struct ProcessorUpdateExtras {
-  // Each image is read back after its checksum and compared byte for byte.
-  bool verify = false;
-  // Called once the transfer program runs, before the first erase; a non-zero code ends the
-  // update before anything is erased (its status lines are the callee's).
-  std::function<int32_t(CComm&)> beforeErase;
-};
-extern ProcessorUpdateExtras processorUpdateExtras;
-
-// The read back of the last processor update.
-struct ReadBackReport {
-  bool verified = false;              // every image was read back and compared
-  std::vector<uint32_t> differences;  // first differing target addresses, ascending
-  uint64_t differingBytes = 0;
-};
-extern ReadBackReport readBackReport;
 
 // Compares what was read from a target address on with what should be there; appends the
 // target addresses of differing bytes to `differences` up to kMaxReportedDifferences in all,
@@ -64,6 +45,7 @@ int32_t backupEraseAreas(const ProgrammingJob& job, const std::string& folder,
                          std::vector<BackupArea>& areas, CComm& port);
 
 // The backup-only run on an instrument in update mode: prepares the target as an update does
-// (job, loader, transfer program), calls processorUpdateExtras.beforeErase, ends the transfer
-// program and boots the instrument with its flash unchanged. 0 or the first failing code.
-int32_t backupProcessorFlash(const char* configFileName, CComm& port);
+// (job, loader, transfer program), calls extras.beforeErase, ends the transfer program and
+// boots the instrument with its flash unchanged. 0 or the first failing code.
+int32_t backupProcessorFlash(const char* configFileName, CComm& port,
+                             const ProcessorUpdateExtras& extras);

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "dsp/option_kinds.h"
+#include "flash/processor_update.h"
 #include "serial/comm.h"
 #include "trace/trace.h"
 
@@ -154,8 +155,10 @@ class CZel {
   // Switches the instrument to QAM mode, which powers the B1 DSP, with its own status
   // line and a 5 s pumped wait. 0 when the command was sent, else 1.
   int32_t powerOnDspB1();
-  // Hands the open port to the processor firmware update; its result unchanged.
-  int32_t startFlashUpdate(int32_t intermediateBoot);
+  // Hands the open port to the processor firmware update (with the caller's read back and
+  // backup, the read back's findings into *report); its result unchanged.
+  int32_t startFlashUpdate(int32_t intermediateBoot, const ProcessorUpdateExtras& extras = {},
+                           ReadBackReport* report = nullptr);
   // Hands the open port to the option update for option 1 (B1), 2 (B20) or 3 (B10); its
   // result unchanged.
   int32_t startFlashUpdate(int32_t optionNumber, int32_t intermediateBoot);

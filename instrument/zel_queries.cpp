@@ -196,11 +196,12 @@ int32_t CZel::powerOnDspB1() {
   return sent ? 0 : 1;
 }
 
-int32_t CZel::startFlashUpdate(int32_t intermediateBoot) {
+int32_t CZel::startFlashUpdate(int32_t intermediateBoot, const ProcessorUpdateExtras& extras,
+                               ReadBackReport* report) {
   TraceScope scope(&m_trace, "startFlashUpdate");
   addStatusLine("Preparing update environment");
   EventsOnlyWhileSequenceRuns eventsOnly(m_comm);
-  return updateProcessorFirmware(kProgrammingConfigFile, m_comm, intermediateBoot);
+  return updateProcessorFirmware(kProgrammingConfigFile, m_comm, intermediateBoot, extras, report);
 }
 
 int32_t CZel::startFlashUpdate(int32_t optionNumber, int32_t intermediateBoot) {

@@ -63,7 +63,7 @@ TEST_P(BackupStopped, half_way_leaves_no_backup_and_nothing_erased) {
   const StopCase& c = GetParam();
   attach(c.simOptions);
   const std::vector<uint8_t> flash = instrument().flashBytes(0x50000, 0xA0000);
-  dialog->m_backupFolder = "bk";
+  dialog->m_runRequest.backupFolder = "bk";
   host.answers = {ui::MessageBoxAnswer::Yes};
   uint32_t cancelledAt = 0;
   if (c.cancel) {

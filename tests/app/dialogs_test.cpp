@@ -8,6 +8,8 @@
 #include "app/config_dlg.h"
 #include "app/port_list.h"
 #include "app/update_app.h"
+#include "app/workflows/automatic_update.h"
+#include "app/workflows/run_steps.h"
 #include "flash/config/programming_job.h"
 #include "platform/profile.h"
 #include "run/run_state.h"
@@ -393,7 +395,8 @@ TEST_F(AppTest, hardware_word_changed_by_the_update_is_reported) {
       host.boxes.clear();
       w.setTimer(kProgressTimerId, kProgressTimerPeriodMs);
       dialog->m_session.hwInfo = static_cast<int32_t>(row.current);
-      EXPECT_EQ(dialog->checkHardwareAfterUpdate(row.expected), row.result);
+      RunContext run = dialog->runContext();
+      EXPECT_EQ(AutomaticUpdate(run).checkHardwareAfterUpdate(row.expected), row.result);
       EXPECT_EQ(statusLines(), row.lines);
       EXPECT_EQ(boxes(), row.boxes);
       EXPECT_EQ(w.timerRunning(kProgressTimerId), row.result == 0);
@@ -407,8 +410,9 @@ TEST_F(AppTest, option_kind_from_the_hardware_word) {
   const std::pair<uint32_t, int> rows[] = {{0x0, 0},    {0x10000, 0}, {0x20, 1},   {0x1420, 1},
                                            {0x1400, 3}, {0x400, 3},   {0x1000, 2}, {0x40, 0}};
   host.atIdle(kIddUpdate, [&](ScriptedWindow&) {
+    RunContext run = dialog->runContext();
     for (const auto& [hw, kind] : rows) {
-      dialog->selectOptionKind(hw);
+      AutomaticUpdate(run).selectOptionKind(hw);
       EXPECT_EQ(dialog->m_updateSettings.optionKind, kind) << hw;
     }
   });
@@ -433,28 +437,26 @@ TEST_F(AppTest, expected_bytes_by_mode_and_selections) {
   };
   std::snprintf(programmingJob.bootstrapLoaderFile, kFileNameSize, "ROMWRITE.URL");
   std::snprintf(programmingJob.transferFile, kFileNameSize, "ROMWRITE.TRA");
-  host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
+  host.atIdle(kIddUpdate, [&](ScriptedWindow&) {
+    const RunContext run = dialog->runContext();
     for (const Row& row : rows) {
-      w.checkRadioButton(kIdcAutomatic, kIdcManual, row.automatic ? kIdcAutomatic : kIdcManual);
       dialog->m_updateSettings.memoryExtension = row.memoryExtension;
       dialog->m_updateSettings.processorFirmware = row.processorFirmware;
       dialog->m_updateSettings.optionKind = row.optionKind;
-      dialog->computeExpectedBytes(row.hw);
-      EXPECT_EQ(dialog->expectedBytes, row.bytes) << row.hw << " " << row.optionKind;
+      const uint32_t bytes = row.automatic ? automaticExpectedBytes(row.hw, run)
+                                           : manualExpectedBytes(dialog->m_updateSettings, run);
+      EXPECT_EQ(bytes, row.bytes) << row.hw << " " << row.optionKind;
       // The option's phase: the packets of its image, after a boot also the loader (514
       // bytes written) and the transfer program (6144 bytes and 14 around them).
-      const uint32_t image =
-          row.optionKind == 0 ? 0 : CUpdateDlg::fileSizeOf(optionImageFile(row.optionKind));
+      const uint32_t image = row.optionKind == 0 ? 0 : fileSizeOf(optionImageFile(row.optionKind));
       const uint32_t packets = (image / 4 + 59) / 60;
       const uint32_t option = row.optionKind == 0 ? 0 : 13 + 21 + packets * 261 + 21;
-      dialog->computeExpectedOptionBytes(false);
-      EXPECT_EQ(dialog->expectedBytes, option);
-      dialog->computeExpectedOptionBytes(true);
-      EXPECT_EQ(dialog->expectedBytes, option == 0 ? 0 : option + 514 + 6144 + 14);
+      EXPECT_EQ(optionPhaseBytes(row.optionKind, false), option);
+      EXPECT_EQ(optionPhaseBytes(row.optionKind, true), option == 0 ? 0 : option + 514 + 6144 + 14);
     }
     // A missing image adds nothing.
     std::remove("OFDM.BIN");
-    EXPECT_EQ(CUpdateDlg::fileSizeOf("OFDM.BIN"), 0u);
+    EXPECT_EQ(fileSizeOf("OFDM.BIN"), 0u);
   });
   runDialog();
 }

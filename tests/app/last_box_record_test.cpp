@@ -109,11 +109,11 @@ TEST_P(LastBoxRecord, is_kept_once_before_the_last_box) {
       std::remove("NO_DVBT.bin");
       break;
     case Setup::DryRun:
-      dialog->m_dryRun = true;
+      dialog->m_runRequest.dryRun = true;
       break;
     case Setup::Backup:
-      dialog->m_backupOnly = true;
-      dialog->m_backupFolder = "bk";
+      dialog->m_runRequest.backupOnly = true;
+      dialog->m_runRequest.backupFolder = "bk";
       break;
     case Setup::ManualProcessor:
       before = manual(kIdcOptionNone, true, false);

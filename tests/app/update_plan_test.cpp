@@ -73,10 +73,10 @@ TEST_F(AppTest, dry_run_counts_the_adapter_latency_of_the_port) {
     sim::resetInstruments();
     resetRunState();
     dialog = std::make_unique<CUpdateDlg>("zelupdate");
-    dialog->m_dryRun = true;
+    dialog->m_runRequest.dryRun = true;
     attach("hw=0x11000,latency=" + latency);
     runOnce();
-    return estimateOf(dialog->m_plan);
+    return estimateOf(dialog->m_workflow.plan);
   };
   const int plain = planned("0");
   ASSERT_GT(plain, 0);

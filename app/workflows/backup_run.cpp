@@ -1,0 +1,55 @@
+#include "app/workflows/backup_run.h"
+
+#include <string>
+
+#include "app/flash_backup.h"
+#include "app/workflows/run_steps.h"
+#include "app/workflows/workflow_steps.h"
+#include "flash/read_back.h"
+
+int BackupRun::run() {
+  m_run.record.noteUpdated(false, "");
+  if (!folderAccepted()) return kAutomaticStopped;
+  if (!connectAndIdentify(m_run)) return kAutomaticStopped;
+  const uint32_t hw = static_cast<uint32_t>(m_run.session.hwInfo);
+  m_run.host.startProgressTimer();
+  m_run.host.countTimerRunning();
+
+  // The job that an automatic update of this instrument would run: its erase areas are
+  // what the backup saves, and its loader and transfer program do the reading.
+  if (auto stop = createAutomaticJob(m_run, hw, false, kOptionNone)) return *stop;
+  uint64_t areaBytes = 0;
+  for (int i = 0; i < programmingJob.eraseCount; ++i)
+    areaBytes += programmingJob.eraseAreas[i].length;
+  m_run.host.setExpectedBytes(readTrafficBytes(areaBytes) +
+                              fileSizeOf(programmingJob.transferFile));
+
+  if (auto stop = setInUpdateMode(m_run)) return *stop;
+  if (auto stop = readFlash()) return *stop;
+  if (auto stop = awaitReboot(m_run)) return *stop;
+  m_run.host.stopProgressTimer();
+  m_run.host.showLastBox("Backup successfully completed.", ui::MessageBoxKind::Information, true,
+                         {});
+  return kAutomaticDone;
+}
+
+bool BackupRun::folderAccepted() {
+  const std::string problem = backupFolderProblem(m_run.request.backupFolder);
+  if (problem.empty()) return true;
+  addStatusLine("ERROR - backup: " + problem);
+  m_run.state.refused = true;
+  m_run.host.showLastBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
+  return false;
+}
+
+std::optional<int> BackupRun::readFlash() {
+  addStatusLine("Preparing backup environment");
+  if (backupProcessorFlash(kProgrammingConfigFile, m_run.session.m_comm,
+                           m_run.state.updateExtras) == 0) {
+    return std::nullopt;
+  }
+  if (m_run.host.cancelConfirmedAfterFailure()) return stopForCancel(m_run);
+  m_run.host.stopProgressTimer();
+  m_run.host.showLastBox(withDevice(kBackupFailedBox), ui::MessageBoxKind::Stop);
+  return kAutomaticStopped;
+}
