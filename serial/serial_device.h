@@ -2,8 +2,10 @@
 // each with the effect of its Windows counterpart. Backends: termios (real ports and
 // pseudo-terminals on Linux, serial/termios/), the Windows communications API
 // (serial/win32/), a port of a terminal server over the network (serial/rfc2217/) and the
-// line to the simulated instrument (sim/). The port class and everything above it include
-// only this header.
+// line to the simulated instrument (sim/sim_port.cpp). The folders of the two local backends
+// also hold their system's local ports and the inventory of them (local_device_*,
+// serial_inventory_*); the build picks the folder. The port class and everything above it
+// include only this header.
 #pragma once
 
 #include <cstdint>

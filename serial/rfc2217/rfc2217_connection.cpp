@@ -93,8 +93,7 @@ void Rfc2217Device::resetState() {
   m_lineFreeAtUs = 0;
   m_roundTripUs = 0;
   m_pendingOutput.clear();
-  m_inputHead = 0;
-  m_inputCount = 0;
+  m_input.clear();
 }
 
 bool Rfc2217Device::openImpl() {
@@ -201,7 +200,7 @@ void Rfc2217Device::closeImpl() {
     m_socket.shutdownSend();
     const int64_t deadline = monotonicMs() + kCloseWaitMs;
     while (!m_disconnected && remainingMs(deadline) > 0) {
-      m_inputCount = 0;
+      m_input.clear();
       pump(remainingMs(deadline));
     }
   }
@@ -245,8 +244,7 @@ bool Rfc2217Device::resume() {
   // What came while the port was closed is lost, as on a closed local port; a connection
   // that broke meanwhile is replaced by a new one.
   pump(0);
-  m_inputHead = 0;
-  m_inputCount = 0;
+  m_input.clear();
   m_xoffReceived = false;
   if (m_disconnected) {
     m_socket.close();

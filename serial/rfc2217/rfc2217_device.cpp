@@ -72,8 +72,7 @@ bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint
   return true;
 }
 
-Rfc2217Device::Rfc2217Device(std::string deviceName)
-    : m_name(std::move(deviceName)), m_input(kInputBufferBytes) {}
+Rfc2217Device::Rfc2217Device(std::string deviceName) : m_name(std::move(deviceName)) {}
 
 Rfc2217Device::~Rfc2217Device() {
   close();
@@ -88,8 +87,7 @@ bool Rfc2217Device::setQueueSizesImpl(uint32_t, uint32_t) {
 bool Rfc2217Device::purgeImpl(bool input, bool output) {
   if (m_disconnected) return false;
   if (input) {
-    m_inputHead = 0;
-    m_inputCount = 0;
+    m_input.clear();
     m_xoffReceived = false;
   }
   if (!input && !output) return true;
@@ -102,8 +100,7 @@ bool Rfc2217Device::purgeImpl(bool input, bool output) {
   const bool answered = send(out, deadline) && awaitAnswer(kPurgeData, before, deadline);
   m_purgingInput = false;
   if (input) {
-    m_inputHead = 0;
-    m_inputCount = 0;
+    m_input.clear();
   }
   return answered;
 }
@@ -169,25 +166,23 @@ bool Rfc2217Device::setSettingsImpl(const LineSettings& settings) {
 }
 
 ReadResult Rfc2217Device::readByteImpl(uint8_t& byte) {
-  if (m_inputCount == 0 && !m_disconnected) pump(0);
-  if (m_inputCount == 0) {
+  if (m_input.empty() && !m_disconnected) pump(0);
+  if (m_input.empty()) {
     const bool virtualTime = dynamic_cast<VirtualClock*>(&clock()) != nullptr;
     const int64_t deadline = monotonicMs() + (virtualTime ? kVirtualReadPollMs : kReadPollMs);
-    while (m_inputCount == 0) {
+    while (m_input.empty()) {
       const int wait = remainingMs(deadline);
       if (wait <= 0) break;
       // A dead connection turns the rest of the wait into a plain pause.
       if (m_disconnected || !pump(wait))
         std::this_thread::sleep_for(std::chrono::milliseconds(wait));
     }
-    if (m_inputCount == 0) {
+    if (m_input.empty()) {
       if (virtualTime) clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
       return ReadResult::Empty;
     }
   }
-  byte = m_input[m_inputHead];
-  m_inputHead = (m_inputHead + 1) % m_input.size();
-  --m_inputCount;
+  m_input.pop(byte);
   return ReadResult::Byte;
 }
 

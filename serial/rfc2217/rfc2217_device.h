@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/received_input.h"
 #include "serial/rfc2217/rfc2217_codec.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/serial_device.h"
@@ -170,9 +171,7 @@ class Rfc2217Device : public SerialDevice {
   int64_t m_lineFreeAtUs = 0;
   uint32_t m_roundTripUs = 0;  // the smallest round trip seen; 0: none yet
   std::vector<uint8_t> m_pendingOutput;
-  std::vector<uint8_t> m_input;  // ring buffer of received data bytes
-  size_t m_inputHead = 0;
-  size_t m_inputCount = 0;
+  ReceivedInput m_input{kInputBufferBytes};  // received data bytes
 };
 
 }  // namespace platform

@@ -61,21 +61,7 @@ void Rfc2217Device::takeInput(const uint8_t* bytes, size_t size) {
 void Rfc2217Device::takeData(const uint8_t* bytes, size_t size) {
   // Data that arrives before the answer to a purge of the input was sent before the purge.
   if (m_purgingInput) return;
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t byte = bytes[i];
-    if (m_settings.outX && byte == m_settings.xoffChar) {
-      m_xoffReceived = true;
-      continue;
-    }
-    if (m_settings.outX && byte == m_settings.xonChar) {
-      m_xoffReceived = false;
-      continue;
-    }
-    // A full buffer loses the newest bytes, as a driver's full input queue does.
-    if (m_inputCount == m_input.size()) continue;
-    m_input[(m_inputHead + m_inputCount) % m_input.size()] = byte;
-    ++m_inputCount;
-  }
+  m_input.take(bytes, size, m_settings, m_xoffReceived);
 }
 
 void Rfc2217Device::handleNegotiation(const TelnetEvent& event) {

@@ -231,8 +231,7 @@ TermiosDevice::~TermiosDevice() {
 bool TermiosDevice::openImpl() {
   m_disconnected = false;
   m_xoffReceived = false;
-  m_inputHead = 0;
-  m_inputCount = 0;
+  m_input.clear();
 
   if (uucpLockHeld(m_path)) {
     errno = EBUSY;
@@ -280,8 +279,7 @@ void TermiosDevice::closeImpl() {
   m_fd = -1;
   m_disconnected = false;
   m_xoffReceived = false;
-  m_inputHead = 0;
-  m_inputCount = 0;
+  m_input.clear();
 }
 
 bool TermiosDevice::setQueueSizesImpl(uint32_t, uint32_t) {
@@ -291,8 +289,7 @@ bool TermiosDevice::setQueueSizesImpl(uint32_t, uint32_t) {
 
 bool TermiosDevice::purgeImpl(bool input, bool output) {
   if (input) {
-    m_inputHead = 0;
-    m_inputCount = 0;
+    m_input.clear();
   }
   // A pseudo-terminal has no transmit queue: what was written already waits at the far end,
   // and flushing the slave's output would discard it there.
@@ -348,32 +345,15 @@ void TermiosDevice::markDisconnected() {
   m_disconnected = true;
 }
 
-void TermiosDevice::takeInput(const uint8_t* data, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t byte = data[i];
-    if (m_settings.outX && byte == m_settings.xoffChar) {
-      m_xoffReceived = true;
-      continue;
-    }
-    if (m_settings.outX && byte == m_settings.xonChar) {
-      m_xoffReceived = false;
-      continue;
-    }
-    if (m_inputCount == kInputBufferBytes) continue;  // cannot happen: reads fit the space
-    m_input[(m_inputHead + m_inputCount) % kInputBufferBytes] = byte;
-    ++m_inputCount;
-  }
-}
-
 bool TermiosDevice::pullInput() {
   if (m_disconnected) return false;
   uint8_t chunk[kReadChunkBytes];
-  while (m_inputCount < kInputBufferBytes) {
-    size_t room = kInputBufferBytes - m_inputCount;
+  while (m_input.room() > 0) {
+    size_t room = m_input.room();
     if (room > sizeof chunk) room = sizeof chunk;
     const ssize_t got = ::read(m_fd, chunk, room);
     if (got > 0) {
-      takeInput(chunk, static_cast<size_t>(got));
+      m_input.take(chunk, static_cast<size_t>(got), m_settings, m_xoffReceived);
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
@@ -389,43 +369,41 @@ void TermiosDevice::waitForInput(int timeoutMs) {
   if (timeoutMs <= 0) return;
   // With the input buffer full nothing more can be taken from the driver, so the device
   // would report "ready" at once for ever: wait as a plain pause instead of spinning.
-  if (m_disconnected || m_inputCount == kInputBufferBytes) {
+  if (m_disconnected || m_input.room() == 0) {
     ::poll(nullptr, 0, timeoutMs);
     return;
   }
   pollfd entry{m_fd, POLLIN, 0};
   const int ready = ::poll(&entry, 1, timeoutMs);
   if (ready <= 0) return;
-  const size_t before = m_inputCount;
+  const size_t before = m_input.size();
   const bool xoffBefore = m_xoffReceived;
   if (!pullInput()) return;
   // Told that something is there, but the read found nothing: a hang-up.
-  if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) && m_inputCount == before &&
+  if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) && m_input.size() == before &&
       m_xoffReceived == xoffBefore) {
     markDisconnected();
   }
 }
 
 ReadResult TermiosDevice::readByteImpl(uint8_t& byte) {
-  if (m_inputCount == 0 && !m_disconnected) pullInput();
-  if (m_inputCount == 0) {
+  if (m_input.empty() && !m_disconnected) pullInput();
+  if (m_input.empty()) {
     const bool virtualTime = dynamic_cast<VirtualClock*>(&clock()) != nullptr;
     const int64_t deadline = monotonicMs() + (virtualTime ? kVirtualReadPollMs : kReadPollMs);
     for (;;) {
       const int64_t remaining = deadline - monotonicMs();
-      if (remaining <= 0 || m_inputCount > 0) break;
+      if (remaining <= 0 || !m_input.empty()) break;
       // Returns early when bytes arrive; a hang-up turns the rest of the wait into a plain
       // pause, so a dead port costs no CPU either.
       waitForInput(static_cast<int>(remaining));
     }
-    if (m_inputCount == 0) {
+    if (m_input.empty()) {
       if (virtualTime) clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
       return ReadResult::Empty;
     }
   }
-  byte = m_input[m_inputHead];
-  m_inputHead = (m_inputHead + 1) % kInputBufferBytes;
-  --m_inputCount;
+  m_input.pop(byte);
   return ReadResult::Byte;
 }
 

@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/received_input.h"
 #include "serial/serial_device.h"
 
 namespace platform {
@@ -109,8 +110,6 @@ class TermiosDevice : public SerialDevice {
   // Moves what the driver holds into the input buffer, taking out XON/XOFF when the
   // writer obeys them. Returns false when the device hung up.
   bool pullInput();
-  // Takes the bytes of one read() into the input buffer.
-  void takeInput(const uint8_t* data, size_t size);
   // Waits up to timeoutMs for input or a hang-up (real time).
   void waitForInput(int timeoutMs);
   bool modemBit(int bit, bool raise);
@@ -126,10 +125,8 @@ class TermiosDevice : public SerialDevice {
   LineSettings m_settings{};
   // Received XOFF not yet followed by XON (only while outX is on).
   bool m_xoffReceived = false;
-  // Input buffer: a ring of received bytes not yet handed out.
-  uint8_t m_input[kInputBufferBytes] = {};
-  size_t m_inputHead = 0;
-  size_t m_inputCount = 0;
+  // Received bytes not yet handed out.
+  ReceivedInput m_input{kInputBufferBytes};
 };
 
 }  // namespace platform
