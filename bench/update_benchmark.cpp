@@ -51,12 +51,14 @@ uint64_t g_bytesFromTarget = 0;
 class CountingDevice : public platform::ForwardingSerialDevice {
  public:
   using ForwardingSerialDevice::ForwardingSerialDevice;
-  platform::ReadResult readByte(uint8_t& byte) override {
+
+ protected:
+  platform::ReadResult readByteImpl(uint8_t& byte) override {
     const platform::ReadResult result = m_inner->readByte(byte);
     if (result == platform::ReadResult::Byte) ++g_bytesFromTarget;
     return result;
   }
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override {
     const bool ok = m_inner->write(data, size, written);
     g_bytesToTarget += written;
     return ok;

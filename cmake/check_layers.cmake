@@ -9,13 +9,12 @@ set(frontend_may platform ui run frontends)
 set(failures "")
 
 # Headers of POSIX, Linux and Windows, and where they may be included: the platform's files
-# of each system, the local backends and the inventory of local ports, and the network
-# backend's socket part (not its codec, which is pure).
+# of each system, the local backends' folders (with their system's local ports and their
+# inventory), and the network backend's socket part (not its codec, which is pure).
 set(system_header_regex
     "^#include <((unistd|termios|fcntl|poll|signal|pwd|grp|dirent|netdb|strings|pthread|dlfcn|spawn|pty|sched|libgen|glob|fnmatch|syslog|ifaddrs|windows|winsock2|ws2tcpip|setupapi|io)\\.h|(sys|arpa|netinet|net|linux|asm)/)")
 set(system_header_places "^platform/posix/" "^platform/win32/" "^serial/termios/" "^serial/win32/"
-    "^serial/rfc2217/" "^serial/local_device_" "^serial/serial_inventory_"
-    "^frontends/win32/win32_")
+    "^serial/rfc2217/" "^frontends/win32/win32_")
 set(system_header_pure "^serial/rfc2217/rfc2217_codec\\.")
 function(system_header_may name result)
   set(${result} FALSE PARENT_SCOPE)

@@ -34,20 +34,22 @@ Input g_input;
 // The target: every read takes the next input byte; after the input, the line is silent.
 class InputDevice : public platform::SerialDevice {
  public:
-  bool open() override { return m_open = true; }
-  void close() override { m_open = false; }
   bool isOpen() const override { return m_open; }
-  bool setQueueSizes(uint32_t, uint32_t) override { return true; }
-  bool purge(bool, bool) override { return true; }
-  bool getSettings(platform::LineSettings& settings) override {
+
+ protected:
+  bool openImpl() override { return m_open = true; }
+  void closeImpl() override { m_open = false; }
+  bool setQueueSizesImpl(uint32_t, uint32_t) override { return true; }
+  bool purgeImpl(bool, bool) override { return true; }
+  bool getSettingsImpl(platform::LineSettings& settings) override {
     settings = m_settings;
     return true;
   }
-  bool setSettings(const platform::LineSettings& settings) override {
+  bool setSettingsImpl(const platform::LineSettings& settings) override {
     m_settings = settings;
     return true;
   }
-  platform::ReadResult readByte(uint8_t& byte) override {
+  platform::ReadResult readByteImpl(uint8_t& byte) override {
     if (g_input.next >= g_input.size) {
       platform::clock().sleepMicros(100000);
       return platform::ReadResult::Empty;
@@ -55,23 +57,23 @@ class InputDevice : public platform::SerialDevice {
     byte = g_input.data[g_input.next++];
     return platform::ReadResult::Byte;
   }
-  bool write(const uint8_t*, uint32_t size, uint32_t& written) override {
+  bool writeImpl(const uint8_t*, uint32_t size, uint32_t& written) override {
     written = size;
     return true;
   }
-  bool drain() override { return true; }
-  bool outputHeld(bool& held) override {
+  bool drainImpl() override { return true; }
+  bool outputHeldImpl(bool& held) override {
     held = false;
     return true;
   }
-  bool modemStatus(bool& cts, bool& dsr) override {
+  bool modemStatusImpl(bool& cts, bool& dsr) override {
     cts = false;
     dsr = true;
     return true;
   }
-  bool setRts() override { return true; }
-  bool setDtr() override { return true; }
-  bool clearDtr() override { return true; }
+  bool setRtsImpl() override { return true; }
+  bool setDtrImpl() override { return true; }
+  bool clearDtrImpl() override { return true; }
 
  private:
   bool m_open = false;

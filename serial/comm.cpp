@@ -122,24 +122,7 @@ int CComm::open() {
 
   if (isOpen()) close();
 
-  // Only a port that the probe reports free is opened; one that exists but refuses is
-  // retried, one in use or absent is not tried at all.
-  std::unique_ptr<platform::SerialDevice> device;
-  if (checkCommExisting(m_portNo, &m_openFailure) == 0) {
-    const std::string name = platform::comPortDevice(m_portNo);
-    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-      std::unique_ptr<platform::SerialDevice> candidate = createSerialDevice(name);
-      if (candidate && candidate->open()) {
-        m_openFailure = platform::PortFailure::None;
-        device = std::move(candidate);
-        break;
-      }
-      // The last attempt's cause stands.
-      if (candidate) m_openFailure = candidate->openFailure();
-      platform::sleepMs(kOpenRetryPauseMs);
-      if (waitAbandoned()) break;
-    }
-  }
+  std::unique_ptr<platform::SerialDevice> device = openDevice();
   if (!device) {
     traceError(scope, "CreateFile failed");
     traceLeave(scope, "%s", kTrue);
@@ -160,6 +143,41 @@ int CComm::open() {
   }
 
   platform::LineSettings wanted = m_lineSettings;
+  if (!buildSettings(wanted)) {
+    traceError(scope, "unknown m_handshake index");
+    return 1;
+  }
+  // Values that the portable settings cannot carry are refused as the driver would refuse them.
+  const bool representable =
+      m_baudRate > 0 && m_dataBits >= 5 && m_dataBits <= 8 && m_stopBits >= 0 && m_stopBits <= 2;
+  if (!representable || !m_port->setSettings(wanted)) {
+    traceError(scope, "SetCommState failed");
+    return 1;
+  }
+  m_lineSettings = wanted;
+  return 0;
+}
+
+std::unique_ptr<platform::SerialDevice> CComm::openDevice() {
+  // Only a port that the probe reports free is opened; one that exists but refuses is
+  // retried, one in use or absent is not tried at all.
+  if (checkCommExisting(m_portNo, &m_openFailure) != 0) return nullptr;
+  const std::string name = platform::comPortDevice(m_portNo);
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+    std::unique_ptr<platform::SerialDevice> candidate = createSerialDevice(name);
+    if (candidate && candidate->open()) {
+      m_openFailure = platform::PortFailure::None;
+      return candidate;
+    }
+    // The last attempt's cause stands.
+    if (candidate) m_openFailure = candidate->openFailure();
+    platform::sleepMs(kOpenRetryPauseMs);
+    if (waitAbandoned()) break;
+  }
+  return nullptr;
+}
+
+bool CComm::buildSettings(platform::LineSettings& wanted) const {
   wanted.baudRate = static_cast<uint32_t>(m_baudRate);
   wanted.binary = true;
   wanted.dataBits = static_cast<uint8_t>(m_dataBits);
@@ -183,10 +201,7 @@ int CComm::open() {
   wanted.xonLim = kXonLimit;
   wanted.xoffLim = kXoffLimit;
 
-  if (m_handshake < 0 || m_handshake >= kHandshakeModeCount) {
-    traceError(scope, "unknown m_handshake index");
-    return 1;
-  }
+  if (m_handshake < 0 || m_handshake >= kHandshakeModeCount) return false;
   const HandshakeMode& mode = kHandshakeModes[m_handshake];
   wanted.outxCtsFlow = mode.outxCtsFlow;
   wanted.outxDsrFlow = mode.outxDsrFlow;
@@ -194,16 +209,7 @@ int CComm::open() {
   wanted.rtsControl = mode.rtsControl;
   wanted.outX = mode.outX;
   wanted.inX = mode.inX;
-
-  // Values that the portable settings cannot carry are refused as the driver would refuse them.
-  const bool representable =
-      m_baudRate > 0 && m_dataBits >= 5 && m_dataBits <= 8 && m_stopBits >= 0 && m_stopBits <= 2;
-  if (!representable || !m_port->setSettings(wanted)) {
-    traceError(scope, "SetCommState failed");
-    return 1;
-  }
-  m_lineSettings = wanted;
-  return 0;
+  return true;
 }
 
 void CComm::close() {

@@ -67,6 +67,12 @@ class CComm {
 
  private:
   bool waitAbandoned() const { return m_waitHook && m_waitHook(); }
+  // The port's device, opened; null when it could not be (m_openFailure says why, where the
+  // backend can tell).
+  std::unique_ptr<platform::SerialDevice> openDevice();
+  // The line settings for the port's parameters, built on `wanted` as read from the driver.
+  // False when the handshake index names no mode.
+  bool buildSettings(platform::LineSettings& wanted) const;
 
   platform::PortFailure m_openFailure = platform::PortFailure::None;
 };

@@ -1,6 +1,7 @@
 // The local serial ports of this system, behind the factory of devices: Linux' termios
 // devices (/dev/ttyS0, /dev/ttyUSB0, a pseudo-terminal), Windows' COM ports ("COM5").
-// Each system has its own file beside this one; the factory is the same on both.
+// Each system has its own file in its backend's folder (serial/termios/local_device_posix.cpp,
+// serial/win32/local_device_windows.cpp); the factory is the same on both.
 #pragma once
 
 #include <memory>

@@ -2,8 +2,10 @@
 // each with the effect of its Windows counterpart. Backends: termios (real ports and
 // pseudo-terminals on Linux, serial/termios/), the Windows communications API
 // (serial/win32/), a port of a terminal server over the network (serial/rfc2217/) and the
-// line to the simulated instrument (sim/). The port class and everything above it include
-// only this header.
+// line to the simulated instrument (sim/sim_port.cpp). The folders of the two local backends
+// also hold their system's local ports and the inventory of them (local_device_*,
+// serial_inventory_*); the build picks the folder. The port class and everything above it
+// include only this header.
 #pragma once
 
 #include <cstdint>
@@ -62,47 +64,142 @@ struct ReceiveDelays {
   uint32_t networkRoundTripUs = 0;  // a network port: a request to the server and its answer
 };
 
+// Microseconds one character takes on the line at these settings (start bit, data bits,
+// parity bit, stop bits; one and a half counted as two), rounded up; at least 1 (also for
+// a rate of 0).
+inline uint32_t characterMicros(const LineSettings& settings) {
+  const uint32_t bits = 1u + settings.dataBits + (settings.parity == Parity::None ? 0u : 1u) +
+                        (settings.stopBits == StopBits::One ? 1u : 2u);
+  if (settings.baudRate == 0) return 1;
+  const uint64_t micros = (uint64_t{bits} * 1000000u + settings.baudRate - 1) / settings.baudRate;
+  return micros == 0 ? 1 : static_cast<uint32_t>(micros);
+}
+
+// The public operations are the same for every backend and do what all of them need: an
+// operation on a device that is not open fails at once (Failed, false; outputs cleared) and
+// never reaches the backend; open() of an open device and close() of a closed one do
+// nothing. A backend implements the protected part, which runs only on an open device
+// (openImpl only on a closed one).
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
 
   // Opens the device for exclusive use. False when it is absent, taken or not accessible.
-  virtual bool open() = 0;
+  bool open();
   // Why the last open() failed, where the backend can tell; None otherwise.
   virtual PortFailure openFailure() const { return PortFailure::None; }
   // Releases the device; harmless when it is not open.
-  virtual void close() = 0;
+  void close();
   virtual bool isOpen() const = 0;
 
   // Driver queue sizes; a hint only.
-  virtual bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) = 0;
+  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes);
   // Discards what waits in the input and/or output queue.
-  virtual bool purge(bool input, bool output) = 0;
+  bool purge(bool input, bool output);
 
-  virtual bool getSettings(LineSettings& settings) = 0;
-  virtual bool setSettings(const LineSettings& settings) = 0;
+  bool getSettings(LineSettings& settings);
+  bool setSettings(const LineSettings& settings);
 
   // One byte: returns at once when a byte waits, else as soon as one arrives, else Empty
   // after 100 ms. Failed when the device is not open or broke down.
-  virtual ReadResult readByte(uint8_t& byte) = 0;
+  ReadResult readByte(uint8_t& byte);
   // Writes as much as possible within 20 ms per byte + 1000 ms and reports how many bytes
   // went out. False on an error of the device (written then says what did go out).
-  virtual bool write(const uint8_t* data, uint32_t size, uint32_t& written) = 0;
+  bool write(const uint8_t* data, uint32_t size, uint32_t& written);
   // Waits until the written bytes have left the driver.
-  virtual bool drain() = 0;
+  bool drain();
   // Clears line errors and tells whether output is held by CTS/DSR flow control or by a
   // received XOFF.
-  virtual bool outputHeld(bool& held) = 0;
+  bool outputHeld(bool& held);
 
   // Modem lines. False when the device has no modem lines (a pseudo-terminal).
-  virtual bool modemStatus(bool& cts, bool& dsr) = 0;
-  virtual bool setRts() = 0;
-  virtual bool setDtr() = 0;
-  virtual bool clearDtr() = 0;
+  bool modemStatus(bool& cts, bool& dsr);
+  bool setRts();
+  bool setDtr();
+  bool clearDtr();
 
   // Meaningful while the device is open; a local port's adapter is known to the serial
   // inventory instead (serial/serial_inventory.h).
   virtual ReceiveDelays receiveDelays() const { return {}; }
+
+ protected:
+  virtual bool openImpl() = 0;
+  virtual void closeImpl() = 0;
+  virtual bool setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) = 0;
+  virtual bool purgeImpl(bool input, bool output) = 0;
+  virtual bool getSettingsImpl(LineSettings& settings) = 0;
+  virtual bool setSettingsImpl(const LineSettings& settings) = 0;
+  virtual ReadResult readByteImpl(uint8_t& byte) = 0;
+  // `written` is 0 on entry.
+  virtual bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) = 0;
+  virtual bool drainImpl() = 0;
+  // `held` is false on entry.
+  virtual bool outputHeldImpl(bool& held) = 0;
+  // `cts` and `dsr` are false on entry.
+  virtual bool modemStatusImpl(bool& cts, bool& dsr) = 0;
+  virtual bool setRtsImpl() = 0;
+  virtual bool setDtrImpl() = 0;
+  virtual bool clearDtrImpl() = 0;
 };
+
+inline bool SerialDevice::open() {
+  return isOpen() || openImpl();
+}
+
+inline void SerialDevice::close() {
+  if (isOpen()) closeImpl();
+}
+
+inline bool SerialDevice::setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
+  return isOpen() && setQueueSizesImpl(inputBytes, outputBytes);
+}
+
+inline bool SerialDevice::purge(bool input, bool output) {
+  return isOpen() && purgeImpl(input, output);
+}
+
+inline bool SerialDevice::getSettings(LineSettings& settings) {
+  return isOpen() && getSettingsImpl(settings);
+}
+
+inline bool SerialDevice::setSettings(const LineSettings& settings) {
+  return isOpen() && setSettingsImpl(settings);
+}
+
+inline ReadResult SerialDevice::readByte(uint8_t& byte) {
+  return isOpen() ? readByteImpl(byte) : ReadResult::Failed;
+}
+
+inline bool SerialDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) {
+  written = 0;
+  return isOpen() && writeImpl(data, size, written);
+}
+
+inline bool SerialDevice::drain() {
+  return isOpen() && drainImpl();
+}
+
+inline bool SerialDevice::outputHeld(bool& held) {
+  held = false;
+  return isOpen() && outputHeldImpl(held);
+}
+
+inline bool SerialDevice::modemStatus(bool& cts, bool& dsr) {
+  cts = false;
+  dsr = false;
+  return isOpen() && modemStatusImpl(cts, dsr);
+}
+
+inline bool SerialDevice::setRts() {
+  return isOpen() && setRtsImpl();
+}
+
+inline bool SerialDevice::setDtr() {
+  return isOpen() && setDtrImpl();
+}
+
+inline bool SerialDevice::clearDtr() {
+  return isOpen() && clearDtrImpl();
+}
 
 }  // namespace platform

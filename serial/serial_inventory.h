@@ -2,7 +2,9 @@
 // with the stable names udev gives it (/dev/serial/by-id/..., /dev/serial/by-path/...); on
 // Windows the COM ports present, as the device manager knows them. For USB adapters the
 // identity of the USB device, so that a rack's adapters can be told apart, and the adapter's
-// latency timer, which decides how fast the echoed programming link runs.
+// latency timer, which decides how fast the echoed programming link runs. The listing is each
+// system's own (serial/termios/serial_inventory_posix.cpp, serial/win32/
+// serial_inventory_windows.cpp); the rest is portable (serial_inventory.cpp).
 #pragma once
 
 #include <string>

@@ -33,8 +33,16 @@ class SimDevice : public platform::SerialDevice {
   SimDevice(const SimDevice&) = delete;
   SimDevice& operator=(const SimDevice&) = delete;
 
-  bool open() override {
-    if (m_open) return true;
+  bool isOpen() const override { return m_open; }
+  // The adapter of the `latency` option; the line itself is in-process.
+  platform::ReceiveDelays receiveDelays() const override {
+    platform::ReceiveDelays delays;
+    delays.adapterLatencyUs = m_instrument->options.latencyMs * 1000;
+    return delays;
+  }
+
+ protected:
+  bool openImpl() override {
     if (!m_instrument->hostOpen()) return false;  // another device has the line
     m_open = true;
     lastOpened() = m_instrument;
@@ -43,73 +51,56 @@ class SimDevice : public platform::SerialDevice {
     ui::setAcknowledgeHook([](const std::string& text) { operatorAcknowledged(text); });
     return true;
   }
-  void close() override {
-    if (!m_open) return;
+  void closeImpl() override {
     m_instrument->hostClose();
     m_open = false;
   }
-  bool isOpen() const override { return m_open; }
-  bool setQueueSizes(uint32_t, uint32_t) override { return m_open; }
-  bool purge(bool input, bool output) override {
-    if (!m_open) return false;
+  bool setQueueSizesImpl(uint32_t, uint32_t) override { return true; }
+  bool purgeImpl(bool input, bool output) override {
     m_instrument->hostPurge(input, output);
     return true;
   }
-  bool getSettings(platform::LineSettings& settings) override {
-    if (!m_open) return false;
+  bool getSettingsImpl(platform::LineSettings& settings) override {
     settings = m_instrument->hostSettings();
     return true;
   }
-  bool setSettings(const platform::LineSettings& settings) override {
-    if (!m_open) return false;
+  bool setSettingsImpl(const platform::LineSettings& settings) override {
     if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8) return false;
     m_instrument->hostSetSettings(settings);
     return true;
   }
-  platform::ReadResult readByte(uint8_t& byte) override {
-    if (!m_open) return platform::ReadResult::Failed;
+  platform::ReadResult readByteImpl(uint8_t& byte) override {
     return m_instrument->hostReadByte(byte);
   }
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
-    written = 0;
-    if (!m_open) return false;
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override {
     return m_instrument->hostWrite(data, size, written);
   }
-  bool drain() override {
-    if (!m_open) return false;
+  bool drainImpl() override {
     m_instrument->hostDrain();
     return true;
   }
-  bool outputHeld(bool& held) override {
-    held = false;
-    if (!m_open) return false;
+  bool outputHeldImpl(bool& held) override {
     held = m_instrument->hostOutputHeld();
     return true;
   }
-  bool modemStatus(bool& cts, bool& dsr) override {
-    cts = false;
-    dsr = false;
-    if (!m_open) return false;
+  bool modemStatusImpl(bool& cts, bool& dsr) override {
     m_instrument->hostModemStatus(cts, dsr);
     return true;
   }
-  bool setRts() override { return setLine(&Instrument::hostSetRts, true); }
-  bool setDtr() override { return setLine(&Instrument::hostSetDtr, true); }
-  bool clearDtr() override { return setLine(&Instrument::hostSetDtr, false); }
-  // The adapter of the `latency` option; the line itself is in-process.
-  platform::ReceiveDelays receiveDelays() const override {
-    platform::ReceiveDelays delays;
-    delays.adapterLatencyUs = m_instrument->options.latencyMs * 1000;
-    return delays;
+  bool setRtsImpl() override {
+    m_instrument->hostSetRts(true);
+    return true;
   }
-
- private:
-  bool setLine(void (Instrument::*set)(bool), bool on) {
-    if (!m_open) return false;
-    ((*m_instrument).*set)(on);
+  bool setDtrImpl() override {
+    m_instrument->hostSetDtr(true);
+    return true;
+  }
+  bool clearDtrImpl() override {
+    m_instrument->hostSetDtr(false);
     return true;
   }
 
+ private:
   std::shared_ptr<Instrument> m_instrument;
   bool m_open = false;
 };

@@ -25,84 +25,104 @@ void TelnetDecoder::finishSubnegotiation(Output& out) {
 
 void TelnetDecoder::feed(const uint8_t* bytes, size_t size, Output& out) {
   for (size_t i = 0; i < size; ++i) {
-    const uint8_t byte = bytes[i];
-    switch (m_state) {
-      case State::Data:
-        if (byte == kIac) {
-          m_state = State::Iac;
-          break;
-        }
-        if (!m_serverBinary && m_lastWasCr && byte == 0) {
-          m_lastWasCr = false;
-          break;
-        }
-        m_lastWasCr = byte == '\r';
-        out.data.push_back(byte);
-        break;
-      case State::Iac:
-        if (byte == kIac) {
-          m_lastWasCr = false;
-          out.data.push_back(kIac);
-          m_state = State::Data;
-        } else if (byte == kWill || byte == kWont || byte == kDo || byte == kDont) {
-          m_verb = byte;
-          m_state = State::Verb;
-        } else if (byte == kSb) {
-          m_sb.clear();
-          m_state = State::Sb;
-        } else {
-          // NOP, GA, data mark, break and the other one-byte commands: nothing to do.
-          m_state = State::Data;
-        }
-        break;
-      case State::Verb: {
-        TelnetEvent event;
-        event.kind = TelnetEvent::Kind::Negotiation;
-        event.verb = m_verb;
-        event.option = byte;
-        out.events.push_back(std::move(event));
-        out.dataBefore.push_back(out.data.size());
-        m_state = State::Data;
-        break;
-      }
-      case State::Sb:
-        if (byte == kIac) {
-          m_state = State::SbIac;
-        } else if (m_sb.size() < kMaxSubnegotiationBytes) {
-          m_sb.push_back(byte);
-        } else {
-          m_sb.clear();
-          m_state = State::SbSkip;
-        }
-        break;
-      case State::SbIac:
-        if (byte == kSe) {
-          finishSubnegotiation(out);
-          m_state = State::Data;
-        } else if (byte == kIac) {
-          if (m_sb.size() < kMaxSubnegotiationBytes) {
-            m_sb.push_back(kIac);
-            m_state = State::Sb;
-          } else {
-            m_sb.clear();
-            m_state = State::SbSkip;
-          }
-        } else {
-          // IAC followed by anything else inside a subnegotiation breaks it off (a server
-          // that forgot the SE): drop it and read the command normally.
-          m_sb.clear();
-          m_state = State::Iac;
-          --i;
-        }
-        break;
-      case State::SbSkip:
-        if (byte == kIac) m_state = State::SbSkipIac;
-        break;
-      case State::SbSkipIac:
-        m_state = byte == kSe ? State::Data : State::SbSkip;
-        break;
+    // A byte that ends a subnegotiation abnormally is read once more in the state it leads to.
+    while (!step(bytes[i], out)) {
     }
   }
+}
+
+bool TelnetDecoder::step(uint8_t byte, Output& out) {
+  switch (m_state) {
+    case State::Data:
+      takeData(byte, out);
+      return true;
+    case State::Iac:
+      takeCommand(byte, out);
+      return true;
+    case State::Verb: {
+      TelnetEvent event;
+      event.kind = TelnetEvent::Kind::Negotiation;
+      event.verb = m_verb;
+      event.option = byte;
+      out.events.push_back(std::move(event));
+      out.dataBefore.push_back(out.data.size());
+      m_state = State::Data;
+      return true;
+    }
+    case State::Sb:
+    case State::SbIac:
+      return takeSubnegotiation(byte, out);
+    case State::SbSkip:
+      if (byte == kIac) m_state = State::SbSkipIac;
+      return true;
+    case State::SbSkipIac:
+      m_state = byte == kSe ? State::Data : State::SbSkip;
+      return true;
+  }
+  return true;
+}
+
+void TelnetDecoder::takeData(uint8_t byte, Output& out) {
+  if (byte == kIac) {
+    m_state = State::Iac;
+    return;
+  }
+  if (!m_serverBinary && m_lastWasCr && byte == 0) {
+    m_lastWasCr = false;
+    return;
+  }
+  m_lastWasCr = byte == '\r';
+  out.data.push_back(byte);
+}
+
+void TelnetDecoder::takeCommand(uint8_t byte, Output& out) {
+  if (byte == kIac) {
+    m_lastWasCr = false;
+    out.data.push_back(kIac);
+    m_state = State::Data;
+  } else if (byte == kWill || byte == kWont || byte == kDo || byte == kDont) {
+    m_verb = byte;
+    m_state = State::Verb;
+  } else if (byte == kSb) {
+    m_sb.clear();
+    m_state = State::Sb;
+  } else {
+    // NOP, GA, data mark, break and the other one-byte commands: nothing to do.
+    m_state = State::Data;
+  }
+}
+
+bool TelnetDecoder::takeSubnegotiation(uint8_t byte, Output& out) {
+  if (m_state == State::Sb) {
+    if (byte == kIac) {
+      m_state = State::SbIac;
+    } else if (m_sb.size() < kMaxSubnegotiationBytes) {
+      m_sb.push_back(byte);
+    } else {
+      m_sb.clear();
+      m_state = State::SbSkip;
+    }
+    return true;
+  }
+  if (byte == kSe) {
+    finishSubnegotiation(out);
+    m_state = State::Data;
+  } else if (byte == kIac) {
+    if (m_sb.size() < kMaxSubnegotiationBytes) {
+      m_sb.push_back(kIac);
+      m_state = State::Sb;
+    } else {
+      m_sb.clear();
+      m_state = State::SbSkip;
+    }
+  } else {
+    // IAC followed by anything else inside a subnegotiation breaks it off (a server that
+    // forgot the SE): drop it and read the command normally.
+    m_sb.clear();
+    m_state = State::Iac;
+    return false;
+  }
+  return true;
 }
 
 void appendData(std::vector<uint8_t>& out, const uint8_t* data, size_t size, bool binary) {

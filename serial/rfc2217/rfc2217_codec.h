@@ -105,6 +105,14 @@ class TelnetDecoder {
 
  private:
   enum class State : uint8_t { Data, Iac, Verb, Sb, SbIac, SbSkip, SbSkipIac };
+  // One byte in the current state; false when the byte is to be read again in the state
+  // it led to.
+  bool step(uint8_t byte, Output& out);
+  void takeData(uint8_t byte, Output& out);
+  // The byte after an IAC outside a subnegotiation.
+  void takeCommand(uint8_t byte, Output& out);
+  // A byte inside a subnegotiation (Sb, SbIac); false as step().
+  bool takeSubnegotiation(uint8_t byte, Output& out);
   void finishSubnegotiation(Output& out);
 
   State m_state = State::Data;

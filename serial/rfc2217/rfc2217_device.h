@@ -32,12 +32,15 @@
 //    (the connection park, rfc2217_park.h).
 //  - Every operating-system call is behind the socket (rfc2217_socket.h); the protocol
 //    logic here is the same on every system.
+// The device's operations are in rfc2217_device.cpp, the connection's life (probe, open,
+// close, park) in rfc2217_connection.cpp, the Telnet stream in rfc2217_stream.cpp.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "serial/received_input.h"
 #include "serial/rfc2217/rfc2217_codec.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/serial_device.h"
@@ -65,28 +68,11 @@ class Rfc2217Device : public SerialDevice {
   // that is not valid).
   static ProbeResult probe(const std::string& deviceName, PortFailure* failure = nullptr);
 
-  bool open() override;
   // After a failed open: what the connection met. Busy when the server hung up or refused
   // the COM-PORT-OPTION during the negotiation, NoAnswer when it stayed silent.
   PortFailure openFailure() const override { return m_openFailure; }
-  void close() override;
   bool isOpen() const override { return m_socket.isOpen(); }
 
-  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
-  bool purge(bool input, bool output) override;
-
-  bool getSettings(LineSettings& settings) override;
-  bool setSettings(const LineSettings& settings) override;
-
-  ReadResult readByte(uint8_t& byte) override;
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
-  bool drain() override;
-  bool outputHeld(bool& held) override;
-
-  bool modemStatus(bool& cts, bool& dsr) override;
-  bool setRts() override;
-  bool setDtr() override;
-  bool clearDtr() override;
   // The network's round trip: the smallest time from a request sent at an open (the
   // negotiation's queries, the modem-state mask of a kept connection) to the server's answer
   // that this connection has seen. It counts the server's turnaround as well: each byte the
@@ -97,6 +83,22 @@ class Rfc2217Device : public SerialDevice {
   bool disconnected() const { return m_disconnected; }
   // False once the server has shown that it cannot drive DTR and RTS on its port.
   bool hasModemLines() const { return !m_modemLinesAbsent; }
+
+ protected:
+  bool openImpl() override;
+  void closeImpl() override;
+  bool setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool purgeImpl(bool input, bool output) override;
+  bool getSettingsImpl(LineSettings& settings) override;
+  bool setSettingsImpl(const LineSettings& settings) override;
+  ReadResult readByteImpl(uint8_t& byte) override;
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drainImpl() override;
+  bool outputHeldImpl(bool& held) override;
+  bool modemStatusImpl(bool& cts, bool& dsr) override;
+  bool setRtsImpl() override;
+  bool setDtrImpl() override;
+  bool clearDtrImpl() override;
 
  private:
   // Answers of one COM-PORT command code, counted so that a wait knows a new one came.
@@ -169,9 +171,7 @@ class Rfc2217Device : public SerialDevice {
   int64_t m_lineFreeAtUs = 0;
   uint32_t m_roundTripUs = 0;  // the smallest round trip seen; 0: none yet
   std::vector<uint8_t> m_pendingOutput;
-  std::vector<uint8_t> m_input;  // ring buffer of received data bytes
-  size_t m_inputHead = 0;
-  size_t m_inputCount = 0;
+  ReceivedInput m_input{kInputBufferBytes};  // received data bytes
 };
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -12,17 +11,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 #include <utility>
-#include <vector>
 
 #include "platform/clock.h"
 #include "serial/termios/termios_custom_baud.h"
+#include "serial/termios/termios_locks.h"
 
 namespace platform {
 namespace {
@@ -46,12 +40,6 @@ constexpr size_t kReadChunkBytes = 256;
 // slow adapter), plus this much for the buffering of a USB adapter.
 constexpr int64_t kDrainLineTimeFactor = 2;
 constexpr int64_t kDrainMarginMicros = 50000;
-// A lock file holds a process id of at most ten digits and a line end.
-constexpr size_t kLockFileReadBytes = 64;
-
-const std::vector<std::string> kDefaultLockFolders = {"/var/lock", "/run/lock"};
-std::vector<std::string> g_lockFolders = kDefaultLockFolders;
-
 struct BaudEntry {
   uint32_t rate;
   speed_t constant;
@@ -114,146 +102,13 @@ void makeRaw(termios& tio) {
   tio.c_cc[VTIME] = 0;
 }
 
-// A character device node that stands for a serial port without a UART: the 8250 driver
-// registers ttyS ports whether hardware answers or not, and reports the missing UART as
-// type 0 (unknown) in sysfs, readable by everyone. Other drivers have no "type" attribute.
-bool isPhantomPort(dev_t rdev) {
-  char name[96];
-  std::snprintf(name, sizeof name, "/sys/dev/char/%u:%u/type", ::major(rdev), ::minor(rdev));
-  std::ifstream in(name);
-  int type = -1;
-  if (!(in >> type)) return false;
-  return type == 0;
-}
-
-// The process id in a UUCP lock file: ten ASCII digits (HDB style) or, in the old style,
-// a binary int. 0 when the file holds neither, or is no regular file. The lock folder is
-// writable by everyone, so anything may sit there under a lock file's name: a named pipe
-// would block a plain open (and a read) until a writer comes, a link could lead to a
-// device. Only a regular file is opened, without following a link and without blocking.
-pid_t lockFilePid(const std::string& file) {
-  struct stat info {};
-  if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  // Replaced by something else between the look and the open.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return 0;
-  }
-  char buffer[kLockFileReadBytes + 1] = {};
-  ssize_t size = 0;
-  do {
-    size = ::read(fd, buffer, kLockFileReadBytes);
-  } while (size < 0 && errno == EINTR);
-  ::close(fd);
-  if (size <= 0) return 0;
-  if (size == static_cast<ssize_t>(sizeof(int32_t))) {
-    bool ascii = true;
-    for (ssize_t i = 0; i < size; ++i) {
-      const char c = buffer[i];
-      if (!(c == ' ' || c == '\n' || (c >= '0' && c <= '9'))) ascii = false;
-    }
-    if (!ascii) {
-      int32_t pid = 0;
-      std::memcpy(&pid, buffer, sizeof pid);
-      return pid;
-    }
-  }
-  long pid = 0;
-  if (std::sscanf(buffer, "%ld", &pid) != 1) return 0;
-  return static_cast<pid_t>(pid);
-}
-
 // The slave side of a pseudo-terminal: the Unix 98 majors 136 to 143, or a legacy one (3).
 bool isPseudoTerminalSlave(dev_t rdev) {
   const unsigned major = ::major(rdev);
   return (major >= 136 && major <= 143) || major == 3;
 }
 
-bool processAlive(pid_t pid) {
-  if (pid <= 0) return false;
-  return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
-// The live process of a UUCP lock file for the device (0 for none): LCK..ttyS0 for
-// /dev/ttyS0 (and for a link to it), LCK..pts_3 style names for devices in sub-folders of /dev.
-pid_t uucpLockPid(const std::string& path) {
-  std::vector<std::string> names;
-  auto addName = [&names](const std::string& device) {
-    const size_t slash = device.rfind('/');
-    names.push_back(slash == std::string::npos ? device : device.substr(slash + 1));
-    if (device.rfind("/dev/", 0) == 0) {
-      std::string flat = device.substr(5);
-      for (char& c : flat) {
-        if (c == '/') c = '_';
-      }
-      if (flat != names.back()) names.push_back(flat);
-    }
-  };
-  addName(path);
-  if (char* real = ::realpath(path.c_str(), nullptr)) {
-    if (path != real) addName(real);
-    std::free(real);
-  }
-  for (const std::string& folder : g_lockFolders) {
-    for (const std::string& name : names) {
-      const pid_t pid = lockFilePid(folder + "/LCK.." + name);
-      if (processAlive(pid)) return pid;
-    }
-  }
-  return 0;
-}
-
-bool uucpLockHeld(const std::string& path) {
-  return uucpLockPid(path) != 0;
-}
-
-// A lock (flock, POSIX or open-file-description lock) held on the inode of the device
-// node, as the kernel lists it in /proc/locks: "1: FLOCK ADVISORY WRITE 123 00:05:87 0 EOF".
-// Lines with "->" are waiters that hold nothing. The holder's process id is the word before
-// the inode; -1 for a lock of an open file description, which names no process.
-std::optional<pid_t> inodeLockPid(dev_t device, ino_t inode) {
-  std::ifstream in("/proc/locks");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.find("->") != std::string::npos) continue;
-    std::istringstream words(line);
-    std::string word, previous;
-    while (words >> word) {
-      unsigned major = 0, minor = 0;
-      unsigned long long number = 0;
-      char tail = 0;
-      if (std::sscanf(word.c_str(), "%x:%x:%llu%c", &major, &minor, &number, &tail) != 3) {
-        previous = word;
-        continue;
-      }
-      if (major == ::major(device) && minor == ::minor(device) && number == inode) {
-        return static_cast<pid_t>(std::atol(previous.c_str()));
-      }
-      break;
-    }
-  }
-  return std::nullopt;
-}
-
-bool inodeLocked(dev_t device, ino_t inode) {
-  return inodeLockPid(device, inode).has_value();
-}
-
 }  // namespace
-
-void setUucpLockFolders(std::vector<std::string> folders) {
-  g_lockFolders = folders.empty() ? kDefaultLockFolders : std::move(folders);
-}
-
-uint32_t characterMicros(const LineSettings& settings) {
-  const uint32_t bits = 1u + settings.dataBits + (settings.parity == Parity::None ? 0u : 1u) +
-                        (settings.stopBits == StopBits::One ? 1u : 2u);
-  if (settings.baudRate == 0) return 1;
-  const uint64_t micros = (uint64_t{bits} * 1000000u + settings.baudRate - 1) / settings.baudRate;
-  return micros == 0 ? 1 : static_cast<uint32_t>(micros);
-}
 
 bool waitForEmptyOutputQueue(const std::function<int()>& queued, uint32_t characterMicros) {
   int pending = queued();
@@ -373,37 +228,10 @@ TermiosDevice::~TermiosDevice() {
   close();
 }
 
-ProbeResult TermiosDevice::probe(const std::string& path) {
-  if (path.empty()) return ProbeResult::Absent;
-  struct stat node {};
-  if (::stat(path.c_str(), &node) != 0) {
-    // A folder on the way that this user may not enter: the port may exist, but not for us.
-    return errno == EACCES ? ProbeResult::InUse : ProbeResult::Absent;
-  }
-  if (!S_ISCHR(node.st_mode)) return ProbeResult::Absent;
-  if (isPhantomPort(node.st_rdev)) return ProbeResult::Absent;
-  // No read and write access (typically: not in the dialout group) counts as in use, as
-  // the Windows probe reports "access denied" for both.
-  if (::access(path.c_str(), R_OK | W_OK) != 0) return ProbeResult::InUse;
-  if (uucpLockHeld(path)) return ProbeResult::InUse;
-  if (inodeLocked(node.st_dev, node.st_ino)) return ProbeResult::InUse;
-  return ProbeResult::Free;
-}
-
-pid_t TermiosDevice::lockHolder(const std::string& path) {
-  if (const pid_t pid = uucpLockPid(path); pid != 0) return pid;
-  struct stat node {};
-  if (::stat(path.c_str(), &node) != 0) return 0;
-  const pid_t pid = inodeLockPid(node.st_dev, node.st_ino).value_or(0);
-  return pid > 0 ? pid : 0;
-}
-
-bool TermiosDevice::open() {
-  if (m_fd >= 0) return true;
+bool TermiosDevice::openImpl() {
   m_disconnected = false;
   m_xoffReceived = false;
-  m_inputHead = 0;
-  m_inputCount = 0;
+  m_input.clear();
 
   if (uucpLockHeld(m_path)) {
     errno = EBUSY;
@@ -439,8 +267,7 @@ bool TermiosDevice::open() {
   return true;
 }
 
-void TermiosDevice::close() {
-  if (m_fd < 0) return;
+void TermiosDevice::closeImpl() {
   // What was written leaves first (bounded); only input not yet taken is dropped.
   if (!m_disconnected) drain();
   ::tcflush(m_fd, TCIFLUSH);
@@ -452,20 +279,17 @@ void TermiosDevice::close() {
   m_fd = -1;
   m_disconnected = false;
   m_xoffReceived = false;
-  m_inputHead = 0;
-  m_inputCount = 0;
+  m_input.clear();
 }
 
-bool TermiosDevice::setQueueSizes(uint32_t, uint32_t) {
+bool TermiosDevice::setQueueSizesImpl(uint32_t, uint32_t) {
   // The kernel's queues have a fixed size; reads are taken from them promptly.
-  return isOpen();
+  return true;
 }
 
-bool TermiosDevice::purge(bool input, bool output) {
-  if (m_fd < 0) return false;
+bool TermiosDevice::purgeImpl(bool input, bool output) {
   if (input) {
-    m_inputHead = 0;
-    m_inputCount = 0;
+    m_input.clear();
   }
   // A pseudo-terminal has no transmit queue: what was written already waits at the far end,
   // and flushing the slave's output would discard it there.
@@ -475,14 +299,13 @@ bool TermiosDevice::purge(bool input, bool output) {
   return ::tcflush(m_fd, queue) == 0 || m_disconnected;
 }
 
-bool TermiosDevice::getSettings(LineSettings& settings) {
-  if (m_fd < 0) return false;
+bool TermiosDevice::getSettingsImpl(LineSettings& settings) {
   settings = m_settings;
   return true;
 }
 
-bool TermiosDevice::setSettings(const LineSettings& settings) {
-  if (m_fd < 0 || m_disconnected) return false;
+bool TermiosDevice::setSettingsImpl(const LineSettings& settings) {
+  if (m_disconnected) return false;
   termios current{};
   if (::tcgetattr(m_fd, &current) != 0) return false;
   std::optional<termios> wanted = termiosFromLineSettings(settings, current);
@@ -522,32 +345,15 @@ void TermiosDevice::markDisconnected() {
   m_disconnected = true;
 }
 
-void TermiosDevice::takeInput(const uint8_t* data, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    const uint8_t byte = data[i];
-    if (m_settings.outX && byte == m_settings.xoffChar) {
-      m_xoffReceived = true;
-      continue;
-    }
-    if (m_settings.outX && byte == m_settings.xonChar) {
-      m_xoffReceived = false;
-      continue;
-    }
-    if (m_inputCount == kInputBufferBytes) continue;  // cannot happen: reads fit the space
-    m_input[(m_inputHead + m_inputCount) % kInputBufferBytes] = byte;
-    ++m_inputCount;
-  }
-}
-
 bool TermiosDevice::pullInput() {
-  if (m_fd < 0 || m_disconnected) return false;
+  if (m_disconnected) return false;
   uint8_t chunk[kReadChunkBytes];
-  while (m_inputCount < kInputBufferBytes) {
-    size_t room = kInputBufferBytes - m_inputCount;
+  while (m_input.room() > 0) {
+    size_t room = m_input.room();
     if (room > sizeof chunk) room = sizeof chunk;
     const ssize_t got = ::read(m_fd, chunk, room);
     if (got > 0) {
-      takeInput(chunk, static_cast<size_t>(got));
+      m_input.take(chunk, static_cast<size_t>(got), m_settings, m_xoffReceived);
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
@@ -563,44 +369,41 @@ void TermiosDevice::waitForInput(int timeoutMs) {
   if (timeoutMs <= 0) return;
   // With the input buffer full nothing more can be taken from the driver, so the device
   // would report "ready" at once for ever: wait as a plain pause instead of spinning.
-  if (m_fd < 0 || m_disconnected || m_inputCount == kInputBufferBytes) {
+  if (m_disconnected || m_input.room() == 0) {
     ::poll(nullptr, 0, timeoutMs);
     return;
   }
   pollfd entry{m_fd, POLLIN, 0};
   const int ready = ::poll(&entry, 1, timeoutMs);
   if (ready <= 0) return;
-  const size_t before = m_inputCount;
+  const size_t before = m_input.size();
   const bool xoffBefore = m_xoffReceived;
   if (!pullInput()) return;
   // Told that something is there, but the read found nothing: a hang-up.
-  if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) && m_inputCount == before &&
+  if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) && m_input.size() == before &&
       m_xoffReceived == xoffBefore) {
     markDisconnected();
   }
 }
 
-ReadResult TermiosDevice::readByte(uint8_t& byte) {
-  if (m_fd < 0) return ReadResult::Failed;
-  if (m_inputCount == 0 && !m_disconnected) pullInput();
-  if (m_inputCount == 0) {
+ReadResult TermiosDevice::readByteImpl(uint8_t& byte) {
+  if (m_input.empty() && !m_disconnected) pullInput();
+  if (m_input.empty()) {
     const bool virtualTime = dynamic_cast<VirtualClock*>(&clock()) != nullptr;
     const int64_t deadline = monotonicMs() + (virtualTime ? kVirtualReadPollMs : kReadPollMs);
     for (;;) {
       const int64_t remaining = deadline - monotonicMs();
-      if (remaining <= 0 || m_inputCount > 0) break;
+      if (remaining <= 0 || !m_input.empty()) break;
       // Returns early when bytes arrive; a hang-up turns the rest of the wait into a plain
       // pause, so a dead port costs no CPU either.
       waitForInput(static_cast<int>(remaining));
     }
-    if (m_inputCount == 0) {
+    if (m_input.empty()) {
       if (virtualTime) clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
       return ReadResult::Empty;
     }
   }
-  byte = m_input[m_inputHead];
-  m_inputHead = (m_inputHead + 1) % kInputBufferBytes;
-  --m_inputCount;
+  m_input.pop(byte);
   return ReadResult::Byte;
 }
 
@@ -613,9 +416,8 @@ bool TermiosDevice::heldNow() {
   return (m_settings.outxCtsFlow && !cts) || (m_settings.outxDsrFlow && !dsr);
 }
 
-bool TermiosDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) {
-  written = 0;
-  if (m_fd < 0 || m_disconnected) return false;
+bool TermiosDevice::writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) {
+  if (m_disconnected) return false;
   if (size == 0) return true;
   if (data == nullptr) return false;
   const bool gated = m_settings.outX || m_settings.outxDsrFlow;
@@ -665,8 +467,8 @@ bool TermiosDevice::write(const uint8_t* data, uint32_t size, uint32_t& written)
   return true;
 }
 
-bool TermiosDevice::drain() {
-  if (m_fd < 0 || m_disconnected) return false;
+bool TermiosDevice::drainImpl() {
+  if (m_disconnected) return false;
   // The driver's queue only: what the UART's own FIFO still holds leaves by itself within
   // a few character times, and nothing the port class does next needs it gone.
   return waitForEmptyOutputQueue(
@@ -677,17 +479,15 @@ bool TermiosDevice::drain() {
       characterMicros(m_settings));
 }
 
-bool TermiosDevice::outputHeld(bool& held) {
-  held = false;
-  if (m_fd < 0 || m_disconnected) return false;
+bool TermiosDevice::outputHeldImpl(bool& held) {
+  if (m_disconnected) return false;
   // An XOFF may wait unread in the driver.
   if (m_settings.outX && !pullInput()) return false;
   held = heldNow();
   return true;
 }
 
-bool TermiosDevice::modemStatus(bool& cts, bool& dsr) {
-  if (m_fd < 0) return false;
+bool TermiosDevice::modemStatusImpl(bool& cts, bool& dsr) {
   int lines = 0;
   if (::ioctl(m_fd, TIOCMGET, &lines) != 0) return false;
   cts = (lines & TIOCM_CTS) != 0;
@@ -696,19 +496,18 @@ bool TermiosDevice::modemStatus(bool& cts, bool& dsr) {
 }
 
 bool TermiosDevice::modemBit(int bit, bool raise) {
-  if (m_fd < 0) return false;
   return ::ioctl(m_fd, raise ? TIOCMBIS : TIOCMBIC, &bit) == 0;
 }
 
-bool TermiosDevice::setRts() {
+bool TermiosDevice::setRtsImpl() {
   return modemBit(TIOCM_RTS, true);
 }
 
-bool TermiosDevice::setDtr() {
+bool TermiosDevice::setDtrImpl() {
   return modemBit(TIOCM_DTR, true);
 }
 
-bool TermiosDevice::clearDtr() {
+bool TermiosDevice::clearDtrImpl() {
   return modemBit(TIOCM_DTR, false);
 }
 

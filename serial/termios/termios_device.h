@@ -6,7 +6,8 @@
 //    TIOCEXCL; a live UUCP lock file of another program also counts as "in use".
 //  - A probe must not open a free port (an open raises DTR and RTS, which the instrument
 //    sees), so it looks from the outside: device node, sysfs, access(2), /proc/locks and
-//    the UUCP lock files.
+//    the UUCP lock files (termios_locks.cpp; the explanation for the technician is in
+//    termios_access.cpp).
 //  - Linux cannot tell whether output is held by a received XOFF and has no DTR/DSR flow
 //    control. The backend therefore does XON/XOFF output flow control and DSR gating
 //    itself (the kernel's IXON stays off): received XON/XOFF bytes are taken out of the
@@ -35,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/received_input.h"
 #include "serial/serial_device.h"
 
 namespace platform {
@@ -50,9 +52,6 @@ LineSettings lineSettingsFromTermios(const termios& tio, LineSettings base);
 // The termios speed constant of a baud rate; B0 when the rate is not in the table.
 speed_t baudRateConstant(uint32_t baudRate);
 
-// Microseconds one character takes on the line (start bit, data bits, parity bit, stop
-// bits; one and a half counted as two), rounded up; at least 1.
-uint32_t characterMicros(const LineSettings& settings);
 // Waits until `queued` (bytes still in the driver's output queue, negative when it cannot
 // be read) reports 0, looking again every `characterMicros` microseconds (real time). The
 // wait is bounded by twice the line time of the bytes queued at the start plus a margin
@@ -86,35 +85,31 @@ class TermiosDevice : public SerialDevice {
 
   const std::string& path() const { return m_path; }
 
-  bool open() override;
-  void close() override;
   bool isOpen() const override { return m_fd >= 0; }
-
-  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
-  bool purge(bool input, bool output) override;
-
-  bool getSettings(LineSettings& settings) override;
-  bool setSettings(const LineSettings& settings) override;
-
-  ReadResult readByte(uint8_t& byte) override;
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
-  bool drain() override;
-  bool outputHeld(bool& held) override;
-
-  bool modemStatus(bool& cts, bool& dsr) override;
-  bool setRts() override;
-  bool setDtr() override;
-  bool clearDtr() override;
 
   // True once the device hung up while open (adapter pulled, peer closed).
   bool disconnected() const { return m_disconnected; }
+
+ protected:
+  bool openImpl() override;
+  void closeImpl() override;
+  bool setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool purgeImpl(bool input, bool output) override;
+  bool getSettingsImpl(LineSettings& settings) override;
+  bool setSettingsImpl(const LineSettings& settings) override;
+  ReadResult readByteImpl(uint8_t& byte) override;
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drainImpl() override;
+  bool outputHeldImpl(bool& held) override;
+  bool modemStatusImpl(bool& cts, bool& dsr) override;
+  bool setRtsImpl() override;
+  bool setDtrImpl() override;
+  bool clearDtrImpl() override;
 
  private:
   // Moves what the driver holds into the input buffer, taking out XON/XOFF when the
   // writer obeys them. Returns false when the device hung up.
   bool pullInput();
-  // Takes the bytes of one read() into the input buffer.
-  void takeInput(const uint8_t* data, size_t size);
   // Waits up to timeoutMs for input or a hang-up (real time).
   void waitForInput(int timeoutMs);
   bool modemBit(int bit, bool raise);
@@ -130,10 +125,8 @@ class TermiosDevice : public SerialDevice {
   LineSettings m_settings{};
   // Received XOFF not yet followed by XON (only while outX is on).
   bool m_xoffReceived = false;
-  // Input buffer: a ring of received bytes not yet handed out.
-  uint8_t m_input[kInputBufferBytes] = {};
-  size_t m_inputHead = 0;
-  size_t m_inputCount = 0;
+  // Received bytes not yet handed out.
+  ReceivedInput m_input{kInputBufferBytes};
 };
 
 }  // namespace platform

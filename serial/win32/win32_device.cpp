@@ -60,12 +60,11 @@ LineControl lineControlOf(uint8_t value) {
 // The slowest standard rate: a driver that reports less (0) is taken to run at this one.
 constexpr uint64_t kSlowestBaud = 110;
 
-// Milliseconds `bytes` characters take on the line (start, data, parity and stop bits).
+// Milliseconds `bytes` characters take on the line, rounded up.
 uint64_t lineTimeMs(const LineSettings& settings, uint64_t bytes) {
-  const uint64_t bits = 1 + settings.dataBits + (settings.parity == Parity::None ? 0 : 1) +
-                        (settings.stopBits == StopBits::One ? 1 : 2);
-  const uint64_t baud = settings.baudRate < kSlowestBaud ? kSlowestBaud : settings.baudRate;
-  return (bytes * bits * 1000 + baud - 1) / baud;
+  LineSettings line = settings;
+  if (line.baudRate < kSlowestBaud) line.baudRate = kSlowestBaud;
+  return (bytes * characterMicros(line) + 999) / 1000;
 }
 
 }  // namespace
@@ -186,8 +185,7 @@ std::string Win32SerialDevice::explainAccess(const std::string& name, CommApi& a
   }
 }
 
-bool Win32SerialDevice::open() {
-  if (m_open) return true;
+bool Win32SerialDevice::openImpl() {
   m_disconnected = false;
   if (!m_api->createFile(m_path, CommApi::Access::ReadWrite)) return false;
   m_open = true;
@@ -210,8 +208,7 @@ bool Win32SerialDevice::open() {
   return true;
 }
 
-void Win32SerialDevice::close() {
-  if (!m_open) return;
+void Win32SerialDevice::closeImpl() {
   m_api->closeHandle();
   m_open = false;
   m_disconnected = false;
@@ -228,13 +225,12 @@ bool Win32SerialDevice::recover() {
   return false;
 }
 
-bool Win32SerialDevice::setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
-  if (!m_open || m_disconnected) return false;
+bool Win32SerialDevice::setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) {
+  if (m_disconnected) return false;
   return m_api->setupComm(inputBytes, outputBytes);
 }
 
-bool Win32SerialDevice::purge(bool input, bool output) {
-  if (!m_open) return false;
+bool Win32SerialDevice::purgeImpl(bool input, bool output) {
   // A port that went away has nothing left to discard.
   if (m_disconnected || (!input && !output)) return true;
   uint32_t flags = 0;
@@ -245,8 +241,7 @@ bool Win32SerialDevice::purge(bool input, bool output) {
   return m_disconnected;
 }
 
-bool Win32SerialDevice::getSettings(LineSettings& settings) {
-  if (!m_open) return false;
+bool Win32SerialDevice::getSettingsImpl(LineSettings& settings) {
   CommDcb dcb;
   if (!m_api->getCommState(dcb)) {
     recover();
@@ -257,8 +252,8 @@ bool Win32SerialDevice::getSettings(LineSettings& settings) {
   return true;
 }
 
-bool Win32SerialDevice::setSettings(const LineSettings& settings) {
-  if (!m_open || m_disconnected) return false;
+bool Win32SerialDevice::setSettingsImpl(const LineSettings& settings) {
+  if (m_disconnected) return false;
   // Refused before the driver sees them: values a DCB cannot carry.
   const bool valid = settings.baudRate > 0 && settings.dataBits >= 5 && settings.dataBits <= 8 &&
                      settings.parity <= Parity::Even && settings.stopBits <= StopBits::Two &&
@@ -273,8 +268,7 @@ bool Win32SerialDevice::setSettings(const LineSettings& settings) {
   return true;
 }
 
-ReadResult Win32SerialDevice::readByte(uint8_t& byte) {
-  if (!m_open) return ReadResult::Failed;
+ReadResult Win32SerialDevice::readByteImpl(uint8_t& byte) {
   const bool virtualClock = virtualTime();
   if (!m_disconnected) {
     // A second try only after a line error that has been cleared.
@@ -298,9 +292,8 @@ ReadResult Win32SerialDevice::readByte(uint8_t& byte) {
   return ReadResult::Empty;
 }
 
-bool Win32SerialDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) {
-  written = 0;
-  if (!m_open || m_disconnected) return false;
+bool Win32SerialDevice::writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) {
+  if (m_disconnected) return false;
   if (size == 0) return true;
   if (data == nullptr) return false;
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -321,8 +314,8 @@ bool Win32SerialDevice::status(CommStat& stat) {
   return false;
 }
 
-bool Win32SerialDevice::drain() {
-  if (!m_open || m_disconnected) return false;
+bool Win32SerialDevice::drainImpl() {
+  if (m_disconnected) return false;
   CommStat stat;
   if (!status(stat)) return false;
   // FlushFileBuffers waits without a bound (for ever on a line held by CTS), so it is only
@@ -340,17 +333,16 @@ bool Win32SerialDevice::drain() {
   return false;
 }
 
-bool Win32SerialDevice::outputHeld(bool& held) {
-  held = false;
-  if (!m_open || m_disconnected) return false;
+bool Win32SerialDevice::outputHeldImpl(bool& held) {
+  if (m_disconnected) return false;
   CommStat stat;
   if (!status(stat)) return false;
   held = stat.fCtsHold || stat.fDsrHold || stat.fXoffHold;
   return true;
 }
 
-bool Win32SerialDevice::modemStatus(bool& cts, bool& dsr) {
-  if (!m_open || m_disconnected) return false;
+bool Win32SerialDevice::modemStatusImpl(bool& cts, bool& dsr) {
+  if (m_disconnected) return false;
   uint32_t lines = 0;
   if (!m_api->getCommModemStatus(lines)) {
     recover();
@@ -361,16 +353,16 @@ bool Win32SerialDevice::modemStatus(bool& cts, bool& dsr) {
   return true;
 }
 
-bool Win32SerialDevice::setRts() {
-  return m_open && !m_disconnected && m_api->escapeCommFunction(kSetRts);
+bool Win32SerialDevice::setRtsImpl() {
+  return !m_disconnected && m_api->escapeCommFunction(kSetRts);
 }
 
-bool Win32SerialDevice::setDtr() {
-  return m_open && !m_disconnected && m_api->escapeCommFunction(kSetDtr);
+bool Win32SerialDevice::setDtrImpl() {
+  return !m_disconnected && m_api->escapeCommFunction(kSetDtr);
 }
 
-bool Win32SerialDevice::clearDtr() {
-  return m_open && !m_disconnected && m_api->escapeCommFunction(kClrDtr);
+bool Win32SerialDevice::clearDtrImpl() {
+  return !m_disconnected && m_api->escapeCommFunction(kClrDtr);
 }
 
 }  // namespace platform

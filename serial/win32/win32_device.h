@@ -56,28 +56,26 @@ class Win32SerialDevice : public SerialDevice {
 
   const std::string& path() const { return m_path; }
 
-  bool open() override;
-  void close() override;
   bool isOpen() const override { return m_open; }
-
-  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
-  bool purge(bool input, bool output) override;
-
-  bool getSettings(LineSettings& settings) override;
-  bool setSettings(const LineSettings& settings) override;
-
-  ReadResult readByte(uint8_t& byte) override;
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
-  bool drain() override;
-  bool outputHeld(bool& held) override;
-
-  bool modemStatus(bool& cts, bool& dsr) override;
-  bool setRts() override;
-  bool setDtr() override;
-  bool clearDtr() override;
 
   // True once the port went away while open (adapter pulled).
   bool disconnected() const { return m_disconnected; }
+
+ protected:
+  bool openImpl() override;
+  void closeImpl() override;
+  bool setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool purgeImpl(bool input, bool output) override;
+  bool getSettingsImpl(LineSettings& settings) override;
+  bool setSettingsImpl(const LineSettings& settings) override;
+  ReadResult readByteImpl(uint8_t& byte) override;
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drainImpl() override;
+  bool outputHeldImpl(bool& held) override;
+  bool modemStatusImpl(bool& cts, bool& dsr) override;
+  bool setRtsImpl() override;
+  bool setDtrImpl() override;
+  bool clearDtrImpl() override;
 
  private:
   // After a failed call: clears a line error, or marks the port gone. True when the call

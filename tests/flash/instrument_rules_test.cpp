@@ -38,7 +38,9 @@ class SpoiledEcho : public platform::ForwardingSerialDevice {
  public:
   SpoiledEcho(std::unique_ptr<platform::SerialDevice> inner, int spoiled)
       : ForwardingSerialDevice(std::move(inner)), m_spoiled(spoiled) {}
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override {
+
+ protected:
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override {
     if (size == 1 && m_echoes++ == m_spoiled) {
       const uint8_t spoiled = static_cast<uint8_t>(data[0] ^ 0x01);
       return m_inner->write(&spoiled, 1, written);

@@ -55,14 +55,14 @@ void TargetLine::send(const Bytes& bytes, uint64_t afterMs) {
   for (unsigned char c : bytes) incoming.push_back({at, c});
 }
 
-bool TargetDevice::open() {
+bool TargetDevice::openImpl() {
   ++m_line->openCalls;
   if (m_line->openFails) return false;
   m_open = true;
   return true;
 }
 
-bool TargetDevice::purge(bool input, bool) {
+bool TargetDevice::purgeImpl(bool input, bool) {
   if (!m_open) return false;
   ++m_line->purges;
   if (input) {
@@ -73,18 +73,18 @@ bool TargetDevice::purge(bool input, bool) {
   return true;
 }
 
-bool TargetDevice::getSettings(platform::LineSettings& settings) {
+bool TargetDevice::getSettingsImpl(platform::LineSettings& settings) {
   settings = m_settings;
   return true;
 }
 
-bool TargetDevice::setSettings(const platform::LineSettings& settings) {
+bool TargetDevice::setSettingsImpl(const platform::LineSettings& settings) {
   m_settings = settings;
   m_line->baudRate = settings.baudRate;
   return true;
 }
 
-platform::ReadResult TargetDevice::readByte(uint8_t& byte) {
+platform::ReadResult TargetDevice::readByteImpl(uint8_t& byte) {
   if (!m_open) return platform::ReadResult::Failed;
   platform::Clock& clock = platform::clock();
   const uint64_t now = clock.nowMicros();
@@ -100,7 +100,7 @@ platform::ReadResult TargetDevice::readByte(uint8_t& byte) {
   return platform::ReadResult::Byte;
 }
 
-bool TargetDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) {
+bool TargetDevice::writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) {
   written = 0;
   if (!m_open) return false;
   if (m_line->writeFailures > 0) {
@@ -121,24 +121,24 @@ bool TargetDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) 
   return true;
 }
 
-bool TargetDevice::modemStatus(bool& cts, bool& dsr) {
+bool TargetDevice::modemStatusImpl(bool& cts, bool& dsr) {
   if (m_line->modemLinesFail) return false;
   cts = m_line->cts;
   dsr = m_line->dsr;
   return true;
 }
 
-bool TargetDevice::setRts() {
+bool TargetDevice::setRtsImpl() {
   m_line->rts = true;
   return true;
 }
 
-bool TargetDevice::setDtr() {
+bool TargetDevice::setDtrImpl() {
   m_line->dtr = true;
   return true;
 }
 
-bool TargetDevice::clearDtr() {
+bool TargetDevice::clearDtrImpl() {
   m_line->dtr = false;
   return true;
 }

@@ -65,24 +65,26 @@ struct TargetLine {
 class TargetDevice : public platform::SerialDevice {
  public:
   explicit TargetDevice(std::shared_ptr<TargetLine> line) : m_line(std::move(line)) {}
-  bool open() override;
-  void close() override { m_open = false; }
   bool isOpen() const override { return m_open; }
-  bool setQueueSizes(uint32_t, uint32_t) override { return true; }
-  bool purge(bool input, bool output) override;
-  bool getSettings(platform::LineSettings& settings) override;
-  bool setSettings(const platform::LineSettings& settings) override;
-  platform::ReadResult readByte(uint8_t& byte) override;
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
-  bool drain() override { return true; }
-  bool outputHeld(bool& held) override {
+
+ protected:
+  bool openImpl() override;
+  void closeImpl() override { m_open = false; }
+  bool setQueueSizesImpl(uint32_t, uint32_t) override { return true; }
+  bool purgeImpl(bool input, bool output) override;
+  bool getSettingsImpl(platform::LineSettings& settings) override;
+  bool setSettingsImpl(const platform::LineSettings& settings) override;
+  platform::ReadResult readByteImpl(uint8_t& byte) override;
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drainImpl() override { return true; }
+  bool outputHeldImpl(bool& held) override {
     held = false;
     return true;
   }
-  bool modemStatus(bool& cts, bool& dsr) override;
-  bool setRts() override;
-  bool setDtr() override;
-  bool clearDtr() override;
+  bool modemStatusImpl(bool& cts, bool& dsr) override;
+  bool setRtsImpl() override;
+  bool setDtrImpl() override;
+  bool clearDtrImpl() override;
 
  private:
   std::shared_ptr<TargetLine> m_line;

@@ -53,7 +53,7 @@ int FakeSerialLine::count(std::string_view event) const {
 FakeSerialDevice::FakeSerialDevice(std::shared_ptr<FakeSerialLine> line)
     : m_line(std::move(line)) {}
 
-bool FakeSerialDevice::open() {
+bool FakeSerialDevice::openImpl() {
   FakeSerialLine& line = *m_line;
   ++line.openCalls;
   if (line.open || line.openFailures < 0) {
@@ -71,21 +71,21 @@ bool FakeSerialDevice::open() {
   return true;
 }
 
-void FakeSerialDevice::close() {
+void FakeSerialDevice::closeImpl() {
   if (!m_open) return;
   m_line->events.push_back("close");
   m_line->open = false;
   m_open = false;
 }
 
-bool FakeSerialDevice::setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) {
+bool FakeSerialDevice::setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) {
   if (!m_open) return false;
   m_line->events.push_back("queues " + std::to_string(inputBytes) + " " +
                            std::to_string(outputBytes));
   return true;
 }
 
-bool FakeSerialDevice::purge(bool input, bool output) {
+bool FakeSerialDevice::purgeImpl(bool input, bool output) {
   if (!m_open) return false;
   FakeSerialLine& line = *m_line;
   std::string event = "purge";
@@ -102,20 +102,20 @@ bool FakeSerialDevice::purge(bool input, bool output) {
   return true;
 }
 
-bool FakeSerialDevice::getSettings(platform::LineSettings& settings) {
+bool FakeSerialDevice::getSettingsImpl(platform::LineSettings& settings) {
   if (!m_open || m_line->getSettingsFails) return false;
   settings = m_line->settings;
   return true;
 }
 
-bool FakeSerialDevice::setSettings(const platform::LineSettings& settings) {
+bool FakeSerialDevice::setSettingsImpl(const platform::LineSettings& settings) {
   if (!m_open || m_line->setSettingsFails) return false;
   m_line->settings = settings;
   m_line->events.push_back("settings");
   return true;
 }
 
-platform::ReadResult FakeSerialDevice::readByte(uint8_t& byte) {
+platform::ReadResult FakeSerialDevice::readByteImpl(uint8_t& byte) {
   if (!m_open) return platform::ReadResult::Failed;
   FakeSerialLine& line = *m_line;
   if (line.readsFail) return platform::ReadResult::Failed;
@@ -132,7 +132,7 @@ platform::ReadResult FakeSerialDevice::readByte(uint8_t& byte) {
   return platform::ReadResult::Byte;
 }
 
-bool FakeSerialDevice::write(const uint8_t* data, uint32_t size, uint32_t& written) {
+bool FakeSerialDevice::writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) {
   written = 0;
   if (!m_open) return false;
   FakeSerialLine& line = *m_line;
@@ -150,13 +150,13 @@ bool FakeSerialDevice::write(const uint8_t* data, uint32_t size, uint32_t& writt
   return ok;
 }
 
-bool FakeSerialDevice::drain() {
+bool FakeSerialDevice::drainImpl() {
   if (!m_open) return false;
   m_line->events.push_back("drain");
   return true;
 }
 
-bool FakeSerialDevice::outputHeld(bool& held) {
+bool FakeSerialDevice::outputHeldImpl(bool& held) {
   held = false;
   if (!m_open) return false;
   FakeSerialLine& line = *m_line;
@@ -165,28 +165,28 @@ bool FakeSerialDevice::outputHeld(bool& held) {
   return true;
 }
 
-bool FakeSerialDevice::modemStatus(bool& cts, bool& dsr) {
+bool FakeSerialDevice::modemStatusImpl(bool& cts, bool& dsr) {
   if (!m_open || !m_line->hasModemLines) return false;
   cts = m_line->cts;
   dsr = m_line->dsr;
   return true;
 }
 
-bool FakeSerialDevice::setRts() {
+bool FakeSerialDevice::setRtsImpl() {
   if (!m_open || !m_line->hasModemLines) return false;
   m_line->rts = true;
   m_line->events.push_back("setRts");
   return true;
 }
 
-bool FakeSerialDevice::setDtr() {
+bool FakeSerialDevice::setDtrImpl() {
   if (!m_open || !m_line->hasModemLines) return false;
   m_line->dtr = true;
   m_line->events.push_back("setDtr");
   return true;
 }
 
-bool FakeSerialDevice::clearDtr() {
+bool FakeSerialDevice::clearDtrImpl() {
   if (!m_open || !m_line->hasModemLines) return false;
   m_line->dtr = false;
   m_line->events.push_back("clearDtr");

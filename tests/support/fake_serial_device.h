@@ -86,21 +86,23 @@ class FakeSerialDevice : public platform::SerialDevice {
  public:
   explicit FakeSerialDevice(std::shared_ptr<FakeSerialLine> line);
 
-  bool open() override;
-  void close() override;
   bool isOpen() const override { return m_open; }
-  bool setQueueSizes(uint32_t inputBytes, uint32_t outputBytes) override;
-  bool purge(bool input, bool output) override;
-  bool getSettings(platform::LineSettings& settings) override;
-  bool setSettings(const platform::LineSettings& settings) override;
-  platform::ReadResult readByte(uint8_t& byte) override;
-  bool write(const uint8_t* data, uint32_t size, uint32_t& written) override;
-  bool drain() override;
-  bool outputHeld(bool& held) override;
-  bool modemStatus(bool& cts, bool& dsr) override;
-  bool setRts() override;
-  bool setDtr() override;
-  bool clearDtr() override;
+
+ protected:
+  bool openImpl() override;
+  void closeImpl() override;
+  bool setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) override;
+  bool purgeImpl(bool input, bool output) override;
+  bool getSettingsImpl(platform::LineSettings& settings) override;
+  bool setSettingsImpl(const platform::LineSettings& settings) override;
+  platform::ReadResult readByteImpl(uint8_t& byte) override;
+  bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
+  bool drainImpl() override;
+  bool outputHeldImpl(bool& held) override;
+  bool modemStatusImpl(bool& cts, bool& dsr) override;
+  bool setRtsImpl() override;
+  bool setDtrImpl() override;
+  bool clearDtrImpl() override;
 
  private:
   std::shared_ptr<FakeSerialLine> m_line;
