@@ -99,10 +99,6 @@ int64_t frameMicros(const LineSettings& settings) {
 
 }  // namespace
 
-bool isNetworkPortName(const std::string& deviceName) {
-  return deviceName.starts_with(kNetworkPortPrefix);
-}
-
 bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint16_t& port) {
   if (!isNetworkPortName(deviceName)) return false;
   const std::string rest = deviceName.substr(std::strlen(kNetworkPortPrefix));
