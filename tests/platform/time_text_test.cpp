@@ -73,9 +73,12 @@ TEST(TimeText, durations_in_the_form_of_each_place) {
     SCOPED_TRACE(row.record);
     EXPECT_EQ(platform::historyDurationText(row.seconds), row.history);
     EXPECT_EQ(platform::recordDurationText(row.seconds), row.record);
-    if (row.progress)
+    if (row.progress) {
       EXPECT_EQ(platform::progressDurationText(static_cast<int64_t>(row.seconds)), row.progress);
-    if (row.estimate) EXPECT_EQ(platform::estimateDurationText(row.seconds), row.estimate);
+    }
+    if (row.estimate) {
+      EXPECT_EQ(platform::estimateDurationText(row.seconds), row.estimate);
+    }
   }
   EXPECT_EQ(platform::recordDurationText(1e300), "1.0000000000000001e+300");
 }
