@@ -191,7 +191,7 @@ int32_t writeBackup(const std::string& folder, const ServiceRecordInstrument& in
     return kResultOk;
   }
   for (const BackupArea& area : manifest.areas)
-    std::remove((platform::joinPath(folder, area.file)).c_str());
+    platform::removeFile(platform::joinPath(folder, area.file));
   addStatusLine("ERROR - backup manifest: " + why);
   return kResultBackupWrite;
 }
@@ -255,5 +255,5 @@ bool stageRestoreFiles(const std::string& folder, const BackupManifest& manifest
 }
 
 void removeRestoreFiles(const std::vector<std::string>& fileNames) {
-  for (const std::string& name : fileNames) std::remove(name.c_str());
+  for (const std::string& name : fileNames) platform::removeFile(name);
 }

@@ -4,6 +4,7 @@
 
 #include "serial/com_ports.h"
 #include "serial/device_factory.h"
+#include "serial/port_names.h"
 
 bool everyPortDenied(const std::vector<PortListEntry>& entries) {
   static const std::string kDenied = " (access denied)";
@@ -84,7 +85,8 @@ std::string latencyTimerWarning(const platform::SerialDeviceInfo& info) {
 }
 
 std::string runLatencyWarning(const std::string& device) {
-  if (device.empty() || device.starts_with("sim:") || device.starts_with("rfc2217://")) {
+  if (device.empty() || platform::isSimulatedPortName(device) ||
+      platform::isNetworkPortName(device)) {
     return std::string();
   }
   const std::vector<platform::SerialDeviceInfo> devices =

@@ -3,13 +3,15 @@
 #include <algorithm>
 
 #include "app/port_access.h"
+#include "serial/port_names.h"
 #include "serial/serial_inventory.h"
 
 namespace {
 
 // Ports that have no adapter of this machine behind them.
 bool isLocalDevice(const std::string& device) {
-  return !device.empty() && !device.starts_with("sim:") && !device.starts_with("rfc2217://");
+  return !device.empty() && !platform::isSimulatedPortName(device) &&
+         !platform::isNetworkPortName(device);
 }
 
 }  // namespace

@@ -34,21 +34,6 @@ void setTime(Json& object, const char* name, const std::optional<std::time_t>& v
   if (!text.empty()) object[name] = text;
 }
 
-std::string durationText(double seconds) {
-  if (!std::isfinite(seconds)) return "0";
-  char buffer[64];
-  // Milliseconds are enough; beyond any real duration the shortest exact form is kept.
-  if (std::fabs(seconds) >= 1e12) {
-    std::snprintf(buffer, sizeof buffer, "%.17g", seconds);
-    return buffer;
-  }
-  std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
-  std::string text = buffer;
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') text.pop_back();
-  return text;
-}
-
 std::optional<uint32_t> hexOf(const Json* value) {
   const std::string text = jsonTextOf(value);
   if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
@@ -145,7 +130,8 @@ Json serviceRecordValue(const ServiceRecord& record) {
   setTime(line, "start", record.start);
   setTime(line, "end", record.end);
   if (record.durationSeconds)
-    line["duration_s"] = Json::parse(durationText(*record.durationSeconds), nullptr, false);
+    line["duration_s"] =
+        Json::parse(platform::recordDurationText(*record.durationSeconds), nullptr, false);
   setText(line, "host", record.host);
   setText(line, "user", record.user);
   setText(line, "program", record.program);

@@ -9,6 +9,7 @@
 #include "dsp/dsp_programming.h"
 #include "flash/programming_link.h"
 #include "flash/target_commands.h"
+#include "platform/time_text.h"
 
 namespace {
 
@@ -93,17 +94,6 @@ int64_t bytesOf(const ServiceRecordFile& file) {
 
 std::string sizeText(const ServiceRecordFile& file) {
   return file.bytes ? std::to_string(*file.bytes) + " bytes" : "not readable";
-}
-
-std::string durationText(double seconds) {
-  const long whole = static_cast<long>(seconds + 0.5);
-  char text[48];
-  if (whole >= 60) {
-    std::snprintf(text, sizeof text, "%ld min %02ld s", whole / 60, whole % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%ld s", whole);
-  }
-  return text;
 }
 
 uint64_t eraseAreaBytes(const ProgrammingJob& job) {
@@ -199,6 +189,6 @@ std::vector<std::string> updatePlanLines(const UpdatePlanInput& input) {
   if (input.intermediateBoot && input.optionImage != nullptr) {
     lines.push_back("  reboot    between processor and option update");
   }
-  lines.push_back("  estimate  " + durationText(estimatedUpdateSeconds(input)));
+  lines.push_back("  estimate  " + platform::estimateDurationText(estimatedUpdateSeconds(input)));
   return lines;
 }

@@ -13,6 +13,7 @@
 #include "platform/program_path.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
+#include "serial/port_names.h"
 #include "sim/registry.h"
 
 namespace {
@@ -49,7 +50,7 @@ std::string checkPorts(const std::vector<std::string>& ports, const std::string&
     const int number = platform::comNumberOfName(given);
     const std::string device = number > 0 ? platform::comPortDevice(number) : given;
     // Each simulated instrument is one of its own, whatever its name: no device is shared.
-    if (device.starts_with("sim:")) continue;
+    if (platform::isSimulatedPortName(device)) continue;
     const std::string resolved = platform::resolvedPortDevice(given);
     for (const auto& [other, otherPort] : seen) {
       if (other != resolved) continue;

@@ -8,7 +8,9 @@
 #include "app/service_record.h"
 #include "cli/command.h"
 #include "cli/command_options.h"
+#include "platform/time_text.h"
 #include "serial/com_ports.h"
+#include "serial/port_names.h"
 
 namespace {
 
@@ -67,21 +69,6 @@ std::string outcomeText(const ServiceRecord& record) {
   return text;
 }
 
-std::string durationText(const ServiceRecord& record) {
-  if (!record.durationSeconds || *record.durationSeconds < 0 || *record.durationSeconds > 1e9)
-    return "-";
-  const auto seconds = static_cast<long long>(*record.durationSeconds + 0.5);
-  char text[32];
-  if (seconds < 60) {
-    std::snprintf(text, sizeof text, "%llds", seconds);
-  } else if (seconds < 3600) {
-    std::snprintf(text, sizeof text, "%lldm%02llds", seconds / 60, seconds % 60);
-  } else {
-    std::snprintf(text, sizeof text, "%lldh%02lldm", seconds / 3600, seconds % 3600 / 60);
-  }
-  return text;
-}
-
 }  // namespace
 
 std::vector<std::vector<std::string>> historyTable(const std::vector<StoredRecord>& records) {
@@ -91,7 +78,8 @@ std::vector<std::vector<std::string>> historyTable(const std::vector<StoredRecor
     const ServiceRecord& r = stored.record;
     rows.push_back({whenText(r), printable(r.port.empty() ? "-" : r.port),
                     printable(instrumentText(r)), printable(versionsText(r)),
-                    printable(updatedText(r)), printable(outcomeText(r)), durationText(r)});
+                    printable(updatedText(r)), printable(outcomeText(r)),
+                    platform::historyDurationText(r.durationSeconds.value_or(-1))});
   }
   return rows;
 }
@@ -126,8 +114,8 @@ class HistoryCommand final : public Command {
             [](std::string& value) -> std::string {
               // Any form a run takes, whether or not the port is there now: records outlive
               // devices and mappings.
-              const bool named = value.starts_with("/") || value.starts_with("rfc2217://") ||
-                                 value.starts_with("sim:");
+              const bool named = value.starts_with("/") || platform::isNetworkPortName(value) ||
+                                 platform::isSimulatedPortName(value);
               if (named || platform::comNumberOfName(value) > 0) return std::string();
               return "takes a port as run --port does (COM5, a device path, rfc2217://..., "
                      "sim:...), not '" +

@@ -16,6 +16,7 @@
 #include "platform/pseudo_terminal.h"
 #include "platform/requests.h"
 #include "serial/com_ports.h"
+#include "serial/port_names.h"
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "sim/instrument.h"
 #include "sim/line_server.h"
@@ -137,7 +138,7 @@ class SimulateCommand final : public Command {
     }
     // Served in real time unless a speed is asked for; the virtual clock only moves when this
     // program waits, which a client in another program never makes it do.
-    std::string portName = std::string(sim::kPortPrefix) + options;
+    std::string portName = std::string(platform::kSimulatedPortPrefix) + options;
     if (std::string error = sim::parseOptions(portName, m_parsed); !error.empty()) {
       return platform::printablePortName(error);
     }
@@ -233,7 +234,7 @@ int SimulateCommand::run(const CommonOptions&) {
     const std::string shownHost = host.empty()                          ? "0.0.0.0"
                                   : host.find(':') != std::string::npos ? "[" + host + "]"
                                                                         : host;
-    tell("rfc2217://" + shownHost + ":" + std::to_string(listener.port()));
+    tell(platform::kNetworkPortPrefix + shownHost + ":" + std::to_string(listener.port()));
     if (host.empty()) tell("listening on every interface of this machine");
     tell("the instrument is " + instrument.stateText());
     sim::serveRfc2217(instrument, listener, hooks);

@@ -9,6 +9,7 @@
 #include "platform/text_case.h"
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
+#include "serial/port_names.h"
 #include "serial/rfc2217/rfc2217_device.h"
 #include "sim/registry.h"
 #include "sim/sim_port.h"
@@ -41,12 +42,6 @@ CLI::Validator valueCheck(std::string expected, Parse parse) {
 }
 
 }  // namespace
-
-std::optional<int> parseYesNo(const std::string& text) {
-  if (platform::equalNoCase(text, "yes")) return 1;
-  if (platform::equalNoCase(text, "no")) return 0;
-  return std::nullopt;
-}
 
 std::optional<int> parseOptionKind(const std::string& text) {
   if (platform::equalNoCase(text, "none")) return kOptionNone;
@@ -95,7 +90,7 @@ std::string takePort(const std::string& text, const std::string& settingsFile, s
       return "not a network port: " + shown(device) +
              " (rfc2217://HOST:PORT, the port a number from 1 to 65535)";
     }
-  } else if (device.starts_with(sim::kPortPrefix)) {
+  } else if (platform::isSimulatedPortName(device)) {
     if (const std::string why = sim::checkPortName(device); !why.empty()) {
       return shown(device) + ": " + shown(why);
     }
@@ -130,7 +125,8 @@ std::string historyFileProblem(const CommonOptions& common) {
 }
 
 CLI::Validator yesNoValue() {
-  return valueCheck("yes or no", [](const std::string& v) { return parseYesNo(v).has_value(); });
+  return valueCheck("yes or no",
+                    [](const std::string& v) { return platform::parseYesNo(v).has_value(); });
 }
 
 CLI::Validator optionKindValue() {
@@ -200,7 +196,9 @@ bool Selections::given() const {
 void addSelectionOptions(CLI::App& app, Selections& selections) {
   app.add_option_function<std::string>(
          "--memory-extension",
-         [&selections](const std::string& v) { selections.memoryExtension = parseYesNo(v); },
+         [&selections](const std::string& v) {
+           selections.memoryExtension = platform::parseYesNo(v);
+         },
          "the board has the memory extension (yes)")
       ->type_name("yes|no")
       ->check(yesNoValue());
@@ -209,7 +207,9 @@ void addSelectionOptions(CLI::App& app, Selections& selections) {
       ->check(optionKindValue());
   app.add_option_function<std::string>(
          "--processor-firmware",
-         [&selections](const std::string& v) { selections.processorFirmware = parseYesNo(v); },
+         [&selections](const std::string& v) {
+           selections.processorFirmware = platform::parseYesNo(v);
+         },
          "update the processor firmware (yes)")
       ->type_name("yes|no")
       ->check(yesNoValue());
@@ -217,14 +217,14 @@ void addSelectionOptions(CLI::App& app, Selections& selections) {
   app.add_option_function<std::string>(
          "--option-update",
          [&selections](const std::string& v) {
-           selections.optionUpdate = v.empty() ? 1 : parseYesNo(v).value_or(1);
+           selections.optionUpdate = v.empty() ? 1 : platform::parseYesNo(v).value_or(1);
          },
          "update the option's DSP (yes with an option)")
       ->type_name("[yes|no]")
       ->expected(0, 1)
       ->check(CLI::Validator(
           [](std::string& v) -> std::string {
-            if (v.empty() || parseYesNo(v)) return std::string();
+            if (v.empty() || platform::parseYesNo(v)) return std::string();
             return "takes yes or no, not '" + shown(v) + "'";
           },
           ""));

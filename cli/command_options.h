@@ -13,8 +13,6 @@
 namespace cli {
 
 // Value kinds. Each parser takes the whole text or nothing.
-// "yes" or "no", any case: 1 or 0.
-std::optional<int> parseYesNo(const std::string& text);
 // "none", "B1", "B10" or "B20", any case: the option kind of the configuration dialog.
 std::optional<int> parseOptionKind(const std::string& text);
 // Decimal, or hexadecimal after "0x"/"0X", within 32 bits.

@@ -1,7 +1,6 @@
 #include "cli/console_run.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -25,25 +24,19 @@
 
 namespace {
 
-constexpr int kLastComPort = 255;
-
 // The COM number of a --port text that is a number; 0 when it is a device name.
 int comNumberOf(const std::string& port) {
-  if (port.empty() || port.size() > 3) return 0;
-  for (char c : port) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
-  }
-  return std::atoi(port.c_str());
+  return platform::comNumberOfName(port, platform::ComNameForm::Digits);
 }
 
 // The number behind which a device given by name is reached for this run: one that already
 // leads to it; else one of the port list's numbers that has no device on this machine, so
 // that the port list shows it; else the first free number above them. 0 when all are taken.
 int comNumberForDevice(const std::string& device) {
-  for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
+  for (int portNo = 1; portNo <= platform::kHighestComNumber; ++portNo) {
     if (platform::comPortDevice(portNo) == device) return portNo;
   }
-  for (int portNo = 1; portNo <= kLastComPort; ++portNo) {
+  for (int portNo = 1; portNo <= platform::kHighestComNumber; ++portNo) {
     const std::string current = platform::comPortDevice(portNo);
     const bool unused =
         current.empty() || (portNo <= platform::kMaxComPort &&

@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "platform/terminal.h"
+#include "platform/time_text.h"
+#include "platform/utf8_text.h"
 #include "run/run_progress.h"
 #include "serial/com_ports.h"
 
@@ -23,15 +25,11 @@ constexpr size_t kMinStepWidth = 20;
 constexpr size_t kAssumedColumns = 100;
 
 // The characters of a text, each as the bytes of its UTF-8 sequence (terminal text is valid
-// UTF-8: printablePortName escapes every other byte).
+// UTF-8: printablePortName escapes every other byte; a stray byte counts alone).
 std::vector<std::string_view> charactersOf(const std::string& text) {
   std::vector<std::string_view> characters;
   for (size_t at = 0; at < text.size();) {
-    size_t length = 1;
-    while (at + length < text.size() &&
-           (static_cast<unsigned char>(text[at + length]) & 0xC0u) == 0x80u) {
-      ++length;
-    }
+    const size_t length = std::max<size_t>(platform::utf8Sequence(text, at), 1);
     characters.push_back(std::string_view(text).substr(at, length));
     at += length;
   }
@@ -171,9 +169,7 @@ TableLayout tableLayout(size_t columns, size_t longestPort, size_t distinctPort,
 }
 
 size_t textColumns(const std::string& text) {
-  return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
-  }));
+  return charactersOf(text).size();
 }
 
 std::string fitText(const std::string& text, size_t width) {
@@ -185,7 +181,7 @@ std::string fitText(const std::string& text, size_t width) {
 }
 
 std::string clockText(double seconds) {
-  return formatDuration(static_cast<int64_t>(std::llround(std::max(0.0, seconds))));
+  return platform::progressDurationText(static_cast<int64_t>(std::llround(std::max(0.0, seconds))));
 }
 
 std::vector<std::string> fitPortNames(const std::vector<std::string>& names, size_t width) {

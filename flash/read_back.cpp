@@ -84,7 +84,7 @@ int32_t backupEraseAreas(const ProgrammingJob& job, const std::string& folder,
   }
   // A backup is whole or absent: what was written of it goes again.
   for (const BackupArea& written : areas)
-    std::remove((platform::joinPath(folder, written.file)).c_str());
+    platform::removeFile(platform::joinPath(folder, written.file));
   areas.clear();
   setStepStatus(0, result);
   return result;

@@ -2,6 +2,7 @@
 // compared letter by letter in ASCII, the same on every system and in every locale.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 namespace platform {
@@ -13,6 +14,14 @@ inline bool equalNoCase(std::string_view a, std::string_view b) {
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
+}
+
+// "yes" or "no" in any case (command line options, a simulated port's keys); nothing for
+// any other text.
+inline std::optional<bool> parseYesNo(std::string_view text) {
+  if (equalNoCase(text, "yes")) return true;
+  if (equalNoCase(text, "no")) return false;
+  return std::nullopt;
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
-// Calendar time as text: UTC for records and folder names, local time for the trace.
+// Calendar time as text: UTC for records and folder names, local time for the trace; and
+// durations, each in the one form of the place that shows it.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -22,5 +24,18 @@ struct CivilTime {
 
 // The calendar time of a moment in the machine's own time zone.
 CivilTime localTime(std::time_t when);
+
+// Progress lines and the fleet table: "m:ss", or "h:mm:ss" from an hour on; negative
+// durations as "0:00", the longest as "99:59:59".
+std::string progressDurationText(int64_t seconds);
+// The update plan's estimate, to the nearest second: "45 s", "1 min 05 s", "75 min 00 s".
+std::string estimateDurationText(double seconds);
+// The history table, to the nearest second: "45s", "1m05s", "2h03m"; "-" for a negative,
+// unbounded or impossible duration (more than 1e9 s).
+std::string historyDurationText(double seconds);
+// A service record's duration_s: seconds to the millisecond without trailing zeros ("65.25",
+// "3"); from 1e12 s on the shortest exact form, and "0" for what is not a number. Records
+// written before read back the same, so this form stays.
+std::string recordDurationText(double seconds);
 
 }  // namespace platform

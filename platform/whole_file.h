@@ -33,6 +33,11 @@ bool userMayWrite(const std::string& path);
 bool writeFileWhole(const std::string& path, const std::string& contents,
                     std::string* why = nullptr);
 
+// Deletes a file by its UTF-8 name (through the system's wide calls on Windows, where the C
+// library's narrow names are not UTF-8). False when it could not be deleted, a missing file
+// included.
+bool removeFile(const std::string& path);
+
 // Appends one line (a line feed is added) to a regular file that several processes append
 // to at once: the file and its folder are created when missing; an exclusive lock is
 // waited for at most lockWaitMs of real time; a last line that a crashed writer left

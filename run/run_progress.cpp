@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/clock.h"
+#include "platform/time_text.h"
 #include "run/run_state.h"
 
 namespace {
@@ -89,19 +90,6 @@ ProgressNumbers ProgressMeter::numbers(uint64_t nowMicros) const {
   return out;
 }
 
-std::string formatDuration(int64_t seconds) {
-  const int64_t s = std::clamp<int64_t>(seconds, 0, 99 * 3600 + 3599);
-  char buffer[32];
-  if (s >= 3600) {
-    std::snprintf(buffer, sizeof buffer, "%d:%02d:%02d", static_cast<int>(s / 3600),
-                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
-  } else {
-    std::snprintf(buffer, sizeof buffer, "%d:%02d", static_cast<int>(s / 60),
-                  static_cast<int>(s % 60));
-  }
-  return buffer;
-}
-
 std::string formatRate(double bytesPerSecond) {
   char buffer[48];
   if (bytesPerSecond >= 1000) {
@@ -120,16 +108,18 @@ std::string formatProgressNumbers(const ProgressNumbers& numbers) {
   };
   char buffer[48];
   if (numbers.waitSecondsLeft >= 0) {
-    part("waiting " + formatDuration(numbers.waitSecondsLeft) + " at most");
+    part("waiting " + platform::progressDurationText(numbers.waitSecondsLeft) + " at most");
   } else {
     if (numbers.percent >= 0) {
       std::snprintf(buffer, sizeof buffer, "%d %%", std::clamp(numbers.percent, 0, 100));
       part(buffer);
     }
     if (numbers.bytesPerSecond >= 0) part(formatRate(numbers.bytesPerSecond));
-    if (numbers.secondsLeft >= 0) part(formatDuration(numbers.secondsLeft) + " left");
+    if (numbers.secondsLeft >= 0)
+      part(platform::progressDurationText(numbers.secondsLeft) + " left");
   }
-  if (numbers.secondsElapsed >= 0) part(formatDuration(numbers.secondsElapsed) + " elapsed");
+  if (numbers.secondsElapsed >= 0)
+    part(platform::progressDurationText(numbers.secondsElapsed) + " elapsed");
   return out;
 }
 

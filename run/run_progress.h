@@ -55,8 +55,6 @@ class ProgressMeter {
 // "12 %   8.4 kB/s   1:05 left   0:42 elapsed", or during a bounded wait
 // "waiting 1:58 (at most)   0:42 elapsed"; parts that are not known are left out.
 std::string formatProgressNumbers(const ProgressNumbers& numbers);
-// "m:ss", or "h:mm:ss" from an hour on.
-std::string formatDuration(int64_t seconds);
 // "8.4 kB/s" from 1000 bytes a second on, "512 B/s" below.
 std::string formatRate(double bytesPerSecond);
 

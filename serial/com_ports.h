@@ -6,11 +6,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
 
 inline constexpr int kMaxComPort = 15;
+// The highest COM number Windows gives a port, and so the highest any name or mapping takes.
+inline constexpr int kHighestComNumber = 255;
 
 // The device behind a COM number; empty for a number without one.
 std::string comPortDevice(int portNo);
@@ -24,9 +27,14 @@ void resetComPortMapping();
 // Other keys are ignored. Entries not in the file keep their mapping.
 void loadComPortMapping(const std::string& settingsFile);
 
-// The COM number that a name gives: "5", "com5", "COM5" or Windows' "\\.\COM5" (1 to 255);
-// 0 for any other name.
-int comNumberOfName(const std::string& name);
+// The spellings of a COM number that a name may use.
+enum class ComNameForm {
+  Any,       // "5", "com5", "COM5" or Windows' "\\.\COM5"
+  Prefixed,  // "COM5" in any case: keys of [PORTS], the system's own port names
+  Digits,    // "5" alone: a port that the command line took as a number
+};
+// The COM number (1 to 255) that a name of that form gives; 0 for any other name.
+int comNumberOfName(std::string_view name, ComNameForm form = ComNameForm::Any);
 
 // A port as the command line takes it (`run --port`, the ports of a fleet): a COM number 1
 // to 15 in any form of comNumberOfName, or a higher one that the mapping leads to a device

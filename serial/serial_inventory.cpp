@@ -19,8 +19,7 @@ bool equalNoCase(const std::string& a, const std::string& b) {
 
 // The COM number of a name "COMn"; 0 for paths and other names.
 int comNumberOfDevice(const std::string& name) {
-  if (name.size() < 4 || !equalNoCase(name.substr(0, 3), "com")) return 0;
-  return comNumberOfName(name);
+  return comNumberOfName(name, ComNameForm::Prefixed);
 }
 
 // The four hexadecimal digits after `key` ("VID_") where it begins a field of `id` (after

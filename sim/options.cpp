@@ -7,10 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text_case.h"
+#include "serial/port_names.h"
+
 namespace sim {
 namespace {
 
-constexpr std::string_view kPrefix = "sim:";
+constexpr std::string_view kPrefix = platform::kSimulatedPortPrefix;
 constexpr uint32_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr double kMaxBootTimeSeconds = 3600;
 constexpr uint64_t kMaxLatencyMs = 1000;
@@ -316,9 +319,9 @@ constexpr Key kKeys[] = {
      }},
     {"resident",
      [](std::string_view key, std::string_view value, Options& options) {
-       const std::string text = upper(value);
-       if (text != "YES" && text != "NO") return badValue(key, value, "yes or no");
-       options.resident = text == "YES";
+       const std::optional<bool> yes = platform::parseYesNo(value);
+       if (!yes) return badValue(key, value, "yes or no");
+       options.resident = *yes;
        return std::string();
      }},
     {"speed",

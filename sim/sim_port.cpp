@@ -3,6 +3,7 @@
 #include <map>
 
 #include "platform/clock.h"
+#include "serial/port_names.h"
 #include "sim/registry.h"
 #include "ui/message_box.h"
 
@@ -107,10 +108,6 @@ class SimDevice : public platform::SerialDevice {
 
 }  // namespace
 
-bool isSimPortName(const std::string& deviceName) {
-  return deviceName.starts_with(kPortPrefix);
-}
-
 std::unique_ptr<platform::SerialDevice> createDevice(const std::string& deviceName) {
   std::shared_ptr<Instrument> instrument = instrumentFor(deviceName);
   if (!instrument) return nullptr;
@@ -138,7 +135,7 @@ std::shared_ptr<Instrument> instrumentFor(const std::string& portName) {
 }
 
 std::string checkPortName(const std::string& portName) {
-  if (!isSimPortName(portName)) return "not a simulated port: \"" + portName + "\"";
+  if (!platform::isSimulatedPortName(portName)) return "not a simulated port: \"" + portName + "\"";
   Options options;
   if (std::string error = parseOptions(portName, options); !error.empty()) return error;
   if (options.stateFolder.empty()) return std::string();

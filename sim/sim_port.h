@@ -10,9 +10,6 @@
 
 namespace sim {
 
-inline constexpr const char* kPortPrefix = "sim:";
-
-bool isSimPortName(const std::string& deviceName);
 std::unique_ptr<platform::SerialDevice> createDevice(const std::string& deviceName);
 platform::ProbeResult probe(const std::string& deviceName);
 

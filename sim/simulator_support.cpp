@@ -1,16 +1,17 @@
 #include "sim/simulator_support.h"
 
 #include "serial/device_factory.h"
+#include "serial/port_names.h"
 #include "sim/registry.h"
 #include "sim/sample_files.h"
 #include "sim/sim_port.h"
 
 void installSimulatorBackend() {
-  registerSerialDeviceFactory("sim:", sim::createDevice, sim::probe);
+  registerSerialDeviceFactory(platform::kSimulatedPortPrefix, sim::createDevice, sim::probe);
 }
 
 std::string installClockForDevice(const std::string& deviceName) {
-  if (!sim::isSimPortName(deviceName)) return {};
+  if (!platform::isSimulatedPortName(deviceName)) return {};
   return sim::installClockFor(deviceName);
 }
 

@@ -4,6 +4,7 @@
 
 #include "frontends/console/console_window.h"
 #include "platform/clock.h"
+#include "platform/time_text.h"
 #include "run/progress_lines.h"
 
 namespace ui {
@@ -64,7 +65,8 @@ std::string formatProgressLine(const ProgressLine& line, size_t width) {
     out += buffer;
   }
   if (line.bytesPerSecond >= 0) out += "  " + formatRate(line.bytesPerSecond);
-  if (line.secondsLeft >= 0) out += "  " + formatDuration(line.secondsLeft) + " left";
+  if (line.secondsLeft >= 0)
+    out += "  " + platform::progressDurationText(line.secondsLeft) + " left";
   if (!line.statistics.empty()) out += "  " + line.statistics;
   if (out.size() > width) out.resize(width);
   return out;

@@ -8,17 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/path_text.h"
+
 namespace platform {
 namespace {
 
 constexpr const char* kUniqueSuffix = "XXXXXX";
-
-bool patternFor(const std::string& prefix, std::string& folder, std::string& pattern,
-                std::string* why) {
-  if (!temporaryFolder(folder, why)) return false;
-  pattern = folder + (folder.back() == '/' ? "" : "/") + prefix + kUniqueSuffix;
-  return true;
-}
 
 }  // namespace
 
@@ -36,15 +31,9 @@ bool temporaryFolder(std::string& folder, std::string* why) {
   return false;
 }
 
-bool createTemporaryFile(const std::string& prefix, std::string& path, std::string* why) {
-  std::string folder;
-  return temporaryFolder(folder, why) && createTemporaryFileIn(folder, prefix, path, why);
-}
-
 bool createTemporaryFileIn(const std::string& folder, const std::string& prefix, std::string& path,
                            std::string* why) {
-  std::string pattern =
-      folder + (!folder.empty() && folder.back() == '/' ? "" : "/") + prefix + kUniqueSuffix;
+  std::string pattern = joinPath(folder, prefix + kUniqueSuffix);
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0 || ::close(fd) != 0) {
     const int error = errno;
@@ -57,8 +46,9 @@ bool createTemporaryFileIn(const std::string& folder, const std::string& prefix,
 }
 
 bool createTemporaryFolder(const std::string& prefix, std::string& path, std::string* why) {
-  std::string folder, pattern;
-  if (!patternFor(prefix, folder, pattern, why)) return false;
+  std::string folder;
+  if (!temporaryFolder(folder, why)) return false;
+  std::string pattern = joinPath(folder, prefix + kUniqueSuffix);
   if (::mkdtemp(pattern.data()) == nullptr) {
     if (why) *why = "cannot create a temporary folder in " + folder + ": " + std::strerror(errno);
     return false;

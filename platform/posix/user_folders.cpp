@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/host_identity.h"
+#include "platform/path_text.h"
 
 namespace platform {
 namespace {
@@ -20,11 +21,11 @@ std::string baseFolder(const char* variable, const char* inHome, const std::stri
 
 std::string userConfigFolder() {
   const std::string base = baseFolder("XDG_CONFIG_HOME", "/.config", "");
-  return base.empty() ? std::string() : base + "/zelupdate";
+  return base.empty() ? std::string() : joinPath(base, "zelupdate");
 }
 
 std::string userStateFolder() {
-  return baseFolder("XDG_STATE_HOME", "/.local/state", "/tmp") + "/zelupdate";
+  return joinPath(baseFolder("XDG_STATE_HOME", "/.local/state", "/tmp"), "zelupdate");
 }
 
 std::string userUpdateSetFolder() {

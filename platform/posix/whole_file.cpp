@@ -145,6 +145,10 @@ bool writeFileWhole(const std::string& path, const std::string& contents, std::s
   return true;
 }
 
+bool removeFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
 bool userMayWrite(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return false;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "platform/path_text.h"
 #include "platform/win32/win32_shared.h"
 
 namespace platform {
@@ -20,12 +21,6 @@ std::string uniqueName(const std::string& prefix) {
                 static_cast<unsigned long>((::GetCurrentProcessId() * 2654435761u) & 0xFFFFFF),
                 static_cast<unsigned>((::GetTickCount() + g_counter++) & 0xFFFF));
   return prefix + suffix;
-}
-
-std::string joined(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  const char last = folder.back();
-  return folder + (last == '\\' || last == '/' ? "" : "\\") + name;
 }
 
 constexpr int kAttempts = 100;
@@ -51,16 +46,11 @@ bool temporaryFolder(std::string& folder, std::string* why) {
   return false;
 }
 
-bool createTemporaryFile(const std::string& prefix, std::string& path, std::string* why) {
-  std::string folder;
-  return temporaryFolder(folder, why) && createTemporaryFileIn(folder, prefix, path, why);
-}
-
 bool createTemporaryFileIn(const std::string& folder, const std::string& prefix, std::string& path,
                            std::string* why) {
   DWORD error = ERROR_FILE_EXISTS;
   for (int attempt = 0; attempt < kAttempts && error == ERROR_FILE_EXISTS; ++attempt) {
-    const std::string candidate = joined(folder, uniqueName(prefix));
+    const std::string candidate = joinPath(folder, uniqueName(prefix));
     const HANDLE file = ::CreateFileW(win32::widen(candidate).c_str(), GENERIC_WRITE, 0, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
@@ -79,7 +69,7 @@ bool createTemporaryFolder(const std::string& prefix, std::string& path, std::st
   if (!temporaryFolder(folder, why)) return false;
   DWORD error = ERROR_ALREADY_EXISTS;
   for (int attempt = 0; attempt < kAttempts && error == ERROR_ALREADY_EXISTS; ++attempt) {
-    const std::string candidate = joined(folder, uniqueName(prefix));
+    const std::string candidate = joinPath(folder, uniqueName(prefix));
     if (::CreateDirectoryW(win32::widen(candidate).c_str(), nullptr)) {
       path = candidate;
       return true;

@@ -190,6 +190,10 @@ bool writeFileWhole(const std::string& path, const std::string& contents, std::s
   return ok;
 }
 
+bool removeFile(const std::string& path) {
+  return ::DeleteFileW(wide(path).c_str()) != 0;
+}
+
 bool userMayWrite(const std::string& path) {
   const DWORD attributes = attributesOf(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;

@@ -40,10 +40,6 @@ uint8_t stopSizeValue(StopBits stopBits) {
 
 }  // namespace
 
-bool isNetworkPortName(const std::string& deviceName) {
-  return deviceName.starts_with(kNetworkPortPrefix);
-}
-
 bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint16_t& port) {
   if (!isNetworkPortName(deviceName)) return false;
   const std::string rest = deviceName.substr(std::strlen(kNetworkPortPrefix));

@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/port_names.h"
 #include "serial/received_input.h"
 #include "serial/rfc2217/rfc2217_codec.h"
 #include "serial/rfc2217/rfc2217_socket.h"
@@ -47,9 +48,6 @@
 
 namespace platform {
 
-inline constexpr const char* kNetworkPortPrefix = "rfc2217://";
-
-bool isNetworkPortName(const std::string& deviceName);
 // Host and port of "rfc2217://HOST:PORT" ("[::1]:2001" for an IPv6 address). False when the
 // name is not of that form or the port is not a number from 1 to 65535.
 bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint16_t& port);

@@ -3,38 +3,13 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <chrono>
-#include <memory>
 #include <mutex>
-#include <utility>
 
-#include "serial/rfc2217/rfc2217_bounded_call.h"
 #include "serial/rfc2217/rfc2217_socket.h"
+#include "serial/rfc2217/rfc2217_socket_system.h"
 
 namespace platform::rfc2217 {
 namespace {
-
-int64_t monotonicMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int64_t remainingUs(int64_t deadlineMs) {
-  const int64_t left = deadlineMs - monotonicMs();
-  if (left <= 0) return 0;
-  return (left > 60000 ? 60000 : left) * 1000;
-}
-
-// Winsock is started once, for the life of the program.
-bool winsockStarted() {
-  static std::once_flag once;
-  static bool started = false;
-  std::call_once(once, [] {
-    WSADATA data{};
-    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  });
-  return started;
-}
 
 SOCKET handleOf(intptr_t handle) {
   return static_cast<SOCKET>(handle);
@@ -65,112 +40,85 @@ bool connectFailed(SOCKET socket) {
   return ::select(0, nullptr, nullptr, &failed, &now) > 0 && FD_ISSET(socket, &failed);
 }
 
-// The addresses of a name, freed with the list.
-struct AddressList {
-  addrinfo* first = nullptr;
-  AddressList() = default;
-  AddressList(const AddressList&) = delete;
-  AddressList& operator=(const AddressList&) = delete;
-  ~AddressList() {
-    if (first) ::freeaddrinfo(first);
-  }
-};
-
-// The stream addresses of host:port; none when the name is unknown or its lookup takes
-// longer than timeoutMs. An address written as one needs no lookup; a name is looked up on a
-// helper thread (getaddrinfo waits out each name server's time-outs), which keeps the list
-// shared until it ends.
-std::shared_ptr<const AddressList> lookUp(const std::string& host, uint16_t port, int timeoutMs) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
-  const std::string service = std::to_string(port);
-  auto numeric = std::make_shared<AddressList>();
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &numeric->first) == 0) return numeric;
-  numeric->first = nullptr;
-  hints.ai_flags = AI_NUMERICSERV;
-  auto named = std::make_shared<AddressList>();
-  const bool answered = callWithin(
-      [named, host, service, hints] {
-        if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &named->first) != 0) {
-          named->first = nullptr;
-        }
-      },
-      timeoutMs);
-  return answered ? named : std::make_shared<AddressList>();
-}
-
 }  // namespace
 
-Socket::~Socket() {
-  close();
+namespace system {
+
+// Winsock is started once, for the life of the program.
+bool networkStarted() {
+  static std::once_flag once;
+  static bool started = false;
+  std::call_once(once, [] {
+    WSADATA data{};
+    started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+  return started;
 }
 
-Socket::Socket(Socket&& other) noexcept : m_handle(std::exchange(other.m_handle, kNoHandle)) {}
-
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    m_handle = std::exchange(other.m_handle, kNoHandle);
-  }
-  return *this;
-}
-
-void Socket::close() {
-  if (m_handle == kNoHandle) return;
-  ::closesocket(handleOf(m_handle));
-  m_handle = kNoHandle;
+void closeHandle(intptr_t handle) {
+  ::closesocket(handleOf(handle));
 }
 
 // Non-blocking from the start, so that the connect itself is bounded by a wait.
-Socket Socket::connect(const std::string& host, uint16_t port, int timeoutMs,
-                       PortFailure* failure) {
-  if (failure) *failure = PortFailure::NoAnswer;
-  if (!winsockStarted()) return {};
-  PortFailure why = PortFailure::None;
-  const int64_t deadline = monotonicMs() + timeoutMs;
-  const std::shared_ptr<const AddressList> addresses = lookUp(host, port, timeoutMs);
-  SOCKET result = INVALID_SOCKET;
-  if (!addresses->first) why = PortFailure::HostNotFound;
-  for (addrinfo* address = addresses->first; address && result == INVALID_SOCKET;
-       address = address->ai_next) {
-    const SOCKET socket =
-        ::WSASocketW(address->ai_family, address->ai_socktype, address->ai_protocol, nullptr, 0,
-                     WSA_FLAG_NO_HANDLE_INHERIT);
-    if (socket == INVALID_SOCKET) continue;
-    u_long nonBlocking = 1;
-    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
-    int error = ::connect(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0
-                    ? 0
-                    : ::WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-      error = WSAETIMEDOUT;
-      // A connect that ends, accepted or not, shows in one of the sets: its error then says
-      // which.
-      if (waitFor(socket, false, remainingUs(deadline)) || connectFailed(socket)) {
-        int length = sizeof error;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
-            0) {
-          error = ::WSAGetLastError();
-        }
-      }
-    }
-    if (error == 0) {
-      result = socket;
-      why = PortFailure::None;
-    } else {
-      ::closesocket(socket);
-      // One address that refused is the telling answer; the others may be unreachable.
-      if (why != PortFailure::Refused) {
-        why = error == WSAECONNREFUSED ? PortFailure::Refused : PortFailure::NoAnswer;
+ConnectResult connectTo(const addrinfo& address, int waitMs, intptr_t& handle) {
+  const SOCKET socket = ::WSASocketW(address.ai_family, address.ai_socktype, address.ai_protocol,
+                                     nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (socket == INVALID_SOCKET) return ConnectResult::NoSocket;
+  u_long nonBlocking = 1;
+  ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+  int error = ::connect(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) == 0
+                  ? 0
+                  : ::WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) {
+    error = WSAETIMEDOUT;
+    // A connect that ends, accepted or not, shows in one of the sets: its error then says
+    // which.
+    if (waitFor(socket, false, static_cast<int64_t>(waitMs) * 1000) || connectFailed(socket)) {
+      int length = sizeof error;
+      if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+          0) {
+        error = ::WSAGetLastError();
       }
     }
   }
-  if (result == INVALID_SOCKET && why == PortFailure::None) why = PortFailure::NoAnswer;
-  if (failure) *failure = why;
-  return result == INVALID_SOCKET ? Socket() : Socket(static_cast<intptr_t>(result));
+  if (error == 0) {
+    handle = static_cast<intptr_t>(socket);
+    return ConnectResult::Connected;
+  }
+  ::closesocket(socket);
+  return error == WSAECONNREFUSED ? ConnectResult::Refused : ConnectResult::NoAnswer;
 }
+
+intptr_t listenOn(const addrinfo& address, uint16_t& port, std::string& error) {
+  const SOCKET socket = ::WSASocketW(address.ai_family, address.ai_socktype, address.ai_protocol,
+                                     nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (socket == INVALID_SOCKET) return -1;
+  // Only this program may take the port while it listens.
+  const BOOL one = TRUE;
+  ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+               sizeof one);
+  if (::bind(socket, address.ai_addr, static_cast<int>(address.ai_addrlen)) != 0 ||
+      ::listen(socket, 4) != 0) {
+    error = ::WSAGetLastError() == WSAEADDRINUSE ? "the port is in use"
+                                                 : "the port cannot be listened on";
+    ::closesocket(socket);
+    return -1;
+  }
+  u_long nonBlocking = 1;
+  ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+  sockaddr_storage bound{};
+  int length = sizeof bound;
+  ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
+  port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
+                                           : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+  return static_cast<intptr_t>(socket);
+}
+
+std::string unknownAddressText(int) {
+  return "unknown address";
+}
+
+}  // namespace system
 
 void Socket::setNoDelay() {
   const BOOL one = TRUE;
@@ -219,79 +167,6 @@ int Socket::unsentBytes() const {
 
 void Socket::shutdownSend() {
   ::shutdown(handleOf(m_handle), SD_SEND);
-}
-
-}  // namespace platform::rfc2217
-
-namespace platform::rfc2217 {
-
-Listener::~Listener() {
-  close();
-}
-
-Listener::Listener(Listener&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, Socket::kNoHandle)), m_port(other.m_port) {}
-
-Listener& Listener::operator=(Listener&& other) noexcept {
-  if (this != &other) {
-    close();
-    m_handle = std::exchange(other.m_handle, Socket::kNoHandle);
-    m_port = other.m_port;
-  }
-  return *this;
-}
-
-void Listener::close() {
-  if (m_handle == Socket::kNoHandle) return;
-  ::closesocket(handleOf(m_handle));
-  m_handle = Socket::kNoHandle;
-}
-
-Listener Listener::listen(const std::string& host, uint16_t port, std::string& error) {
-  if (!winsockStarted()) {
-    error = "the network is not available";
-    return {};
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_PASSIVE;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port);
-  if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found) != 0 ||
-      !found) {
-    error = "unknown address";
-    return {};
-  }
-  Listener listener;
-  for (addrinfo* address = found; address && !listener.isOpen(); address = address->ai_next) {
-    const SOCKET socket =
-        ::WSASocketW(address->ai_family, address->ai_socktype, address->ai_protocol, nullptr, 0,
-                     WSA_FLAG_NO_HANDLE_INHERIT);
-    if (socket == INVALID_SOCKET) continue;
-    // Only this program may take the port while it listens.
-    const BOOL one = TRUE;
-    ::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
-                 sizeof one);
-    if (::bind(socket, address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0 ||
-        ::listen(socket, 4) != 0) {
-      error = ::WSAGetLastError() == WSAEADDRINUSE ? "the port is in use"
-                                                   : "the port cannot be listened on";
-      ::closesocket(socket);
-      continue;
-    }
-    u_long nonBlocking = 1;
-    ::ioctlsocket(socket, FIONBIO, &nonBlocking);
-    sockaddr_storage bound{};
-    int length = sizeof bound;
-    ::getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &length);
-    listener.m_port =
-        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
-                                          : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
-    listener.m_handle = static_cast<intptr_t>(socket);
-  }
-  ::freeaddrinfo(found);
-  return listener;
 }
 
 Socket Listener::accept(int64_t timeoutUs) {

@@ -3,25 +3,23 @@
 
 #include <algorithm>
 
+#include "serial/com_ports.h"
 #include "serial/local_device.h"
 #include "serial/win32/comm_api.h"
 #include "serial/win32/win32_device.h"
 
 namespace {
 
-// The highest number Windows gives a COM port.
-constexpr int kHighestComNumber = 255;
+using platform::kHighestComNumber;
 
 // The number of a port name "COMn" (any case, 1 to 255); 0 for any other name.
 int comNumberOf(const wchar_t* name, size_t length) {
-  if (length < 4 || length > 6) return 0;
-  if ((name[0] | 0x20) != L'c' || (name[1] | 0x20) != L'o' || (name[2] | 0x20) != L'm') return 0;
-  int number = 0;
-  for (size_t i = 3; i < length; ++i) {
-    if (name[i] < L'0' || name[i] > L'9') return 0;
-    number = number * 10 + (name[i] - L'0');
+  std::string ascii;
+  for (size_t i = 0; i < length; ++i) {
+    if (name[i] > 0x7F) return 0;
+    ascii += static_cast<char>(name[i]);
   }
-  return number <= kHighestComNumber ? number : 0;
+  return platform::comNumberOfName(ascii, platform::ComNameForm::Prefixed);
 }
 
 // The ports of the registry's map of serial devices (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM):

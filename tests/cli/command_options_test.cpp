@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/command_options.h"
+#include "platform/text_case.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -37,7 +38,7 @@ TEST(CommandOptions, value_kinds_take_the_whole_text_or_nothing) {
       {"", std::nullopt, std::nullopt, std::nullopt},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(cli::parseYesNo(row.text), row.yesNo) << row.text;
+    EXPECT_EQ(platform::parseYesNo(row.text), row.yesNo) << row.text;
     EXPECT_EQ(cli::parseWord(row.text), row.word) << row.text;
     EXPECT_EQ(cli::parseComNumber(row.text), row.comNumber) << row.text;
   }

@@ -1,6 +1,6 @@
 // File names outside ASCII, from the program's UTF-8 texts to the file system and back, on
 // every system: the names on disk are checked as UTF-16 (independent of the conversion under
-// test), and the file services find, read and write files in such folders.
+// test), and the file services find, read, write and delete files in such folders.
 #include "platform/path_text.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +84,10 @@ TEST(PathText, names_outside_ascii_reach_the_disk_as_they_are_and_come_back) {
     EXPECT_TRUE(platform::readRegularFile(otherCase, 100, contents, &why)) << why;
     EXPECT_EQ(contents, "1234");
     EXPECT_TRUE(platform::hostFileExists(folder + "/" + utf8(u8"datei-ü.BIN")));
+    // Deleted by that name: gone, and a second delete tells so.
+    EXPECT_TRUE(platform::removeFile(file));
+    EXPECT_FALSE(platform::regularFileSize(file, bytes));
+    EXPECT_FALSE(platform::removeFile(file));
   }
   std::error_code ignored;
   fs::remove_all(platform::pathFromUtf8(base), ignored);

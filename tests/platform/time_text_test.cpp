@@ -1,8 +1,9 @@
-// UTC as text both ways, and the local calendar time.
+// UTC as text both ways, the local calendar time, and durations in each place's form.
 #include "platform/time_text.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
@@ -47,6 +48,39 @@ TEST(TimeText, utc_texts_round_trip_and_only_real_dates_parse) {
     std::time_t parsed = 42;
     EXPECT_FALSE(platform::parseIsoUtc(text, parsed)) << text;
   }
+}
+
+// The edges of each form: where a unit begins, rounding, and what is no duration.
+TEST(TimeText, durations_in_the_form_of_each_place) {
+  const struct {
+    double seconds;
+    const char* progress;  // of the seconds rounded down
+    const char* estimate;  // null: no estimate is ever that
+    const char* history;
+    const char* record;
+  } rows[] = {
+      {0, "0:00", "0 s", "0s", "0"},
+      {59.5, "0:59", "1 min 00 s", "1m00s", "59.5"},
+      {65.25, "1:05", "1 min 05 s", "1m05s", "65.25"},
+      {3599.4, "59:59", "59 min 59 s", "59m59s", "3599.4"},
+      {3661, "1:01:01", "61 min 01 s", "1h01m", "3661"},
+      {-3, "0:00", nullptr, "-", "-3"},
+      {400000, "99:59:59", "6666 min 40 s", "111h06m", "400000"},
+      {2e9, "99:59:59", "33333333 min 20 s", "-", "2000000000"},
+      {NAN, nullptr, nullptr, "-", "0"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.record);
+    EXPECT_EQ(platform::historyDurationText(row.seconds), row.history);
+    EXPECT_EQ(platform::recordDurationText(row.seconds), row.record);
+    if (row.progress) {
+      EXPECT_EQ(platform::progressDurationText(static_cast<int64_t>(row.seconds)), row.progress);
+    }
+    if (row.estimate) {
+      EXPECT_EQ(platform::estimateDurationText(row.seconds), row.estimate);
+    }
+  }
+  EXPECT_EQ(platform::recordDurationText(1e300), "1.0000000000000001e+300");
 }
 
 TEST(TimeText, local_time_follows_the_time_zone) {

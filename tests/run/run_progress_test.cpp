@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/time_text.h"
 #include "run/run_state.h"
 
 namespace {
@@ -57,7 +58,7 @@ TEST(ProgressMeter, a_bounded_wait_counts_down_its_bound_and_tells_the_hook) {
   EXPECT_EQ(boundedWaitSecondsLeft(clock.nowMicros()), -1);
   EXPECT_EQ(calls, 3);
   setBoundedWaitHook({});
-  EXPECT_EQ(formatDuration(3 * 3600 + 61), "3:01:01");
+  EXPECT_EQ(platform::progressDurationText(3 * 3600 + 61), "3:01:01");
 }
 
 }  // namespace

@@ -89,6 +89,24 @@ TEST_F(ComPorts, NamesOfComNumbersAndCommandLinePorts) {
     EXPECT_EQ(platform::comNumberOfName(row.text), row.number);
     EXPECT_EQ(platform::commandLinePort(row.text), row.port);
   }
+  // The narrower forms: keys of [PORTS] and the system's port names; the command line's digits.
+  using platform::ComNameForm;
+  const struct {
+    const char* text;
+    ComNameForm form;
+    int number;
+  } forms[] = {
+      {"COM5", ComNameForm::Prefixed, 5}, {"com255", ComNameForm::Prefixed, 255},
+      {"5", ComNameForm::Prefixed, 0},    {"\\\\.\\COM5", ComNameForm::Prefixed, 0},
+      {"COM0", ComNameForm::Prefixed, 0}, {"COM256", ComNameForm::Prefixed, 0},
+      {"255", ComNameForm::Digits, 255},  {"256", ComNameForm::Digits, 0},
+      {"COM5", ComNameForm::Digits, 0},   {"0", ComNameForm::Digits, 0},
+      {"", ComNameForm::Digits, 0},       {"\\\\.\\7", ComNameForm::Digits, 0},
+  };
+  for (const auto& row : forms) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(platform::comNumberOfName(row.text, row.form), row.number);
+  }
   // Two names of one port reach one device (a fleet refuses them together).
   EXPECT_EQ(platform::resolvedPortDevice("\\\\.\\COM7"), platform::resolvedPortDevice("COM7"));
 }
