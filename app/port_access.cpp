@@ -26,19 +26,19 @@ std::string portAccessProblem(const std::string& device) {
 namespace {
 
 struct FailureTexts {
-  platform::PortFailure failure;
+  serial::PortFailure failure;
   const char* text;  // after the failing step of a run
   const char* mark;  // in the port list of `zelupdate ports`
 };
 
 constexpr FailureTexts kFailureTexts[] = {
-    {platform::PortFailure::Refused, "connection refused", "refused"},
-    {platform::PortFailure::HostNotFound, "host not found", "host not found"},
-    {platform::PortFailure::Busy, "busy with another client", "busy"},
-    {platform::PortFailure::NoAnswer, "no answer", "no answer"},
+    {serial::PortFailure::Refused, "connection refused", "refused"},
+    {serial::PortFailure::HostNotFound, "host not found", "host not found"},
+    {serial::PortFailure::Busy, "busy with another client", "busy"},
+    {serial::PortFailure::NoAnswer, "no answer", "no answer"},
 };
 
-const FailureTexts* textsOf(platform::PortFailure failure) {
+const FailureTexts* textsOf(serial::PortFailure failure) {
   for (const FailureTexts& texts : kFailureTexts) {
     if (texts.failure == failure) return &texts;
   }
@@ -47,31 +47,31 @@ const FailureTexts* textsOf(platform::PortFailure failure) {
 
 }  // namespace
 
-std::string portFailureText(platform::PortFailure failure) {
+std::string portFailureText(serial::PortFailure failure) {
   const FailureTexts* texts = textsOf(failure);
   return texts ? texts->text : "";
 }
 
-std::string portFailureMark(platform::PortFailure failure) {
+std::string portFailureMark(serial::PortFailure failure) {
   const FailureTexts* texts = textsOf(failure);
   return texts ? texts->mark : "";
 }
 
-std::string portFailureLine(const std::string& device, platform::PortFailure failure) {
+std::string portFailureLine(const std::string& device, serial::PortFailure failure) {
   const std::string text = portFailureText(failure);
   if (text.empty()) return text;
-  return platform::printablePortName(device) + ": " + text;
+  return serial::printablePortName(device) + ": " + text;
 }
 
-platform::SerialInventoryRoots serialInventoryRoots() {
-  platform::SerialInventoryRoots roots;
+serial::SerialInventoryRoots serialInventoryRoots() {
+  serial::SerialInventoryRoots roots;
   if (const char* sys = std::getenv("ZEL_SYSFS_ROOT"); sys && *sys) roots.sys = sys;
   if (const char* dev = std::getenv("ZEL_DEV_ROOT"); dev && *dev) roots.dev = dev;
   return roots;
 }
 
-std::string latencyTimerWarning(const platform::SerialDeviceInfo& info) {
-  if (info.latencyMs <= platform::kSlowLatencyMs) return std::string();
+std::string latencyTimerWarning(const serial::SerialDeviceInfo& info) {
+  if (info.latencyMs <= serial::kSlowLatencyMs) return std::string();
   std::string text = "latency timer " + std::to_string(info.latencyMs) +
                      " ms: the programming link runs several times slower than at 1 ms. ";
   if (!info.latencyFile.empty()) {
@@ -85,13 +85,12 @@ std::string latencyTimerWarning(const platform::SerialDeviceInfo& info) {
 }
 
 std::string runLatencyWarning(const std::string& device) {
-  if (device.empty() || platform::isSimulatedPortName(device) ||
-      platform::isNetworkPortName(device)) {
+  if (device.empty() || serial::isSimulatedPortName(device) || serial::isNetworkPortName(device)) {
     return std::string();
   }
-  const std::vector<platform::SerialDeviceInfo> devices =
-      platform::listSerialDevices(serialInventoryRoots());
-  const platform::SerialDeviceInfo* info = platform::findSerialDevice(devices, device);
+  const std::vector<serial::SerialDeviceInfo> devices =
+      serial::listSerialDevices(serialInventoryRoots());
+  const serial::SerialDeviceInfo* info = serial::findSerialDevice(devices, device);
   if (info == nullptr || info->latencyLoweredWhileOpen) return std::string();
   return latencyTimerWarning(*info);
 }

@@ -24,22 +24,22 @@ std::string portAccessProblem(const std::string& device);
 // The cause of a network port's failure as a run says it after its failing step:
 // "connection refused", "host not found", "busy with another client", "no answer"; empty for
 // None.
-std::string portFailureText(platform::PortFailure failure);
+std::string portFailureText(serial::PortFailure failure);
 // The same as `zelupdate ports` marks the port's entry: "refused", "host not found", "busy",
 // "no answer"; empty for None.
-std::string portFailureMark(platform::PortFailure failure);
+std::string portFailureMark(serial::PortFailure failure);
 // The status line that a run adds after the step whose open failed: "DEVICE: cause" (the
 // device as terminal text), "rfc2217://rack-4:2001: connection refused"; empty for None.
-std::string portFailureLine(const std::string& device, platform::PortFailure failure);
+std::string portFailureLine(const std::string& device, serial::PortFailure failure);
 
 // Where the serial inventory is read: /sys and /dev, or the fake trees that ZEL_SYSFS_ROOT and
 // ZEL_DEV_ROOT name (tests).
-platform::SerialInventoryRoots serialInventoryRoots();
+serial::SerialInventoryRoots serialInventoryRoots();
 
 // What to tell about an adapter's latency timer: empty when it is 2 ms or less, or unknown;
 // else "latency timer 16 ms: ..." with how to set 1 ms on this system (the sysfs file on
 // Linux, the port's advanced settings in the device manager on Windows).
-std::string latencyTimerWarning(const platform::SerialDeviceInfo& info);
+std::string latencyTimerWarning(const serial::SerialDeviceInfo& info);
 
 // The same for the port a run is about to use: only where the timer stays slow while this
 // program holds the port. Empty for ports that are no local adapter.

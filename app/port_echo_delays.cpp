@@ -10,25 +10,25 @@ namespace {
 
 // Ports that have no adapter of this machine behind them.
 bool isLocalDevice(const std::string& device) {
-  return !device.empty() && !platform::isSimulatedPortName(device) &&
-         !platform::isNetworkPortName(device);
+  return !device.empty() && !serial::isSimulatedPortName(device) &&
+         !serial::isNetworkPortName(device);
 }
 
 }  // namespace
 
-EchoDelays portEchoDelays(const std::string& device, const platform::SerialDevice* open) {
+EchoDelays portEchoDelays(const std::string& device, const serial::SerialDevice* open) {
   EchoDelays delays;
   if (open != nullptr) {
-    const platform::ReceiveDelays known = open->receiveDelays();
+    const serial::ReceiveDelays known = open->receiveDelays();
     delays.adapterLatencyMs = known.adapterLatencyUs / 1000.0;
     delays.networkRoundTripMs = known.networkRoundTripUs / 1000.0;
   }
   if (isLocalDevice(device)) {
-    const std::vector<platform::SerialDeviceInfo> devices =
-        platform::listSerialDevices(serialInventoryRoots());
-    if (const platform::SerialDeviceInfo* info = platform::findSerialDevice(devices, device)) {
+    const std::vector<serial::SerialDeviceInfo> devices =
+        serial::listSerialDevices(serialInventoryRoots());
+    if (const serial::SerialDeviceInfo* info = serial::findSerialDevice(devices, device)) {
       delays.adapterLatencyMs =
-          std::max<double>(delays.adapterLatencyMs, platform::latencyWhileHeldMs(*info));
+          std::max<double>(delays.adapterLatencyMs, serial::latencyWhileHeldMs(*info));
     }
   }
   return delays;

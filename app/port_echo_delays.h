@@ -12,4 +12,4 @@
 // simulated adapter's latency, the network's round trip); a local adapter's latency timer is
 // the one the serial inventory reads (sysfs on Linux, the device's parameters on Windows), as
 // it stands while this program holds the port.
-EchoDelays portEchoDelays(const std::string& device, const platform::SerialDevice* open);
+EchoDelays portEchoDelays(const std::string& device, const serial::SerialDevice* open);

@@ -16,10 +16,10 @@ std::vector<PortListEntry> listPorts(int sessionPortNumber, bool sessionPortOpen
   // COM1 to COM15 as always, then the ports the system has above them (Windows numbers USB
   // adapters there, up to COM255).
   std::vector<int> numbers;
-  for (int portNo = 1; portNo <= platform::kMaxComPort; ++portNo) numbers.push_back(portNo);
-  for (int portNo : platform::presentHighComNumbers()) numbers.push_back(portNo);
+  for (int portNo = 1; portNo <= serial::kMaxComPort; ++portNo) numbers.push_back(portNo);
+  for (int portNo : serial::presentHighComNumbers()) numbers.push_back(portNo);
   for (int portNo : numbers) {
-    platform::PortFailure failure = platform::PortFailure::None;
+    serial::PortFailure failure = serial::PortFailure::None;
     const int existing = probe.checkCommExisting(portNo, &failure);
     const std::string mark = withCauses ? portFailureMark(failure) : std::string();
     if (existing != 0 && existing != 1 && mark.empty()) continue;
@@ -30,7 +30,7 @@ std::vector<PortListEntry> listPorts(int sessionPortNumber, bool sessionPortOpen
     } else if (existing != 0 && !ownOpenPort) {
       text += " (access denied)";
     }
-    entries.push_back({text, portNo, platform::comPortDevice(portNo), failure});
+    entries.push_back({text, portNo, serial::comPortDevice(portNo), failure});
   }
   std::sort(entries.begin(), entries.end(),
             [](const PortListEntry& a, const PortListEntry& b) { return a.text < b.text; });
@@ -50,9 +50,9 @@ std::vector<PortListEntry> buildPortReport() {
 std::string portListLine(const PortListEntry& entry, const std::string& problem) {
   std::string line = entry.text;
   // "COM7", "com7" or "\\.\COM7" name the entry's port itself; bare digits are no device.
-  const bool ownName = platform::comNumberOfName(entry.device) == entry.portNumber &&
+  const bool ownName = serial::comNumberOfName(entry.device) == entry.portNumber &&
                        entry.device.find_first_not_of("0123456789") != std::string::npos;
-  if (!ownName && !entry.device.empty()) line += "  " + platform::printablePortName(entry.device);
-  if (!problem.empty()) line += ": " + platform::printablePortName(problem);
+  if (!ownName && !entry.device.empty()) line += "  " + serial::printablePortName(entry.device);
+  if (!problem.empty()) line += ": " + serial::printablePortName(problem);
   return line;
 }

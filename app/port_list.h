@@ -12,7 +12,7 @@ struct PortListEntry {
   std::string device;  // the device behind the number
   // What its probe found where the port cannot be used and its backend tells why (a
   // network port); None otherwise.
-  platform::PortFailure failure = platform::PortFailure::None;
+  serial::PortFailure failure = serial::PortFailure::None;
 };
 
 // Ports 1 to 15 that exist, and the ports the system has above 15 (Windows): free ones as "COM%d",

@@ -103,7 +103,7 @@ void CRunRecorder::begin(bool automatic, bool dryRun, int portNo) {
   m_record.mode = automatic ? "automatic" : "manual";
   m_record.dryRun = dryRun && automatic;
   m_record.port = "COM" + std::to_string(portNo);
-  m_record.device = platform::comPortDevice(portNo);
+  m_record.device = serial::comPortDevice(portNo);
   m_earlierBytesSent = 0;
   m_written = false;
 }

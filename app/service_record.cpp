@@ -59,10 +59,10 @@ bool isObject(const Json* value) {
 // record was written; empty: what it resolves to now.
 std::vector<std::string> portKeys(const std::string& port, const std::string& device) {
   std::vector<std::string> keys = {port};
-  if (const int number = platform::comNumberOfName(port); number > 0)
+  if (const int number = serial::comNumberOfName(port); number > 0)
     keys.push_back("COM" + std::to_string(number));
   const std::string reached = device.empty() ? port : device;
-  if (!reached.empty()) keys.push_back(platform::resolvedPortDevice(reached));
+  if (!reached.empty()) keys.push_back(serial::resolvedPortDevice(reached));
   return keys;
 }
 

@@ -59,7 +59,7 @@ void CUpdateDlg::onInitDialog() {
   w.progressSetRange(kIdcTransferBar, 0, kTransferBarEnd);
 
   // The settings file may map COM numbers to other devices before the ports are listed.
-  platform::loadComPortMapping(m_iniPath);
+  serial::loadComPortMapping(m_iniPath);
   m_session.setIniFile(m_iniPath);
   m_session.readSettings();
   m_serialSettings = SerialSettings{};

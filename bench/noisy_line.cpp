@@ -62,7 +62,7 @@ Outcome runOnce(double noise, int seed, const std::vector<uint8_t>& image) {
   sim::resetInstruments();
   resetRunState();
   deviceName = kDeviceNameZel;
-  platform::setComPortDevice(kPortNo, options);
+  serial::setComPortDevice(kPortNo, options);
 
   CComm port;
   port.m_portNo = kPortNo;
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     std::printf("%-8g %7d/%-2d %9d/%-2d %9d/%-2d %9.1f%%\n", noise, success, kSeeds, exact, kSeeds,
                 lost, kSeeds, 100.0 * predicted);
   }
-  platform::setComPortDevice(kPortNo, "");
+  serial::setComPortDevice(kPortNo, "");
   std::system((std::string("rm -rf ") + folder).c_str());
   return 0;
 }

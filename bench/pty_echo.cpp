@@ -41,7 +41,7 @@ using Clock = std::chrono::steady_clock;
 // The host: opens the port at the link's settings and echoes `total` bytes. Returns the
 // process exit code.
 int runHost(const std::string& slavePath, int total) {
-  platform::setComPortDevice(kPortNo, slavePath);
+  serial::setComPortDevice(kPortNo, slavePath);
   CComm port;
   port.m_portNo = kPortNo;
   port.m_parity = 2;

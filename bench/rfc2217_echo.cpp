@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ser2net did not start\n");
     return 1;
   }
-  platform::Rfc2217Device device(chain.portName());
-  platform::LineSettings settings;
+  serial::Rfc2217Device device(chain.portName());
+  serial::LineSettings settings;
   settings.baudRate = 115200;
   if (!device.open() || !device.setSettings(settings)) {
     std::fprintf(stderr, "cannot open %s\n", chain.portName().c_str());
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
   std::thread echo([&] {
     uint8_t byte = 0;
     while (!stop) {
-      if (device.readByte(byte) != platform::ReadResult::Byte) continue;
+      if (device.readByte(byte) != serial::ReadResult::Byte) continue;
       uint32_t written = 0;
       device.write(&byte, 1, written);
     }

@@ -46,7 +46,7 @@ bool writeFile(const std::string& name, const std::string& contents) {
 
 // Real seconds of one processor update through the port name; negative when it failed.
 double timeUpdate(const std::string& portName) {
-  platform::setComPortDevice(kPortNo, portName);
+  serial::setComPortDevice(kPortNo, portName);
   resetRunState();
   CComm port;
   port.m_portNo = kPortNo;
@@ -59,7 +59,7 @@ double timeUpdate(const std::string& portName) {
   const int32_t result = updateProcessorFirmware("romwrite.cnf", port, 0);
   const double seconds = nowSeconds() - start;
   port.close();
-  platform::setComPortDevice(kPortNo, "");
+  serial::setComPortDevice(kPortNo, "");
   return result == kResultOk ? seconds : -1;
 }
 
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   if (!chain.installed() || !chain.ok()) {
     std::fprintf(stderr, "ser2net is not installed or did not start: no open times\n");
   } else {
-    platform::setComPortDevice(kPortNo, chain.portName());
+    serial::setComPortDevice(kPortNo, chain.portName());
     CComm port;
     port.m_portNo = kPortNo;
     port.m_handshake = 0;
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         "open through ser2net on loopback, new connection (%zu opens): median %.1f ms, "
         "max %.1f ms\n",
         fresh.size(), fresh[fresh.size() / 2], fresh.back());
-    platform::setComPortDevice(kPortNo, "");
+    serial::setComPortDevice(kPortNo, "");
     if (p99 >= 20.0) status = 1;
   }
   for (const char* name : {"ROMWRITE.URL", "ROMWRITE.TRA", "NO_ATSC.bin", "ROMWRITE.CNF"})

@@ -48,14 +48,14 @@ uint64_t g_bytesToTarget = 0;
 uint64_t g_bytesFromTarget = 0;
 
 // The simulated line, counting the bytes that cross it.
-class CountingDevice : public platform::ForwardingSerialDevice {
+class CountingDevice : public serial::ForwardingSerialDevice {
  public:
   using ForwardingSerialDevice::ForwardingSerialDevice;
 
  protected:
-  platform::ReadResult readByteImpl(uint8_t& byte) override {
-    const platform::ReadResult result = m_inner->readByte(byte);
-    if (result == platform::ReadResult::Byte) ++g_bytesFromTarget;
+  serial::ReadResult readByteImpl(uint8_t& byte) override {
+    const serial::ReadResult result = m_inner->readByte(byte);
+    if (result == serial::ReadResult::Byte) ++g_bytesFromTarget;
     return result;
   }
   bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override {
@@ -168,7 +168,7 @@ RunResult runUpdates(uint32_t latencyMs, bool show, const ProcessorUpdateExtras&
   sim::resetInstruments();
   const std::string instrument =
       std::string("count:") + kInstrument + ",latency=" + std::to_string(latencyMs);
-  platform::setComPortDevice(kPortNo, instrument);
+  serial::setComPortDevice(kPortNo, instrument);
   resetRunState();
   deviceName = kDeviceNameZel;
   PhaseClock phases;

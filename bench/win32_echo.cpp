@@ -18,9 +18,9 @@
 
 namespace {
 
-using platform::ProbeResult;
-using platform::ReadResult;
-using platform::Win32SerialDevice;
+using serial::ProbeResult;
+using serial::ReadResult;
+using serial::Win32SerialDevice;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultBytes = 2000;
@@ -39,7 +39,7 @@ void check(bool ok, const char* what) {
 }
 
 ProbeResult probe(const std::string& port) {
-  auto api = platform::createWindowsCommApi();
+  auto api = serial::createWindowsCommApi();
   return Win32SerialDevice::probe(port, *api);
 }
 
@@ -71,32 +71,32 @@ int main(int argc, char** argv) {
   check(probe(port) == ProbeResult::Free, "probe of the free port: free");
   check(probe(absent) == ProbeResult::Absent, "probe of a port that does not exist: absent");
 
-  Win32SerialDevice device(port, platform::createWindowsCommApi());
+  Win32SerialDevice device(port, serial::createWindowsCommApi());
   if (!device.open()) {
     check(false, "open");
     return 1;
   }
   // Windows keeps a taken port to its owner; Wine lets a device be opened again (it is a
   // file of the host there), so these two are shown, not checked.
-  Win32SerialDevice second(port, platform::createWindowsCommApi());
+  Win32SerialDevice second(port, serial::createWindowsCommApi());
   const bool secondOpened = second.open();
   second.close();
   report("probe of the open port (Windows: in use)",
          probe(port) == ProbeResult::InUse ? "in use" : "not in use");
   report("a second open of the open port (Windows: refused)", secondOpened ? "opened" : "refused");
 
-  platform::LineSettings settings;
+  serial::LineSettings settings;
   check(device.setQueueSizes(32000, 5072), "driver queues 32000 / 5072");
   check(device.purge(true, true), "purge both ways");
   check(device.getSettings(settings), "line settings read");
   settings.baudRate = 115200;
   settings.dataBits = 8;
-  settings.parity = platform::Parity::None;
+  settings.parity = serial::Parity::None;
   settings.parityCheck = false;
-  settings.stopBits = platform::StopBits::One;
+  settings.stopBits = serial::StopBits::One;
   settings.outxCtsFlow = settings.outxDsrFlow = settings.outX = settings.inX = false;
   check(device.setSettings(settings), "115200 8N1 without handshake set");
-  platform::LineSettings back;
+  serial::LineSettings back;
   check(device.getSettings(back) && back.baudRate == 115200 && back.dataBits == 8,
         "line settings read back");
   bool held = true;

@@ -60,7 +60,7 @@ class BackupCommand final : public BackupFolderCommand {
     if (std::string why = BackupFolderCommand::check(common); !why.empty()) return why;
     // Room is known once the instrument's job is; whether the folder can be made is not.
     if (const std::string problem = backupDestinationProblem(m_folder, 0); !problem.empty()) {
-      return platform::printablePortName(problem);
+      return serial::printablePortName(problem);
     }
     m_request.backupFolder = m_folder;
     m_request.backupOnly = true;

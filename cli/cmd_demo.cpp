@@ -70,8 +70,8 @@ class DemoCommand final : public Command {
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {
               if (isSpeed(value)) return std::string();
-              return "takes a factor above 0 or virtual, not '" +
-                     platform::printablePortName(value) + "'";
+              return "takes a factor above 0 or virtual, not '" + serial::printablePortName(value) +
+                     "'";
             },
             ""));
     // --fleet alone means 4; a word after it that is no number is the folder.
@@ -90,7 +90,7 @@ class DemoCommand final : public Command {
         m_fleet = static_cast<int>(*count);
       } else if (!text.empty()) {
         if (!m_folder.empty()) {
-          return "unexpected argument '" + platform::printablePortName(text) + "'";
+          return "unexpected argument '" + serial::printablePortName(text) + "'";
         }
         m_folder = text;
       }
@@ -121,7 +121,7 @@ std::string DemoCommand::folderProblem(const std::string& folder) {
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::path path = platform::pathFromUtf8(folder);
-  const std::string shown = platform::printablePortName(folder);
+  const std::string shown = serial::printablePortName(folder);
   if (!fs::exists(path, error)) return std::string();
   if (!fs::is_directory(path, error)) return shown + " is not a folder";
   // A folder of an earlier demo is the demo's to write again; the technician's update set
@@ -134,7 +134,7 @@ std::string DemoCommand::folderProblem(const std::string& folder) {
       ours = ours || platform::equalNoCase(name, file.name);
     if (ours) {
       return shown + " holds update files that the demo would replace (" +
-             platform::printablePortName(name) + "): give a new or empty folder";
+             serial::printablePortName(name) + "): give a new or empty folder";
     }
   }
   return std::string();
@@ -155,7 +155,7 @@ int DemoCommand::run(const CommonOptions& common) {
     std::filesystem::create_directories(platform::pathFromUtf8(folder), error);
     if (error) {
       std::fprintf(stderr, "zelupdate demo: cannot create folder %s: %s\n",
-                   platform::printablePortName(folder).c_str(), error.message().c_str());
+                   serial::printablePortName(folder).c_str(), error.message().c_str());
       return kExitUsage;
     }
   }

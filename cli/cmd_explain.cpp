@@ -24,7 +24,7 @@ class ExplainCommand final : public Command {
     // A sign on a hex code, or anything else that is no number of the form asked for.
     if (!parseResultCode(m_text, m_decimal, m_code)) {
       return "not a result code in " + std::string(m_decimal ? "decimal" : "hex") + ": '" +
-             platform::printablePortName(m_text) + "'";
+             serial::printablePortName(m_text) + "'";
     }
     return std::string();
   }

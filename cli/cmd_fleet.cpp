@@ -47,16 +47,15 @@ std::string checkPorts(const std::vector<std::string>& ports, const std::string&
   for (const std::string& port : ports) {
     std::string given;
     if (std::string why = cli::takePort(port, settingsFile, given); !why.empty()) return why;
-    const int number = platform::comNumberOfName(given);
-    const std::string device = number > 0 ? platform::comPortDevice(number) : given;
+    const int number = serial::comNumberOfName(given);
+    const std::string device = number > 0 ? serial::comPortDevice(number) : given;
     // Each simulated instrument is one of its own, whatever its name: no device is shared.
-    if (platform::isSimulatedPortName(device)) continue;
-    const std::string resolved = platform::resolvedPortDevice(given);
+    if (serial::isSimulatedPortName(device)) continue;
+    const std::string resolved = serial::resolvedPortDevice(given);
     for (const auto& [other, otherPort] : seen) {
       if (other != resolved) continue;
-      return "one device given twice: " + platform::printablePortName(otherPort) + " and " +
-             platform::printablePortName(port) + " both reach " +
-             platform::printablePortName(resolved);
+      return "one device given twice: " + serial::printablePortName(otherPort) + " and " +
+             serial::printablePortName(port) + " both reach " + serial::printablePortName(resolved);
     }
     seen.emplace_back(resolved, port);
   }
@@ -70,10 +69,10 @@ std::string checkReportFile(const std::string& path) {
   std::error_code error;
   const fs::path file = fs::absolute(platform::pathFromUtf8(path), error);
   const fs::path folder = file.parent_path();
-  const std::string shown = platform::printablePortName(path);
+  const std::string shown = serial::printablePortName(path);
   if (!fs::is_directory(folder, error)) {
     return "cannot write the report " + shown + ": no folder " +
-           platform::printablePortName(platform::utf8FromPath(folder));
+           serial::printablePortName(platform::utf8FromPath(folder));
   }
   if (fs::is_directory(file, error)) return "cannot write the report " + shown + ": a folder";
   return std::string();
@@ -114,7 +113,7 @@ class FleetCommand final : public Command {
     if (!m_portsFile.empty()) {
       std::string why;
       if (!readPortsFile(m_portsFile, m_options.ports, why)) {
-        return "cannot read ports file " + platform::printablePortName(m_portsFile) + ": " + why;
+        return "cannot read ports file " + serial::printablePortName(m_portsFile) + ": " + why;
       }
     }
     m_options.ports.insert(m_options.ports.end(), m_ports.begin(), m_ports.end());

@@ -17,7 +17,7 @@ namespace {
 // Texts from the file reach the terminal without control characters (C0, C1, the
 // bidirectional ones) or bytes that are not UTF-8: each shows as '?'.
 std::string printable(const std::string& text) {
-  return platform::terminalText(text, platform::TerminalEscape::Question);
+  return serial::terminalText(text, serial::TerminalEscape::Question);
 }
 
 // Columns are counted in characters, not bytes, so UTF-8 texts line up.
@@ -114,9 +114,9 @@ class HistoryCommand final : public Command {
             [](std::string& value) -> std::string {
               // Any form a run takes, whether or not the port is there now: records outlive
               // devices and mappings.
-              const bool named = value.starts_with("/") || platform::isNetworkPortName(value) ||
-                                 platform::isSimulatedPortName(value);
-              if (named || platform::comNumberOfName(value) > 0) return std::string();
+              const bool named = value.starts_with("/") || serial::isNetworkPortName(value) ||
+                                 serial::isSimulatedPortName(value);
+              if (named || serial::comNumberOfName(value) > 0) return std::string();
               return "takes a port as run --port does (COM5, a device path, rfc2217://..., "
                      "sim:...), not '" +
                      printable(value) + "'";
@@ -154,7 +154,7 @@ int HistoryCommand::run(const CommonOptions& common) {
   }
 
   // A COM number of --port reaches its device through the settings file's mapping.
-  if (!filter.port.empty()) platform::loadComPortMapping(settingsFileFor(common));
+  if (!filter.port.empty()) serial::loadComPortMapping(settingsFileFor(common));
   std::vector<StoredRecord> records;
   std::string why;
   if (!readHistory(path, filter, records, &why)) {
@@ -166,8 +166,7 @@ int HistoryCommand::run(const CommonOptions& common) {
     // The stored lines, with the characters a terminal would act on written as the JSON
     // escapes that mean the same.
     for (const StoredRecord& stored : records) {
-      std::printf("%s\n",
-                  platform::terminalText(stored.line, platform::TerminalEscape::Json).c_str());
+      std::printf("%s\n", serial::terminalText(stored.line, serial::TerminalEscape::Json).c_str());
     }
     return kExitOk;
   }

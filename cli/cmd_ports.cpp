@@ -15,22 +15,22 @@
 namespace {
 
 std::string shown(const std::string& text) {
-  return platform::printablePortName(text);
+  return serial::printablePortName(text);
 }
 
 int listAllDevices() {
-  const std::vector<platform::SerialDeviceInfo> devices =
-      platform::listSerialDevices(serialInventoryRoots());
+  const std::vector<serial::SerialDeviceInfo> devices =
+      serial::listSerialDevices(serialInventoryRoots());
   if (devices.empty()) {
     std::printf("No serial device found\n");
     return kExitFailed;
   }
-  for (const platform::SerialDeviceInfo& d : devices) {
+  for (const serial::SerialDeviceInfo& d : devices) {
     std::string line = shown(d.device);
     if (!d.driver.empty()) line += "  " + shown(d.driver);
     if (!d.description.empty()) line += "  \"" + shown(d.description) + "\"";
     if (d.usb) {
-      const platform::UsbIdentity& id = d.identity;
+      const serial::UsbIdentity& id = d.identity;
       line += "  USB " + shown(id.vendorId) + ":" + shown(id.productId);
       if (!id.manufacturer.empty()) line += "  " + shown(id.manufacturer);
       if (!id.product.empty()) line += "  \"" + shown(id.product) + "\"";
@@ -52,7 +52,7 @@ namespace {
 
 int listComPorts(const CommonOptions& common) {
   const std::string settingsFile = settingsFileFor(common);
-  platform::loadComPortMapping(settingsFile);
+  serial::loadComPortMapping(settingsFile);
 
   // No session holds a port here, so every port in use shows as such; a network port that
   // cannot be used says why.
@@ -61,7 +61,7 @@ int listComPorts(const CommonOptions& common) {
   if (entries.empty()) {
     std::printf(
         "No COM port found (COM1 to COM%d; devices can be assigned in section [PORTS] of %s)\n",
-        platform::kMaxComPort, platform::printablePortName(settingsFile).c_str());
+        serial::kMaxComPort, serial::printablePortName(settingsFile).c_str());
     return kExitFailed;
   }
   // A port without access says why; the dialout advice only where that group would help.

@@ -66,7 +66,7 @@ class RunCommand final : public Command {
     if (!m_request.backupFolder.empty()) {
       if (const std::string problem = backupFolderProblem(m_request.backupFolder);
           !problem.empty()) {
-        return "--backup: " + platform::printablePortName(problem);
+        return "--backup: " + serial::printablePortName(problem);
       }
     }
     return std::string();

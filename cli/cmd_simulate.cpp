@@ -124,13 +124,13 @@ class SimulateCommand final : public Command {
     if (m_address && !m_address->empty() &&
         (!hostLike || !parseListenAddress(*m_address, m_host, m_port))) {
       return "--rfc2217 takes [HOST:]PORT with a port from 0 (any free one) to 65535, not '" +
-             platform::printablePortName(*m_address) + "'";
+             serial::printablePortName(*m_address) + "'";
     }
     if (m_pty && m_address) return "--rfc2217 and --pty exclude each other";
     std::string options;
     for (const std::string& option : m_options) {
       if (option.find('=') == std::string::npos) {
-        return "unexpected argument '" + platform::printablePortName(option) +
+        return "unexpected argument '" + serial::printablePortName(option) +
                "' (the instrument's options are KEY=VALUE)";
       }
       if (!options.empty()) options += ',';
@@ -138,9 +138,9 @@ class SimulateCommand final : public Command {
     }
     // Served in real time unless a speed is asked for; the virtual clock only moves when this
     // program waits, which a client in another program never makes it do.
-    std::string portName = std::string(platform::kSimulatedPortPrefix) + options;
+    std::string portName = std::string(serial::kSimulatedPortPrefix) + options;
     if (std::string error = sim::parseOptions(portName, m_parsed); !error.empty()) {
-      return platform::printablePortName(error);
+      return serial::printablePortName(error);
     }
     if (options.find("speed=") == std::string::npos) {
       portName += options.empty() ? "speed=real" : ",speed=real";
@@ -203,7 +203,7 @@ int SimulateCommand::run(const CommonOptions&) {
       } else if (line == kStatusLine) {
         tell("the instrument is " + instrument.stateText());
       } else if (!line.empty()) {
-        tell("unknown line '" + platform::printablePortName(line) + "': the lines are " +
+        tell("unknown line '" + serial::printablePortName(line) + "': the lines are " +
              kPowerCycleLine + " (switch the instrument off and on) and " + kStatusLine);
       }
     }
@@ -222,10 +222,10 @@ int SimulateCommand::run(const CommonOptions&) {
     sim::servePseudoTerminal(instrument, terminal, hooks);
   } else {
     std::string error;
-    platform::rfc2217::Listener listener = platform::rfc2217::Listener::listen(host, port, error);
+    serial::rfc2217::Listener listener = serial::rfc2217::Listener::listen(host, port, error);
     if (!listener.isOpen()) {
       std::fprintf(stderr, "zelupdate simulate: cannot listen on %s port %u: %s\n",
-                   platform::printablePortName(host).c_str(), static_cast<unsigned>(port),
+                   serial::printablePortName(host).c_str(), static_cast<unsigned>(port),
                    error.c_str());
       sim::uninstallClock();
       return kExitFailed;
@@ -234,7 +234,7 @@ int SimulateCommand::run(const CommonOptions&) {
     const std::string shownHost = host.empty()                          ? "0.0.0.0"
                                   : host.find(':') != std::string::npos ? "[" + host + "]"
                                                                         : host;
-    tell(platform::kNetworkPortPrefix + shownHost + ":" + std::to_string(listener.port()));
+    tell(serial::kNetworkPortPrefix + shownHost + ":" + std::to_string(listener.port()));
     if (host.empty()) tell("listening on every interface of this machine");
     tell("the instrument is " + instrument.stateText());
     sim::serveRfc2217(instrument, listener, hooks);

@@ -143,9 +143,9 @@ int commandWindow(const std::vector<std::string>& args, const CommonOptions& com
   platform::setSettingsFileOverride(settingsFile);
   // A simulated instrument on the start port runs on the clock its speed option asks for;
   // a real device keeps the real clock.
-  platform::loadComPortMapping(settingsFile);
+  serial::loadComPortMapping(settingsFile);
   const std::string clockError =
-      installClockForDevice(platform::comPortDevice(startPortNumber(settingsFile)));
+      installClockForDevice(serial::comPortDevice(startPortNumber(settingsFile)));
   if (!clockError.empty()) {
     std::fprintf(stderr, "zelupdate: %s\n", clockError.c_str());
     return kExitUsage;

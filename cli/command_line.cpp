@@ -156,16 +156,16 @@ std::string parseErrorReason(const CLI::ParseError& error) {
     const std::string rest = text.substr(kConvert.size());
     if (const size_t eq = rest.find(" = "); eq != std::string::npos) {
       return rest.substr(0, eq) + " takes no value, not '" +
-             platform::printablePortName(rest.substr(eq + 3)) + "'";
+             serial::printablePortName(rest.substr(eq + 3)) + "'";
     }
   }
-  return platform::printablePortName(text);
+  return serial::printablePortName(text);
 }
 
 // The first word that no option or operand took.
 std::string extraWordReason(const std::vector<std::string>& remaining) {
   const std::string& word = remaining.front();
-  const std::string shown = platform::printablePortName(word);
+  const std::string shown = serial::printablePortName(word);
   if (word.size() > 1 && word[0] == '-') return "unknown option '" + shown + "'";
   return "unexpected argument '" + shown + "'";
 }
@@ -256,7 +256,7 @@ std::optional<int> checkLeftoverWords(CommandLineParser& parser) {
     // The window's switches stand alone; any other word there is a mistyped command.
     const bool isSwitch = word == kSwitchService || word == kSwitchNoIntermediateBoot;
     if (app == nullptr && isSwitch) continue;
-    const std::string shown = platform::printablePortName(word);
+    const std::string shown = serial::printablePortName(word);
     if (isSwitch) return usageError("", shown + " is a switch of the window, not of a command");
     return usageError(
         "", (word.starts_with("/") ? "unknown switch '" : "unknown command '") + shown + "'");
@@ -294,7 +294,7 @@ std::optional<int> answerHelpOrVersion(CommandLineParser& parser, const CommonOp
   CLI::App* topic = parser.commandApp(parser.m_helpTopic);
   if (topic == nullptr) {
     return usageError(kHelpCommand,
-                      "no command '" + platform::printablePortName(parser.m_helpTopic) + "'");
+                      "no command '" + serial::printablePortName(parser.m_helpTopic) + "'");
   }
   printHelp(*topic);
   return kExitOk;
@@ -308,7 +308,7 @@ int runWithTrace(CommandLineParser& parser, Command* command, const CommonOption
   std::string why;
   if (newTrace && !platform::setDebugOutputFile(common.traceFile, &why)) {
     std::fprintf(stderr, "zelupdate: cannot create trace file %s: %s\n",
-                 platform::printablePortName(common.traceFile).c_str(), why.c_str());
+                 serial::printablePortName(common.traceFile).c_str(), why.c_str());
     return kExitUsage;
   }
   if (common.settingsFile != given.settingsFile) {

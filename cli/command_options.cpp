@@ -22,7 +22,7 @@ namespace {
 constexpr long kMaxUartComNumber = 999999;
 
 std::string shown(const std::string& text) {
-  return platform::printablePortName(text);
+  return serial::printablePortName(text);
 }
 
 bool allDigits(const std::string& text) {
@@ -78,19 +78,19 @@ std::optional<long> parseCount(const std::string& text, long low, long high) {
 }
 
 std::string takePort(const std::string& text, const std::string& settingsFile, std::string& port) {
-  platform::loadComPortMapping(settingsFile);
-  port = platform::commandLinePort(text);
-  if (port.empty()) return "not a port: " + shown(text) + " (" + platform::comNumberRule() + ")";
-  const int number = platform::comNumberOfName(port);
-  const std::string device = number > 0 ? platform::comPortDevice(number) : port;
-  if (platform::isNetworkPortName(device)) {
+  serial::loadComPortMapping(settingsFile);
+  port = serial::commandLinePort(text);
+  if (port.empty()) return "not a port: " + shown(text) + " (" + serial::comNumberRule() + ")";
+  const int number = serial::comNumberOfName(port);
+  const std::string device = number > 0 ? serial::comPortDevice(number) : port;
+  if (serial::isNetworkPortName(device)) {
     std::string host;
     uint16_t networkPort = 0;
-    if (!platform::parseNetworkPortName(device, host, networkPort)) {
+    if (!serial::parseNetworkPortName(device, host, networkPort)) {
       return "not a network port: " + shown(device) +
              " (rfc2217://HOST:PORT, the port a number from 1 to 65535)";
     }
-  } else if (platform::isSimulatedPortName(device)) {
+  } else if (serial::isSimulatedPortName(device)) {
     if (const std::string why = sim::checkPortName(device); !why.empty()) {
       return shown(device) + ": " + shown(why);
     }

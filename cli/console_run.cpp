@@ -26,23 +26,23 @@ namespace {
 
 // The COM number of a --port text that is a number; 0 when it is a device name.
 int comNumberOf(const std::string& port) {
-  return platform::comNumberOfName(port, platform::ComNameForm::Digits);
+  return serial::comNumberOfName(port, serial::ComNameForm::Digits);
 }
 
 // The number behind which a device given by name is reached for this run: one that already
 // leads to it; else one of the port list's numbers that has no device on this machine, so
 // that the port list shows it; else the first free number above them. 0 when all are taken.
 int comNumberForDevice(const std::string& device) {
-  for (int portNo = 1; portNo <= platform::kHighestComNumber; ++portNo) {
-    if (platform::comPortDevice(portNo) == device) return portNo;
+  for (int portNo = 1; portNo <= serial::kHighestComNumber; ++portNo) {
+    if (serial::comPortDevice(portNo) == device) return portNo;
   }
-  for (int portNo = 1; portNo <= platform::kHighestComNumber; ++portNo) {
-    const std::string current = platform::comPortDevice(portNo);
+  for (int portNo = 1; portNo <= serial::kHighestComNumber; ++portNo) {
+    const std::string current = serial::comPortDevice(portNo);
     const bool unused =
-        current.empty() || (portNo <= platform::kMaxComPort &&
-                            probeSerialDevice(current) == platform::ProbeResult::Absent);
+        current.empty() || (portNo <= serial::kMaxComPort &&
+                            probeSerialDevice(current) == serial::ProbeResult::Absent);
     if (unused) {
-      platform::setComPortDevice(portNo, device);
+      serial::setComPortDevice(portNo, device);
       return portNo;
     }
   }
@@ -142,12 +142,12 @@ class CConsoleUpdateDlg : public CUpdateDlg {
 // portNo: its COM number, 0 for a device given by name.
 std::string deviceOfRun(const ConsoleRunRequest& request, const std::string& settingsFile,
                         int& portNo) {
-  platform::loadComPortMapping(settingsFile);
+  serial::loadComPortMapping(settingsFile);
   portNo = comNumberOf(request.port);
   if (request.port.empty()) {
     portNo = std::max(platform::getPrivateProfileInt("DEVICE", "PORT_NO", 1, settingsFile), 1);
   }
-  return portNo > 0 ? platform::comPortDevice(portNo) : request.port;
+  return portNo > 0 ? serial::comPortDevice(portNo) : request.port;
 }
 
 // After a run that did not succeed: what the code of its first failing step and each code
@@ -192,7 +192,7 @@ bool keepServiceRecord(const std::string& historyFile, const ServiceRecord& reco
   std::string why;
   if (appendRecord(historyFile, record, &why)) return true;
   std::fprintf(stderr, "zelupdate: cannot write the service record to %s: %s\n",
-               platform::printablePortName(historyFile).c_str(), why.c_str());
+               serial::printablePortName(historyFile).c_str(), why.c_str());
   return false;
 }
 
@@ -221,7 +221,7 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   const std::string device = deviceOfRun(request, settingsFileFor(common), portNo);
   // A port that will not open ends in the cable box; say first what stands in the way.
   if (const std::string problem = portAccessProblem(device); !problem.empty()) {
-    const std::string shown = platform::printablePortName(device);
+    const std::string shown = serial::printablePortName(device);
     if (portNo > 0) {
       std::fprintf(stderr, "zelupdate run: COM%d (%s): %s\n", portNo, shown.c_str(),
                    problem.c_str());
@@ -231,23 +231,23 @@ int runInConsole(const ConsoleRunRequest& request, const CommonOptions& common) 
   }
   // A slow adapter works, only several times slower: said, and the run goes on.
   if (const std::string slow = runLatencyWarning(device); !slow.empty()) {
-    const std::string name = portNo > 0 ? "COM" + std::to_string(portNo) + " (" +
-                                              platform::printablePortName(device) + ")"
-                                        : platform::printablePortName(device);
+    const std::string name =
+        portNo > 0 ? "COM" + std::to_string(portNo) + " (" + serial::printablePortName(device) + ")"
+                   : serial::printablePortName(device);
     std::fprintf(stderr, "zelupdate run: %s: %s\n", name.c_str(),
-                 platform::printablePortName(slow).c_str());
+                 serial::printablePortName(slow).c_str());
   }
 
   CTranscript transcript;
   std::string why;
   if (!request.transcriptFile.empty() && !transcript.open(request.transcriptFile, &why)) {
     std::fprintf(stderr, "zelupdate run: cannot create transcript file %s: %s\n",
-                 platform::printablePortName(request.transcriptFile).c_str(), why.c_str());
+                 serial::printablePortName(request.transcriptFile).c_str(), why.c_str());
     return kExitUsage;
   }
   const std::string clockError = installClockForDevice(device);
   if (!clockError.empty()) {
-    std::fprintf(stderr, "zelupdate run: %s\n", platform::printablePortName(clockError).c_str());
+    std::fprintf(stderr, "zelupdate run: %s\n", serial::printablePortName(clockError).c_str());
     return kExitUsage;
   }
 

@@ -105,7 +105,7 @@ std::vector<std::string> FleetChild::takeLines() {
         line.swap(m_partialLine);
         if (!line.empty() && line.back() == '\r') line.pop_back();
         // The child's texts reach this terminal: no control character moves its cursor.
-        lines.push_back(platform::printablePortName(line));
+        lines.push_back(serial::printablePortName(line));
       } else if (m_partialLine.size() < kMaxPartialLine) {
         m_partialLine += buffer[i];
       }

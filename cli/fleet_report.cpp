@@ -125,7 +125,7 @@ std::string fleetSummary(const FleetResult& fleet, size_t columns) {
   size_t longestPort = 4;
   size_t timeWidth = 6;
   for (const FleetRow& row : fleet.rows) {
-    ports.push_back(platform::printablePortName(row.port));
+    ports.push_back(serial::printablePortName(row.port));
     longestPort = std::max(longestPort, textColumns(ports.back()));
     timeWidth = std::max(timeWidth, clockText(row.seconds()).size());
   }

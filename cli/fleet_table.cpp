@@ -111,7 +111,7 @@ std::string instrumentOf(const FleetRow& row) {
 
 Cells cellsOf(const FleetRow& row) {
   Cells cells;
-  cells.port = platform::printablePortName(row.port);
+  cells.port = serial::printablePortName(row.port);
   cells.instrument = instrumentOf(row);
   if (row.state == FleetRow::State::Running && row.percent >= 0) {
     cells.percent = std::to_string(row.percent) + " %";
@@ -271,12 +271,12 @@ void FleetTable::say(const std::string& text) const {
 }
 
 void FleetTable::sayStep(const FleetRow& row) const {
-  if (!m_live) say(platform::printablePortName(row.port) + ": " + row.step + "\n");
+  if (!m_live) say(serial::printablePortName(row.port) + ": " + row.step + "\n");
 }
 
 void FleetTable::sayEnd(const FleetRow& row) const {
   if (m_live) return;
-  std::string line = platform::printablePortName(row.port) + ": " + row.outcome;
+  std::string line = serial::printablePortName(row.port) + ": " + row.outcome;
   if (!row.why.empty()) line += " (" + row.why + ")";
   say(line + "\n");
 }

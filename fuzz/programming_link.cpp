@@ -32,7 +32,7 @@ struct Input {
 Input g_input;
 
 // The target: every read takes the next input byte; after the input, the line is silent.
-class InputDevice : public platform::SerialDevice {
+class InputDevice : public serial::SerialDevice {
  public:
   bool isOpen() const override { return m_open; }
 
@@ -41,21 +41,21 @@ class InputDevice : public platform::SerialDevice {
   void closeImpl() override { m_open = false; }
   bool setQueueSizesImpl(uint32_t, uint32_t) override { return true; }
   bool purgeImpl(bool, bool) override { return true; }
-  bool getSettingsImpl(platform::LineSettings& settings) override {
+  bool getSettingsImpl(serial::LineSettings& settings) override {
     settings = m_settings;
     return true;
   }
-  bool setSettingsImpl(const platform::LineSettings& settings) override {
+  bool setSettingsImpl(const serial::LineSettings& settings) override {
     m_settings = settings;
     return true;
   }
-  platform::ReadResult readByteImpl(uint8_t& byte) override {
+  serial::ReadResult readByteImpl(uint8_t& byte) override {
     if (g_input.next >= g_input.size) {
       platform::clock().sleepMicros(100000);
-      return platform::ReadResult::Empty;
+      return serial::ReadResult::Empty;
     }
     byte = g_input.data[g_input.next++];
-    return platform::ReadResult::Byte;
+    return serial::ReadResult::Byte;
   }
   bool writeImpl(const uint8_t*, uint32_t size, uint32_t& written) override {
     written = size;
@@ -77,15 +77,15 @@ class InputDevice : public platform::SerialDevice {
 
  private:
   bool m_open = false;
-  platform::LineSettings m_settings{};
+  serial::LineSettings m_settings{};
 };
 
 CComm& fuzzPort() {
   static CComm* port = [] {
     registerSerialDeviceFactory(
         "fuzz:", [](const std::string&) { return std::make_unique<InputDevice>(); },
-        [](const std::string&) { return platform::ProbeResult::Free; });
-    platform::setComPortDevice(kFuzzPort, "fuzz:");
+        [](const std::string&) { return serial::ProbeResult::Free; });
+    serial::setComPortDevice(kFuzzPort, "fuzz:");
     auto* comm = new CComm;
     comm->m_portNo = kFuzzPort;
     comm->m_parity = kLinkParityEven;

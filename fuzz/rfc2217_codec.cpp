@@ -8,7 +8,7 @@
 
 #include "serial/rfc2217/rfc2217_codec.h"
 
-using namespace platform::rfc2217;
+using namespace serial::rfc2217;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

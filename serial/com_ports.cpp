@@ -12,7 +12,7 @@
 #include "serial/local_device.h"
 #include "serial/port_names.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 // Section of the settings file that maps COM numbers to devices.
@@ -49,7 +49,8 @@ void resetComPortMapping() {
 }
 
 void loadComPortMapping(const std::string& settingsFile) {
-  for (const auto& [key, device] : getPrivateProfileSection(kPortsSection, settingsFile)) {
+  for (const auto& [key, device] :
+       platform::getPrivateProfileSection(kPortsSection, settingsFile)) {
     const int number = comNumberOfName(key, ComNameForm::Prefixed);
     if (number != 0) setComPortDevice(number, device);
   }
@@ -78,8 +79,8 @@ int comNumberOfName(std::string_view name, ComNameForm form) {
 }
 
 std::string commandLinePort(const std::string& text) {
-  if (text.starts_with("/") || platform::isNetworkPortName(text) ||
-      platform::isSimulatedPortName(text)) {
+  if (text.starts_with("/") || serial::isNetworkPortName(text) ||
+      serial::isSimulatedPortName(text)) {
     return text;
   }
   const int number = comNumberOfName(text);
@@ -136,7 +137,7 @@ std::string terminalText(const std::string& text, TerminalEscape style) {
   shown.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     uint32_t codePoint = 0;
-    const size_t length = utf8Sequence(text, i, &codePoint);
+    const size_t length = platform::utf8Sequence(text, i, &codePoint);
     if (length > 0 && !unsafeOnTerminal(codePoint)) {
       shown.append(text, i, length);
       i += length;
@@ -164,4 +165,4 @@ std::string printablePortName(const std::string& name) {
   return terminalText(name, TerminalEscape::Hex);
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platform {
+namespace serial {
 
 inline constexpr int kMaxComPort = 15;
 // The highest COM number Windows gives a port, and so the highest any name or mapping takes.
@@ -70,4 +70,4 @@ std::string terminalText(const std::string& text, TerminalEscape style);
 // A port name or device path as a message shows it: terminalText with "\x01" escapes.
 std::string printablePortName(const std::string& name);
 
-}  // namespace platform
+}  // namespace serial

@@ -45,14 +45,14 @@ constexpr const char* kFalse = "FALSE";
 struct HandshakeMode {
   bool outxCtsFlow;
   bool outxDsrFlow;
-  platform::LineControl dtrControl;
-  platform::LineControl rtsControl;
+  serial::LineControl dtrControl;
+  serial::LineControl rtsControl;
   bool outX;
   bool inX;
 };
 
-constexpr platform::LineControl kOn = platform::LineControl::On;
-constexpr platform::LineControl kHandshake = platform::LineControl::Handshake;
+constexpr serial::LineControl kOn = serial::LineControl::On;
+constexpr serial::LineControl kHandshake = serial::LineControl::Handshake;
 
 constexpr HandshakeMode kHandshakeModes[] = {
     {false, false, kOn, kOn, false, false},        // 0 none
@@ -100,17 +100,17 @@ uint32_t lineBoundMs(int32_t readTimeoutMs, int32_t baudRate, uint32_t size) {
 
 CComm::~CComm() = default;
 
-int CComm::checkCommExisting(int32_t portNo, platform::PortFailure* failure) {
+int CComm::checkCommExisting(int32_t portNo, serial::PortFailure* failure) {
   TraceScope scope(&m_trace, "checkCommExisting");
-  if (failure) *failure = platform::PortFailure::None;
-  const std::string device = platform::comPortDevice(portNo);
+  if (failure) *failure = serial::PortFailure::None;
+  const std::string device = serial::comPortDevice(portNo);
   if (device.empty()) return -1;
   switch (probeSerialDevice(device, failure)) {
-    case platform::ProbeResult::Free:
+    case serial::ProbeResult::Free:
       return 0;
-    case platform::ProbeResult::InUse:
+    case serial::ProbeResult::InUse:
       return 1;
-    case platform::ProbeResult::Absent:
+    case serial::ProbeResult::Absent:
       return -1;
   }
   return -1;
@@ -122,7 +122,7 @@ int CComm::open() {
 
   if (isOpen()) close();
 
-  std::unique_ptr<platform::SerialDevice> device = openDevice();
+  std::unique_ptr<serial::SerialDevice> device = openDevice();
   if (!device) {
     traceError(scope, "CreateFile failed");
     traceLeave(scope, "%s", kTrue);
@@ -142,7 +142,7 @@ int CComm::open() {
     return 1;
   }
 
-  platform::LineSettings wanted = m_lineSettings;
+  serial::LineSettings wanted = m_lineSettings;
   if (!buildSettings(wanted)) {
     traceError(scope, "unknown m_handshake index");
     return 1;
@@ -158,15 +158,15 @@ int CComm::open() {
   return 0;
 }
 
-std::unique_ptr<platform::SerialDevice> CComm::openDevice() {
+std::unique_ptr<serial::SerialDevice> CComm::openDevice() {
   // Only a port that the probe reports free is opened; one that exists but refuses is
   // retried, one in use or absent is not tried at all.
   if (checkCommExisting(m_portNo, &m_openFailure) != 0) return nullptr;
-  const std::string name = platform::comPortDevice(m_portNo);
+  const std::string name = serial::comPortDevice(m_portNo);
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    std::unique_ptr<platform::SerialDevice> candidate = createSerialDevice(name);
+    std::unique_ptr<serial::SerialDevice> candidate = createSerialDevice(name);
     if (candidate && candidate->open()) {
-      m_openFailure = platform::PortFailure::None;
+      m_openFailure = serial::PortFailure::None;
       return candidate;
     }
     // The last attempt's cause stands.
@@ -177,25 +177,25 @@ std::unique_ptr<platform::SerialDevice> CComm::openDevice() {
   return nullptr;
 }
 
-bool CComm::buildSettings(platform::LineSettings& wanted) const {
+bool CComm::buildSettings(serial::LineSettings& wanted) const {
   wanted.baudRate = static_cast<uint32_t>(m_baudRate);
   wanted.binary = true;
   wanted.dataBits = static_cast<uint8_t>(m_dataBits);
   switch (m_parity) {
     case 1:
-      wanted.parity = platform::Parity::Odd;
+      wanted.parity = serial::Parity::Odd;
       wanted.parityCheck = true;
       break;
     case 2:
-      wanted.parity = platform::Parity::Even;
+      wanted.parity = serial::Parity::Even;
       wanted.parityCheck = true;
       break;
     default:
-      wanted.parity = platform::Parity::None;
+      wanted.parity = serial::Parity::None;
       wanted.parityCheck = false;
       break;
   }
-  wanted.stopBits = static_cast<platform::StopBits>(m_stopBits);
+  wanted.stopBits = static_cast<serial::StopBits>(m_stopBits);
   wanted.xonChar = kXonChar;
   wanted.xoffChar = kXoffChar;
   wanted.xonLim = kXonLimit;
@@ -332,8 +332,8 @@ int CComm::readBufferFromPort(void* buffer, uint32_t& count, uint32_t size) {
   uint32_t lastActivity = platform::tickCount();
   for (;;) {
     uint8_t byte = 0;
-    const platform::ReadResult result = m_port->readByte(byte);
-    if (result == platform::ReadResult::Byte) {
+    const serial::ReadResult result = m_port->readByte(byte);
+    if (result == serial::ReadResult::Byte) {
       // count < size holds here: the loop ends as soon as count reaches size.
       if (hasDelimiter && byte == delimiter) {
         if (count == 0) traceError(scope, "null bytes read, only StopDelimiter found");
@@ -347,10 +347,10 @@ int CComm::readBufferFromPort(void* buffer, uint32_t& count, uint32_t size) {
         return 0;
       }
       lastActivity = platform::tickCount();
-    } else if (result == platform::ReadResult::Failed) {
+    } else if (result == serial::ReadResult::Failed) {
       platform::sleepMs(kFailedReadPauseMs);
     }
-    if (result != platform::ReadResult::Byte && waitAbandoned()) {
+    if (result != serial::ReadResult::Byte && waitAbandoned()) {
       traceError(scope, "wait abandoned");
       return 1;
     }
@@ -384,12 +384,12 @@ int CComm::readStringFromPort(char* buffer, uint32_t& count, uint32_t size) {
   const uint32_t lineBound = lineBoundMs(m_readTimeout, m_baudRate, size);
   for (;;) {
     uint8_t byte = 0;
-    const platform::ReadResult result = m_port->readByte(byte);
-    if (result == platform::ReadResult::Byte && !lineBegun) {
+    const serial::ReadResult result = m_port->readByte(byte);
+    if (result == serial::ReadResult::Byte && !lineBegun) {
       lineBegun = true;
       lineStart = platform::tickCount();
     }
-    if (result == platform::ReadResult::Byte) {
+    if (result == serial::ReadResult::Byte) {
       // Signed, so that the bytes 0x80 to 0xFF count as control characters.
       const int8_t character = static_cast<int8_t>(byte);
       if (!started && character <= ' ') {
@@ -413,10 +413,10 @@ int CComm::readStringFromPort(char* buffer, uint32_t& count, uint32_t size) {
         }
       }
       lastActivity = platform::tickCount();
-    } else if (result == platform::ReadResult::Failed) {
+    } else if (result == serial::ReadResult::Failed) {
       platform::sleepMs(kFailedReadPauseMs);
     }
-    if (result != platform::ReadResult::Byte && waitAbandoned()) {
+    if (result != serial::ReadResult::Byte && waitAbandoned()) {
       traceError(scope, "wait abandoned");
       traceLeave(scope, "%s {noOfReadBytes= %d}", kFalse, static_cast<int>(count));
       return 0;

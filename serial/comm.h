@@ -27,9 +27,9 @@ class CComm {
   int32_t m_parity = 2;     // 0 none, 1 odd, 2 even; other values mean none
   int32_t m_handshake = 2;  // 0 none, 1 RTS/CTS, 2 XON/XOFF, 3 DTR/DSR, 4 DTR/DSR + XON/XOFF out
   // The open device; null while the port is closed.
-  std::unique_ptr<platform::SerialDevice> m_port;
+  std::unique_ptr<serial::SerialDevice> m_port;
   // Line settings read from the driver at open() and written back changed.
-  platform::LineSettings m_lineSettings{};
+  serial::LineSettings m_lineSettings{};
   int32_t m_writeTimeout = 25000;  // ms
   int32_t m_readTimeout = 5000;    // ms of inactivity
   int32_t m_stopDelimiter = -1;    // byte that ends an answer, -1 for none
@@ -44,12 +44,12 @@ class CComm {
 
   // 0 free, 1 in use or access denied, -1 absent. Does not touch this object's port.
   // `failure`, where given, gets the backend's cause when the port is not free.
-  int checkCommExisting(int32_t portNo, platform::PortFailure* failure = nullptr);
+  int checkCommExisting(int32_t portNo, serial::PortFailure* failure = nullptr);
   // 0 success, 1 failure. An open port is closed first.
   int open();
   // Why the last open() failed, where the port's backend can tell (a network port: refused,
   // host not found, busy, no answer); None after a success and where it cannot.
-  platform::PortFailure openFailure() const { return m_openFailure; }
+  serial::PortFailure openFailure() const { return m_openFailure; }
   void close();
   // Nonzero on success.
   int writeBufferToPort(const void* data, uint32_t size);
@@ -69,10 +69,10 @@ class CComm {
   bool waitAbandoned() const { return m_waitHook && m_waitHook(); }
   // The port's device, opened; null when it could not be (m_openFailure says why, where the
   // backend can tell).
-  std::unique_ptr<platform::SerialDevice> openDevice();
+  std::unique_ptr<serial::SerialDevice> openDevice();
   // The line settings for the port's parameters, built on `wanted` as read from the driver.
   // False when the handshake index names no mode.
-  bool buildSettings(platform::LineSettings& wanted) const;
+  bool buildSettings(serial::LineSettings& wanted) const;
 
-  platform::PortFailure m_openFailure = platform::PortFailure::None;
+  serial::PortFailure m_openFailure = serial::PortFailure::None;
 };

@@ -28,31 +28,30 @@ const RegisteredFactory* registeredFactoryFor(const std::string& deviceName) {
 
 }  // namespace
 
-std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& deviceName) {
+std::unique_ptr<serial::SerialDevice> createSerialDevice(const std::string& deviceName) {
   if (const RegisteredFactory* factory = registeredFactoryFor(deviceName)) {
     return factory->create(deviceName);
   }
-  if (platform::isNetworkPortName(deviceName)) {
-    return std::make_unique<platform::Rfc2217Device>(deviceName);
+  if (serial::isNetworkPortName(deviceName)) {
+    return std::make_unique<serial::Rfc2217Device>(deviceName);
   }
   return createLocalDevice(deviceName);
 }
 
-platform::ProbeResult probeSerialDevice(const std::string& deviceName,
-                                        platform::PortFailure* failure) {
-  if (failure) *failure = platform::PortFailure::None;
-  if (deviceName.empty()) return platform::ProbeResult::Absent;
+serial::ProbeResult probeSerialDevice(const std::string& deviceName, serial::PortFailure* failure) {
+  if (failure) *failure = serial::PortFailure::None;
+  if (deviceName.empty()) return serial::ProbeResult::Absent;
   if (const RegisteredFactory* factory = registeredFactoryFor(deviceName)) {
-    return factory->probe ? factory->probe(deviceName) : platform::ProbeResult::Free;
+    return factory->probe ? factory->probe(deviceName) : serial::ProbeResult::Free;
   }
-  if (platform::isNetworkPortName(deviceName)) {
-    return platform::Rfc2217Device::probe(deviceName, failure);
+  if (serial::isNetworkPortName(deviceName)) {
+    return serial::Rfc2217Device::probe(deviceName, failure);
   }
   return probeLocalDevice(deviceName);
 }
 
 std::string explainSerialAccess(const std::string& deviceName) {
-  if (registeredFactoryFor(deviceName) || platform::isNetworkPortName(deviceName)) return {};
+  if (registeredFactoryFor(deviceName) || serial::isNetworkPortName(deviceName)) return {};
   return explainLocalAccess(deviceName);
 }
 

@@ -10,11 +10,11 @@
 
 #include "serial/serial_device.h"
 
-std::unique_ptr<platform::SerialDevice> createSerialDevice(const std::string& deviceName);
+std::unique_ptr<serial::SerialDevice> createSerialDevice(const std::string& deviceName);
 // `failure`, where given, gets the backend's cause of a port that is not free (see
-// platform::PortFailure; None where the backend cannot tell).
-platform::ProbeResult probeSerialDevice(const std::string& deviceName,
-                                        platform::PortFailure* failure = nullptr);
+// serial::PortFailure; None where the backend cannot tell).
+serial::ProbeResult probeSerialDevice(const std::string& deviceName,
+                                      serial::PortFailure* failure = nullptr);
 // Why this user cannot open the port now, as one phrase that its backend works out: for a
 // local device "permission denied: you are not in group dialout (sudo usermod -aG dialout
 // $USER, then log in again)" (only where the node's group is dialout and the user is not in
@@ -30,7 +30,7 @@ inline constexpr const char* kNotInDialout = "permission denied: you are not in 
 // results from these functions. Registering a prefix
 // again replaces its functions; an empty create function removes the prefix.
 using SerialDeviceCreator =
-    std::function<std::unique_ptr<platform::SerialDevice>(const std::string& deviceName)>;
-using SerialDeviceProber = std::function<platform::ProbeResult(const std::string& deviceName)>;
+    std::function<std::unique_ptr<serial::SerialDevice>(const std::string& deviceName)>;
+using SerialDeviceProber = std::function<serial::ProbeResult(const std::string& deviceName)>;
 void registerSerialDeviceFactory(const std::string& prefix, SerialDeviceCreator create,
                                  SerialDeviceProber probe);

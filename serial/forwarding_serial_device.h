@@ -8,7 +8,7 @@
 
 #include "serial/serial_device.h"
 
-namespace platform {
+namespace serial {
 
 class ForwardingSerialDevice : public SerialDevice {
  public:
@@ -42,4 +42,4 @@ class ForwardingSerialDevice : public SerialDevice {
   std::unique_ptr<SerialDevice> m_inner;
 };
 
-}  // namespace platform
+}  // namespace serial

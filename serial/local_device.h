@@ -10,8 +10,8 @@
 
 #include "serial/serial_device.h"
 
-std::unique_ptr<platform::SerialDevice> createLocalDevice(const std::string& name);
-platform::ProbeResult probeLocalDevice(const std::string& name);
+std::unique_ptr<serial::SerialDevice> createLocalDevice(const std::string& name);
+serial::ProbeResult probeLocalDevice(const std::string& name);
 // Why this user cannot open the port now; empty when nothing stands in the way.
 std::string explainLocalAccess(const std::string& name);
 // The device a COM number stands for when the settings file maps it nowhere else; empty

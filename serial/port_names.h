@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace platform {
+namespace serial {
 
 inline constexpr const char* kSimulatedPortPrefix = "sim:";
 inline constexpr const char* kNetworkPortPrefix = "rfc2217://";
@@ -18,4 +18,4 @@ inline bool isNetworkPortName(std::string_view name) {
   return name.starts_with(kNetworkPortPrefix);
 }
 
-}  // namespace platform
+}  // namespace serial

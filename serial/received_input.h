@@ -9,7 +9,7 @@
 
 #include "serial/serial_device.h"
 
-namespace platform {
+namespace serial {
 
 class ReceivedInput {
  public:
@@ -54,4 +54,4 @@ class ReceivedInput {
   size_t m_count = 0;
 };
 
-}  // namespace platform
+}  // namespace serial

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace serial {
 
 enum class Parity : uint8_t { None = 0, Odd = 1, Even = 2 };
 enum class StopBits : uint8_t { One = 0, OneAndHalf = 1, Two = 2 };
@@ -202,4 +202,4 @@ inline bool SerialDevice::clearDtr() {
   return isOpen() && clearDtrImpl();
 }
 
-}  // namespace platform
+}  // namespace serial

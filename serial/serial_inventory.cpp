@@ -7,7 +7,7 @@
 #include "serial/com_ports.h"
 #include "serial/serial_inventory.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 bool equalNoCase(const std::string& a, const std::string& b) {
@@ -129,4 +129,4 @@ bool parseWindowsDeviceIds(const std::string& hardwareId, const std::string& ins
   return true;
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+namespace serial {
 
 struct UsbIdentity {
   std::string vendorId;  // "0403" as sysfs writes it (hexadecimal, lower case)
@@ -82,4 +82,4 @@ void sortSerialDevices(std::vector<SerialDeviceInfo>& devices);
 bool parseWindowsDeviceIds(const std::string& hardwareId, const std::string& instanceId,
                            UsbIdentity& identity);
 
-}  // namespace platform
+}  // namespace serial

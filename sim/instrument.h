@@ -131,10 +131,10 @@ class Instrument {
   bool hostOpen();
   void hostClose();
   bool hostIsOpen() const { return m_hostOpen; }
-  const platform::LineSettings& hostSettings() const { return m_hostSettings; }
-  void hostSetSettings(const platform::LineSettings& settings);
+  const serial::LineSettings& hostSettings() const { return m_hostSettings; }
+  void hostSetSettings(const serial::LineSettings& settings);
   void hostPurge(bool input, bool output);
-  platform::ReadResult hostReadByte(uint8_t& byte);
+  serial::ReadResult hostReadByte(uint8_t& byte);
   // For a host end that runs in real time beside the instrument (a line server): takes a
   // byte that the host's adapter has handed on by now, without waiting.
   bool hostTakeByte(uint8_t& byte);
@@ -308,7 +308,7 @@ class Instrument {
 
   // Host end.
   bool m_hostOpen = false;
-  platform::LineSettings m_hostSettings{};
+  serial::LineSettings m_hostSettings{};
   bool m_hostRts = false;
   bool m_hostDtr = false;
   std::deque<Received> m_hostInput;

@@ -18,16 +18,16 @@ constexpr Nanos kEmptyReadNs = 100 * kNanosPerMs;
 // The host's go-ahead after the boot ROM took the loader.
 constexpr uint8_t kLoaderStartLetter = 'S';
 
-platform::Parity toPlatform(SerialParity parity) {
+serial::Parity toPlatform(SerialParity parity) {
   switch (parity) {
     case SerialParity::Odd:
-      return platform::Parity::Odd;
+      return serial::Parity::Odd;
     case SerialParity::Even:
-      return platform::Parity::Even;
+      return serial::Parity::Even;
     case SerialParity::None:
       break;
   }
-  return platform::Parity::None;
+  return serial::Parity::None;
 }
 
 }  // namespace
@@ -40,19 +40,19 @@ Framing Instrument::instrumentFraming() const {
     case Mode::BootRom:
     case Mode::LoaderWaitStart:
       framing.baud = kBootRomBaud;
-      framing.parity = platform::Parity::Even;
+      framing.parity = serial::Parity::Even;
       break;
     case Mode::Loader:
     case Mode::TransferProgram:
       framing.baud = linkBaud;
-      framing.parity = platform::Parity::Even;
+      framing.parity = serial::Parity::Even;
       break;
     case Mode::Normal:
     case Mode::Booting:
       framing.baud = serial.baud;
       framing.dataBits = serial.bits;
       framing.parity = toPlatform(serial.parity);
-      framing.stopBits = serial.stopBits == 2 ? platform::StopBits::Two : platform::StopBits::One;
+      framing.stopBits = serial.stopBits == 2 ? serial::StopBits::Two : serial::StopBits::One;
       break;
   }
   return framing;
@@ -181,8 +181,8 @@ bool Instrument::hostOpen() {
   advance();
   m_hostOpen = true;
   m_hostInput.clear();
-  m_hostRts = m_hostSettings.rtsControl != platform::LineControl::Off;
-  m_hostDtr = m_hostSettings.dtrControl != platform::LineControl::Off;
+  m_hostRts = m_hostSettings.rtsControl != serial::LineControl::Off;
+  m_hostDtr = m_hostSettings.dtrControl != serial::LineControl::Off;
   return true;
 }
 
@@ -194,7 +194,7 @@ void Instrument::hostClose() {
   saveState();
 }
 
-void Instrument::hostSetSettings(const platform::LineSettings& settings) {
+void Instrument::hostSetSettings(const serial::LineSettings& settings) {
   advance();
   m_hostSettings = settings;
 }
@@ -209,8 +209,8 @@ void Instrument::hostPurge(bool input, bool output) {
   }
 }
 
-platform::ReadResult Instrument::hostReadByte(uint8_t& byte) {
-  if (!m_hostOpen) return platform::ReadResult::Failed;
+serial::ReadResult Instrument::hostReadByte(uint8_t& byte) {
+  if (!m_hostOpen) return serial::ReadResult::Failed;
   advance();
   if (m_hostInput.empty() || m_hostInput.front().readyAt > m_now) {
     // Run the instrument until something is readable for the host, at most 100 ms ahead,
@@ -224,12 +224,12 @@ platform::ReadResult Instrument::hostReadByte(uint8_t& byte) {
     }
     sleepUntil(std::min(readyAt(), deadline));
     if (m_hostInput.empty() || m_hostInput.front().readyAt > m_now) {
-      return platform::ReadResult::Empty;
+      return serial::ReadResult::Empty;
     }
   }
   byte = m_hostInput.front().byte;
   m_hostInput.pop_front();
-  return platform::ReadResult::Byte;
+  return serial::ReadResult::Byte;
 }
 
 bool Instrument::hostTakeByte(uint8_t& byte) {

@@ -12,8 +12,8 @@ constexpr uint64_t kOversampling = 16;
 // A receiver's bit clock is off by up to this much.
 constexpr int64_t kMaxClockErrorPpm = 20000;
 
-uint32_t parityBits(platform::Parity parity) {
-  return parity == platform::Parity::None ? 0 : 1;
+uint32_t parityBits(serial::Parity parity) {
+  return parity == serial::Parity::None ? 0 : 1;
 }
 
 uint8_t dataMask(uint8_t dataBits) {
@@ -21,9 +21,9 @@ uint8_t dataMask(uint8_t dataBits) {
 }
 
 // The parity bit that makes the count of ones odd or even.
-int parityBit(uint8_t data, platform::Parity parity) {
+int parityBit(uint8_t data, serial::Parity parity) {
   const int ones = std::popcount(data) & 1;
-  return parity == platform::Parity::Even ? ones : 1 - ones;
+  return parity == serial::Parity::Even ? ones : 1 - ones;
 }
 
 // Start of bit `index` of a frame (0 = start bit), rounded up so that the bit index of
@@ -44,7 +44,7 @@ int frameBit(const Frame& frame, uint64_t index) {
   const uint8_t data = static_cast<uint8_t>(frame.byte & dataMask(dataBits));
   if (index == 0) return 0;
   if (index <= dataBits) return (data >> (index - 1)) & 1;
-  if (index == dataBits + 1u && frame.framing.parity != platform::Parity::None) {
+  if (index == dataBits + 1u && frame.framing.parity != serial::Parity::None) {
     return parityBit(data, frame.framing.parity);
   }
   return 1;
@@ -62,15 +62,15 @@ uint64_t mix(uint64_t value) {
 Nanos Framing::frameNanos() const {
   // In half bits, so that one and a half stop bits come out exactly.
   uint64_t halfBits = 2u * (1u + dataBits);
-  if (parity != platform::Parity::None) halfBits += 2;
+  if (parity != serial::Parity::None) halfBits += 2;
   switch (stopBits) {
-    case platform::StopBits::One:
+    case serial::StopBits::One:
       halfBits += 2;
       break;
-    case platform::StopBits::OneAndHalf:
+    case serial::StopBits::OneAndHalf:
       halfBits += 3;
       break;
-    case platform::StopBits::Two:
+    case serial::StopBits::Two:
       halfBits += 4;
       break;
   }

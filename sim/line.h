@@ -29,8 +29,8 @@ inline constexpr Nanos kNever = UINT64_MAX;
 struct Framing {
   uint32_t baud = 9600;
   uint8_t dataBits = 8;
-  platform::Parity parity = platform::Parity::None;
-  platform::StopBits stopBits = platform::StopBits::One;
+  serial::Parity parity = serial::Parity::None;
+  serial::StopBits stopBits = serial::StopBits::One;
 
   bool operator==(const Framing&) const = default;
   // Time of one character: start bit, data bits, parity bit, stop bits.

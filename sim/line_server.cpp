@@ -8,7 +8,7 @@
 namespace sim {
 namespace {
 
-using namespace platform::rfc2217;
+using namespace serial::rfc2217;
 
 // The longest wait between two looks at the instrument and the stop request when nothing
 // happens on the line: short enough that Ctrl-C and a second client are answered at once.
@@ -48,7 +48,7 @@ class Rfc2217Session {
   Instrument& m_instrument;
   Socket m_socket;
   TelnetDecoder m_decoder;
-  platform::LineSettings m_settings;
+  serial::LineSettings m_settings;
   std::vector<uint8_t> m_out;
   uint8_t m_modemMask = 0;
   int m_modemSent = -1;
@@ -107,26 +107,25 @@ void Rfc2217Session::command(const TelnetEvent& event) {
       break;
     case kSetParity:
       if (value >= kParityNone && value <= kParityEven) {
-        m_settings.parity = value == kParityOdd    ? platform::Parity::Odd
-                            : value == kParityEven ? platform::Parity::Even
-                                                   : platform::Parity::None;
-        m_settings.parityCheck = m_settings.parity != platform::Parity::None;
+        m_settings.parity = value == kParityOdd    ? serial::Parity::Odd
+                            : value == kParityEven ? serial::Parity::Even
+                                                   : serial::Parity::None;
+        m_settings.parityCheck = m_settings.parity != serial::Parity::None;
         applySettings();
       }
       answer(kSetParity,
-             {static_cast<uint8_t>(m_settings.parity == platform::Parity::Odd    ? kParityOdd
-                                   : m_settings.parity == platform::Parity::Even ? kParityEven
-                                                                                 : kParityNone)});
+             {static_cast<uint8_t>(m_settings.parity == serial::Parity::Odd    ? kParityOdd
+                                   : m_settings.parity == serial::Parity::Even ? kParityEven
+                                                                               : kParityNone)});
       break;
     case kSetStopSize:
       if (value == kStopSizeOne || value == kStopSizeTwo) {
-        m_settings.stopBits =
-            value == kStopSizeTwo ? platform::StopBits::Two : platform::StopBits::One;
+        m_settings.stopBits = value == kStopSizeTwo ? serial::StopBits::Two : serial::StopBits::One;
         applySettings();
       }
       answer(kSetStopSize,
-             {static_cast<uint8_t>(m_settings.stopBits == platform::StopBits::Two ? kStopSizeTwo
-                                                                                  : kStopSizeOne)});
+             {static_cast<uint8_t>(m_settings.stopBits == serial::StopBits::Two ? kStopSizeTwo
+                                                                                : kStopSizeOne)});
       break;
     case kSetControl:
       if (value == kControlDtrOn || value == kControlDtrOff)
@@ -266,15 +265,15 @@ void servePseudoTerminal(Instrument& instrument, platform::PseudoTerminal& termi
                          const ServeHooks& hooks) {
   if (!instrument.hostOpen()) return;
   platform::TerminalFraming framing = terminal.framing();
-  platform::LineSettings settings = instrument.hostSettings();
+  serial::LineSettings settings = instrument.hostSettings();
   const auto applyFraming = [&](const platform::TerminalFraming& now) {
     settings.baudRate = now.baud;
     settings.dataBits = now.dataBits;
-    settings.parity = now.parity == 'O'   ? platform::Parity::Odd
-                      : now.parity == 'E' ? platform::Parity::Even
-                                          : platform::Parity::None;
-    settings.parityCheck = settings.parity != platform::Parity::None;
-    settings.stopBits = now.stopBits == 2 ? platform::StopBits::Two : platform::StopBits::One;
+    settings.parity = now.parity == 'O'   ? serial::Parity::Odd
+                      : now.parity == 'E' ? serial::Parity::Even
+                                          : serial::Parity::None;
+    settings.parityCheck = settings.parity != serial::Parity::None;
+    settings.stopBits = now.stopBits == 2 ? serial::StopBits::Two : serial::StopBits::One;
     instrument.hostSetSettings(settings);
   };
   applyFraming(framing);

@@ -30,7 +30,7 @@ struct ServeHooks {
 // host's end of the line and its end closes it (DTR drops), as a port opened and closed.
 // A client that connects while another is served is told so and hung up on. The
 // instrument stays the same across connections.
-void serveRfc2217(Instrument& instrument, platform::rfc2217::Listener& listener,
+void serveRfc2217(Instrument& instrument, serial::rfc2217::Listener& listener,
                   const ServeHooks& hooks);
 
 // Serves the pseudo-terminal until stopAsked: the host's end is open all the while (a

@@ -13,7 +13,7 @@
 namespace sim {
 namespace {
 
-constexpr std::string_view kPrefix = platform::kSimulatedPortPrefix;
+constexpr std::string_view kPrefix = serial::kSimulatedPortPrefix;
 constexpr uint32_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 constexpr double kMaxBootTimeSeconds = 3600;
 constexpr uint64_t kMaxLatencyMs = 1000;

@@ -26,7 +26,7 @@ std::unique_ptr<platform::Clock>& installedClock() {
 }
 
 // The serial device of a simulated port: the host's end of the instrument's line.
-class SimDevice : public platform::SerialDevice {
+class SimDevice : public serial::SerialDevice {
  public:
   explicit SimDevice(std::shared_ptr<Instrument> instrument)
       : m_instrument(std::move(instrument)) {}
@@ -36,8 +36,8 @@ class SimDevice : public platform::SerialDevice {
 
   bool isOpen() const override { return m_open; }
   // The adapter of the `latency` option; the line itself is in-process.
-  platform::ReceiveDelays receiveDelays() const override {
-    platform::ReceiveDelays delays;
+  serial::ReceiveDelays receiveDelays() const override {
+    serial::ReceiveDelays delays;
     delays.adapterLatencyUs = m_instrument->options.latencyMs * 1000;
     return delays;
   }
@@ -61,16 +61,16 @@ class SimDevice : public platform::SerialDevice {
     m_instrument->hostPurge(input, output);
     return true;
   }
-  bool getSettingsImpl(platform::LineSettings& settings) override {
+  bool getSettingsImpl(serial::LineSettings& settings) override {
     settings = m_instrument->hostSettings();
     return true;
   }
-  bool setSettingsImpl(const platform::LineSettings& settings) override {
+  bool setSettingsImpl(const serial::LineSettings& settings) override {
     if (settings.baudRate == 0 || settings.dataBits < 5 || settings.dataBits > 8) return false;
     m_instrument->hostSetSettings(settings);
     return true;
   }
-  platform::ReadResult readByteImpl(uint8_t& byte) override {
+  serial::ReadResult readByteImpl(uint8_t& byte) override {
     return m_instrument->hostReadByte(byte);
   }
   bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override {
@@ -108,16 +108,16 @@ class SimDevice : public platform::SerialDevice {
 
 }  // namespace
 
-std::unique_ptr<platform::SerialDevice> createDevice(const std::string& deviceName) {
+std::unique_ptr<serial::SerialDevice> createDevice(const std::string& deviceName) {
   std::shared_ptr<Instrument> instrument = instrumentFor(deviceName);
   if (!instrument) return nullptr;
   return std::make_unique<SimDevice>(std::move(instrument));
 }
 
-platform::ProbeResult probe(const std::string& deviceName) {
+serial::ProbeResult probe(const std::string& deviceName) {
   std::shared_ptr<Instrument> instrument = instrumentFor(deviceName);
-  if (!instrument) return platform::ProbeResult::Absent;
-  return instrument->hostIsOpen() ? platform::ProbeResult::InUse : platform::ProbeResult::Free;
+  if (!instrument) return serial::ProbeResult::Absent;
+  return instrument->hostIsOpen() ? serial::ProbeResult::InUse : serial::ProbeResult::Free;
 }
 
 std::shared_ptr<Instrument> instrumentFor(const std::string& portName) {
@@ -135,7 +135,7 @@ std::shared_ptr<Instrument> instrumentFor(const std::string& portName) {
 }
 
 std::string checkPortName(const std::string& portName) {
-  if (!platform::isSimulatedPortName(portName)) return "not a simulated port: \"" + portName + "\"";
+  if (!serial::isSimulatedPortName(portName)) return "not a simulated port: \"" + portName + "\"";
   Options options;
   if (std::string error = parseOptions(portName, options); !error.empty()) return error;
   if (options.stateFolder.empty()) return std::string();

@@ -10,7 +10,7 @@
 
 namespace sim {
 
-std::unique_ptr<platform::SerialDevice> createDevice(const std::string& deviceName);
-platform::ProbeResult probe(const std::string& deviceName);
+std::unique_ptr<serial::SerialDevice> createDevice(const std::string& deviceName);
+serial::ProbeResult probe(const std::string& deviceName);
 
 }  // namespace sim

@@ -7,11 +7,11 @@
 #include "sim/sim_port.h"
 
 void installSimulatorBackend() {
-  registerSerialDeviceFactory(platform::kSimulatedPortPrefix, sim::createDevice, sim::probe);
+  registerSerialDeviceFactory(serial::kSimulatedPortPrefix, sim::createDevice, sim::probe);
 }
 
 std::string installClockForDevice(const std::string& deviceName) {
-  if (!platform::isSimulatedPortName(deviceName)) return {};
+  if (!serial::isSimulatedPortName(deviceName)) return {};
   return sim::installClockFor(deviceName);
 }
 

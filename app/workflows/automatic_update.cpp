@@ -161,7 +161,7 @@ bool AutomaticUpdate::planDryRun(uint32_t hw) {
   input.backupFolder = m_run.request.backupFolder;
   // The port is still open from the identification.
   input.echo =
-      portEchoDelays(platform::comPortDevice(session.m_comm.m_portNo), session.m_comm.m_port.get());
+      portEchoDelays(serial::comPortDevice(session.m_comm.m_portNo), session.m_comm.m_port.get());
   m_run.state.plan = updatePlanLines(input);
   return true;
 }

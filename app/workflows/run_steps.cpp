@@ -129,8 +129,7 @@ bool connectAndIdentify(RunContext& run) {
 std::string notePortFailure(RunContext& run) {
   if (cancelRequested != 0) return std::string();
   const CComm& port = run.session.m_comm;
-  run.state.portFailure =
-      portFailureLine(platform::comPortDevice(port.m_portNo), port.openFailure());
+  run.state.portFailure = portFailureLine(serial::comPortDevice(port.m_portNo), port.openFailure());
   return run.state.portFailure;
 }
 

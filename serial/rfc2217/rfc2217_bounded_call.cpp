@@ -7,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 bool callWithin(std::function<void()> call, int timeoutMs) {
   struct Done {
@@ -42,4 +42,4 @@ bool callWithin(std::function<void()> call, int timeoutMs) {
   return returned;
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

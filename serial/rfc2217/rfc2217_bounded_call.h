@@ -5,7 +5,7 @@
 
 #include <functional>
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 // Runs `call` on a thread of its own and waits up to timeoutMs for it to return. True when
 // it returned in time: what it wrote is then seen by the caller. False when it did not (or
@@ -13,4 +13,4 @@ namespace platform::rfc2217 {
 // shares of everything it touches, never references to the caller's locals.
 bool callWithin(std::function<void()> call, int timeoutMs);
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

@@ -1,6 +1,6 @@
 #include "serial/rfc2217/rfc2217_codec.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 void TelnetDecoder::reset() {
   m_state = State::Data;
@@ -166,4 +166,4 @@ uint32_t baudRateValue(const std::vector<uint8_t>& value) {
          (static_cast<uint32_t>(value[2]) << 8) | value[3];
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

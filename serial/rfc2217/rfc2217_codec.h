@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 // Telnet commands.
 inline constexpr uint8_t kIac = 255;
@@ -133,4 +133,4 @@ void appendBaudRate(std::vector<uint8_t>& out, uint32_t baudRate);
 // The 32-bit value of a baud-rate answer (network byte order); 0 when it has not 4 bytes.
 uint32_t baudRateValue(const std::vector<uint8_t>& value);
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

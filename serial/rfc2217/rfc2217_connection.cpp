@@ -8,7 +8,7 @@
 #include "serial/rfc2217/rfc2217_device_limits.h"
 #include "serial/rfc2217/rfc2217_park.h"
 
-namespace platform {
+namespace serial {
 
 using namespace rfc2217;
 
@@ -289,4 +289,4 @@ ReceiveDelays Rfc2217Device::receiveDelays() const {
   return delays;
 }
 
-}  // namespace platform
+}  // namespace serial

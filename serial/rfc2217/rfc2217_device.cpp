@@ -10,7 +10,7 @@
 #include "platform/clock.h"
 #include "serial/rfc2217/rfc2217_device_limits.h"
 
-namespace platform {
+namespace serial {
 
 using namespace rfc2217;
 
@@ -164,7 +164,7 @@ bool Rfc2217Device::setSettingsImpl(const LineSettings& settings) {
 ReadResult Rfc2217Device::readByteImpl(uint8_t& byte) {
   if (m_input.empty() && !m_disconnected) pump(0);
   if (m_input.empty()) {
-    const bool virtualTime = dynamic_cast<VirtualClock*>(&clock()) != nullptr;
+    const bool virtualTime = dynamic_cast<platform::VirtualClock*>(&platform::clock()) != nullptr;
     const int64_t deadline = monotonicMs() + (virtualTime ? kVirtualReadPollMs : kReadPollMs);
     while (m_input.empty()) {
       const int wait = remainingMs(deadline);
@@ -174,7 +174,7 @@ ReadResult Rfc2217Device::readByteImpl(uint8_t& byte) {
         std::this_thread::sleep_for(std::chrono::milliseconds(wait));
     }
     if (m_input.empty()) {
-      if (virtualTime) clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
+      if (virtualTime) platform::clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
       return ReadResult::Empty;
     }
   }
@@ -284,4 +284,4 @@ bool Rfc2217Device::clearDtrImpl() {
   return modemLine(kControlDtrOff, kAnswerTimeoutMs);
 }
 
-}  // namespace platform
+}  // namespace serial

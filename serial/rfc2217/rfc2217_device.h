@@ -46,7 +46,7 @@
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/serial_device.h"
 
-namespace platform {
+namespace serial {
 
 // Host and port of "rfc2217://HOST:PORT" ("[::1]:2001" for an IPv6 address). False when the
 // name is not of that form or the port is not a number from 1 to 65535.
@@ -172,4 +172,4 @@ class Rfc2217Device : public SerialDevice {
   ReceivedInput m_input{kInputBufferBytes};  // received data bytes
 };
 
-}  // namespace platform
+}  // namespace serial

@@ -8,7 +8,7 @@
 
 #include "serial/rfc2217/rfc2217_codec.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 // Bounds of the connection: the TCP connect, then the Telnet negotiation up to the
 // server's consent to the COM-PORT-OPTION and its answers to the first queries.
@@ -62,4 +62,4 @@ inline int remainingMs(int64_t deadlineMs) {
   return left > 60000 ? 60000 : static_cast<int>(left);
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

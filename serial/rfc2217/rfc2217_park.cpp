@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 ConnectionPark::~ConnectionPark() {
   {
@@ -79,4 +79,4 @@ void ConnectionPark::reap() {
   }
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

@@ -25,7 +25,7 @@
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/serial_device.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 // A kept connection and what was negotiated on it.
 struct ParkedConnection {
@@ -74,4 +74,4 @@ class ConnectionPark {
   bool m_stopping = false;
 };
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

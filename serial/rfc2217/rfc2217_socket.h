@@ -19,7 +19,7 @@
 
 #include "serial/serial_device.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 class Socket {
  public:
@@ -103,4 +103,4 @@ class Listener {
   uint16_t m_port = 0;
 };
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

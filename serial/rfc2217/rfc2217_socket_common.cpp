@@ -8,7 +8,7 @@
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/rfc2217/rfc2217_socket_system.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 namespace {
 
 int64_t monotonicMs() {
@@ -152,4 +152,4 @@ Listener Listener::listen(const std::string& host, uint16_t port, std::string& e
   return listener;
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

@@ -15,7 +15,7 @@
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/rfc2217/rfc2217_socket_system.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 
 namespace system {
 
@@ -150,4 +150,4 @@ Socket Listener::accept(int64_t timeoutUs) {
   return fd < 0 ? Socket() : Socket(fd);
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

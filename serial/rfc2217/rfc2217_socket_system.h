@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform::rfc2217::system {
+namespace serial::rfc2217::system {
 
 // Whether the system's network calls can be made (Winsock started; always on Linux).
 bool networkStarted();
@@ -35,4 +35,4 @@ intptr_t listenOn(const addrinfo& address, uint16_t& port, std::string& error);
 // The message for a listening address that getaddrinfo refused with `code`.
 std::string unknownAddressText(int code);
 
-}  // namespace platform::rfc2217::system
+}  // namespace serial::rfc2217::system

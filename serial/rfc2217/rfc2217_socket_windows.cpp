@@ -8,7 +8,7 @@
 #include "serial/rfc2217/rfc2217_socket.h"
 #include "serial/rfc2217/rfc2217_socket_system.h"
 
-namespace platform::rfc2217 {
+namespace serial::rfc2217 {
 namespace {
 
 SOCKET handleOf(intptr_t handle) {
@@ -178,4 +178,4 @@ Socket Listener::accept(int64_t timeoutUs) {
   return Socket(static_cast<intptr_t>(socket));
 }
 
-}  // namespace platform::rfc2217
+}  // namespace serial::rfc2217

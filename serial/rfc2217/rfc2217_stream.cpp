@@ -7,7 +7,7 @@
 #include "serial/rfc2217/rfc2217_device.h"
 #include "serial/rfc2217/rfc2217_device_limits.h"
 
-namespace platform {
+namespace serial {
 
 using namespace rfc2217;
 
@@ -212,4 +212,4 @@ bool Rfc2217Device::modemLine(uint8_t value, int waitMs) {
   return false;
 }
 
-}  // namespace platform
+}  // namespace serial

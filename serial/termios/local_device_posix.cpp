@@ -6,16 +6,16 @@
 #include "serial/local_device.h"
 #include "serial/termios/termios_device.h"
 
-std::unique_ptr<platform::SerialDevice> createLocalDevice(const std::string& name) {
-  return std::make_unique<platform::TermiosDevice>(name);
+std::unique_ptr<serial::SerialDevice> createLocalDevice(const std::string& name) {
+  return std::make_unique<serial::TermiosDevice>(name);
 }
 
-platform::ProbeResult probeLocalDevice(const std::string& name) {
-  return platform::TermiosDevice::probe(name);
+serial::ProbeResult probeLocalDevice(const std::string& name) {
+  return serial::TermiosDevice::probe(name);
 }
 
 std::string explainLocalAccess(const std::string& name) {
-  return platform::TermiosDevice::explainAccess(name);
+  return serial::TermiosDevice::explainAccess(name);
 }
 
 std::string defaultComDevice(int portNo) {
@@ -24,7 +24,7 @@ std::string defaultComDevice(int portNo) {
     std::snprintf(name, sizeof name, "/dev/ttyS%d", portNo - 1);
   } else if (portNo >= 5 && portNo <= 12) {
     std::snprintf(name, sizeof name, "/dev/ttyUSB%d", portNo - 5);
-  } else if (portNo >= 13 && portNo <= platform::kMaxComPort) {
+  } else if (portNo >= 13 && portNo <= serial::kMaxComPort) {
     std::snprintf(name, sizeof name, "/dev/ttyACM%d", portNo - 13);
   } else {
     return std::string();

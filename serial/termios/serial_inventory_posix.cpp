@@ -6,7 +6,7 @@
 
 #include "serial/serial_inventory.h"
 
-namespace platform {
+namespace serial {
 
 namespace fs = std::filesystem;
 
@@ -105,4 +105,4 @@ std::vector<SerialDeviceInfo> listSerialDevices(const SerialInventoryRoots& root
   return out;
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -13,7 +13,7 @@
 #include "serial/device_factory.h"
 #include "serial/termios/termios_device.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 std::string groupName(gid_t gid) {
@@ -71,4 +71,4 @@ std::string TermiosDevice::explainAccess(const std::string& path) {
   return "in use by process " + std::to_string(holder) + (name.empty() ? "" : " (" + name + ")");
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -11,7 +11,7 @@
 // The C library's declaration, without pulling in <sys/ioctl.h> and its termios types.
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
 
-namespace platform {
+namespace serial {
 namespace {
 
 // A driver may round a rate to what its clock divides down to; beyond this deviation (in
@@ -42,4 +42,4 @@ bool setCustomBaudRate(int fd, uint32_t baudRate) {
   return false;
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -18,7 +18,7 @@
 #include "serial/termios/termios_custom_baud.h"
 #include "serial/termios/termios_locks.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 // An empty read waits this long for a byte.
@@ -389,7 +389,7 @@ void TermiosDevice::waitForInput(int timeoutMs) {
 ReadResult TermiosDevice::readByteImpl(uint8_t& byte) {
   if (m_input.empty() && !m_disconnected) pullInput();
   if (m_input.empty()) {
-    const bool virtualTime = dynamic_cast<VirtualClock*>(&clock()) != nullptr;
+    const bool virtualTime = dynamic_cast<platform::VirtualClock*>(&platform::clock()) != nullptr;
     const int64_t deadline = monotonicMs() + (virtualTime ? kVirtualReadPollMs : kReadPollMs);
     for (;;) {
       const int64_t remaining = deadline - monotonicMs();
@@ -399,7 +399,7 @@ ReadResult TermiosDevice::readByteImpl(uint8_t& byte) {
       waitForInput(static_cast<int>(remaining));
     }
     if (m_input.empty()) {
-      if (virtualTime) clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
+      if (virtualTime) platform::clock().sleepMicros(static_cast<uint64_t>(kReadPollMs) * 1000);
       return ReadResult::Empty;
     }
   }
@@ -511,4 +511,4 @@ bool TermiosDevice::clearDtrImpl() {
   return modemBit(TIOCM_DTR, false);
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -39,7 +39,7 @@
 #include "serial/received_input.h"
 #include "serial/serial_device.h"
 
-namespace platform {
+namespace serial {
 
 // The termios structure for a set of line settings, built on `base` (the port's current
 // termios) flag group by flag group. Empty when the settings cannot be expressed: a baud
@@ -129,4 +129,4 @@ class TermiosDevice : public SerialDevice {
   ReceivedInput m_input{kInputBufferBytes};
 };
 
-}  // namespace platform
+}  // namespace serial

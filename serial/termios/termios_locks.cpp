@@ -22,7 +22,7 @@
 
 #include "serial/termios/termios_device.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 // A lock file holds a process id of at most ten digits and a line end.
@@ -183,4 +183,4 @@ pid_t TermiosDevice::lockHolder(const std::string& path) {
   return pid > 0 ? pid : 0;
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -4,10 +4,10 @@
 
 #include <string>
 
-namespace platform {
+namespace serial {
 
 // True when a live process holds a UUCP lock file for the device (LCK..ttyS0 for
 // /dev/ttyS0 and for a link to it; LCK..pts_3 style names for devices in sub-folders of /dev).
 bool uucpLockHeld(const std::string& path);
 
-}  // namespace platform
+}  // namespace serial

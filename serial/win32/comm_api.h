@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-namespace platform {
+namespace serial {
 
 // GetLastError() codes the backend tells apart.
 namespace comm_error {
@@ -117,4 +117,4 @@ class CommApi {
 // The real calls (Windows builds only).
 std::unique_ptr<CommApi> createWindowsCommApi();
 
-}  // namespace platform
+}  // namespace serial

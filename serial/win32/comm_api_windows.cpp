@@ -3,7 +3,7 @@
 
 #include "serial/win32/comm_api.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 class WindowsCommApi : public CommApi {
@@ -157,4 +157,4 @@ std::unique_ptr<CommApi> createWindowsCommApi() {
   return std::make_unique<WindowsCommApi>();
 }
 
-}  // namespace platform
+}  // namespace serial

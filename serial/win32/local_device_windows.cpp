@@ -10,7 +10,7 @@
 
 namespace {
 
-using platform::kHighestComNumber;
+using serial::kHighestComNumber;
 
 // The number of a port name "COMn" (any case, 1 to 255); 0 for any other name.
 int comNumberOf(const wchar_t* name, size_t length) {
@@ -19,7 +19,7 @@ int comNumberOf(const wchar_t* name, size_t length) {
     if (name[i] > 0x7F) return 0;
     ascii += static_cast<char>(name[i]);
   }
-  return platform::comNumberOfName(ascii, platform::ComNameForm::Prefixed);
+  return serial::comNumberOfName(ascii, serial::ComNameForm::Prefixed);
 }
 
 // The ports of the registry's map of serial devices (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM):
@@ -61,18 +61,18 @@ void addDosDevicePorts(std::vector<int>& numbers) {
 
 }  // namespace
 
-std::unique_ptr<platform::SerialDevice> createLocalDevice(const std::string& name) {
-  return std::make_unique<platform::Win32SerialDevice>(name, platform::createWindowsCommApi());
+std::unique_ptr<serial::SerialDevice> createLocalDevice(const std::string& name) {
+  return std::make_unique<serial::Win32SerialDevice>(name, serial::createWindowsCommApi());
 }
 
-platform::ProbeResult probeLocalDevice(const std::string& name) {
-  const std::unique_ptr<platform::CommApi> api = platform::createWindowsCommApi();
-  return platform::Win32SerialDevice::probe(name, *api);
+serial::ProbeResult probeLocalDevice(const std::string& name) {
+  const std::unique_ptr<serial::CommApi> api = serial::createWindowsCommApi();
+  return serial::Win32SerialDevice::probe(name, *api);
 }
 
 std::string explainLocalAccess(const std::string& name) {
-  const std::unique_ptr<platform::CommApi> api = platform::createWindowsCommApi();
-  return platform::Win32SerialDevice::explainAccess(name, *api);
+  const std::unique_ptr<serial::CommApi> api = serial::createWindowsCommApi();
+  return serial::Win32SerialDevice::explainAccess(name, *api);
 }
 
 std::string defaultComDevice(int portNo) {
@@ -92,7 +92,7 @@ std::vector<int> systemComNumbers() {
   std::vector<int> probed;
   for (int number = 1; number <= kHighestComNumber; ++number) {
     if (std::binary_search(numbers.begin(), numbers.end(), number)) continue;
-    if (probeLocalDevice(defaultComDevice(number)) != platform::ProbeResult::Absent) {
+    if (probeLocalDevice(defaultComDevice(number)) != serial::ProbeResult::Absent) {
       probed.push_back(number);
     }
   }

@@ -14,7 +14,7 @@
 #include "serial/local_device.h"
 #include "serial/serial_inventory.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 // The class of COM and LPT ports, and the interface of COM ports.
@@ -158,4 +158,4 @@ std::vector<SerialDeviceInfo> listSerialDevices(const SerialInventoryRoots&) {
   return out;
 }
 
-}  // namespace platform
+}  // namespace serial

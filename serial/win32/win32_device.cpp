@@ -5,7 +5,7 @@
 
 #include "platform/clock.h"
 
-namespace platform {
+namespace serial {
 namespace {
 
 // An empty read waits this long for a byte (ReadTotalTimeoutConstant).
@@ -23,7 +23,7 @@ constexpr uint64_t kDrainMarginMs = 50;
 constexpr uint32_t kDrainPollMs = 1;
 
 bool virtualTime() {
-  return dynamic_cast<VirtualClock*>(&clock()) != nullptr;
+  return dynamic_cast<platform::VirtualClock*>(&platform::clock()) != nullptr;
 }
 
 // Errors after which the port is gone for good (USB adapter pulled, driver unloaded).
@@ -276,7 +276,7 @@ ReadResult Win32SerialDevice::readByteImpl(uint8_t& byte) {
       uint32_t got = 0;
       if (m_api->readFile(&byte, 1, got)) {
         if (got == 1) return ReadResult::Byte;
-        if (virtualClock) clock().sleepMicros(uint64_t{kReadWaitMs} * 1000);
+        if (virtualClock) platform::clock().sleepMicros(uint64_t{kReadWaitMs} * 1000);
         return ReadResult::Empty;
       }
       if (!recover()) break;
@@ -285,7 +285,7 @@ ReadResult Win32SerialDevice::readByteImpl(uint8_t& byte) {
   // The port failed or went away: the read still lasts as long as an empty one, so that a
   // caller's time-out counts and a dead port costs no CPU.
   if (virtualClock) {
-    clock().sleepMicros(uint64_t{kReadWaitMs} * 1000);
+    platform::clock().sleepMicros(uint64_t{kReadWaitMs} * 1000);
   } else {
     m_api->sleepMs(kReadWaitMs);
   }
@@ -365,4 +365,4 @@ bool Win32SerialDevice::clearDtrImpl() {
   return !m_disconnected && m_api->escapeCommFunction(kClrDtr);
 }
 
-}  // namespace platform
+}  // namespace serial

@@ -27,7 +27,7 @@
 #include "serial/serial_device.h"
 #include "serial/win32/comm_api.h"
 
-namespace platform {
+namespace serial {
 
 // The device path for a port name: "COM12" (any case) becomes "\\.\COM12", which every COM
 // number needs from COM10 on; other names are kept as they are.
@@ -90,4 +90,4 @@ class Win32SerialDevice : public SerialDevice {
   LineSettings m_settings{};
 };
 
-}  // namespace platform
+}  // namespace serial

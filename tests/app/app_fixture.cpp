@@ -17,7 +17,7 @@ void AppTest::SetUp() {
   sim::resetInstruments();
   resetRunState();
   deviceName = kDeviceNameUnknown;
-  for (int port = 1; port <= platform::kMaxComPort; ++port) platform::setComPortDevice(port, "");
+  for (int port = 1; port <= serial::kMaxComPort; ++port) serial::setComPortDevice(port, "");
   platform::setSettingsFileOverride(dir->file("zelupdate.ini"));
   dir->write("zelupdate.ini", "[DEVICE]\nPORT_NO=" + std::to_string(kSimPort) + "\n");
   ASSERT_EQ(sim::writeSampleUpdateFiles(dir->path()), 0);
@@ -26,7 +26,7 @@ void AppTest::SetUp() {
 
 void AppTest::TearDown() {
   dialog.reset();
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   platform::setSettingsFileOverride("");
   sim::resetInstruments();
   resetRunState();
@@ -37,7 +37,7 @@ void AppTest::TearDown() {
 
 void AppTest::attach(const std::string& options) {
   portName = "sim:" + options;
-  platform::setComPortDevice(kSimPort, portName);
+  serial::setComPortDevice(kSimPort, portName);
 }
 
 sim::Instrument& AppTest::instrument() {

@@ -31,8 +31,8 @@ class PortListTest : public AppTest {
   void SetUp() override {
     AppTest::SetUp();
     registerSerialDeviceFactory(
-        "busy:", [](const std::string&) { return std::unique_ptr<platform::SerialDevice>(); },
-        [](const std::string&) { return platform::ProbeResult::InUse; });
+        "busy:", [](const std::string&) { return std::unique_ptr<serial::SerialDevice>(); },
+        [](const std::string&) { return serial::ProbeResult::InUse; });
   }
   void TearDown() override {
     registerSerialDeviceFactory("busy:", {}, {});
@@ -78,11 +78,11 @@ class PortListCases : public PortListTest, public ::testing::WithParamInterface<
 
 TEST_P(PortListCases, texts) {
   const PortListCase& c = GetParam();
-  for (const auto& [port, device] : c.devices) platform::setComPortDevice(port, device);
+  for (const auto& [port, device] : c.devices) serial::setComPortDevice(port, device);
   std::vector<std::string> texts;
   for (const PortListEntry& entry : buildPortList(c.sessionPort, c.sessionOpen)) {
     texts.push_back(entry.text);
-    EXPECT_EQ(entry.device, platform::comPortDevice(entry.portNumber));
+    EXPECT_EQ(entry.device, serial::comPortDevice(entry.portNumber));
   }
   EXPECT_EQ(texts, c.texts);
   if (!c.report.empty()) {
@@ -90,14 +90,14 @@ TEST_P(PortListCases, texts) {
     for (const PortListEntry& entry : buildPortReport()) texts.push_back(entry.text);
     EXPECT_EQ(texts, c.report);
   }
-  platform::setComPortDevice(16, "");
+  serial::setComPortDevice(16, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ports, PortListCases, ::testing::ValuesIn(kPortListCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PortListTest, dialog_lists_com10_before_com2_selects_the_stored_port_and_opens_a_pick) {
-  for (int port : {1, 2, 10}) platform::setComPortDevice(port, "sim:seed=" + std::to_string(port));
+  for (int port : {1, 2, 10}) serial::setComPortDevice(port, "sim:seed=" + std::to_string(port));
   dir->write("zelupdate.ini", "[DEVICE]\nPORT_NO=10\n");
   std::vector<std::string> texts;
   std::vector<int64_t> data;
@@ -170,11 +170,11 @@ class PortChangeCases : public PortListTest,
 
 TEST_P(PortChangeCases, list_follows_the_ports) {
   const PortChangeCase& c = GetParam();
-  for (int port : c.ports) platform::setComPortDevice(port, "sim:seed=" + std::to_string(port));
+  for (int port : c.ports) serial::setComPortDevice(port, "sim:seed=" + std::to_string(port));
   dir->write("zelupdate.ini", "[DEVICE]\nPORT_NO=" + std::to_string(c.storedPort) + "\n");
   host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
     for (const PortChangeStep& step : c.steps) {
-      for (const auto& [port, device] : step.changes) platform::setComPortDevice(port, device);
+      for (const auto& [port, device] : step.changes) serial::setComPortDevice(port, device);
       if (step.deviceChange) {
         dialog->onDevicesChanged();
       } else {
@@ -194,11 +194,11 @@ INSTANTIATE_TEST_SUITE_P(Ports, PortChangeCases, ::testing::ValuesIn(kPortChange
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PortListTest, list_is_not_probed_again_during_a_run) {
-  platform::setComPortDevice(1, "sim:seed=1");
+  serial::setComPortDevice(1, "sim:seed=1");
   dir->write("zelupdate.ini", "[DEVICE]\nPORT_NO=1\n");
   std::vector<std::string> texts;
   host.atIdle(kIddUpdate, [&](ScriptedWindow& w) {
-    platform::setComPortDevice(2, "sim:seed=2");
+    serial::setComPortDevice(2, "sim:seed=2");
     dialog->m_running = 1;  // as between Run and the run's end
     w.dropDown(kIdcPortList);
     dialog->onDevicesChanged();

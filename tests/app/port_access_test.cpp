@@ -64,7 +64,7 @@ TEST(PortAccess, latency_warning_says_how_to_set_1_ms_where_the_timer_is_slow) {
       {"COM3", "Communications Port (COM3)", -1, "", false, ""},  // no timer known
   };
   for (const Row& row : rows) {
-    platform::SerialDeviceInfo info;
+    serial::SerialDeviceInfo info;
     info.device = row.device;
     info.description = row.description;
     info.latencyMs = row.latencyMs;

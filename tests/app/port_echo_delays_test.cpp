@@ -17,12 +17,12 @@ namespace {
 // An open device that knows its delays, as a network port or a simulated adapter does.
 class KnowingDevice : public testing_support::FakeSerialDevice {
  public:
-  explicit KnowingDevice(platform::ReceiveDelays delays)
+  explicit KnowingDevice(serial::ReceiveDelays delays)
       : FakeSerialDevice(std::make_shared<testing_support::FakeSerialLine>()), m_delays(delays) {}
-  platform::ReceiveDelays receiveDelays() const override { return m_delays; }
+  serial::ReceiveDelays receiveDelays() const override { return m_delays; }
 
  private:
-  platform::ReceiveDelays m_delays;
+  serial::ReceiveDelays m_delays;
 };
 
 TEST(PortEchoDelays, adapter_latency_from_the_inventory_and_the_rest_from_the_device) {
@@ -48,7 +48,7 @@ TEST(PortEchoDelays, adapter_latency_from_the_inventory_and_the_rest_from_the_de
 
   const struct {
     std::string device;
-    platform::ReceiveDelays known;  // what the open device tells
+    serial::ReceiveDelays known;  // what the open device tells
     double adapterMs, networkMs;
   } rows[] = {
       {(root / "dev/ttyUSB0").string(), {}, 1, 0},

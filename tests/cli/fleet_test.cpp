@@ -475,7 +475,7 @@ TEST(Fleet, usage_errors_start_nothing) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("zelupdate fleet: " + row.says), std::string::npos) << err;
   }
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   EXPECT_FALSE(fs::exists("/missing"));
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("fleet-")) << entry.path();

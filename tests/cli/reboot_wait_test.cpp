@@ -104,7 +104,7 @@ bool has(const std::vector<std::string>& lines, const std::string& text) {
 void cleanUp() {
   sim::uninstallClock();
   sim::resetInstruments();
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   platform::setSettingsFileOverride("");
 }
 

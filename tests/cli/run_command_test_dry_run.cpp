@@ -41,7 +41,7 @@ TEST(RunCommandTest, dry_run_leaves_the_instrument_answering_at_its_own_settings
   EXPECT_EQ(instrument->serial.parity, sim::SerialParity::Even);
   EXPECT_EQ(instrument->serial.pace, sim::Pace::Xon);
   CZel session;
-  platform::setComPortDevice(9, port);
+  serial::setComPortDevice(9, port);
   session.m_comm.m_portNo = 9;
   session.m_comm.m_baudRate = 19200;
   session.m_comm.m_parity = 2;
@@ -54,7 +54,7 @@ TEST(RunCommandTest, dry_run_leaves_the_instrument_answering_at_its_own_settings
   session.close();
   sim::uninstallClock();
   sim::resetInstruments();
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   platform::setSettingsFileOverride("");
 }
 

@@ -266,7 +266,7 @@ TEST(ServiceRecord, history_reads_back_filtered_oldest_first) {
   const std::string link = dir.file("by-id-adapter");
   dir.write("ttyFAKE0", "");
   std::filesystem::create_symlink(node, link);
-  platform::setComPortDevice(9, node);
+  serial::setComPortDevice(9, node);
   const struct {
     const char* start;
     const char* serial;
@@ -320,7 +320,7 @@ TEST(ServiceRecord, history_reads_back_filtered_oldest_first) {
     for (const StoredRecord& stored : records) serials += stored.record.instrument->serial;
     EXPECT_EQ(serials, row.serials) << row.filter.port;
   }
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   std::vector<StoredRecord> records;
   EXPECT_TRUE(readHistory(dir.file("none.jsonl"), {}, records, nullptr));
   EXPECT_TRUE(records.empty());

@@ -34,9 +34,9 @@ Lines statusLines() {
 
 // The host's end of the line with one fault: the echo written as the `spoiled`-th single
 // byte (counted from 0 once armed) goes out with its lowest bit flipped.
-class SpoiledEcho : public platform::ForwardingSerialDevice {
+class SpoiledEcho : public serial::ForwardingSerialDevice {
  public:
-  SpoiledEcho(std::unique_ptr<platform::SerialDevice> inner, int spoiled)
+  SpoiledEcho(std::unique_ptr<serial::SerialDevice> inner, int spoiled)
       : ForwardingSerialDevice(std::move(inner)), m_spoiled(spoiled) {}
 
  protected:

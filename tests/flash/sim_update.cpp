@@ -29,7 +29,7 @@ SimUpdate::SimUpdate(const std::string& options, bool enterUpdateMode)
   sim::resetInstruments();
   resetRunState();
   deviceName = kDeviceNameZel;
-  platform::setComPortDevice(kSimPort, portName);
+  serial::setComPortDevice(kSimPort, portName);
   instrument = sim::instrumentFor(portName);
   port.m_portNo = kSimPort;
   if (enterUpdateMode) switchToUpdateMode();
@@ -37,7 +37,7 @@ SimUpdate::SimUpdate(const std::string& options, bool enterUpdateMode)
 
 SimUpdate::~SimUpdate() {
   port.close();
-  platform::setComPortDevice(kSimPort, "");
+  serial::setComPortDevice(kSimPort, "");
   sim::resetInstruments();
   deviceName = kDeviceNameUnknown;
   resetRunState();

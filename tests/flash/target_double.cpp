@@ -73,31 +73,31 @@ bool TargetDevice::purgeImpl(bool input, bool) {
   return true;
 }
 
-bool TargetDevice::getSettingsImpl(platform::LineSettings& settings) {
+bool TargetDevice::getSettingsImpl(serial::LineSettings& settings) {
   settings = m_settings;
   return true;
 }
 
-bool TargetDevice::setSettingsImpl(const platform::LineSettings& settings) {
+bool TargetDevice::setSettingsImpl(const serial::LineSettings& settings) {
   m_settings = settings;
   m_line->baudRate = settings.baudRate;
   return true;
 }
 
-platform::ReadResult TargetDevice::readByteImpl(uint8_t& byte) {
-  if (!m_open) return platform::ReadResult::Failed;
+serial::ReadResult TargetDevice::readByteImpl(uint8_t& byte) {
+  if (!m_open) return serial::ReadResult::Failed;
   platform::Clock& clock = platform::clock();
   const uint64_t now = clock.nowMicros();
   auto& incoming = m_line->incoming;
   if (incoming.empty() || incoming.front().atMicros > now + kEmptyReadMicros) {
     clock.sleepMicros(kEmptyReadMicros);
-    return platform::ReadResult::Empty;
+    return serial::ReadResult::Empty;
   }
   const TargetLine::Arrival arrival = incoming.front();
   incoming.pop_front();
   if (arrival.atMicros > now) clock.sleepMicros(arrival.atMicros - now);
   byte = arrival.byte;
-  return platform::ReadResult::Byte;
+  return serial::ReadResult::Byte;
 }
 
 bool TargetDevice::writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) {
@@ -147,8 +147,8 @@ LinkFixture::LinkFixture() {
   resetRunState();
   registerSerialDeviceFactory(
       "target:", [line = line](const std::string&) { return std::make_unique<TargetDevice>(line); },
-      [](const std::string&) { return platform::ProbeResult::Free; });
-  platform::setComPortDevice(kTestPort, "target:");
+      [](const std::string&) { return serial::ProbeResult::Free; });
+  serial::setComPortDevice(kTestPort, "target:");
   port.m_portNo = kTestPort;
   port.m_parity = kLinkParityEven;
   port.m_handshake = kLinkHandshakeNone;
@@ -160,7 +160,7 @@ LinkFixture::LinkFixture() {
 
 LinkFixture::~LinkFixture() {
   port.close();
-  platform::setComPortDevice(kTestPort, "");
+  serial::setComPortDevice(kTestPort, "");
   registerSerialDeviceFactory("target:", nullptr, nullptr);
   resetRunState();
 }

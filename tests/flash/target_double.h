@@ -62,7 +62,7 @@ struct TargetLine {
   // apart from the packets in the record but still in written.
 };
 
-class TargetDevice : public platform::SerialDevice {
+class TargetDevice : public serial::SerialDevice {
  public:
   explicit TargetDevice(std::shared_ptr<TargetLine> line) : m_line(std::move(line)) {}
   bool isOpen() const override { return m_open; }
@@ -72,9 +72,9 @@ class TargetDevice : public platform::SerialDevice {
   void closeImpl() override { m_open = false; }
   bool setQueueSizesImpl(uint32_t, uint32_t) override { return true; }
   bool purgeImpl(bool input, bool output) override;
-  bool getSettingsImpl(platform::LineSettings& settings) override;
-  bool setSettingsImpl(const platform::LineSettings& settings) override;
-  platform::ReadResult readByteImpl(uint8_t& byte) override;
+  bool getSettingsImpl(serial::LineSettings& settings) override;
+  bool setSettingsImpl(const serial::LineSettings& settings) override;
+  serial::ReadResult readByteImpl(uint8_t& byte) override;
   bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
   bool drainImpl() override { return true; }
   bool outputHeldImpl(bool& held) override {
@@ -89,7 +89,7 @@ class TargetDevice : public platform::SerialDevice {
  private:
   std::shared_ptr<TargetLine> m_line;
   bool m_open = false;
-  platform::LineSettings m_settings{};
+  serial::LineSettings m_settings{};
 };
 
 // Installs a virtual clock, a "target:" device on a COM number and an open port on it at

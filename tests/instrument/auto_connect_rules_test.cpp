@@ -21,7 +21,7 @@ class AutoConnectRulesTest : public zel_testing::SessionTest {
   }
   void TearDown() override {
     SessionTest::TearDown();
-    platform::setComPortDevice(kPort, "");
+    serial::setComPortDevice(kPort, "");
     sim::resetInstruments();
   }
 };
@@ -47,7 +47,7 @@ TEST_F(AutoConnectRulesTest, probes_at_other_settings_leave_an_error_and_the_rig
   for (const Row& row : rows) {
     SCOPED_TRACE(row.instrument);
     lines.clear();
-    platform::setComPortDevice(kPort, row.instrument);
+    serial::setComPortDevice(kPort, row.instrument);
     zel.m_comm.m_portNo = kPort;
     zel.m_comm.m_stopBits = row.portStopBits;
     zel.m_comm.m_writeTimeout = 20;

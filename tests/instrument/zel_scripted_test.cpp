@@ -27,13 +27,13 @@ class ScriptedSessionTest : public zel_testing::SessionTest {
     registerSerialDeviceFactory(
         "fake:", [this](const std::string&) { return std::make_unique<FakeSerialDevice>(line); },
         [this](const std::string&) { return line->probeResult; });
-    platform::setComPortDevice(kPort, "fake:line");
+    serial::setComPortDevice(kPort, "fake:line");
     zel.m_comm.m_portNo = kPort;
   }
 
   void TearDown() override {
     SessionTest::TearDown();
-    platform::setComPortDevice(kPort, "");
+    serial::setComPortDevice(kPort, "");
     registerSerialDeviceFactory("fake:", nullptr, nullptr);
   }
 
@@ -142,7 +142,7 @@ TEST_F(ScriptedSessionTest, line_feed_terminator_is_xon_then_crlf_with_pauses) {
 }
 
 TEST_F(ScriptedSessionTest, unopenable_port_ends_auto_connect_after_the_first_probe) {
-  line->probeResult = platform::ProbeResult::InUse;
+  line->probeResult = serial::ProbeResult::InUse;
   zel.m_comm.m_readTimeout = 1234;
   EXPECT_EQ(zel.autoConnect(), 0);
   EXPECT_EQ(countRecords("CComm| open|+ enter"), 1);

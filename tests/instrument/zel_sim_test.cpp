@@ -28,7 +28,7 @@ class SimSessionTest : public zel_testing::SessionTest {
 
   void TearDown() override {
     SessionTest::TearDown();
-    platform::setComPortDevice(kPort, "");
+    serial::setComPortDevice(kPort, "");
     sim::resetInstruments();
   }
 
@@ -36,7 +36,7 @@ class SimSessionTest : public zel_testing::SessionTest {
   // instrument (one instrument lives per distinct name).
   void attach(const std::string& name) {
     m_name = name;
-    platform::setComPortDevice(kPort, name);
+    serial::setComPortDevice(kPort, name);
     zel.m_comm.m_portNo = kPort;
   }
 

@@ -8,7 +8,7 @@ namespace {
 
 class ComPorts : public ::testing::Test {
  protected:
-  void TearDown() override { platform::resetComPortMapping(); }
+  void TearDown() override { serial::resetComPortMapping(); }
 };
 
 TEST_F(ComPorts, DefaultDevices) {
@@ -28,38 +28,38 @@ TEST_F(ComPorts, DefaultDevices) {
       {-1, ""},  // no default outside 1..15
   };
   for (const Row& row : rows)
-    EXPECT_EQ(platform::comPortDevice(row.portNo), row.device) << row.portNo;
+    EXPECT_EQ(serial::comPortDevice(row.portNo), row.device) << row.portNo;
 }
 
 TEST_F(ComPorts, ProgramAndSettingsFileMapNumbers) {
-  platform::setComPortDevice(2, "/dev/ttyUSB9");
-  platform::setComPortDevice(4, "");
-  EXPECT_EQ(platform::comPortDevice(2), "/dev/ttyUSB9");
-  EXPECT_EQ(platform::comPortDevice(4), "");  // hidden, not back to its default
+  serial::setComPortDevice(2, "/dev/ttyUSB9");
+  serial::setComPortDevice(4, "");
+  EXPECT_EQ(serial::comPortDevice(2), "/dev/ttyUSB9");
+  EXPECT_EQ(serial::comPortDevice(4), "");  // hidden, not back to its default
 
   testing_support::TempDir dir;
   dir.write("z.ini",
             "[DEVICE]\nPORT_NO=3\nCOM1=/dev/not-here\n"
             "[PORTS]\nCOM7=/dev/ttyUSB3\ncom15 = sim:hw=0x11000\nCOM3=\n"
             "COMX=/dev/a\nCOM0=/dev/b\nCOM256=/dev/c\nCOM20=/dev/ttyS9\n");
-  platform::loadComPortMapping(dir.file("z.ini"));
-  EXPECT_EQ(platform::comPortDevice(7), "/dev/ttyUSB3");
-  EXPECT_EQ(platform::comPortDevice(15), "sim:hw=0x11000");
-  EXPECT_EQ(platform::comPortDevice(3), "");
-  EXPECT_EQ(platform::comPortDevice(20), "/dev/ttyS9");
-  EXPECT_EQ(platform::comPortDevice(1), "/dev/ttyS0");  // other sections do not map
-  EXPECT_EQ(platform::comPortDevice(0), "");
-  EXPECT_EQ(platform::comPortDevice(2), "/dev/ttyUSB9");  // not in the file: kept
+  serial::loadComPortMapping(dir.file("z.ini"));
+  EXPECT_EQ(serial::comPortDevice(7), "/dev/ttyUSB3");
+  EXPECT_EQ(serial::comPortDevice(15), "sim:hw=0x11000");
+  EXPECT_EQ(serial::comPortDevice(3), "");
+  EXPECT_EQ(serial::comPortDevice(20), "/dev/ttyS9");
+  EXPECT_EQ(serial::comPortDevice(1), "/dev/ttyS0");  // other sections do not map
+  EXPECT_EQ(serial::comPortDevice(0), "");
+  EXPECT_EQ(serial::comPortDevice(2), "/dev/ttyUSB9");  // not in the file: kept
 
-  platform::resetComPortMapping();
-  EXPECT_EQ(platform::comPortDevice(7), "/dev/ttyUSB2");
-  EXPECT_EQ(platform::comPortDevice(3), "/dev/ttyS2");
+  serial::resetComPortMapping();
+  EXPECT_EQ(serial::comPortDevice(7), "/dev/ttyUSB2");
+  EXPECT_EQ(serial::comPortDevice(3), "/dev/ttyS2");
 }
 
 // Windows' own form "\\\\.\\COMn" is COM n on both systems (a ports file written there reads
 // the same here); the command line takes every form of a number as its digits.
 TEST_F(ComPorts, NamesOfComNumbersAndCommandLinePorts) {
-  platform::setComPortDevice(20, "/dev/ttyS9");
+  serial::setComPortDevice(20, "/dev/ttyS9");
   struct Row {
     const char* text;
     int number;
@@ -86,11 +86,11 @@ TEST_F(ComPorts, NamesOfComNumbersAndCommandLinePorts) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
-    EXPECT_EQ(platform::comNumberOfName(row.text), row.number);
-    EXPECT_EQ(platform::commandLinePort(row.text), row.port);
+    EXPECT_EQ(serial::comNumberOfName(row.text), row.number);
+    EXPECT_EQ(serial::commandLinePort(row.text), row.port);
   }
   // The narrower forms: keys of [PORTS] and the system's port names; the command line's digits.
-  using platform::ComNameForm;
+  using serial::ComNameForm;
   const struct {
     const char* text;
     ComNameForm form;
@@ -105,10 +105,10 @@ TEST_F(ComPorts, NamesOfComNumbersAndCommandLinePorts) {
   };
   for (const auto& row : forms) {
     SCOPED_TRACE(row.text);
-    EXPECT_EQ(platform::comNumberOfName(row.text, row.form), row.number);
+    EXPECT_EQ(serial::comNumberOfName(row.text, row.form), row.number);
   }
   // Two names of one port reach one device (a fleet refuses them together).
-  EXPECT_EQ(platform::resolvedPortDevice("\\\\.\\COM7"), platform::resolvedPortDevice("COM7"));
+  EXPECT_EQ(serial::resolvedPortDevice("\\\\.\\COM7"), serial::resolvedPortDevice("COM7"));
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ class CommPtyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!pty.ok()) GTEST_SKIP() << "no pseudo-terminal available";
-    platform::setComPortDevice(kPort, pty.slavePath());
+    serial::setComPortDevice(kPort, pty.slavePath());
     comm.m_portNo = kPort;
     comm.m_baudRate = 9600;
     comm.m_parity = 0;
@@ -34,7 +34,7 @@ class CommPtyTest : public ::testing::Test {
 
   void TearDown() override {
     if (comm.isOpen()) comm.close();
-    platform::setComPortDevice(kPort, "");
+    serial::setComPortDevice(kPort, "");
   }
 
   testing_support::PtyPair pty;
@@ -106,7 +106,7 @@ TEST_F(CommPtyTest, probe_tells_free_in_use_and_absent) {
 
   comm.close();
   EXPECT_EQ(other.checkCommExisting(kPort), 0);
-  platform::setComPortDevice(kPort, "/dev/zelupdate-no-such-port");
+  serial::setComPortDevice(kPort, "/dev/zelupdate-no-such-port");
   EXPECT_EQ(other.checkCommExisting(kPort), -1);
 }
 
@@ -140,7 +140,7 @@ TEST_F(CommPtyTest, hung_up_line_fails_writes_and_times_out_reads) {
 // must neither hang the port list nor an open, nor count as a lock.
 TEST_F(CommPtyTest, named_pipe_in_the_lock_folder_stalls_neither_probe_nor_open) {
   testing_support::TempDir folder(false);
-  platform::setUucpLockFolders({folder.path()});
+  serial::setUucpLockFolders({folder.path()});
   std::string name = pty.slavePath().substr(5);  // /dev/pts/7 -> LCK..pts_7
   for (char& c : name) {
     if (c == '/') c = '_';
@@ -157,7 +157,7 @@ TEST_F(CommPtyTest, named_pipe_in_the_lock_folder_stalls_neither_probe_nor_open)
   start = steady_clock::now();
   EXPECT_EQ(comm.open(), 0);
   EXPECT_LT(msSince(start), testing_support::generousMs(10));
-  platform::setUucpLockFolders({});
+  serial::setUucpLockFolders({});
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ class CommTest : public ::testing::Test {
     registerSerialDeviceFactory(
         "fake:", [this](const std::string&) { return std::make_unique<FakeSerialDevice>(line); },
         [this](const std::string&) { return line->probeResult; });
-    platform::setComPortDevice(kPort, kDevice);
+    serial::setComPortDevice(kPort, kDevice);
     comm.m_portNo = kPort;
     comm.m_baudRate = 9600;
     comm.m_parity = 0;
@@ -72,7 +72,7 @@ class CommTest : public ::testing::Test {
 
   void TearDown() override {
     if (comm.isOpen()) comm.close();
-    platform::setComPortDevice(kPort, "");
+    serial::setComPortDevice(kPort, "");
     registerSerialDeviceFactory("fake:", nullptr, nullptr);
     platform::setDebugOutputSink(nullptr);
     setTraceTimeSource(nullptr);
@@ -414,7 +414,7 @@ TEST_F(CommTest, formatted_text_of_any_length_is_sent_whole) {
 // --- Open and close ----------------------------------------------------------------------
 
 TEST_F(CommTest, open_maps_fields_to_line_settings) {
-  using platform::LineControl;
+  using serial::LineControl;
   struct Row {
     int32_t handshake;
     bool ctsFlow, dsrFlow;
@@ -433,15 +433,15 @@ TEST_F(CommTest, open_maps_fields_to_line_settings) {
   comm.m_stopBits = 2;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.handshake);
-    line->settings = platform::LineSettings{};
+    line->settings = serial::LineSettings{};
     line->settings.xonChar = 0x55;
     comm.m_handshake = row.handshake;
     comm.m_parity = row.handshake % 3;  // cycles none, odd, even
     ASSERT_EQ(comm.open(), 0);
-    const platform::LineSettings& s = line->settings;
+    const serial::LineSettings& s = line->settings;
     EXPECT_EQ(s.baudRate, 19200u);
     EXPECT_EQ(s.dataBits, 7);
-    EXPECT_EQ(s.stopBits, platform::StopBits::Two);
+    EXPECT_EQ(s.stopBits, serial::StopBits::Two);
     EXPECT_EQ(static_cast<int>(s.parity), comm.m_parity);
     EXPECT_EQ(s.parityCheck, comm.m_parity != 0);
     EXPECT_EQ(s.outxCtsFlow, row.ctsFlow);
@@ -457,7 +457,7 @@ TEST_F(CommTest, open_maps_fields_to_line_settings) {
   }
   comm.m_parity = 7;  // any other code means no parity
   ASSERT_EQ(comm.open(), 0);
-  EXPECT_EQ(line->settings.parity, platform::Parity::None);
+  EXPECT_EQ(line->settings.parity, serial::Parity::None);
   EXPECT_FALSE(line->settings.parityCheck);
 }
 
@@ -536,12 +536,12 @@ TEST_F(CommTest, open_retries_a_port_that_refuses) {
 
 TEST_F(CommTest, port_in_use_or_absent_is_not_tried) {
   const struct {
-    platform::ProbeResult probe;
+    serial::ProbeResult probe;
     int existing;
   } rows[] = {
-      {platform::ProbeResult::Free, 0},
-      {platform::ProbeResult::InUse, 1},
-      {platform::ProbeResult::Absent, -1},
+      {serial::ProbeResult::Free, 0},
+      {serial::ProbeResult::InUse, 1},
+      {serial::ProbeResult::Absent, -1},
   };
   for (const auto& row : rows) {
     line->probeResult = row.probe;
@@ -549,14 +549,13 @@ TEST_F(CommTest, port_in_use_or_absent_is_not_tried) {
   }
   EXPECT_EQ(line->openCalls, 0);  // probing never opens
 
-  for (platform::ProbeResult probe :
-       {platform::ProbeResult::InUse, platform::ProbeResult::Absent}) {
+  for (serial::ProbeResult probe : {serial::ProbeResult::InUse, serial::ProbeResult::Absent}) {
     line->probeResult = probe;
     EXPECT_EQ(comm.open(), 1);
     EXPECT_EQ(line->openCalls, 0);
     EXPECT_EQ(nowMs(), 0u);
   }
-  platform::setComPortDevice(kPort, "");
+  serial::setComPortDevice(kPort, "");
   EXPECT_EQ(comm.checkCommExisting(kPort), -1);  // a number without a device
 }
 

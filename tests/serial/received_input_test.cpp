@@ -8,8 +8,8 @@
 
 namespace {
 
-using platform::LineSettings;
-using platform::ReceivedInput;
+using serial::LineSettings;
+using serial::ReceivedInput;
 
 std::string drain(ReceivedInput& input) {
   std::string out;

@@ -10,9 +10,9 @@
 
 namespace {
 
-using platform::LineSettings;
-using platform::ReadResult;
-using platform::SerialDevice;
+using serial::LineSettings;
+using serial::ReadResult;
+using serial::SerialDevice;
 
 // Records which implementation was called; every one succeeds and sets its outputs.
 class RecordingDevice : public SerialDevice {

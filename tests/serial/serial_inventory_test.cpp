@@ -4,8 +4,8 @@
 
 namespace {
 
-using platform::SerialDeviceInfo;
-using platform::UsbIdentity;
+using serial::SerialDeviceInfo;
+using serial::UsbIdentity;
 
 // The ids Windows gives the ports of common adapters, and ids that must not pass for them.
 TEST(WindowsDeviceIds, vendor_product_and_serial_from_hardware_and_instance_ids) {
@@ -48,7 +48,7 @@ TEST(WindowsDeviceIds, vendor_product_and_serial_from_hardware_and_instance_ids)
   for (const auto& row : rows) {
     UsbIdentity identity;
     identity.manufacturer = "kept";
-    EXPECT_EQ(platform::parseWindowsDeviceIds(row.hardwareId, row.instanceId, identity), row.usb)
+    EXPECT_EQ(serial::parseWindowsDeviceIds(row.hardwareId, row.instanceId, identity), row.usb)
         << row.hardwareId;
     EXPECT_EQ(identity.vendorId, row.vendor) << row.hardwareId;
     EXPECT_EQ(identity.productId, row.product) << row.hardwareId;
@@ -63,16 +63,16 @@ TEST(SerialInventory, order_and_lookup) {
   std::vector<SerialDeviceInfo> devices(5);
   const char* names[] = {"/dev/ttyUSB0", "COM10", "/dev/ttyS0", "COM2", "COM23"};
   for (size_t i = 0; i < devices.size(); ++i) devices[i].device = names[i];
-  platform::sortSerialDevices(devices);
+  serial::sortSerialDevices(devices);
   std::vector<std::string> order;
   for (const SerialDeviceInfo& d : devices) order.push_back(d.device);
   EXPECT_EQ(order,
             (std::vector<std::string>{"COM2", "COM10", "COM23", "/dev/ttyS0", "/dev/ttyUSB0"}));
 
-  EXPECT_EQ(platform::findSerialDevice(devices, "com23"), &devices[2]);
-  EXPECT_EQ(platform::findSerialDevice(devices, "/dev/../dev/ttyS0"), &devices[3]);
-  EXPECT_EQ(platform::findSerialDevice(devices, "COM3"), nullptr);
-  EXPECT_EQ(platform::findSerialDevice(devices, "/dev/ttyUSB1"), nullptr);
+  EXPECT_EQ(serial::findSerialDevice(devices, "com23"), &devices[2]);
+  EXPECT_EQ(serial::findSerialDevice(devices, "/dev/../dev/ttyS0"), &devices[3]);
+  EXPECT_EQ(serial::findSerialDevice(devices, "COM3"), nullptr);
+  EXPECT_EQ(serial::findSerialDevice(devices, "/dev/ttyUSB1"), nullptr);
 }
 
 }  // namespace
@@ -93,6 +93,6 @@ TEST(SerialInventory, latency_while_held) {
     SerialDeviceInfo info;
     info.latencyMs = row.latencyMs;
     info.latencyLoweredWhileOpen = row.lowered;
-    EXPECT_EQ(platform::latencyWhileHeldMs(info), row.expected) << row.latencyMs << row.lowered;
+    EXPECT_EQ(serial::latencyWhileHeldMs(info), row.expected) << row.latencyMs << row.lowered;
   }
 }

@@ -143,7 +143,7 @@ TEST_F(LineTest, LongWriteWaitsForRoomInTheOutputQueue) {
   attach("sim:");
   auto device = sim::createDevice(name);
   ASSERT_TRUE(device && device->open());
-  platform::LineSettings settings;
+  serial::LineSettings settings;
   settings.baudRate = 9600;
   ASSERT_TRUE(device->setSettings(settings));
   const uint64_t frameNs = 10 * 1000000000ull / 9600;
@@ -174,14 +174,14 @@ TEST_F(LineTest, PurgeDiscardsWhatWaits) {
   ASSERT_TRUE(device->purge(false, true));
   uint8_t byte = 0;
   clock.sleepMicros(500000);
-  EXPECT_EQ(device->readByte(byte), platform::ReadResult::Empty);
+  EXPECT_EQ(device->readByte(byte), serial::ReadResult::Empty);
 
   // Input: an answer that has arrived is gone after the purge.
   ASSERT_TRUE(device->write(reinterpret_cast<const uint8_t*>(command.data()),
                             static_cast<uint32_t>(command.size()), written));
   clock.sleepMicros(500000);
   ASSERT_TRUE(device->purge(true, false));
-  EXPECT_EQ(device->readByte(byte), platform::ReadResult::Empty);
+  EXPECT_EQ(device->readByte(byte), serial::ReadResult::Empty);
 }
 
 TEST_F(LineTest, EmptyReadReturnsAfter100Ms) {
@@ -190,7 +190,7 @@ TEST_F(LineTest, EmptyReadReturnsAfter100Ms) {
   ASSERT_TRUE(device && device->open());
   uint8_t byte = 0;
   const uint64_t start = clock.nowMicros();
-  EXPECT_EQ(device->readByte(byte), platform::ReadResult::Empty);
+  EXPECT_EQ(device->readByte(byte), serial::ReadResult::Empty);
   EXPECT_EQ(clock.nowMicros() - start, 100000u);
 }
 
@@ -199,14 +199,14 @@ TEST_F(LineTest, OneHostAtATimeAndBadNamesAreAbsent) {
   auto first = sim::createDevice(name);
   auto second = sim::createDevice(name);
   ASSERT_TRUE(first && second);
-  EXPECT_EQ(sim::probe(name), platform::ProbeResult::Free);
+  EXPECT_EQ(sim::probe(name), serial::ProbeResult::Free);
   ASSERT_TRUE(first->open());
-  EXPECT_EQ(sim::probe(name), platform::ProbeResult::InUse);
+  EXPECT_EQ(sim::probe(name), serial::ProbeResult::InUse);
   EXPECT_FALSE(second->open());
   first->close();
   EXPECT_TRUE(second->open());
 
-  EXPECT_EQ(sim::probe("sim:colour=red"), platform::ProbeResult::Absent);
+  EXPECT_EQ(sim::probe("sim:colour=red"), serial::ProbeResult::Absent);
   EXPECT_EQ(sim::createDevice("sim:colour=red"), nullptr);
   EXPECT_EQ(sim::instrumentFor("sim:colour=red"), nullptr);
 }

@@ -57,13 +57,13 @@ SimTest::SimTest() {
 
 SimTest::~SimTest() {
   comm.close();
-  platform::setComPortDevice(kPort, "");
+  serial::setComPortDevice(kPort, "");
   sim::resetInstruments();
 }
 
 std::shared_ptr<sim::Instrument> SimTest::attach(const std::string& portName) {
   name = portName;
-  platform::setComPortDevice(kPort, portName);
+  serial::setComPortDevice(kPort, portName);
   comm.m_portNo = kPort;
   return sim::instrumentFor(portName);
 }

@@ -102,34 +102,34 @@ bool FakeSerialDevice::purgeImpl(bool input, bool output) {
   return true;
 }
 
-bool FakeSerialDevice::getSettingsImpl(platform::LineSettings& settings) {
+bool FakeSerialDevice::getSettingsImpl(serial::LineSettings& settings) {
   if (!m_open || m_line->getSettingsFails) return false;
   settings = m_line->settings;
   return true;
 }
 
-bool FakeSerialDevice::setSettingsImpl(const platform::LineSettings& settings) {
+bool FakeSerialDevice::setSettingsImpl(const serial::LineSettings& settings) {
   if (!m_open || m_line->setSettingsFails) return false;
   m_line->settings = settings;
   m_line->events.push_back("settings");
   return true;
 }
 
-platform::ReadResult FakeSerialDevice::readByteImpl(uint8_t& byte) {
-  if (!m_open) return platform::ReadResult::Failed;
+serial::ReadResult FakeSerialDevice::readByteImpl(uint8_t& byte) {
+  if (!m_open) return serial::ReadResult::Failed;
   FakeSerialLine& line = *m_line;
-  if (line.readsFail) return platform::ReadResult::Failed;
+  if (line.readsFail) return serial::ReadResult::Failed;
   platform::Clock& clock = platform::clock();
   const uint64_t now = clock.nowMicros();
   if (line.incoming.empty() || line.incoming.front().atMicros > now + kEmptyReadMicros) {
     clock.sleepMicros(kEmptyReadMicros);
-    return platform::ReadResult::Empty;
+    return serial::ReadResult::Empty;
   }
   const FakeSerialLine::Arrival arrival = line.incoming.front();
   line.incoming.pop_front();
   if (arrival.atMicros > now) clock.sleepMicros(arrival.atMicros - now);
   byte = arrival.byte;
-  return platform::ReadResult::Byte;
+  return serial::ReadResult::Byte;
 }
 
 bool FakeSerialDevice::writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) {

@@ -24,7 +24,7 @@ struct FakeSerialLine {
   // --- Script -----------------------------------------------------------------------
 
   // What a probe of the port reports.
-  platform::ProbeResult probeResult = platform::ProbeResult::Free;
+  serial::ProbeResult probeResult = serial::ProbeResult::Free;
   // Number of open() calls that fail before one succeeds; -1: the port never opens.
   int openFailures = 0;
   bool getSettingsFails = false;
@@ -64,7 +64,7 @@ struct FakeSerialLine {
   // "setDtr", "drain", "write 12" (bytes taken by the call).
   std::vector<std::string> events;
   // The driver's line settings (what getSettings returns and setSettings stores).
-  platform::LineSettings settings{};
+  serial::LineSettings settings{};
   bool rts = false;
   bool dtr = false;
   bool open = false;
@@ -82,7 +82,7 @@ struct FakeSerialLine {
   std::deque<Arrival> incoming;
 };
 
-class FakeSerialDevice : public platform::SerialDevice {
+class FakeSerialDevice : public serial::SerialDevice {
  public:
   explicit FakeSerialDevice(std::shared_ptr<FakeSerialLine> line);
 
@@ -93,9 +93,9 @@ class FakeSerialDevice : public platform::SerialDevice {
   void closeImpl() override;
   bool setQueueSizesImpl(uint32_t inputBytes, uint32_t outputBytes) override;
   bool purgeImpl(bool input, bool output) override;
-  bool getSettingsImpl(platform::LineSettings& settings) override;
-  bool setSettingsImpl(const platform::LineSettings& settings) override;
-  platform::ReadResult readByteImpl(uint8_t& byte) override;
+  bool getSettingsImpl(serial::LineSettings& settings) override;
+  bool setSettingsImpl(const serial::LineSettings& settings) override;
+  serial::ReadResult readByteImpl(uint8_t& byte) override;
   bool writeImpl(const uint8_t* data, uint32_t size, uint32_t& written) override;
   bool drainImpl() override;
   bool outputHeldImpl(bool& held) override;

@@ -70,7 +70,7 @@ TEST(DemoWindow, survives_a_whole_update_of_the_simulated_instrument) {
   sim::uninstallClock();
   sim::resetInstruments();
   resetRunState();
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   platform::setSettingsFileOverride("");
 }
 

@@ -212,7 +212,7 @@ class UpdateWindow : public ::testing::Test {
     resetRunState();
     deviceName = kDeviceNameUnknown;
     // Only the settings file's ports exist: COM1 the instrument, COM2 and COM10 two more.
-    for (int port = 1; port <= platform::kMaxComPort; ++port) platform::setComPortDevice(port, "");
+    for (int port = 1; port <= serial::kMaxComPort; ++port) serial::setComPortDevice(port, "");
     platform::setSettingsFileOverride(dir->file("zelupdate.ini"));
     dir->write("zelupdate.ini", std::string("[DEVICE]\nPORT_NO=1\n[PORTS]\nCOM1=") + kInstrument +
                                     "\nCOM2=sim:hw=0x10000\nCOM10=sim:hw=0x10400\n");
@@ -221,7 +221,7 @@ class UpdateWindow : public ::testing::Test {
   }
   void TearDown() override {
     dialog.reset();
-    platform::resetComPortMapping();
+    serial::resetComPortMapping();
     platform::setSettingsFileOverride("");
     sim::resetInstruments();
     resetRunState();
@@ -256,7 +256,7 @@ TEST_F(UpdateWindow, port_plugged_in_after_the_start_shows_when_the_list_opens) 
   driver.waitForDialog(kIddUpdate)
       .then("COM5 plugged in, the list opened",
             [] {
-              platform::setComPortDevice(5, "sim:hw=0x10800");
+              serial::setComPortDevice(5, "sim:hw=0x10800");
               controlAs<QComboBox>(kIddUpdate, kIdcPortList)->showPopup();
               return true;
             })

@@ -63,7 +63,7 @@ TEST(DemoWindowWin32, runs_a_whole_update_of_the_simulated_instrument_and_keeps_
   sim::uninstallClock();
   sim::resetInstruments();
   resetRunState();
-  platform::resetComPortMapping();
+  serial::resetComPortMapping();
   platform::setSettingsFileOverride("");
 }
 

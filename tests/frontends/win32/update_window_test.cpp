@@ -64,7 +64,7 @@ class UpdateWindowWin32 : public ::testing::Test {
     resetRunState();
     deviceName = kDeviceNameUnknown;
     // Only the settings file's ports exist: COM1 the instrument, COM2 and COM10 two more.
-    for (int port = 1; port <= platform::kMaxComPort; ++port) platform::setComPortDevice(port, "");
+    for (int port = 1; port <= serial::kMaxComPort; ++port) serial::setComPortDevice(port, "");
     platform::setSettingsFileOverride(dir->file("zelupdate.ini"));
     dir->write("zelupdate.ini", std::string("[DEVICE]\nPORT_NO=1\n[PORTS]\nCOM1=") +
                                     window_test::kInstrument +
@@ -74,7 +74,7 @@ class UpdateWindowWin32 : public ::testing::Test {
   }
   void TearDown() override {
     dialog.reset();
-    platform::resetComPortMapping();
+    serial::resetComPortMapping();
     platform::setSettingsFileOverride("");
     sim::resetInstruments();
     resetRunState();
@@ -266,7 +266,7 @@ TEST_F(UpdateWindowWin32, port_plugged_in_after_the_start_shows_when_the_list_op
   driver.waitForDialog(kIddUpdate)
       .then("COM5 plugged in, the list opened",
             [] {
-              platform::setComPortDevice(5, "sim:hw=0x10800");
+              serial::setComPortDevice(5, "sim:hw=0x10800");
               hooks::openComboList(kIddUpdate, kIdcPortList);
               return true;
             })
@@ -278,7 +278,7 @@ TEST_F(UpdateWindowWin32, port_plugged_in_after_the_start_shows_when_the_list_op
              })
       .then("COM5 removed, Windows tells the window",
             [] {
-              platform::setComPortDevice(5, "");
+              serial::setComPortDevice(5, "");
               hooks::tellDeviceChange(kIddUpdate, false);
               return true;
             })

@@ -18,7 +18,7 @@
 
 namespace {
 
-using platform::ReadResult;
+using serial::ReadResult;
 
 constexpr const char* kIdentification = "QUORIX&VANTEL,ZEL,57,04.41 \r\n";
 
@@ -28,7 +28,7 @@ int64_t realMs() {
 }
 
 // What the client reads until a line feed or until the time is up.
-std::string readLine(platform::SerialDevice& device, int64_t waitMs) {
+std::string readLine(serial::SerialDevice& device, int64_t waitMs) {
   std::string line;
   const int64_t deadline = realMs() + testing_support::generousMs(waitMs);
   while (realMs() < deadline) {
@@ -40,7 +40,7 @@ std::string readLine(platform::SerialDevice& device, int64_t waitMs) {
   return line;
 }
 
-bool send(platform::SerialDevice& device, const std::string& text) {
+bool send(serial::SerialDevice& device, const std::string& text) {
   uint32_t written = 0;
   return device.write(reinterpret_cast<const uint8_t*>(text.data()),
                       static_cast<uint32_t>(text.size()), written) &&
@@ -62,7 +62,7 @@ struct Served {
       thread =
           std::thread([this, hooks] { sim::servePseudoTerminal(*instrument, terminal, hooks); });
     } else {
-      listener = platform::rfc2217::Listener::listen("127.0.0.1", 0, error);
+      listener = serial::rfc2217::Listener::listen("127.0.0.1", 0, error);
       EXPECT_TRUE(listener.isOpen()) << error;
       name = "rfc2217://127.0.0.1:" + std::to_string(listener.port());
       thread = std::thread([this, hooks] { sim::serveRfc2217(*instrument, listener, hooks); });
@@ -73,15 +73,15 @@ struct Served {
     thread.join();
   }
   std::unique_ptr<sim::Instrument> instrument;
-  platform::rfc2217::Listener listener;
+  serial::rfc2217::Listener listener;
   platform::PseudoTerminal terminal;
   std::string name;
   std::atomic<bool> stop{false};
   std::thread thread;
 };
 
-platform::LineSettings at(uint32_t baud) {
-  platform::LineSettings settings;
+serial::LineSettings at(uint32_t baud) {
+  serial::LineSettings settings;
   settings.baudRate = baud;
   return settings;
 }
@@ -103,11 +103,11 @@ TEST(LineServer, ServesTheInstrumentAtItsSettingsOverEitherLink) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Served served(row.options, row.pty);
-    std::unique_ptr<platform::SerialDevice> client;
+    std::unique_ptr<serial::SerialDevice> client;
     if (row.pty) {
-      client = std::make_unique<platform::TermiosDevice>(served.name);
+      client = std::make_unique<serial::TermiosDevice>(served.name);
     } else {
-      client = std::make_unique<platform::Rfc2217Device>(served.name);
+      client = std::make_unique<serial::Rfc2217Device>(served.name);
     }
     ASSERT_TRUE(client->open());
     ASSERT_TRUE(client->setSettings(at(row.clientBaud)));
@@ -127,13 +127,13 @@ TEST(LineServer, ServesTheInstrumentAtItsSettingsOverEitherLink) {
 // same across connections, while a second client meanwhile is turned away.
 TEST(LineServer, KeepsOneInstrumentAcrossConnectionsAndLendsItToOneClient) {
   Served served("");
-  platform::Rfc2217Device first(served.name);
+  serial::Rfc2217Device first(served.name);
   ASSERT_TRUE(first.open());
   bool cts = false;
   bool dsr = false;
   ASSERT_TRUE(first.modemStatus(cts, dsr));
   EXPECT_TRUE(cts && dsr) << "normal mode";
-  EXPECT_EQ(platform::Rfc2217Device::probe(served.name), platform::ProbeResult::InUse);
+  EXPECT_EQ(serial::Rfc2217Device::probe(served.name), serial::ProbeResult::InUse);
 
   ASSERT_TRUE(send(first, "SENSE:SWUP\n"));
   const int64_t deadline = realMs() + testing_support::generousMs(100);
@@ -144,7 +144,7 @@ TEST(LineServer, KeepsOneInstrumentAcrossConnectionsAndLendsItToOneClient) {
   EXPECT_FALSE(cts) << "update mode";
   first.close();
 
-  platform::Rfc2217Device second(served.name);
+  serial::Rfc2217Device second(served.name);
   ASSERT_TRUE(second.open());
   ASSERT_TRUE(second.modemStatus(cts, dsr));
   EXPECT_FALSE(cts);

@@ -11,7 +11,7 @@
 namespace net_test {
 namespace {
 
-using namespace platform::rfc2217;
+using namespace serial::rfc2217;
 
 std::vector<uint8_t> bytes(const std::string& text) {
   return {text.begin(), text.end()};
@@ -155,7 +155,7 @@ TEST(NetworkPortName, HostAndPort) {
     SCOPED_TRACE(row.name);
     std::string host;
     uint16_t port = 0;
-    EXPECT_EQ(platform::parseNetworkPortName(row.name, host, port), row.valid);
+    EXPECT_EQ(serial::parseNetworkPortName(row.name, host, port), row.valid);
     if (!row.valid) continue;
     EXPECT_EQ(host, row.host);
     EXPECT_EQ(port, row.port);

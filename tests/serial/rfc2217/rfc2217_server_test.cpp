@@ -31,10 +31,10 @@
 namespace net_test {
 namespace {
 
-using platform::PortFailure;
-using platform::ProbeResult;
-using platform::ReadResult;
-using platform::Rfc2217Device;
+using serial::PortFailure;
+using serial::ProbeResult;
+using serial::ReadResult;
+using serial::Rfc2217Device;
 using testing_support::generousMs;
 
 constexpr int kNetPort = 14;
@@ -46,8 +46,8 @@ int64_t realMs() {
 
 // A COM number mapped to the scripted server for the test's lifetime.
 struct MappedPort {
-  explicit MappedPort(const std::string& name) { platform::setComPortDevice(kNetPort, name); }
-  ~MappedPort() { platform::setComPortDevice(kNetPort, ""); }
+  explicit MappedPort(const std::string& name) { serial::setComPortDevice(kNetPort, name); }
+  ~MappedPort() { serial::setComPortDevice(kNetPort, ""); }
 };
 
 std::string readAll(Rfc2217Device& device, size_t count) {
@@ -333,7 +333,7 @@ TEST(NetworkPort, WriteThenSettingsChangeDeliversEveryByteAtTheOldSettings) {
     ScriptedServer server(ServerScript{});
     Rfc2217Device device(server.portName());
     ASSERT_TRUE(device.open());
-    platform::LineSettings settings;
+    serial::LineSettings settings;
     settings.baudRate = row.fromBaud;
     ASSERT_TRUE(device.setSettings(settings));
     std::string data(row.bytes, '\0');
@@ -343,7 +343,7 @@ TEST(NetworkPort, WriteThenSettingsChangeDeliversEveryByteAtTheOldSettings) {
     ASSERT_TRUE(device.write(reinterpret_cast<const uint8_t*>(data.data()),
                              static_cast<uint32_t>(data.size()), written));
     settings.baudRate = row.toBaud;
-    settings.parity = platform::Parity::Even;
+    settings.parity = serial::Parity::Even;
     ASSERT_TRUE(device.setSettings(settings));
     // The wait is the line time, not more (10 bits per byte at the old rate).
     EXPECT_LT(realMs() - start,

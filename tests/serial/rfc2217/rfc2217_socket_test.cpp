@@ -23,11 +23,11 @@
 namespace net_test {
 namespace {
 
-using platform::PortFailure;
-using platform::rfc2217::callWithin;
-using platform::rfc2217::ConnectionPark;
-using platform::rfc2217::ParkedConnection;
-using platform::rfc2217::Socket;
+using serial::PortFailure;
+using serial::rfc2217::callWithin;
+using serial::rfc2217::ConnectionPark;
+using serial::rfc2217::ParkedConnection;
+using serial::rfc2217::Socket;
 
 constexpr int kEventWaitMs = 5000;
 

@@ -17,7 +17,7 @@
 
 namespace net_test {
 
-using namespace platform::rfc2217;
+using namespace serial::rfc2217;
 
 void BridgeClock::sleepMicros(uint64_t micros) {
   if (std::this_thread::get_id() == m_quiet.load()) return;
@@ -152,8 +152,7 @@ void ScriptedServer::serve(int client) {
   sendAll(client, out);
 
   if (instrument) instrument->hostOpen();
-  platform::LineSettings settings =
-      instrument ? instrument->hostSettings() : platform::LineSettings{};
+  serial::LineSettings settings = instrument ? instrument->hostSettings() : serial::LineSettings{};
   uint8_t mask = 0;
   bool dataSeen = false;
   std::vector<uint8_t> flood;
@@ -163,8 +162,8 @@ void ScriptedServer::serve(int client) {
   steady_clock::time_point lineFreeAt = steady_clock::now();
   auto frame = [&] {
     const uint32_t bits = 2u + settings.dataBits +
-                          (settings.parity != platform::Parity::None ? 1u : 0u) +
-                          (settings.stopBits == platform::StopBits::Two ? 1u : 0u);
+                          (settings.parity != serial::Parity::None ? 1u : 0u) +
+                          (settings.stopBits == serial::StopBits::Two ? 1u : 0u);
     return std::chrono::nanoseconds(int64_t{bits} * 1000000000 / settings.baudRate);
   };
   // The line starts when this thread gets round to reading the bytes, which on a busy machine
@@ -235,22 +234,22 @@ void ScriptedServer::serve(int client) {
         break;
       case kSetParity:
         if (value >= kParityNone && value <= kParityEven) framingChanges();
-        if (value == kParityNone) settings.parity = platform::Parity::None;
-        if (value == kParityOdd) settings.parity = platform::Parity::Odd;
-        if (value == kParityEven) settings.parity = platform::Parity::Even;
+        if (value == kParityNone) settings.parity = serial::Parity::None;
+        if (value == kParityOdd) settings.parity = serial::Parity::Odd;
+        if (value == kParityEven) settings.parity = serial::Parity::Even;
         apply();
         answer(kSetParity,
-               {static_cast<uint8_t>(settings.parity == platform::Parity::Odd    ? kParityOdd
-                                     : settings.parity == platform::Parity::Even ? kParityEven
-                                                                                 : kParityNone)});
+               {static_cast<uint8_t>(settings.parity == serial::Parity::Odd    ? kParityOdd
+                                     : settings.parity == serial::Parity::Even ? kParityEven
+                                                                               : kParityNone)});
         break;
       case kSetStopSize:
-        if (value == kStopSizeOne) settings.stopBits = platform::StopBits::One;
-        if (value == kStopSizeTwo) settings.stopBits = platform::StopBits::Two;
+        if (value == kStopSizeOne) settings.stopBits = serial::StopBits::One;
+        if (value == kStopSizeTwo) settings.stopBits = serial::StopBits::Two;
         apply();
         answer(kSetStopSize,
-               {static_cast<uint8_t>(settings.stopBits == platform::StopBits::Two ? kStopSizeTwo
-                                                                                  : kStopSizeOne)});
+               {static_cast<uint8_t>(settings.stopBits == serial::StopBits::Two ? kStopSizeTwo
+                                                                                : kStopSizeOne)});
         break;
       case kSetControl:
         if (value == kControlDtrOn || value == kControlDtrOff || value == kControlRtsOn ||
@@ -349,7 +348,7 @@ void ScriptedServer::serve(int client) {
     if (instrument) {
       std::vector<uint8_t> fromInstrument;
       uint8_t byte = 0;
-      while (instrument->hostReadByte(byte) == platform::ReadResult::Byte) {
+      while (instrument->hostReadByte(byte) == serial::ReadResult::Byte) {
         fromInstrument.push_back(byte);
       }
       if (!fromInstrument.empty()) {

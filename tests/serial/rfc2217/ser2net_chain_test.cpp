@@ -63,8 +63,8 @@ class InstrumentPeer {
       ::poll(&entry, 1, 1);
       termios tio{};
       if (::tcgetattr(m_chain.slaveFd(), &tio) == 0) {
-        platform::LineSettings host = m_instrument->hostSettings();
-        host = platform::lineSettingsFromTermios(tio, host);
+        serial::LineSettings host = m_instrument->hostSettings();
+        host = serial::lineSettingsFromTermios(tio, host);
         host.outxCtsFlow = false;
         host.outxDsrFlow = false;
         m_instrument->hostSetSettings(host);
@@ -77,7 +77,7 @@ class InstrumentPeer {
       }
       std::vector<uint8_t> answer;
       uint8_t byte = 0;
-      while (m_instrument->hostReadByte(byte) == platform::ReadResult::Byte) answer.push_back(byte);
+      while (m_instrument->hostReadByte(byte) == serial::ReadResult::Byte) answer.push_back(byte);
       if (!answer.empty()) {
         ssize_t ignored = ::write(m_chain.masterFd(), answer.data(), answer.size());
         (void)ignored;
@@ -94,12 +94,12 @@ class InstrumentPeer {
 struct ChainStage {
   ChainStage() : clock(1.0), scopedClock(clock) {
     sim::resetInstruments();
-    platform::setComPortDevice(kChainPort, chain.portName());
+    serial::setComPortDevice(kChainPort, chain.portName());
     session.m_comm.m_portNo = kChainPort;
   }
   ~ChainStage() {
     session.m_comm.close();
-    platform::setComPortDevice(kChainPort, "");
+    serial::setComPortDevice(kChainPort, "");
   }
   BridgeClock clock;
   platform::ScopedClock scopedClock;
@@ -123,7 +123,7 @@ TEST(Ser2netChain, AutoConnectFindsThePeerAtItsOwnSpeedAndTheSettingsMoveBothEnd
   ChainStage stage;
   SKIP_WITHOUT_SER2NET(stage);
   InstrumentPeer peer(stage.chain, "sim:baud=2400", stage.clock);
-  EXPECT_EQ(probeSerialDevice(stage.chain.portName()), platform::ProbeResult::Free);
+  EXPECT_EQ(probeSerialDevice(stage.chain.portName()), serial::ProbeResult::Free);
 
   // 19200, 9600 and 4800 hear garbage; 2400 with 8 data bits and no parity is the fourth
   // probe.
@@ -134,8 +134,8 @@ TEST(Ser2netChain, AutoConnectFindsThePeerAtItsOwnSpeedAndTheSettingsMoveBothEnd
   EXPECT_EQ(lineSpeed(stage.chain), static_cast<speed_t>(B2400));
 
   // The port is the session's: another client is turned away.
-  EXPECT_EQ(probeSerialDevice(stage.chain.portName()), platform::ProbeResult::InUse);
-  platform::Rfc2217Device second(stage.chain.portName());
+  EXPECT_EQ(probeSerialDevice(stage.chain.portName()), serial::ProbeResult::InUse);
+  serial::Rfc2217Device second(stage.chain.portName());
   EXPECT_FALSE(second.open());
 
   // The instrument's settings are read, then both ends go to 9600 baud together.
@@ -174,7 +174,7 @@ TEST(Ser2netChain, KilledServerGivesThePortsFailureWithinItsTimeOut) {
   // Dead for good: writes fail at once, and the closed server is absent.
   EXPECT_EQ(port.writeBufferToPort("x", 1), 0);
   port.close();
-  EXPECT_EQ(probeSerialDevice(stage.chain.portName()), platform::ProbeResult::Absent);
+  EXPECT_EQ(probeSerialDevice(stage.chain.portName()), serial::ProbeResult::Absent);
 }
 
 }  // namespace

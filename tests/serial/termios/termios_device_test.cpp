@@ -26,10 +26,10 @@
 
 namespace {
 
-using platform::LineSettings;
-using platform::ProbeResult;
-using platform::ReadResult;
-using platform::TermiosDevice;
+using serial::LineSettings;
+using serial::ProbeResult;
+using serial::ReadResult;
+using serial::TermiosDevice;
 using testing_support::generousMicros;
 using testing_support::generousMs;
 using testing_support::PtyPair;
@@ -218,7 +218,7 @@ TEST_F(TermiosOnPty, ProbeTellsFreeInUseAndAbsent) {
 TEST_F(TermiosOnPty, UucpLockFilesAreReadWithoutEverWaiting) {
   device.close();
   testing_support::TempDir folder(false);
-  platform::setUucpLockFolders({folder.path()});
+  serial::setUucpLockFolders({folder.path()});
   // /dev/pts/7 -> LCK..pts_7
   std::string name = pty.slavePath().substr(5);
   for (char& c : name) {
@@ -263,25 +263,25 @@ TEST_F(TermiosOnPty, UucpLockFilesAreReadWithoutEverWaiting) {
     device.close();
     if (::remove(lockFile.c_str()) != 0) ::rmdir(lockFile.c_str());
   }
-  platform::setUucpLockFolders({});
+  serial::setUucpLockFolders({});
 }
 
 TEST(CharacterTime, BitsPerCharacterAtTheLineSpeed) {
   const struct {
     uint32_t baud;
     uint8_t dataBits;
-    platform::Parity parity;
-    platform::StopBits stopBits;
+    serial::Parity parity;
+    serial::StopBits stopBits;
     uint32_t micros;
   } rows[] = {
-      {115200, 8, platform::Parity::Even, platform::StopBits::One, 96},  // 11 bits: 95.5
-      {115200, 8, platform::Parity::None, platform::StopBits::One, 87},  // 10 bits: 86.8
-      {9600, 8, platform::Parity::None, platform::StopBits::One, 1042},  // 1041.7
-      {19200, 7, platform::Parity::Odd, platform::StopBits::Two, 573},   // 11 bits
+      {115200, 8, serial::Parity::Even, serial::StopBits::One, 96},  // 11 bits: 95.5
+      {115200, 8, serial::Parity::None, serial::StopBits::One, 87},  // 10 bits: 86.8
+      {9600, 8, serial::Parity::None, serial::StopBits::One, 1042},  // 1041.7
+      {19200, 7, serial::Parity::Odd, serial::StopBits::Two, 573},   // 11 bits
       // One and a half stop bits count as two: 8 bits.
-      {2400, 5, platform::Parity::None, platform::StopBits::OneAndHalf, 3334},
-      {4000000, 8, platform::Parity::None, platform::StopBits::One, 3},  // 2.5, rounded up
-      {0, 8, platform::Parity::None, platform::StopBits::One, 1},        // no rate: no time
+      {2400, 5, serial::Parity::None, serial::StopBits::OneAndHalf, 3334},
+      {4000000, 8, serial::Parity::None, serial::StopBits::One, 3},  // 2.5, rounded up
+      {0, 8, serial::Parity::None, serial::StopBits::One, 1},        // no rate: no time
   };
   for (const auto& row : rows) {
     LineSettings settings;
@@ -289,7 +289,7 @@ TEST(CharacterTime, BitsPerCharacterAtTheLineSpeed) {
     settings.dataBits = row.dataBits;
     settings.parity = row.parity;
     settings.stopBits = row.stopBits;
-    EXPECT_EQ(platform::characterMicros(settings), row.micros) << row.baud;
+    EXPECT_EQ(serial::characterMicros(settings), row.micros) << row.baud;
   }
 }
 
@@ -328,7 +328,7 @@ TEST(DrainWait, LooksEveryCharacterTimeAndIsBounded) {
           row.microsPerByte;
       return gone >= row.queued ? 0 : row.queued - static_cast<int>(gone);
     };
-    EXPECT_EQ(platform::waitForEmptyOutputQueue(queued, row.characterMicros), row.emptied);
+    EXPECT_EQ(serial::waitForEmptyOutputQueue(queued, row.characterMicros), row.emptied);
     const int64_t took =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     EXPECT_GE(took, row.minMicros);
@@ -442,8 +442,8 @@ TEST_F(TermiosOnPty, WithoutModemLinesCleanFailureAndNoHold) {
   LineSettings settings;
   settings.outxCtsFlow = true;
   settings.outxDsrFlow = true;
-  settings.rtsControl = platform::LineControl::Handshake;
-  settings.dtrControl = platform::LineControl::Handshake;
+  settings.rtsControl = serial::LineControl::Handshake;
+  settings.dtrControl = serial::LineControl::Handshake;
   ASSERT_TRUE(apply(settings));
   bool cts = true, dsr = true;
   EXPECT_FALSE(device.modemStatus(cts, dsr));
@@ -461,14 +461,14 @@ TEST_F(TermiosOnPty, SettingsKeptPurgeAndRefusedRates) {
   LineSettings settings;
   settings.baudRate = 19200;
   settings.dataBits = 7;
-  settings.parity = platform::Parity::Even;
+  settings.parity = serial::Parity::Even;
   settings.parityCheck = true;
   ASSERT_TRUE(apply(settings));
   LineSettings back;
   ASSERT_TRUE(device.getSettings(back));
   EXPECT_EQ(back.baudRate, 19200u);
   EXPECT_EQ(back.dataBits, 7);
-  EXPECT_EQ(back.parity, platform::Parity::Even);
+  EXPECT_EQ(back.parity, serial::Parity::Even);
 
   // Rates without a termios constant are set by number.
   settings.baudRate = 14400;

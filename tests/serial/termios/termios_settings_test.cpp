@@ -7,9 +7,9 @@
 
 namespace {
 
-using platform::LineSettings;
-using platform::Parity;
-using platform::StopBits;
+using serial::LineSettings;
+using serial::Parity;
+using serial::StopBits;
 
 LineSettings lineSettings(uint32_t baud, uint8_t bits, Parity parity, StopBits stop) {
   LineSettings settings;
@@ -51,7 +51,7 @@ TEST(TermiosSettings, FramingAndSpeedFlagByFlag) {
       {lineSettings(57600, 6, Parity::Odd, StopBits::One), B57600, CS6, PARENB | PARODD, false},
   };
   for (const Row& row : rows) {
-    const auto tio = platform::termiosFromLineSettings(row.settings, cookedBase());
+    const auto tio = serial::termiosFromLineSettings(row.settings, cookedBase());
     ASSERT_TRUE(tio.has_value()) << row.settings.baudRate;
     EXPECT_EQ(cfgetospeed(&*tio), row.speed);
     EXPECT_EQ(cfgetispeed(&*tio), row.speed);
@@ -60,7 +60,7 @@ TEST(TermiosSettings, FramingAndSpeedFlagByFlag) {
     EXPECT_EQ((tio->c_cflag & CSTOPB) != 0, row.twoStopBits);
 
     // And back: the framing survives the round trip.
-    const LineSettings back = platform::lineSettingsFromTermios(*tio, LineSettings{});
+    const LineSettings back = serial::lineSettingsFromTermios(*tio, LineSettings{});
     EXPECT_EQ(back.baudRate, row.settings.baudRate);
     EXPECT_EQ(back.dataBits, row.settings.dataBits);
     EXPECT_EQ(back.parity, row.settings.parity);
@@ -75,7 +75,7 @@ TEST(TermiosSettings, RefusesWhatTheDriverCannotDo) {
       lineSettings(9600, 4, Parity::None, StopBits::One),
   };
   for (const LineSettings& row : rows) {
-    EXPECT_FALSE(platform::termiosFromLineSettings(row, cookedBase()).has_value())
+    EXPECT_FALSE(serial::termiosFromLineSettings(row, cookedBase()).has_value())
         << row.baudRate << " " << int(row.dataBits);
   }
 }
@@ -84,7 +84,7 @@ TEST(TermiosSettings, RawModeWithTheBackendsOwnSoftwareFlowControl) {
   LineSettings settings = lineSettings(9600, 8, Parity::Even, StopBits::One);
   settings.outX = true;
   settings.inX = true;
-  const auto tio = platform::termiosFromLineSettings(settings, cookedBase());
+  const auto tio = serial::termiosFromLineSettings(settings, cookedBase());
   ASSERT_TRUE(tio.has_value());
   // Bytes pass unchanged both ways.
   EXPECT_EQ(tio->c_iflag & (ICRNL | ISTRIP | INPCK | BRKINT | IXANY), 0u);
@@ -123,7 +123,7 @@ TEST(TermiosSettings, HandshakeModesOnlyRtsCtsReachesTheKernel) {
     settings.outxDsrFlow = row.dsr;
     settings.outX = row.outX;
     settings.inX = row.inX;
-    const auto tio = platform::termiosFromLineSettings(settings, termios{});
+    const auto tio = serial::termiosFromLineSettings(settings, termios{});
     ASSERT_TRUE(tio.has_value());
     EXPECT_EQ(tio->c_cflag & CRTSCTS, row.crtscts);
     EXPECT_EQ(tio->c_iflag & (IXOFF | IXON), row.ixoff);

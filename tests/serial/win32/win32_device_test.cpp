@@ -17,7 +17,8 @@
 namespace {
 
 using namespace platform;
-namespace err = platform::comm_error;
+using namespace serial;
+namespace err = serial::comm_error;
 
 constexpr int kEmpty = -1;
 
