@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/host_services.h"
@@ -34,6 +35,14 @@ struct HostRuntime {
   std::function<void()> firstWindowStarted;
   std::function<void()> lastWindowEnded;
   std::function<void()> timersChanged;
+  // Takes the toolkit's part once: a host calls it from its accessor, before any window runs.
+  void attachToolkit(std::function<void()> started, std::function<void()> ended,
+                     std::function<void()> timersMoved = {}) {
+    if (firstWindowStarted) return;
+    firstWindowStarted = std::move(started);
+    lastWindowEnded = std::move(ended);
+    timersChanged = std::move(timersMoved);
+  }
 
   // A window starts its modal run; at the first, requests to end are caught from here on.
   void windowStarted(HostedWindow* window);

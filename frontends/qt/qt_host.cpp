@@ -169,11 +169,7 @@ void timersChanged() {
 
 HostRuntime& host() {
   HostRuntime& host = state().host;
-  if (!host.firstWindowStarted) {
-    host.firstWindowStarted = firstWindowStarted;
-    host.lastWindowEnded = lastWindowEnded;
-    host.timersChanged = timersChanged;
-  }
+  host.attachToolkit(firstWindowStarted, lastWindowEnded, timersChanged);
   return host;
 }
 

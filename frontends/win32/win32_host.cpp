@@ -361,10 +361,7 @@ void lastWindowEnded() {
 
 HostRuntime& host() {
   HostRuntime& host = state().host;
-  if (!host.firstWindowStarted) {
-    host.firstWindowStarted = firstWindowStarted;
-    host.lastWindowEnded = lastWindowEnded;
-  }
+  host.attachToolkit(firstWindowStarted, lastWindowEnded);
   return host;
 }
 
