@@ -6,7 +6,8 @@
 //   line and appending its replacement (a step marked OK or ERROR) redraws that line in
 //   place, elsewhere the new line is simply printed;
 // - message boxes print their text and take their answer from the terminal (Enter for OK,
-//   y or n for a question), or at once with assumeYes or without a terminal (OK, Yes);
+//   y or n for a question), or at once: with assumeYes OK and Yes, without a terminal OK and
+//   No (a question guards work on the instrument that nobody confirmed);
 // - while a timer runs, a terminal shows one progress line below the list, redrawn at each
 //   tick from the controls the timer handler updates (busy bar, transfer bar, statistics
 //   texts), with the transfer rate and the time left; nothing of it elsewhere.

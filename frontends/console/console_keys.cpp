@@ -68,7 +68,12 @@ MessageBoxAnswer ConsoleHost::Impl::askUser(const std::string& text, MessageBoxK
   const std::string indent = printBoxText(text, kind);
   const bool question = kind == MessageBoxKind::Question;
   MessageBoxAnswer answer = question ? MessageBoxAnswer::Yes : MessageBoxAnswer::Ok;
-  if (!interactive()) {
+  if (question && !interactive() && !options.assumeYes) {
+    // Nobody is there to answer (input or output is no terminal): a question that guards work
+    // on the instrument is answered No; only y at a terminal or --assume-yes answer Yes.
+    answer = MessageBoxAnswer::No;
+    pending += indent + "-> No (no terminal to answer; --assume-yes answers Yes)\n";
+  } else if (!interactive()) {
     pending += indent + (question ? "-> Yes\n" : "-> OK\n");
   } else {
     pending += indent + (question ? kQuestionPrompt : "Press Enter ");

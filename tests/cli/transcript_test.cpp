@@ -31,6 +31,7 @@ TEST(TranscriptTest, records_list_changes_and_boxes_in_order_and_replays_to_the_
     const int devNull = ::open("/dev/null", O_RDWR);
     ui::ConsoleOptions options;
     options.inputFd = options.outputFd = devNull;
+    options.assumeYes = true;
     ui::ConsoleHost host(options);
     EmptyDialog dialog;
     host.post([&] {

@@ -200,9 +200,10 @@ TEST(ConsoleHostTest, without_a_terminal_lines_stream_boxes_answer_at_once_and_n
             "       the instrument\n"
             "       -> OK\n"
             "[question] Go on?\n"
-            "           -> Yes\n");
+            "           -> No (no terminal to answer; --assume-yes answers Yes)\n");
   EXPECT_EQ(stop, MessageBoxAnswer::Ok);
-  EXPECT_EQ(question, MessageBoxAnswer::Yes);
+  // Nobody confirmed: a question without a terminal is answered No.
+  EXPECT_EQ(question, MessageBoxAnswer::No);
 }
 
 TEST(ConsoleHostTest, on_a_terminal_the_progress_line_moves_and_a_rewritten_line_is_redrawn) {
