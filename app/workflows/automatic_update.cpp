@@ -64,8 +64,8 @@ int AutomaticUpdate::run() {
   if (!connectAndIdentify(m_run)) return kAutomaticStopped;
   if (session.m_swVersion <= kLastIntermediateBootVersion) m_run.intermediateBoot = 1;
   const uint32_t hw = static_cast<uint32_t>(session.hwInfo);
-  if (checkMemoryExtension(hw) == 0) return kAutomaticStopped;
-  if (checkSoftwareVersion() == 0) return kAutomaticStopped;
+  if (!checkMemoryExtension(hw)) return kAutomaticStopped;
+  if (!checkSoftwareVersion()) return kAutomaticStopped;
 
   selectOptionKind(hw);
   m_run.record.noteUpdated(true, optionKindName(m_run.settings.optionKind));
@@ -96,10 +96,10 @@ void AutomaticUpdate::selectOptionKind(uint32_t hw) {
   m_run.settings.optionKind = kind;
 }
 
-int AutomaticUpdate::checkMemoryExtension(uint32_t hw) {
+bool AutomaticUpdate::checkMemoryExtension(uint32_t hw) {
   if (hw & kHwMemoryExtension) {
     addStatusLine("Processor board with memory extension");
-    return 1;
+    return true;
   }
   m_run.state.refused = true;
   addStatusLine("ERROR - No memory extension installed!");
@@ -108,10 +108,10 @@ int AutomaticUpdate::checkMemoryExtension(uint32_t hw) {
                 "For %s without memory extension please load %s FW release V04.48!", deviceName,
                 deviceName);
   addStatusLine(text);
-  return 0;
+  return false;
 }
 
-int AutomaticUpdate::checkSoftwareVersion() {
+bool AutomaticUpdate::checkSoftwareVersion() {
   std::string idn;
   m_run.session.getIdnString(idn);
   if (!idn.empty()) idn.pop_back();
@@ -121,12 +121,12 @@ int AutomaticUpdate::checkSoftwareVersion() {
     m_run.state.refused = true;
     m_run.host.showLastBox("Software version lower than 3.08.\nOnly Manual mode is possible",
                            ui::MessageBoxKind::Stop);
-    return 0;
+    return false;
   }
   char text[256];
   std::snprintf(text, sizeof text, "Current software version %s: %s", deviceName, version.c_str());
   addStatusLine(text);
-  return 1;
+  return true;
 }
 
 bool AutomaticUpdate::planDryRun(uint32_t hw) {
@@ -206,15 +206,15 @@ std::optional<int> AutomaticUpdate::waitUntilBooted(uint32_t hw) {
   if (session.readHwInfo() == 0 && (hw & ~static_cast<uint32_t>(session.hwInfo)) == 0) {
     session.hwInfo = before;
   }
-  if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
+  if (!checkHardwareAfterUpdate(hw)) return kAutomaticStopped;
   addStatusLine("Update processor firmware successfully completed");
   if (m_run.settings.optionKind == kOptionNone) return findOptionAfterUpdate();
   return std::nullopt;
 }
 
-int AutomaticUpdate::checkHardwareAfterUpdate(uint32_t expected) {
+bool AutomaticUpdate::checkHardwareAfterUpdate(uint32_t expected) {
   const uint32_t current = static_cast<uint32_t>(m_run.session.hwInfo);
-  if (current == expected) return 0;
+  if (current == expected) return true;
   noteFailureCode(kResultHardwareChanged);
   m_run.host.stopProgressTimer();
   const char* box = kLostUnknownOption;
@@ -226,7 +226,7 @@ int AutomaticUpdate::checkHardwareAfterUpdate(uint32_t expected) {
     }
   }
   m_run.host.showLastBox(box, ui::MessageBoxKind::Stop);
-  return 1;
+  return false;
 }
 
 std::optional<int> AutomaticUpdate::findOptionAfterUpdate() {
