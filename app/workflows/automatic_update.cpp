@@ -1,7 +1,6 @@
 #include "app/workflows/automatic_update.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "app/port_echo_delays.h"
@@ -10,8 +9,8 @@
 #include "app/workflows/workflow_steps.h"
 #include "flash/config/config_writer.h"
 #include "flash/result_codes.h"
-#include "platform/path_text.h"
 #include "platform/temp_files.h"
+#include "platform/whole_file.h"
 #include "serial/com_ports.h"
 
 namespace {
@@ -51,8 +50,7 @@ std::string createTemporaryJobFile(std::string& why) {
 
 // Removes the dry run's job file; one that cannot be removed stays in the temporary folder.
 void removeJobFile(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove(platform::pathFromUtf8(path), ignored);
+  platform::removeFile(path);
 }
 
 }  // namespace

@@ -18,10 +18,7 @@ int BackupRun::run() {
   // The job that an automatic update of this instrument would run: its erase areas are
   // what the backup saves, and its loader and transfer program do the reading.
   if (auto stop = createAutomaticJob(m_run, hw, false, kOptionNone)) return *stop;
-  uint64_t areaBytes = 0;
-  for (int i = 0; i < programmingJob.eraseCount; ++i)
-    areaBytes += programmingJob.eraseAreas[i].length;
-  m_run.host.setExpectedBytes(readTrafficBytes(areaBytes) +
+  m_run.host.setExpectedBytes(readTrafficBytes(programmingJob.erasedBytes()) +
                               fileSizeOf(programmingJob.transferFile));
 
   if (auto stop = setInUpdateMode(m_run)) return *stop;

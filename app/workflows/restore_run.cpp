@@ -1,7 +1,5 @@
 #include "app/workflows/restore_run.h"
 
-#include <cstdio>
-
 #include "app/hex_text.h"
 #include "app/run_record.h"
 #include "app/workflows/run_steps.h"
@@ -31,19 +29,22 @@ std::string StagedRestoreJob::stage(const std::string& folder, const BackupManif
   return why;
 }
 
-void StagedRestoreJob::putBackAfterFailure() {
-  if (m_jobWritten && (!m_hadJob || !platform::writeFileWhole(kConfigFileName, m_previousJob))) {
-    std::remove(kConfigFileName);
+void StagedRestoreJob::putBackJob() {
+  // A job that cannot be put back is not left as the restore's: it names staged copies.
+  if (!m_hadJob || !platform::writeFileWhole(kConfigFileName, m_previousJob)) {
+    platform::removeFile(kConfigFileName);
   }
+}
+
+void StagedRestoreJob::putBackAfterFailure() {
+  if (m_jobWritten) putBackJob();
 }
 
 StagedRestoreJob::~StagedRestoreJob() {
   // The staged copies go whatever the outcome, and the folder's own job comes back.
   if (!m_staged) return;
   removeRestoreFiles(m_stagedFiles);
-  if (!m_hadJob || !platform::writeFileWhole(kConfigFileName, m_previousJob)) {
-    std::remove(kConfigFileName);
-  }
+  putBackJob();
 }
 
 int RestoreRun::run() {

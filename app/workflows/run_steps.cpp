@@ -1,6 +1,5 @@
 #include "app/workflows/run_steps.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -56,11 +55,8 @@ bool flashLeftIncomplete() {
 
 // The backup's folder must take the areas that the job erases.
 bool backupFolderTakesAreas(RunContext& run) {
-  uint64_t areaBytes = 0;
-  for (int i = 0; i < programmingJob.eraseCount && i < kMaxJobEntries; ++i) {
-    areaBytes += programmingJob.eraseAreas[i].length;
-  }
-  const std::string problem = backupDestinationProblem(run.request.backupFolder, areaBytes);
+  const std::string problem =
+      backupDestinationProblem(run.request.backupFolder, programmingJob.erasedBytes());
   if (problem.empty()) return true;
   addStatusLine("ERROR - backup: " + problem);
   noteFailureCode(kResultBackupWrite);
@@ -306,12 +302,9 @@ void noteReadBack(RunContext& run) {
 }
 
 uint32_t fileSizeOf(const std::string& name) {
-  std::FILE* file = platform::openHostFile(name, "rb");
-  if (file == nullptr) return 0;
-  long size = 0;
-  if (std::fseek(file, 0, SEEK_END) != 0 || (size = std::ftell(file)) < 0) size = 0;
-  if (std::fclose(file) != 0) return 0;
-  return static_cast<uint32_t>(size);
+  uint64_t bytes = 0;
+  if (!platform::regularFileSize(platform::resolveHostFile(name), bytes)) return 0;
+  return static_cast<uint32_t>(bytes);
 }
 
 uint32_t automaticExpectedBytes(uint32_t hw, const RunContext& run) {
