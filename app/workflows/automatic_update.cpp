@@ -99,13 +99,14 @@ bool AutomaticUpdate::checkMemoryExtension(uint32_t hw) {
     addStatusLine("Processor board with memory extension");
     return true;
   }
-  m_run.state.refused = true;
   addStatusLine("ERROR - No memory extension installed!");
   char text[256];
   std::snprintf(text, sizeof text,
                 "For %s without memory extension please load %s FW release V04.48!", deviceName,
                 deviceName);
   addStatusLine(text);
+  m_run.state.refused = true;
+  m_run.state.refusal = std::string("No memory extension installed!\n") + text;
   return false;
 }
 
@@ -117,8 +118,9 @@ bool AutomaticUpdate::checkSoftwareVersion() {
       idn.size() > kVersionTextLength ? idn.substr(idn.size() - kVersionTextLength) : idn;
   if (m_run.session.m_swVersion < kMinAutomaticSwVersion) {
     m_run.state.refused = true;
-    m_run.host.showLastBox("Software version lower than 3.08.\nOnly Manual mode is possible",
-                           ui::MessageBoxKind::Stop);
+    // Kept before the box: the box ends the run's record.
+    m_run.state.refusal = "Software version lower than 3.08.\nOnly Manual mode is possible";
+    m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
     return false;
   }
   char text[256];

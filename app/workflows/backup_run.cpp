@@ -35,7 +35,9 @@ bool BackupRun::folderAccepted() {
   if (problem.empty()) return true;
   addStatusLine("ERROR - backup: " + problem);
   m_run.state.refused = true;
-  m_run.host.showLastBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
+  // Kept before the box: the box ends the run's record.
+  m_run.state.refusal = "Backup refused:\n" + problem;
+  m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
   return false;
 }
 

@@ -85,7 +85,9 @@ bool RestoreRun::checkBackup() {
   setStepStatus(0, 0);
   addStatusLine("ERROR - " + problem);
   m_run.state.refused = true;
-  m_run.host.showLastBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
+  // Kept before the box: the box ends the run's record.
+  m_run.state.refusal = "Restore refused:\n" + problem;
+  m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
   return false;
 }
 
@@ -145,9 +147,9 @@ bool RestoreRun::identityAccepted() {
   if (!m_run.request.restoreForce) {
     addStatusLine("ERROR - another instrument: " + line);
     m_run.state.refused = true;
-    m_run.host.showLastBox("Restore refused: the backup is of another instrument.\n" + line +
-                               "\n(--force restores it all the same)",
-                           ui::MessageBoxKind::Stop);
+    m_run.state.refusal = "Restore refused: the backup is of another instrument.\n" + line +
+                          "\n(--force restores it all the same)";
+    m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
     return false;
   }
   addStatusLine("Restore forced: " + line);
