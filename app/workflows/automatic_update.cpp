@@ -15,6 +15,16 @@
 
 namespace {
 
+// The oldest firmware that the automatic mode can update.
+constexpr int32_t kMinAutomaticSwVersion = 308;
+// Up to this version the instrument is booted between processor and option update.
+constexpr int32_t kLastIntermediateBootVersion = 440;
+
+// The backup's advice (%s: the device's name).
+constexpr const char* kBackupBeforeUpdateFailedBox =
+    "Backup before the update failed:\nthe flash is unchanged, nothing was erased.\nSwitch %s "
+    "off and on, then retry.";
+
 // Characters of the identification answer that hold the version ("04.40").
 constexpr size_t kVersionTextLength = 5;
 

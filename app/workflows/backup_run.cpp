@@ -7,6 +7,14 @@
 #include "app/workflows/workflow_steps.h"
 #include "flash/read_back.h"
 
+namespace {
+
+// %s: the device's name.
+constexpr const char* kBackupFailedBox =
+    "Backup failed: the flash is unchanged.\nSwitch %s off and on, then run the backup again.";
+
+}  // namespace
+
 int BackupRun::run() {
   m_run.record.noteUpdated(false, "");
   if (!folderAccepted()) return kAutomaticStopped;

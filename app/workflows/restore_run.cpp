@@ -9,6 +9,11 @@
 
 namespace {
 
+// %s: the device's name.
+constexpr const char* kRestoreFailedBox =
+    "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
+    "the restore again.";
+
 // A ROMWRITE.CNF is a few hundred bytes; one far larger is kept as it is, not restored.
 constexpr size_t kMaxJobFileBytes = 1024 * 1024;
 

@@ -21,6 +21,26 @@
 
 namespace {
 
+// The advice after a cancel or a failure that the shared steps give (%s: the device's name).
+constexpr const char* kBackupCancelledBox =
+    "Backup cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
+    "next run.";
+constexpr const char* kRestoreCancelledBox =
+    "Restore cancelled by the user.\nThe processor firmware is incomplete.\nSwitch %s off and "
+    "on, then run the restore again.";
+// The status line after an update's own box when the instrument was left in update mode.
+constexpr const char* kInterruptedNextStep =
+    "Next: switch %s off and on. If it then waits in update mode, its firmware is "
+    "incomplete: restore a backup (zelupdate restore DIR) or use the manual mode.";
+constexpr const char* kBackupNextStep =
+    "Next: switch %s off and on; the backup changed nothing in its flash.";
+constexpr const char* kNoAnswerAfterBootNextStep =
+    "Next: switch %s off and on. Its processor firmware is in; an option that was to be "
+    "updated is not: update it alone in the manual mode.";
+constexpr const char* kRestoreCancelledUnchangedBox =
+    "Restore cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
+    "next run.";
+
 // The end of the check's message about an update file that is missing or empty
 // ("Bootstraploader ROMWRITE.URL not accessible").
 constexpr std::string_view kNotAccessible = " not accessible";
