@@ -268,17 +268,12 @@ void CUpdateDlg::run() {
   ui::DialogWindow& w = *m_window;
   for (int id : kRunControls) w.enable(id, false);
   w.enable(kIdcCancel, true);
-  clearStatusList();
+  resetRunState();
   m_lastRunSucceeded = false;
   m_progressComplete = false;
 
   m_running = 1;
   m_session.m_comm.m_portNo = std::max(m_serialSettings.portNumber, 1);
-  cancelRequested = 0;
-  bytesSent = 0;
-  packetCount = 0;
-  packetErrors = 0;
-  packetRetries = 0;
   m_session.m_comm.m_writeTimeout = kRunWriteTimeoutMs;
 
   const bool automatic = w.isChecked(kIdcAutomatic);

@@ -22,7 +22,8 @@ bool isUpdateFile(const fs::directory_entry& entry, const std::string& settingsN
   const std::string name = platform::utf8FromPath(entry.path().filename());
   std::string lower = name;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower == "romwrite.cnf" || name == settingsName) return false;
+  // The job is written anew in the child's folder, whatever the case of its name here.
+  if (lower == kConfigReadName || name == settingsName) return false;
   return !name.ends_with(".jsonl") && !name.ends_with(".ini");
 }
 

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "cli/fleet.h"
+#include "flash/config/config_writer.h"
 #include "platform/child_process.h"
 
 // The files of a child's folder.
 inline constexpr const char* kChildRecordFile = "record.jsonl";  // its record, for the report
 inline constexpr const char* kChildTranscriptFile = "transcript.txt";
-inline constexpr const char* kChildJobFile = "ROMWRITE.CNF";  // the job it wrote
+inline constexpr const char* kChildJobFile = kConfigFileName;  // the job it wrote
 inline constexpr const char* kChildSettingsFile = "zelupdate.ini";
 
 // Makes the child's folder: the update files as hard links or, where the file system refuses

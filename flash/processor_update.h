@@ -1,5 +1,5 @@
 // The processor firmware update: one flash programming job from "romwrite.cnf" from start
-// to end, each step reported in the program-wide status list (app/run_state.h). Also the
+// to end, each step reported in the program-wide status list (run/run_state.h). Also the
 // step status line and the cancellable wait that the engine and its callers share.
 #pragma once
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "dsp/option_kinds.h"
+#include "flash/config/config_writer.h"
 #include "flash/processor_update.h"
 #include "serial/comm.h"
 #include "trace/trace.h"
@@ -55,7 +56,7 @@ inline constexpr int32_t kMaxErrorQueries = 10;
 inline constexpr uint32_t kMinDeviceAnswerPassMs = 100;
 
 // Programming configuration file that both update sequences read.
-inline constexpr const char* kProgrammingConfigFile = "romwrite.cnf";
+inline constexpr const char* kProgrammingConfigFile = kConfigReadName;
 
 class CZel {
  public:

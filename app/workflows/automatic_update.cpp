@@ -1,7 +1,6 @@
 #include "app/workflows/automatic_update.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "app/port_echo_delays.h"
@@ -10,11 +9,21 @@
 #include "app/workflows/workflow_steps.h"
 #include "flash/config/config_writer.h"
 #include "flash/result_codes.h"
-#include "platform/path_text.h"
 #include "platform/temp_files.h"
+#include "platform/whole_file.h"
 #include "serial/com_ports.h"
 
 namespace {
+
+// The oldest firmware that the automatic mode can update.
+constexpr int32_t kMinAutomaticSwVersion = 308;
+// Up to this version the instrument is booted between processor and option update.
+constexpr int32_t kLastIntermediateBootVersion = 440;
+
+// The backup's advice (%s: the device's name).
+constexpr const char* kBackupBeforeUpdateFailedBox =
+    "Backup before the update failed:\nthe flash is unchanged, nothing was erased.\nSwitch %s "
+    "off and on, then retry.";
 
 // Characters of the identification answer that hold the version ("04.40").
 constexpr size_t kVersionTextLength = 5;
@@ -51,8 +60,7 @@ std::string createTemporaryJobFile(std::string& why) {
 
 // Removes the dry run's job file; one that cannot be removed stays in the temporary folder.
 void removeJobFile(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove(platform::pathFromUtf8(path), ignored);
+  platform::removeFile(path);
 }
 
 }  // namespace
@@ -64,8 +72,8 @@ int AutomaticUpdate::run() {
   if (!connectAndIdentify(m_run)) return kAutomaticStopped;
   if (session.m_swVersion <= kLastIntermediateBootVersion) m_run.intermediateBoot = 1;
   const uint32_t hw = static_cast<uint32_t>(session.hwInfo);
-  if (checkMemoryExtension(hw) == 0) return kAutomaticStopped;
-  if (checkSoftwareVersion() == 0) return kAutomaticStopped;
+  if (!checkMemoryExtension(hw)) return kAutomaticStopped;
+  if (!checkSoftwareVersion()) return kAutomaticStopped;
 
   selectOptionKind(hw);
   m_run.record.noteUpdated(true, optionKindName(m_run.settings.optionKind));
@@ -96,22 +104,23 @@ void AutomaticUpdate::selectOptionKind(uint32_t hw) {
   m_run.settings.optionKind = kind;
 }
 
-int AutomaticUpdate::checkMemoryExtension(uint32_t hw) {
+bool AutomaticUpdate::checkMemoryExtension(uint32_t hw) {
   if (hw & kHwMemoryExtension) {
     addStatusLine("Processor board with memory extension");
-    return 1;
+    return true;
   }
-  m_run.state.refused = true;
   addStatusLine("ERROR - No memory extension installed!");
   char text[256];
   std::snprintf(text, sizeof text,
                 "For %s without memory extension please load %s FW release V04.48!", deviceName,
                 deviceName);
   addStatusLine(text);
-  return 0;
+  m_run.state.refused = true;
+  m_run.state.refusal = std::string("No memory extension installed!\n") + text;
+  return false;
 }
 
-int AutomaticUpdate::checkSoftwareVersion() {
+bool AutomaticUpdate::checkSoftwareVersion() {
   std::string idn;
   m_run.session.getIdnString(idn);
   if (!idn.empty()) idn.pop_back();
@@ -119,14 +128,15 @@ int AutomaticUpdate::checkSoftwareVersion() {
       idn.size() > kVersionTextLength ? idn.substr(idn.size() - kVersionTextLength) : idn;
   if (m_run.session.m_swVersion < kMinAutomaticSwVersion) {
     m_run.state.refused = true;
-    m_run.host.showLastBox("Software version lower than 3.08.\nOnly Manual mode is possible",
-                           ui::MessageBoxKind::Stop);
-    return 0;
+    // Kept before the box: the box ends the run's record.
+    m_run.state.refusal = "Software version lower than 3.08.\nOnly Manual mode is possible";
+    m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
+    return false;
   }
   char text[256];
   std::snprintf(text, sizeof text, "Current software version %s: %s", deviceName, version.c_str());
   addStatusLine(text);
-  return 1;
+  return true;
 }
 
 bool AutomaticUpdate::planDryRun(uint32_t hw) {
@@ -206,15 +216,15 @@ std::optional<int> AutomaticUpdate::waitUntilBooted(uint32_t hw) {
   if (session.readHwInfo() == 0 && (hw & ~static_cast<uint32_t>(session.hwInfo)) == 0) {
     session.hwInfo = before;
   }
-  if (checkHardwareAfterUpdate(hw) != 0) return kAutomaticStopped;
+  if (!checkHardwareAfterUpdate(hw)) return kAutomaticStopped;
   addStatusLine("Update processor firmware successfully completed");
   if (m_run.settings.optionKind == kOptionNone) return findOptionAfterUpdate();
   return std::nullopt;
 }
 
-int AutomaticUpdate::checkHardwareAfterUpdate(uint32_t expected) {
+bool AutomaticUpdate::checkHardwareAfterUpdate(uint32_t expected) {
   const uint32_t current = static_cast<uint32_t>(m_run.session.hwInfo);
-  if (current == expected) return 0;
+  if (current == expected) return true;
   noteFailureCode(kResultHardwareChanged);
   m_run.host.stopProgressTimer();
   const char* box = kLostUnknownOption;
@@ -226,7 +236,7 @@ int AutomaticUpdate::checkHardwareAfterUpdate(uint32_t expected) {
     }
   }
   m_run.host.showLastBox(box, ui::MessageBoxKind::Stop);
-  return 1;
+  return false;
 }
 
 std::optional<int> AutomaticUpdate::findOptionAfterUpdate() {

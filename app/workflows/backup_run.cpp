@@ -7,6 +7,14 @@
 #include "app/workflows/workflow_steps.h"
 #include "flash/read_back.h"
 
+namespace {
+
+// %s: the device's name.
+constexpr const char* kBackupFailedBox =
+    "Backup failed: the flash is unchanged.\nSwitch %s off and on, then run the backup again.";
+
+}  // namespace
+
 int BackupRun::run() {
   m_run.record.noteUpdated(false, "");
   if (!folderAccepted()) return kAutomaticStopped;
@@ -18,10 +26,7 @@ int BackupRun::run() {
   // The job that an automatic update of this instrument would run: its erase areas are
   // what the backup saves, and its loader and transfer program do the reading.
   if (auto stop = createAutomaticJob(m_run, hw, false, kOptionNone)) return *stop;
-  uint64_t areaBytes = 0;
-  for (int i = 0; i < programmingJob.eraseCount; ++i)
-    areaBytes += programmingJob.eraseAreas[i].length;
-  m_run.host.setExpectedBytes(readTrafficBytes(areaBytes) +
+  m_run.host.setExpectedBytes(readTrafficBytes(programmingJob.erasedBytes()) +
                               fileSizeOf(programmingJob.transferFile));
 
   if (auto stop = setInUpdateMode(m_run)) return *stop;
@@ -38,7 +43,9 @@ bool BackupRun::folderAccepted() {
   if (problem.empty()) return true;
   addStatusLine("ERROR - backup: " + problem);
   m_run.state.refused = true;
-  m_run.host.showLastBox("Backup refused:\n" + problem, ui::MessageBoxKind::Stop);
+  // Kept before the box: the box ends the run's record.
+  m_run.state.refusal = "Backup refused:\n" + problem;
+  m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
   return false;
 }
 

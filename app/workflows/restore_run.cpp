@@ -1,7 +1,5 @@
 #include "app/workflows/restore_run.h"
 
-#include <cstdio>
-
 #include "app/hex_text.h"
 #include "app/run_record.h"
 #include "app/workflows/run_steps.h"
@@ -10,6 +8,11 @@
 #include "platform/whole_file.h"
 
 namespace {
+
+// %s: the device's name.
+constexpr const char* kRestoreFailedBox =
+    "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
+    "the restore again.";
 
 // A ROMWRITE.CNF is a few hundred bytes; one far larger is kept as it is, not restored.
 constexpr size_t kMaxJobFileBytes = 1024 * 1024;
@@ -31,19 +34,22 @@ std::string StagedRestoreJob::stage(const std::string& folder, const BackupManif
   return why;
 }
 
-void StagedRestoreJob::putBackAfterFailure() {
-  if (m_jobWritten && (!m_hadJob || !platform::writeFileWhole(kConfigFileName, m_previousJob))) {
-    std::remove(kConfigFileName);
+void StagedRestoreJob::putBackJob() {
+  // A job that cannot be put back is not left as the restore's: it names staged copies.
+  if (!m_hadJob || !platform::writeFileWhole(kConfigFileName, m_previousJob)) {
+    platform::removeFile(kConfigFileName);
   }
+}
+
+void StagedRestoreJob::putBackAfterFailure() {
+  if (m_jobWritten) putBackJob();
 }
 
 StagedRestoreJob::~StagedRestoreJob() {
   // The staged copies go whatever the outcome, and the folder's own job comes back.
   if (!m_staged) return;
   removeRestoreFiles(m_stagedFiles);
-  if (!m_hadJob || !platform::writeFileWhole(kConfigFileName, m_previousJob)) {
-    std::remove(kConfigFileName);
-  }
+  putBackJob();
 }
 
 int RestoreRun::run() {
@@ -84,7 +90,9 @@ bool RestoreRun::checkBackup() {
   setStepStatus(0, 0);
   addStatusLine("ERROR - " + problem);
   m_run.state.refused = true;
-  m_run.host.showLastBox("Restore refused:\n" + problem, ui::MessageBoxKind::Stop);
+  // Kept before the box: the box ends the run's record.
+  m_run.state.refusal = "Restore refused:\n" + problem;
+  m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
   return false;
 }
 
@@ -144,9 +152,9 @@ bool RestoreRun::identityAccepted() {
   if (!m_run.request.restoreForce) {
     addStatusLine("ERROR - another instrument: " + line);
     m_run.state.refused = true;
-    m_run.host.showLastBox("Restore refused: the backup is of another instrument.\n" + line +
-                               "\n(--force restores it all the same)",
-                           ui::MessageBoxKind::Stop);
+    m_run.state.refusal = "Restore refused: the backup is of another instrument.\n" + line +
+                          "\n(--force restores it all the same)";
+    m_run.host.showLastBox(m_run.state.refusal, ui::MessageBoxKind::Stop);
     return false;
   }
   addStatusLine("Restore forced: " + line);

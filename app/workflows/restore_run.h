@@ -24,6 +24,9 @@ class StagedRestoreJob {
   void putBackAfterFailure();
 
  private:
+  // The folder's own job written back, or the restore's job deleted where there was none.
+  void putBackJob();
+
   std::vector<std::string> m_stagedFiles;
   bool m_hadJob = false;
   std::string m_previousJob;

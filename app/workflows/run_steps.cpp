@@ -1,6 +1,5 @@
 #include "app/workflows/run_steps.h"
 
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -21,6 +20,26 @@
 #include "serial/com_ports.h"
 
 namespace {
+
+// The advice after a cancel or a failure that the shared steps give (%s: the device's name).
+constexpr const char* kBackupCancelledBox =
+    "Backup cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
+    "next run.";
+constexpr const char* kRestoreCancelledBox =
+    "Restore cancelled by the user.\nThe processor firmware is incomplete.\nSwitch %s off and "
+    "on, then run the restore again.";
+// The status line after an update's own box when the instrument was left in update mode.
+constexpr const char* kInterruptedNextStep =
+    "Next: switch %s off and on. If it then waits in update mode, its firmware is "
+    "incomplete: restore a backup (zelupdate restore DIR) or use the manual mode.";
+constexpr const char* kBackupNextStep =
+    "Next: switch %s off and on; the backup changed nothing in its flash.";
+constexpr const char* kNoAnswerAfterBootNextStep =
+    "Next: switch %s off and on. Its processor firmware is in; an option that was to be "
+    "updated is not: update it alone in the manual mode.";
+constexpr const char* kRestoreCancelledUnchangedBox =
+    "Restore cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
+    "next run.";
 
 // The end of the check's message about an update file that is missing or empty
 // ("Bootstraploader ROMWRITE.URL not accessible").
@@ -56,11 +75,8 @@ bool flashLeftIncomplete() {
 
 // The backup's folder must take the areas that the job erases.
 bool backupFolderTakesAreas(RunContext& run) {
-  uint64_t areaBytes = 0;
-  for (int i = 0; i < programmingJob.eraseCount && i < kMaxJobEntries; ++i) {
-    areaBytes += programmingJob.eraseAreas[i].length;
-  }
-  const std::string problem = backupDestinationProblem(run.request.backupFolder, areaBytes);
+  const std::string problem =
+      backupDestinationProblem(run.request.backupFolder, programmingJob.erasedBytes());
   if (problem.empty()) return true;
   addStatusLine("ERROR - backup: " + problem);
   noteFailureCode(kResultBackupWrite);
@@ -306,12 +322,9 @@ void noteReadBack(RunContext& run) {
 }
 
 uint32_t fileSizeOf(const std::string& name) {
-  std::FILE* file = platform::openHostFile(name, "rb");
-  if (file == nullptr) return 0;
-  long size = 0;
-  if (std::fseek(file, 0, SEEK_END) != 0 || (size = std::ftell(file)) < 0) size = 0;
-  if (std::fclose(file) != 0) return 0;
-  return static_cast<uint32_t>(size);
+  uint64_t bytes = 0;
+  if (!platform::regularFileSize(platform::resolveHostFile(name), bytes)) return 0;
+  return static_cast<uint32_t>(bytes);
 }
 
 uint32_t automaticExpectedBytes(uint32_t hw, const RunContext& run) {

@@ -18,10 +18,6 @@ inline constexpr uint32_t kExpectedBytesWithExtension = 0xB0000;
 inline constexpr uint32_t kExpectedBytesWithoutExtension = 0x80000;
 // The wait for an instrument that boots its new firmware.
 inline constexpr int32_t kBootAnswerSeconds = 150;
-// The oldest firmware that the automatic mode can update.
-inline constexpr int32_t kMinAutomaticSwVersion = 308;
-// Up to this version the instrument is booted between processor and option update.
-inline constexpr int32_t kLastIntermediateBootVersion = 440;
 // Write time-outs: short while probing the line, long for the update.
 inline constexpr int32_t kProbeWriteTimeoutMs = 20;
 inline constexpr int32_t kRunWriteTimeoutMs = 20000;
@@ -34,33 +30,6 @@ inline constexpr int kOptionChecksumMismatch = 2;
 
 inline constexpr const char* kCancelledBox =
     "Update cancelled by the user.\nPlease retry in Manual Mode";
-// The backup's and the restore's own advice (%s: the device's name).
-inline constexpr const char* kBackupCancelledBox =
-    "Backup cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
-    "next run.";
-inline constexpr const char* kBackupFailedBox =
-    "Backup failed: the flash is unchanged.\nSwitch %s off and on, then run the backup again.";
-inline constexpr const char* kBackupBeforeUpdateFailedBox =
-    "Backup before the update failed:\nthe flash is unchanged, nothing was erased.\nSwitch %s "
-    "off and on, then retry.";
-inline constexpr const char* kRestoreCancelledBox =
-    "Restore cancelled by the user.\nThe processor firmware is incomplete.\nSwitch %s off and "
-    "on, then run the restore again.";
-// The status line after an update's own box when the instrument was left in update mode.
-inline constexpr const char* kInterruptedNextStep =
-    "Next: switch %s off and on. If it then waits in update mode, its firmware is "
-    "incomplete: restore a backup (zelupdate restore DIR) or use the manual mode.";
-inline constexpr const char* kBackupNextStep =
-    "Next: switch %s off and on; the backup changed nothing in its flash.";
-inline constexpr const char* kNoAnswerAfterBootNextStep =
-    "Next: switch %s off and on. Its processor firmware is in; an option that was to be "
-    "updated is not: update it alone in the manual mode.";
-inline constexpr const char* kRestoreCancelledUnchangedBox =
-    "Restore cancelled by the user.\nThe flash is unchanged.\nSwitch %s off and on before the "
-    "next run.";
-inline constexpr const char* kRestoreFailedBox =
-    "Restore of the processor firmware failed,\nplease retry.\nSwitch %s off and on, then run "
-    "the restore again.";
 
 // Status-list changes that a workflow makes after its last box, as it always has: the
 // record, kept before that box, takes them already.

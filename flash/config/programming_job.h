@@ -87,6 +87,9 @@ struct ProgrammingJob {
   EraseArea eraseAreas[kMaxJobEntries];
   ProgramFile programs[kMaxJobEntries];
   UploadArea uploads[kMaxJobEntries];
+
+  // The bytes of all erase areas (a count beyond the tables is cut to them).
+  uint64_t erasedBytes() const;
 };
 
 // The one program-wide job that every update run reads anew.

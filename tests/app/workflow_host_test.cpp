@@ -82,12 +82,16 @@ TEST_F(WorkflowWithoutDialog, backup_and_restore_refuse_a_folder_through_the_hos
   request.backupFolder = dir->file("not-a-folder");
   RunContext run = context();
   EXPECT_EQ(BackupRun(run).run(), kAutomaticStopped);
+  // The reason kept for the record is the box's text.
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_EQ(state.refusal, host.boxes[0]);
   request.restoreFolder = dir->file("missing");
   EXPECT_EQ(RestoreRun(run).run(), kAutomaticStopped);
   ASSERT_EQ(host.boxes.size(), 2u);
   EXPECT_EQ(host.boxes[0].rfind("Backup refused:\n", 0), 0u) << host.boxes[0];
   EXPECT_EQ(host.boxes[1].rfind("Restore refused:\n", 0), 0u) << host.boxes[1];
   EXPECT_TRUE(state.refused);
+  EXPECT_EQ(state.refusal, host.boxes[1]);
   EXPECT_FALSE(host.timerRunning);
   // Neither touched the instrument.
   EXPECT_TRUE(record.m_record.instrument == std::nullopt);

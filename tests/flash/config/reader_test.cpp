@@ -171,4 +171,19 @@ TEST(ReadProgrammingConfig, at_most_ten_of_each_repeated_entry) {
   }
 }
 
+TEST(ProgrammingJob, erased_bytes_sum_the_areas_within_the_table) {
+  ProgrammingJob job{};
+  for (int i = 0; i < kMaxJobEntries; ++i) job.eraseAreas[i].length = 1u << i;
+  job.eraseAreas[kMaxJobEntries - 1].length = 0xFFFFFFFFu;  // the sum exceeds 32 bits
+  const uint64_t all = uint64_t{0x1FF} + 0xFFFFFFFFu;
+  const struct {
+    uint8_t count;
+    uint64_t bytes;
+  } rows[] = {{0, 0}, {3, 7}, {kMaxJobEntries, all}, {255, all}};  // 255: beyond the table
+  for (const auto& row : rows) {
+    job.eraseCount = row.count;
+    EXPECT_EQ(job.erasedBytes(), row.bytes) << int(row.count);
+  }
+}
+
 }  // namespace
