@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 namespace ui {
 namespace {

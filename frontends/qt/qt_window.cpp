@@ -31,8 +31,8 @@
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/text_viewers.h"
 #include "platform/clock.h"
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 namespace ui::qt {
 namespace {

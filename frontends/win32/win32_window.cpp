@@ -9,7 +9,7 @@
 #include "frontends/win32/dialog_resource.h"
 #include "frontends/win32/win32_host.h"
 #include "platform/clock.h"
-#include "ui/update_set_folder.h"
+#include "ui/folder_menu.h"
 
 namespace ui::win32 {
 namespace {
