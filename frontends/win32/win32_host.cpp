@@ -459,11 +459,11 @@ std::wstring programFolder() {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-std::string helpUrlFor(int dialogId) {
+std::string helpUrlFor(const DialogTemplate& dialog) {
   const std::wstring page = programFolder() + L"manual.html";
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
   std::string url = fileUrl(page);
-  if (const char* anchor = helpSectionOf(dialogId)) url += std::string("#") + anchor;
+  if (!dialog.helpSection.empty()) url += "#" + dialog.helpSection;
   return url;
 }
 
