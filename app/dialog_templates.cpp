@@ -30,7 +30,8 @@ const ui::DialogTemplate& aboutDialogTemplate() {
            "OK",
            {178, 7, 32, 14},
            ui::kStyleGroupStart | ui::kStyleDefaultButton},
-      }};
+      },
+      "the-main-window"};
   return dialog;
 }
 
@@ -85,7 +86,8 @@ const ui::DialogTemplate& updateDialogTemplate() {
           {kIdcPacketCount, ControlKind::StaticText, "", {120, 300, 100, 8}, 0},
           {kIdcRun, ControlKind::PushButton, "Run", {25, 288, 85, 14}, 0},
           {kIdcCancel, ControlKind::PushButton, "Cancel", {230, 288, 85, 14}, ui::kStyleDisabled},
-      }};
+      },
+      "the-main-window"};
   return dialog;
 }
 
@@ -157,6 +159,7 @@ const ui::DialogTemplate& configDialogTemplate() {
           {kIdcHandshakeCombo, ControlKind::ComboBox, "", {148, 62, 38, 60}, ui::kStyleVScroll},
           {kIdcDataBitsCombo, ControlKind::ComboBox, "", {148, 76, 38, 60}, ui::kStyleVScroll},
           {kIdcStopBitsCombo, ControlKind::ComboBox, "", {148, 90, 38, 60}, ui::kStyleVScroll},
-      }};
+      },
+      "the-configuration-dialog"};
   return dialog;
 }

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/update_set_folder.h"
+#include "ui/folder_menu.h"
 
 inline constexpr const char* kWindowSection = "Window";
 inline constexpr const char* kUpdateSetFolderKey = "UpdateSetFolder";

@@ -8,6 +8,7 @@
 #include "app/service_record.h"
 #include "cli/command.h"
 #include "cli/command_options.h"
+#include "platform/terminal_text.h"
 #include "platform/time_text.h"
 #include "serial/com_ports.h"
 #include "serial/port_names.h"
@@ -17,7 +18,7 @@ namespace {
 // Texts from the file reach the terminal without control characters (C0, C1, the
 // bidirectional ones) or bytes that are not UTF-8: each shows as '?'.
 std::string printable(const std::string& text) {
-  return serial::terminalText(text, serial::TerminalEscape::Question);
+  return platform::terminalText(text, platform::TerminalEscape::Question);
 }
 
 // Columns are counted in characters, not bytes, so UTF-8 texts line up.
@@ -166,7 +167,8 @@ int HistoryCommand::run(const CommonOptions& common) {
     // The stored lines, with the characters a terminal would act on written as the JSON
     // escapes that mean the same.
     for (const StoredRecord& stored : records) {
-      std::printf("%s\n", serial::terminalText(stored.line, serial::TerminalEscape::Json).c_str());
+      std::printf("%s\n",
+                  platform::terminalText(stored.line, platform::TerminalEscape::Json).c_str());
     }
     return kExitOk;
   }

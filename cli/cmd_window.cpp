@@ -18,8 +18,8 @@
 #include "run/run_state.h"
 #include "serial/com_ports.h"
 #include "sim/simulator_support.h"
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 #if defined(ZEL_HAVE_QT)
 #include "frontends/qt/qt_host.h"

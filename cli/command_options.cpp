@@ -10,7 +10,6 @@
 #include "platform/whole_file.h"
 #include "serial/com_ports.h"
 #include "serial/port_names.h"
-#include "serial/rfc2217/rfc2217_device.h"
 #include "sim/registry.h"
 #include "sim/sim_port.h"
 

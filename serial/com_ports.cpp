@@ -1,14 +1,13 @@
 #include "serial/com_ports.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string_view>
 
 #include "platform/profile.h"
-#include "platform/utf8_text.h"
+#include "platform/terminal_text.h"
 #include "serial/local_device.h"
 #include "serial/port_names.h"
 
@@ -24,11 +23,6 @@ constexpr std::string_view kWin32DeviceSpace = "\\\\.\\";
 std::map<int, std::string>& overrides() {
   static std::map<int, std::string> table;
   return table;
-}
-
-bool unsafeOnTerminal(uint32_t c) {
-  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F ||
-         (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
 }  // namespace
@@ -132,37 +126,8 @@ std::string resolvedPortDevice(const std::string& name) {
   return error ? device : resolved.string();
 }
 
-std::string terminalText(const std::string& text, TerminalEscape style) {
-  std::string shown;
-  shown.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    uint32_t codePoint = 0;
-    const size_t length = platform::utf8Sequence(text, i, &codePoint);
-    if (length > 0 && !unsafeOnTerminal(codePoint)) {
-      shown.append(text, i, length);
-      i += length;
-      continue;
-    }
-    char escaped[16];
-    if (style == TerminalEscape::Question) {
-      shown += '?';
-    } else if (style == TerminalEscape::Json) {
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", length > 0 ? codePoint : 0xFFFDu);
-      shown += escaped;
-    } else if (length == 1 || length == 0) {
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[i]));
-      shown += escaped;
-    } else {
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", codePoint);
-      shown += escaped;
-    }
-    i += length > 0 ? length : 1;
-  }
-  return shown;
-}
-
 std::string printablePortName(const std::string& name) {
-  return terminalText(name, TerminalEscape::Hex);
+  return platform::terminalText(name, platform::TerminalEscape::Hex);
 }
 
 }  // namespace serial

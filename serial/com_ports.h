@@ -1,7 +1,7 @@
-// COM port numbers on Linux: COM1-COM4 are /dev/ttyS0-3, COM5-COM12 /dev/ttyUSB0-7,
-// COM13-COM15 /dev/ttyACM0-2, unless the PORTS section of the settings file (or the
-// program itself) maps a number to another device ("COM7=/dev/ttyUSB3",
-// "COM15=sim:hw=0x11000").
+// COM port numbers and the device behind each. On Linux COM1-COM4 are /dev/ttyS0-3,
+// COM5-COM12 /dev/ttyUSB0-7, COM13-COM15 /dev/ttyACM0-2; on Windows COMn is the system's own
+// port of that name (up to COM255). The PORTS section of the settings file (or the program
+// itself) may map a number to another device ("COM7=/dev/ttyUSB3", "COM15=sim:hw=0x11000").
 #pragma once
 
 #include <cstdint>
@@ -56,18 +56,8 @@ std::vector<int> presentHighComNumbers();
 // every other name as it is.
 std::string resolvedPortDevice(const std::string& name);
 
-// Text for the terminal, with every character that could move the cursor, recolour the
-// screen or reorder the line shown otherwise: C0 and C1 controls, DEL, the bidirectional
-// controls (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069), the line and paragraph
-// separators, and each byte that is not part of valid UTF-8.
-enum class TerminalEscape {
-  Hex,       // "\x1b" for a byte, "\u202e" for a character
-  Question,  // '?' each, so that columns stay aligned
-  Json,      // "\u001b", "\u202e" (the same JSON text), "\ufffd" for an invalid byte
-};
-std::string terminalText(const std::string& text, TerminalEscape style);
-
-// A port name or device path as a message shows it: terminalText with "\x01" escapes.
+// A port name or device path as a message shows it: platform::terminalText with "\x01"
+// escapes.
 std::string printablePortName(const std::string& name);
 
 }  // namespace serial

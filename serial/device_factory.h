@@ -1,7 +1,7 @@
 // Chooses the serial device for a port name: a name that begins with a registered prefix
 // goes to the backend registered for it (the simulated instrument registers "sim:"),
-// "rfc2217://HOST:PORT" is a serial port of a terminal server, anything else a termios
-// device path.
+// "rfc2217://HOST:PORT" is a serial port of a terminal server, anything else a local port of
+// this computer (a device path such as /dev/ttyUSB0 on Linux, a COM port on Windows).
 #pragma once
 
 #include <functional>

@@ -4,8 +4,10 @@
 // (serial/win32/), a port of a terminal server over the network (serial/rfc2217/) and the
 // line to the simulated instrument (sim/sim_port.cpp). The folders of the two local backends
 // also hold their system's local ports and the inventory of them (local_device_*,
-// serial_inventory_*); the build picks the folder. The port class and everything above it
-// include only this header.
+// serial_inventory_*); the build picks the folder. The port class and the program's
+// workflows reach a backend only through this header and device_factory.h; the network
+// line's Telnet codec and sockets (serial/rfc2217/) are also used directly by the simulated
+// instrument's line server and the console's simulate command.
 #pragma once
 
 #include <cstdint>

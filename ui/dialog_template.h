@@ -59,6 +59,9 @@ struct DialogTemplate {
   int fontPoints = 8;
   bool systemMenu = true;  // title bar with a system menu (no minimise or maximise box)
   std::vector<ControlTemplate> controls;
+  // The anchor of the manual's section about this window ("the-configuration-dialog"); empty
+  // when the manual has no section of its own for it: Help opens the manual at its start.
+  std::string helpSection;
 
   // The control with this id; nullptr when there is none.
   const ControlTemplate* control(int controlId) const;

@@ -2,33 +2,10 @@
 
 #include <algorithm>
 
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 namespace ui {
-namespace {
-
-// The sections of the manual about each window: the main dialog, the configuration dialog
-// and the About box.
-struct HelpSection {
-  int dialogId;
-  const char* anchor;
-};
-constexpr HelpSection kHelpSections[] = {
-    {102, "the-main-window"},
-    {130, "the-configuration-dialog"},
-    {100, "the-main-window"},
-};
-
-}  // namespace
-
-const char* helpSectionOf(int dialogId) {
-  for (const HelpSection& section : kHelpSections) {
-    if (section.dialogId == dialogId) return section.anchor;
-  }
-  return nullptr;
-}
-
 HostedWindow::HostedWindow(Dialog& dialog, HostRuntime& runtime, ProgressSource progress)
     : m_dialog(dialog),
       m_template(dialog.dialogTemplate()),
@@ -134,15 +111,15 @@ std::optional<MessageBoxAnswer> HostedWindow::answerWithoutBox(MessageBoxKind ki
 }
 
 bool HostedWindow::offersHistory() const {
-  return isMainWindow() && static_cast<bool>(historyProvider());
+  return hasMenuEntries() && static_cast<bool>(historyProvider());
 }
 
 bool HostedWindow::offersUpdateSetFolder() const {
-  return isMainWindow() && static_cast<bool>(updateSetFolderService().folder);
+  return hasMenuEntries() && static_cast<bool>(updateSetFolderService().folder);
 }
 
 bool HostedWindow::saysUpdateSetFolderProblem() const {
-  return isMainWindow() && !updateSetFolderService().startProblem.empty();
+  return hasMenuEntries() && !updateSetFolderService().startProblem.empty();
 }
 
 void HostedWindow::setTimer(int timerId, uint32_t periodMs) {

@@ -75,10 +75,10 @@ class HostedWindow : public DialogWindow {
   // a box of its own supersedes it.
   std::optional<MessageBoxAnswer> answerWithoutBox(MessageBoxKind kind);
 
-  // The main window is the one with entries of its own in the system menu. It offers the
-  // service history and the update set folder beside them, and says once, when it has
-  // appeared, why the update set folder wanted could not be used.
-  bool isMainWindow() const { return !m_menuEntries.empty(); }
+  // A window with entries of its own in the system menu: the program's main window. Only it
+  // offers the service history and the update set folder beside them, and says once, when it
+  // has appeared, why the update set folder wanted could not be used.
+  bool hasMenuEntries() const { return !m_menuEntries.empty(); }
   bool offersHistory() const;
   bool offersUpdateSetFolder() const;
   bool saysUpdateSetFolderProblem() const;
@@ -110,10 +110,6 @@ class HostedWindow : public DialogWindow {
   // entered after that, while this window waits beneath a long operation.
   int m_pumpDepthAtStart = 0;
 };
-
-// The anchor of the manual's section about a dialog's window ("the-configuration-dialog");
-// nullptr for a dialog the manual has no section of its own for.
-const char* helpSectionOf(int dialogId);
 
 // Where a sorted list puts a new text: after every entry that is not greater, in plain
 // character order.

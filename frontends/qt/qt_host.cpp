@@ -223,11 +223,11 @@ std::string helpFilePath() {
   return file.isFile() ? file.filePath().toStdString() : std::string();
 }
 
-std::string helpUrlFor(int dialogId) {
+std::string helpUrlFor(const DialogTemplate& dialog) {
   const std::string path = helpFilePath();
   if (path.empty()) return {};
   QUrl url(QStringLiteral("qrc") + QString::fromStdString(path));
-  if (const char* anchor = helpSectionOf(dialogId)) url.setFragment(QString::fromLatin1(anchor));
+  if (!dialog.helpSection.empty()) url.setFragment(QString::fromStdString(dialog.helpSection));
   return url.toString().toStdString();
 }
 

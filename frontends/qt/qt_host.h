@@ -29,7 +29,7 @@ std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress = {});
 std::string helpFilePath();
 // The address the Help button opens for a dialog: the manual at the section about that
 // dialog's window ("qrc:/help/manual.md#the-configuration-dialog"); empty without a manual.
-std::string helpUrlFor(int dialogId);
+std::string helpUrlFor(const DialogTemplate& dialog);
 
 // Replaces the way a help address is opened (tests); an empty function restores the
 // program's own viewer (the manual rendered in a window of its own). The function returns

@@ -31,8 +31,8 @@
 #include "frontends/qt/qt_runtime.h"
 #include "frontends/qt/text_viewers.h"
 #include "platform/clock.h"
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 namespace ui::qt {
 namespace {
@@ -177,7 +177,7 @@ int QtDialogWindow::run() {
 void QtDialogWindow::openHelp() {
   // The help command belongs to the application, not to the dialog: the user's manual, inside
   // the program, at the section about this window.
-  const std::string url = helpUrlFor(m_template.id);
+  const std::string url = helpUrlFor(m_template);
   bool opened = false;
   if (!url.empty()) {
     opened = runtime::helpOpenerInstalled()

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/utf8_text.h"
 #include "ui/dialog_template.h"
 
 namespace ui::win32 {
@@ -91,9 +92,9 @@ ResourceDialog resourceFor(const DialogTemplate& dialog);
 // as Windows asks): the header, the font, then each item on a 32-bit boundary.
 std::vector<uint16_t> buildDialogResource(const ResourceDialog& dialog);
 
-// UTF-8 to UTF-16 and back; a byte sequence that is not UTF-8 becomes U+FFFD, an unpaired
-// surrogate too.
-std::u16string utf16(const std::string& text);
-std::string utf8(const std::u16string& text);
+// UTF-8 to UTF-16 and back (platform/utf8_text.h): the texts of the resource and of the
+// windows.
+using platform::utf16;
+using platform::utf8;
 
 }  // namespace ui::win32

@@ -15,6 +15,7 @@
 
 #include "frontends/win32/dialog_resource.h"
 #include "platform/message_pump.h"
+#include "platform/program_path.h"
 #include "run/run_progress.h"
 #include "ui/host_runtime.h"
 
@@ -450,26 +451,16 @@ std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress) {
 }
 
 std::wstring programFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    if (path.size() >= 32768) return {};
-    path.resize(path.size() * 2);
-  }
+  const std::wstring path = wide(platform::programPath());
   const size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-std::string helpUrlFor(int dialogId) {
+std::string helpUrlFor(const DialogTemplate& dialog) {
   const std::wstring page = programFolder() + L"manual.html";
   if (GetFileAttributesW(page.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
   std::string url = fileUrl(page);
-  if (const char* anchor = helpSectionOf(dialogId)) url += std::string("#") + anchor;
+  if (!dialog.helpSection.empty()) url += "#" + dialog.helpSection;
   return url;
 }
 

@@ -21,7 +21,7 @@ std::unique_ptr<DialogHost> createDialogHost(ProgressSource progress = {});
 // (manual.html) at the section about that dialog's window
 // ("file:///C:/Program%20Files/zelupdate/manual.html#the-configuration-dialog"); empty when
 // the program has no manual beside it.
-std::string helpUrlFor(int dialogId);
+std::string helpUrlFor(const DialogTemplate& dialog);
 
 // Replaces the user's browser as the way a help address is opened (tests); an empty function
 // restores it. The function returns false when it could not open it: the manual's text is

@@ -9,7 +9,7 @@
 #include "frontends/win32/dialog_resource.h"
 #include "frontends/win32/win32_host.h"
 #include "platform/clock.h"
-#include "ui/update_set_folder.h"
+#include "ui/folder_menu.h"
 
 namespace ui::win32 {
 namespace {
@@ -289,7 +289,7 @@ void Win32DialogWindow::command(int id, int code) {
 void Win32DialogWindow::openHelp() {
   // The help belongs to the application, not to the dialog: the user's manual beside the
   // program, at the section about this window.
-  if (runtime::openHelp(helpUrlFor(m_template.id))) return;
+  if (runtime::openHelp(helpUrlFor(m_template))) return;
   showMessageBox(
       "The manual cannot be shown: it is not beside this program.\nIt is installed as "
       "manual.html in the program's folder.",

@@ -1,5 +1,7 @@
-// Who runs the program, on which computer, from which file, in which time zone, and where
-// the user's files of the program live: from the Windows calls and the user's environment.
+// From the Windows calls and the user's environment: who runs the program (user name, home
+// folder), on which computer (host name), from which file (programPath), the local time of
+// the time zone, and the folders of the user's files of the program (configuration, state,
+// update sets).
 #include <time.h>
 // After windows.h (win32_shared.h): the known folders of the shell.
 #include "platform/win32/win32_shared.h"

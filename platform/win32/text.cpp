@@ -1,29 +1,19 @@
 // UTF-8 and UTF-16 texts, and the system's messages for error codes.
 #include "platform/win32/win32_shared.h"
 
+#include "platform/utf8_text.h"
+
 namespace platform::win32 {
 
+// Through the program's own conversion (utf8_text.h), so that a text that is not valid
+// reads the same on every system.
 std::wstring widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int n =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0) {
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  }
-  return wide;
+  const std::u16string converted = utf16(text);
+  return std::wstring(converted.begin(), converted.end());
 }
 
 std::string narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-  if (bytes > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes,
-                          nullptr, nullptr);
-  }
-  return out;
+  return utf8(std::u16string(text.begin(), text.end()));
 }
 
 std::string errorText(DWORD error) {

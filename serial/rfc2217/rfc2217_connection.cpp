@@ -1,7 +1,6 @@
 // The connection's life: the probe, the connection and its Telnet negotiation at an open,
 // the end at a close, and the connection kept for the next open (the park).
 #include <algorithm>
-#include <cerrno>
 #include <utility>
 
 #include "serial/rfc2217/rfc2217_device.h"
@@ -101,10 +100,7 @@ bool Rfc2217Device::openImpl() {
   m_openFailure = PortFailure::None;
   std::string host;
   uint16_t port = 0;
-  if (!parseNetworkPortName(m_name, host, port)) {
-    errno = ENOENT;
-    return false;
-  }
+  if (!parseNetworkPortName(m_name, host, port)) return false;
   if (resume()) return true;
   Socket socket = Socket::connect(host, port, kConnectTimeoutMs, &m_openFailure);
   if (!socket.isOpen()) return false;
@@ -120,7 +116,6 @@ bool Rfc2217Device::openImpl() {
     m_openFailure = busy ? PortFailure::Busy : PortFailure::NoAnswer;
     m_socket.close();
     resetState();
-    errno = busy ? EBUSY : ETIMEDOUT;
     return false;
   }
   return true;

@@ -1,9 +1,7 @@
 #include "serial/rfc2217/rfc2217_device.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -39,34 +37,6 @@ uint8_t stopSizeValue(StopBits stopBits) {
 }
 
 }  // namespace
-
-bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint16_t& port) {
-  if (!isNetworkPortName(deviceName)) return false;
-  const std::string rest = deviceName.substr(std::strlen(kNetworkPortPrefix));
-  size_t colon;
-  if (!rest.empty() && rest[0] == '[') {
-    const size_t close = rest.find(']');
-    if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
-      return false;
-    host = rest.substr(1, close - 1);
-    colon = close + 1;
-  } else {
-    colon = rest.rfind(':');
-    if (colon == std::string::npos) return false;
-    host = rest.substr(0, colon);
-    if (host.find(':') != std::string::npos) return false;  // IPv6 needs brackets
-  }
-  const std::string digits = rest.substr(colon + 1);
-  if (host.empty() || digits.empty() || digits.size() > 5) return false;
-  uint32_t number = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    number = number * 10 + static_cast<uint32_t>(c - '0');
-  }
-  if (number == 0 || number > 65535) return false;
-  port = static_cast<uint16_t>(number);
-  return true;
-}
 
 Rfc2217Device::Rfc2217Device(std::string deviceName) : m_name(std::move(deviceName)) {}
 

@@ -48,10 +48,6 @@
 
 namespace serial {
 
-// Host and port of "rfc2217://HOST:PORT" ("[::1]:2001" for an IPv6 address). False when the
-// name is not of that form or the port is not a number from 1 to 65535.
-bool parseNetworkPortName(const std::string& deviceName, std::string& host, uint16_t& port);
-
 class Rfc2217Device : public SerialDevice {
  public:
   explicit Rfc2217Device(std::string deviceName);

@@ -1,7 +1,8 @@
 // The TCP connection of the network serial backend: the one place where the backend meets
 // the operating system's sockets. This header is the same on every system; each system has
-// its own calls beside it (rfc2217_socket_posix.cpp: BSD sockets), the rest is shared
-// (rfc2217_socket_common.cpp). The Telnet and COM-PORT-OPTION logic above it is portable.
+// its own calls beside it (rfc2217_socket_posix.cpp: BSD sockets; rfc2217_socket_windows.cpp:
+// Winsock), the rest is shared (rfc2217_socket_common.cpp). The Telnet and COM-PORT-OPTION
+// logic above it is portable.
 //
 // Contract:
 //  - A connection is non-blocking and is closed with its object (moving hands it over).

@@ -38,6 +38,7 @@
 
 #include "serial/received_input.h"
 #include "serial/serial_device.h"
+#include "serial/termios/termios_locks.h"
 
 namespace serial {
 
@@ -58,10 +59,6 @@ speed_t baudRateConstant(uint32_t baudRate);
 // for the adapter's own buffering. True when the queue emptied; false at the bound or when
 // the queue cannot be read.
 bool waitForEmptyOutputQueue(const std::function<int()>& queued, uint32_t characterMicros);
-
-// The folders searched for UUCP lock files; an empty list restores the defaults
-// (/var/lock, /run/lock). Lets a test use a lock folder of its own.
-void setUucpLockFolders(std::vector<std::string> folders);
 
 class TermiosDevice : public SerialDevice {
  public:

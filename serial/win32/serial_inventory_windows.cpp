@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
+#include "platform/utf8_text.h"
 #include "serial/com_ports.h"
 #include "serial/local_device.h"
 #include "serial/serial_inventory.h"
@@ -28,14 +30,7 @@ constexpr DWORD kLongestInstanceId = 200;
 constexpr DWORD kLongestProperty = 16384;
 
 std::string narrow(const wchar_t* text, size_t length) {
-  if (length == 0) return std::string();
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                         nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr,
-                        nullptr);
-  return out;
+  return platform::utf8(std::u16string(text, text + length));
 }
 
 // A string of a UTF-16 buffer up to its first terminator (within `bytes`).

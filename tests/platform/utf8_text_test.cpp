@@ -38,4 +38,22 @@ TEST(Utf8Text, valid_sequences_and_the_runs_that_are_none) {
   EXPECT_EQ(platform::utf8Sequence("a\xC3\xBC", 1), 2u);
 }
 
+TEST(Utf8Text, to_utf16_each_broken_run_is_one_replacement_and_back_a_lone_surrogate_too) {
+  const struct {
+    std::string text;
+    std::u16string wide;
+  } rows[] = {
+      {"\xF0\x9F\x93\xA1!", u"\U0001F4E1!"},  // a surrogate pair
+      {"\x80\x80", u"\uFFFD\uFFFD"},          // stray continuation bytes: one each
+      {"\xF4\x90\x80\x80x", u"\uFFFDx"},      // beyond U+10FFFF, with its continuations
+      {"\xC3(", u"\uFFFD("},                  // the next byte is a character of its own
+      {"\xE2\x80", u"\uFFFD"},                // cut short at the end
+  };
+  for (const auto& row : rows) EXPECT_EQ(platform::utf16(row.text), row.wide) << row.text;
+  EXPECT_EQ(platform::utf8(u"\U0001F4E1!"), "\xF0\x9F\x93\xA1!");
+  EXPECT_EQ(platform::utf8(std::u16string{char16_t(0xDC00), u'a'}),
+            "\xEF\xBF\xBD"
+            "a");
+}
+
 }  // namespace

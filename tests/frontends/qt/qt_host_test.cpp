@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_templates.h"
 #include "frontends/qt/dialog_units.h"
 #include "frontends/qt/qt_host.h"
 #include "frontends/qt/qt_window.h"
@@ -69,7 +70,8 @@ const ui::DialogTemplate& testTemplate() {
           {ui::kIdOk, ControlKind::PushButton, "OK", {100, 130, 40, 14}, 0},
           {ui::kIdCancel, ControlKind::PushButton, "Cancel", {150, 130, 40, 14}, 0},
           {ui::qt::kIdHelp, ControlKind::PushButton, "Help", {150, 110, 40, 14}, 0},
-      }};
+      },
+      ""};
   return dialog;
 }
 
@@ -422,24 +424,25 @@ TEST(QtHost, help_opens_the_manual_inside_the_program_at_the_section_of_the_wind
   // The manual is a resource of the program: this test passes as well from a copy of the test
   // program alone in an empty folder (the test qt_help_from_a_copied_program).
   struct Row {
-    int dialogId;
+    const ui::DialogTemplate& dialog;
     const char* fragment;
     const char* heading;  // the line at the top of the viewer
   };
-  const Row rows[] = {{102, "the-main-window", "The main window"},
-                      {130, "the-configuration-dialog", "The configuration dialog"},
-                      {100, "the-main-window", "The main window"},
-                      {555, "", "zelupdate user's manual"}};
+  const Row rows[] = {
+      {updateDialogTemplate(), "the-main-window", "The main window"},
+      {configDialogTemplate(), "the-configuration-dialog", "The configuration dialog"},
+      {aboutDialogTemplate(), "the-main-window", "The main window"},
+      {testTemplate(), "", "zelupdate user's manual"}};
   ASSERT_EQ(ui::qt::helpFilePath(), ":/help/manual.md");
   QWidget parent;
   for (const Row& row : rows) {
-    const std::string url = ui::qt::helpUrlFor(row.dialogId);
+    const std::string url = ui::qt::helpUrlFor(row.dialog);
     EXPECT_EQ(url, std::string("qrc:/help/manual.md") + (*row.fragment ? "#" : "") + row.fragment);
     QDialog* viewer = ui::qt::showHelpViewer(&parent, ui::qt::helpFilePath(),
                                              QUrl(QString::fromStdString(url)).fragment());
     ASSERT_NE(viewer, nullptr);
     auto* browser = viewer->findChild<QTextBrowser*>();
-    EXPECT_EQ(browser->textCursor().block().text().toStdString(), row.heading) << row.dialogId;
+    EXPECT_EQ(browser->textCursor().block().text().toStdString(), row.heading) << row.dialog.id;
     // The Linux reading: the passages for Windows stay hidden, markers and all.
     const QString text = browser->toPlainText();
     for (const char* hidden : {"<!--", "-->", "LOCALAPPDATA", "zelupdatew.exe opens"}) {
@@ -449,7 +452,7 @@ TEST(QtHost, help_opens_the_manual_inside_the_program_at_the_section_of_the_wind
     // Its pictures come from inside the program as well.
     const QVariant picture =
         browser->document()->resource(QTextDocument::ImageResource, QUrl("window-run.png"));
-    EXPECT_FALSE(picture.isNull()) << row.dialogId;
+    EXPECT_FALSE(picture.isNull()) << row.dialog.id;
     viewer->close();
   }
 }
@@ -467,7 +470,7 @@ TEST(QtHost, the_help_button_opens_the_help_and_says_so_when_it_cannot) {
     run.driver.click(kTestDialog, ui::kIdOk);
     run.run();
     ui::qt::setHelpOpener({});
-    EXPECT_EQ(opened, std::vector<std::string>{ui::qt::helpUrlFor(kTestDialog)});
+    EXPECT_EQ(opened, std::vector<std::string>{ui::qt::helpUrlFor(testTemplate())});
     // The application answers Help; the dialog does not hear of it.
     EXPECT_EQ(run.dialog.log, (std::vector<std::string>{"init", "destroy"}));
     ASSERT_EQ(run.driver.boxes().size(), opens ? 0u : 1u);

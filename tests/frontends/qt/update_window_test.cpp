@@ -42,8 +42,8 @@
 #include "tests/frontends/qt/window_driver.h"
 #include "tests/frontends/window_run_lines.h"
 #include "tests/support/temp_dir.h"
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 namespace {
 

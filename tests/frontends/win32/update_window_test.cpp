@@ -26,8 +26,8 @@
 #include "tests/frontends/win32/window_driver.h"
 #include "tests/frontends/window_run_lines.h"
 #include "tests/support/temp_dir.h"
+#include "ui/folder_menu.h"
 #include "ui/history_view.h"
-#include "ui/update_set_folder.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The system menu's update set folder entry: its text, and the chooser offered again after a
 // folder that cannot be used.
-#include "ui/update_set_folder.h"
+#include "ui/folder_menu.h"
 
 #include <gtest/gtest.h>
 

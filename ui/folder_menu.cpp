@@ -1,4 +1,4 @@
-#include "ui/update_set_folder.h"
+#include "ui/folder_menu.h"
 
 #include <vector>
 
